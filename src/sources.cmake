@@ -1,0 +1,14 @@
+# The library's sources, shared by the host build (shared object for tests) and the
+# MinGW builds of TEVRO.DLL.
+set(TEVRO_SRC_DIR ${CMAKE_CURRENT_LIST_DIR})
+set(TEVRO_LIBRARY_SOURCES
+  ${TEVRO_SRC_DIR}/front/exports.cpp
+  ${TEVRO_SRC_DIR}/front/scan.cpp
+  ${TEVRO_SRC_DIR}/front/dllmain.cpp
+  ${TEVRO_SRC_DIR}/bridge/d2xx.cpp
+  ${TEVRO_SRC_DIR}/bridge/link.cpp
+  ${TEVRO_SRC_DIR}/bridge/commands.cpp
+  ${TEVRO_SRC_DIR}/bridge/user_area.cpp
+  ${TEVRO_SRC_DIR}/driverport/session.cpp
+)
+set(TEVRO_LIBRARY_INCLUDES ${TEVRO_SRC_DIR} ${TEVRO_SRC_DIR}/../include)
