@@ -7,6 +7,7 @@ set(TEVRO_LIBRARY_SOURCES
   ${TEVRO_SRC_DIR}/front/dllmain.cpp
   ${TEVRO_SRC_DIR}/bridge/d2xx.cpp
   ${TEVRO_SRC_DIR}/bridge/link.cpp
+  ${TEVRO_SRC_DIR}/bridge/discovery.cpp
   ${TEVRO_SRC_DIR}/bridge/commands.cpp
   ${TEVRO_SRC_DIR}/bridge/user_area.cpp
   ${TEVRO_SRC_DIR}/driverport/session.cpp
