@@ -1,0 +1,174 @@
+/*
+ * control_interface.h - what the stand-in port driver shows to user mode, besides the box
+ * devices themselves: device names, the control device's request codes and their blocks.
+ *
+ * Box N (0..9) is the device \Device\DrelvanN; while the box is plugged in, the link
+ * \DosDevices\Drelvan_N makes it reachable as \\.\Drelvan_N. It serves the driver-port
+ * contract: control code 4 (buffered) and 0x222031 (in-direct), 4-byte command block in,
+ * 6-byte reply block out, success exactly when the box carried the request out.
+ *
+ * The control device \\.\DrelvanSim configures the boxes and hands out the event log. All
+ * its requests are buffered; each takes the input block named below and answers with the
+ * output block named below, failing with an invalid-parameter status when a block is too
+ * short or a box number is out of range.
+ *
+ * Included by the driver and by user-mode programs: fixed-width types only, same layout on
+ * x86 and x64.
+ */
+#ifndef SIM_DRIVER_CONTROL_INTERFACE_H
+#define SIM_DRIVER_CONTROL_INTERFACE_H
+
+#include <stdint.h>
+
+namespace drelvansim {
+
+constexpr uint32_t kBoxCount = 10;
+constexpr uint32_t kEepromBytes = 128;
+constexpr uint32_t kInterfaceVersion = 1;
+constexpr uint32_t kInfoMagic = 0x4D495344;  // "DSIM"
+
+// User-mode paths.
+constexpr const char kControlPath[] = "\\\\.\\DrelvanSim";
+constexpr const char kBoxPathTemplate[] = "\\\\.\\Drelvan_0";  // last character = box number
+
+// The service the runner installs the driver as.
+constexpr const char kServiceName[] = "DrelvanSim";
+
+// Control codes: device type 0x22 (unknown), functions 0x900 on, buffered, any access.
+constexpr uint32_t ControlCode(uint32_t function) { return (0x22u << 16) | ((0x900u + function) << 2); }
+
+constexpr uint32_t kCtlInfo = ControlCode(0);         // in: none          out: SimInfo
+constexpr uint32_t kCtlConfigure = ControlCode(1);    // in: BoxConfig     out: BoxInfo (after)
+constexpr uint32_t kCtlQuery = ControlCode(2);        // in: BoxSelect     out: BoxInfo
+constexpr uint32_t kCtlEepromRead = ControlCode(3);   // in: BoxSelect     out: 128 bytes
+constexpr uint32_t kCtlEepromWrite = ControlCode(4);  // in: EepromWrite   out: none
+constexpr uint32_t kCtlReadLog = ControlCode(5);      // in: LogRequest    out: LogReply + events
+constexpr uint32_t kCtlClearLog = ControlCode(6);     // in: none          out: none
+constexpr uint32_t kCtlResetAll = ControlCode(7);     // in: none          out: none
+
+struct SimInfo {
+  uint32_t magic;       // kInfoMagic
+  uint32_t version;     // kInterfaceVersion
+  uint32_t boxCount;    // kBoxCount
+  uint32_t eventCount;  // the next event's sequence number (events logged since the driver started)
+  uint64_t nowUs;       // the driver's clock: the performance counter in microseconds
+};
+
+struct BoxSelect {
+  uint32_t box;
+};
+
+// What BoxConfig::fields selects; applied in this order.
+enum ConfigField : uint32_t {
+  kConfigReset = 1u << 0,          // a factory-fresh box: absent, status 0xF3, EEPROM all 0xFF
+  kConfigPresent = 1u << 1,        // plug in or pull out (creates or removes the link)
+  kConfigStatus = 1u << 2,         // port register := status (drawer line follows bit 0)
+  kConfigSwitch = 1u << 3,         // switch line pulled low (closed) or not
+  kConfigRecovery = 1u << 4,       // status valid only after a recovery request
+  kConfigFailFrom = 1u << 5,       // requests fail from the failFrom-th on (0 = off)
+  kConfigPullOutBefore = 1u << 6,  // box pulled out before the pullOutBefore-th request (0 = off)
+  kConfigClearCounters = 1u << 7,  // request counters and drawer statistics back to 0
+};
+
+struct BoxConfig {
+  uint32_t box;
+  uint32_t fields;  // ConfigField bits
+  uint8_t present;
+  uint8_t status;
+  uint8_t switchClosed;
+  uint8_t recoveryOnly;     // with kConfigRecovery: 1 = invalid until recovered
+  uint8_t recoveredStatus;  // with kConfigRecovery: status a recovery request sets
+  uint8_t reserved[3];
+  uint32_t failFrom;
+  uint32_t pullOutBefore;
+};
+
+// Request kinds, the index of BoxInfo::served (as the port-box model counts them).
+enum RequestKind : uint32_t {
+  kStatusRead,
+  kDrawerWrite,
+  kPinWrite,
+  kPinSample,
+  kRecovery,
+  kRequestKindCount
+};
+
+struct BoxInfo {
+  uint32_t box;
+  uint8_t present;
+  uint8_t linked;          // \DosDevices\Drelvan_N exists
+  uint8_t port;            // status register
+  uint8_t status;          // what a status read returns now (switch applied)
+  uint8_t switchClosed;
+  uint8_t recoveryOnly;
+  uint8_t recoveredStatus;
+  uint8_t drawerLine;      // 0 energised, 1 released
+  uint8_t pins;            // pin port latch
+  uint8_t eepromWritable;  // the EEPROM is between EWEN and EWDS
+  uint8_t reserved[2];
+  uint32_t failFrom;
+  uint32_t pullOutBefore;
+  uint32_t served[kRequestKindCount];
+  uint32_t failed;         // requests not carried out, for any reason
+  uint32_t unknown;        // requests with an unknown code or command block
+  uint32_t opens;          // creates of the device since reset
+  uint32_t closes;         // closes of the device since reset
+  uint32_t drawerPulses;   // changes of the drawer line from 1 to 0
+  uint32_t drawerLowMs;    // total time the line has been at 0 up to now
+  uint32_t eepromPrograms; // cells programmed since reset
+};
+
+struct EepromWrite {
+  uint32_t box;
+  uint32_t offset;  // 0..127
+  uint32_t length;  // offset + length <= 128
+  uint8_t data[kEepromBytes];
+};
+
+enum EventKind : uint8_t {
+  kEventRequest = 1,  // a request on a box device (code, command, ok, reply)
+  kEventDrawer = 2,   // the drawer line changed (level; code = the request's code, 0 for config)
+  kEventOpen = 3,     // a box device was opened
+  kEventClose = 4,    // a box device handle was closed
+  kEventConfig = 5,   // the control device changed a box (code = BoxConfig::fields)
+  kEventLink = 6,     // the link appeared (level 1) or disappeared (level 0)
+};
+
+struct Event {
+  uint32_t seq;
+  uint8_t kind;   // EventKind
+  uint8_t box;
+  uint8_t ok;     // request: carried out
+  uint8_t level;  // drawer line after the event; link: 1 present
+  uint64_t timeUs;
+  uint32_t code;
+  uint8_t command[4];
+  uint8_t reply[6];  // reply block as handed back (zero when no reply bytes)
+  uint8_t status;    // status register after the event
+  uint8_t replyBytes;
+};
+
+struct LogRequest {
+  uint32_t fromSeq;    // first sequence number wanted
+  uint32_t maxEvents;  // at most this many (also bounded by the output size)
+};
+
+struct LogReply {
+  uint32_t eventCount;  // the next event's sequence number
+  uint32_t oldestSeq;   // oldest event still held (events before it were overwritten or cleared)
+  uint32_t returned;    // events that follow this header
+  uint32_t reserved;
+  // Event events[returned];
+};
+
+constexpr uint32_t kLogCapacity = 16384;
+
+static_assert(sizeof(SimInfo) == 24, "SimInfo layout");
+static_assert(sizeof(BoxConfig) == 24, "BoxConfig layout");
+static_assert(sizeof(BoxInfo) == 72, "BoxInfo layout");
+static_assert(sizeof(Event) == 32, "Event layout");
+static_assert(sizeof(LogReply) == 16, "LogReply layout");
+
+}  // namespace drelvansim
+
+#endif  // SIM_DRIVER_CONTROL_INTERFACE_H

@@ -1,0 +1,160 @@
+// Support for the end-to-end checks: result lines, child processes, D2XX binding, clock.
+#include "check_support.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+namespace e2e {
+namespace {
+
+int g_passed = 0;
+int g_failed = 0;
+
+template <typename Fn>
+bool Bind(HMODULE module, const char* name, Fn& fn, int* bound) {
+  fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+  if (fn != nullptr) ++*bound;
+  return fn != nullptr;
+}
+
+}  // namespace
+
+bool Check(bool ok, const char* name, const char* detailFormat, ...) {
+  if (ok) {
+    ++g_passed;
+    printf("PASS %s\n", name);
+  } else {
+    ++g_failed;
+    printf("FAIL %s", name);
+    if (detailFormat[0] != 0) {
+      printf(": ");
+      va_list args;
+      va_start(args, detailFormat);
+      vprintf(detailFormat, args);
+      va_end(args);
+    }
+    printf("\n");
+  }
+  fflush(stdout);
+  return ok;
+}
+
+int Summary() {
+  printf("%d passed, %d failed\n", g_passed, g_failed);
+  fflush(stdout);
+  return g_failed == 0 && g_passed > 0 ? 0 : 1;
+}
+
+uint64_t NowUs() {
+  LARGE_INTEGER counter;
+  LARGE_INTEGER frequency;
+  QueryPerformanceCounter(&counter);
+  QueryPerformanceFrequency(&frequency);
+  const uint64_t ticks = static_cast<uint64_t>(counter.QuadPart);
+  const uint64_t hz = static_cast<uint64_t>(frequency.QuadPart);
+  return ticks / hz * 1000000u + ticks % hz * 1000000u / hz;
+}
+
+bool RunProcess(const std::string& commandLine, DWORD timeoutMs, DWORD* exitCode,
+                std::string* output) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE readEnd = nullptr;
+  HANDLE writeEnd = nullptr;
+  if (output != nullptr) {
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return false;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  }
+  STARTUPINFOA startup;
+  memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  if (output != nullptr) {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  }
+  PROCESS_INFORMATION process;
+  std::string line = commandLine;
+  BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, output != nullptr, 0,
+                                nullptr, nullptr, &startup, &process);
+  if (writeEnd != nullptr) CloseHandle(writeEnd);
+  if (!started) {
+    if (readEnd != nullptr) CloseHandle(readEnd);
+    return false;
+  }
+  bool finished;
+  if (output != nullptr) {
+    output->clear();
+    char chunk[512];
+    DWORD got = 0;
+    const uint64_t deadline = NowUs() + static_cast<uint64_t>(timeoutMs) * 1000u;
+    // The pipe ends when the child exits; a child that hangs is ended at the deadline.
+    while (NowUs() < deadline) {
+      DWORD available = 0;
+      if (!PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr)) break;
+      if (available == 0) {
+        if (WaitForSingleObject(process.hProcess, 5) == WAIT_OBJECT_0) {
+          // Drain what the child wrote before it ended.
+          while (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) &&
+                 available > 0 && ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) &&
+                 got > 0) {
+            output->append(chunk, got);
+          }
+          break;
+        }
+        continue;
+      }
+      if (!ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) || got == 0) break;
+      output->append(chunk, got);
+    }
+    CloseHandle(readEnd);
+  }
+  finished = WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0;
+  if (!finished) TerminateProcess(process.hProcess, 0xDEAD);
+  GetExitCodeProcess(process.hProcess, exitCode);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return finished;
+}
+
+bool RunTool(const std::string& tool, const std::string& arguments, std::string* output) {
+  constexpr DWORD kToolTimeoutMs = 30000;
+  DWORD code = 1;
+  std::string dropped;
+  const bool ended = RunProcess(Quote(tool) + " " + arguments, kToolTimeoutMs, &code,
+                                output != nullptr ? output : &dropped);
+  return ended && code == 0;
+}
+
+std::string Quote(const std::string& argument) { return "\"" + argument + "\""; }
+
+std::string SelfCommand() {
+  char path[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+  return Quote(std::string(path, n));
+}
+
+bool BindD2xx(const char* name, D2xx& d2xx, int* bound) {
+  memset(&d2xx, 0, sizeof d2xx);
+  *bound = 0;
+  d2xx.module = LoadLibraryA(name);
+  if (d2xx.module == nullptr) return false;
+  HMODULE m = d2xx.module;
+  Bind(m, "FT_Open", d2xx.Open, bound);
+  Bind(m, "FT_Close", d2xx.Close, bound);
+  Bind(m, "FT_SetBaudRate", d2xx.SetBaudRate, bound);
+  Bind(m, "FT_SetTimeouts", d2xx.SetTimeouts, bound);
+  Bind(m, "FT_SetDataCharacteristics", d2xx.SetDataCharacteristics, bound);
+  Bind(m, "FT_SetFlowControl", d2xx.SetFlowControl, bound);
+  Bind(m, "FT_EE_UASize", d2xx.UaSize, bound);
+  Bind(m, "FT_EE_UARead", d2xx.UaRead, bound);
+  Bind(m, "FT_EE_UAWrite", d2xx.UaWrite, bound);
+  Bind(m, "FT_Write", d2xx.Write, bound);
+  Bind(m, "FT_Read", d2xx.Read, bound);
+  Bind(m, "FT_Purge", d2xx.Purge, bound);
+  Bind(m, "FT_GetStatus", d2xx.GetStatus, bound);
+  return true;
+}
+
+}  // namespace e2e

@@ -1,0 +1,64 @@
+// Support for the end-to-end checks run under Wine: result lines, child processes, the
+// D2XX library bound at run time, the real clock.
+#ifndef TESTS_E2E_CHECK_SUPPORT_H
+#define TESTS_E2E_CHECK_SUPPORT_H
+
+#include <windows.h>
+
+#include <stdint.h>
+
+#include <string>
+
+namespace e2e {
+
+// Prints "PASS name" or "FAIL name: detail" and counts the result; returns ok.
+bool Check(bool ok, const char* name, const char* detailFormat = "", ...);
+
+// Prints "N passed, M failed"; returns the process exit status (0 when nothing failed).
+int Summary();
+
+// Microseconds on the performance counter, the clock the simulated boxes log with.
+uint64_t NowUs();
+
+// Runs a command line, waiting at most timeoutMs; false when it could not be started or
+// did not end in time (it is then terminated). *output receives its standard output.
+bool RunProcess(const std::string& commandLine, DWORD timeoutMs, DWORD* exitCode,
+                std::string* output = nullptr);
+
+// Runs a tool (quoted path plus arguments) for at most 30 s; true when it ended with exit
+// status 0. Its output goes to *output, or is dropped.
+bool RunTool(const std::string& tool, const std::string& arguments, std::string* output = nullptr);
+
+// This program's own path, quoted, for starting copies of itself.
+std::string SelfCommand();
+
+// Quotes an argument for a command line.
+std::string Quote(const std::string& argument);
+
+// The D2XX functions, bound by name from a loaded library.
+typedef ULONG FtStatus;
+typedef void* FtHandle;
+struct D2xx {
+  HMODULE module;
+  FtStatus(WINAPI* Open)(int, FtHandle*);
+  FtStatus(WINAPI* Close)(FtHandle);
+  FtStatus(WINAPI* SetBaudRate)(FtHandle, ULONG);
+  FtStatus(WINAPI* SetTimeouts)(FtHandle, ULONG, ULONG);
+  FtStatus(WINAPI* SetDataCharacteristics)(FtHandle, UCHAR, UCHAR, UCHAR);
+  FtStatus(WINAPI* SetFlowControl)(FtHandle, USHORT, UCHAR, UCHAR);
+  FtStatus(WINAPI* UaSize)(FtHandle, LPDWORD);
+  FtStatus(WINAPI* UaRead)(FtHandle, PUCHAR, DWORD, LPDWORD);
+  FtStatus(WINAPI* UaWrite)(FtHandle, PUCHAR, DWORD);
+  FtStatus(WINAPI* Write)(FtHandle, LPVOID, DWORD, LPDWORD);
+  FtStatus(WINAPI* Read)(FtHandle, LPVOID, DWORD, LPDWORD);
+  FtStatus(WINAPI* Purge)(FtHandle, ULONG);
+  FtStatus(WINAPI* GetStatus)(FtHandle, LPDWORD, LPDWORD, LPDWORD);
+};
+
+// Loads `name` by the normal search and binds every function; the number bound is in
+// *bound (13 for a complete library). False when the library does not load.
+bool BindD2xx(const char* name, D2xx& d2xx, int* bound);
+
+}  // namespace e2e
+
+#endif  // TESTS_E2E_CHECK_SUPPORT_H
