@@ -14,6 +14,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string simctl = argv[1];
+  e2e::WindowChecks();
   e2e::PortChecks(simctl);
   e2e::BridgeChecks(simctl);
   return e2e::Summary();

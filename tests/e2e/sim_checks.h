@@ -15,6 +15,9 @@ void PortChecks(const std::string& simctl);
 // Checks of the stand-in ftd2xx.dll (loaded from the system folder).
 void BridgeChecks(const std::string& simctl);
 
+// Checks of the session the runner provides (real, modal message boxes).
+void WindowChecks();
+
 // The parts a second process plays (sim_check --child ROLE ARGS); returns the exit status.
 int ChildMain(int argc, char** argv);
 

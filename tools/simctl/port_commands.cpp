@@ -86,8 +86,9 @@ void PrintEvent(const Event& e) {
       printf(" fields=0x%x", e.code);
       break;
     case kEventLink:
-      printf(" %s", e.level ? "up" : "down");
-      break;
+      // level is the link's state here, not the drawer line's.
+      printf(" %s status=0x%02x\n", e.level ? "up" : "down", e.status);
+      return;
     default:
       break;
   }
