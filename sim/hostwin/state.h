@@ -34,6 +34,11 @@ struct State {
   sim::BridgeBox bridges[kMaxBridgeBoxes];
   std::map<uintptr_t, int> ftHandles;  // live FT handle -> device number
 
+  bool portPresent[kMaxPortBoxes] = {};
+  sim::PortBox ports[kMaxPortBoxes];
+  std::map<uintptr_t, int> deviceHandles;  // live device handle -> port box index
+  uint32_t deviceSerial = 0;
+
   uint32_t nowMs = 1000;
   std::vector<Timer> timers;
   UINT_PTR nextTimerId = 0x7001;

@@ -78,6 +78,21 @@ void RemoveBridgeBox(int deviceNumber) {
 
 int OpenBridgeHandles() { return static_cast<int>(S().ftHandles.size()); }
 
+sim::PortBox& AddPortBox(int index, uint8_t status) {
+  S().portPresent[index] = true;
+  sim::PortBoxInit(S().ports[index], status);
+  return S().ports[index];
+}
+
+sim::PortBox& PortBoxAt(int index) { return S().ports[index]; }
+
+void RemovePortBox(int index) {
+  if (S().portPresent[index]) sim::PortBoxPullOut(S().ports[index], S().nowMs);
+  S().portPresent[index] = false;
+}
+
+int OpenDeviceHandles() { return static_cast<int>(S().deviceHandles.size()); }
+
 uint32_t NowMs() { return S().nowMs; }
 void AdvanceMs(uint32_t ms) { S().nowMs += ms; }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "models/bridge_box.h"
+#include "models/port_box.h"
 
 namespace hostwin {
 
@@ -66,6 +67,13 @@ sim::BridgeBox& AddBridgeBox(int deviceNumber, uint32_t userAreaSize = 64);
 sim::BridgeBox& BridgeBoxAt(int deviceNumber);
 void RemoveBridgeBox(int deviceNumber);
 int OpenBridgeHandles();  // FT_Open successes not yet closed
+
+// Driver-port boxes by index (\\.\Drelvan_0 .. \\.\Drelvan_9).
+constexpr int kMaxPortBoxes = 10;
+sim::PortBox& AddPortBox(int index, uint8_t status = 0xF3);
+sim::PortBox& PortBoxAt(int index);
+void RemovePortBox(int index);  // unplugged: CreateFileA fails, open handles stop working
+int OpenDeviceHandles();        // CreateFileA successes not yet closed
 
 // Virtual clock, timers and message dispatch.
 uint32_t NowMs();
