@@ -33,6 +33,9 @@ struct State {
   bool bridgePresent[kMaxBridgeBoxes] = {};
   sim::BridgeBox bridges[kMaxBridgeBoxes];
   std::map<uintptr_t, int> ftHandles;  // live FT handle -> device number
+  size_t ftCalls = 0;
+  size_t ftFaultAt = 0;  // ftCalls value of the call that meets the fault; 0 none
+  FtFault ftFault = FtFault::kError;
 
   bool portPresent[kMaxPortBoxes] = {};
   sim::PortBox ports[kMaxPortBoxes];

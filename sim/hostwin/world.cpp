@@ -76,6 +76,13 @@ void RemoveBridgeBox(int deviceNumber) {
   S().bridges[deviceNumber].present = false;
 }
 
+void FailFtCall(uint32_t k, FtFault fault) {
+  S().ftFaultAt = k == 0 ? 0 : S().ftCalls + k;
+  S().ftFault = fault;
+}
+
+size_t FtCalls() { return S().ftCalls; }
+
 int OpenBridgeHandles() { return static_cast<int>(S().ftHandles.size()); }
 
 sim::PortBox& AddPortBox(int index, uint8_t status) {

@@ -68,6 +68,15 @@ sim::BridgeBox& BridgeBoxAt(int deviceNumber);
 void RemoveBridgeBox(int deviceNumber);
 int OpenBridgeHandles();  // FT_Open successes not yet closed
 
+enum class FtFault {
+  kError,   // the call returns an error status and does nothing
+  kShort,   // writes and reads move one byte less (no byte for FT_Read); others as kError
+  kUnplug,  // every bridge box is pulled out just before the call
+};
+// The k-th FT_* call from now on (1 = the next) meets the fault; 0 disarms.
+void FailFtCall(uint32_t k, FtFault fault);
+size_t FtCalls();  // FT_* calls since Reset
+
 // Driver-port boxes by index (\\.\Drelvan_0 .. \\.\Drelvan_9).
 constexpr int kMaxPortBoxes = 10;
 sim::PortBox& AddPortBox(int index, uint8_t status = 0xF3);
