@@ -1,0 +1,204 @@
+// The simulated D2XX library over the bridge-box models.
+#include <string.h>
+
+#include "d2xx_exports.h"
+#include "state.h"
+
+using namespace hostwin;
+
+namespace {
+
+typedef ULONG FT_STATUS;
+typedef void* FT_HANDLE;
+
+constexpr FT_STATUS kOk = 0;
+constexpr FT_STATUS kInvalidHandle = 1;
+constexpr FT_STATUS kDeviceNotFound = 2;
+constexpr FT_STATUS kIoError = 4;
+constexpr FT_STATUS kEepromReadFailed = 11;
+constexpr FT_STATUS kEepromWriteFailed = 12;
+
+std::string HandleText(FT_HANDLE handle) {
+  uintptr_t value = reinterpret_cast<uintptr_t>(handle);
+  auto it = S().ftHandles.find(value);
+  if (it != S().ftHandles.end()) return "h" + std::to_string(it->second);
+  if (value == static_cast<uintptr_t>(-1)) return "-1";
+  return HexValue(value);
+}
+
+// The open box behind a handle, or null for a handle no open produced (or whose box was
+// pulled out).
+sim::BridgeBox* BoxOf(FT_HANDLE handle) {
+  auto it = S().ftHandles.find(reinterpret_cast<uintptr_t>(handle));
+  if (it == S().ftHandles.end()) return nullptr;
+  sim::BridgeBox& box = S().bridges[it->second];
+  return box.present ? &box : nullptr;
+}
+
+FT_STATUS WINAPI FT_Open(int deviceNumber, FT_HANDLE* handle) {
+  Record("FT_Open", std::to_string(deviceNumber));
+  if (deviceNumber < 0 || deviceNumber >= kMaxBridgeBoxes || !S().bridgePresent[deviceNumber]) {
+    return kDeviceNotFound;
+  }
+  sim::BridgeBox& box = S().bridges[deviceNumber];
+  if (!sim::BridgeBoxOpen(box)) return kDeviceNotFound;
+  uintptr_t value = static_cast<uintptr_t>(0x10000u + 0x100u * deviceNumber +
+                                           (++S().handleSerial & 0xFF));
+  if (S().nextHandle != 0) {
+    value = static_cast<uintptr_t>(S().nextHandle);
+    S().nextHandle = 0;
+  }
+  S().ftHandles[value] = deviceNumber;
+  *handle = reinterpret_cast<FT_HANDLE>(value);
+  return kOk;
+}
+
+FT_STATUS WINAPI FT_Close(FT_HANDLE handle) {
+  Record("FT_Close", HandleText(handle));
+  auto it = S().ftHandles.find(reinterpret_cast<uintptr_t>(handle));
+  if (it == S().ftHandles.end()) return kInvalidHandle;
+  sim::BridgeBoxClose(S().bridges[it->second]);
+  S().ftHandles.erase(it);
+  return kOk;
+}
+
+FT_STATUS WINAPI FT_SetBaudRate(FT_HANDLE handle, ULONG baud) {
+  Record("FT_SetBaudRate", HandleText(handle) + "," + std::to_string(baud));
+  sim::BridgeBox* box = BoxOf(handle);
+  if (box == nullptr) return kInvalidHandle;
+  box->baud = baud;
+  return kOk;
+}
+
+FT_STATUS WINAPI FT_SetTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs) {
+  Record("FT_SetTimeouts",
+         HandleText(handle) + "," + std::to_string(readMs) + "," + std::to_string(writeMs));
+  sim::BridgeBox* box = BoxOf(handle);
+  if (box == nullptr) return kInvalidHandle;
+  box->readTimeoutMs = readMs;
+  box->writeTimeoutMs = writeMs;
+  return kOk;
+}
+
+FT_STATUS WINAPI FT_SetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits,
+                                           UCHAR parity) {
+  Record("FT_SetDataCharacteristics", HandleText(handle) + "," + std::to_string(wordLength) + "," +
+                                          std::to_string(stopBits) + "," + std::to_string(parity));
+  sim::BridgeBox* box = BoxOf(handle);
+  if (box == nullptr) return kInvalidHandle;
+  box->wordLength = wordLength;
+  box->stopBits = stopBits;
+  box->parity = parity;
+  return kOk;
+}
+
+FT_STATUS WINAPI FT_SetFlowControl(FT_HANDLE handle, USHORT flow, UCHAR xon, UCHAR xoff) {
+  Record("FT_SetFlowControl", HandleText(handle) + "," + std::to_string(flow) + "," +
+                                  std::to_string(xon) + "," + std::to_string(xoff));
+  sim::BridgeBox* box = BoxOf(handle);
+  if (box == nullptr) return kInvalidHandle;
+  box->flowControl = flow;
+  box->xon = xon;
+  box->xoff = xoff;
+  return kOk;
+}
+
+FT_STATUS WINAPI FT_EE_UASize(FT_HANDLE handle, LPDWORD size) {
+  Record("FT_EE_UASize", HandleText(handle));
+  sim::BridgeBox* box = BoxOf(handle);
+  if (box == nullptr) return kInvalidHandle;
+  if (box->faults.uaSizeFails) return kEepromReadFailed;
+  *size = box->userAreaSize;
+  return kOk;
+}
+
+FT_STATUS WINAPI FT_EE_UARead(FT_HANDLE handle, PUCHAR data, DWORD length, LPDWORD read) {
+  Record("FT_EE_UARead", HandleText(handle) + "," + std::to_string(length));
+  sim::BridgeBox* box = BoxOf(handle);
+  if (box == nullptr) return kInvalidHandle;
+  uint32_t delivered = 0;
+  bool ok = sim::BridgeBoxUaRead(*box, data, length, &delivered);
+  *read = delivered;
+  return ok ? kOk : kEepromReadFailed;
+}
+
+FT_STATUS WINAPI FT_EE_UAWrite(FT_HANDLE handle, PUCHAR data, DWORD length) {
+  Record("FT_EE_UAWrite", HandleText(handle) + "," + Hex(data, length));
+  sim::BridgeBox* box = BoxOf(handle);
+  if (box == nullptr) return kInvalidHandle;
+  return sim::BridgeBoxUaWrite(*box, data, length) ? kOk : kEepromWriteFailed;
+}
+
+FT_STATUS WINAPI FT_Write(FT_HANDLE handle, LPVOID buffer, DWORD length, LPDWORD written) {
+  Record("FT_Write", HandleText(handle) + "," + Hex(buffer, length));
+  sim::BridgeBox* box = BoxOf(handle);
+  if (box == nullptr) return kInvalidHandle;
+  uint32_t taken = 0;
+  bool ok = sim::BridgeBoxWrite(*box, static_cast<const uint8_t*>(buffer), length, &taken);
+  *written = taken;
+  return ok ? kOk : kIoError;
+}
+
+FT_STATUS WINAPI FT_Read(FT_HANDLE handle, LPVOID buffer, DWORD length, LPDWORD read) {
+  Record("FT_Read", HandleText(handle) + "," + std::to_string(length));
+  sim::BridgeBox* box = BoxOf(handle);
+  if (box == nullptr) return kInvalidHandle;
+  *read = sim::BridgeBoxRead(*box, static_cast<uint8_t*>(buffer), length);
+  // No byte within the read timeout: the call returns when the timeout has passed.
+  if (*read < length) S().nowMs += box->readTimeoutMs;
+  return kOk;
+}
+
+FT_STATUS WINAPI FT_Purge(FT_HANDLE handle, ULONG mask) {
+  Record("FT_Purge", HandleText(handle) + "," + std::to_string(mask));
+  sim::BridgeBox* box = BoxOf(handle);
+  if (box == nullptr) return kInvalidHandle;
+  if (mask & 1) sim::BridgeBoxPurgeRx(*box);
+  return kOk;
+}
+
+FT_STATUS WINAPI FT_GetStatus(FT_HANDLE handle, LPDWORD rxQueue, LPDWORD txQueue,
+                              LPDWORD eventStatus) {
+  Record("FT_GetStatus", HandleText(handle));
+  sim::BridgeBox* box = BoxOf(handle);
+  if (box == nullptr) return kInvalidHandle;
+  if (box->faults.getStatusFails) return kIoError;
+  *rxQueue = box->rxCount;
+  *txQueue = box->faults.txQueueStuck;
+  *eventStatus = 0;
+  return kOk;
+}
+
+struct Export {
+  const char* name;
+  FARPROC address;
+};
+
+template <typename Fn>
+FARPROC AsFarProc(Fn* fn) {
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(fn));
+}
+
+}  // namespace
+
+FARPROC FindD2xxExport(const char* name) {
+  static const Export kExports[] = {
+      {"FT_Open", AsFarProc(FT_Open)},
+      {"FT_Close", AsFarProc(FT_Close)},
+      {"FT_SetBaudRate", AsFarProc(FT_SetBaudRate)},
+      {"FT_SetTimeouts", AsFarProc(FT_SetTimeouts)},
+      {"FT_SetDataCharacteristics", AsFarProc(FT_SetDataCharacteristics)},
+      {"FT_SetFlowControl", AsFarProc(FT_SetFlowControl)},
+      {"FT_EE_UASize", AsFarProc(FT_EE_UASize)},
+      {"FT_EE_UARead", AsFarProc(FT_EE_UARead)},
+      {"FT_EE_UAWrite", AsFarProc(FT_EE_UAWrite)},
+      {"FT_Write", AsFarProc(FT_Write)},
+      {"FT_Read", AsFarProc(FT_Read)},
+      {"FT_Purge", AsFarProc(FT_Purge)},
+      {"FT_GetStatus", AsFarProc(FT_GetStatus)},
+  };
+  for (const Export& e : kExports) {
+    if (strcmp(e.name, name) == 0) return e.address;
+  }
+  return nullptr;
+}

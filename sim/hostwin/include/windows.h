@@ -1,0 +1,119 @@
+// Stand-in for the subset of <windows.h> that TEVRO's library code uses, for Linux
+// host builds. Types keep their Windows widths (DWORD and ULONG are 32-bit, handles
+// pointer-sized); the functions are implemented by sim/hostwin over a simulated world.
+#ifndef HOSTWIN_WINDOWS_H
+#define HOSTWIN_WINDOWS_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#define WINAPI
+#define CALLBACK
+#define APIENTRY
+
+typedef int BOOL;
+typedef uint8_t BYTE;
+typedef uint8_t UCHAR;
+typedef uint16_t USHORT;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef uint32_t ULONG;
+typedef int32_t LONG;
+typedef unsigned int UINT;
+typedef uintptr_t UINT_PTR;
+typedef intptr_t INT_PTR;
+typedef uintptr_t ULONG_PTR;
+typedef char CHAR;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef void* HANDLE;
+typedef HANDLE HWND;
+typedef HANDLE HMODULE;
+typedef HANDLE HINSTANCE;
+typedef UCHAR* PUCHAR;
+typedef DWORD* LPDWORD;
+typedef char* LPSTR;
+typedef const char* LPCSTR;
+typedef INT_PTR (*FARPROC)(void);
+typedef void (*TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
+
+typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+typedef struct _OVERLAPPED* LPOVERLAPPED;
+
+#define MAX_PATH 260
+
+typedef struct _FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+} FILETIME;
+
+typedef struct _WIN32_FIND_DATAA {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD dwReserved0;
+  DWORD dwReserved1;
+  CHAR cFileName[MAX_PATH];
+  CHAR cAlternateFileName[14];
+} WIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
+
+#define TRUE 1
+#define FALSE 0
+
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_WRITE 0x00000002u
+#define OPEN_EXISTING 3u
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
+
+#define MB_OK 0x00000000u
+#define MB_ICONEXCLAMATION 0x00000030u
+#define MB_ICONINFORMATION 0x00000040u
+#define IDOK 1
+
+#define WM_TIMER 0x0113u
+
+#define DLL_PROCESS_DETACH 0
+#define DLL_PROCESS_ATTACH 1
+#define DLL_THREAD_ATTACH 2
+#define DLL_THREAD_DETACH 3
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                   DWORD disposition, DWORD flags, HANDLE templateFile);
+BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                     DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped);
+BOOL CloseHandle(HANDLE handle);
+
+DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
+HANDLE FindFirstFileA(LPCSTR name, LPWIN32_FIND_DATAA data);
+BOOL FindClose(HANDLE find);
+
+HMODULE LoadLibraryA(LPCSTR name);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
+BOOL FreeLibrary(HMODULE module);
+
+void Sleep(DWORD ms);
+DWORD GetTickCount(void);
+
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+BOOL MessageBeep(UINT type);
+UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc);
+BOOL KillTimer(HWND window, UINT_PTR id);
+
+// The library's entry point; exported from the host build so tests can deliver the load
+// notifications as the Windows loader does.
+__attribute__((visibility("default"))) BOOL WINAPI DllMain(HINSTANCE module, DWORD reason,
+                                                           LPVOID reserved);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif  // HOSTWIN_WINDOWS_H

@@ -1,0 +1,134 @@
+// Kernel calls: environment, file test, library loading, time and device files.
+#include <string.h>
+
+#include "d2xx_exports.h"
+#include "state.h"
+
+using namespace hostwin;
+
+namespace {
+
+const HMODULE kSystemD2xx = reinterpret_cast<HMODULE>(0xD2D20000);
+const HMODULE kPlantedD2xx = reinterpret_cast<HMODULE>(0xBAD00000);
+const HANDLE kFindHandle = reinterpret_cast<HANDLE>(0xF1D0);
+
+// The box index N of "\\.\Drelvan_N" (N one digit), or -1.
+int PortIndexOfPath(const char* name) {
+  static const char kPrefix[] = "\\\\.\\Drelvan_";
+  size_t prefixLength = sizeof kPrefix - 1;
+  if (strncmp(name, kPrefix, prefixLength) != 0) return -1;
+  const char* digit = name + prefixLength;
+  if (digit[0] < '0' || digit[0] > '9' || digit[1] != '\0') return -1;
+  return digit[0] - '0';
+}
+
+std::string DeviceText(HANDLE handle) {
+  auto it = S().deviceHandles.find(reinterpret_cast<uintptr_t>(handle));
+  if (it != S().deviceHandles.end()) return "d" + std::to_string(it->second);
+  if (handle == INVALID_HANDLE_VALUE) return "-1";
+  return HexValue(reinterpret_cast<uintptr_t>(handle));
+}
+
+}  // namespace
+
+extern "C" {
+
+DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
+  Record("GetEnvironmentVariableA", std::string(name) + "," + std::to_string(size));
+  auto it = S().env.find(name);
+  if (it == S().env.end()) return 0;
+  const std::string& value = it->second;
+  if (value.size() + 1 > size) return static_cast<DWORD>(value.size() + 1);
+  memcpy(buffer, value.c_str(), value.size() + 1);
+  return static_cast<DWORD>(value.size());
+}
+
+HANDLE FindFirstFileA(LPCSTR name, LPWIN32_FIND_DATAA data) {
+  Record("FindFirstFileA", name);
+  if (S().d2xxFile == D2xxFile::kAbsent || !SameText(name, SystemD2xxPath())) {
+    return INVALID_HANDLE_VALUE;
+  }
+  memset(data, 0, sizeof *data);
+  data->dwFileAttributes = S().d2xxFile == D2xxFile::kDirectory ? FILE_ATTRIBUTE_DIRECTORY : 0x20;
+  strcpy(data->cFileName, "ftd2xx.dll");
+  return kFindHandle;
+}
+
+BOOL FindClose(HANDLE find) {
+  Record("FindClose", HexValue(reinterpret_cast<uintptr_t>(find)));
+  return find == kFindHandle;
+}
+
+HMODULE LoadLibraryA(LPCSTR name) {
+  Record("LoadLibraryA", name);
+  std::string path = name;
+  bool bareName = path.find('\\') == std::string::npos;
+  if (bareName && SameText(path, "ftd2xx.dll") && S().planted) {
+    S().plantedLoaded = true;
+    return kPlantedD2xx;
+  }
+  bool system = SameText(path, SystemD2xxPath()) || (bareName && SameText(path, "ftd2xx.dll"));
+  if (system && S().d2xxFile == D2xxFile::kPresent) {
+    S().d2xxLoaded = true;
+    return kSystemD2xx;
+  }
+  return nullptr;
+}
+
+FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
+  Record("GetProcAddress", name);
+  if (module != kSystemD2xx || name == S().missingFunction) return nullptr;
+  return FindD2xxExport(name);
+}
+
+BOOL FreeLibrary(HMODULE module) {
+  Record("FreeLibrary", HexValue(reinterpret_cast<uintptr_t>(module)));
+  if (module == kSystemD2xx) {
+    S().d2xxLoaded = false;
+    return TRUE;
+  }
+  return module == kPlantedD2xx;
+}
+
+void Sleep(DWORD ms) {
+  Record("Sleep", std::to_string(ms));
+  S().nowMs += ms;
+}
+
+DWORD GetTickCount(void) { return S().nowMs; }
+
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                   DWORD disposition, DWORD flags, HANDLE templateFile) {
+  Record("CreateFileA", std::string(name) + "," + HexValue(access) + "," + HexValue(share) + "," +
+                            (security ? "sa" : "null") + "," + std::to_string(disposition) +
+                            "," + HexValue(flags) + "," + (templateFile ? "tmpl" : "null"));
+  int index = PortIndexOfPath(name);
+  if (index < 0 || !S().portPresent[index] || !S().ports[index].present) {
+    return INVALID_HANDLE_VALUE;
+  }
+  uintptr_t value = 0xD000 + 0x100 * static_cast<uintptr_t>(index) + (++S().deviceSerial & 0xFF);
+  S().deviceHandles[value] = index;
+  return reinterpret_cast<HANDLE>(value);
+}
+
+BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
+                     DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped) {
+  Record("DeviceIoControl", DeviceText(device) + "," + HexValue(code) + "," + Hex(in, inSize));
+  auto it = S().deviceHandles.find(reinterpret_cast<uintptr_t>(device));
+  if (it == S().deviceHandles.end() || inSize != sim::kPortCommandBytes ||
+      outSize != sim::kPortReplyBytes || overlapped != nullptr) {
+    return FALSE;
+  }
+  uint32_t replyBytes = 0;
+  bool ok = sim::PortBoxRequest(S().ports[it->second], code, static_cast<const uint8_t*>(in),
+                                static_cast<uint8_t*>(out), S().nowMs, &replyBytes);
+  if (ok && returned != nullptr) *returned = replyBytes;
+  return ok ? TRUE : FALSE;
+}
+
+BOOL CloseHandle(HANDLE handle) {
+  Record("CloseHandle", DeviceText(handle));
+  return S().deviceHandles.erase(reinterpret_cast<uintptr_t>(handle)) == 1 ? TRUE : FALSE;
+}
+
+}  // extern "C"

@@ -1,0 +1,63 @@
+// Internal state of the simulated world, shared by the stand-in's source files.
+#ifndef HOSTWIN_STATE_H
+#define HOSTWIN_STATE_H
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "world.h"
+
+namespace hostwin {
+
+struct Timer {
+  UINT_PTR id;
+  uint32_t elapseMs;
+  uint32_t dueMs;
+  TIMERPROC proc;
+};
+
+struct State {
+  std::map<std::string, std::string> env;
+
+  D2xxFile d2xxFile = D2xxFile::kAbsent;
+  std::string missingFunction;
+  bool planted = false;
+  bool d2xxLoaded = false;
+  bool plantedLoaded = false;
+  uint64_t nextHandle = 0;  // 0: the default scheme
+  uint32_t handleSerial = 0;
+
+  bool bridgePresent[kMaxBridgeBoxes] = {};
+  sim::BridgeBox bridges[kMaxBridgeBoxes];
+  std::map<uintptr_t, int> ftHandles;  // live FT handle -> device number
+
+  bool portPresent[kMaxPortBoxes] = {};
+  sim::PortBox ports[kMaxPortBoxes];
+  std::map<uintptr_t, int> deviceHandles;  // live device handle -> port box index
+  uint32_t deviceSerial = 0;
+
+  uint32_t nowMs = 1000;
+  std::vector<Timer> timers;
+  UINT_PTR nextTimerId = 0x7001;
+  int failSetTimer = 0;
+
+  std::vector<MessageBoxRecord> messageBoxes;
+  std::vector<BeepRecord> beeps;
+  std::function<void(const MessageBoxRecord&)> messageBoxHook;
+
+  std::vector<TraceEntry> trace;
+};
+
+State& S();
+
+void Record(const std::string& call, const std::string& args);
+std::string Hex(const void* data, size_t length);  // "1b 70 00"
+std::string HexValue(uint64_t value);              // "0x1f"
+bool SameText(const std::string& a, const std::string& b);  // case-insensitive
+
+}  // namespace hostwin
+
+#endif  // HOSTWIN_STATE_H

@@ -1,0 +1,48 @@
+// User-interface calls: message boxes and beeps are recorded, timers run on the
+// virtual clock and fire from Pump().
+#include "state.h"
+
+using namespace hostwin;
+
+extern "C" {
+
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+  MessageBoxRecord record{text ? text : "", caption ? caption : "", type, owner != nullptr,
+                          S().nowMs};
+  Record("MessageBoxA", record.text + "|" + record.caption + "|" + HexValue(type));
+  S().messageBoxes.push_back(record);
+  if (S().messageBoxHook) S().messageBoxHook(record);
+  return IDOK;
+}
+
+BOOL MessageBeep(UINT type) {
+  Record("MessageBeep", HexValue(type));
+  S().beeps.push_back(BeepRecord{type, S().nowMs});
+  return TRUE;
+}
+
+UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc) {
+  Record("SetTimer", std::string(window ? "hwnd" : "null") + "," + HexValue(id) + "," +
+                         std::to_string(elapse));
+  if (S().failSetTimer > 0) {
+    --S().failSetTimer;
+    return 0;
+  }
+  // Without a window the system picks the identifier.
+  UINT_PTR assigned = window == nullptr ? S().nextTimerId++ : id;
+  S().timers.push_back(Timer{assigned, elapse, S().nowMs + elapse, proc});
+  return assigned;
+}
+
+BOOL KillTimer(HWND window, UINT_PTR id) {
+  Record("KillTimer", std::string(window ? "hwnd" : "null") + "," + HexValue(id));
+  for (auto it = S().timers.begin(); it != S().timers.end(); ++it) {
+    if (it->id == id) {
+      S().timers.erase(it);
+      return TRUE;
+    }
+  }
+  return FALSE;
+}
+
+}  // extern "C"

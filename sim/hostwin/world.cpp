@@ -1,0 +1,154 @@
+// World configuration, the virtual clock and the trace.
+#include <ctype.h>
+#include <stdio.h>
+
+#include "state.h"
+
+namespace hostwin {
+
+State& S() {
+  static State state;
+  return state;
+}
+
+void Record(const std::string& call, const std::string& args) {
+  S().trace.push_back(TraceEntry{call, args});
+}
+
+std::string Hex(const void* data, size_t length) {
+  std::string out;
+  const uint8_t* bytes = static_cast<const uint8_t*>(data);
+  for (size_t i = 0; i < length; ++i) {
+    char text[4];
+    snprintf(text, sizeof text, "%02x", bytes[i]);
+    if (i != 0) out += ' ';
+    out += text;
+  }
+  return out;
+}
+
+std::string HexValue(uint64_t value) {
+  char text[24];
+  snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
+  return text;
+}
+
+bool SameText(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (tolower(static_cast<unsigned char>(a[i])) != tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void Reset() {
+  S() = State{};
+  S().env["windir"] = "C:\\WINDOWS";
+}
+
+void SetEnv(const std::string& name, const std::string& value) { S().env[name] = value; }
+void UnsetEnv(const std::string& name) { S().env.erase(name); }
+
+std::string SystemD2xxPath() {
+  auto it = S().env.find("windir");
+  return (it == S().env.end() ? std::string() : it->second) + "\\system32\\ftd2xx.dll";
+}
+
+void SetD2xxFile(D2xxFile file) { S().d2xxFile = file; }
+void SetD2xxMissingFunction(const std::string& name) { S().missingFunction = name; }
+void SetPlantedD2xx(bool planted) { S().planted = planted; }
+bool D2xxLoaded() { return S().d2xxLoaded; }
+bool PlantedD2xxLoaded() { return S().plantedLoaded; }
+void SetNextBridgeHandle(uint64_t value) { S().nextHandle = value; }
+
+sim::BridgeBox& AddBridgeBox(int deviceNumber, uint32_t userAreaSize) {
+  S().bridgePresent[deviceNumber] = true;
+  sim::BridgeBoxInit(S().bridges[deviceNumber], userAreaSize);
+  return S().bridges[deviceNumber];
+}
+
+sim::BridgeBox& BridgeBoxAt(int deviceNumber) { return S().bridges[deviceNumber]; }
+
+void RemoveBridgeBox(int deviceNumber) {
+  S().bridgePresent[deviceNumber] = false;
+  S().bridges[deviceNumber].present = false;
+}
+
+int OpenBridgeHandles() { return static_cast<int>(S().ftHandles.size()); }
+
+sim::PortBox& AddPortBox(int index, uint8_t status) {
+  S().portPresent[index] = true;
+  sim::PortBoxInit(S().ports[index], status);
+  return S().ports[index];
+}
+
+sim::PortBox& PortBoxAt(int index) { return S().ports[index]; }
+
+void RemovePortBox(int index) {
+  if (S().portPresent[index]) sim::PortBoxPullOut(S().ports[index], S().nowMs);
+  S().portPresent[index] = false;
+}
+
+int OpenDeviceHandles() { return static_cast<int>(S().deviceHandles.size()); }
+
+uint32_t NowMs() { return S().nowMs; }
+void AdvanceMs(uint32_t ms) { S().nowMs += ms; }
+
+int Pump() {
+  int ran = 0;
+  // A callback may set or kill timers: look the timer up afresh after each one.
+  std::vector<UINT_PTR> due;
+  for (const Timer& t : S().timers) {
+    if (static_cast<int32_t>(S().nowMs - t.dueMs) >= 0) due.push_back(t.id);
+  }
+  for (UINT_PTR id : due) {
+    for (Timer& t : S().timers) {
+      if (t.id != id) continue;
+      t.dueMs = S().nowMs + t.elapseMs;
+      TIMERPROC proc = t.proc;
+      Record("WM_TIMER", HexValue(id));
+      proc(nullptr, WM_TIMER, id, S().nowMs);
+      ++ran;
+      break;
+    }
+  }
+  return ran;
+}
+
+void RunFor(uint32_t ms) {
+  for (uint32_t i = 0; i < ms; ++i) {
+    AdvanceMs(1);
+    Pump();
+  }
+}
+
+void FailSetTimer(int count) { S().failSetTimer = count; }
+size_t ActiveTimers() { return S().timers.size(); }
+
+const std::vector<MessageBoxRecord>& MessageBoxes() { return S().messageBoxes; }
+const std::vector<BeepRecord>& Beeps() { return S().beeps; }
+void OnMessageBox(std::function<void(const MessageBoxRecord&)> hook) {
+  S().messageBoxHook = std::move(hook);
+}
+
+const std::vector<TraceEntry>& Trace() { return S().trace; }
+
+std::vector<std::string> TraceTexts(const std::string& callPrefix) {
+  std::vector<std::string> out;
+  for (const TraceEntry& e : S().trace) {
+    if (e.call.compare(0, callPrefix.size(), callPrefix) == 0) out.push_back(e.Text());
+  }
+  return out;
+}
+
+size_t CountCalls(const std::string& call) {
+  size_t n = 0;
+  for (const TraceEntry& e : S().trace) n += e.call == call;
+  return n;
+}
+
+void ClearTrace() { S().trace.clear(); }
+
+}  // namespace hostwin

@@ -1,0 +1,100 @@
+// The simulated world behind the host stand-in for Win32: the machine's environment and
+// files, the D2XX library, the boxes, a virtual clock with timers, the user interface,
+// and a trace of every call the library makes. Tests configure it and inspect it.
+#ifndef HOSTWIN_WORLD_H
+#define HOSTWIN_WORLD_H
+
+#include <stdint.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "models/bridge_box.h"
+#include "models/port_box.h"
+
+namespace hostwin {
+
+struct TraceEntry {
+  std::string call;  // the function name, e.g. "FT_Write"
+  std::string args;  // its arguments as text, e.g. "h0,1b 70 00 61 62"
+  std::string Text() const { return call + "(" + args + ")"; }
+};
+
+struct MessageBoxRecord {
+  std::string text;
+  std::string caption;
+  uint32_t type;
+  bool hasOwner;
+  uint32_t atMs;
+};
+
+struct BeepRecord {
+  uint32_t type;
+  uint32_t atMs;
+};
+
+enum class D2xxFile {
+  kAbsent,      // no ftd2xx.dll in the system folder
+  kPresent,     // a working library
+  kDirectory,   // a directory of that name
+  kUnloadable,  // the file exists but does not load
+};
+
+constexpr int kMaxBridgeBoxes = 16;
+
+// Back to a fresh machine: windir "C:\WINDOWS", no D2XX library, no boxes, clock at
+// 1000 ms, no timers, empty records and trace.
+void Reset();
+
+// Environment.
+void SetEnv(const std::string& name, const std::string& value);
+void UnsetEnv(const std::string& name);
+std::string SystemD2xxPath();  // %windir%\system32\ftd2xx.dll as the world knows it
+
+// The D2XX library.
+void SetD2xxFile(D2xxFile file);
+void SetD2xxMissingFunction(const std::string& name);  // GetProcAddress fails for it
+void SetPlantedD2xx(bool planted);  // a copy beside the application, found by the search order
+bool D2xxLoaded();                  // the system copy is loaded now
+bool PlantedD2xxLoaded();           // the planted copy was ever loaded
+// The handle value the next successful FT_Open hands out (by default handles are
+// 0x10000 + 0x100 * deviceNumber + a serial number).
+void SetNextBridgeHandle(uint64_t value);
+
+// Bridge boxes by D2XX device number (0 .. kMaxBridgeBoxes - 1).
+sim::BridgeBox& AddBridgeBox(int deviceNumber, uint32_t userAreaSize = 64);
+sim::BridgeBox& BridgeBoxAt(int deviceNumber);
+void RemoveBridgeBox(int deviceNumber);
+int OpenBridgeHandles();  // FT_Open successes not yet closed
+
+// Driver-port boxes by index (\\.\Drelvan_0 .. \\.\Drelvan_9).
+constexpr int kMaxPortBoxes = 10;
+sim::PortBox& AddPortBox(int index, uint8_t status = 0xF3);
+sim::PortBox& PortBoxAt(int index);
+void RemovePortBox(int index);  // unplugged: CreateFileA fails, open handles stop working
+int OpenDeviceHandles();        // CreateFileA successes not yet closed
+
+// Virtual clock, timers and message dispatch.
+uint32_t NowMs();
+void AdvanceMs(uint32_t ms);   // time passes; nothing is dispatched
+int Pump();                    // dispatches every due timer once; returns how many ran
+void RunFor(uint32_t ms);      // time passes in 1 ms steps with the thread dispatching
+void FailSetTimer(int count);  // the next 'count' SetTimer calls fail
+size_t ActiveTimers();
+
+// User interface.
+const std::vector<MessageBoxRecord>& MessageBoxes();
+const std::vector<BeepRecord>& Beeps();
+// Runs while a message box is up (after it is recorded, before it is dismissed).
+void OnMessageBox(std::function<void(const MessageBoxRecord&)> hook);
+
+// Trace of every stand-in call the library made.
+const std::vector<TraceEntry>& Trace();
+std::vector<std::string> TraceTexts(const std::string& callPrefix = "");
+size_t CountCalls(const std::string& call);
+void ClearTrace();
+
+}  // namespace hostwin
+
+#endif  // HOSTWIN_WORLD_H

@@ -1,0 +1,45 @@
+// Finding the bridge boxes: the D2XX library is used only when its file stands in the
+// system folder of the Windows directory, and it is loaded from exactly that path.
+#include "bridge/bridge.h"
+
+#include "front/session.h"
+
+namespace {
+
+constexpr DWORD kWindirBufferSize = 255;  // terminating NUL included
+const char kD2xxRelativePath[] = "\\system32\\ftd2xx.dll";
+
+// Forms "<windir>\system32\ftd2xx.dll" into path. False when windir is missing or does
+// not fit its buffer.
+bool D2xxPath(char (&path)[kWindirBufferSize + sizeof kD2xxRelativePath]) {
+  char windir[kWindirBufferSize];
+  DWORD length = GetEnvironmentVariableA("windir", windir, kWindirBufferSize);
+  if (length == 0 || length >= kWindirBufferSize) return false;
+  DWORD at = 0;
+  for (DWORD i = 0; i < length; ++i) path[at++] = windir[i];
+  for (DWORD i = 0; kD2xxRelativePath[i] != '\0'; ++i) path[at++] = kD2xxRelativePath[i];
+  path[at] = '\0';
+  return true;
+}
+
+// True when a directory entry of that path exists and is not a directory.
+bool FileExists(const char* path) {
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA(path, &data);
+  if (find == INVALID_HANDLE_VALUE) return false;
+  FindClose(find);
+  return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+}  // namespace
+
+uint8_t BridgeScan() {
+  char path[kWindirBufferSize + sizeof kD2xxRelativePath];
+  if (!D2xxPath(path) || !FileExists(path) || !D2xxBind(path)) return 0;
+  uint8_t index = 0;
+  while (BridgeOpenInterface(index) != kNotOpen) {
+    BridgeCloseInterface();
+    ++index;
+  }
+  return index;
+}

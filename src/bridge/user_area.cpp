@@ -1,0 +1,150 @@
+// The user-area identity record: layout, and the bridge operations that read and write it.
+#include "bridge/user_area.h"
+
+#include "bridge/bridge.h"
+
+namespace {
+
+constexpr uint32_t kCountOffset = 0;
+constexpr uint32_t kSerialOffset = 4;
+constexpr uint32_t kDateLowOffset = 8;
+constexpr uint32_t kDateHighWordOffset = 12;
+
+uint32_t GetLe32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+void PutLe32(uint8_t* p, uint32_t value) {
+  p[0] = static_cast<uint8_t>(value);
+  p[1] = static_cast<uint8_t>(value >> 8);
+  p[2] = static_cast<uint8_t>(value >> 16);
+  p[3] = static_cast<uint8_t>(value >> 24);
+}
+
+// Reads the whole record into 'out'. False, with 'out' unusable, unless the read returned
+// status 0 and exactly 16 bytes. The link's handle must be open.
+bool ReadUserArea(UserAreaImage& out) {
+  DWORD read = 0;
+  FT_STATUS status = gD2xx.EE_UARead(gBridgeLink.handle, out.bytes, kUserAreaImageSize, &read);
+  return status == FT_OK && read == kUserAreaImageSize;
+}
+
+// Opens the box for a user-area operation. False (box closed again) when it does not
+// open or its user area cannot hold the record.
+bool OpenForUserArea() {
+  if (BridgeOpen(gBridgeLink.index) == reinterpret_cast<FT_HANDLE>(-1) ||
+      gBridgeLink.userAreaSize < kUserAreaImageSize) {
+    BridgeClose(gBridgeLink.index);
+    return false;
+  }
+  return true;
+}
+
+uint32_t GetField(UserAreaField field) {
+  if (!OpenForUserArea()) return 0;
+  UserAreaImage fresh;
+  bool ok = ReadUserArea(fresh);
+  BridgeClose(gBridgeLink.index);
+  if (!ok) return 0;
+  gBridgeLink.image = fresh;
+  return UserAreaGet(fresh, field);
+}
+
+// Writes one field: reads the record from the box first so that only this field's bytes
+// change, then writes the record back. When the read fails and 'cacheFallback' is set, the
+// cached record is written instead; otherwise nothing is written. For the counter, 'add'
+// is added to the stored value read (or cached) and 'value' is ignored.
+struct FieldWrite {
+  UserAreaField field;
+  uint32_t value;
+  bool addToStored;
+  uint32_t add;
+  bool cacheFallback;
+};
+
+bool WriteField(const FieldWrite& w, uint32_t* written) {
+  if (!OpenForUserArea()) return false;
+  UserAreaImage fresh;
+  if (ReadUserArea(fresh)) {
+    gBridgeLink.image = fresh;
+  } else if (!w.cacheFallback) {
+    BridgeClose(gBridgeLink.index);
+    return false;
+  }
+  uint32_t value = w.value;
+  if (w.addToStored) value = UserAreaGet(gBridgeLink.image, w.field) + w.add;
+  if (written != nullptr) *written = value;
+  if (w.field == UserAreaField::kLastOpenCnt &&
+      UserAreaGet(gBridgeLink.image, w.field) == value) {
+    BridgeClose(gBridgeLink.index);
+    return true;
+  }
+  UserAreaPut(gBridgeLink.image, w.field, value);
+  FT_STATUS status =
+      gD2xx.EE_UAWrite(gBridgeLink.handle, gBridgeLink.image.bytes, kUserAreaImageSize);
+  BridgeClose(gBridgeLink.index);
+  return status == FT_OK;
+}
+
+bool SetField(UserAreaField field, uint32_t value) {
+  return WriteField(FieldWrite{field, value, false, 0, false}, nullptr);
+}
+
+}  // namespace
+
+uint32_t UserAreaGet(const UserAreaImage& image, UserAreaField field) {
+  const uint8_t* b = image.bytes;
+  switch (field) {
+    case UserAreaField::kLastOpenCnt:
+      return GetLe32(b + kCountOffset);
+    case UserAreaField::kSerialNumber:
+      return GetLe32(b + kSerialOffset);
+    case UserAreaField::kMfgDate:
+      return static_cast<uint32_t>(b[kDateLowOffset]) |
+             static_cast<uint32_t>(b[kDateLowOffset + 1]) << 8 |
+             GetLe32(b + kDateHighWordOffset) << 16;
+  }
+  return 0;
+}
+
+void UserAreaPut(UserAreaImage& image, UserAreaField field, uint32_t value) {
+  uint8_t* b = image.bytes;
+  switch (field) {
+    case UserAreaField::kLastOpenCnt:
+      PutLe32(b + kCountOffset, value);
+      break;
+    case UserAreaField::kSerialNumber:
+      PutLe32(b + kSerialOffset, value);
+      break;
+    case UserAreaField::kMfgDate:
+      b[kDateLowOffset] = static_cast<uint8_t>(value);
+      b[kDateLowOffset + 1] = static_cast<uint8_t>(value >> 8);
+      PutLe32(b + kDateHighWordOffset, value >> 16);
+      break;
+  }
+}
+
+uint32_t BridgeGetLastOpenCnt() { return GetField(UserAreaField::kLastOpenCnt); }
+uint32_t BridgeGetSerialNumber() { return GetField(UserAreaField::kSerialNumber); }
+uint32_t BridgeGetMfgDate() { return GetField(UserAreaField::kMfgDate); }
+
+uint32_t BridgeGetLocalOpenCnt() { return gBridgeLink.localOpenCnt; }
+
+uint32_t BridgeGetTotalOpenCnt() {
+  if (gBridgeLink.closed) return gBridgeLink.closedTotal;
+  return UserAreaGet(gBridgeLink.image, UserAreaField::kLastOpenCnt) + gBridgeLink.localOpenCnt;
+}
+
+bool BridgeSetSerialNumber(uint32_t value) { return SetField(UserAreaField::kSerialNumber, value); }
+bool BridgeSetMfgDate(uint32_t value) { return SetField(UserAreaField::kMfgDate, value); }
+bool BridgeSetLastOpenCnt(uint32_t value) { return SetField(UserAreaField::kLastOpenCnt, value); }
+
+// Write-back at the interface close: stored counter as the box holds it now plus the
+// session's openings, so a session of another process in between loses nothing.
+bool BridgeWriteBackOpenCnt(uint32_t* total) {
+  uint32_t cached = UserAreaGet(gBridgeLink.image, UserAreaField::kLastOpenCnt);
+  *total = cached + gBridgeLink.localOpenCnt;
+  return WriteField(FieldWrite{UserAreaField::kLastOpenCnt, 0, true, gBridgeLink.localOpenCnt, true},
+                    total);
+}

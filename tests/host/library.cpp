@@ -1,0 +1,67 @@
+#include "library.h"
+
+#include <dlfcn.h>
+
+namespace {
+
+template <typename Fn>
+void Bind(void* handle, Fn*& slot, const char* name) {
+  slot = reinterpret_cast<Fn*>(dlsym(handle, name));
+  ASSERT_NE(slot, nullptr) << "missing export " << name;
+}
+
+}  // namespace
+
+#define BIND(name) Bind(handle_, name, #name)
+
+Library::Library() {
+  handle_ = dlopen(TEVRO_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+  if (handle_ == nullptr) {
+    ADD_FAILURE() << "dlopen: " << dlerror();
+    return;
+  }
+  Bind(handle_, dllMain_, "DllMain");
+  BIND(ScanForPos);
+  BIND(GetNumPos);
+  BIND(GetFirmWareVersion);
+  BIND(OpenPosInterface);
+  BIND(OpenPosInterfaceV);
+  BIND(KasseOpen);
+  BIND(KasseOpenP);
+  BIND(KasseClose);
+  BIND(KasseCloseP);
+  BIND(GetSwitch);
+  BIND(GetSwitchP);
+  BIND(GetLastOpenCnt);
+  BIND(GetLastOpenCntP);
+  BIND(GetLocalOpenCnt);
+  BIND(GetLocalOpenCntP);
+  BIND(GetTotalOpenCnt);
+  BIND(GetTotalOpenCntP);
+  BIND(GetSerialNumber);
+  BIND(GetSerialNumberP);
+  BIND(GetMfgDate);
+  BIND(GetMfgDateP);
+  BIND(SetSerialNumber);
+  BIND(SetMfgDate);
+  BIND(SetLastOpenCnt);
+  BIND(ClosePosInterface);
+  BIND(ClosePosInterfaceP);
+  EXPECT_EQ(Notify(DLL_PROCESS_ATTACH), TRUE);
+}
+
+Library::~Library() {
+  if (handle_ == nullptr) return;
+  if (!detached_) Detach();
+  dlclose(handle_);
+  // Each test must start from the values at load: the object has to be really gone.
+  EXPECT_EQ(dlopen(TEVRO_LIBRARY_PATH, RTLD_NOW | RTLD_NOLOAD), nullptr)
+      << "library stayed loaded after dlclose";
+}
+
+void Library::Detach(LPVOID reserved) {
+  detached_ = true;
+  EXPECT_EQ(dllMain_(nullptr, DLL_PROCESS_DETACH, reserved), TRUE);
+}
+
+BOOL Library::Notify(DWORD reason) { return dllMain_(nullptr, reason, nullptr); }

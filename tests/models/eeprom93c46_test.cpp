@@ -1,0 +1,307 @@
+// The 93C46 model, driven at pin level through the port box as the library drives it.
+#include <gtest/gtest.h>
+
+#include <iterator>
+#include <ostream>
+#include <string>
+
+#include "models/eeprom93c46.h"
+#include "models/port_box.h"
+#include "pin_driver.h"
+
+namespace models_test {
+namespace {
+
+class EepromTest : public ::testing::Test {
+ protected:
+  void SetUp() override { sim::PortBoxInit(box, 0xF3); }
+  void Fill(uint8_t value) {
+    for (uint8_t& cell : box.eeprom.memory) cell = value;
+  }
+  sim::Eeprom93c46& eeprom() { return box.eeprom; }
+
+  sim::PortBox box;
+  PinDriver pins{box};
+};
+
+// Programming instructions, each checked on cell 5 and cell 6 of a memory filled with 0x00.
+struct ProgrammingCase {
+  const char* name;
+  void (*send)(PinDriver&);
+  sim::EepromInstruction kind;
+  uint8_t cell5;
+  uint8_t cell6;
+  uint32_t bytesProgrammed;
+};
+
+const ProgrammingCase kProgrammingCases[] = {
+    {"Write", [](PinDriver& d) { d.WriteByte(5, 0xA5); }, sim::kEepromWrite, 0xA5, 0x00, 1},
+    {"Erase", [](PinDriver& d) { d.Erase(5); }, sim::kEepromErase, 0xFF, 0x00, 1},
+    {"EraseAll", [](PinDriver& d) { d.EraseAll(); }, sim::kEepromEral, 0xFF, 0xFF, 128},
+    {"WriteAll", [](PinDriver& d) { d.WriteAll(0x3C); }, sim::kEepromWral, 0x3C, 0x3C, 128},
+};
+
+void PrintTo(const ProgrammingCase& c, std::ostream* os) { *os << c.name; }
+
+class ProgrammingTest : public EepromTest, public ::testing::WithParamInterface<ProgrammingCase> {
+ protected:
+  void ExpectRefused() {
+    const ProgrammingCase& c = GetParam();
+    EXPECT_EQ(eeprom().memory[5], 0x00);
+    EXPECT_EQ(eeprom().memory[6], 0x00);
+    EXPECT_EQ(eeprom().refusedDisabled, 1u);
+    EXPECT_EQ(eeprom().executed[c.kind], 0u);
+    EXPECT_EQ(eeprom().bytesProgrammed, 0u);
+    const sim::EepromLogEntry* last = sim::EepromLogAt(eeprom(), eeprom().logCount - 1);
+    ASSERT_NE(last, nullptr);
+    EXPECT_EQ(last->instruction, c.kind);
+    EXPECT_EQ(last->refused, 1);
+  }
+};
+
+TEST_P(ProgrammingTest, TakesEffectBetweenWriteEnableAndWriteDisable) {
+  const ProgrammingCase& c = GetParam();
+  Fill(0x00);
+  pins.WriteEnable();
+  c.send(pins);
+  pins.WriteDisable();
+  EXPECT_EQ(eeprom().memory[5], c.cell5);
+  EXPECT_EQ(eeprom().memory[6], c.cell6);
+  EXPECT_EQ(eeprom().executed[c.kind], 1u);
+  EXPECT_EQ(eeprom().executed[sim::kEepromEwen], 1u);
+  EXPECT_EQ(eeprom().executed[sim::kEepromEwds], 1u);
+  EXPECT_EQ(eeprom().bytesProgrammed, c.bytesProgrammed);
+  EXPECT_EQ(eeprom().refusedDisabled, 0u);
+  EXPECT_EQ(eeprom().aborted, 0u);
+  EXPECT_EQ(pins.failedRequests, 0);
+}
+
+TEST_P(ProgrammingTest, RefusedAtPowerUp) {
+  Fill(0x00);
+  GetParam().send(pins);
+  ExpectRefused();
+}
+
+TEST_P(ProgrammingTest, RefusedAfterWriteDisable) {
+  Fill(0x00);
+  pins.WriteEnable();
+  pins.WriteDisable();
+  GetParam().send(pins);
+  ExpectRefused();
+}
+
+TEST_P(ProgrammingTest, RefusedAfterPowerCycle) {
+  Fill(0x00);
+  pins.WriteEnable();
+  sim::EepromPowerUp(eeprom());
+  GetParam().send(pins);
+  ExpectRefused();
+}
+
+INSTANTIATE_TEST_SUITE_P(Instructions, ProgrammingTest, ::testing::ValuesIn(kProgrammingCases),
+                         [](const ::testing::TestParamInfo<ProgrammingCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+TEST_F(EepromTest, ReadReturnsEachByteMostSignificantBitFirst) {
+  const struct {
+    uint8_t address;
+    uint8_t value;
+  } cases[] = {{0, 0x00}, {1, 0xFF}, {2, 0x80}, {3, 0x01}, {64, 0xA5}, {126, 0x5A}, {127, 0xFE}};
+  Fill(0x00);
+  for (const auto& c : cases) eeprom().memory[c.address] = c.value;
+  for (const auto& c : cases) {
+    EXPECT_EQ(pins.ReadByte(c.address), c.value) << "address " << int(c.address);
+  }
+  EXPECT_EQ(eeprom().executed[sim::kEepromRead], std::size(cases));
+  EXPECT_EQ(eeprom().aborted, 0u);
+}
+
+TEST_F(EepromTest, ReadShowsDummyZeroAfterLastAddressBitThenD7ToD0) {
+  eeprom().memory[9] = 0xA5;
+  pins.WritePins(kSelect);
+  pins.ShiftOut((kReadWord | 9) >> 1, kWordBits - 1);
+  EXPECT_EQ(pins.SampleDataOut(), 1) << "not driven before the word is complete";
+  pins.WritePins(kSelect | sim::kPinDataIn);  // last address bit (1), clock low
+  pins.WritePins(kClockHigh | sim::kPinDataIn);
+  EXPECT_EQ(pins.SampleDataOut(), 0) << "dummy 0";
+  pins.WritePins(kSelect);
+  EXPECT_EQ(pins.SampleDataOut(), 0) << "falling edge changes nothing";
+  const int expected[] = {1, 0, 1, 0, 0, 1, 0, 1};
+  for (int bit : expected) EXPECT_EQ(pins.ShiftIn(1), uint32_t(bit));
+  pins.WritePins(kDeselect);
+  EXPECT_EQ(pins.SampleDataOut(), 1) << "released when deselected";
+}
+
+TEST_F(EepromTest, ReadRunsOnIntoTheNextByteAndWrapsAfter127) {
+  eeprom().memory[127] = 0x12;
+  eeprom().memory[0] = 0x34;
+  pins.WritePins(kSelect);
+  pins.ShiftOut(kReadWord | 127, kWordBits);
+  EXPECT_EQ(pins.ShiftIn(16), 0x1234u);
+  pins.WritePins(kDeselect);
+}
+
+TEST_F(EepromTest, LeadingZerosBeforeTheStartBitAreIgnored) {
+  eeprom().memory[3] = 0x6B;
+  pins.WritePins(kSelect);
+  pins.ShiftOut(0, 4);
+  pins.ShiftOut(kReadWord | 3, kWordBits);
+  EXPECT_EQ(pins.ShiftIn(8), 0x6Bu);
+  pins.WritePins(kDeselect);
+}
+
+TEST_F(EepromTest, AddressTopBitMaskedReachesTheLowHalf) {
+  pins.WriteEnable();
+  pins.WriteByte(0x85, 0x42);  // the driver masks to 0x05
+  pins.WriteDisable();
+  EXPECT_EQ(eeprom().memory[0x05], 0x42);
+  EXPECT_EQ(pins.ReadByte(0x85), 0x42);
+}
+
+TEST_F(EepromTest, UnmaskedTopAddressBitTurnsReadIntoErase) {
+  eeprom().memory[5] = 0x42;
+  pins.WriteEnable();
+  pins.WritePins(kSelect);
+  pins.ShiftOut(kReadWord | 0x85, kWordBits);  // 0x385: 1 11 0000101
+  pins.WritePins(kDeselect);
+  EXPECT_EQ(eeprom().memory[5], 0xFF);
+  EXPECT_EQ(eeprom().executed[sim::kEepromErase], 1u);
+  EXPECT_EQ(eeprom().executed[sim::kEepromRead], 0u);
+}
+
+TEST_F(EepromTest, ReadyAfterConfiguredNumberOfBusyPolls) {
+  for (uint32_t busyEdges : {0u, 1u, 3u, 10u}) {
+    SetUp();
+    eeprom().busyEdges = busyEdges;
+    pins.WriteEnable();
+    EXPECT_EQ(pins.WriteByteWaiting(7, 0x5D, 100), int(busyEdges)) << busyEdges;
+    pins.WriteDisable();
+    EXPECT_EQ(eeprom().memory[7], 0x5D);
+    EXPECT_EQ(pins.ReadByte(7), 0x5D);
+    EXPECT_EQ(eeprom().ignoredWhileBusy, 0u);
+  }
+}
+
+TEST_F(EepromTest, NeverReadyFaultKeepsBusyAndProgramsNothing) {
+  eeprom().neverReady = true;
+  pins.WriteEnable();
+  EXPECT_EQ(pins.WriteByteWaiting(7, 0x5D, 50), -1);
+  EXPECT_EQ(eeprom().memory[7], 0xFF);
+  EXPECT_EQ(eeprom().bytesProgrammed, 0u);
+  EXPECT_EQ(pins.ReadByte(7), 0x00) << "data out held at busy";
+  EXPECT_EQ(eeprom().executed[sim::kEepromRead], 0u);
+  EXPECT_GT(eeprom().ignoredWhileBusy, 0u);
+}
+
+TEST_F(EepromTest, InstructionSentWhileStillBusyIsIgnored) {
+  eeprom().busyEdges = 40;  // longer than the 18 clocks of the next write
+  pins.WriteEnable();
+  pins.WriteByte(1, 0x11);
+  pins.WriteByte(2, 0x22);
+  EXPECT_EQ(eeprom().memory[1], 0x11);
+  EXPECT_EQ(eeprom().memory[2], 0xFF);
+  EXPECT_EQ(eeprom().executed[sim::kEepromWrite], 1u);
+  EXPECT_GT(eeprom().ignoredWhileBusy, 0u);
+}
+
+TEST_F(EepromTest, ChipSelectDroppedMidWriteProgramsNothing) {
+  const uint32_t frame = ((kWriteWord | 4) << 8) | 0x3C;  // 18 bits: word, then data
+  for (int sent : {1, 5, 9, 10, 11, 17, 18}) {
+    SetUp();
+    pins.WriteEnable();
+    pins.WritePins(kSelect);
+    pins.ShiftOut(frame >> (18 - sent), sent);
+    pins.WritePins(kDeselect);
+    const bool complete = sent == 18;
+    EXPECT_EQ(eeprom().memory[4], complete ? 0x3C : 0xFF) << sent << " bits";
+    EXPECT_EQ(eeprom().executed[sim::kEepromWrite], complete ? 1u : 0u) << sent << " bits";
+    EXPECT_EQ(eeprom().aborted, complete ? 0u : 1u) << sent << " bits";
+    // The part is back at the start: a full instruction afterwards works.
+    pins.WriteByte(4, 0x77);
+    EXPECT_EQ(eeprom().memory[4], 0x77) << sent << " bits";
+  }
+}
+
+TEST_F(EepromTest, ChipSelectDroppedMidWriteEnableLeavesWritesDisabled) {
+  pins.WritePins(kSelect);
+  pins.ShiftOut(kEwenWord >> 1, kWordBits - 1);
+  pins.WritePins(kDeselect);
+  pins.WriteByte(4, 0x3C);
+  EXPECT_EQ(eeprom().memory[4], 0xFF);
+  EXPECT_EQ(eeprom().aborted, 1u);
+  EXPECT_EQ(eeprom().refusedDisabled, 1u);
+}
+
+TEST_F(EepromTest, LogRecordsReceivedInstructionsInOrder) {
+  eeprom().memory[9] = 0x99;
+  pins.WriteEnable();
+  pins.WriteByte(3, 0x33);
+  EXPECT_EQ(pins.ReadByte(9), 0x99);
+  pins.WriteDisable();
+  const struct {
+    sim::EepromInstruction kind;
+    uint8_t address;
+    uint8_t data;
+  } expected[] = {{sim::kEepromEwen, 0, 0},
+                  {sim::kEepromWrite, 3, 0x33},
+                  {sim::kEepromRead, 9, 0x99},
+                  {sim::kEepromEwds, 0, 0}};
+  ASSERT_EQ(eeprom().logCount, std::size(expected));
+  for (uint32_t i = 0; i < std::size(expected); ++i) {
+    const sim::EepromLogEntry* entry = sim::EepromLogAt(eeprom(), i);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->instruction, expected[i].kind) << i;
+    EXPECT_EQ(entry->address, expected[i].address) << i;
+    EXPECT_EQ(entry->data, expected[i].data) << i;
+    EXPECT_EQ(entry->refused, 0) << i;
+  }
+  EXPECT_EQ(sim::EepromLogAt(eeprom(), std::size(expected)), nullptr);
+}
+
+TEST_F(EepromTest, LogKeepsOnlyTheLatestEntries) {
+  for (uint32_t i = 0; i < sim::kEepromLogSize + 4; ++i) pins.ReadByte(static_cast<uint8_t>(i));
+  EXPECT_EQ(sim::EepromLogAt(eeprom(), 3), nullptr);
+  const sim::EepromLogEntry* oldest = sim::EepromLogAt(eeprom(), 4);
+  ASSERT_NE(oldest, nullptr);
+  EXPECT_EQ(oldest->address, 4);
+  const sim::EepromLogEntry* newest = sim::EepromLogAt(eeprom(), sim::kEepromLogSize + 3);
+  ASSERT_NE(newest, nullptr);
+  EXPECT_EQ(newest->address, sim::kEepromLogSize + 3);
+}
+
+// Pin-level details checked on the bare part.
+TEST(EepromPins, DataInIsTakenOnlyAtTheRisingEdge) {
+  sim::Eeprom93c46 e;
+  sim::EepromInit(e, 0x00);
+  sim::EepromStep(e, true, false, false);
+  sim::EepromStep(e, true, false, true);  // EWEN 1 00 11xxxxx, DI changing while clock high
+  for (uint32_t word = kEwenWord, bit = kWordBits; bit-- > 0;) {
+    const bool level = (word >> bit) & 1;
+    sim::EepromStep(e, true, false, level);
+    sim::EepromStep(e, true, true, level);
+    sim::EepromStep(e, true, true, !level);
+    sim::EepromStep(e, true, false, !level);
+  }
+  sim::EepromStep(e, false, false, false);
+  EXPECT_TRUE(e.writeEnabled);
+  EXPECT_EQ(e.executed[sim::kEepromEwen], 1u);
+  EXPECT_EQ(e.aborted, 0u);
+}
+
+TEST(EepromPins, ClockEdgeOnTheStepThatRaisesChipSelectIsNotTaken) {
+  sim::Eeprom93c46 e;
+  sim::EepromInit(e, 0x00);
+  sim::EepromStep(e, true, true, true);  // would be a start bit if it were taken
+  sim::EepromStep(e, true, false, false);
+  for (int bit = kWordBits - 1; bit >= 0; --bit) {
+    const bool level = (kEwenWord >> bit) & 1;
+    sim::EepromStep(e, true, false, level);
+    sim::EepromStep(e, true, true, level);
+  }
+  sim::EepromStep(e, false, false, false);
+  EXPECT_TRUE(e.writeEnabled);
+}
+
+}  // namespace
+}  // namespace models_test

@@ -1,0 +1,66 @@
+/*
+ * pin_driver.h - drives the EEPROM of a simulated port box through driver requests, one pin
+ * change per pin write, exactly as the library's Microwire code does.
+ */
+#ifndef TESTS_MODELS_PIN_DRIVER_H
+#define TESTS_MODELS_PIN_DRIVER_H
+
+#include <cstdint>
+#include <vector>
+
+#include "models/port_box.h"
+
+namespace models_test {
+
+// Pin patterns: data out always written 1, chip select 0x08, clock 0x10, data in 0x20.
+constexpr uint8_t kDeselect = 0x40;
+constexpr uint8_t kSelect = 0x48;
+constexpr uint8_t kClockHigh = 0x58;
+
+// Instruction words (start bit, opcode, address or sub-code), 10 bits.
+constexpr uint32_t kReadWord = 0x300;
+constexpr uint32_t kWriteWord = 0x280;
+constexpr uint32_t kEraseWord = 0x380;
+constexpr uint32_t kEwenWord = 0x260;
+constexpr uint32_t kEwdsWord = 0x200;
+constexpr uint32_t kEralWord = 0x240;
+constexpr uint32_t kWralWord = 0x220;
+constexpr int kWordBits = 10;
+
+struct PinDriver {
+  explicit PinDriver(sim::PortBox& target);
+
+  // One pin write 15 00 pattern 00; the result of the request.
+  bool WritePins(uint8_t pattern);
+  // One pin sample (command byte 0 := 0x14, bytes 1 and 2 as left); data out, or -1 when
+  // the request failed.
+  int SampleDataOut();
+  // MSB first, three pin writes per bit: data with clock low, clock high, clock low.
+  void ShiftOut(uint32_t value, int count);
+  // MSB first: per bit 0x58, sample, 0x48.
+  uint32_t ShiftIn(int count);
+  // Library wait for ready: 0x40, 0x48, then polls until data out is 1. Returns the polls
+  // that read busy, or -1 when maxPolls polls all read busy.
+  int WaitReady(int maxPolls);
+
+  // Complete instructions, framed as the library frames them (address masked to 7 bits).
+  uint8_t ReadByte(uint8_t address);
+  void WriteByte(uint8_t address, uint8_t value);
+  int WriteByteWaiting(uint8_t address, uint8_t value, int maxPolls);
+  void Erase(uint8_t address);
+  void EraseAll();
+  void WriteAll(uint8_t value);
+  void WriteEnable();
+  void WriteDisable();
+
+  sim::PortBox& box;
+  uint8_t command[sim::kPortCommandBytes] = {0, 0, 0, 0};
+  uint8_t reply[sim::kPortReplyBytes] = {0, 0, 0, 0, 0, 0};
+  uint32_t nowMs = 0;
+  std::vector<uint8_t> pinWrites;  // every pattern sent, in order
+  int failedRequests = 0;
+};
+
+}  // namespace models_test
+
+#endif  // TESTS_MODELS_PIN_DRIVER_H
