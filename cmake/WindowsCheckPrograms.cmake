@@ -5,7 +5,10 @@ set(_tevro_checks_dir ${CMAKE_SOURCE_DIR}/tests/windows)
 
 # A C program that links the plain names through libtevro.dll.a. The x64 build
 # runs under Wine; both builds have their import tables checked.
-add_executable(link_by_name ${_tevro_checks_dir}/link_by_name.c)
+# link_probe.c adds references of the other kind (plain symbols, resolved by the
+# import library's thunks; link_by_name.c reads the __imp_ pointers).
+add_executable(link_by_name ${_tevro_checks_dir}/link_by_name.c ${_tevro_checks_dir}/link_probe.c)
+set_source_files_properties(${_tevro_checks_dir}/link_probe.c PROPERTIES COMPILE_DEFINITIONS TEVRO_BUILD)
 target_include_directories(link_by_name PRIVATE ${TEVRO_GENERATED_DIR})
 target_compile_options(link_by_name PRIVATE -Wall -Wextra)
 target_link_libraries(link_by_name PRIVATE tevro::import)
@@ -35,8 +38,8 @@ if(TEVRO_MSVC_IMPLIB AND TEVRO_LLD_LINK AND TEVRO_CLANG)
       COMMAND ${CMAKE_COMMAND} -E make_directory ${_tevro_probe_dir}
       COMMAND ${TEVRO_CLANG} --target=${_tevro_msvc_target} -O1 -Wall -Wextra -Werror
               -I${CMAKE_SOURCE_DIR}/include -I${TEVRO_GENERATED_DIR} ${_defines}
-              -c ${_tevro_checks_dir}/msvc_link_probe.c -o ${_object}
-      DEPENDS ${_tevro_checks_dir}/msvc_link_probe.c ${CMAKE_SOURCE_DIR}/include/tevro.h
+              -c ${_tevro_checks_dir}/link_probe.c -o ${_object}
+      DEPENDS ${_tevro_checks_dir}/link_probe.c ${CMAKE_SOURCE_DIR}/include/tevro.h
               ${TEVRO_GENERATED_DIR}/tevro_export_list.h
       VERBATIM)
     list(APPEND _tevro_probe_objects ${_object})
@@ -55,8 +58,8 @@ elseif(TEVRO_MSVC_IMPLIB)
   message(WARNING "lld-link (Debian package lld) or clang not found: tevro.lib is not link-tested")
 endif()
 
-# A DLL that breaks every rule the checks enforce (x86 only: the calling
-# convention matters there). The checks must reject it.
+# A DLL that breaks the rules the checks enforce on TEVRO.DLL (x86 only: the
+# calling convention matters there). The checks' self-test must reject it.
 if(TEVRO_WIN_ARCH STREQUAL "x86")
   set(_tevro_fixture_dir ${CMAKE_BINARY_DIR}/check-fixtures)
   set(_tevro_fake_ftd2xx ${_tevro_fixture_dir}/libftd2xx-fixture.a)

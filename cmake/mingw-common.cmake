@@ -1,6 +1,6 @@
 # Shared part of the MinGW-w64 toolchain files; expects TEVRO_MINGW_TRIPLE.
-# The posix-thread compilers are used so that the C++ runtime linked statically
-# into the DLL is the same one on both architectures.
+# The posix thread-model compilers (Debian's *-posix packages); TEVRO.DLL links
+# their C++ runtime, libgcc and winpthread statically (cmake/WindowsTargets.cmake).
 set(CMAKE_C_COMPILER ${TEVRO_MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${TEVRO_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${TEVRO_MINGW_TRIPLE}-windres)

@@ -81,10 +81,10 @@ def header_functions(text):
         types = []
         if params != "void":
             for param in params.split(","):
-                param = param.strip()
-                # Drop the parameter name; keep the type, pointer star spaced as "char *".
-                type_ = re.sub(r"\s*\b\w+$", "", param) if re.search(r"[\s*]\w+$", param) else param
-                type_ = re.sub(r"\s*\*\s*", " *", type_).strip()
+                # The type with its star spaced as in "char *", without the parameter name.
+                type_ = re.sub(r"\s*\*\s*", " *", param.strip())
+                if type_ not in ARG_CODES.values():
+                    type_ = re.sub(r"\s*\b\w+$", "", type_)
                 types.append(type_)
         functions[match.group(2)] = types
     return functions
@@ -101,7 +101,9 @@ def decoded_args(decorated):
 
 
 def check_def_header(def_text, header_text):
-    entries, _, problems = read_def(def_text)
+    entries, library, problems = read_def(def_text)
+    if library != DLL_NAME:
+        problems.append(f"the .def names the library {library!r}, expected {DLL_NAME!r}")
     functions = header_functions(header_text)
     if len(functions) != EXPORT_COUNT:
         problems.append(f"tevro.h declares {len(functions)} functions, expected {EXPORT_COUNT}")
@@ -442,6 +444,9 @@ def check_wine_run(exe_path, prefix, timeout=600):
         return ["wine not found (Debian package wine64)"]
     exe_path = os.path.abspath(exe_path)
     prefix = os.path.abspath(prefix)
+    for needed in (exe_path, os.path.join(os.path.dirname(exe_path), DLL_NAME)):
+        if not os.path.isfile(needed):
+            return [f"{needed} does not exist"]
     stand_in = os.path.join(prefix, "drive_c", "windows", "system32", "ftd2xx.dll")
     if os.path.exists(stand_in):
         return [f"{stand_in} exists: the run needs a prefix without a D2XX library"]
