@@ -42,8 +42,8 @@ FT_STATUS WINAPI FT_Open(int deviceNumber, FT_HANDLE* handle) {
   }
   sim::BridgeBox& box = S().bridges[deviceNumber];
   if (!sim::BridgeBoxOpen(box)) return kDeviceNotFound;
-  uintptr_t value = static_cast<uintptr_t>(0x10000u + 0x100u * deviceNumber +
-                                           (++S().handleSerial & 0xFF));
+  uintptr_t value =
+      static_cast<uintptr_t>(0x10000u + 0x100u * deviceNumber + (++S().handleSerial & 0xFF));
   if (S().nextHandle != 0) {
     value = static_cast<uintptr_t>(S().nextHandle);
     S().nextHandle = 0;

@@ -100,8 +100,8 @@ DWORD GetTickCount(void) { return S().nowMs; }
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE templateFile) {
   Record("CreateFileA", std::string(name) + "," + HexValue(access) + "," + HexValue(share) + "," +
-                            (security ? "sa" : "null") + "," + std::to_string(disposition) +
-                            "," + HexValue(flags) + "," + (templateFile ? "tmpl" : "null"));
+                            (security ? "sa" : "null") + "," + std::to_string(disposition) + "," +
+                            HexValue(flags) + "," + (templateFile ? "tmpl" : "null"));
   int index = PortIndexOfPath(name);
   if (index < 0 || !S().portPresent[index] || !S().ports[index].present) {
     return INVALID_HANDLE_VALUE;
@@ -111,12 +111,15 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
   return reinterpret_cast<HANDLE>(value);
 }
 
-BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
-                     DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped) {
+BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
+                     LPDWORD returned, LPOVERLAPPED overlapped) {
   Record("DeviceIoControl", DeviceText(device) + "," + HexValue(code) + "," + Hex(in, inSize));
   auto it = S().deviceHandles.find(reinterpret_cast<uintptr_t>(device));
   if (it == S().deviceHandles.end() || inSize != sim::kPortCommandBytes ||
       outSize != sim::kPortReplyBytes || overlapped != nullptr) {
+    return FALSE;
+  }
+  if (S().deviceHook && !S().deviceHook(it->second, code, static_cast<const uint8_t*>(in))) {
     return FALSE;
   }
   uint32_t replyBytes = 0;

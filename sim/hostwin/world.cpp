@@ -91,6 +91,10 @@ void RemovePortBox(int index) {
   S().portPresent[index] = false;
 }
 
+void OnDeviceRequest(std::function<bool(int, uint32_t, const uint8_t*)> hook) {
+  S().deviceHook = std::move(hook);
+}
+
 int OpenDeviceHandles() { return static_cast<int>(S().deviceHandles.size()); }
 
 uint32_t NowMs() { return S().nowMs; }

@@ -74,6 +74,9 @@ sim::PortBox& AddPortBox(int index, uint8_t status = 0xF3);
 sim::PortBox& PortBoxAt(int index);
 void RemovePortBox(int index);  // unplugged: CreateFileA fails, open handles stop working
 int OpenDeviceHandles();        // CreateFileA successes not yet closed
+// Runs before each driver request reaches a box (it may change the box); returning false
+// makes the request fail without reaching the box. An empty function removes the hook.
+void OnDeviceRequest(std::function<bool(int index, uint32_t code, const uint8_t* command)> hook);
 
 // Virtual clock, timers and message dispatch.
 uint32_t NowMs();

@@ -22,9 +22,7 @@ uint8_t PulsePattern(uint8_t status) {
 }
 uint8_t ReleasePattern(uint8_t status) { return status | kStatusSwitch | kStatusDrawer; }
 
-bool DeviceOpened() {
-  return PortOpenDevice(gPortLink.deviceIndex) != INVALID_HANDLE_VALUE;
-}
+bool DeviceOpened() { return PortOpenDevice(gPortLink.deviceIndex) != INVALID_HANDLE_VALUE; }
 
 // Device open: reads the status and writes the release. True when written on a box with
 // a valid status.
@@ -150,9 +148,8 @@ void PortEndPulse() { EndPendingPulse(); }
 
 PortSessionSnapshot PortSaveSession() {
   EndPendingPulse();
-  return PortSessionSnapshot{gPortLink.deviceIndex, gPortLink.localOpenCnt,
-                             gPortLink.storedOpenCnt, gPortLink.storedValid, gPortLink.closed,
-                             gPortLink.closedTotal};
+  return PortSessionSnapshot{gPortLink.deviceIndex, gPortLink.localOpenCnt, gPortLink.storedOpenCnt,
+                             gPortLink.storedValid, gPortLink.closed,       gPortLink.closedTotal};
 }
 
 void PortRestoreSession(const PortSessionSnapshot& snapshot) {

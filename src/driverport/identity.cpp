@@ -28,9 +28,9 @@ bool ReadOpenField(uint8_t address, uint32_t* value) {
 // Device open; writes the field between write enable and write disable. False when a
 // transfer failed.
 bool WriteOpenField(uint8_t address, uint32_t value) {
-  const uint8_t bytes[kFieldBytes] = {
-      static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-      static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+  const uint8_t bytes[kFieldBytes] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                                      static_cast<uint8_t>(value >> 16),
+                                      static_cast<uint8_t>(value >> 24)};
   gPortLink.transferFailed = false;
   EepromWriteEnable();
   EepromWriteBlock(bytes, address, kFieldBytes, false);

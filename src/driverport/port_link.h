@@ -33,20 +33,20 @@ struct PortReply {
 };
 
 struct DriverPortLink {
-  HANDLE handle;          // open device inside one operation; INVALID_HANDLE_VALUE otherwise
-  uint8_t deviceIndex;    // the box addressed (N of \\.\Drelvan_N); kPortNoIndex after close
-  PortCommand command;    // sent by every transfer as it stands
-  PortReply reply;        // filled by the driver
-  DWORD bytesReturned;    // never examined
-  uint32_t localOpenCnt;  // pulses started since the session was opened
-  uint32_t storedOpenCnt; // copy of the opening counter stored in the box
-  UINT_PTR pulseTimerId;  // timer of the pending pulse; 0 when none
+  HANDLE handle;           // open device inside one operation; INVALID_HANDLE_VALUE otherwise
+  uint8_t deviceIndex;     // the box addressed (N of \\.\Drelvan_N); kPortNoIndex after close
+  PortCommand command;     // sent by every transfer as it stands
+  PortReply reply;         // filled by the driver
+  DWORD bytesReturned;     // never examined
+  uint32_t localOpenCnt;   // pulses started since the session was opened
+  uint32_t storedOpenCnt;  // copy of the opening counter stored in the box
+  UINT_PTR pulseTimerId;   // timer of the pending pulse; 0 when none
 
-  bool storedValid;        // storedOpenCnt was read from the box (or written) in this session
-  bool closed;             // the session was closed since it was opened
-  uint32_t closedTotal;    // total openings as the close left them
-  DWORD pulseStartMs;      // tick count when the pending pulse was written
-  bool transferFailed;     // some transfer failed since the flag was last cleared
+  bool storedValid;      // storedOpenCnt was read from the box (or written) in this session
+  bool closed;           // the session was closed since it was opened
+  uint32_t closedTotal;  // total openings as the close left them
+  DWORD pulseStartMs;    // tick count when the pending pulse was written
+  bool transferFailed;   // some transfer failed since the flag was last cleared
 };
 
 extern DriverPortLink gPortLink;
@@ -64,10 +64,10 @@ void PortCloseDevice(uint8_t index);
 // Transfers, only between PortOpenDevice and PortCloseDevice. Each returns true when the
 // driver carried the request out; a failure also sets transferFailed.
 bool PortTransfer();
-bool PortReadStatus();                 // status in reply byte 1
+bool PortReadStatus();  // status in reply byte 1
 bool PortWriteDrawer(uint8_t pattern);
 bool PortWritePins(uint8_t pattern);
-bool PortSamplePins();                 // data out in reply byte 1, bit 6
+bool PortSamplePins();  // data out in reply byte 1, bit 6
 
 // Decides whether box 'index' answers: open, read the status, write it back with bit 2 set,
 // close. Sets deviceIndex to index either way. Returns the open result (never -1) or -1.
