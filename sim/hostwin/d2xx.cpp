@@ -149,8 +149,8 @@ FT_STATUS WINAPI FT_EE_UARead(FT_HANDLE handle, PUCHAR data, DWORD length, LPDWO
   sim::BridgeBox* box = BoxOf(handle);
   if (box == nullptr) return kInvalidHandle;
   uint32_t delivered = 0;
-  bool ok = sim::BridgeBoxUaRead(*box, data, fault == Fault::kShort && length > 0 ? length - 1 : length,
-                                 &delivered);
+  bool ok = sim::BridgeBoxUaRead(
+      *box, data, fault == Fault::kShort && length > 0 ? length - 1 : length, &delivered);
   *read = delivered;
   return ok ? kOk : kEepromReadFailed;
 }
@@ -182,7 +182,8 @@ FT_STATUS WINAPI FT_Read(FT_HANDLE handle, LPVOID buffer, DWORD length, LPDWORD 
   if (fault == Fault::kError) return kIoError;
   sim::BridgeBox* box = BoxOf(handle);
   if (box == nullptr) return kInvalidHandle;
-  *read = fault == Fault::kShort ? 0 : sim::BridgeBoxRead(*box, static_cast<uint8_t*>(buffer), length);
+  *read =
+      fault == Fault::kShort ? 0 : sim::BridgeBoxRead(*box, static_cast<uint8_t*>(buffer), length);
   // No byte within the read timeout: the call returns when the timeout has passed.
   if (*read < length) S().nowMs += box->readTimeoutMs;
   return kOk;

@@ -30,6 +30,7 @@ bool WriteRelease() {
   PortReadStatus();
   uint8_t status = gPortLink.reply.bytes[1];
   bool ok = PortWriteDrawer(ReleasePattern(status));
+  if (ok) gPortLink.releaseOwed = false;
   return ok && IsValidStatus(status);
 }
 
@@ -38,13 +39,19 @@ void StopTimer() {
   gPortLink.pulseTimerId = 0;
 }
 
+// Writes a release still owed to a box. Until it reaches the box it stays owed, and every
+// export retries it on entry.
+void SettleRelease() {
+  if (!gPortLink.releaseOwed) return;
+  if (PortOpenDevice(gPortLink.releaseIndex) == INVALID_HANDLE_VALUE) return;
+  WriteRelease();
+  PortCloseDevice(gPortLink.releaseIndex);
+}
+
 // Stops a pending pulse's timer and releases the drawer at once.
 void EndPendingPulse() {
-  if (gPortLink.pulseTimerId == 0) return;
-  StopTimer();
-  if (!DeviceOpened()) return;
-  WriteRelease();
-  PortCloseDevice(gPortLink.deviceIndex);
+  if (gPortLink.pulseTimerId != 0) StopTimer();
+  SettleRelease();
 }
 
 void CALLBACK PulseTimerProc(HWND, UINT, UINT_PTR, DWORD) {
@@ -85,6 +92,8 @@ int32_t PortKick() {
   PortReadStatus();
   uint8_t status = gPortLink.reply.bytes[1];
   bool ok = PortWriteDrawer(PulsePattern(status));
+  gPortLink.releaseOwed = true;
+  gPortLink.releaseIndex = gPortLink.deviceIndex;
   ++gPortLink.localOpenCnt;
   gPortLink.pulseTimerId = SetTimer(nullptr, 0, kPulseMs, PulseTimerProc);
   gPortLink.pulseStartMs = GetTickCount();
@@ -137,7 +146,10 @@ uint8_t PortScan() {
 }
 
 void PortServiceOverduePulse() {
-  if (gPortLink.pulseTimerId == 0) return;
+  if (gPortLink.pulseTimerId == 0) {
+    SettleRelease();
+    return;
+  }
   DWORD now = GetTickCount();
   if (now - gPortLink.pulseStartMs >= kPulseMs) {
     PulseTimerProc(nullptr, 0, gPortLink.pulseTimerId, now);

@@ -19,6 +19,7 @@ constexpr uint8_t kFieldBytes = 4;
 bool ReadOpenField(uint8_t address, uint32_t* value) {
   uint8_t bytes[kFieldBytes] = {};
   gPortLink.transferFailed = false;
+  gPortLink.pinsHalted = false;
   EepromReadBlock(bytes, address, kFieldBytes);
   *value = static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
            static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
@@ -26,14 +27,18 @@ bool ReadOpenField(uint8_t address, uint32_t* value) {
 }
 
 // Device open; writes the field between write enable and write disable. False when a
-// transfer failed.
+// transfer failed. The most significant byte is programmed first: a write cut short
+// leaves the old value's low bytes under the new value's high ones, so a growing counter
+// never reads back below its old value. Write disable goes out even after a failure.
 bool WriteOpenField(uint8_t address, uint32_t value) {
-  const uint8_t bytes[kFieldBytes] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                                      static_cast<uint8_t>(value >> 16),
-                                      static_cast<uint8_t>(value >> 24)};
   gPortLink.transferFailed = false;
+  gPortLink.pinsHalted = false;
   EepromWriteEnable();
-  EepromWriteBlock(bytes, address, kFieldBytes, false);
+  for (uint8_t i = kFieldBytes; i-- > 0;) {
+    EepromWriteByte(static_cast<uint8_t>(address + i), static_cast<uint8_t>(value >> (8 * i)),
+                    false);
+  }
+  gPortLink.pinsHalted = false;
   EepromWriteDisable();
   return !gPortLink.transferFailed;
 }

@@ -1,4 +1,11 @@
 // Microwire framing of the serial EEPROM over the pin port.
+//
+// A pin transfer that fails may or may not have reached the box. If it was a clock edge
+// that got lost, the part would read the bits that follow as another instruction (with
+// writes enabled, an erase or a write of every cell). So after a failed transfer the rest
+// of the instruction's clocking is abandoned and only the deselect that ends it goes out:
+// the part then holds a prefix of the intended instruction, which it discards. The next
+// instruction starts with a deselect when the last one may not have reached the box.
 #include "driverport/microwire.h"
 
 #include "driverport/port_link.h"
@@ -9,17 +16,50 @@ constexpr uint8_t kAddressMask = 0x7F;
 
 bool DeviceOpen() { return gPortLink.handle != INVALID_HANDLE_VALUE; }
 
-// Select, the instruction word, and the part that follows it comes from the caller.
-void BeginInstruction(uint32_t word) {
-  PortWritePins(kPinsSelect);
+void Halt() {
+  gPortLink.pinsHalted = true;
+  gPortLink.pinsUnsure = true;
+}
+
+// One pin change within an instruction; nothing once the instruction is abandoned.
+void Pins(uint8_t pattern) {
+  if (gPortLink.pinsHalted) return;
+  if (!PortWritePins(pattern)) Halt();
+}
+
+// One look at data out; false when it was not taken (the reply holds an older value).
+bool Sample() {
+  if (gPortLink.pinsHalted) return false;
+  if (PortSamplePins()) return true;
+  Halt();
+  return false;
+}
+
+// Deselect: ends (or abandons) an instruction and returns the part to a known state.
+void Deselect() {
+  bool ok = PortWritePins(kPinsDeselect);
+  gPortLink.pinsUnsure = !ok;
+  if (!ok) gPortLink.pinsHalted = true;
+}
+
+// Select and the instruction word. False, with nothing sent, when an earlier failure left
+// the operation abandoned.
+bool BeginInstruction(uint32_t word) {
+  if (gPortLink.pinsHalted) return false;
+  if (gPortLink.pinsUnsure) {
+    Deselect();
+    if (gPortLink.pinsHalted) return false;
+  }
+  Pins(kPinsSelect);
   ShiftOutBits(word, kWordBits);
+  return true;
 }
 
 // An instruction that programs cells: waits for ready if asked, then deselects.
 bool FinishProgramming(bool waitReady) {
   bool ok = !waitReady || EepromWaitReady();
-  PortWritePins(kPinsDeselect);
-  return ok;
+  Deselect();
+  return ok && !gPortLink.pinsHalted;
 }
 
 }  // namespace
@@ -32,11 +72,11 @@ void ShiftOutBits(uint32_t value, uint32_t count) {
     } else {
       pattern &= static_cast<uint8_t>(~kPinDataIn);
     }
-    PortWritePins(pattern);
+    Pins(pattern);
     pattern |= kPinClock;
-    PortWritePins(pattern);
+    Pins(pattern);
     pattern &= static_cast<uint8_t>(~kPinClock);
-    PortWritePins(pattern);
+    Pins(pattern);
   }
 }
 
@@ -44,68 +84,63 @@ uint32_t ShiftInBits(uint32_t count) {
   uint32_t value = 0;
   for (uint32_t i = 0; i < count; ++i) {
     value <<= 1;
-    PortWritePins(kPinsClockHigh);
-    // A failed sample loses the bits gathered so far; the current bit is taken from the
+    Pins(kPinsClockHigh);
+    // A sample not taken loses the bits gathered so far; the current bit is read from the
     // reply as the failed transfer left it.
-    if (!PortSamplePins()) value = 0;
+    if (!Sample()) value = 0;
     if (gPortLink.reply.bytes[1] & kPinDataOut) value += 1;
-    PortWritePins(kPinsSelect);
+    Pins(kPinsSelect);
   }
   return value;
 }
 
 bool EepromWaitReady() {
-  PortWritePins(kPinsDeselect);  // starts the programming
-  PortWritePins(kPinsSelect);
-  for (uint32_t poll = 0; poll < kMaxReadyPolls; ++poll) {
-    PortWritePins(kPinsClockHigh);
-    PortSamplePins();
+  Pins(kPinsDeselect);  // starts the programming
+  Pins(kPinsSelect);
+  for (uint32_t poll = 0; poll < kMaxReadyPolls && !gPortLink.pinsHalted; ++poll) {
+    Pins(kPinsClockHigh);
+    Sample();
     bool ready = (gPortLink.reply.bytes[1] & kPinDataOut) != 0;
-    PortWritePins(kPinsSelect);
-    if (ready) return true;
+    Pins(kPinsSelect);
+    if (ready && !gPortLink.pinsHalted) return true;
   }
   return false;
 }
 
 uint8_t EepromReadByte(uint8_t address) {
-  if (!DeviceOpen()) return 0;
-  BeginInstruction(kReadWord | (address & kAddressMask));
+  if (!DeviceOpen() || !BeginInstruction(kReadWord | (address & kAddressMask))) return 0;
   uint8_t value = static_cast<uint8_t>(ShiftInBits(8));
-  PortWritePins(kPinsDeselect);
+  Deselect();
   return value;
 }
 
 bool EepromWriteByte(uint8_t address, uint8_t value, bool waitReady) {
-  if (!DeviceOpen()) return false;
-  BeginInstruction(kWriteWord | (address & kAddressMask));
+  if (!DeviceOpen() || !BeginInstruction(kWriteWord | (address & kAddressMask))) return false;
   ShiftOutBits(value, 8);
   return FinishProgramming(waitReady);
 }
 
 bool EepromWriteEnable() {
-  if (!DeviceOpen()) return false;
-  PortWritePins(kPinsDeselect);
-  BeginInstruction(kWriteEnableWord);
-  PortWritePins(kPinsDeselect);
+  if (!DeviceOpen() || gPortLink.pinsHalted) return false;
+  Deselect();
+  if (!BeginInstruction(kWriteEnableWord)) return true;
+  Deselect();
   return true;
 }
 
 bool EepromWriteDisable() {
-  if (!DeviceOpen()) return false;
-  BeginInstruction(kWriteDisableWord);
-  PortWritePins(kPinsDeselect);
-  return true;
+  if (!DeviceOpen() || !BeginInstruction(kWriteDisableWord)) return false;
+  Deselect();
+  return !gPortLink.pinsHalted;
 }
 
 bool EepromErase(uint8_t address, bool waitReady) {
-  if (!DeviceOpen()) return false;
-  BeginInstruction(kEraseWord | (address & kAddressMask));
+  if (!DeviceOpen() || !BeginInstruction(kEraseWord | (address & kAddressMask))) return false;
   return FinishProgramming(waitReady);
 }
 
 bool EepromEraseAll(bool waitReady) {
-  if (!DeviceOpen()) return false;
-  BeginInstruction(kEraseAllWord);
+  if (!DeviceOpen() || !BeginInstruction(kEraseAllWord)) return false;
   return FinishProgramming(waitReady);
 }
 

@@ -3,7 +3,7 @@
 
 #include "front/session.h"
 
-DriverPortLink gPortLink = {INVALID_HANDLE_VALUE, 0, {}, {}, 0, 0, 0, 0, false, false, 0, 0, false};
+DriverPortLink gPortLink;
 
 namespace {
 

@@ -33,20 +33,24 @@ struct PortReply {
 };
 
 struct DriverPortLink {
-  HANDLE handle;           // open device inside one operation; INVALID_HANDLE_VALUE otherwise
-  uint8_t deviceIndex;     // the box addressed (N of \\.\Drelvan_N); kPortNoIndex after close
-  PortCommand command;     // sent by every transfer as it stands
-  PortReply reply;         // filled by the driver
-  DWORD bytesReturned;     // never examined
-  uint32_t localOpenCnt;   // pulses started since the session was opened
-  uint32_t storedOpenCnt;  // copy of the opening counter stored in the box
-  UINT_PTR pulseTimerId;   // timer of the pending pulse; 0 when none
+  HANDLE handle = INVALID_HANDLE_VALUE;  // open device inside one operation only
+  uint8_t deviceIndex = 0;     // the box addressed (N of \\.\Drelvan_N); kPortNoIndex after close
+  PortCommand command = {};    // sent by every transfer as it stands
+  PortReply reply = {};        // filled by the driver
+  DWORD bytesReturned = 0;     // never examined
+  uint32_t localOpenCnt = 0;   // pulses started since the session was opened
+  uint32_t storedOpenCnt = 0;  // copy of the opening counter stored in the box
+  UINT_PTR pulseTimerId = 0;   // timer of the pending pulse; 0 when none
 
-  bool storedValid;      // storedOpenCnt was read from the box (or written) in this session
-  bool closed;           // the session was closed since it was opened
-  uint32_t closedTotal;  // total openings as the close left them
-  DWORD pulseStartMs;    // tick count when the pending pulse was written
-  bool transferFailed;   // some transfer failed since the flag was last cleared
+  bool storedValid = false;     // storedOpenCnt was read from the box (or written) in this session
+  bool closed = false;          // the session was closed since it was opened
+  uint32_t closedTotal = 0;     // total openings as the close left them
+  DWORD pulseStartMs = 0;       // tick count when the pending pulse was written
+  bool releaseOwed = false;     // a pulse was written and no release has reached the box since
+  uint8_t releaseIndex = 0;     // the box that release is owed to
+  bool pinsHalted = false;      // a pin transfer failed: the EEPROM instruction is being abandoned
+  bool pinsUnsure = false;      // the last deselect may not have reached the box
+  bool transferFailed = false;  // some transfer failed since the flag was last cleared
 };
 
 extern DriverPortLink gPortLink;
