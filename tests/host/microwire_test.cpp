@@ -116,6 +116,44 @@ TEST_F(MicrowireTest, AFailedSampleDropsTheBitsGatheredSoFar) {
   EXPECT_TRUE(gPortLink.transferFailed);
 }
 
+TEST_F(MicrowireTest, ALostClockEdgeCannotTurnAWriteIntoEraseAll) {
+  // Without its start bit, "write 0x42 to address 16" reads as ERAL followed by junk.
+  for (uint32_t i = 0; i < sim::kEepromBytes; ++i) Box(0).eeprom.memory[i] = static_cast<uint8_t>(i);
+  EepromWriteEnable();
+  int pinWrites = 0;
+  hostwin::OnDeviceRequest([&pinWrites](int, uint32_t, const uint8_t* cmd) {
+    return !(cmd[0] == 0x15 && ++pinWrites == 3);  // select, data 1, clock high: lost
+  });
+  gPortLink.transferFailed = false;
+  EXPECT_FALSE(EepromWriteByte(16, 0x42, false));
+  EXPECT_TRUE(gPortLink.transferFailed);
+  EXPECT_EQ(Box(0).eeprom.executed[sim::kEepromEral], 0u);
+  EXPECT_EQ(Commands().back(), "15 00 40 00");  // abandoned with a deselect
+  for (uint32_t i = 0; i < sim::kEepromBytes; ++i) {
+    EXPECT_EQ(Box(0).eeprom.memory[i], static_cast<uint8_t>(i)) << i;
+  }
+  // The next instruction works again.
+  hostwin::OnDeviceRequest(nullptr);
+  gPortLink.pinsHalted = false;
+  EXPECT_TRUE(EepromWriteByte(16, 0x42, false));
+  EXPECT_EQ(Box(0).eeprom.memory[16], 0x42);
+}
+
+TEST_F(MicrowireTest, AnInstructionAfterAFailedDeselectStartsWithOne) {
+  Box(0).eeprom.memory[2] = 0x5A;
+  hostwin::OnDeviceRequest([](int, uint32_t, const uint8_t* cmd) {
+    return !(cmd[0] == 0x15 && cmd[2] == 0x40);  // every deselect fails
+  });
+  EepromReadByte(1);
+  EXPECT_TRUE(gPortLink.pinsUnsure);
+  hostwin::OnDeviceRequest(nullptr);
+  gPortLink.pinsHalted = false;
+  hostwin::ClearTrace();
+  EXPECT_EQ(EepromReadByte(2), 0x5A);
+  EXPECT_EQ(Requests(), 57u);
+  EXPECT_EQ(Commands().front(), "15 00 40 00");
+}
+
 TEST_F(MicrowireTest, NothingIsSentWithoutAnOpenDevice) {
   PortCloseDevice(0);
   hostwin::ClearTrace();
