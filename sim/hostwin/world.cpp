@@ -69,6 +69,11 @@ sim::BridgeBox& AddBridgeBox(int deviceNumber, uint32_t userAreaSize) {
   return S().bridges[deviceNumber];
 }
 
+void ReplugBridgeBox(int deviceNumber) {
+  S().bridgePresent[deviceNumber] = true;
+  S().bridges[deviceNumber].present = true;
+}
+
 sim::BridgeBox& BridgeBoxAt(int deviceNumber) { return S().bridges[deviceNumber]; }
 
 void RemoveBridgeBox(int deviceNumber) {
@@ -100,6 +105,12 @@ void RemovePortBox(int index) {
 
 void OnDeviceRequest(std::function<bool(int, uint32_t, const uint8_t*)> hook) {
   S().deviceHook = std::move(hook);
+}
+
+void ReplugPortBox(int index) {
+  S().portPresent[index] = true;
+  S().ports[index].present = true;
+  S().ports[index].pullOutBefore = 0;
 }
 
 int OpenDeviceHandles() { return static_cast<int>(S().deviceHandles.size()); }

@@ -66,7 +66,8 @@ void SetNextBridgeHandle(uint64_t value);
 sim::BridgeBox& AddBridgeBox(int deviceNumber, uint32_t userAreaSize = 64);
 sim::BridgeBox& BridgeBoxAt(int deviceNumber);
 void RemoveBridgeBox(int deviceNumber);
-int OpenBridgeHandles();  // FT_Open successes not yet closed
+void ReplugBridgeBox(int deviceNumber);  // back after RemoveBridgeBox, its memory kept
+int OpenBridgeHandles();                 // FT_Open successes not yet closed
 
 enum class FtFault {
   kError,   // the call returns an error status and does nothing
@@ -82,6 +83,7 @@ constexpr int kMaxPortBoxes = 10;
 sim::PortBox& AddPortBox(int index, uint8_t status = 0xF3);
 sim::PortBox& PortBoxAt(int index);
 void RemovePortBox(int index);  // unplugged: CreateFileA fails, open handles stop working
+void ReplugPortBox(int index);  // back after RemovePortBox or a pull-out, its EEPROM kept
 int OpenDeviceHandles();        // CreateFileA successes not yet closed
 // Runs before each driver request reaches a box (it may change the box); returning false
 // makes the request fail without reaching the box. An empty function removes the hook.

@@ -118,7 +118,8 @@ TEST_F(MicrowireTest, AFailedSampleDropsTheBitsGatheredSoFar) {
 
 TEST_F(MicrowireTest, ALostClockEdgeCannotTurnAWriteIntoEraseAll) {
   // Without its start bit, "write 0x42 to address 16" reads as ERAL followed by junk.
-  for (uint32_t i = 0; i < sim::kEepromBytes; ++i) Box(0).eeprom.memory[i] = static_cast<uint8_t>(i);
+  for (uint32_t i = 0; i < sim::kEepromBytes; ++i)
+    Box(0).eeprom.memory[i] = static_cast<uint8_t>(i);
   EepromWriteEnable();
   int pinWrites = 0;
   hostwin::OnDeviceRequest([&pinWrites](int, uint32_t, const uint8_t* cmd) {
