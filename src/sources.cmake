@@ -10,6 +10,9 @@ set(TEVRO_LIBRARY_SOURCES
   ${TEVRO_SRC_DIR}/bridge/discovery.cpp
   ${TEVRO_SRC_DIR}/bridge/commands.cpp
   ${TEVRO_SRC_DIR}/bridge/user_area.cpp
-  ${TEVRO_SRC_DIR}/driverport/session.cpp
+  ${TEVRO_SRC_DIR}/driverport/port_link.cpp
+  ${TEVRO_SRC_DIR}/driverport/microwire.cpp
+  ${TEVRO_SRC_DIR}/driverport/identity.cpp
+  ${TEVRO_SRC_DIR}/driverport/drawer.cpp
 )
 set(TEVRO_LIBRARY_INCLUDES ${TEVRO_SRC_DIR} ${TEVRO_SRC_DIR}/../include)

@@ -26,6 +26,29 @@ std::string HandleText(FT_HANDLE handle) {
   return HexValue(value);
 }
 
+enum class Fault { kNone, kError, kShort };
+
+// Counts the call and applies a fault armed for it. Unplugging happens here; the caller
+// handles kError and kShort.
+Fault Arrive() {
+  ++S().ftCalls;
+  if (S().ftFaultAt == 0 || S().ftCalls != S().ftFaultAt) return Fault::kNone;
+  S().ftFaultAt = 0;
+  switch (S().ftFault) {
+    case FtFault::kUnplug:
+      for (int n = 0; n < kMaxBridgeBoxes; ++n) {
+        S().bridgePresent[n] = false;
+        S().bridges[n].present = false;
+      }
+      return Fault::kNone;
+    case FtFault::kShort:
+      return Fault::kShort;
+    case FtFault::kError:
+      break;
+  }
+  return Fault::kError;
+}
+
 // The open box behind a handle, or null for a handle no open produced (or whose box was
 // pulled out).
 sim::BridgeBox* BoxOf(FT_HANDLE handle) {
@@ -37,13 +60,14 @@ sim::BridgeBox* BoxOf(FT_HANDLE handle) {
 
 FT_STATUS WINAPI FT_Open(int deviceNumber, FT_HANDLE* handle) {
   Record("FT_Open", std::to_string(deviceNumber));
+  if (Arrive() != Fault::kNone) return kIoError;
   if (deviceNumber < 0 || deviceNumber >= kMaxBridgeBoxes || !S().bridgePresent[deviceNumber]) {
     return kDeviceNotFound;
   }
   sim::BridgeBox& box = S().bridges[deviceNumber];
   if (!sim::BridgeBoxOpen(box)) return kDeviceNotFound;
-  uintptr_t value = static_cast<uintptr_t>(0x10000u + 0x100u * deviceNumber +
-                                           (++S().handleSerial & 0xFF));
+  uintptr_t value =
+      static_cast<uintptr_t>(0x10000u + 0x100u * deviceNumber + (++S().handleSerial & 0xFF));
   if (S().nextHandle != 0) {
     value = static_cast<uintptr_t>(S().nextHandle);
     S().nextHandle = 0;
@@ -55,15 +79,17 @@ FT_STATUS WINAPI FT_Open(int deviceNumber, FT_HANDLE* handle) {
 
 FT_STATUS WINAPI FT_Close(FT_HANDLE handle) {
   Record("FT_Close", HandleText(handle));
+  bool failed = Arrive() != Fault::kNone;
   auto it = S().ftHandles.find(reinterpret_cast<uintptr_t>(handle));
   if (it == S().ftHandles.end()) return kInvalidHandle;
   sim::BridgeBoxClose(S().bridges[it->second]);
   S().ftHandles.erase(it);
-  return kOk;
+  return failed ? kIoError : kOk;
 }
 
 FT_STATUS WINAPI FT_SetBaudRate(FT_HANDLE handle, ULONG baud) {
   Record("FT_SetBaudRate", HandleText(handle) + "," + std::to_string(baud));
+  if (Arrive() != Fault::kNone) return kIoError;
   sim::BridgeBox* box = BoxOf(handle);
   if (box == nullptr) return kInvalidHandle;
   box->baud = baud;
@@ -73,6 +99,7 @@ FT_STATUS WINAPI FT_SetBaudRate(FT_HANDLE handle, ULONG baud) {
 FT_STATUS WINAPI FT_SetTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs) {
   Record("FT_SetTimeouts",
          HandleText(handle) + "," + std::to_string(readMs) + "," + std::to_string(writeMs));
+  if (Arrive() != Fault::kNone) return kIoError;
   sim::BridgeBox* box = BoxOf(handle);
   if (box == nullptr) return kInvalidHandle;
   box->readTimeoutMs = readMs;
@@ -84,6 +111,7 @@ FT_STATUS WINAPI FT_SetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, U
                                            UCHAR parity) {
   Record("FT_SetDataCharacteristics", HandleText(handle) + "," + std::to_string(wordLength) + "," +
                                           std::to_string(stopBits) + "," + std::to_string(parity));
+  if (Arrive() != Fault::kNone) return kIoError;
   sim::BridgeBox* box = BoxOf(handle);
   if (box == nullptr) return kInvalidHandle;
   box->wordLength = wordLength;
@@ -95,6 +123,7 @@ FT_STATUS WINAPI FT_SetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, U
 FT_STATUS WINAPI FT_SetFlowControl(FT_HANDLE handle, USHORT flow, UCHAR xon, UCHAR xoff) {
   Record("FT_SetFlowControl", HandleText(handle) + "," + std::to_string(flow) + "," +
                                   std::to_string(xon) + "," + std::to_string(xoff));
+  if (Arrive() != Fault::kNone) return kIoError;
   sim::BridgeBox* box = BoxOf(handle);
   if (box == nullptr) return kInvalidHandle;
   box->flowControl = flow;
@@ -105,6 +134,7 @@ FT_STATUS WINAPI FT_SetFlowControl(FT_HANDLE handle, USHORT flow, UCHAR xon, UCH
 
 FT_STATUS WINAPI FT_EE_UASize(FT_HANDLE handle, LPDWORD size) {
   Record("FT_EE_UASize", HandleText(handle));
+  if (Arrive() != Fault::kNone) return kIoError;
   sim::BridgeBox* box = BoxOf(handle);
   if (box == nullptr) return kInvalidHandle;
   if (box->faults.uaSizeFails) return kEepromReadFailed;
@@ -114,16 +144,20 @@ FT_STATUS WINAPI FT_EE_UASize(FT_HANDLE handle, LPDWORD size) {
 
 FT_STATUS WINAPI FT_EE_UARead(FT_HANDLE handle, PUCHAR data, DWORD length, LPDWORD read) {
   Record("FT_EE_UARead", HandleText(handle) + "," + std::to_string(length));
+  Fault fault = Arrive();
+  if (fault == Fault::kError) return kIoError;
   sim::BridgeBox* box = BoxOf(handle);
   if (box == nullptr) return kInvalidHandle;
   uint32_t delivered = 0;
-  bool ok = sim::BridgeBoxUaRead(*box, data, length, &delivered);
+  bool ok = sim::BridgeBoxUaRead(
+      *box, data, fault == Fault::kShort && length > 0 ? length - 1 : length, &delivered);
   *read = delivered;
   return ok ? kOk : kEepromReadFailed;
 }
 
 FT_STATUS WINAPI FT_EE_UAWrite(FT_HANDLE handle, PUCHAR data, DWORD length) {
   Record("FT_EE_UAWrite", HandleText(handle) + "," + Hex(data, length));
+  if (Arrive() != Fault::kNone) return kIoError;
   sim::BridgeBox* box = BoxOf(handle);
   if (box == nullptr) return kInvalidHandle;
   return sim::BridgeBoxUaWrite(*box, data, length) ? kOk : kEepromWriteFailed;
@@ -131,19 +165,25 @@ FT_STATUS WINAPI FT_EE_UAWrite(FT_HANDLE handle, PUCHAR data, DWORD length) {
 
 FT_STATUS WINAPI FT_Write(FT_HANDLE handle, LPVOID buffer, DWORD length, LPDWORD written) {
   Record("FT_Write", HandleText(handle) + "," + Hex(buffer, length));
+  Fault fault = Arrive();
+  if (fault == Fault::kError) return kIoError;
   sim::BridgeBox* box = BoxOf(handle);
   if (box == nullptr) return kInvalidHandle;
   uint32_t taken = 0;
-  bool ok = sim::BridgeBoxWrite(*box, static_cast<const uint8_t*>(buffer), length, &taken);
+  DWORD offered = fault == Fault::kShort && length > 0 ? length - 1 : length;
+  bool ok = sim::BridgeBoxWrite(*box, static_cast<const uint8_t*>(buffer), offered, &taken);
   *written = taken;
   return ok ? kOk : kIoError;
 }
 
 FT_STATUS WINAPI FT_Read(FT_HANDLE handle, LPVOID buffer, DWORD length, LPDWORD read) {
   Record("FT_Read", HandleText(handle) + "," + std::to_string(length));
+  Fault fault = Arrive();
+  if (fault == Fault::kError) return kIoError;
   sim::BridgeBox* box = BoxOf(handle);
   if (box == nullptr) return kInvalidHandle;
-  *read = sim::BridgeBoxRead(*box, static_cast<uint8_t*>(buffer), length);
+  *read =
+      fault == Fault::kShort ? 0 : sim::BridgeBoxRead(*box, static_cast<uint8_t*>(buffer), length);
   // No byte within the read timeout: the call returns when the timeout has passed.
   if (*read < length) S().nowMs += box->readTimeoutMs;
   return kOk;
@@ -151,6 +191,7 @@ FT_STATUS WINAPI FT_Read(FT_HANDLE handle, LPVOID buffer, DWORD length, LPDWORD 
 
 FT_STATUS WINAPI FT_Purge(FT_HANDLE handle, ULONG mask) {
   Record("FT_Purge", HandleText(handle) + "," + std::to_string(mask));
+  if (Arrive() != Fault::kNone) return kIoError;
   sim::BridgeBox* box = BoxOf(handle);
   if (box == nullptr) return kInvalidHandle;
   if (mask & 1) sim::BridgeBoxPurgeRx(*box);
@@ -160,6 +201,7 @@ FT_STATUS WINAPI FT_Purge(FT_HANDLE handle, ULONG mask) {
 FT_STATUS WINAPI FT_GetStatus(FT_HANDLE handle, LPDWORD rxQueue, LPDWORD txQueue,
                               LPDWORD eventStatus) {
   Record("FT_GetStatus", HandleText(handle));
+  if (Arrive() != Fault::kNone) return kIoError;
   sim::BridgeBox* box = BoxOf(handle);
   if (box == nullptr) return kInvalidHandle;
   if (box->faults.getStatusFails) return kIoError;

@@ -12,6 +12,23 @@ const HMODULE kSystemD2xx = reinterpret_cast<HMODULE>(0xD2D20000);
 const HMODULE kPlantedD2xx = reinterpret_cast<HMODULE>(0xBAD00000);
 const HANDLE kFindHandle = reinterpret_cast<HANDLE>(0xF1D0);
 
+// The box index N of "\\.\Drelvan_N" (N one digit), or -1.
+int PortIndexOfPath(const char* name) {
+  static const char kPrefix[] = "\\\\.\\Drelvan_";
+  size_t prefixLength = sizeof kPrefix - 1;
+  if (strncmp(name, kPrefix, prefixLength) != 0) return -1;
+  const char* digit = name + prefixLength;
+  if (digit[0] < '0' || digit[0] > '9' || digit[1] != '\0') return -1;
+  return digit[0] - '0';
+}
+
+std::string DeviceText(HANDLE handle) {
+  auto it = S().deviceHandles.find(reinterpret_cast<uintptr_t>(handle));
+  if (it != S().deviceHandles.end()) return "d" + std::to_string(it->second);
+  if (handle == INVALID_HANDLE_VALUE) return "-1";
+  return HexValue(reinterpret_cast<uintptr_t>(handle));
+}
+
 }  // namespace
 
 extern "C" {
@@ -83,21 +100,38 @@ DWORD GetTickCount(void) { return S().nowMs; }
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE templateFile) {
   Record("CreateFileA", std::string(name) + "," + HexValue(access) + "," + HexValue(share) + "," +
-                            (security ? "sa" : "null") + "," + std::to_string(disposition) +
-                            "," + HexValue(flags) + "," + (templateFile ? "tmpl" : "null"));
-  return INVALID_HANDLE_VALUE;
+                            (security ? "sa" : "null") + "," + std::to_string(disposition) + "," +
+                            HexValue(flags) + "," + (templateFile ? "tmpl" : "null"));
+  int index = PortIndexOfPath(name);
+  if (index < 0 || !S().portPresent[index] || !S().ports[index].present) {
+    return INVALID_HANDLE_VALUE;
+  }
+  uintptr_t value = 0xD000 + 0x100 * static_cast<uintptr_t>(index) + (++S().deviceSerial & 0xFF);
+  S().deviceHandles[value] = index;
+  return reinterpret_cast<HANDLE>(value);
 }
 
-BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID, DWORD,
-                     LPDWORD, LPOVERLAPPED) {
-  Record("DeviceIoControl", HexValue(reinterpret_cast<uintptr_t>(device)) + "," + HexValue(code) +
-                                "," + Hex(in, inSize));
-  return FALSE;
+BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
+                     LPDWORD returned, LPOVERLAPPED overlapped) {
+  Record("DeviceIoControl", DeviceText(device) + "," + HexValue(code) + "," + Hex(in, inSize));
+  auto it = S().deviceHandles.find(reinterpret_cast<uintptr_t>(device));
+  if (it == S().deviceHandles.end() || inSize != sim::kPortCommandBytes ||
+      outSize != sim::kPortReplyBytes || overlapped != nullptr) {
+    return FALSE;
+  }
+  if (S().deviceHook && !S().deviceHook(it->second, code, static_cast<const uint8_t*>(in))) {
+    return FALSE;
+  }
+  uint32_t replyBytes = 0;
+  bool ok = sim::PortBoxRequest(S().ports[it->second], code, static_cast<const uint8_t*>(in),
+                                static_cast<uint8_t*>(out), S().nowMs, &replyBytes);
+  if (ok && returned != nullptr) *returned = replyBytes;
+  return ok ? TRUE : FALSE;
 }
 
 BOOL CloseHandle(HANDLE handle) {
-  Record("CloseHandle", HexValue(reinterpret_cast<uintptr_t>(handle)));
-  return FALSE;
+  Record("CloseHandle", DeviceText(handle));
+  return S().deviceHandles.erase(reinterpret_cast<uintptr_t>(handle)) == 1 ? TRUE : FALSE;
 }
 
 }  // extern "C"

@@ -33,6 +33,15 @@ struct State {
   bool bridgePresent[kMaxBridgeBoxes] = {};
   sim::BridgeBox bridges[kMaxBridgeBoxes];
   std::map<uintptr_t, int> ftHandles;  // live FT handle -> device number
+  size_t ftCalls = 0;
+  size_t ftFaultAt = 0;  // ftCalls value of the call that meets the fault; 0 none
+  FtFault ftFault = FtFault::kError;
+
+  bool portPresent[kMaxPortBoxes] = {};
+  sim::PortBox ports[kMaxPortBoxes];
+  std::map<uintptr_t, int> deviceHandles;  // live device handle -> port box index
+  uint32_t deviceSerial = 0;
+  std::function<bool(int, uint32_t, const uint8_t*)> deviceHook;
 
   uint32_t nowMs = 1000;
   std::vector<Timer> timers;
@@ -49,8 +58,8 @@ struct State {
 State& S();
 
 void Record(const std::string& call, const std::string& args);
-std::string Hex(const void* data, size_t length);  // "1b 70 00"
-std::string HexValue(uint64_t value);              // "0x1f"
+std::string Hex(const void* data, size_t length);           // "1b 70 00"
+std::string HexValue(uint64_t value);                       // "0x1f"
 bool SameText(const std::string& a, const std::string& b);  // case-insensitive
 
 }  // namespace hostwin

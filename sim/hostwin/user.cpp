@@ -22,8 +22,8 @@ BOOL MessageBeep(UINT type) {
 }
 
 UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc) {
-  Record("SetTimer", std::string(window ? "hwnd" : "null") + "," + HexValue(id) + "," +
-                         std::to_string(elapse));
+  Record("SetTimer",
+         std::string(window ? "hwnd" : "null") + "," + HexValue(id) + "," + std::to_string(elapse));
   if (S().failSetTimer > 0) {
     --S().failSetTimer;
     return 0;

@@ -69,6 +69,11 @@ sim::BridgeBox& AddBridgeBox(int deviceNumber, uint32_t userAreaSize) {
   return S().bridges[deviceNumber];
 }
 
+void ReplugBridgeBox(int deviceNumber) {
+  S().bridgePresent[deviceNumber] = true;
+  S().bridges[deviceNumber].present = true;
+}
+
 sim::BridgeBox& BridgeBoxAt(int deviceNumber) { return S().bridges[deviceNumber]; }
 
 void RemoveBridgeBox(int deviceNumber) {
@@ -76,7 +81,39 @@ void RemoveBridgeBox(int deviceNumber) {
   S().bridges[deviceNumber].present = false;
 }
 
+void FailFtCall(uint32_t k, FtFault fault) {
+  S().ftFaultAt = k == 0 ? 0 : S().ftCalls + k;
+  S().ftFault = fault;
+}
+
+size_t FtCalls() { return S().ftCalls; }
+
 int OpenBridgeHandles() { return static_cast<int>(S().ftHandles.size()); }
+
+sim::PortBox& AddPortBox(int index, uint8_t status) {
+  S().portPresent[index] = true;
+  sim::PortBoxInit(S().ports[index], status);
+  return S().ports[index];
+}
+
+sim::PortBox& PortBoxAt(int index) { return S().ports[index]; }
+
+void RemovePortBox(int index) {
+  if (S().portPresent[index]) sim::PortBoxPullOut(S().ports[index], S().nowMs);
+  S().portPresent[index] = false;
+}
+
+void OnDeviceRequest(std::function<bool(int, uint32_t, const uint8_t*)> hook) {
+  S().deviceHook = std::move(hook);
+}
+
+void ReplugPortBox(int index) {
+  S().portPresent[index] = true;
+  S().ports[index].present = true;
+  S().ports[index].pullOutBefore = 0;
+}
+
+int OpenDeviceHandles() { return static_cast<int>(S().deviceHandles.size()); }
 
 uint32_t NowMs() { return S().nowMs; }
 void AdvanceMs(uint32_t ms) { S().nowMs += ms; }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "models/bridge_box.h"
+#include "models/port_box.h"
 
 namespace hostwin {
 
@@ -65,7 +66,28 @@ void SetNextBridgeHandle(uint64_t value);
 sim::BridgeBox& AddBridgeBox(int deviceNumber, uint32_t userAreaSize = 64);
 sim::BridgeBox& BridgeBoxAt(int deviceNumber);
 void RemoveBridgeBox(int deviceNumber);
-int OpenBridgeHandles();  // FT_Open successes not yet closed
+void ReplugBridgeBox(int deviceNumber);  // back after RemoveBridgeBox, its memory kept
+int OpenBridgeHandles();                 // FT_Open successes not yet closed
+
+enum class FtFault {
+  kError,   // the call returns an error status and does nothing
+  kShort,   // writes and reads move one byte less (no byte for FT_Read); others as kError
+  kUnplug,  // every bridge box is pulled out just before the call
+};
+// The k-th FT_* call from now on (1 = the next) meets the fault; 0 disarms.
+void FailFtCall(uint32_t k, FtFault fault);
+size_t FtCalls();  // FT_* calls since Reset
+
+// Driver-port boxes by index (\\.\Drelvan_0 .. \\.\Drelvan_9).
+constexpr int kMaxPortBoxes = 10;
+sim::PortBox& AddPortBox(int index, uint8_t status = 0xF3);
+sim::PortBox& PortBoxAt(int index);
+void RemovePortBox(int index);  // unplugged: CreateFileA fails, open handles stop working
+void ReplugPortBox(int index);  // back after RemovePortBox or a pull-out, its EEPROM kept
+int OpenDeviceHandles();        // CreateFileA successes not yet closed
+// Runs before each driver request reaches a box (it may change the box); returning false
+// makes the request fail without reaching the box. An empty function removes the hook.
+void OnDeviceRequest(std::function<bool(int index, uint32_t code, const uint8_t* command)> hook);
 
 // Virtual clock, timers and message dispatch.
 uint32_t NowMs();

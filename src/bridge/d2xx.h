@@ -19,8 +19,8 @@ struct D2xxApi {
   FT_STATUS(WINAPI* Close)(FT_HANDLE handle);
   FT_STATUS(WINAPI* SetBaudRate)(FT_HANDLE handle, ULONG baud);
   FT_STATUS(WINAPI* SetTimeouts)(FT_HANDLE handle, ULONG readMs, ULONG writeMs);
-  FT_STATUS(WINAPI* SetDataCharacteristics)(FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits,
-                                            UCHAR parity);
+  FT_STATUS(WINAPI* SetDataCharacteristics)
+  (FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits, UCHAR parity);
   FT_STATUS(WINAPI* SetFlowControl)(FT_HANDLE handle, USHORT flow, UCHAR xon, UCHAR xoff);
   FT_STATUS(WINAPI* EE_UASize)(FT_HANDLE handle, LPDWORD size);
   FT_STATUS(WINAPI* EE_UARead)(FT_HANDLE handle, PUCHAR data, DWORD length, LPDWORD read);
@@ -28,8 +28,8 @@ struct D2xxApi {
   FT_STATUS(WINAPI* Write)(FT_HANDLE handle, LPVOID buffer, DWORD length, LPDWORD written);
   FT_STATUS(WINAPI* Read)(FT_HANDLE handle, LPVOID buffer, DWORD length, LPDWORD read);
   FT_STATUS(WINAPI* Purge)(FT_HANDLE handle, ULONG mask);
-  FT_STATUS(WINAPI* GetStatus)(FT_HANDLE handle, LPDWORD rxQueue, LPDWORD txQueue,
-                               LPDWORD eventStatus);
+  FT_STATUS(WINAPI* GetStatus)
+  (FT_HANDLE handle, LPDWORD rxQueue, LPDWORD txQueue, LPDWORD eventStatus);
 };
 
 extern D2xxApi gD2xx;

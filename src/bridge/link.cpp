@@ -19,13 +19,6 @@ constexpr UCHAR kStopBits2 = 2;
 constexpr UCHAR kParityNone = 0;
 constexpr USHORT kFlowNone = 0;
 
-// The open result handed to the application: the handle as a 32-bit number, never -1.
-int32_t OpenResultFromHandle(FT_HANDLE handle) {
-  uint32_t value = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle));
-  if (value == 0xFFFFFFFFu) value = 0x7FFFFFFFu;
-  return static_cast<int32_t>(value);
-}
-
 }  // namespace
 
 FT_HANDLE BridgeOpen(uint8_t index) {

@@ -75,8 +75,7 @@ bool WriteField(const FieldWrite& w, uint32_t* written) {
   uint32_t value = w.value;
   if (w.addToStored) value = UserAreaGet(gBridgeLink.image, w.field) + w.add;
   if (written != nullptr) *written = value;
-  if (w.field == UserAreaField::kLastOpenCnt &&
-      UserAreaGet(gBridgeLink.image, w.field) == value) {
+  if (w.field == UserAreaField::kLastOpenCnt && UserAreaGet(gBridgeLink.image, w.field) == value) {
     BridgeClose(gBridgeLink.index);
     return true;
   }
@@ -145,6 +144,6 @@ bool BridgeSetLastOpenCnt(uint32_t value) { return SetField(UserAreaField::kLast
 bool BridgeWriteBackOpenCnt(uint32_t* total) {
   uint32_t cached = UserAreaGet(gBridgeLink.image, UserAreaField::kLastOpenCnt);
   *total = cached + gBridgeLink.localOpenCnt;
-  return WriteField(FieldWrite{UserAreaField::kLastOpenCnt, 0, true, gBridgeLink.localOpenCnt, true},
-                    total);
+  return WriteField(
+      FieldWrite{UserAreaField::kLastOpenCnt, 0, true, gBridgeLink.localOpenCnt, true}, total);
 }

@@ -36,6 +36,8 @@ uint8_t PortScan();
 // Called on entry to every export, so a caller that never dispatches messages does not
 // keep the solenoid energised.
 void PortServiceOverduePulse();
+// Ends a pending pulse now: stops its timer and writes the release.
+void PortEndPulse();
 
 // State the scan saves and restores around its probes so an open box survives it.
 struct PortSessionSnapshot {
@@ -44,6 +46,7 @@ struct PortSessionSnapshot {
   uint32_t storedOpenCnt;
   bool storedValid;
   bool closed;
+  uint32_t closedTotal;
 };
 PortSessionSnapshot PortSaveSession();  // ends a pending pulse first
 void PortRestoreSession(const PortSessionSnapshot& snapshot);

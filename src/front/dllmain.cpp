@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "bridge/d2xx.h"
+#include "driverport/driverport.h"
 #include "front/session.h"
 
 namespace {
@@ -22,6 +23,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
         MessageBoxA(nullptr, kStillOpenText, kStillOpenCaption, MB_ICONINFORMATION);
         CloseSession();
       }
+      // No timer may fire into an unloaded library, and no solenoid stays energised.
+      PortEndPulse();
       // At process exit the system unloads every module itself; releasing another
       // library from here is only safe when this one is unloaded on its own.
       if (reserved == nullptr) D2xxRelease();

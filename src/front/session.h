@@ -21,6 +21,14 @@ struct SessionState {
 
 extern SessionState gSession;
 
+// The open result a backend hands out for the handle it opened the box with: the handle
+// as a 32-bit number, moved off -1 where truncation would give it.
+inline int32_t OpenResultFromHandle(const void* handle) {
+  uint32_t value = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle));
+  if (value == 0xFFFFFFFFu) value = 0x7FFFFFFFu;
+  return static_cast<int32_t>(value);
+}
+
 // Runs both scans, shows the "none found" message box when both counts are 0, and
 // returns the packed counts. A box that is open stays open and usable.
 uint32_t RunScan();

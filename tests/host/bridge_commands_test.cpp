@@ -126,7 +126,8 @@ TEST_F(BridgeCommandsTest, VersionTextFollowsTheReply) {
     lib_->GetFirmWareVersion(buf);
     EXPECT_STREQ(buf, c.text);
     size_t copied = strlen(c.text) + 1;
-    EXPECT_EQ(std::string(buf + copied, sizeof buf - copied), std::string(sizeof buf - copied, '#'));
+    EXPECT_EQ(std::string(buf + copied, sizeof buf - copied),
+              std::string(sizeof buf - copied, '#'));
     EXPECT_THAT(hostwin::TraceTexts("FT_"),
                 ElementsAre("FT_Open(0)", "FT_GetStatus(h0)", "FT_Purge(h0,1)",
                             "FT_Write(h0,1d 72 01)", "FT_Read(h0,1)", "FT_Close(h0)"));

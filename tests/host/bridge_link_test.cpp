@@ -51,8 +51,8 @@ TEST_F(BridgeLinkTest, OpenFailingTwiceClosesWithWhatTheHandleHolds) {
   box_->faults.openFailures = 2;
   hostwin::ClearTrace();
   EXPECT_EQ(lib.OpenPosInterface(0), -1);
-  EXPECT_THAT(hostwin::TraceTexts(), ElementsAre("FT_Open(0)", "Sleep(10)", "FT_Open(0)",
-                                                 "FT_Close(-1)", "FT_Close(-1)"));
+  EXPECT_THAT(hostwin::TraceTexts(),
+              ElementsAre("FT_Open(0)", "Sleep(10)", "FT_Open(0)", "FT_Close(-1)", "FT_Close(-1)"));
   EXPECT_EQ(lib.KasseOpen(), 0);
 }
 

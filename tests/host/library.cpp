@@ -15,6 +15,10 @@ void Bind(void* handle, Fn*& slot, const char* name) {
 #define BIND(name) Bind(handle_, name, #name)
 
 Library::Library() {
+  if (dlopen(TEVRO_LIBRARY_PATH, RTLD_NOW | RTLD_NOLOAD) != nullptr) {
+    ADD_FAILURE() << "the library is loaded already: one Library at a time";
+    return;
+  }
   handle_ = dlopen(TEVRO_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
   if (handle_ == nullptr) {
     ADD_FAILURE() << "dlopen: " << dlerror();

@@ -4,9 +4,9 @@
 
 #include "library.h"
 
+using hostwin::D2xxFile;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using hostwin::D2xxFile;
 
 namespace {
 

@@ -87,8 +87,8 @@ extern "C" {
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE templateFile);
-BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
-                     DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped);
+BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
+                     LPDWORD returned, LPOVERLAPPED overlapped);
 BOOL CloseHandle(HANDLE handle);
 
 DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);

@@ -1,0 +1,175 @@
+# Windows cross build (MinGW-w64): TEVRO.DLL, its import libraries, and the small
+# programs the Windows checks (tests/windows, scripts/windows-checks) look at.
+# Included from the top-level CMakeLists.txt when the toolchain targets Windows.
+#
+# Outputs, all at the top of the build folder:
+#   TEVRO.DLL          the library; exports and ordinals from src/tevro.def,
+#                      version resource from src/tevro.rc
+#   TEVRO.map          linker map of TEVRO.DLL (lets a check tie each export to
+#                      the function it names)
+#   libtevro.dll.a     MinGW import library: plain names -> decorated exports
+#   tevro.lib          COFF import library for MSVC-style linkers (needs llvm-dlltool)
+#   link_by_name.exe   C program linked by plain names against libtevro.dll.a
+#   msvc_link_probe.exe  the same names linked by lld-link against tevro.lib
+#
+# Consumers link the plain names through the interface target tevro::import.
+
+enable_language(RC)
+include(${CMAKE_SOURCE_DIR}/src/sources.cmake)
+
+if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
+  set(CMAKE_BUILD_TYPE Release CACHE STRING "Build type" FORCE)
+endif()
+
+set(TEVRO_DEF_FILE ${CMAKE_SOURCE_DIR}/src/tevro.def)
+set(TEVRO_RC_FILE ${CMAKE_SOURCE_DIR}/src/tevro.rc)
+set(TEVRO_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
+
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(TEVRO_WIN_ARCH x86)
+  set(TEVRO_DLLTOOL_MACHINE i386)
+  set(TEVRO_LLD_MACHINE x86)
+else()
+  set(TEVRO_WIN_ARCH x64)
+  set(TEVRO_DLLTOOL_MACHINE i386:x86-64)
+  set(TEVRO_LLD_MACHINE x64)
+endif()
+
+# --- Export list -------------------------------------------------------------
+# src/tevro.def is the one list of exports. Each entry reads
+#   "<decorated export name>" = <plain function name> @<ordinal>
+# From it the build derives the import-library definitions and an X-macro list
+# for the test programs, so nothing here repeats a name.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${TEVRO_DEF_FILE})
+file(STRINGS ${TEVRO_DEF_FILE} _tevro_def_lines)
+set(_tevro_in_exports FALSE)
+set(_tevro_gnu_def "LIBRARY \"TEVRO.DLL\"\nEXPORTS\n")
+set(_tevro_msvc_def "LIBRARY \"TEVRO.DLL\"\nEXPORTS\n")
+set(_tevro_msvc_aliases "")
+set(_tevro_x_list "")
+set(TEVRO_EXPORT_COUNT 0)
+foreach(_line IN LISTS _tevro_def_lines)
+  string(REGEX REPLACE ";.*$" "" _line "${_line}")
+  string(STRIP "${_line}" _line)
+  if(_line STREQUAL "" OR _line MATCHES "^LIBRARY[ \t]")
+    continue()
+  elseif(_line STREQUAL "EXPORTS")
+    set(_tevro_in_exports TRUE)
+    continue()
+  endif()
+  if(NOT _tevro_in_exports OR
+     NOT _line MATCHES "^\"([^\"]+)\"[ \t]*=[ \t]*([A-Za-z_][A-Za-z0-9_]*)[ \t]+@([0-9]+)$")
+    message(FATAL_ERROR "src/tevro.def: cannot read the line '${_line}'")
+  endif()
+  set(_decorated "${CMAKE_MATCH_1}")
+  set(_plain "${CMAKE_MATCH_2}")
+  set(_ordinal "${CMAKE_MATCH_3}")
+  # GNU dlltool: symbol <plain>, hint <ordinal>, imported by the name after '=='.
+  string(APPEND _tevro_gnu_def "  ${_plain} @${_ordinal} == \"${_decorated}\"\n")
+  # llvm-dlltool: the decorated import, then <plain> as a weak alias of it.
+  string(APPEND _tevro_msvc_def "  \"${_decorated}\" @${_ordinal}\n")
+  string(APPEND _tevro_msvc_aliases "  ${_plain} == \"${_decorated}\"\n")
+  string(APPEND _tevro_x_list "  TEVRO_EXPORT(${_ordinal}, \"${_decorated}\", ${_plain}) \\\n")
+  math(EXPR TEVRO_EXPORT_COUNT "${TEVRO_EXPORT_COUNT} + 1")
+endforeach()
+if(TEVRO_EXPORT_COUNT EQUAL 0)
+  message(FATAL_ERROR "src/tevro.def lists no exports")
+endif()
+string(APPEND _tevro_msvc_def "${_tevro_msvc_aliases}")
+
+file(CONFIGURE OUTPUT ${TEVRO_GENERATED_DIR}/tevro-mingw-import.def
+     CONTENT "${_tevro_gnu_def}" @ONLY)
+file(CONFIGURE OUTPUT ${TEVRO_GENERATED_DIR}/tevro-msvc-import.def
+     CONTENT "${_tevro_msvc_def}" @ONLY)
+file(CONFIGURE OUTPUT ${TEVRO_GENERATED_DIR}/tevro_export_list.h
+     CONTENT "/* Generated from src/tevro.def: TEVRO_EXPORT(ordinal, export name, plain name). */
+#define TEVRO_EXPORT_COUNT ${TEVRO_EXPORT_COUNT}
+#define TEVRO_EXPORT_LIST \\
+${_tevro_x_list}
+" @ONLY)
+
+# --- TEVRO.DLL ------------------------------------------------------------------
+# A MODULE, not a SHARED library: the linker's own import library would bind the
+# decorated names, which no C caller can spell. Callers use tevro::import below.
+add_library(tevro_dll MODULE ${TEVRO_LIBRARY_SOURCES} ${TEVRO_DEF_FILE} ${TEVRO_RC_FILE})
+set_target_properties(tevro_dll PROPERTIES
+  PREFIX ""
+  OUTPUT_NAME TEVRO
+  SUFFIX ".DLL"
+  LINK_DEPENDS ${TEVRO_DEF_FILE})
+target_include_directories(tevro_dll PRIVATE ${TEVRO_LIBRARY_INCLUDES})
+target_compile_definitions(tevro_dll PRIVATE TEVRO_BUILD)
+target_compile_options(tevro_dll PRIVATE
+  -Wall -Wextra
+  $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
+# The C++ runtime, libgcc and winpthread go into the DLL, so that it imports
+# system DLLs only (KERNEL32, USER32, the C runtime). No auto-export: the .def
+# alone decides what is exported.
+target_link_options(tevro_dll PRIVATE
+  -static -static-libgcc -static-libstdc++
+  LINKER:--exclude-all-symbols
+  LINKER:-Map=${CMAKE_BINARY_DIR}/TEVRO.map)
+
+# --- Import libraries ------------------------------------------------------------
+if(NOT TEVRO_MINGW_TRIPLE)
+  # Toolchain file other than ours: take the triple from the compiler's name.
+  get_filename_component(_tevro_cc_name ${CMAKE_C_COMPILER} NAME)
+  string(REGEX REPLACE "-gcc.*$" "" TEVRO_MINGW_TRIPLE "${_tevro_cc_name}")
+endif()
+find_program(TEVRO_DLLTOOL NAMES ${TEVRO_MINGW_TRIPLE}-dlltool REQUIRED)
+set(TEVRO_MINGW_IMPLIB ${CMAKE_BINARY_DIR}/libtevro.dll.a)
+add_custom_command(
+  OUTPUT ${TEVRO_MINGW_IMPLIB}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${TEVRO_GENERATED_DIR}/dlltool
+  COMMAND ${TEVRO_DLLTOOL} -m ${TEVRO_DLLTOOL_MACHINE}
+          -d ${TEVRO_GENERATED_DIR}/tevro-mingw-import.def
+          -D TEVRO.DLL -l ${TEVRO_MINGW_IMPLIB}
+          --temp-prefix ${TEVRO_GENERATED_DIR}/dlltool/t
+  DEPENDS ${TEVRO_GENERATED_DIR}/tevro-mingw-import.def
+  COMMENT "MinGW import library libtevro.dll.a (${TEVRO_WIN_ARCH})"
+  VERBATIM)
+
+find_program(TEVRO_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-16 llvm-dlltool-15 llvm-dlltool-14)
+find_program(TEVRO_PYTHON3 NAMES python3)
+if(TEVRO_LLVM_DLLTOOL AND TEVRO_PYTHON3)
+  set(TEVRO_MSVC_IMPLIB ${CMAKE_BINARY_DIR}/tevro.lib)
+  set(_tevro_safeseh_step "")
+  if(TEVRO_WIN_ARCH STREQUAL "x86")
+    # x86 images are linked with /SAFESEH by default; see the script.
+    set(_tevro_safeseh_step COMMAND ${TEVRO_PYTHON3}
+        ${CMAKE_CURRENT_LIST_DIR}/coff-implib-safeseh.py ${TEVRO_MSVC_IMPLIB})
+  endif()
+  add_custom_command(
+    OUTPUT ${TEVRO_MSVC_IMPLIB}
+    COMMAND ${TEVRO_LLVM_DLLTOOL} -m ${TEVRO_DLLTOOL_MACHINE}
+            -d ${TEVRO_GENERATED_DIR}/tevro-msvc-import.def
+            -D TEVRO.DLL -l ${TEVRO_MSVC_IMPLIB}
+    ${_tevro_safeseh_step}
+    DEPENDS ${TEVRO_GENERATED_DIR}/tevro-msvc-import.def
+            ${CMAKE_CURRENT_LIST_DIR}/coff-implib-safeseh.py
+    COMMENT "COFF import library tevro.lib (${TEVRO_WIN_ARCH})"
+    VERBATIM)
+  # One target owns tevro.lib and everything built from it (the link probe
+  # appends itself), so that its rule runs once in a parallel build.
+  set(TEVRO_MSVC_OUTPUTS ${TEVRO_MSVC_IMPLIB})
+else()
+  message(WARNING "llvm-dlltool (Debian package llvm) or python3 not found: tevro.lib is not built")
+endif()
+
+add_custom_target(tevro_import_libs ALL DEPENDS ${TEVRO_MINGW_IMPLIB})
+
+add_library(tevro_import INTERFACE)
+add_library(tevro::import ALIAS tevro_import)
+target_include_directories(tevro_import INTERFACE ${CMAKE_SOURCE_DIR}/include)
+target_link_libraries(tevro_import INTERFACE ${TEVRO_MINGW_IMPLIB})
+add_dependencies(tevro_import tevro_import_libs tevro_dll)
+
+# --- Programs for the Windows checks ------------------------------------------
+option(TEVRO_WINDOWS_CHECK_PROGRAMS "Build the programs the Windows checks use" ON)
+if(TEVRO_WINDOWS_CHECK_PROGRAMS)
+  include(${CMAKE_CURRENT_LIST_DIR}/WindowsCheckPrograms.cmake)
+endif()
+
+if(TEVRO_MSVC_IMPLIB)
+  add_custom_target(tevro_msvc_import_lib ALL DEPENDS ${TEVRO_MSVC_OUTPUTS})
+endif()

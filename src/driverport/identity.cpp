@@ -1,0 +1,112 @@
+// The identity record in the box's serial EEPROM: three unsigned 32-bit fields, least
+// significant byte first, at addresses 0 (stored opening count), 4 (serial number) and
+// 8 (manufacturing date). Addresses 12 to 127 are never touched.
+#include <windows.h>
+
+#include "driverport/driverport.h"
+#include "driverport/identity.h"
+#include "driverport/microwire.h"
+#include "driverport/port_link.h"
+
+namespace {
+
+constexpr uint8_t kCountAddress = 0;
+constexpr uint8_t kSerialAddress = 4;
+constexpr uint8_t kDateAddress = 8;
+constexpr uint8_t kFieldBytes = 4;
+
+// Device open; reads the field. False when a transfer failed (value unusable).
+bool ReadOpenField(uint8_t address, uint32_t* value) {
+  uint8_t bytes[kFieldBytes] = {};
+  gPortLink.transferFailed = false;
+  gPortLink.pinsHalted = false;
+  EepromReadBlock(bytes, address, kFieldBytes);
+  *value = static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+  return !gPortLink.transferFailed;
+}
+
+// Device open; writes the field between write enable and write disable. False when a
+// transfer failed. The most significant byte is programmed first: a write cut short
+// leaves the old value's low bytes under the new value's high ones, so a growing counter
+// never reads back below its old value. Write disable goes out even after a failure.
+bool WriteOpenField(uint8_t address, uint32_t value) {
+  gPortLink.transferFailed = false;
+  gPortLink.pinsHalted = false;
+  EepromWriteEnable();
+  for (uint8_t i = kFieldBytes; i-- > 0;) {
+    EepromWriteByte(static_cast<uint8_t>(address + i), static_cast<uint8_t>(value >> (8 * i)),
+                    false);
+  }
+  gPortLink.pinsHalted = false;
+  EepromWriteDisable();
+  return !gPortLink.transferFailed;
+}
+
+// A field read as one operation: 0 when the box cannot be opened or a transfer failed.
+bool ReadField(uint8_t address, uint32_t* value) {
+  if (PortOpenDevice(gPortLink.deviceIndex) == INVALID_HANDLE_VALUE) return false;
+  bool ok = ReadOpenField(address, value);
+  PortCloseDevice(gPortLink.deviceIndex);
+  return ok;
+}
+
+// A completed write of the counter keeps the copy in step; every completed write beeps.
+void WriteCompleted(uint8_t address, uint32_t value) {
+  if (address == kCountAddress) {
+    gPortLink.storedOpenCnt = value;
+    gPortLink.storedValid = true;
+  }
+  MessageBeep(0);
+}
+
+bool WriteField(uint8_t address, uint32_t value) {
+  if (PortOpenDevice(gPortLink.deviceIndex) == INVALID_HANDLE_VALUE) return false;
+  bool ok = WriteOpenField(address, value);
+  PortCloseDevice(gPortLink.deviceIndex);
+  if (ok) WriteCompleted(address, value);
+  return ok;
+}
+
+uint32_t GetField(uint8_t address) {
+  uint32_t value = 0;
+  return ReadField(address, &value) ? value : 0;
+}
+
+}  // namespace
+
+uint32_t PortGetLastOpenCnt() {
+  uint32_t value = 0;
+  if (!ReadField(kCountAddress, &value)) return 0;
+  gPortLink.storedOpenCnt = value;
+  gPortLink.storedValid = true;
+  return value;
+}
+
+uint32_t PortGetSerialNumber() { return GetField(kSerialAddress); }
+uint32_t PortGetMfgDate() { return GetField(kDateAddress); }
+
+bool PortSetSerialNumber(uint32_t value) { return WriteField(kSerialAddress, value); }
+bool PortSetMfgDate(uint32_t value) { return WriteField(kDateAddress, value); }
+bool PortSetLastOpenCnt(uint32_t value) { return WriteField(kCountAddress, value); }
+
+bool PortWriteBackOpenCnt(uint32_t* total) {
+  *total = gPortLink.storedOpenCnt + gPortLink.localOpenCnt;
+  if (PortOpenDevice(gPortLink.deviceIndex) == INVALID_HANDLE_VALUE) return false;
+  // The counter as the box holds it now: another process may have counted openings
+  // since this session read it.
+  uint32_t base = 0;
+  bool known = ReadOpenField(kCountAddress, &base);
+  if (!known && gPortLink.storedValid) {
+    base = gPortLink.storedOpenCnt;
+    known = true;
+  }
+  bool ok = false;
+  if (known) {
+    *total = base + gPortLink.localOpenCnt;
+    ok = WriteOpenField(kCountAddress, *total);
+  }
+  PortCloseDevice(gPortLink.deviceIndex);
+  if (ok) WriteCompleted(kCountAddress, *total);
+  return ok;
+}

@@ -1,0 +1,243 @@
+// The drawer pulse, its release, the switch, and the opening counts on a driver-port box.
+#include <gmock/gmock.h>
+
+#include "port_fixture.h"
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+class DrawerTest : public PortTest {
+ protected:
+  void SetUp() override {
+    PortTest::SetUp();
+    hostwin::AddPortBox(0, 0xF3);
+    PutEeprom(0, 0, {100, 0, 0, 0});
+    lib_ = std::make_unique<Library>();
+    ASSERT_NE(lib_->OpenPosInterface(0), -1);
+    hostwin::ClearTrace();
+  }
+  // Makes the kick's own status read (the second of the operation) see this status.
+  void StatusAtSecondRead(uint8_t status) {
+    auto reads = std::make_shared<int>(0);
+    hostwin::OnDeviceRequest([reads, status](int, uint32_t, const uint8_t* cmd) {
+      if (cmd[0] == 0x14 && cmd[1] == 0x14 && ++*reads == 2) hostwin::PortBoxAt(0).port = status;
+      return true;
+    });
+  }
+  std::unique_ptr<Library> lib_;
+};
+
+TEST_F(DrawerTest, KickWritesThePulseAndTheTimerReleasesItAfter60ms) {
+  EXPECT_EQ(lib_->KasseOpen(), 1);
+  EXPECT_THAT(DrawerWrites(), ElementsAre("17 2f f6 00"));
+  EXPECT_THAT(hostwin::TraceTexts("SetTimer"), ElementsAre("SetTimer(null,0x0,60)"));
+  EXPECT_EQ(Box(0).drawerLine, 0);
+  EXPECT_EQ(lib_->GetLocalOpenCnt(), 1u);
+  EXPECT_EQ(hostwin::OpenDeviceHandles(), 0);  // KasseOpen did not wait for the pulse
+
+  hostwin::RunFor(59);
+  EXPECT_EQ(Box(0).drawerLine, 0);
+  hostwin::RunFor(1);
+  EXPECT_EQ(Box(0).drawerLine, 1);
+  EXPECT_THAT(DrawerWrites(), ElementsAre("17 2f f6 00", "17 2f f7 00"));
+  EXPECT_EQ(hostwin::ActiveTimers(), 0u);
+  EXPECT_EQ(hostwin::CountCalls("KillTimer"), 1u);
+  EXPECT_EQ(PortBoxDrawerLowMs(Box(0), hostwin::NowMs()), 60u);
+}
+
+TEST_F(DrawerTest, ASecondKickWhileThePulseIsPendingIsRefusedWithoutDeviceAccess) {
+  ASSERT_EQ(lib_->KasseOpen(), 1);
+  hostwin::RunFor(30);
+  hostwin::ClearTrace();
+  EXPECT_EQ(lib_->KasseOpen(), 0);
+  EXPECT_THAT(hostwin::Trace(), IsEmpty());
+  EXPECT_EQ(lib_->GetLocalOpenCnt(), 1u);
+}
+
+TEST_F(DrawerTest, KasseCloseReleasesAtOnceAndNoReleaseFollowsFromTheTimer) {
+  ASSERT_EQ(lib_->KasseOpen(), 1);
+  hostwin::RunFor(10);
+  EXPECT_EQ(lib_->KasseClose(), 1);
+  EXPECT_EQ(Box(0).drawerLine, 1);
+  hostwin::RunFor(100);
+  EXPECT_THAT(DrawerWrites(), ElementsAre("17 2f f6 00", "17 2f f7 00"));
+  EXPECT_EQ(hostwin::ActiveTimers(), 0u);
+  // With no pulse pending the release is written all the same.
+  EXPECT_EQ(lib_->KasseCloseP(nullptr), 1);
+  EXPECT_EQ(DrawerWrites().size(), 3u);
+}
+
+TEST_F(DrawerTest, AnInvalidStatusReadByTheKickStillPulsesAndCountsButReportsFailure) {
+  StatusAtSecondRead(0xEB);
+  EXPECT_EQ(lib_->KasseOpen(), 0);
+  EXPECT_THAT(DrawerWrites(), ElementsAre("17 2f ee 00"));
+  EXPECT_EQ(lib_->GetLocalOpenCnt(), 1u);
+  EXPECT_EQ(hostwin::ActiveTimers(), 1u);
+}
+
+TEST_F(DrawerTest, KickOnAnUnreachableBoxCountsNothing) {
+  hostwin::RemovePortBox(0);
+  EXPECT_EQ(lib_->KasseOpen(), 0);
+  EXPECT_EQ(lib_->GetLocalOpenCnt(), 0u);
+  EXPECT_EQ(hostwin::CountCalls("SetTimer"), 0u);
+}
+
+TEST_F(DrawerTest, KickWhoseTimerCannotBeSetEndsThePulseItself) {
+  hostwin::FailSetTimer(1);
+  uint32_t start = hostwin::NowMs();
+  EXPECT_EQ(lib_->KasseOpen(), 1);
+  EXPECT_EQ(Box(0).drawerLine, 1);
+  EXPECT_THAT(DrawerWrites(), ElementsAre("17 2f f6 00", "17 2f f7 00"));
+  EXPECT_EQ(hostwin::NowMs() - start, 60u);
+  EXPECT_EQ(hostwin::CountCalls("CreateFileA"), 1u);
+  EXPECT_EQ(lib_->KasseOpen(), 1);  // nothing left pending
+}
+
+TEST_F(DrawerTest, ACallAfterThePulseTimeEndsThePulseWhenNoMessageIsDispatched) {
+  ASSERT_EQ(lib_->KasseOpen(), 1);
+  hostwin::AdvanceMs(59);
+  lib_->GetNumPos();
+  EXPECT_EQ(Box(0).drawerLine, 0);
+  hostwin::AdvanceMs(1);
+  lib_->GetNumPos();
+  EXPECT_EQ(Box(0).drawerLine, 1);
+  EXPECT_EQ(hostwin::ActiveTimers(), 0u);
+  EXPECT_EQ(lib_->KasseOpen(), 1);  // the next kick is not refused
+}
+
+TEST_F(DrawerTest, CloseAndReopenReleaseAPendingPulse) {
+  ASSERT_EQ(lib_->KasseOpen(), 1);
+  lib_->ClosePosInterface();
+  EXPECT_EQ(Box(0).drawerLine, 1);
+  EXPECT_EQ(hostwin::ActiveTimers(), 0u);
+  EXPECT_EQ(DrawerWrites()[1], "17 2f f7 00");
+
+  ASSERT_NE(lib_->OpenPosInterface(0), -1);
+  ASSERT_EQ(lib_->KasseOpen(), 1);
+  ASSERT_NE(lib_->OpenPosInterface(0), -1);  // the same number again
+  EXPECT_EQ(Box(0).drawerLine, 1);
+  EXPECT_EQ(hostwin::ActiveTimers(), 0u);
+}
+
+TEST_F(DrawerTest, UnloadWithAPendingPulseReleasesAndLeavesNoTimer) {
+  ASSERT_EQ(lib_->KasseOpen(), 1);
+  lib_.reset();
+  EXPECT_EQ(Box(0).drawerLine, 1);
+  EXPECT_EQ(hostwin::ActiveTimers(), 0u);
+  EXPECT_EQ(EepromField(0, 0), 101u);
+}
+
+TEST_F(DrawerTest, SwitchReadsBit2OfAValidStatus) {
+  const struct {
+    uint8_t status;
+    bool switchLow;
+    uint8_t state;
+    char flag;
+  } cases[] = {{0xF3, false, 1, 1}, {0xF7, false, 0, 1}, {0xF7, true, 1, 1}, {0xF0, false, 1, 1}};
+  for (const auto& c : cases) {
+    Box(0).port = c.status;
+    Box(0).switchLow = c.switchLow;
+    char flag = 9;
+    EXPECT_EQ(lib_->GetSwitch(&flag), c.state) << std::hex << int(c.status);
+    EXPECT_EQ(flag, c.flag);
+  }
+  StatusAtSecondRead(0xEB);
+  Box(0).port = 0xF3;
+  hostwin::ClearTrace();
+  char flag = 9;
+  EXPECT_EQ(lib_->GetSwitch(&flag), 0);
+  EXPECT_EQ(flag, 0);
+  hostwin::OnDeviceRequest(nullptr);
+  hostwin::RemovePortBox(0);
+  flag = 9;
+  EXPECT_EQ(lib_->GetSwitch(&flag), 0);
+  EXPECT_EQ(flag, 0);
+}
+
+TEST_F(DrawerTest, CountsFollowTheKicksAndTheCloseWritesTheSumBack) {
+  EXPECT_EQ(lib_->GetTotalOpenCnt(), 100u);
+  for (uint32_t i = 1; i <= 3; ++i) {
+    ASSERT_EQ(lib_->KasseOpen(), 1);
+    EXPECT_EQ(lib_->GetTotalOpenCnt(), 100u + i);
+    hostwin::RunFor(60);
+  }
+  size_t beeps = hostwin::Beeps().size();
+  lib_->ClosePosInterface();
+  EXPECT_EQ(EepromField(0, 0), 103u);
+  EXPECT_EQ(hostwin::Beeps().size(), beeps + 1);
+  EXPECT_EQ(hostwin::Beeps().back().type, 0u);
+  EXPECT_EQ(lib_->GetLocalOpenCnt(), 3u);
+  EXPECT_EQ(lib_->GetTotalOpenCnt(), 103u);  // counted once after the close
+}
+
+TEST_F(DrawerTest, ASessionWithoutAKickWritesNothingOnClose) {
+  uint32_t programmed = Box(0).eeprom.bytesProgrammed;
+  lib_->ClosePosInterface();
+  EXPECT_EQ(Box(0).eeprom.bytesProgrammed, programmed);
+  EXPECT_THAT(hostwin::Beeps(), IsEmpty());
+}
+
+TEST_F(DrawerTest, TheCloseAddsToTheCounterAsTheBoxHoldsItNow) {
+  ASSERT_EQ(lib_->KasseOpen(), 1);
+  hostwin::RunFor(60);
+  ASSERT_EQ(lib_->KasseOpen(), 1);
+  hostwin::RunFor(60);
+  PutEeprom(0, 0, {150, 0, 0, 0});  // another process's session closed meanwhile
+  lib_->ClosePosInterface();
+  EXPECT_EQ(EepromField(0, 0), 152u);
+}
+
+TEST_F(DrawerTest, TheCloseFallsBackToTheCachedCounterWhenItsReadFails) {
+  ASSERT_EQ(lib_->KasseOpen(), 1);
+  hostwin::RunFor(60);
+  hostwin::OnDeviceRequest([](int, uint32_t, const uint8_t* cmd) {
+    return !(cmd[0] == 0x14 && cmd[1] == 0x00);  // every pin sample fails
+  });
+  lib_->ClosePosInterface();
+  EXPECT_EQ(EepromField(0, 0), 101u);
+}
+
+TEST_F(DrawerTest, ReopenAfterWriteBackPicksUpTheStoredCount) {
+  ASSERT_EQ(lib_->KasseOpen(), 1);
+  hostwin::RunFor(60);
+  lib_->ClosePosInterface();
+  ASSERT_NE(lib_->OpenPosInterface(0), -1);
+  EXPECT_EQ(lib_->GetLocalOpenCnt(), 0u);
+  EXPECT_EQ(lib_->GetTotalOpenCnt(), 101u);
+  EXPECT_EQ(lib_->GetLastOpenCnt(), 101u);
+}
+
+TEST_F(DrawerTest, ScanWhileThePortBoxIsOpenKeepsItsSessionAndReleasesThePulse) {
+  hostwin::AddPortBox(1);
+  ASSERT_EQ(lib_->KasseOpen(), 1);
+  EXPECT_EQ(lib_->ScanForPos(), 0x0002u);
+  EXPECT_EQ(Box(0).drawerLine, 1);
+  EXPECT_EQ(hostwin::ActiveTimers(), 0u);
+  EXPECT_EQ(lib_->GetLocalOpenCnt(), 1u);
+  EXPECT_EQ(lib_->GetTotalOpenCnt(), 101u);
+  ASSERT_EQ(lib_->KasseOpen(), 1);
+  EXPECT_EQ(Box(0).drawerPulses, 2u);
+  EXPECT_EQ(Box(1).drawerPulses, 0u);
+  hostwin::RunFor(60);
+  lib_->ClosePosInterface();
+  EXPECT_EQ(EepromField(0, 0), 102u);
+  EXPECT_EQ(EepromField(1, 0), 0xFFFFFFFFu);
+}
+
+TEST_F(DrawerTest, FirmwareTextIsCyWithoutDeviceAccess) {
+  char buf[10];
+  memset(buf, '#', sizeof buf);
+  lib_->GetFirmWareVersion(buf);
+  EXPECT_EQ(std::string(buf, 4), std::string("Cy\0#", 4));
+  EXPECT_THAT(hostwin::Trace(), IsEmpty());
+}
+
+TEST_F(DrawerTest, KickFailingAtTheDriverIsNotReportedAsSuccess) {
+  hostwin::OnDeviceRequest([](int, uint32_t, const uint8_t* cmd) { return cmd[0] != 0x17; });
+  EXPECT_EQ(lib_->KasseOpen(), 0);
+  EXPECT_EQ(lib_->GetLocalOpenCnt(), 1u);  // the count follows the attempt
+}
+
+}  // namespace

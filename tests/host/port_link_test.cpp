@@ -1,0 +1,155 @@
+// Driver-port device access: the device path, the open with its status check and
+// recovery, the wire images of the transfers, the probe, and numbering across variants.
+#include <gmock/gmock.h>
+
+#include "port_fixture.h"
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+TEST_F(PortTest, ScanCountsPortBoxesAndProbesThemOnTheWire) {
+  hostwin::AddPortBox(0, 0xF2);
+  Library lib;
+  EXPECT_EQ(lib.GetNumPos(), 0x0001u);
+  std::vector<std::string> opens = hostwin::TraceTexts("CreateFileA");
+  ASSERT_EQ(opens.size(), 3u);  // probe and counter load of box 0, then the absent box 1
+  EXPECT_EQ(opens[0], "CreateFileA(\\\\.\\Drelvan_0,0x40000000,0x2,null,3,0x0,null)");
+  EXPECT_EQ(opens[2], "CreateFileA(\\\\.\\Drelvan_1,0x40000000,0x2,null,3,0x0,null)");
+  std::vector<std::string> commands = Commands();
+  ASSERT_GE(commands.size(), 4u);
+  EXPECT_EQ(commands[0], "14 14 00 00");  // the first status read after load
+  EXPECT_EQ(commands[1], "14 14 00 00");
+  EXPECT_EQ(commands[2], "17 2f f6 00");  // written back as read, bit 2 set
+  EXPECT_EQ(commands[3], "14 14 f6 00");  // a read carries the last pattern written
+  EXPECT_EQ(hostwin::OpenDeviceHandles(), 0);
+  EXPECT_EQ(Box(0).unknown, 0u);
+}
+
+TEST_F(PortTest, ABoxBehindAGapIsNotCountedButStillReachedByItsNumber) {
+  hostwin::AddPortBox(0);
+  hostwin::AddPortBox(2);
+  Library lib;
+  EXPECT_EQ(lib.GetNumPos(), 0x0001u);
+  EXPECT_NE(lib.OpenPosInterface(2), -1);
+  EXPECT_EQ(lib.KasseOpen(), 1);
+  EXPECT_EQ(Box(2).drawerPulses, 1u);
+}
+
+TEST_F(PortTest, TenPortBoxesAreCountedAndIndex10MakesNoSystemCall) {
+  for (int i = 0; i < 10; ++i) hostwin::AddPortBox(i);
+  Library lib;
+  EXPECT_EQ(lib.GetNumPos(), 0x000Au);
+  EXPECT_EQ(hostwin::CountCalls("CreateFileA"), 20u);  // probe and counter load per box
+  EXPECT_EQ(hostwin::TraceTexts("CreateFileA").back().substr(0, 26),
+            "CreateFileA(\\\\.\\Drelvan_9,");
+  hostwin::ClearTrace();
+  EXPECT_EQ(lib.OpenPosInterface(10), -1);
+  EXPECT_THAT(hostwin::Trace(), IsEmpty());
+}
+
+TEST_F(PortTest, AnInvalidStatusIsRecoveredOnce) {
+  sim::PortBox& box = hostwin::AddPortBox(0, 0x00);
+  box.validOnlyAfterRecovery = true;
+  box.recoveredStatus = 0xF3;
+  {
+    Library lib;
+    EXPECT_EQ(lib.GetNumPos(), 0x0001u);
+    std::vector<std::string> recoveries = Commands("0x222031");
+    ASSERT_EQ(recoveries.size(), 1u);
+    EXPECT_EQ(recoveries[0], "14 14 00 00");  // the block the status read left
+  }
+  hostwin::Reset();
+  hostwin::AddPortBox(0, 0xEB);  // stays invalid
+  Library again;
+  EXPECT_EQ(again.GetNumPos(), 0u);
+  EXPECT_EQ(Commands("0x222031").size(), 1u);
+  EXPECT_EQ(hostwin::OpenDeviceHandles(), 0);
+}
+
+TEST_F(PortTest, AFailedStatusReadWithAValidOldReplyIsNotRecovered) {
+  hostwin::AddPortBox(0);
+  Library lib;
+  ASSERT_NE(lib.OpenPosInterface(0), -1);
+  char flag = 0;
+  lib.GetSwitch(&flag);  // leaves a valid status in the reply block
+  ASSERT_EQ(flag, 1);
+  hostwin::OnDeviceRequest([](int, uint32_t, const uint8_t*) { return false; });
+  hostwin::ClearTrace();
+  EXPECT_EQ(lib.GetSwitch(&flag), 0);
+  EXPECT_EQ(flag, 0);
+  EXPECT_THAT(Commands("0x222031"), IsEmpty());
+  EXPECT_THAT(Commands(), ElementsAre("14 14 40 00"));
+  EXPECT_EQ(hostwin::CountCalls("CloseHandle"), 1u);
+}
+
+TEST_F(PortTest, WireImagesCarryTheBytesTheLastTransferLeft) {
+  hostwin::AddPortBox(0, 0xF2);
+  Library lib;
+  ASSERT_NE(lib.OpenPosInterface(0), -1);
+  // The counter load ended with a pin write of 0x40; pin samples follow pin writes of 0x58.
+  bool sawSample = false;
+  std::vector<std::string> commands = Commands();
+  for (size_t i = 1; i < commands.size(); ++i) {
+    if (commands[i].compare(0, 5, "14 00") == 0) {
+      EXPECT_EQ(commands[i - 1], "15 00 58 00");
+      EXPECT_EQ(commands[i], "14 00 58 00");
+      sawSample = true;
+    }
+  }
+  EXPECT_TRUE(sawSample);
+  hostwin::ClearTrace();
+  lib.GetSwitch(nullptr);
+  EXPECT_THAT(Commands(), ElementsAre("14 14 40 00", "14 14 40 00"));
+}
+
+TEST_F(PortTest, NumberingPutsBridgeBoxesFirst) {
+  hostwin::SetD2xxFile(hostwin::D2xxFile::kPresent);
+  hostwin::AddBridgeBox(0);
+  hostwin::AddPortBox(0);
+  hostwin::AddPortBox(1);
+  Library lib;
+  EXPECT_EQ(lib.GetNumPos(), 0x0102u);
+  EXPECT_EQ(lib.ScanForPos(), 0x0102u);
+  ASSERT_NE(lib.OpenPosInterface(2), -1);
+  ASSERT_EQ(lib.KasseOpen(), 1);
+  EXPECT_EQ(Box(1).drawerPulses, 1u);
+  char fw[10] = {};
+  lib.GetFirmWareVersion(fw);
+  EXPECT_STREQ(fw, "Cy");
+  // Opening the bridge box closes the port box first: its opening is written back.
+  hostwin::RunFor(60);
+  ASSERT_NE(lib.OpenPosInterface(0), -1);
+  EXPECT_EQ(EepromField(1, 0), 0u);  // an erased counter (all ones) plus one wraps
+  lib.GetFirmWareVersion(fw);
+  EXPECT_STREQ(fw, "FTDI>=1.6");
+  EXPECT_EQ(lib.KasseOpen(), 1);
+  EXPECT_EQ(hostwin::BridgeBoxAt(0).kicks, 1u);
+}
+
+TEST_F(PortTest, OpenTwiceOnTheDriverPortStartsTheSessionAfresh) {
+  hostwin::AddPortBox(0);
+  PutEeprom(0, 0, {10, 0, 0, 0});
+  Library lib;
+  ASSERT_NE(lib.OpenPosInterface(0), -1);
+  ASSERT_EQ(lib.KasseOpen(), 1);
+  hostwin::RunFor(60);
+  hostwin::ClearTrace();
+  ASSERT_NE(lib.OpenPosInterfaceV(), -1);  // number 0 again: opened once more, no close
+  EXPECT_EQ(lib.GetLocalOpenCnt(), 0u);
+  EXPECT_EQ(EepromField(0, 0), 10u);  // the earlier opening was not written back
+  EXPECT_EQ(hostwin::CountCalls("MessageBeep"), 0u);
+}
+
+TEST_F(PortTest, OpenOf255WithNoBoxSelectedTriesIndex255AndFailsQuietly) {
+  hostwin::AddPortBox(0);
+  Library lib;
+  hostwin::ClearTrace();
+  EXPECT_EQ(lib.OpenPosInterface(255), -1);
+  EXPECT_THAT(hostwin::Trace(), IsEmpty());
+  lib.Detach();
+  EXPECT_THAT(hostwin::MessageBoxes(), IsEmpty());
+}
+
+}  // namespace
