@@ -10,11 +10,11 @@ namespace {
 
 constexpr uint32_t kLogChunk = 512;  // events asked for per request
 
-bool Request(HANDLE control, uint32_t code, const void* in, DWORD inSize, void* out,
-             DWORD outSize, DWORD* returned = nullptr) {
+bool Request(HANDLE control, uint32_t code, const void* in, DWORD inSize, void* out, DWORD outSize,
+             DWORD* returned = nullptr) {
   DWORD bytes = 0;
-  BOOL ok = DeviceIoControl(control, code, const_cast<void*>(in), inSize, out, outSize, &bytes,
-                            nullptr);
+  BOOL ok =
+      DeviceIoControl(control, code, const_cast<void*>(in), inSize, out, outSize, &bytes, nullptr);
   if (returned != nullptr) *returned = bytes;
   return ok != FALSE;
 }
@@ -22,8 +22,8 @@ bool Request(HANDLE control, uint32_t code, const void* in, DWORD inSize, void* 
 }  // namespace
 
 HANDLE ControlOpen() {
-  return CreateFileA(kControlPath, GENERIC_READ | GENERIC_WRITE,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  return CreateFileA(kControlPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                     nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
 void ControlClose(HANDLE control) {
@@ -95,8 +95,7 @@ bool ControlReadLog(HANDLE control, uint32_t fromSeq, Event* events, uint32_t ca
     memcpy(&header, buffer.data(), sizeof header);
     if (first && oldest != nullptr) *oldest = header.oldestSeq;
     first = false;
-    if (header.returned > want ||
-        bytes < sizeof(LogReply) + header.returned * sizeof(Event)) {
+    if (header.returned > want || bytes < sizeof(LogReply) + header.returned * sizeof(Event)) {
       return false;
     }
     if (header.returned == 0) {

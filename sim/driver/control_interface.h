@@ -35,7 +35,9 @@ constexpr const char kBoxPathTemplate[] = "\\\\.\\Drelvan_0";  // last character
 constexpr const char kServiceName[] = "DrelvanSim";
 
 // Control codes: device type 0x22 (unknown), functions 0x900 on, buffered, any access.
-constexpr uint32_t ControlCode(uint32_t function) { return (0x22u << 16) | ((0x900u + function) << 2); }
+constexpr uint32_t ControlCode(uint32_t function) {
+  return (0x22u << 16) | ((0x900u + function) << 2);
+}
 
 constexpr uint32_t kCtlInfo = ControlCode(0);         // in: none          out: SimInfo
 constexpr uint32_t kCtlConfigure = ControlCode(1);    // in: BoxConfig     out: BoxInfo (after)
@@ -96,9 +98,9 @@ enum RequestKind : uint32_t {
 struct BoxInfo {
   uint32_t box;
   uint8_t present;
-  uint8_t linked;          // \DosDevices\Drelvan_N exists
-  uint8_t port;            // status register
-  uint8_t status;          // what a status read returns now (switch applied)
+  uint8_t linked;  // \DosDevices\Drelvan_N exists
+  uint8_t port;    // status register
+  uint8_t status;  // what a status read returns now (switch applied)
   uint8_t switchClosed;
   uint8_t recoveryOnly;
   uint8_t recoveredStatus;
@@ -109,13 +111,13 @@ struct BoxInfo {
   uint32_t failFrom;
   uint32_t pullOutBefore;
   uint32_t served[kRequestKindCount];
-  uint32_t failed;         // requests not carried out, for any reason
-  uint32_t unknown;        // requests with an unknown code or command block
-  uint32_t opens;          // creates of the device since reset
-  uint32_t closes;         // closes of the device since reset
-  uint32_t drawerPulses;   // changes of the drawer line from 1 to 0
-  uint32_t drawerLowMs;    // total time the line has been at 0 up to now
-  uint32_t eepromPrograms; // cells programmed since reset
+  uint32_t failed;          // requests not carried out, for any reason
+  uint32_t unknown;         // requests with an unknown code or command block
+  uint32_t opens;           // creates of the device since reset
+  uint32_t closes;          // closes of the device since reset
+  uint32_t drawerPulses;    // changes of the drawer line from 1 to 0
+  uint32_t drawerLowMs;     // total time the line has been at 0 up to now
+  uint32_t eepromPrograms;  // cells programmed since reset
 };
 
 struct EepromWrite {
@@ -136,7 +138,7 @@ enum EventKind : uint8_t {
 
 struct Event {
   uint32_t seq;
-  uint8_t kind;   // EventKind
+  uint8_t kind;  // EventKind
   uint8_t box;
   uint8_t ok;     // request: carried out
   uint8_t level;  // drawer line after the event; link: 1 present

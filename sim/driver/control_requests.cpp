@@ -225,8 +225,7 @@ NTSTATUS ControlDeviceControl(PIRP irp, PIO_STACK_LOCATION stack) {
   irp->IoStatus.Information = 0;
   const uint64_t now = NowUs();
   DriverLock();
-  const NTSTATUS status =
-      Serve(irp, stack->Parameters.DeviceIoControl.IoControlCode, buffers, now);
+  const NTSTATUS status = Serve(irp, stack->Parameters.DeviceIoControl.IoControlCode, buffers, now);
   DriverUnlock();
   return status;
 }

@@ -136,9 +136,7 @@ void Unload(PDRIVER_OBJECT) {
 
 }  // namespace
 
-void DriverLock() {
-  KeWaitForSingleObject(&g_driver.lock, Executive, KernelMode, FALSE, nullptr);
-}
+void DriverLock() { KeWaitForSingleObject(&g_driver.lock, Executive, KernelMode, FALSE, nullptr); }
 
 void DriverUnlock() { KeReleaseMutex(&g_driver.lock, FALSE); }
 

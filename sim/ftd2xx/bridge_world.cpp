@@ -25,18 +25,27 @@ void MutexName(const char* path, char* name, size_t size) {
 }
 
 bool LayoutMatches(const World& world) {
-  return world.magic == kWorldMagic && world.version == kWorldVersion &&
-         world.size == kWorldSize;
+  return world.magic == kWorldMagic && world.version == kWorldVersion && world.size == kWorldSize;
 }
 
 }  // namespace
 
 const char* CallName(uint8_t kind) {
-  static const char* const kNames[] = {
-      "?",           "FT_Open",      "FT_Close",     "FT_SetBaudRate",
-      "FT_SetTimeouts", "FT_SetDataCharacteristics", "FT_SetFlowControl", "FT_EE_UASize",
-      "FT_EE_UARead", "FT_EE_UAWrite", "FT_Write",    "FT_Read",
-      "FT_Purge",    "FT_GetStatus", "config"};
+  static const char* const kNames[] = {"?",
+                                       "FT_Open",
+                                       "FT_Close",
+                                       "FT_SetBaudRate",
+                                       "FT_SetTimeouts",
+                                       "FT_SetDataCharacteristics",
+                                       "FT_SetFlowControl",
+                                       "FT_EE_UASize",
+                                       "FT_EE_UARead",
+                                       "FT_EE_UAWrite",
+                                       "FT_Write",
+                                       "FT_Read",
+                                       "FT_Purge",
+                                       "FT_GetStatus",
+                                       "config"};
   static_assert(sizeof kNames / sizeof kNames[0] == kCallKindEnd, "a name per call kind");
   return kind < kCallKindEnd ? kNames[kind] : "?";
 }

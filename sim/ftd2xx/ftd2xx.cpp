@@ -144,7 +144,8 @@ FT_STATUS WINAPI FT_Open(int deviceNumber, FT_HANDLE* handle) {
   if (free == kHandleSlots) {
     return Logged(*world, kCallOpen, box, kFtInsufficientResources, deviceNumber);
   }
-  if (!sim::BridgeBoxOpen(model)) return Logged(*world, kCallOpen, box, kFtDeviceNotOpened, deviceNumber);
+  if (!sim::BridgeBoxOpen(model))
+    return Logged(*world, kCallOpen, box, kFtDeviceNotOpened, deviceNumber);
   HandleSlot& slot = world->handles[free];
   world->handleSerial = (world->handleSerial + 1) & 0xFFFFFF;
   if (world->handleSerial == 0) world->handleSerial = 1;
@@ -227,7 +228,8 @@ FT_STATUS WINAPI FT_EE_UASize(FT_HANDLE handle, LPDWORD size) {
   const int box = BoxOf(*world, handle);
   if (box < 0) return Logged(*world, kCallUaSize, box, kFtInvalidHandle);
   if (size == nullptr) return Logged(*world, kCallUaSize, box, kFtInvalidParameter);
-  if (world->boxes[box].faults.uaSizeFails) return Logged(*world, kCallUaSize, box, kFtEepromReadFailed);
+  if (world->boxes[box].faults.uaSizeFails)
+    return Logged(*world, kCallUaSize, box, kFtEepromReadFailed);
   *size = world->boxes[box].userAreaSize;
   return Logged(*world, kCallUaSize, box, kFtOk, *size);
 }
@@ -278,8 +280,8 @@ FT_STATUS WINAPI FT_Write(FT_HANDLE handle, LPVOID buffer, DWORD length, LPDWORD
   uint32_t taken = 0;
   if (box >= 0 && (buffer == nullptr || written == nullptr)) status = kFtInvalidParameter;
   if (box >= 0 && buffer != nullptr && written != nullptr) {
-    const bool ok = sim::BridgeBoxWrite(world->boxes[box], static_cast<const uint8_t*>(buffer),
-                                        length, &taken);
+    const bool ok =
+        sim::BridgeBoxWrite(world->boxes[box], static_cast<const uint8_t*>(buffer), length, &taken);
     *written = taken;
     status = ok ? kFtOk : kFtIoError;
   }

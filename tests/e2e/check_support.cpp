@@ -76,8 +76,8 @@ bool RunProcess(const std::string& commandLine, DWORD timeoutMs, DWORD* exitCode
   }
   PROCESS_INFORMATION process;
   std::string line = commandLine;
-  BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, output != nullptr, 0,
-                                nullptr, nullptr, &startup, &process);
+  BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, output != nullptr, 0, nullptr,
+                                nullptr, &startup, &process);
   if (writeEnd != nullptr) CloseHandle(writeEnd);
   if (!started) {
     if (readEnd != nullptr) CloseHandle(readEnd);

@@ -37,8 +37,7 @@ BOOL Transfer(HANDLE device, DWORD code, const uint8_t (&command)[4], uint8_t (&
               DWORD* bytes) {
   memset(reply, kFill, sizeof reply);
   *bytes = 0xFFFF;
-  return DeviceIoControl(device, code, const_cast<uint8_t*>(command), 4, reply, 6, bytes,
-                         nullptr);
+  return DeviceIoControl(device, code, const_cast<uint8_t*>(command), 4, reply, 6, bytes, nullptr);
 }
 
 bool Configure(HANDLE control, const BoxConfig& config) {
@@ -108,7 +107,8 @@ uint8_t EepromRead(PinPort& port, uint8_t address, bool* dummy) {
   for (int i = 0; i < 8; ++i) {
     PinWrite(port, kChipSelect | kDataOut);
     PinWrite(port, kChipSelect | kDataOut | kClock);
-    value = static_cast<uint8_t>(value << 1 | (PinSample(port, kChipSelect | kDataOut | kClock) ? 1 : 0));
+    value = static_cast<uint8_t>(value << 1 |
+                                 (PinSample(port, kChipSelect | kDataOut | kClock) ? 1 : 0));
   }
   Deselect(port);
   return value;
@@ -123,9 +123,9 @@ void EepromInstruction(PinPort& port, uint32_t bits, uint32_t count) {
 }
 
 void EepromWrite(PinPort& port, uint8_t address, uint8_t value) {
-  EepromInstruction(port, 0x260, 10);                                   // EWEN 1 00 11xxxxx
+  EepromInstruction(port, 0x260, 10);                                  // EWEN 1 00 11xxxxx
   EepromInstruction(port, (0x5u << 15) | (address << 8) | value, 18);  // WRITE 1 01 a d
-  EepromInstruction(port, 0x200, 10);                                   // EWDS 1 00 00xxxxx
+  EepromInstruction(port, 0x200, 10);                                  // EWDS 1 00 00xxxxx
 }
 
 // --- the checks --------------------------------------------------------------------------
@@ -256,8 +256,8 @@ void AbsentBoxChecks(HANDLE control) {
   HANDLE device = OpenBox(1);
   const DWORD error = GetLastError();
   Check(device == INVALID_HANDLE_VALUE && error == ERROR_FILE_NOT_FOUND,
-        "port: CreateFileA \\\\.\\Drelvan_1 fails for an absent box", "handle=%p error=%lu",
-        device, error);
+        "port: CreateFileA \\\\.\\Drelvan_1 fails for an absent box", "handle=%p error=%lu", device,
+        error);
   if (device != INVALID_HANDLE_VALUE) CloseHandle(device);
 }
 
@@ -269,8 +269,8 @@ void OpenCloseChecks(HANDLE control) {
   if (device != INVALID_HANDLE_VALUE) CloseHandle(device);
   ControlQuery(control, 0, after);
   Check(after.opens == before.opens + 1 && after.closes == before.closes + 1,
-        "port: an open and a close of the device are counted once each", "opens %u->%u closes %u->%u",
-        before.opens, after.opens, before.closes, after.closes);
+        "port: an open and a close of the device are counted once each",
+        "opens %u->%u closes %u->%u", before.opens, after.opens, before.closes, after.closes);
 }
 
 void EepromChecks(HANDLE control, const std::string& simctl) {

@@ -40,8 +40,8 @@ void WindowChecks() {
   Dismisser dismisser = {nullptr, 0};
   HANDLE thread = CreateThread(nullptr, 0, DismissWhenShown, &dismisser, 0, nullptr);
   const uint64_t shownUs = NowUs();
-  const int result = MessageBoxA(nullptr, "This box closes by itself.", kCaption,
-                                 MB_OK | MB_ICONINFORMATION);
+  const int result =
+      MessageBoxA(nullptr, "This box closes by itself.", kCaption, MB_OK | MB_ICONINFORMATION);
   const uint64_t returnedUs = NowUs();
   WaitForSingleObject(thread, kFindForMs + kHoldMs + 5000);
   CloseHandle(thread);

@@ -53,11 +53,11 @@ void LogConfig(World& world, uint32_t box, ConfigChange change) {
 void PrintBox(const World& world, uint32_t box) {
   const sim::BridgeBox& b = world.boxes[box];
   const sim::BridgeBoxFaults& f = b.faults;
-  printf("bridge %u known=%u present=%u open=%u opens=%u closes=%u baud=%u timeouts=%u,%u",
-         box, world.known[box], b.present ? 1 : 0, b.open ? 1 : 0, b.opens, b.closes, b.baud,
+  printf("bridge %u known=%u present=%u open=%u opens=%u closes=%u baud=%u timeouts=%u,%u", box,
+         world.known[box], b.present ? 1 : 0, b.open ? 1 : 0, b.opens, b.closes, b.baud,
          b.readTimeoutMs, b.writeTimeoutMs);
-  printf(" data=%u,%u,%u flow=%u,%u,%u ua-size=%u ua-writes=%u", b.wordLength, b.stopBits,
-         b.parity, b.flowControl, b.xon, b.xoff, b.userAreaSize, b.userAreaWrites);
+  printf(" data=%u,%u,%u flow=%u,%u,%u ua-size=%u ua-writes=%u", b.wordLength, b.stopBits, b.parity,
+         b.flowControl, b.xon, b.xoff, b.userAreaSize, b.userAreaWrites);
   printf(" switch-reply=0x%02x version-reply=0x%02x kicks=%u queries=%u unknown-bytes=%u rx=%u",
          b.switchReply, b.versionReply, b.kicks, b.queries, b.unknownBytes, b.rxCount);
   printf(" open-failures=%u write-limit=%d write-fails=%u ua-size-fails=%u ua-read-fails=%u",
