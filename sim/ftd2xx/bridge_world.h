@@ -26,7 +26,7 @@ constexpr uint32_t kBoxCount = 10;  // D2XX device numbers 0..9
 constexpr uint32_t kHandleSlots = 64;
 constexpr uint32_t kLogCapacity = 4096;
 constexpr uint32_t kWorldMagic = 0x4D495342;  // "BSIM"
-constexpr uint32_t kWorldVersion = 1;
+constexpr uint32_t kWorldVersion = 2;
 constexpr uint32_t kCallDataBytes = 16;
 constexpr const char kStateVariable[] = "TEVRO_SIM_BRIDGES";
 constexpr const char kDefaultStateFile[] = "tevro-sim-bridges.dat";
@@ -93,6 +93,10 @@ struct World {
   uint32_t known[kBoxCount];  // 1: the box has been set up since the world was
   sim::BridgeBox boxes[kBoxCount];
   HandleSlot handles[kHandleSlots];
+  uint32_t callsArrived;  // D2XX calls made, by every process, since the world was set up
+  uint32_t faultAt;       // callsArrived value of the call that meets faultKind; 0 none
+  uint32_t faultKind;     // CallFault
+  uint32_t reserved;
   uint32_t callCount;  // the next call's sequence number
   uint32_t logBase;    // sequence number of the first call after the last clear
   Call calls[kLogCapacity];
@@ -103,7 +107,14 @@ struct World {
 // that files of the old layout are set up afresh.
 static_assert(sizeof(Call) == 56, "Call layout");
 static_assert(sizeof(sim::BridgeBox) == 192, "BridgeBox layout");
-static_assert(sizeof(World) == 3008 + kLogCapacity * sizeof(Call), "World layout");
+static_assert(sizeof(World) == 3024 + kLogCapacity * sizeof(Call), "World layout");
+
+// A fault armed for one D2XX call (World::faultAt), as the control tool sets it.
+enum CallFault : uint32_t {
+  kFaultError = 1,   // the call fails with an I/O error and does nothing
+  kFaultShort = 2,   // a write takes one byte less; a read or user-area read delivers less
+  kFaultUnplug = 3,  // every box is pulled out just before the call
+};
 
 // A process's view of the world.
 struct WorldView {

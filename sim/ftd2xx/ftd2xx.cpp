@@ -6,7 +6,8 @@
  * only until it is closed or its box is set up afresh; a box held open by a process that
  * has ended is closed by the next FT_Open of it, as the system would close the handle of a
  * process that died. FT_Read waits, on the real clock, for the bytes asked for or until the
- * box's read timeout has passed.
+ * box's read timeout has passed. A fault the control tool armed for the k-th call (of any
+ * process) fails that call, cuts its transfer short, or pulls every box out before it.
  */
 #include <windows.h>
 
@@ -114,6 +115,19 @@ FT_STATUS Logged(World& world, CallKind kind, int box, FT_STATUS status, uint32_
   return status;
 }
 
+// Counts the call against a fault armed by the control tool. An unplug happens here; the
+// caller acts on the kFaultError or kFaultShort returned (0: no fault for this call).
+uint32_t Arrive(World& world) {
+  ++world.callsArrived;
+  if (world.faultAt == 0 || world.callsArrived != world.faultAt) return 0;
+  world.faultAt = 0;
+  if (world.faultKind == kFaultUnplug) {
+    for (sim::BridgeBox& box : world.boxes) box.present = false;
+    return 0;
+  }
+  return world.faultKind == kFaultShort ? kFaultShort : kFaultError;
+}
+
 uint32_t HandleBits(FT_HANDLE handle) {
   return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle));
 }
@@ -126,8 +140,10 @@ FT_STATUS WINAPI FT_Open(int deviceNumber, FT_HANDLE* handle) {
   Locked locked;
   World* world = locked.get();
   if (world == nullptr) return kFtDeviceNotFound;
+  const bool failed = Arrive(*world) != 0;
   const bool inRange = deviceNumber >= 0 && deviceNumber < static_cast<int>(kBoxCount);
   const int box = inRange ? deviceNumber : -1;
+  if (failed) return Logged(*world, kCallOpen, box, kFtIoError, deviceNumber);
   if (handle == nullptr) return Logged(*world, kCallOpen, box, kFtInvalidParameter, deviceNumber);
   if (!inRange || !world->boxes[box].present) {
     return Logged(*world, kCallOpen, box, kFtDeviceNotFound, deviceNumber);
@@ -161,19 +177,22 @@ FT_STATUS WINAPI FT_Close(FT_HANDLE handle) {
   Locked locked;
   World* world = locked.get();
   if (world == nullptr) return kFtInvalidHandle;
+  const bool failed = Arrive(*world) != 0;
   HandleSlot* slot = SlotOf(*world, handle);
   if (slot == nullptr) return Logged(*world, kCallClose, -1, kFtInvalidHandle, HandleBits(handle));
   const int box = static_cast<int>(slot->box);
   slot->inUse = 0;
   sim::BridgeBoxClose(world->boxes[box]);
-  return Logged(*world, kCallClose, box, kFtOk, HandleBits(handle));
+  return Logged(*world, kCallClose, box, failed ? kFtIoError : kFtOk, HandleBits(handle));
 }
 
 FT_STATUS WINAPI FT_SetBaudRate(FT_HANDLE handle, ULONG baud) {
   Locked locked;
   World* world = locked.get();
   if (world == nullptr) return kFtInvalidHandle;
+  const bool failed = Arrive(*world) != 0;
   const int box = BoxOf(*world, handle);
+  if (failed) return Logged(*world, kCallSetBaudRate, box, kFtIoError, baud);
   if (box < 0) return Logged(*world, kCallSetBaudRate, box, kFtInvalidHandle, baud);
   world->boxes[box].baud = baud;
   return Logged(*world, kCallSetBaudRate, box, kFtOk, baud);
@@ -183,7 +202,9 @@ FT_STATUS WINAPI FT_SetTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs) {
   Locked locked;
   World* world = locked.get();
   if (world == nullptr) return kFtInvalidHandle;
+  const bool failed = Arrive(*world) != 0;
   const int box = BoxOf(*world, handle);
+  if (failed) return Logged(*world, kCallSetTimeouts, box, kFtIoError, readMs, writeMs);
   if (box < 0) return Logged(*world, kCallSetTimeouts, box, kFtInvalidHandle, readMs, writeMs);
   world->boxes[box].readTimeoutMs = readMs;
   world->boxes[box].writeTimeoutMs = writeMs;
@@ -195,9 +216,10 @@ FT_STATUS WINAPI FT_SetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, U
   Locked locked;
   World* world = locked.get();
   if (world == nullptr) return kFtInvalidHandle;
+  const bool failed = Arrive(*world) != 0;
   const int box = BoxOf(*world, handle);
-  FT_STATUS status = kFtInvalidHandle;
-  if (box >= 0) {
+  FT_STATUS status = failed ? kFtIoError : kFtInvalidHandle;
+  if (!failed && box >= 0) {
     world->boxes[box].wordLength = wordLength;
     world->boxes[box].stopBits = stopBits;
     world->boxes[box].parity = parity;
@@ -210,9 +232,10 @@ FT_STATUS WINAPI FT_SetFlowControl(FT_HANDLE handle, USHORT flow, UCHAR xon, UCH
   Locked locked;
   World* world = locked.get();
   if (world == nullptr) return kFtInvalidHandle;
+  const bool failed = Arrive(*world) != 0;
   const int box = BoxOf(*world, handle);
-  FT_STATUS status = kFtInvalidHandle;
-  if (box >= 0) {
+  FT_STATUS status = failed ? kFtIoError : kFtInvalidHandle;
+  if (!failed && box >= 0) {
     world->boxes[box].flowControl = flow;
     world->boxes[box].xon = xon;
     world->boxes[box].xoff = xoff;
@@ -225,7 +248,9 @@ FT_STATUS WINAPI FT_EE_UASize(FT_HANDLE handle, LPDWORD size) {
   Locked locked;
   World* world = locked.get();
   if (world == nullptr) return kFtInvalidHandle;
+  const bool failed = Arrive(*world) != 0;
   const int box = BoxOf(*world, handle);
+  if (failed) return Logged(*world, kCallUaSize, box, kFtIoError);
   if (box < 0) return Logged(*world, kCallUaSize, box, kFtInvalidHandle);
   if (size == nullptr) return Logged(*world, kCallUaSize, box, kFtInvalidParameter);
   if (world->boxes[box].faults.uaSizeFails)
@@ -238,13 +263,16 @@ FT_STATUS WINAPI FT_EE_UARead(FT_HANDLE handle, PUCHAR data, DWORD length, LPDWO
   Locked locked;
   World* world = locked.get();
   if (world == nullptr) return kFtInvalidHandle;
+  const uint32_t fault = Arrive(*world);
   const int box = BoxOf(*world, handle);
+  if (fault == kFaultError) return Logged(*world, kCallUaRead, box, kFtIoError, length);
   if (box < 0) return Logged(*world, kCallUaRead, box, kFtInvalidHandle, length);
   if (data == nullptr || read == nullptr) {
     return Logged(*world, kCallUaRead, box, kFtInvalidParameter, length);
   }
   uint32_t delivered = 0;
-  const bool ok = sim::BridgeBoxUaRead(world->boxes[box], data, length, &delivered);
+  const DWORD asked = fault == kFaultShort && length > 0 ? length - 1 : length;
+  const bool ok = sim::BridgeBoxUaRead(world->boxes[box], data, asked, &delivered);
   *read = delivered;
   Call& call = WorldLogCall(*world, kCallUaRead, box);
   call.status = ok ? kFtOk : kFtEepromReadFailed;
@@ -258,10 +286,11 @@ FT_STATUS WINAPI FT_EE_UAWrite(FT_HANDLE handle, PUCHAR data, DWORD length) {
   Locked locked;
   World* world = locked.get();
   if (world == nullptr) return kFtInvalidHandle;
+  const bool failed = Arrive(*world) != 0;
   const int box = BoxOf(*world, handle);
-  FT_STATUS status = kFtInvalidHandle;
-  if (box >= 0 && data == nullptr) status = kFtInvalidParameter;
-  if (box >= 0 && data != nullptr) {
+  FT_STATUS status = failed ? kFtIoError : kFtInvalidHandle;
+  if (!failed && box >= 0 && data == nullptr) status = kFtInvalidParameter;
+  if (!failed && box >= 0 && data != nullptr) {
     status = sim::BridgeBoxUaWrite(world->boxes[box], data, length) ? kFtOk : kFtEepromWriteFailed;
   }
   Call& call = WorldLogCall(*world, kCallUaWrite, box);
@@ -275,13 +304,18 @@ FT_STATUS WINAPI FT_Write(FT_HANDLE handle, LPVOID buffer, DWORD length, LPDWORD
   Locked locked;
   World* world = locked.get();
   if (world == nullptr) return kFtInvalidHandle;
+  const uint32_t fault = Arrive(*world);
   const int box = BoxOf(*world, handle);
-  FT_STATUS status = kFtInvalidHandle;
+  const bool failed = fault == kFaultError;
+  FT_STATUS status = failed ? kFtIoError : kFtInvalidHandle;
   uint32_t taken = 0;
-  if (box >= 0 && (buffer == nullptr || written == nullptr)) status = kFtInvalidParameter;
-  if (box >= 0 && buffer != nullptr && written != nullptr) {
-    const bool ok =
-        sim::BridgeBoxWrite(world->boxes[box], static_cast<const uint8_t*>(buffer), length, &taken);
+  if (!failed && box >= 0 && (buffer == nullptr || written == nullptr)) {
+    status = kFtInvalidParameter;
+  }
+  if (!failed && box >= 0 && buffer != nullptr && written != nullptr) {
+    const DWORD offered = fault == kFaultShort && length > 0 ? length - 1 : length;
+    const bool ok = sim::BridgeBoxWrite(world->boxes[box], static_cast<const uint8_t*>(buffer),
+                                        offered, &taken);
     *written = taken;
     status = ok ? kFtOk : kFtIoError;
   }
@@ -298,14 +332,21 @@ FT_STATUS WINAPI FT_Read(FT_HANDLE handle, LPVOID buffer, DWORD length, LPDWORD 
   uint32_t got = 0;
   FT_STATUS status = kFtOk;
   int box = -1;
+  bool shortRead = false;  // an armed short fault: nothing arrives, the timeout runs out
   const uint64_t startUs = WorldNowUs();
-  for (;;) {
+  for (bool first = true;; first = false) {
     uint32_t timeoutMs = 0;
     {
       Locked locked;
       World* world = locked.get();
       if (world == nullptr) return kFtInvalidHandle;
+      const uint32_t fault = first ? Arrive(*world) : 0;
+      shortRead = shortRead || fault == kFaultShort;
       box = BoxOf(*world, handle);
+      if (fault == kFaultError) {
+        status = kFtIoError;
+        break;
+      }
       if (box < 0) {
         status = kFtInvalidHandle;
         break;
@@ -314,7 +355,7 @@ FT_STATUS WINAPI FT_Read(FT_HANDLE handle, LPVOID buffer, DWORD length, LPDWORD 
         status = kFtInvalidParameter;
         break;
       }
-      got += sim::BridgeBoxRead(world->boxes[box], out + got, length - got);
+      if (!shortRead) got += sim::BridgeBoxRead(world->boxes[box], out + got, length - got);
       timeoutMs = world->boxes[box].readTimeoutMs;
     }
     const uint64_t elapsedUs = WorldNowUs() - startUs;
@@ -339,7 +380,9 @@ FT_STATUS WINAPI FT_Purge(FT_HANDLE handle, ULONG mask) {
   Locked locked;
   World* world = locked.get();
   if (world == nullptr) return kFtInvalidHandle;
+  const bool failed = Arrive(*world) != 0;
   const int box = BoxOf(*world, handle);
+  if (failed) return Logged(*world, kCallPurge, box, kFtIoError, mask);
   if (box < 0) return Logged(*world, kCallPurge, box, kFtInvalidHandle, mask);
   if (mask & 1) sim::BridgeBoxPurgeRx(world->boxes[box]);
   return Logged(*world, kCallPurge, box, kFtOk, mask);
@@ -350,7 +393,9 @@ FT_STATUS WINAPI FT_GetStatus(FT_HANDLE handle, LPDWORD rxQueue, LPDWORD txQueue
   Locked locked;
   World* world = locked.get();
   if (world == nullptr) return kFtInvalidHandle;
+  const bool failed = Arrive(*world) != 0;
   const int box = BoxOf(*world, handle);
+  if (failed) return Logged(*world, kCallGetStatus, box, kFtIoError);
   if (box < 0) return Logged(*world, kCallGetStatus, box, kFtInvalidHandle);
   if (rxQueue == nullptr || txQueue == nullptr || eventStatus == nullptr) {
     return Logged(*world, kCallGetStatus, box, kFtInvalidParameter);

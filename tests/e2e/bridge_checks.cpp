@@ -174,6 +174,43 @@ void CallChecks(const D2xx& d2xx, WorldView& view, const std::string& simctl) {
   Check(firstOpen != 0 && secondOpen == 0, "bridge: an open failure set by simctl fails one open");
 }
 
+// Faults armed for the k-th D2XX call, as the host stand-in arms them.
+void ArmedFaultChecks(const D2xx& d2xx, const std::string& simctl) {
+  FtHandle handle = nullptr;
+  DWORD written = 0;
+  Check(RunTool(simctl, "bridge fault-at 2 error"), "bridge: simctl bridge fault-at 2 error");
+  FtStatus openStatus = d2xx.Open(0, &handle);
+  FtStatus status = d2xx.Write(handle, const_cast<uint8_t*>(kKick), 5, &written);
+  FtStatus next = d2xx.Write(handle, const_cast<uint8_t*>(kKick), 5, &written);
+  d2xx.Close(handle);
+  Check(openStatus == 0 && status == kFtIoError && next == 0,
+        "bridge: an error armed for the 2nd call fails exactly that call",
+        "open=%lu write=%lu next=%lu", openStatus, status, next);
+
+  RunTool(simctl, "bridge fault-at 2 short");
+  openStatus = d2xx.Open(0, &handle);
+  written = 0;
+  status = d2xx.Write(handle, const_cast<uint8_t*>(kKick), 5, &written);
+  d2xx.Close(handle);
+  Check(openStatus == 0 && status == 0 && written == 4,
+        "bridge: a short transfer armed for a write takes one byte less", "status=%lu written=%lu",
+        status, written);
+
+  RunTool(simctl, "bridge fault-at 2 unplug");
+  openStatus = d2xx.Open(0, &handle);
+  status = d2xx.Write(handle, const_cast<uint8_t*>(kKick), 5, &written);
+  const FtStatus closeStatus = d2xx.Close(handle);
+  const FtStatus reopen = d2xx.Open(0, &handle);
+  Check(openStatus == 0 && status == kFtInvalidHandle && closeStatus == 0 &&
+            reopen == kFtDeviceNotFound,
+        "bridge: an unplug armed for a call pulls the box out before it",
+        "open=%lu write=%lu close=%lu reopen=%lu", openStatus, status, closeStatus, reopen);
+  RunTool(simctl, "bridge add 0");
+  status = d2xx.Open(0, &handle);
+  if (status == 0) d2xx.Close(handle);
+  Check(status == 0, "bridge: the box opens again once plugged back in", "status=%lu", status);
+}
+
 // A process that dies holding the box open does not keep it.
 void DeadHolderCheck(const D2xx& d2xx) {
   char eventName[64];
@@ -272,6 +309,7 @@ void BridgeChecks(const std::string& simctl) {
   if (!Check(WorldOpen(view), "bridge: the shared state file maps")) return;
   CrossProcessChecks(d2xx, view, simctl);
   CallChecks(d2xx, view, simctl);
+  ArmedFaultChecks(d2xx, simctl);
   DeadHolderCheck(d2xx);
   WorldClose(view);
 }

@@ -22,6 +22,7 @@ enum ConfigChange : uint32_t {
   kChangeSet,
   kChangeUserArea,
   kChangeResetAll,
+  kChangeFaultAt,
 };
 
 bool ParseBox(const char* text, uint32_t* box) { return ParseNumber(text, kBoxCount - 1, box); }
@@ -147,10 +148,54 @@ int Add(World& world, uint32_t box, int argc, char** argv) {
   }
   if (!world.known[box] || (sizeGiven && world.boxes[box].userAreaSize != size)) {
     WorldMakeBox(world, box, size);
+  } else if (!world.boxes[box].present) {
+    DropHandles(world, box);  // handles from before it was pulled out are gone
   }
   world.boxes[box].present = true;
   LogConfig(world, box, kChangeAdd);
   PrintBox(world, box);
+  return kExitOk;
+}
+
+const char* FaultName(uint32_t kind) {
+  switch (kind) {
+    case kFaultError:
+      return "error";
+    case kFaultShort:
+      return "short";
+    case kFaultUnplug:
+      return "unplug";
+    default:
+      return "?";
+  }
+}
+
+void PrintWorld(const World& world) {
+  printf("bridge world calls=%u", world.callsArrived);
+  if (world.faultAt != 0) {
+    printf(" fault=%s in=%u", FaultName(world.faultKind), world.faultAt - world.callsArrived);
+  } else {
+    printf(" fault=none");
+  }
+  printf("\n");
+}
+
+// fault-at K error|short|unplug: the K-th D2XX call from now on (1 = the next) meets it.
+int ArmFault(World& world, int argc, char** argv) {
+  uint32_t k = 0;
+  if (argc < 2 || !ParseNumber(argv[1], 0xFFFF, &k)) return Usage("bridge fault-at K KIND");
+  uint32_t kind = 0;
+  if (k != 0) {
+    if (argc != 3) return Usage("bridge fault-at K error|short|unplug");
+    if (strcmp(argv[2], "error") == 0) kind = kFaultError;
+    if (strcmp(argv[2], "short") == 0) kind = kFaultShort;
+    if (strcmp(argv[2], "unplug") == 0) kind = kFaultUnplug;
+    if (kind == 0) return Usage("bridge fault-at: KIND is error, short or unplug");
+  }
+  world.faultAt = k == 0 ? 0 : world.callsArrived + k;
+  world.faultKind = kind;
+  LogConfig(world, 0, kChangeFaultAt);
+  PrintWorld(world);
   return kExitOk;
 }
 
@@ -211,6 +256,7 @@ int Run(WorldView& view, int argc, char** argv) {
       PrintBox(world, box);
       return kExitOk;
     }
+    PrintWorld(world);
     for (uint32_t b = 0; b < kBoxCount; ++b) {
       if (world.known[b]) PrintBox(world, b);
     }
@@ -265,6 +311,7 @@ int Run(WorldView& view, int argc, char** argv) {
     printf("next=%u\n", world.callCount);
     return kExitOk;
   }
+  if (strcmp(command, "fault-at") == 0) return ArmFault(world, argc, argv);
   if (strcmp(command, "clear-log") == 0) {
     WorldClearLog(world);
     return kExitOk;
