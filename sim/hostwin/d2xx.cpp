@@ -59,7 +59,7 @@ sim::BridgeBox* BoxOf(FT_HANDLE handle) {
 }
 
 FT_STATUS WINAPI FT_Open(int deviceNumber, FT_HANDLE* handle) {
-  Record("FT_Open", std::to_string(deviceNumber));
+  TRACE_CALL("FT_Open", std::to_string(deviceNumber));
   if (Arrive() != Fault::kNone) return kIoError;
   if (deviceNumber < 0 || deviceNumber >= kMaxBridgeBoxes || !S().bridgePresent[deviceNumber]) {
     return kDeviceNotFound;
@@ -78,7 +78,7 @@ FT_STATUS WINAPI FT_Open(int deviceNumber, FT_HANDLE* handle) {
 }
 
 FT_STATUS WINAPI FT_Close(FT_HANDLE handle) {
-  Record("FT_Close", HandleText(handle));
+  TRACE_CALL("FT_Close", HandleText(handle));
   bool failed = Arrive() != Fault::kNone;
   auto it = S().ftHandles.find(reinterpret_cast<uintptr_t>(handle));
   if (it == S().ftHandles.end()) return kInvalidHandle;
@@ -88,7 +88,7 @@ FT_STATUS WINAPI FT_Close(FT_HANDLE handle) {
 }
 
 FT_STATUS WINAPI FT_SetBaudRate(FT_HANDLE handle, ULONG baud) {
-  Record("FT_SetBaudRate", HandleText(handle) + "," + std::to_string(baud));
+  TRACE_CALL("FT_SetBaudRate", HandleText(handle) + "," + std::to_string(baud));
   if (Arrive() != Fault::kNone) return kIoError;
   sim::BridgeBox* box = BoxOf(handle);
   if (box == nullptr) return kInvalidHandle;
@@ -97,8 +97,8 @@ FT_STATUS WINAPI FT_SetBaudRate(FT_HANDLE handle, ULONG baud) {
 }
 
 FT_STATUS WINAPI FT_SetTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs) {
-  Record("FT_SetTimeouts",
-         HandleText(handle) + "," + std::to_string(readMs) + "," + std::to_string(writeMs));
+  TRACE_CALL("FT_SetTimeouts",
+             HandleText(handle) + "," + std::to_string(readMs) + "," + std::to_string(writeMs));
   if (Arrive() != Fault::kNone) return kIoError;
   sim::BridgeBox* box = BoxOf(handle);
   if (box == nullptr) return kInvalidHandle;
@@ -109,8 +109,9 @@ FT_STATUS WINAPI FT_SetTimeouts(FT_HANDLE handle, ULONG readMs, ULONG writeMs) {
 
 FT_STATUS WINAPI FT_SetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits,
                                            UCHAR parity) {
-  Record("FT_SetDataCharacteristics", HandleText(handle) + "," + std::to_string(wordLength) + "," +
-                                          std::to_string(stopBits) + "," + std::to_string(parity));
+  TRACE_CALL("FT_SetDataCharacteristics", HandleText(handle) + "," + std::to_string(wordLength) +
+                                              "," + std::to_string(stopBits) + "," +
+                                              std::to_string(parity));
   if (Arrive() != Fault::kNone) return kIoError;
   sim::BridgeBox* box = BoxOf(handle);
   if (box == nullptr) return kInvalidHandle;
@@ -121,8 +122,8 @@ FT_STATUS WINAPI FT_SetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, U
 }
 
 FT_STATUS WINAPI FT_SetFlowControl(FT_HANDLE handle, USHORT flow, UCHAR xon, UCHAR xoff) {
-  Record("FT_SetFlowControl", HandleText(handle) + "," + std::to_string(flow) + "," +
-                                  std::to_string(xon) + "," + std::to_string(xoff));
+  TRACE_CALL("FT_SetFlowControl", HandleText(handle) + "," + std::to_string(flow) + "," +
+                                      std::to_string(xon) + "," + std::to_string(xoff));
   if (Arrive() != Fault::kNone) return kIoError;
   sim::BridgeBox* box = BoxOf(handle);
   if (box == nullptr) return kInvalidHandle;
@@ -133,7 +134,7 @@ FT_STATUS WINAPI FT_SetFlowControl(FT_HANDLE handle, USHORT flow, UCHAR xon, UCH
 }
 
 FT_STATUS WINAPI FT_EE_UASize(FT_HANDLE handle, LPDWORD size) {
-  Record("FT_EE_UASize", HandleText(handle));
+  TRACE_CALL("FT_EE_UASize", HandleText(handle));
   if (Arrive() != Fault::kNone) return kIoError;
   sim::BridgeBox* box = BoxOf(handle);
   if (box == nullptr) return kInvalidHandle;
@@ -143,7 +144,7 @@ FT_STATUS WINAPI FT_EE_UASize(FT_HANDLE handle, LPDWORD size) {
 }
 
 FT_STATUS WINAPI FT_EE_UARead(FT_HANDLE handle, PUCHAR data, DWORD length, LPDWORD read) {
-  Record("FT_EE_UARead", HandleText(handle) + "," + std::to_string(length));
+  TRACE_CALL("FT_EE_UARead", HandleText(handle) + "," + std::to_string(length));
   Fault fault = Arrive();
   if (fault == Fault::kError) return kIoError;
   sim::BridgeBox* box = BoxOf(handle);
@@ -156,7 +157,7 @@ FT_STATUS WINAPI FT_EE_UARead(FT_HANDLE handle, PUCHAR data, DWORD length, LPDWO
 }
 
 FT_STATUS WINAPI FT_EE_UAWrite(FT_HANDLE handle, PUCHAR data, DWORD length) {
-  Record("FT_EE_UAWrite", HandleText(handle) + "," + Hex(data, length));
+  TRACE_CALL("FT_EE_UAWrite", HandleText(handle) + "," + Hex(data, length));
   if (Arrive() != Fault::kNone) return kIoError;
   sim::BridgeBox* box = BoxOf(handle);
   if (box == nullptr) return kInvalidHandle;
@@ -164,7 +165,7 @@ FT_STATUS WINAPI FT_EE_UAWrite(FT_HANDLE handle, PUCHAR data, DWORD length) {
 }
 
 FT_STATUS WINAPI FT_Write(FT_HANDLE handle, LPVOID buffer, DWORD length, LPDWORD written) {
-  Record("FT_Write", HandleText(handle) + "," + Hex(buffer, length));
+  TRACE_CALL("FT_Write", HandleText(handle) + "," + Hex(buffer, length));
   Fault fault = Arrive();
   if (fault == Fault::kError) return kIoError;
   sim::BridgeBox* box = BoxOf(handle);
@@ -177,7 +178,7 @@ FT_STATUS WINAPI FT_Write(FT_HANDLE handle, LPVOID buffer, DWORD length, LPDWORD
 }
 
 FT_STATUS WINAPI FT_Read(FT_HANDLE handle, LPVOID buffer, DWORD length, LPDWORD read) {
-  Record("FT_Read", HandleText(handle) + "," + std::to_string(length));
+  TRACE_CALL("FT_Read", HandleText(handle) + "," + std::to_string(length));
   Fault fault = Arrive();
   if (fault == Fault::kError) return kIoError;
   sim::BridgeBox* box = BoxOf(handle);
@@ -190,7 +191,7 @@ FT_STATUS WINAPI FT_Read(FT_HANDLE handle, LPVOID buffer, DWORD length, LPDWORD 
 }
 
 FT_STATUS WINAPI FT_Purge(FT_HANDLE handle, ULONG mask) {
-  Record("FT_Purge", HandleText(handle) + "," + std::to_string(mask));
+  TRACE_CALL("FT_Purge", HandleText(handle) + "," + std::to_string(mask));
   if (Arrive() != Fault::kNone) return kIoError;
   sim::BridgeBox* box = BoxOf(handle);
   if (box == nullptr) return kInvalidHandle;
@@ -200,7 +201,7 @@ FT_STATUS WINAPI FT_Purge(FT_HANDLE handle, ULONG mask) {
 
 FT_STATUS WINAPI FT_GetStatus(FT_HANDLE handle, LPDWORD rxQueue, LPDWORD txQueue,
                               LPDWORD eventStatus) {
-  Record("FT_GetStatus", HandleText(handle));
+  TRACE_CALL("FT_GetStatus", HandleText(handle));
   if (Arrive() != Fault::kNone) return kIoError;
   sim::BridgeBox* box = BoxOf(handle);
   if (box == nullptr) return kInvalidHandle;

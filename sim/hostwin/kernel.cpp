@@ -34,7 +34,7 @@ std::string DeviceText(HANDLE handle) {
 extern "C" {
 
 DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
-  Record("GetEnvironmentVariableA", std::string(name) + "," + std::to_string(size));
+  TRACE_CALL("GetEnvironmentVariableA", std::string(name) + "," + std::to_string(size));
   auto it = S().env.find(name);
   if (it == S().env.end()) return 0;
   const std::string& value = it->second;
@@ -44,7 +44,7 @@ DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
 }
 
 HANDLE FindFirstFileA(LPCSTR name, LPWIN32_FIND_DATAA data) {
-  Record("FindFirstFileA", name);
+  TRACE_CALL("FindFirstFileA", name);
   if (S().d2xxFile == D2xxFile::kAbsent || !SameText(name, SystemD2xxPath())) {
     return INVALID_HANDLE_VALUE;
   }
@@ -55,12 +55,12 @@ HANDLE FindFirstFileA(LPCSTR name, LPWIN32_FIND_DATAA data) {
 }
 
 BOOL FindClose(HANDLE find) {
-  Record("FindClose", HexValue(reinterpret_cast<uintptr_t>(find)));
+  TRACE_CALL("FindClose", HexValue(reinterpret_cast<uintptr_t>(find)));
   return find == kFindHandle;
 }
 
 HMODULE LoadLibraryA(LPCSTR name) {
-  Record("LoadLibraryA", name);
+  TRACE_CALL("LoadLibraryA", name);
   std::string path = name;
   bool bareName = path.find('\\') == std::string::npos;
   if (bareName && SameText(path, "ftd2xx.dll") && S().planted) {
@@ -76,13 +76,13 @@ HMODULE LoadLibraryA(LPCSTR name) {
 }
 
 FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
-  Record("GetProcAddress", name);
+  TRACE_CALL("GetProcAddress", name);
   if (module != kSystemD2xx || name == S().missingFunction) return nullptr;
   return FindD2xxExport(name);
 }
 
 BOOL FreeLibrary(HMODULE module) {
-  Record("FreeLibrary", HexValue(reinterpret_cast<uintptr_t>(module)));
+  TRACE_CALL("FreeLibrary", HexValue(reinterpret_cast<uintptr_t>(module)));
   if (module == kSystemD2xx) {
     S().d2xxLoaded = false;
     return TRUE;
@@ -91,7 +91,7 @@ BOOL FreeLibrary(HMODULE module) {
 }
 
 void Sleep(DWORD ms) {
-  Record("Sleep", std::to_string(ms));
+  TRACE_CALL("Sleep", std::to_string(ms));
   S().nowMs += ms;
 }
 
@@ -99,9 +99,10 @@ DWORD GetTickCount(void) { return S().nowMs; }
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE templateFile) {
-  Record("CreateFileA", std::string(name) + "," + HexValue(access) + "," + HexValue(share) + "," +
-                            (security ? "sa" : "null") + "," + std::to_string(disposition) + "," +
-                            HexValue(flags) + "," + (templateFile ? "tmpl" : "null"));
+  TRACE_CALL("CreateFileA", std::string(name) + "," + HexValue(access) + "," + HexValue(share) +
+                                "," + (security ? "sa" : "null") + "," +
+                                std::to_string(disposition) + "," + HexValue(flags) + "," +
+                                (templateFile ? "tmpl" : "null"));
   int index = PortIndexOfPath(name);
   if (index < 0 || !S().portPresent[index] || !S().ports[index].present) {
     return INVALID_HANDLE_VALUE;
@@ -113,7 +114,7 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
 
 BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
                      LPDWORD returned, LPOVERLAPPED overlapped) {
-  Record("DeviceIoControl", DeviceText(device) + "," + HexValue(code) + "," + Hex(in, inSize));
+  TRACE_CALL("DeviceIoControl", DeviceText(device) + "," + HexValue(code) + "," + Hex(in, inSize));
   auto it = S().deviceHandles.find(reinterpret_cast<uintptr_t>(device));
   if (it == S().deviceHandles.end() || inSize != sim::kPortCommandBytes ||
       outSize != sim::kPortReplyBytes || overlapped != nullptr) {
@@ -130,7 +131,7 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID 
 }
 
 BOOL CloseHandle(HANDLE handle) {
-  Record("CloseHandle", DeviceText(handle));
+  TRACE_CALL("CloseHandle", DeviceText(handle));
   return S().deviceHandles.erase(reinterpret_cast<uintptr_t>(handle)) == 1 ? TRUE : FALSE;
 }
 

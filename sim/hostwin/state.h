@@ -19,6 +19,8 @@ struct Timer {
   TIMERPROC proc;
 };
 
+constexpr int kMaxCallKinds = 64;
+
 struct State {
   std::map<std::string, std::string> env;
 
@@ -53,11 +55,23 @@ struct State {
   std::function<void(const MessageBoxRecord&)> messageBoxHook;
 
   std::vector<TraceEntry> trace;
+  bool traceEnabled = true;
+  size_t callCounts[kMaxCallKinds] = {};  // by CallSlot()
 };
 
 State& S();
 
 void Record(const std::string& call, const std::string& args);
+int CallSlot(const char* call);  // the counter of that call name, assigned at first use
+
+// Every stand-in call starts here: counts the call and, while the trace is on, records it.
+// 'args' (an expression giving the argument text) is evaluated only when it is recorded.
+#define TRACE_CALL(call, args)                                      \
+  do {                                                              \
+    static const int traceCallSlot = ::hostwin::CallSlot(call);     \
+    ++::hostwin::S().callCounts[traceCallSlot];                     \
+    if (::hostwin::S().traceEnabled) ::hostwin::Record(call, args); \
+  } while (0)
 std::string Hex(const void* data, size_t length);           // "1b 70 00"
 std::string HexValue(uint64_t value);                       // "0x1f"
 bool SameText(const std::string& a, const std::string& b);  // case-insensitive

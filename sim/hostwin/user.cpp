@@ -9,21 +9,21 @@ extern "C" {
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   MessageBoxRecord record{text ? text : "", caption ? caption : "", type, owner != nullptr,
                           S().nowMs};
-  Record("MessageBoxA", record.text + "|" + record.caption + "|" + HexValue(type));
+  TRACE_CALL("MessageBoxA", record.text + "|" + record.caption + "|" + HexValue(type));
   S().messageBoxes.push_back(record);
   if (S().messageBoxHook) S().messageBoxHook(record);
   return IDOK;
 }
 
 BOOL MessageBeep(UINT type) {
-  Record("MessageBeep", HexValue(type));
+  TRACE_CALL("MessageBeep", HexValue(type));
   S().beeps.push_back(BeepRecord{type, S().nowMs});
   return TRUE;
 }
 
 UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc) {
-  Record("SetTimer",
-         std::string(window ? "hwnd" : "null") + "," + HexValue(id) + "," + std::to_string(elapse));
+  TRACE_CALL("SetTimer", std::string(window ? "hwnd" : "null") + "," + HexValue(id) + "," +
+                             std::to_string(elapse));
   if (S().failSetTimer > 0) {
     --S().failSetTimer;
     return 0;
@@ -35,7 +35,7 @@ UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc) {
 }
 
 BOOL KillTimer(HWND window, UINT_PTR id) {
-  Record("KillTimer", std::string(window ? "hwnd" : "null") + "," + HexValue(id));
+  TRACE_CALL("KillTimer", std::string(window ? "hwnd" : "null") + "," + HexValue(id));
   for (auto it = S().timers.begin(); it != S().timers.end(); ++it) {
     if (it->id == id) {
       S().timers.erase(it);

@@ -1,6 +1,8 @@
 // World configuration, the virtual clock and the trace.
 #include <ctype.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 
 #include "state.h"
 
@@ -130,7 +132,7 @@ int Pump() {
       if (t.id != id) continue;
       t.dueMs = S().nowMs + t.elapseMs;
       TIMERPROC proc = t.proc;
-      Record("WM_TIMER", HexValue(id));
+      TRACE_CALL("WM_TIMER", HexValue(id));
       proc(nullptr, WM_TIMER, id, S().nowMs);
       ++ran;
       break;
@@ -165,12 +167,43 @@ std::vector<std::string> TraceTexts(const std::string& callPrefix) {
   return out;
 }
 
-size_t CountCalls(const std::string& call) {
-  size_t n = 0;
-  for (const TraceEntry& e : S().trace) n += e.call == call;
-  return n;
+namespace {
+
+// Call names by counter slot; slots outlive Reset(), their counts do not.
+const char* gCallNames[kMaxCallKinds];
+int gCallKinds = 0;
+
+int FindCallSlot(const char* call) {
+  for (int slot = 0; slot < gCallKinds; ++slot) {
+    if (strcmp(gCallNames[slot], call) == 0) return slot;
+  }
+  return -1;
 }
 
-void ClearTrace() { S().trace.clear(); }
+}  // namespace
+
+int CallSlot(const char* call) {
+  int slot = FindCallSlot(call);
+  if (slot >= 0) return slot;
+  if (gCallKinds == kMaxCallKinds) {
+    fprintf(stderr, "hostwin: more than %d call names to count\n", kMaxCallKinds);
+    abort();
+  }
+  gCallNames[gCallKinds] = call;
+  return gCallKinds++;
+}
+
+size_t CountCalls(const std::string& call) {
+  int slot = FindCallSlot(call.c_str());
+  return slot < 0 ? 0 : S().callCounts[slot];
+}
+
+void ClearTrace() {
+  S().trace.clear();
+  for (size_t& count : S().callCounts) count = 0;
+}
+
+void SetTraceEnabled(bool enabled) { S().traceEnabled = enabled; }
+bool TraceEnabled() { return S().traceEnabled; }
 
 }  // namespace hostwin

@@ -106,8 +106,14 @@ void OnMessageBox(std::function<void(const MessageBoxRecord&)> hook);
 // Trace of every stand-in call the library made.
 const std::vector<TraceEntry>& Trace();
 std::vector<std::string> TraceTexts(const std::string& callPrefix = "");
+// Calls of that name since the last Reset() or ClearTrace(), whether traced or not.
 size_t CountCalls(const std::string& call);
 void ClearTrace();
+// Formatting a trace entry costs far more than the call it records. With the trace off
+// calls are only counted (CountCalls still answers) and Trace() gains no entries; for
+// measuring the library's own time. Reset() turns the trace on again.
+void SetTraceEnabled(bool enabled);
+bool TraceEnabled();
 
 }  // namespace hostwin
 

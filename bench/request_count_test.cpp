@@ -1,0 +1,119 @@
+// Every operation makes exactly the device requests the box protocol needs: the driver
+// transfers, device opens and D2XX calls of one call, and the scan's figures in every world.
+// Counts are deterministic, so any change (an extra request, a lost one) fails here.
+#include <gtest/gtest.h>
+
+#include "catalogue.h"
+
+// Test names and failure messages show the operation's label.
+void PrintTo(const Operation& op, std::ostream* os) { *os << op.Label(); }
+
+static_assert(kFieldReadTransfers == 224, "a field read is 224 transfers");
+static_assert(kFieldWriteTransfers == 289, "a field write is 289 transfers");
+
+namespace {
+
+std::vector<Operation> AllOperations() {
+  std::vector<Operation> ops = FunctionOperations();
+  for (Operation& op : ScanOperations()) ops.push_back(op);
+  return ops;
+}
+
+std::string TestName(const ::testing::TestParamInfo<Operation>& info) {
+  std::string name;
+  for (char c : info.param.Label()) {
+    name += (isalnum(static_cast<unsigned char>(c)) != 0) ? c : '_';
+  }
+  return name + "_" + std::to_string(info.index);
+}
+
+class ProtocolRequests : public ::testing::TestWithParam<Operation> {};
+
+TEST_P(ProtocolRequests, MatchTheProtocol) {
+  const Operation& op = GetParam();
+  Observation seen;
+  std::string error;
+  ASSERT_TRUE(Observe(op, &seen, &error)) << error;
+  if (op.knownDifference) {
+    // Held to the library's own figures, which must still differ from the protocol's:
+    // once they agree the entry has to go.
+    EXPECT_NE(op.library, op.protocol) << "the known difference is gone: " << op.why;
+    EXPECT_EQ(Describe(seen.figures), Describe(op.library)) << op.why;
+  } else {
+    EXPECT_EQ(Describe(seen.figures), Describe(op.protocol));
+  }
+  EXPECT_EQ(hostwin::OpenDeviceHandles(), 0) << "a device handle outlived the call";
+  EXPECT_EQ(hostwin::OpenBridgeHandles(), 0) << "a D2XX handle outlived the call";
+}
+
+INSTANTIATE_TEST_SUITE_P(Operations, ProtocolRequests, ::testing::ValuesIn(AllOperations()),
+                         TestName);
+
+const Operation& Find(const std::vector<Operation>& ops, const std::string& label) {
+  for (const Operation& op : ops) {
+    if (op.Label() == label) return op;
+  }
+  ADD_FAILURE() << "no operation " << label;
+  static Operation none;
+  return none;
+}
+
+// The field read and write split into the EEPROM instructions the protocol counts.
+TEST(EepromInstructions, FieldReadIsFourByteReads) {
+  std::vector<Operation> ops = FunctionOperations();
+  Observation seen;
+  std::string error;
+  ASSERT_TRUE(Observe(Find(ops, "GetSerialNumber [port]"), &seen, &error)) << error;
+  std::vector<EepromInstruction> got = EepromInstructions(seen.calls);
+  ASSERT_EQ(got.size(), 4u);
+  for (uint32_t i = 0; i < got.size(); ++i) {
+    EXPECT_EQ(got[i].kind, "read");
+    EXPECT_EQ(got[i].address, 4 + i);
+    EXPECT_EQ(got[i].transfers, kByteTransfers);
+  }
+}
+
+TEST(EepromInstructions, FieldWriteIsEnableFourByteWritesDisable) {
+  std::vector<Operation> ops = FunctionOperations();
+  Observation seen;
+  std::string error;
+  ASSERT_TRUE(Observe(Find(ops, "SetSerialNumber [port]"), &seen, &error)) << error;
+  std::vector<EepromInstruction> got = EepromInstructions(seen.calls);
+  ASSERT_EQ(got.size(), 6u);
+  EXPECT_EQ(got[0].kind, "write enable");
+  EXPECT_EQ(got[0].transfers, kWriteEnableTransfers);
+  for (uint32_t i = 1; i <= 4; ++i) {
+    EXPECT_EQ(got[i].kind, "write");
+    EXPECT_EQ(got[i].address, 4 + i - 1);
+    EXPECT_EQ(got[i].transfers, kByteTransfers);
+  }
+  EXPECT_EQ(got[5].kind, "write disable");
+  EXPECT_EQ(got[5].transfers, kWriteDisableTransfers);
+}
+
+// The benchmarks count with the trace off: the stand-in's counters must agree with its trace.
+TEST(StandInCounters, CountTheSameWithTheTraceOff) {
+  std::vector<Operation> ops = FunctionOperations();
+  for (const char* label : {"SetSerialNumber [port]", "GetSwitch [bridge]"}) {
+    const Operation& op = Find(ops, label);
+    Observation traced;
+    std::string error;
+    ASSERT_TRUE(Observe(op, &traced, &error)) << error;
+
+    BuildWorld(op.world);
+    LoadedLibrary library;
+    ASSERT_TRUE(library.ok()) << library.error();
+    if (op.prepare) op.prepare(library.api());
+    hostwin::ClearTrace();
+    hostwin::SetTraceEnabled(false);
+    op.call(library.api(), 0);
+    EXPECT_TRUE(hostwin::Trace().empty()) << label;
+    EXPECT_EQ(RequestCount(), traced.figures.Requests()) << label;
+    EXPECT_EQ(hostwin::CountCalls("CreateFileA"), traced.figures.deviceOpens) << label;
+    size_t ftOpens = 0;
+    for (const hostwin::TraceEntry& e : traced.calls) ftOpens += e.call == "FT_Open";
+    EXPECT_EQ(hostwin::CountCalls("FT_Open"), ftOpens) << label;
+  }
+}
+
+}  // namespace
