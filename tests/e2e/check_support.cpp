@@ -127,13 +127,80 @@ bool RunTool(const std::string& tool, const std::string& arguments, std::string*
   return ended && code == 0;
 }
 
+namespace {
+
+DWORD WINAPI RunInBackground(LPVOID parameter) {
+  BackgroundRun& run = *static_cast<BackgroundRun*>(parameter);
+  run.ended = RunProcess(run.commandLine, run.timeoutMs, &run.exitCode, &run.output);
+  return 0;
+}
+
+}  // namespace
+
+void StartBackground(BackgroundRun& run, const std::string& commandLine, DWORD timeoutMs) {
+  run.commandLine = commandLine;
+  run.timeoutMs = timeoutMs;
+  run.exitCode = 1;
+  run.output.clear();
+  run.ended = false;
+  run.thread = CreateThread(nullptr, 0, RunInBackground, &run, 0, nullptr);
+}
+
+void JoinBackground(BackgroundRun& run) {
+  if (run.thread == nullptr) return;
+  WaitForSingleObject(run.thread, run.timeoutMs + 10000);
+  CloseHandle(run.thread);
+  run.thread = nullptr;
+}
+
+namespace {
+
+std::vector<std::string> Lines(const std::string& output) {
+  std::vector<std::string> lines;
+  size_t at = 0;
+  while (at < output.size()) {
+    size_t end = output.find('\n', at);
+    if (end == std::string::npos) end = output.size();
+    std::string line = output.substr(at, end - at);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+    at = end + 1;
+  }
+  return lines;
+}
+
+}  // namespace
+
+std::vector<std::string> ValuesOf(const std::string& output, const char* key) {
+  std::vector<std::string> values;
+  const std::string prefix = std::string(key) + "=";
+  for (const std::string& line : Lines(output)) {
+    if (line.compare(0, prefix.size(), prefix) == 0) values.push_back(line.substr(prefix.size()));
+  }
+  return values;
+}
+
+bool HasLine(const std::string& output, const char* wanted) {
+  for (const std::string& line : Lines(output)) {
+    if (line == wanted) return true;
+  }
+  return false;
+}
+
+std::string ValueOf(const std::string& output, const char* key) {
+  std::vector<std::string> values = ValuesOf(output, key);
+  return values.empty() ? std::string() : values.front();
+}
+
 std::string Quote(const std::string& argument) { return "\"" + argument + "\""; }
 
-std::string SelfCommand() {
+std::string SelfPath() {
   char path[MAX_PATH];
   DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-  return Quote(std::string(path, n));
+  return std::string(path, n);
 }
+
+std::string SelfCommand() { return Quote(SelfPath()); }
 
 bool BindD2xx(const char* name, D2xx& d2xx, int* bound) {
   memset(&d2xx, 0, sizeof d2xx);

@@ -8,6 +8,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <vector>
 
 namespace e2e {
 
@@ -29,7 +30,28 @@ bool RunProcess(const std::string& commandLine, DWORD timeoutMs, DWORD* exitCode
 // status 0. Its output goes to *output, or is dropped.
 bool RunTool(const std::string& tool, const std::string& arguments, std::string* output = nullptr);
 
-// This program's own path, quoted, for starting copies of itself.
+// A process run by RunProcess on a thread of its own, so that the caller can go on meanwhile.
+struct BackgroundRun {
+  std::string commandLine;
+  DWORD timeoutMs;
+  DWORD exitCode;
+  std::string output;
+  bool ended;
+  HANDLE thread;
+};
+void StartBackground(BackgroundRun& run, const std::string& commandLine, DWORD timeoutMs);
+// Waits for the run to end (at most its time-out and a little more).
+void JoinBackground(BackgroundRun& run);
+
+// Values of the lines "KEY=VALUE" in a child's output (carriage returns ignored).
+std::vector<std::string> ValuesOf(const std::string& output, const char* key);
+// The first such value, or "" when there is none.
+std::string ValueOf(const std::string& output, const char* key);
+// True when the output has a line that is exactly `line`.
+bool HasLine(const std::string& output, const char* line);
+
+// This program's own path, plain and quoted (for starting copies of itself).
+std::string SelfPath();
 std::string SelfCommand();
 
 // Quotes an argument for a command line.
