@@ -172,7 +172,7 @@ def paired_table(p, figures):
           f"{diff[2] / requests:.2f} µs |")
 
 
-def share_table(p, host, request_us, d2xx_call_us):
+def share_table(p, host, request_us, d2xx_call_us, fastest_request_us, fastest_d2xx_call_us):
     p("\n### The library's own time per request against one request under Wine\n")
     p("Library ns/request and Total ns/request come from the host benchmark above (Total: "
       "library and host stand-in together, an upper bound of the library's own time). "
@@ -185,6 +185,7 @@ def share_table(p, host, request_us, d2xx_call_us):
       "Library share | Upper bound share |")
     p("|---|---|--:|--:|--:|--:|--:|--:|")
     worst = None
+    worst_fastest = None
     for function, label in COMPARED:
         for box in ("port", "bridge"):
             row = host.get((function, box))
@@ -197,6 +198,11 @@ def share_table(p, host, request_us, d2xx_call_us):
             share = 100.0 * bound / (yardstick_us * 1000)
             if worst is None or share > worst[0]:
                 worst = (share, f"{label} [{box}]")
+            fastest_us = fastest_request_us if box == "port" else fastest_d2xx_call_us
+            if fastest_us:
+                share = 100.0 * bound / (fastest_us * 1000)
+                if worst_fastest is None or share > worst_fastest[0]:
+                    worst_fastest = (share, f"{label} [{box}]", fastest_us)
             p(f"| {label} | {box} | {requests:.0f} | {own:.2f} | {bound:.1f} | "
               f"{yardstick_us:.1f} | {percent(own, yardstick_us * 1000)} | "
               f"{percent(bound, yardstick_us * 1000)} |")
@@ -204,6 +210,12 @@ def share_table(p, host, request_us, d2xx_call_us):
         verdict = "under" if worst[0] < 1.0 else "NOT under"
         p(f"\nThe library's own time per request is at most {worst[0]:.3f}% of one request "
           f"under Wine (upper bound, largest for {worst[1]}): {verdict} 1%.")
+    if worst_fastest is not None:
+        verdict = "under" if worst_fastest[0] < 1.0 else "NOT under"
+        p(f"Against the fastest request seen instead of the median (minimum status read "
+          f"{fmt(fastest_request_us, 1)} µs; minimum bare bridge field read / 3 "
+          f"{fmt(fastest_d2xx_call_us, 1)} µs) the upper bound is at most "
+          f"{worst_fastest[0]:.3f}% ({worst_fastest[1]}): {verdict} 1%.")
 
 
 def main():
@@ -242,7 +254,8 @@ def main():
     elif request_us is None:
         p("\nNo request cost under Wine: the library's share of a request is not computed.")
     else:
-        share_table(p, host, request_us, d2xx_call_us)
+        share_table(p, host, request_us, d2xx_call_us, request[1],
+                    bare_bridge_read[1] / BRIDGE_READ_CALLS if bare_bridge_read else None)
 
     if figures.get("done") is None:
         errors.append("wine_bench did not run to its end")
