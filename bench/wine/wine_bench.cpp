@@ -13,9 +13,12 @@
 //     width from the driver's drawer-line events while this thread dispatches messages
 //     until the log shows the release;
 //   - identity reads (GetSerialNumber) and writes (SetSerialNumber) on that box and on the
-//     bridge box, each call paired with the same number of requests sent without the
-//     library (status reads on the device; the same D2XX calls on the bridge box); the
-//     serial numbers are put back afterwards.
+//     bridge box, each call paired with the same requests sent without the library (on the
+//     driver-port box the requests the driver logged for one such call, sent again on a
+//     device opened here; on the bridge box the same D2XX calls); the serial numbers are
+//     put back afterwards.
+// Also prints the requests the driver logged for a kick, a release, a field read and a
+// field write.
 // Prints one figure a line, tab-separated: NAME then values; a distribution is
 //   NAME count min median p99 max mean   (microseconds unless the name says otherwise)
 // "error<TAB>text" lines report what went wrong; the exit status is then 1.
@@ -45,18 +48,17 @@ struct Tevro {
 #undef TEVRO_EXPORT
 };
 
-constexpr uint32_t kFieldReadRequests = 225;   // device open's status read + 224
-constexpr uint32_t kFieldWriteRequests = 290;  // device open's status read + 289
-constexpr uint32_t kUserAreaRecordBytes = 16;  // the identity record in the user area
-constexpr uint32_t kPortBox = 0;               // \\.\Drelvan_0
-constexpr uint64_t kReleaseWaitUs = 1000000;   // give up on a release after this long
+constexpr TEVRO_U32 kSerialProbe = 0x5A000000;  // serial numbers written: this + 0, 1, ...
+constexpr uint32_t kUserAreaRecordBytes = 16;   // the identity record in the user area
+constexpr uint32_t kPortBox = 0;                // \\.\Drelvan_0
+constexpr uint64_t kReleaseWaitUs = 1000000;    // give up on a release after this long
 constexpr DWORD kStatusRequestCode = 4;
 const uint8_t kStatusRead[4] = {0x14, 0x14, 0x00, 0x00};
 
 struct Options {
   uint32_t kicks = 100;
-  uint32_t reads = 50;  // the bridge box gets 20 times as many reads and writes
-  uint32_t writes = 20;
+  uint32_t reads = 100;  // the bridge box gets 20 times as many reads and writes
+  uint32_t writes = 40;
   uint32_t requests = 5000;
   uint32_t opens = 500;
 };
@@ -190,34 +192,45 @@ void MeasureRequests(const Options& options) {
 
 struct Pulse {
   bool found = false;
-  uint64_t startUs = 0;  // drawer line to 0 (driver's time)
-  uint64_t endUs = 0;    // drawer line back to 1
+  uint64_t startUs = 0;          // drawer line to 0 (driver's time)
+  uint64_t endUs = 0;            // drawer line back to 1
+  uint32_t kickRequests = 0;     // requests up to the fall, the one that caused it included
+  uint32_t releaseRequests = 0;  // requests after the fall up to the rise, its cause included
 };
 
-// Drawer-line events of the port box from sequence number `from` on: the first fall to 0
-// and the first rise to 1 after it.
-bool FindPulse(HANDLE control, uint32_t from, Pulse& pulse, uint32_t* next) {
-  std::vector<Event> events(1024);
+// Events of the port box from sequence number `from` on, at most `capacity`.
+std::vector<Event> BoxEvents(HANDLE control, uint32_t from, uint32_t capacity) {
+  std::vector<Event> events(capacity);
   uint32_t returned = 0;
-  if (!ControlReadLog(control, from, events.data(), static_cast<uint32_t>(events.size()), &returned,
-                      next)) {
-    return false;
-  }
-  pulse = Pulse{};
+  uint32_t next = 0;
+  if (!ControlReadLog(control, from, events.data(), capacity, &returned, &next)) returned = 0;
+  events.resize(returned);
+  return events;
+}
+
+// Drawer-line events of the port box from sequence number `from` on: the first fall to 0
+// and the first rise to 1 after it, and the requests that led to each.
+Pulse FindPulse(HANDLE control, uint32_t from) {
+  Pulse pulse;
   bool started = false;
-  for (uint32_t i = 0; i < returned; ++i) {
-    const Event& e = events[i];
-    if (e.kind != kEventDrawer || e.box != kPortBox) continue;
+  uint32_t requests = 0;
+  for (const Event& e : BoxEvents(control, from, 1024)) {
+    if (e.box != kPortBox) continue;
+    if (e.kind == kEventRequest) ++requests;
+    if (e.kind != kEventDrawer) continue;
     if (!started && e.level == 0) {
       started = true;
       pulse.startUs = e.timeUs;
+      pulse.kickRequests = requests;
+      requests = 0;
     } else if (started && e.level == 1) {
       pulse.endUs = e.timeUs;
+      pulse.releaseRequests = requests;
       pulse.found = true;
       break;
     }
   }
-  return true;
+  return pulse;
 }
 
 uint32_t NextSeq(HANDLE control) {
@@ -226,7 +239,8 @@ uint32_t NextSeq(HANDLE control) {
 }
 
 void MeasureKicks(const Tevro& tevro, HANDLE control, const Options& options) {
-  std::vector<double> returnUs, widthMs, timerMs, returnBeforeStartUs;
+  std::vector<double> returnUs, widthMs, timerMs, returnBeforeStartUs, kickRequests,
+      releaseRequests;
   uint32_t refused = 0, missing = 0, returnedBeforeRelease = 0;
   for (uint32_t k = 0; k < options.kicks; ++k) {
     const uint32_t from = NextSeq(control);
@@ -254,8 +268,9 @@ void MeasureKicks(const Tevro& tevro, HANDLE control, const Options& options) {
         DispatchMessageA(&msg);
         dispatched = true;
       }
-      uint32_t next = 0;
-      if (dispatched && FindPulse(control, from, pulse, &next) && pulse.found) break;
+      if (!dispatched) continue;
+      pulse = FindPulse(control, from);
+      if (pulse.found) break;
     }
     if (!pulse.found) {
       ++missing;
@@ -264,6 +279,8 @@ void MeasureKicks(const Tevro& tevro, HANDLE control, const Options& options) {
       continue;
     }
     widthMs.push_back(static_cast<double>(pulse.endUs - pulse.startUs) / 1000.0);
+    kickRequests.push_back(pulse.kickRequests);
+    releaseRequests.push_back(pulse.releaseRequests);
     if (returnedAtUs < pulse.endUs) ++returnedBeforeRelease;
     returnBeforeStartUs.push_back(static_cast<double>(returnedAtUs) -
                                   static_cast<double>(pulse.startUs));
@@ -283,36 +300,50 @@ void MeasureKicks(const Tevro& tevro, HANDLE control, const Options& options) {
          static_cast<unsigned>(widthMs.size()));
   PrintDistribution("pulse_width_ms", widthMs);
   PrintDistribution("timer_dispatched_after_pulse_start_ms", timerMs);
+  PrintDistribution("kick_requests", kickRequests);
+  PrintDistribution("release_requests", releaseRequests);
 }
 
 // --- identity reads and writes -----------------------------------------------------------
 
-// The same requests as a library call makes, sent without the library: the yardstick each
-// call is paired with. Returns false when a request failed.
-struct BareCalls {
-  bool (*read)();
-  bool (*write)();
+// A request on the port box as the driver logged it.
+struct LoggedRequest {
+  uint32_t code;
+  uint8_t command[4];
 };
 
-bool BarePortRequests(uint32_t requests) {
+// The requests on the port box the driver logged from sequence number `from` on.
+std::vector<LoggedRequest> LoggedRequests(HANDLE control, uint32_t from) {
+  std::vector<LoggedRequest> requests;
+  for (const Event& e : BoxEvents(control, from, kLogCapacity)) {
+    if (e.kind != kEventRequest || e.box != kPortBox) continue;
+    LoggedRequest r;
+    r.code = e.code;
+    memcpy(r.command, e.command, sizeof r.command);
+    requests.push_back(r);
+  }
+  return requests;
+}
+
+// The same requests sent again without the library, on a device opened and closed here:
+// the yardstick a library call on the driver-port box is paired with.
+bool ReplayPortRequests(const std::vector<LoggedRequest>& requests) {
   HANDLE device = OpenPortBox();
   if (device == INVALID_HANDLE_VALUE) return false;
   bool ok = true;
-  for (uint32_t i = 0; i < requests; ++i) {
+  for (const LoggedRequest& r : requests) {
     uint8_t command[4];
-    memcpy(command, kStatusRead, sizeof command);
+    memcpy(command, r.command, sizeof command);
     uint8_t reply[6] = {};
     DWORD bytes = 0;
-    ok = DeviceIoControl(device, kStatusRequestCode, command, sizeof command, reply, sizeof reply,
-                         &bytes, nullptr) != FALSE &&
-         ok;
+    if (!DeviceIoControl(device, r.code, command, sizeof command, reply, sizeof reply, &bytes,
+                         nullptr)) {
+      ok = false;
+    }
   }
   CloseHandle(device);
   return ok;
 }
-
-bool BarePortRead() { return BarePortRequests(kFieldReadRequests); }
-bool BarePortWrite() { return BarePortRequests(kFieldWriteRequests); }
 
 // The D2XX functions a bridge field read and write call, from the library the process has
 // loaded (the stand-in in system32).
@@ -346,9 +377,6 @@ bool BareBridgeCalls(bool write) {
   return g_d2xx.close(handle) == 0 && ok;
 }
 
-bool BareBridgeRead() { return BareBridgeCalls(false); }
-bool BareBridgeWrite() { return BareBridgeCalls(true); }
-
 struct Paired {
   std::vector<double> libraryUs, bareUs, ratio, differenceUs;
   uint64_t libraryTicks = 0;
@@ -356,8 +384,8 @@ struct Paired {
 
 // One library call and its bare requests, in alternating order so that a drift in the
 // machine's load weighs on both alike.
-template <typename Call>
-void TimePair(uint32_t i, Call call, bool (*bare)(), const char* what, Paired& paired) {
+template <typename Call, typename Bare>
+void TimePair(uint32_t i, Call call, Bare bare, const char* what, Paired& paired) {
   uint64_t libraryTicks = 0, bareTicks = 0;
   bool bareOk = true;
   for (int half = 0; half < 2; ++half) {
@@ -394,35 +422,66 @@ void PrintPaired(const char* box, const char* kind, uint32_t count, const Paired
   fflush(stdout);
 }
 
-void MeasureIdentity(const Tevro& tevro, const char* box, uint32_t reads, uint32_t writes,
-                     const BareCalls& bare) {
-  const TEVRO_U32 original = tevro.GetSerialNumber();
+// Paired identity reads and writes: `reads` GetSerialNumber calls, each expected to give
+// `expected`, and `writes` SetSerialNumber calls, each with its bare equivalent.
+template <typename BareRead, typename BareWrite>
+void MeasurePairs(const Tevro& tevro, const char* box, uint32_t reads, uint32_t writes,
+                  TEVRO_U32 expected, BareRead bareRead, BareWrite bareWrite) {
   Paired readPairs, writePairs;
   for (uint32_t i = 0; i < reads; ++i) {
     TEVRO_U32 value = 0;
     TimePair(
-        i, [&] { value = tevro.GetSerialNumber(); }, bare.read, box, readPairs);
-    if (value != original) {
-      Error("%s: GetSerialNumber gave 0x%08x, then 0x%08x", box, original, value);
+        i, [&] { value = tevro.GetSerialNumber(); }, bareRead, box, readPairs);
+    if (value != expected) {
+      Error("%s: GetSerialNumber gave 0x%08x, expected 0x%08x", box, value, expected);
     }
   }
-  TEVRO_U32 last = original;
+  TEVRO_U32 last = expected;
   for (uint32_t i = 0; i < writes; ++i) {
-    last = 0x5A000001u + i;
+    last = kSerialProbe + 1 + i;
     TEVRO_BOOL ok = 0;
     TimePair(
-        i, [&] { ok = tevro.SetSerialNumber(last); }, bare.write, box, writePairs);
+        i, [&] { ok = tevro.SetSerialNumber(last); }, bareWrite, box, writePairs);
     if (!ok) Error("%s: SetSerialNumber(0x%08x) returned 0", box, last);
   }
   const TEVRO_U32 readBack = tevro.GetSerialNumber();
-  if (writes != 0 && readBack != last) {
-    Error("%s: wrote 0x%08x, read back 0x%08x", box, last, readBack);
-  }
-  if (writes != 0 && !tevro.SetSerialNumber(original)) {
-    Error("%s: could not put serial number 0x%08x back", box, original);
-  }
+  if (readBack != last) Error("%s: wrote 0x%08x, read back 0x%08x", box, last, readBack);
   PrintPaired(box, "read", reads, readPairs);
   PrintPaired(box, "write", writes, writePairs);
+}
+
+// On the driver-port box the bare equivalent of a call is the very requests the driver
+// logged for one such call, sent again.
+void MeasurePortIdentity(const Tevro& tevro, HANDLE control, const Options& options) {
+  uint32_t from = NextSeq(control);
+  const TEVRO_U32 original = tevro.GetSerialNumber();
+  const std::vector<LoggedRequest> read = LoggedRequests(control, from);
+  from = NextSeq(control);
+  if (!tevro.SetSerialNumber(kSerialProbe)) Error("port: SetSerialNumber returned 0");
+  const std::vector<LoggedRequest> write = LoggedRequests(control, from);
+  printf("port_read_requests\t%u\n", static_cast<unsigned>(read.size()));
+  printf("port_write_requests\t%u\n", static_cast<unsigned>(write.size()));
+  MeasurePairs(
+      tevro, "port", options.reads, options.writes, kSerialProbe,
+      [&] { return ReplayPortRequests(read); }, [&] { return ReplayPortRequests(write); });
+  if (!tevro.SetSerialNumber(original)) {
+    Error("port: could not put serial number 0x%08x back", original);
+  }
+}
+
+void MeasureBridgeIdentity(const Tevro& tevro, const Options& options) {
+  if (!BindD2xx()) {
+    Error("ftd2xx.dll is not loaded or lacks a function the library calls");
+    return;
+  }
+  const TEVRO_U32 original = tevro.GetSerialNumber();
+  // Bridge calls cost far less: more of them for the same resolution.
+  MeasurePairs(
+      tevro, "bridge", options.reads * 20, options.writes * 20, original,
+      [] { return BareBridgeCalls(false); }, [] { return BareBridgeCalls(true); });
+  if (!tevro.SetSerialNumber(original)) {
+    Error("bridge: could not put serial number 0x%08x back", original);
+  }
 }
 
 // --- the run -----------------------------------------------------------------------------
@@ -496,8 +555,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   MeasureKicks(tevro, control, options);
-  MeasureIdentity(tevro, "port", options.reads, options.writes,
-                  BareCalls{BarePortRead, BarePortWrite});
+  MeasurePortIdentity(tevro, control, options);
   t0 = Ticks();
   tevro.ClosePosInterface();
   printf("port_close_session_us\t%.1f\n", TicksToUs(Ticks() - t0));
@@ -508,13 +566,7 @@ int main(int argc, char** argv) {
   if (opened == -1) {
     Error("OpenPosInterface(0) on the bridge box failed");
   } else {
-    // Bridge calls cost far less: more of them for the same resolution.
-    if (BindD2xx()) {
-      MeasureIdentity(tevro, "bridge", options.reads * 20, options.writes * 20,
-                      BareCalls{BareBridgeRead, BareBridgeWrite});
-    } else {
-      Error("ftd2xx.dll is not loaded or lacks a function the library calls");
-    }
+    MeasureBridgeIdentity(tevro, options);
     tevro.ClosePosInterface();
   }
   FreeLibrary(dll);

@@ -144,13 +144,36 @@ def value_table(p, figures):
         p(f"| {label} | {fmt(None if value is None else value / 1000, 2)} ms |")
 
 
+def request_table(p, figures):
+    p("\n| Requests the driver logged under Wine | Requests | Protocol | Check |")
+    p("|---|--:|--:|---|")
+    for name, label, protocol in (
+            ("kick_requests", "KasseOpen (per kick; min-max over the kicks)", 3),
+            ("release_requests", "Pulse end by the timer (per kick; min-max)", 3),
+            ("port_read_requests", "GetSerialNumber, field read", FIELD_READ_REQUESTS),
+            ("port_write_requests", "SetSerialNumber, field write", FIELD_WRITE_REQUESTS)):
+        d = distribution(figures, name)
+        if d is not None:
+            lo, hi = int(d[1]), int(d[4])
+        else:
+            v = number(figures, name)
+            if v is None:
+                p(f"| {label} | - | {protocol} | - |")
+                continue
+            lo = hi = int(v)
+        shown = f"{lo}" if lo == hi else f"{lo}-{hi}"
+        ok = "ok" if lo == hi == protocol else "DIFF"
+        p(f"| {label} | {shown} | {protocol} | {ok} |")
+
+
 def paired_table(p, figures):
     p("\n### Identity calls against the same requests without the library\n")
-    p("Each call is paired with the same number of requests sent by wine_bench itself "
-      "(driver-port: a device open, as many status reads, a close; bridge: the same D2XX "
-      "calls), back to back in alternating order. Ratio: call time over bare time, per pair. "
-      "Added per request: (call - bare) / requests, median over the pairs: what the library "
-      "adds to each request under Wine, within the noise of the pairs.\n")
+    p("Each call is paired with the same requests sent by wine_bench itself (driver-port: "
+      "the requests the driver logged for one such call, sent again between a device open "
+      "and close; bridge: the same D2XX calls), back to back in alternating order. Ratio: "
+      "call time over bare time, per pair. Added per request: (call - bare) / requests, "
+      "median over the pairs: what the library adds to each request under Wine, within the "
+      "noise of the pairs.\n")
     p("| Call | Box | Requests | Pairs | Call median | Bare median | Ratio median | "
       "Ratio p99 | Added per request, median |")
     p("|---|---|--:|--:|--:|--:|--:|--:|--:|")
@@ -163,6 +186,9 @@ def paired_table(p, figures):
         bare = distribution(figures, f"{box}_{kind}_bare_us")
         ratio = distribution(figures, f"{box}_{kind}_ratio")
         diff = distribution(figures, f"{box}_{kind}_difference_us")
+        logged = number(figures, f"{box}_{kind}_requests")
+        if logged:
+            requests = int(logged)
         if not (lib and bare and ratio and diff):
             p(f"| {call} | {box} | {requests} | 0 | - | - | - | - | - |")
             continue
@@ -237,6 +263,7 @@ def main():
     distribution_table(p, figures)
     p("")
     value_table(p, figures)
+    request_table(p, figures)
     paired_table(p, figures)
 
     request = distribution(figures, "request_us")
