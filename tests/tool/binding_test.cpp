@@ -26,41 +26,6 @@ TEST(ExportNames, AreTheDefFileNamesInOrdinalOrder) {
 
 class BindingTest : public ToolTest {};
 
-// Every slot receives the function the .def maps its export name to.
-TEST_F(BindingTest, EachSlotGetsTheFunctionOfItsExportName) {
-  Library lib;
-  void* handle = dlopen(TEVRO_LIBRARY_PATH, RTLD_NOW | RTLD_NOLOAD);
-  ASSERT_NE(handle, nullptr);
-  std::vector<DefExport> def = ReadDefExports();
-  std::vector<std::string> asked;
-  tevro_tool::TevroApi api{};
-  std::vector<std::string> missing;
-  ASSERT_TRUE(tevro_tool::BindApi(
-      [&](const char* name) -> void* {
-        asked.push_back(name);
-        for (const DefExport& e : def) {
-          if (e.exportName == name) return dlsym(handle, e.plainName.c_str());
-        }
-        return nullptr;
-      },
-      &api, &missing));
-  EXPECT_TRUE(missing.empty());
-  EXPECT_EQ(asked, tevro_tool::ExportNames());
-  EXPECT_EQ(reinterpret_cast<void*>(api.KasseOpen), reinterpret_cast<void*>(lib.KasseOpen));
-  EXPECT_EQ(reinterpret_cast<void*>(api.KasseOpenP), reinterpret_cast<void*>(lib.KasseOpenP));
-  EXPECT_EQ(reinterpret_cast<void*>(api.GetSwitch), reinterpret_cast<void*>(lib.GetSwitch));
-  EXPECT_EQ(reinterpret_cast<void*>(api.GetSwitchP), reinterpret_cast<void*>(lib.GetSwitchP));
-  EXPECT_EQ(reinterpret_cast<void*>(api.OpenPosInterface),
-            reinterpret_cast<void*>(lib.OpenPosInterface));
-  EXPECT_EQ(reinterpret_cast<void*>(api.OpenPosInterfaceV),
-            reinterpret_cast<void*>(lib.OpenPosInterfaceV));
-  EXPECT_EQ(reinterpret_cast<void*>(api.SetLastOpenCnt),
-            reinterpret_cast<void*>(lib.SetLastOpenCnt));
-  EXPECT_EQ(reinterpret_cast<void*>(api.ClosePosInterfaceP),
-            reinterpret_cast<void*>(lib.ClosePosInterfaceP));
-  dlclose(handle);
-}
-
 TEST_F(BindingTest, AMissingExportIsNamedAndTheCommandFailsWithoutTouchingABox) {
   AddStandardBoxes();
   ToolRun run;

@@ -21,14 +21,6 @@ CommandLine Parsed(const std::vector<std::string>& args) {
   return outcome.line;
 }
 
-TEST(CommandLine, KickWithoutWaitNeedsNoTimeout) {
-  CommandLine line = Parsed({"kick", "3"});
-  EXPECT_EQ(line.command, Command::kKick);
-  EXPECT_EQ(line.box, 3);
-  EXPECT_FALSE(line.wait);
-  EXPECT_FALSE(line.hasTimeout);
-}
-
 TEST(CommandLine, KickWaitDefaultsTo30SecondsPolledEvery50Ms) {
   CommandLine line = Parsed({"kick", "0", "--wait"});
   EXPECT_TRUE(line.wait);
@@ -45,23 +37,6 @@ TEST(CommandLine, OptionsTakeTheirValueSeparatelyOrAfterEquals) {
   EXPECT_EQ(line.timeoutMs, 2500u);
   EXPECT_EQ(line.pollMs, 16u);
   EXPECT_EQ(line.closedState, 1);
-}
-
-TEST(CommandLine, SwitchWatchWithoutTimeoutRunsUntilInterrupted) {
-  CommandLine line = Parsed({"switch", "2", "--watch"});
-  EXPECT_TRUE(line.watch);
-  EXPECT_FALSE(line.hasTimeout);
-  line = Parsed({"switch", "2", "--watch", "--timeout", "0"});
-  EXPECT_TRUE(line.hasTimeout);
-  EXPECT_EQ(line.timeoutMs, 0u);
-}
-
-TEST(CommandLine, WriteTakesFieldAndValue) {
-  CommandLine line = Parsed({"write", "1", "serial", "0xFFFFFFFF"});
-  EXPECT_EQ(line.field, Field::kSerialNumber);
-  EXPECT_EQ(line.value, 0xFFFFFFFFu);
-  EXPECT_EQ(Parsed({"write", "1", "date", "20240115"}).field, Field::kMfgDate);
-  EXPECT_EQ(Parsed({"write", "1", "count", "0"}).field, Field::kOpenCount);
 }
 
 TEST(CommandLine, DoubleDashEndsTheOptions) {
@@ -124,8 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadUsage{{"help", "kick", "list"}, "one command name"},
         BadUsage{{"list", "0"}, "unexpected argument '0'"}, BadUsage{{"kick"}, "missing BOX"},
         BadUsage{{"kick", "256"}, "not a device number (0 to 255)"},
-        BadUsage{{"kick", "-1"}, "sign"}, BadUsage{{"kick", "1x"}, "position 2"},
-        BadUsage{{"kick", "0", "1"}, "unexpected argument '1'"},
+        BadUsage{{"kick", "-1"}, "sign"}, BadUsage{{"kick", "0", "1"}, "unexpected argument '1'"},
         BadUsage{{"kick", "0", "--bogus"}, "unknown option '--bogus'"},
         BadUsage{{"kick", "0", "--watch"}, "unknown option '--watch'"},
         BadUsage{{"kick", "0", "--timeout", "5"}, "--timeout needs --wait"},
@@ -143,13 +117,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadUsage{{"write", "0", "name", "5"}, "unknown FIELD 'name'"},
         BadUsage{{"write", "0", "serial", ""}, "VALUE: empty value"},
         BadUsage{{"write", "0", "serial", "-1"}, "VALUE: '-1' has a sign"},
-        BadUsage{{"write", "0", "serial", "+1"}, "VALUE: '+1' has a sign"},
         BadUsage{{"write", "0", "serial", " 12"}, "VALUE: ' 12' is not a decimal"},
-        BadUsage{{"write", "0", "serial", "12 "}, "position 3"},
         BadUsage{{"write", "0", "date", "4294967296"}, "does not fit in 32 bits"},
-        BadUsage{{"write", "0", "count", "0x1FFFFFFFF"}, "does not fit in 32 bits"},
-        BadUsage{{"write", "0", "count", "12abc"}, "position 3"},
-        BadUsage{{"write", "0", "count", "0x"}, "no hex digits"},
         BadUsage{{"write", "0", "serial", "5", "6"}, "unexpected argument '6'"},
         BadUsage{{"check", "0", "--wait"}, "unknown option '--wait'"}));
 
@@ -180,15 +149,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(HelpCase{{"--help"}, "Usage: tevro COMMAND"},
                       HelpCase{{"-h"}, "Usage: tevro COMMAND"},
                       HelpCase{{"help"}, "Usage: tevro COMMAND"},
-                      HelpCase{{"help", "list"}, "Usage: tevro list\n"},
-                      HelpCase{{"list", "--help"}, "Usage: tevro list\n"},
                       HelpCase{{"kick", "--help"}, "Usage: tevro kick BOX [--wait"},
                       HelpCase{{"help", "kick"}, "Usage: tevro kick BOX [--wait"},
-                      HelpCase{{"switch", "-h"}, "Usage: tevro switch BOX [--watch"},
-                      HelpCase{{"identity", "--help"}, "Usage: tevro identity BOX\n"},
                       HelpCase{{"write", "0", "serial", "--help"},
-                               "Usage: tevro write BOX FIELD VALUE\n"},
-                      HelpCase{{"check", "--help"}, "Usage: tevro check BOX\n"}));
+                               "Usage: tevro write BOX FIELD VALUE\n"}));
 
 TEST_F(ToolTest, ToolHelpNamesEveryCommandAndEveryCommandHasItsOwnHelp) {
   ToolRun run;
