@@ -32,7 +32,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct Refused {
   const char* text;
-  const char* reason;  // a part of the message
+  const char* reason;  // words the message must contain
 };
 
 void PrintTo(const Refused& r, std::ostream* os) { *os << '"' << r.text << '"'; }

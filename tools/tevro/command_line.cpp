@@ -14,13 +14,13 @@ enum OptionBit : unsigned {
   kOptClosedState = 1u << 4,
 };
 
-struct OptionSpec {
+struct OptionRule {
   const char* name;  // without the leading "--"
   OptionBit bit;
   bool takesValue;
 };
 
-const OptionSpec kOptions[] = {
+const OptionRule kOptions[] = {
     {"wait", kOptWait, false},
     {"watch", kOptWatch, false},
     {"timeout", kOptTimeout, true},
@@ -28,14 +28,14 @@ const OptionSpec kOptions[] = {
     {"closed-state", kOptClosedState, true},
 };
 
-struct CommandSpec {
+struct CommandRule {
   Command command;
   const char* name;
   std::vector<const char*> arguments;  // positional arguments, in order
   unsigned options;                    // OptionBit set
 };
 
-const CommandSpec kCommands[] = {
+const CommandRule kCommands[] = {
     {Command::kList, "list", {}, 0},
     {Command::kKick, "kick", {"BOX"}, kOptWait | kOptTimeout | kOptPoll | kOptClosedState},
     {Command::kSwitch, "switch", {"BOX"}, kOptWatch | kOptTimeout | kOptPoll | kOptClosedState},
@@ -44,15 +44,15 @@ const CommandSpec kCommands[] = {
     {Command::kCheck, "check", {"BOX"}, 0},
 };
 
-const CommandSpec* FindSpec(Command command) {
-  for (const CommandSpec& spec : kCommands) {
-    if (spec.command == command) return &spec;
+const CommandRule* FindRule(Command command) {
+  for (const CommandRule& rule : kCommands) {
+    if (rule.command == command) return &rule;
   }
   return nullptr;
 }
 
-const OptionSpec* FindOption(const std::string& name) {
-  for (const OptionSpec& option : kOptions) {
+const OptionRule* FindOption(const std::string& name) {
+  for (const OptionRule& option : kOptions) {
     if (name == option.name) return &option;
   }
   return nullptr;
@@ -75,7 +75,7 @@ ParseOutcome Help(Command topic) {
 }
 
 // Fills in the value of one option; "" or an error.
-std::string TakeOptionValue(const OptionSpec& option, const std::string& text, CommandLine* line) {
+std::string TakeOptionValue(const OptionRule& option, const std::string& text, CommandLine* line) {
   uint32_t value = 0;
   std::string why;
   if (!ParseU32(text, &value, &why)) return "--" + std::string(option.name) + ": " + why;
@@ -110,13 +110,13 @@ std::string TakeBox(const std::string& text, CommandLine* line) {
 }  // namespace
 
 const char* CommandName(Command command) {
-  const CommandSpec* spec = FindSpec(command);
-  return spec != nullptr ? spec->name : "";
+  const CommandRule* rule = FindRule(command);
+  return rule != nullptr ? rule->name : "";
 }
 
 Command FindCommand(const std::string& name) {
-  for (const CommandSpec& spec : kCommands) {
-    if (name == spec.name) return spec.command;
+  for (const CommandRule& rule : kCommands) {
+    if (name == rule.name) return rule.command;
   }
   return Command::kNone;
 }
@@ -162,8 +162,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args) {
     if (!first.empty() && first[0] == '-') return Fail("unknown option '" + first + "'");
     return Fail("unknown command '" + first + "'");
   }
-  const CommandSpec& spec = *FindSpec(command);
-  const std::string where = std::string(spec.name) + ": ";
+  const CommandRule& rule = *FindRule(command);
+  const std::string where = std::string(rule.name) + ": ";
 
   // A help flag anywhere wins over every other argument.
   for (size_t i = 1; i < args.size(); ++i) {
@@ -196,8 +196,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args) {
       name.resize(equals);
       hasValue = true;
     }
-    const OptionSpec* option = FindOption(name);
-    if (option == nullptr || (spec.options & option->bit) == 0) {
+    const OptionRule* option = FindOption(name);
+    if (option == nullptr || (rule.options & option->bit) == 0) {
       return Fail(where + "unknown option '--" + name + "'");
     }
     if (seen & option->bit) return Fail(where + "--" + name + " given twice");
@@ -216,13 +216,13 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args) {
     if (!error.empty()) return Fail(where + error);
   }
 
-  if (positionals.size() < spec.arguments.size()) {
-    return Fail(where + "missing " + spec.arguments[positionals.size()]);
+  if (positionals.size() < rule.arguments.size()) {
+    return Fail(where + "missing " + rule.arguments[positionals.size()]);
   }
-  if (positionals.size() > spec.arguments.size()) {
-    return Fail(where + "unexpected argument '" + positionals[spec.arguments.size()] + "'");
+  if (positionals.size() > rule.arguments.size()) {
+    return Fail(where + "unexpected argument '" + positionals[rule.arguments.size()] + "'");
   }
-  if (!spec.arguments.empty()) {
+  if (!rule.arguments.empty()) {
     std::string error = TakeBox(positionals[0], &line);
     if (!error.empty()) return Fail(where + error);
   }
