@@ -173,3 +173,6 @@ endif()
 if(TEVRO_MSVC_IMPLIB)
   add_custom_target(tevro_msvc_import_lib ALL DEPENDS ${TEVRO_MSVC_OUTPUTS})
 endif()
+
+# The service tool tevro.exe.
+include(${CMAKE_CURRENT_LIST_DIR}/ToolTargets.cmake)

@@ -1,0 +1,576 @@
+// wine_bench: what TEVRO.DLL costs a Windows program against the stand-in driver and the
+// stand-in ftd2xx.dll, measured on the performance counter (the clock the driver logs with).
+//
+//   wine_bench [--kicks=N] [--reads=N] [--writes=N] [--requests=N] [--opens=N]
+//
+// Expects one bridge box and at least one driver-port box plugged in before it starts (the
+// library counts the boxes when it is loaded). Loads TEVRO.DLL by the normal search (the
+// program's folder first) and binds its functions by their decorated export names. Measures,
+// in this order:
+//   - one driver request on its own: N status reads on \\.\Drelvan_0 opened directly, and N
+//     device opens and closes, without the library;
+//   - N kicks of the first driver-port box: the time until KasseOpen returns, and the pulse
+//     width from the driver's drawer-line events while this thread dispatches messages
+//     until the log shows the release;
+//   - identity reads (GetSerialNumber) and writes (SetSerialNumber) on that box and on the
+//     bridge box, each call paired with the same requests sent without the library (on the
+//     driver-port box the requests the driver logged for one such call, sent again on a
+//     device opened here; on the bridge box the same D2XX calls); the serial numbers are
+//     put back afterwards.
+// Also prints the requests the driver logged for a kick, a release, a field read and a
+// field write.
+// Prints one figure a line, tab-separated: NAME then values; a distribution is
+//   NAME count min median p99 max mean   (microseconds unless the name says otherwise)
+// "error<TAB>text" lines report what went wrong; the exit status is then 1.
+#include <windows.h>
+
+#include <stdarg.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "driver/control_client.h"
+#include "tevro.h"
+#include "tevro_export_list.h"
+
+using namespace drelvansim;
+
+namespace {
+
+// The exports, bound by the names in the export table.
+struct Tevro {
+#define TEVRO_EXPORT(ordinal, exportName, plainName) decltype(&::plainName) plainName;
+  TEVRO_EXPORT_LIST
+#undef TEVRO_EXPORT
+};
+
+constexpr TEVRO_U32 kSerialProbe = 0x5A000000;  // serial numbers written: this + 0, 1, ...
+constexpr uint32_t kUserAreaRecordBytes = 16;   // the identity record in the user area
+constexpr uint32_t kPortBox = 0;                // \\.\Drelvan_0
+constexpr uint64_t kReleaseWaitUs = 1000000;    // give up on a release after this long
+constexpr DWORD kStatusRequestCode = 4;
+const uint8_t kStatusRead[4] = {0x14, 0x14, 0x00, 0x00};
+
+struct Options {
+  uint32_t kicks = 100;
+  uint32_t reads = 100;  // the bridge box gets 20 times as many reads and writes
+  uint32_t writes = 40;
+  uint32_t requests = 5000;
+  uint32_t opens = 500;
+};
+
+int g_errors = 0;
+
+void Error(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Error(const char* format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  printf("error\t%s\n", text);
+  fflush(stdout);
+  ++g_errors;
+}
+
+LARGE_INTEGER g_frequency;
+
+uint64_t Ticks() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return static_cast<uint64_t>(now.QuadPart);
+}
+
+double TicksToUs(uint64_t ticks) {
+  return static_cast<double>(ticks) * 1e6 / static_cast<double>(g_frequency.QuadPart);
+}
+
+// The performance counter in microseconds, as the driver converts it.
+uint64_t NowUs() {
+  const uint64_t ticks = Ticks();
+  const uint64_t hz = static_cast<uint64_t>(g_frequency.QuadPart);
+  return ticks / hz * 1000000u + ticks % hz * 1000000u / hz;
+}
+
+// Nearest-rank percentile of sorted samples.
+double Percentile(const std::vector<double>& sorted, double p) {
+  size_t rank = static_cast<size_t>(p / 100.0 * sorted.size() + 0.999999);
+  if (rank < 1) rank = 1;
+  if (rank > sorted.size()) rank = sorted.size();
+  return sorted[rank - 1];
+}
+
+void PrintDistribution(const char* name, std::vector<double> samples) {
+  if (samples.empty()) {
+    printf("%s\t0\n", name);
+    return;
+  }
+  std::sort(samples.begin(), samples.end());
+  double sum = 0;
+  for (double s : samples) sum += s;
+  printf("%s\t%u\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\n", name, static_cast<unsigned>(samples.size()),
+         samples.front(), Percentile(samples, 50), Percentile(samples, 99), samples.back(),
+         sum / samples.size());
+  fflush(stdout);
+}
+
+template <typename Fn>
+bool Bind(HMODULE dll, const char* exportName, Fn& fn) {
+  fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(dll, exportName)));
+  return fn != nullptr;
+}
+
+bool BindTevro(HMODULE dll, Tevro& tevro) {
+  bool all = true;
+#define TEVRO_EXPORT(ordinal, exportName, plainName)   \
+  if (!Bind(dll, exportName, tevro.plainName)) {       \
+    Error("TEVRO.DLL does not export %s", exportName); \
+    all = false;                                       \
+  }
+  TEVRO_EXPORT_LIST
+#undef TEVRO_EXPORT
+  return all;
+}
+
+// --- one driver request, without the library ---------------------------------------------
+
+HANDLE OpenPortBox() {
+  char path[sizeof kBoxPathTemplate];
+  memcpy(path, kBoxPathTemplate, sizeof path);
+  path[sizeof path - 2] = static_cast<char>('0' + kPortBox);
+  return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+void MeasureRequests(const Options& options) {
+  HANDLE device = OpenPortBox();
+  if (device == INVALID_HANDLE_VALUE) {
+    Error("cannot open port box %u (error %lu)", kPortBox, GetLastError());
+    return;
+  }
+  std::vector<double> requestUs;
+  requestUs.reserve(options.requests);
+  uint32_t failed = 0;
+  const uint64_t start = Ticks();
+  for (uint32_t i = 0; i < options.requests; ++i) {
+    uint8_t command[4];
+    memcpy(command, kStatusRead, sizeof command);
+    uint8_t reply[6] = {};
+    DWORD bytes = 0;
+    const uint64_t t0 = Ticks();
+    BOOL ok = DeviceIoControl(device, kStatusRequestCode, command, sizeof command, reply,
+                              sizeof reply, &bytes, nullptr);
+    const uint64_t t1 = Ticks();
+    if (!ok) ++failed;
+    requestUs.push_back(TicksToUs(t1 - t0));
+  }
+  const double totalUs = TicksToUs(Ticks() - start);
+  CloseHandle(device);
+  if (failed != 0) Error("%u of %u status reads failed", failed, options.requests);
+  PrintDistribution("request_us", requestUs);
+  printf("requests_per_s\t%.1f\n", options.requests / totalUs * 1e6);
+
+  std::vector<double> openCloseUs;
+  for (uint32_t i = 0; i < options.opens; ++i) {
+    const uint64_t t0 = Ticks();
+    HANDLE h = OpenPortBox();
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    const uint64_t t1 = Ticks();
+    if (h == INVALID_HANDLE_VALUE) {
+      Error("device open %u failed", i);
+      break;
+    }
+    openCloseUs.push_back(TicksToUs(t1 - t0));
+  }
+  PrintDistribution("open_close_us", openCloseUs);
+}
+
+// --- kicks and pulses --------------------------------------------------------------------
+
+struct Pulse {
+  bool found = false;
+  uint64_t startUs = 0;          // drawer line to 0 (driver's time)
+  uint64_t endUs = 0;            // drawer line back to 1
+  uint32_t kickRequests = 0;     // requests up to the fall, the one that caused it included
+  uint32_t releaseRequests = 0;  // requests after the fall up to the rise, its cause included
+};
+
+// Events of the port box from sequence number `from` on, at most `capacity`.
+std::vector<Event> BoxEvents(HANDLE control, uint32_t from, uint32_t capacity) {
+  std::vector<Event> events(capacity);
+  uint32_t returned = 0;
+  uint32_t next = 0;
+  if (!ControlReadLog(control, from, events.data(), capacity, &returned, &next)) returned = 0;
+  events.resize(returned);
+  return events;
+}
+
+// Drawer-line events of the port box from sequence number `from` on: the first fall to 0
+// and the first rise to 1 after it, and the requests that led to each.
+Pulse FindPulse(HANDLE control, uint32_t from) {
+  Pulse pulse;
+  bool started = false;
+  uint32_t requests = 0;
+  for (const Event& e : BoxEvents(control, from, 1024)) {
+    if (e.box != kPortBox) continue;
+    if (e.kind == kEventRequest) ++requests;
+    if (e.kind != kEventDrawer) continue;
+    if (!started && e.level == 0) {
+      started = true;
+      pulse.startUs = e.timeUs;
+      pulse.kickRequests = requests;
+      requests = 0;
+    } else if (started && e.level == 1) {
+      pulse.endUs = e.timeUs;
+      pulse.releaseRequests = requests;
+      pulse.found = true;
+      break;
+    }
+  }
+  return pulse;
+}
+
+uint32_t NextSeq(HANDLE control) {
+  SimInfo info;
+  return ControlInfo(control, info) ? info.eventCount : 0;
+}
+
+void MeasureKicks(const Tevro& tevro, HANDLE control, const Options& options) {
+  std::vector<double> returnUs, widthMs, timerMs, returnBeforeStartUs, kickRequests,
+      releaseRequests;
+  uint32_t refused = 0, missing = 0, returnedBeforeRelease = 0;
+  for (uint32_t k = 0; k < options.kicks; ++k) {
+    const uint32_t from = NextSeq(control);
+    const uint64_t t0 = Ticks();
+    const TEVRO_BOOL kicked = tevro.KasseOpen();
+    const uint64_t t1 = Ticks();
+    const uint64_t returnedAtUs = NowUs();
+    returnUs.push_back(TicksToUs(t1 - t0));
+    if (!kicked) ++refused;
+
+    // Dispatch messages as an application's loop does; after each dispatched message, look
+    // in the driver's log for the release.
+    Pulse pulse;
+    uint64_t timerAtUs = 0;
+    const uint64_t deadline = returnedAtUs + kReleaseWaitUs;
+    for (;;) {
+      const uint64_t now = NowUs();
+      if (now >= deadline) break;
+      const DWORD waitMs = static_cast<DWORD>((deadline - now) / 1000u) + 1;
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, waitMs, QS_ALLINPUT);
+      bool dispatched = false;
+      MSG msg;
+      while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_TIMER && timerAtUs == 0) timerAtUs = NowUs();
+        DispatchMessageA(&msg);
+        dispatched = true;
+      }
+      if (!dispatched) continue;
+      pulse = FindPulse(control, from);
+      if (pulse.found) break;
+    }
+    if (!pulse.found) {
+      ++missing;
+      // End it so that the next kick is not refused.
+      tevro.KasseClose();
+      continue;
+    }
+    widthMs.push_back(static_cast<double>(pulse.endUs - pulse.startUs) / 1000.0);
+    kickRequests.push_back(pulse.kickRequests);
+    releaseRequests.push_back(pulse.releaseRequests);
+    if (returnedAtUs < pulse.endUs) ++returnedBeforeRelease;
+    returnBeforeStartUs.push_back(static_cast<double>(returnedAtUs) -
+                                  static_cast<double>(pulse.startUs));
+    if (timerAtUs != 0) {
+      timerMs.push_back(static_cast<double>(timerAtUs - pulse.startUs) / 1000.0);
+    }
+  }
+  if (refused != 0) Error("%u of %u kicks returned 0", refused, options.kicks);
+  if (missing != 0) {
+    Error("%u of %u pulses had no release in the driver's log within %llu ms", missing,
+          options.kicks, static_cast<unsigned long long>(kReleaseWaitUs / 1000u));
+  }
+  PrintDistribution("kick_return_us", returnUs);
+  // How long after the line fell KasseOpen's caller had control back: well under the pulse.
+  PrintDistribution("kick_returned_after_pulse_start_us", returnBeforeStartUs);
+  printf("kick_returned_before_release\t%u\t%u\n", returnedBeforeRelease,
+         static_cast<unsigned>(widthMs.size()));
+  PrintDistribution("pulse_width_ms", widthMs);
+  PrintDistribution("timer_dispatched_after_pulse_start_ms", timerMs);
+  PrintDistribution("kick_requests", kickRequests);
+  PrintDistribution("release_requests", releaseRequests);
+}
+
+// --- identity reads and writes -----------------------------------------------------------
+
+// A request on the port box as the driver logged it.
+struct LoggedRequest {
+  uint32_t code;
+  uint8_t command[4];
+};
+
+// The requests on the port box the driver logged from sequence number `from` on.
+std::vector<LoggedRequest> LoggedRequests(HANDLE control, uint32_t from) {
+  std::vector<LoggedRequest> requests;
+  for (const Event& e : BoxEvents(control, from, kLogCapacity)) {
+    if (e.kind != kEventRequest || e.box != kPortBox) continue;
+    LoggedRequest r;
+    r.code = e.code;
+    memcpy(r.command, e.command, sizeof r.command);
+    requests.push_back(r);
+  }
+  return requests;
+}
+
+// The same requests sent again without the library, on a device opened and closed here:
+// the yardstick a library call on the driver-port box is paired with.
+bool ReplayPortRequests(const std::vector<LoggedRequest>& requests) {
+  HANDLE device = OpenPortBox();
+  if (device == INVALID_HANDLE_VALUE) return false;
+  bool ok = true;
+  for (const LoggedRequest& r : requests) {
+    uint8_t command[4];
+    memcpy(command, r.command, sizeof command);
+    uint8_t reply[6] = {};
+    DWORD bytes = 0;
+    if (!DeviceIoControl(device, r.code, command, sizeof command, reply, sizeof reply, &bytes,
+                         nullptr)) {
+      ok = false;
+    }
+  }
+  CloseHandle(device);
+  return ok;
+}
+
+// The D2XX functions a bridge field read and write call, from the library the process has
+// loaded (the stand-in in system32).
+typedef ULONG(WINAPI* FtOpenFn)(int, void**);
+typedef ULONG(WINAPI* FtCloseFn)(void*);
+typedef ULONG(WINAPI* FtUaReadFn)(void*, PUCHAR, DWORD, LPDWORD);
+typedef ULONG(WINAPI* FtUaWriteFn)(void*, PUCHAR, DWORD);
+struct D2xx {
+  FtOpenFn open;
+  FtCloseFn close;
+  FtUaReadFn uaRead;
+  FtUaWriteFn uaWrite;
+} g_d2xx;
+
+bool BindD2xx() {
+  HMODULE module = GetModuleHandleA("ftd2xx.dll");
+  if (module == nullptr) return false;
+  return Bind(module, "FT_Open", g_d2xx.open) && Bind(module, "FT_Close", g_d2xx.close) &&
+         Bind(module, "FT_EE_UARead", g_d2xx.uaRead) &&
+         Bind(module, "FT_EE_UAWrite", g_d2xx.uaWrite);
+}
+
+// FT_Open, FT_EE_UARead, [FT_EE_UAWrite of the bytes read,] FT_Close on bridge box 0.
+bool BareBridgeCalls(bool write) {
+  void* handle = nullptr;
+  if (g_d2xx.open(0, &handle) != 0) return false;
+  UCHAR record[kUserAreaRecordBytes];
+  DWORD read = 0;
+  bool ok = g_d2xx.uaRead(handle, record, sizeof record, &read) == 0 && read == sizeof record;
+  if (write && ok) ok = g_d2xx.uaWrite(handle, record, sizeof record) == 0;
+  return g_d2xx.close(handle) == 0 && ok;
+}
+
+struct Paired {
+  std::vector<double> libraryUs, bareUs, ratio, differenceUs;
+  uint64_t libraryTicks = 0;
+};
+
+// One library call and its bare requests, in alternating order so that a drift in the
+// machine's load weighs on both alike.
+template <typename Call, typename Bare>
+void TimePair(uint32_t i, Call call, Bare bare, const char* what, Paired& paired) {
+  uint64_t libraryTicks = 0, bareTicks = 0;
+  bool bareOk = true;
+  for (int half = 0; half < 2; ++half) {
+    const bool libraryNow = (half == 0) == (i % 2 == 0);
+    const uint64_t t0 = Ticks();
+    if (libraryNow) {
+      call();
+    } else {
+      bareOk = bare();
+    }
+    (libraryNow ? libraryTicks : bareTicks) = Ticks() - t0;
+  }
+  if (!bareOk) Error("%s: the bare requests failed", what);
+  paired.libraryTicks += libraryTicks;
+  paired.libraryUs.push_back(TicksToUs(libraryTicks));
+  paired.bareUs.push_back(TicksToUs(bareTicks));
+  paired.ratio.push_back(static_cast<double>(libraryTicks) / static_cast<double>(bareTicks));
+  paired.differenceUs.push_back(TicksToUs(libraryTicks) - TicksToUs(bareTicks));
+}
+
+void PrintPaired(const char* box, const char* kind, uint32_t count, const Paired& paired) {
+  char name[64];
+  snprintf(name, sizeof name, "%s_%s_us", box, kind);
+  PrintDistribution(name, paired.libraryUs);
+  snprintf(name, sizeof name, "%s_%s_bare_us", box, kind);
+  PrintDistribution(name, paired.bareUs);
+  snprintf(name, sizeof name, "%s_%s_ratio", box, kind);
+  PrintDistribution(name, paired.ratio);
+  snprintf(name, sizeof name, "%s_%s_difference_us", box, kind);
+  PrintDistribution(name, paired.differenceUs);
+  if (paired.libraryTicks != 0) {
+    printf("%s_%ss_per_s\t%.2f\n", box, kind, count / TicksToUs(paired.libraryTicks) * 1e6);
+  }
+  fflush(stdout);
+}
+
+// Paired identity reads and writes: `reads` GetSerialNumber calls, each expected to give
+// `expected`, and `writes` SetSerialNumber calls, each with its bare equivalent.
+template <typename BareRead, typename BareWrite>
+void MeasurePairs(const Tevro& tevro, const char* box, uint32_t reads, uint32_t writes,
+                  TEVRO_U32 expected, BareRead bareRead, BareWrite bareWrite) {
+  Paired readPairs, writePairs;
+  for (uint32_t i = 0; i < reads; ++i) {
+    TEVRO_U32 value = 0;
+    TimePair(
+        i, [&] { value = tevro.GetSerialNumber(); }, bareRead, box, readPairs);
+    if (value != expected) {
+      Error("%s: GetSerialNumber gave 0x%08x, expected 0x%08x", box, value, expected);
+    }
+  }
+  TEVRO_U32 last = expected;
+  for (uint32_t i = 0; i < writes; ++i) {
+    last = kSerialProbe + 1 + i;
+    TEVRO_BOOL ok = 0;
+    TimePair(
+        i, [&] { ok = tevro.SetSerialNumber(last); }, bareWrite, box, writePairs);
+    if (!ok) Error("%s: SetSerialNumber(0x%08x) returned 0", box, last);
+  }
+  const TEVRO_U32 readBack = tevro.GetSerialNumber();
+  if (readBack != last) Error("%s: wrote 0x%08x, read back 0x%08x", box, last, readBack);
+  PrintPaired(box, "read", reads, readPairs);
+  PrintPaired(box, "write", writes, writePairs);
+}
+
+// On the driver-port box the bare equivalent of a call is the very requests the driver
+// logged for one such call, sent again.
+void MeasurePortIdentity(const Tevro& tevro, HANDLE control, const Options& options) {
+  uint32_t from = NextSeq(control);
+  const TEVRO_U32 original = tevro.GetSerialNumber();
+  const std::vector<LoggedRequest> read = LoggedRequests(control, from);
+  from = NextSeq(control);
+  if (!tevro.SetSerialNumber(kSerialProbe)) Error("port: SetSerialNumber returned 0");
+  const std::vector<LoggedRequest> write = LoggedRequests(control, from);
+  printf("port_read_requests\t%u\n", static_cast<unsigned>(read.size()));
+  printf("port_write_requests\t%u\n", static_cast<unsigned>(write.size()));
+  MeasurePairs(
+      tevro, "port", options.reads, options.writes, kSerialProbe,
+      [&] { return ReplayPortRequests(read); }, [&] { return ReplayPortRequests(write); });
+  if (!tevro.SetSerialNumber(original)) {
+    Error("port: could not put serial number 0x%08x back", original);
+  }
+}
+
+void MeasureBridgeIdentity(const Tevro& tevro, const Options& options) {
+  if (!BindD2xx()) {
+    Error("ftd2xx.dll is not loaded or lacks a function the library calls");
+    return;
+  }
+  const TEVRO_U32 original = tevro.GetSerialNumber();
+  // Bridge calls cost far less: more of them for the same resolution.
+  MeasurePairs(
+      tevro, "bridge", options.reads * 20, options.writes * 20, original,
+      [] { return BareBridgeCalls(false); }, [] { return BareBridgeCalls(true); });
+  if (!tevro.SetSerialNumber(original)) {
+    Error("bridge: could not put serial number 0x%08x back", original);
+  }
+}
+
+// --- the run -----------------------------------------------------------------------------
+
+bool ParseOption(const char* arg, const char* name, uint32_t* value) {
+  const size_t length = strlen(name);
+  if (strncmp(arg, name, length) != 0 || arg[length] != '=') return false;
+  *value = static_cast<uint32_t>(strtoul(arg + length + 1, nullptr, 10));
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    if (!ParseOption(argv[i], "--kicks", &options.kicks) &&
+        !ParseOption(argv[i], "--reads", &options.reads) &&
+        !ParseOption(argv[i], "--writes", &options.writes) &&
+        !ParseOption(argv[i], "--requests", &options.requests) &&
+        !ParseOption(argv[i], "--opens", &options.opens)) {
+      fprintf(stderr,
+              "usage: wine_bench [--kicks=N] [--reads=N] [--writes=N] [--requests=N] "
+              "[--opens=N]\n");
+      return 2;
+    }
+  }
+  QueryPerformanceFrequency(&g_frequency);
+  printf("counter_hz\t%lld\n", static_cast<long long>(g_frequency.QuadPart));
+  typedef const char*(CDECL * VersionFn)();
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  VersionFn wineVersion = ntdll ? reinterpret_cast<VersionFn>(reinterpret_cast<void*>(
+                                      GetProcAddress(ntdll, "wine_get_version")))
+                                : nullptr;
+  printf("wine_version\t%s\n", wineVersion ? wineVersion() : "none");
+
+  HANDLE control = ControlOpen();
+  if (control == INVALID_HANDLE_VALUE) {
+    Error("the stand-in driver's control device does not open");
+    return 1;
+  }
+
+  MeasureRequests(options);
+
+  const uint64_t loadStart = Ticks();
+  HMODULE dll = LoadLibraryA("TEVRO.DLL");
+  const double loadUs = TicksToUs(Ticks() - loadStart);
+  if (dll == nullptr) {
+    Error("LoadLibraryA(\"TEVRO.DLL\") failed (error %lu)", GetLastError());
+    return 1;
+  }
+  printf("load_us\t%.1f\n", loadUs);
+  Tevro tevro;
+  if (!BindTevro(dll, tevro)) return 1;
+
+  const TEVRO_U32 counts = tevro.GetNumPos();
+  const unsigned bridges = counts >> 8 & 0xFF;
+  const unsigned ports = counts & 0xFF;
+  printf("boxes\t%u\t%u\n", bridges, ports);
+  if (bridges < 1 || ports < 1) {
+    Error("need a bridge box and a driver-port box, the library counted %u and %u", bridges, ports);
+    return 1;
+  }
+
+  // The first driver-port box comes after the bridge boxes.
+  uint64_t t0 = Ticks();
+  int32_t opened = tevro.OpenPosInterface(static_cast<unsigned char>(bridges));
+  printf("port_open_session_us\t%.1f\n", TicksToUs(Ticks() - t0));
+  if (opened == -1) {
+    Error("OpenPosInterface(%u) on the driver-port box failed", bridges);
+    return 1;
+  }
+  MeasureKicks(tevro, control, options);
+  MeasurePortIdentity(tevro, control, options);
+  t0 = Ticks();
+  tevro.ClosePosInterface();
+  printf("port_close_session_us\t%.1f\n", TicksToUs(Ticks() - t0));
+
+  t0 = Ticks();
+  opened = tevro.OpenPosInterface(0);
+  printf("bridge_open_session_us\t%.1f\n", TicksToUs(Ticks() - t0));
+  if (opened == -1) {
+    Error("OpenPosInterface(0) on the bridge box failed");
+  } else {
+    MeasureBridgeIdentity(tevro, options);
+    tevro.ClosePosInterface();
+  }
+  FreeLibrary(dll);
+  ControlClose(control);
+  printf("done\t%d\n", g_errors);
+  return g_errors == 0 ? 0 : 1;
+}

@@ -1,0 +1,298 @@
+#!/usr/bin/env python3
+"""Formats wine_bench's figures as the report's Wine section, and holds the library's own
+time per request (from the host benchmark's Google Benchmark output) against the cost of
+one request under Wine.
+
+usage: wine_report.py FIGURES [--host-json FILE] [--note TEXT]
+
+FIGURES is wine_bench's output (NAME<TAB>values per line). Prints Markdown; exits 1 when
+wine_bench reported an error or the figures are incomplete (timing alone never fails).
+"""
+import argparse
+import json
+import sys
+
+FIELD_READ_REQUESTS = 225  # the device open's status read + 224 transfers
+FIELD_WRITE_REQUESTS = 290  # the device open's status read + 289 transfers
+BRIDGE_READ_CALLS = 3  # FT_Open, FT_EE_UARead, FT_Close
+BRIDGE_WRITE_CALLS = 4  # FT_Open, FT_EE_UARead, FT_EE_UAWrite, FT_Close
+
+# Host benchmark rows held against one request under Wine: (function id, label).
+COMPARED = [
+    ("OpenPosInterface", "OpenPosInterface"),
+    ("KasseOpen", "KasseOpen"),
+    ("pulse_end/timer", "pulse end (timer)"),
+    ("KasseClose", "KasseClose"),
+    ("GetSwitch", "GetSwitch"),
+    ("GetSerialNumber", "GetSerialNumber"),
+    ("SetSerialNumber", "SetSerialNumber"),
+    ("ClosePosInterface/after_a_kick", "ClosePosInterface (after a kick)"),
+]
+
+
+def read_figures(path):
+    figures, errors = {}, []
+    with open(path, encoding="utf-8", errors="replace") as f:
+        for line in f:
+            fields = line.rstrip("\r\n").split("\t")
+            if len(fields) < 2:
+                continue
+            if fields[0] == "error":
+                errors.append(fields[1])
+            else:
+                figures[fields[0]] = fields[1:]
+    return figures, errors
+
+
+def distribution(figures, name):
+    """(count, min, median, p99, max, mean) or None."""
+    values = figures.get(name)
+    if not values or int(values[0]) == 0 or len(values) < 6:
+        return None
+    return (int(values[0]),) + tuple(float(v) for v in values[1:6])
+
+
+def number(figures, name, index=0):
+    values = figures.get(name)
+    if not values or len(values) <= index:
+        return None
+    try:
+        return float(values[index])
+    except ValueError:
+        return None
+
+
+def host_rows(path):
+    """{(function id, box): (requests, library ns per call, total ns per call)}."""
+    with open(path, encoding="utf-8") as f:
+        data = json.load(f)
+    rows = {}
+    for b in data.get("benchmarks", []):
+        if b.get("run_type", "iteration") != "iteration" or "requests" not in b:
+            continue
+        parts = [p for p in b["name"].split("/")
+                 if p != "manual_time" and not p.startswith("iterations:")]
+        if len(parts) < 2 or parts[-1] not in ("port", "bridge"):
+            continue
+        rows[("/".join(parts[:-1]), parts[-1])] = (
+            float(b["requests"]), float(b["library_ns"]), float(b["ns_per_call"]))
+    return rows
+
+
+def fmt(value, decimals):
+    return "-" if value is None else f"{value:.{decimals}f}"
+
+
+def percent(part, whole):
+    if part is None or not whole:
+        return "-"
+    share = 100.0 * part / whole
+    return f"{share:.4f}%" if abs(share) < 0.01 else f"{share:.3f}%"
+
+
+def distribution_table(p, figures):
+    rows = [
+        ("request_us", "One driver request without the library (status read, DeviceIoControl)",
+         "µs", 1),
+        ("open_close_us", "Device open and close without the library (CreateFileA, CloseHandle)",
+         "µs", 1),
+        ("kick_return_us", "KasseOpen on the driver-port box, until it returns", "µs", 1),
+        ("kick_returned_after_pulse_start_us",
+         "KasseOpen returned, after the drawer line fell (driver's log)", "µs", 1),
+        ("pulse_width_ms", "Drawer pulse width, caller dispatching messages (driver's log)",
+         "ms", 3),
+        ("timer_dispatched_after_pulse_start_ms",
+         "The pulse timer's WM_TIMER dispatched, after the line fell", "ms", 3),
+        ("port_read_us", "GetSerialNumber, driver-port box (225 requests)", "ms", 2),
+        ("port_write_us", "SetSerialNumber, driver-port box (290 requests)", "ms", 2),
+        ("bridge_read_us", "GetSerialNumber, bridge box (3 D2XX calls)", "µs", 1),
+        ("bridge_write_us", "SetSerialNumber, bridge box (4 D2XX calls)", "µs", 1),
+    ]
+    p("| Figure | Unit | Count | Min | Median | p99 | Max |")
+    p("|---|---|--:|--:|--:|--:|--:|")
+    for name, label, unit, decimals in rows:
+        d = distribution(figures, name)
+        if d is None:
+            p(f"| {label} | {unit} | 0 | - | - | - | - |")
+            continue
+        scale = 0.001 if name.endswith("_us") and unit == "ms" else 1.0
+        count, lo, median, p99, hi, _ = d
+        p(f"| {label} | {unit} | {count} | " +
+          " | ".join(fmt(v * scale, decimals) for v in (lo, median, p99, hi)) + " |")
+
+
+def value_table(p, figures):
+    p("| Figure | Value |")
+    p("|---|--:|")
+    before = figures.get("kick_returned_before_release")
+    if before and len(before) >= 2:
+        p(f"| KasseOpen returned before the release was written | {before[0]} of {before[1]} "
+          "kicks |")
+    for key, label in (("port_reads_per_s", "Identity reads per second, driver-port box"),
+                       ("port_writes_per_s", "Identity writes per second, driver-port box"),
+                       ("bridge_reads_per_s", "Identity reads per second, bridge box"),
+                       ("bridge_writes_per_s", "Identity writes per second, bridge box"),
+                       ("requests_per_s", "Driver requests per second without the library")):
+        p(f"| {label} | {fmt(number(figures, key), 1)} |")
+    for key, label in (
+            ("load_us", "LoadLibraryA(\"TEVRO.DLL\"), the scan at attach included"),
+            ("port_open_session_us", "OpenPosInterface on the driver-port box (228 requests)"),
+            ("port_close_session_us", "ClosePosInterface on the driver-port box after the "
+                                      "kicks and writes (514 requests)"),
+            ("bridge_open_session_us", "OpenPosInterface on the bridge box (8 D2XX calls)")):
+        value = number(figures, key)
+        p(f"| {label} | {fmt(None if value is None else value / 1000, 2)} ms |")
+
+
+def request_table(p, figures):
+    p("\n| Requests the driver logged under Wine | Requests | Protocol | Check |")
+    p("|---|--:|--:|---|")
+    for name, label, protocol in (
+            ("kick_requests", "KasseOpen (per kick; min-max over the kicks)", 3),
+            ("release_requests", "Pulse end by the timer (per kick; min-max)", 3),
+            ("port_read_requests", "GetSerialNumber, field read", FIELD_READ_REQUESTS),
+            ("port_write_requests", "SetSerialNumber, field write", FIELD_WRITE_REQUESTS)):
+        d = distribution(figures, name)
+        if d is not None:
+            lo, hi = int(d[1]), int(d[4])
+        else:
+            v = number(figures, name)
+            if v is None:
+                p(f"| {label} | - | {protocol} | - |")
+                continue
+            lo = hi = int(v)
+        shown = f"{lo}" if lo == hi else f"{lo}-{hi}"
+        ok = "ok" if lo == hi == protocol else "DIFF"
+        p(f"| {label} | {shown} | {protocol} | {ok} |")
+
+
+def paired_table(p, figures):
+    p("\n### Identity calls against the same requests without the library\n")
+    p("Each call is paired with the same requests sent by wine_bench itself (driver-port: "
+      "the requests the driver logged for one such call, sent again between a device open "
+      "and close; bridge: the same D2XX calls), back to back in alternating order. Ratio: "
+      "call time over bare time, per pair. Added per request: (call - bare) / requests, "
+      "median over the pairs: what the library adds to each request under Wine, within the "
+      "noise of the pairs.\n")
+    p("| Call | Box | Requests | Pairs | Call median | Bare median | Ratio median | "
+      "Ratio p99 | Added per request, median |")
+    p("|---|---|--:|--:|--:|--:|--:|--:|--:|")
+    for box, kind, call, requests, unit in (
+            ("port", "read", "GetSerialNumber", FIELD_READ_REQUESTS, "ms"),
+            ("port", "write", "SetSerialNumber", FIELD_WRITE_REQUESTS, "ms"),
+            ("bridge", "read", "GetSerialNumber", BRIDGE_READ_CALLS, "µs"),
+            ("bridge", "write", "SetSerialNumber", BRIDGE_WRITE_CALLS, "µs")):
+        lib = distribution(figures, f"{box}_{kind}_us")
+        bare = distribution(figures, f"{box}_{kind}_bare_us")
+        ratio = distribution(figures, f"{box}_{kind}_ratio")
+        diff = distribution(figures, f"{box}_{kind}_difference_us")
+        logged = number(figures, f"{box}_{kind}_requests")
+        if logged:
+            requests = int(logged)
+        if not (lib and bare and ratio and diff):
+            p(f"| {call} | {box} | {requests} | 0 | - | - | - | - | - |")
+            continue
+        scale, decimals = (0.001, 2) if unit == "ms" else (1.0, 1)
+        p(f"| {call} | {box} | {requests} | {lib[0]} | {lib[2] * scale:.{decimals}f} {unit} | "
+          f"{bare[2] * scale:.{decimals}f} {unit} | {ratio[2]:.3f} | {ratio[3]:.3f} | "
+          f"{diff[2] / requests:.2f} µs |")
+
+
+def share_table(p, host, request_us, d2xx_call_us, fastest_request_us, fastest_d2xx_call_us):
+    p("\n### The library's own time per request against one request under Wine\n")
+    p("Library ns/request and Total ns/request come from the host benchmark above (Total: "
+      "library and host stand-in together, an upper bound of the library's own time). "
+      "Yardsticks under Wine: a driver request is the median status read sent without the "
+      f"library ({fmt(request_us, 1)} µs); a D2XX call is the median of the bare bridge field "
+      f"reads over their 3 calls ({fmt(d2xx_call_us, 1)} µs). Library share: library "
+      "ns/request over the yardstick (noise can make it negative); upper bound share: total "
+      "ns/request over it.\n")
+    p("| Call | Box | Requests | Library ns/request | Total ns/request | Yardstick µs | "
+      "Library share | Upper bound share |")
+    p("|---|---|--:|--:|--:|--:|--:|--:|")
+    worst = None
+    worst_fastest = None
+    for function, label in COMPARED:
+        for box in ("port", "bridge"):
+            row = host.get((function, box))
+            yardstick_us = request_us if box == "port" else d2xx_call_us
+            if row is None or row[0] <= 0 or yardstick_us is None:
+                continue
+            requests, library_ns, total_ns = row
+            own = library_ns / requests
+            bound = total_ns / requests
+            share = 100.0 * bound / (yardstick_us * 1000)
+            if worst is None or share > worst[0]:
+                worst = (share, f"{label} [{box}]")
+            fastest_us = fastest_request_us if box == "port" else fastest_d2xx_call_us
+            if fastest_us:
+                share = 100.0 * bound / (fastest_us * 1000)
+                if worst_fastest is None or share > worst_fastest[0]:
+                    worst_fastest = (share, f"{label} [{box}]", fastest_us)
+            p(f"| {label} | {box} | {requests:.0f} | {own:.2f} | {bound:.1f} | "
+              f"{yardstick_us:.1f} | {percent(own, yardstick_us * 1000)} | "
+              f"{percent(bound, yardstick_us * 1000)} |")
+    if worst is not None:
+        verdict = "under" if worst[0] < 1.0 else "NOT under"
+        p(f"\nThe library's own time per request is at most {worst[0]:.3f}% of one request "
+          f"under Wine (upper bound, largest for {worst[1]}): {verdict} 1%.")
+    if worst_fastest is not None:
+        verdict = "under" if worst_fastest[0] < 1.0 else "NOT under"
+        p(f"Against the fastest request seen instead of the median (minimum status read "
+          f"{fmt(fastest_request_us, 1)} µs; minimum bare bridge field read / 3 "
+          f"{fmt(fastest_d2xx_call_us, 1)} µs) the upper bound is at most "
+          f"{worst_fastest[0]:.3f}% ({worst_fastest[1]}): {verdict} 1%.")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("figures")
+    parser.add_argument("--host-json")
+    parser.add_argument("--note", default="")
+    args = parser.parse_args()
+
+    figures, errors = read_figures(args.figures)
+    out = []
+    p = out.append
+    p("\n## Under Wine\n")
+    p(f"x64 TEVRO.DLL under Wine {figures.get('wine_version', ['?'])[0]} with the stand-in "
+      "driver (drelvansim.sys) and the stand-in ftd2xx.dll; one bridge box and one driver-port "
+      "box; times on the performance counter "
+      f"({fmt(number(figures, 'counter_hz'), 0)} Hz), the clock the driver stamps its log "
+      f"with. {args.note}\n")
+    distribution_table(p, figures)
+    p("")
+    value_table(p, figures)
+    request_table(p, figures)
+    paired_table(p, figures)
+
+    request = distribution(figures, "request_us")
+    bare_bridge_read = distribution(figures, "bridge_read_bare_us")
+    request_us = request[2] if request else None
+    d2xx_call_us = bare_bridge_read[2] / BRIDGE_READ_CALLS if bare_bridge_read else None
+    host = None
+    if args.host_json:
+        try:
+            host = host_rows(args.host_json)
+        except (OSError, ValueError, KeyError) as e:
+            p(f"\nHost figures unreadable ({args.host_json}: {e}).")
+    if host is None:
+        p("\nNo host timing figures: the library's share of a request is not computed.")
+    elif request_us is None:
+        p("\nNo request cost under Wine: the library's share of a request is not computed.")
+    else:
+        share_table(p, host, request_us, d2xx_call_us, request[1],
+                    bare_bridge_read[1] / BRIDGE_READ_CALLS if bare_bridge_read else None)
+
+    if figures.get("done") is None:
+        errors.append("wine_bench did not run to its end")
+    if errors:
+        p("\nErrors reported by wine_bench:\n")
+        for e in errors:
+            p(f"- {e}")
+    print("\n".join(out))
+    return 1 if errors else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,160 @@
+// Running tevro.exe from the checks: processes, output files, result lines.
+#include "tool_runs.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+
+namespace toolcheck {
+namespace {
+
+int gPassed = 0;
+int gFailed = 0;
+
+// An inheritable, empty file in the temporary folder for a child's output. Files rather
+// than pipes: a child that uses windows may start Wine's desktop process, which inherits
+// the child's standard handles and would keep a pipe from ending.
+HANDLE OutputFile(std::string* path) {
+  char folder[MAX_PATH];
+  char name[MAX_PATH];
+  if (GetTempPathA(sizeof folder, folder) == 0 || GetTempFileNameA(folder, "tvo", 0, name) == 0) {
+    return INVALID_HANDLE_VALUE;
+  }
+  *path = name;
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  return CreateFileA(name, GENERIC_READ | GENERIC_WRITE,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                     CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+}
+
+// Everything written to the file, without carriage returns; closes and deletes it.
+std::string TakeOutput(HANDLE file, const std::string& path) {
+  std::string text;
+  if (file == INVALID_HANDLE_VALUE) return text;
+  SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+  char chunk[4096];
+  DWORD got = 0;
+  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+    for (DWORD i = 0; i < got; ++i) {
+      if (chunk[i] != '\r') text.push_back(chunk[i]);
+    }
+  }
+  CloseHandle(file);
+  DeleteFileA(path.c_str());
+  return text;
+}
+
+}  // namespace
+
+bool Check(bool ok, const std::string& name, const std::string& detail) {
+  if (ok) {
+    ++gPassed;
+    printf("PASS %s\n", name.c_str());
+  } else {
+    ++gFailed;
+    printf("FAIL %s%s%s\n", name.c_str(), detail.empty() ? "" : ": ", detail.c_str());
+  }
+  fflush(stdout);
+  return ok;
+}
+
+int Summary() {
+  printf("%d passed, %d failed\n", gPassed, gFailed);
+  fflush(stdout);
+  return gFailed == 0 && gPassed > 0 ? 0 : 1;
+}
+
+uint64_t NowMs() {
+  LARGE_INTEGER counter;
+  LARGE_INTEGER frequency;
+  QueryPerformanceCounter(&counter);
+  QueryPerformanceFrequency(&frequency);
+  const uint64_t ticks = static_cast<uint64_t>(counter.QuadPart);
+  const uint64_t hz = static_cast<uint64_t>(frequency.QuadPart);
+  return ticks / hz * 1000u + ticks % hz * 1000u / hz;
+}
+
+std::string Format(const char* format, ...) {
+  char buffer[2048];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  return buffer;
+}
+
+bool StartTool(const std::string& program, const std::vector<std::string>& args,
+               ToolProcess* process) {
+  std::string line = "\"" + program + "\"";
+  for (const std::string& arg : args) line += " \"" + arg + "\"";
+
+  process->outFile = OutputFile(&process->outPath);
+  process->errFile = OutputFile(&process->errPath);
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                             OPEN_EXISTING, 0, nullptr);
+  if (process->outFile == INVALID_HANDLE_VALUE || process->errFile == INVALID_HANDLE_VALUE) {
+    if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
+    return false;
+  }
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = input;
+  startup.hStdOutput = process->outFile;
+  startup.hStdError = process->errFile;
+  PROCESS_INFORMATION info = {};
+  process->startMs = NowMs();
+  const BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                      nullptr, &startup, &info);
+  if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
+  if (!started) return false;
+  CloseHandle(info.hThread);
+  process->process = info.hProcess;
+  process->pid = info.dwProcessId;
+  return true;
+}
+
+ToolRun FinishTool(ToolProcess& process, DWORD timeoutMs) {
+  ToolRun run;
+  run.pid = process.pid;
+  if (process.process != nullptr) {
+    run.ended = WaitForSingleObject(process.process, timeoutMs) == WAIT_OBJECT_0;
+    if (!run.ended) {
+      TerminateProcess(process.process, 0xDEAD);
+      WaitForSingleObject(process.process, 5000);
+    }
+    run.elapsedMs = NowMs() - process.startMs;
+    GetExitCodeProcess(process.process, &run.code);
+    CloseHandle(process.process);
+    process.process = nullptr;
+  }
+  run.out = TakeOutput(process.outFile, process.outPath);
+  run.err = TakeOutput(process.errFile, process.errPath);
+  process.outFile = INVALID_HANDLE_VALUE;
+  process.errFile = INVALID_HANDLE_VALUE;
+  return run;
+}
+
+ToolRun RunTool(const std::string& program, const std::vector<std::string>& args, DWORD timeoutMs) {
+  ToolProcess process;
+  if (!StartTool(program, args, &process)) return FinishTool(process, 0);
+  return FinishTool(process, timeoutMs);
+}
+
+std::string Describe(const ToolRun& run) {
+  return Format("%sexit %lu after %llu ms", run.ended ? "" : "(terminated) ", run.code,
+                static_cast<unsigned long long>(run.elapsedMs)) +
+         ", out '" + run.out + "', err '" + run.err + "'";
+}
+
+std::string Joined(const std::vector<std::string>& args) {
+  std::string text = "tevro";
+  for (const std::string& arg : args) text += " " + (arg.empty() ? std::string("''") : arg);
+  return text;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+}  // namespace toolcheck

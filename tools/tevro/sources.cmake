@@ -1,0 +1,13 @@
+# The portable core of the service tool tevro.exe, shared by the host build (tested
+# against the library built for Linux) and the MinGW builds (cmake/ToolTargets.cmake).
+# Programs that use it also need the generated tool_export_list.h (TevroExportList.cmake).
+set(TEVRO_TOOL_DIR ${CMAKE_CURRENT_LIST_DIR})
+set(TEVRO_TOOL_CORE_SOURCES
+  ${TEVRO_TOOL_DIR}/api.cpp
+  ${TEVRO_TOOL_DIR}/numbers.cpp
+  ${TEVRO_TOOL_DIR}/command_line.cpp
+  ${TEVRO_TOOL_DIR}/help.cpp
+  ${TEVRO_TOOL_DIR}/box_session.cpp
+  ${TEVRO_TOOL_DIR}/commands.cpp
+  ${TEVRO_TOOL_DIR}/tool.cpp
+)
