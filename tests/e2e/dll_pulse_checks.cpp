@@ -103,14 +103,19 @@ void TimedKicks(const DllContext& context, const Tevro& t) {
     // Pulse: bit 0 cleared, bit 2 set; release: bits 0 and 2 set.
     if ((p.pulsePattern & 0x05) != 0x04 || (p.releasePattern & 0x05) != 0x05) patterns = false;
   }
+  printf("  drawer pulse widths in ms, kick by kick:");
+  for (size_t i = 0; i < widthMs.size(); ++i)
+    printf("%s%.2f", i % 12 == 0 ? "\n   " : " ", widthMs[i]);
+  printf("\n");
   const Spread width = SpreadOf(widthMs);
-  printf("  drawer pulse widths %.2f / %.2f / %.2f ms (min / median / max over %zu pulses, "
-         "driver log)\n",
-         width.min, width.median, width.max, widthMs.size());
+  printf(
+      "  drawer pulse widths %.2f / %.2f / %.2f ms (min / median / max over %zu pulses, "
+      "driver log)\n",
+      width.min, width.median, width.max, widthMs.size());
   Check(complete, "pulse: the driver logged one complete pulse (line 1 -> 0 -> 1) per kick",
         "%zu pulses logged for %d kicks", pulses.size(), kKicks);
-  Check(!widthMs.empty() && shortestUs >= kPulseUs,
-        "pulse: every pulse lasts at least 60 ms", "shortest %.3f ms", width.min);
+  Check(!widthMs.empty() && shortestUs >= kPulseUs, "pulse: every pulse lasts at least 60 ms",
+        "shortest %.3f ms", width.min);
   Check(patterns, "pulse: pulse writes clear bit 0 and set bit 2; releases set bits 0 and 2");
   Check(t.GetLocalOpenCnt() == static_cast<uint32_t>(kKicks),
         "pulse: GetLocalOpenCnt counts every kick", "%u", t.GetLocalOpenCnt());
