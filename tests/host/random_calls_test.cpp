@@ -194,8 +194,15 @@ TEST_F(RandomCallsTest, AnySequenceLeavesTheBoxesSafe) {
     EXPECT_EQ(Box(1).drawerLine, 1);
     CheckBetweenCalls("after unload");
   }
+  // Every failed check above is one invariant violation.
+  const testing::TestResult* result =
+      testing::UnitTest::GetInstance()->current_test_info()->result();
+  int violations = 0;
+  for (int i = 0; i < result->total_part_count(); ++i) {
+    if (result->GetTestPartResult(i).failed()) ++violations;
+  }
   std::cout << "random calls: " << calls << " calls over " << kSeeds << " seeds, " << faults
-            << " faults injected\n";
+            << " faults injected, " << violations << " invariant violations\n";
 }
 
 }  // namespace

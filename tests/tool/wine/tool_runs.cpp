@@ -82,20 +82,30 @@ std::string Format(const char* format, ...) {
   return buffer;
 }
 
-bool StartTool(const std::string& program, const std::vector<std::string>& args,
-               ToolProcess* process) {
-  std::string line = "\"" + program + "\"";
-  for (const std::string& arg : args) line += " \"" + arg + "\"";
+namespace {
 
+void DiscardOutput(HANDLE* file, std::string* path) {
+  if (*file != INVALID_HANDLE_VALUE) CloseHandle(*file);
+  if (!path->empty()) DeleteFileA(path->c_str());
+  *file = INVALID_HANDLE_VALUE;
+  path->clear();
+}
+
+bool StartOnce(std::string line, ToolProcess* process) {
   process->outFile = OutputFile(&process->outPath);
+  if (process->outFile == INVALID_HANDLE_VALUE) {
+    process->startFailure = Format("output file: error %lu", GetLastError());
+    return false;
+  }
   process->errFile = OutputFile(&process->errPath);
+  if (process->errFile == INVALID_HANDLE_VALUE) {
+    process->startFailure = Format("error file: error %lu", GetLastError());
+    DiscardOutput(&process->outFile, &process->outPath);
+    return false;
+  }
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   HANDLE input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                              OPEN_EXISTING, 0, nullptr);
-  if (process->outFile == INVALID_HANDLE_VALUE || process->errFile == INVALID_HANDLE_VALUE) {
-    if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
-    return false;
-  }
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -106,17 +116,40 @@ bool StartTool(const std::string& program, const std::vector<std::string>& args,
   process->startMs = NowMs();
   const BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr,
                                       nullptr, &startup, &info);
+  const DWORD error = GetLastError();
   if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
-  if (!started) return false;
+  if (!started) {
+    process->startFailure = Format("CreateProcessA: error %lu", error);
+    DiscardOutput(&process->outFile, &process->outPath);
+    DiscardOutput(&process->errFile, &process->errPath);
+    return false;
+  }
   CloseHandle(info.hThread);
   process->process = info.hProcess;
   process->pid = info.dwProcessId;
+  process->startFailure.clear();
   return true;
+}
+
+}  // namespace
+
+bool StartTool(const std::string& program, const std::vector<std::string>& args,
+               ToolProcess* process) {
+  std::string line = "\"" + program + "\"";
+  for (const std::string& arg : args) line += " \"" + arg + "\"";
+  // A failure to start is the machine's, not the tool's: Wine has been seen to refuse
+  // one start now and then under load. Nothing was started, so trying again is safe.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (attempt > 0) Sleep(250);
+    if (StartOnce(line, process)) return true;
+  }
+  return false;
 }
 
 ToolRun FinishTool(ToolProcess& process, DWORD timeoutMs) {
   ToolRun run;
   run.pid = process.pid;
+  run.startFailure = process.startFailure;
   if (process.process != nullptr) {
     run.ended = WaitForSingleObject(process.process, timeoutMs) == WAIT_OBJECT_0;
     if (!run.ended) {
@@ -142,6 +175,7 @@ ToolRun RunTool(const std::string& program, const std::vector<std::string>& args
 }
 
 std::string Describe(const ToolRun& run) {
+  if (!run.startFailure.empty()) return "not started (" + run.startFailure + ")";
   return Format("%sexit %lu after %llu ms", run.ended ? "" : "(terminated) ", run.code,
                 static_cast<unsigned long long>(run.elapsedMs)) +
          ", out '" + run.out + "', err '" + run.err + "'";

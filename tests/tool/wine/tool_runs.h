@@ -33,6 +33,7 @@ struct ToolRun {
   std::string out;  // standard output, carriage returns removed
   std::string err;  // standard error, carriage returns removed
   uint64_t elapsedMs = 0;
+  std::string startFailure;  // why it could not be started, when it was not
 };
 
 // A run of the tool that has been started and not yet collected.
@@ -44,9 +45,11 @@ struct ToolProcess {
   std::string outPath;
   std::string errPath;
   uint64_t startMs = 0;
+  std::string startFailure;  // the step that failed and its error, when not started
 };
 
-// Starts `program` with `args` (each quoted). False when it could not be started.
+// Starts `program` with `args` (each quoted), trying again a few times when the output
+// files or the process cannot be created. False when it could not be started.
 bool StartTool(const std::string& program, const std::vector<std::string>& args,
                ToolProcess* process);
 
