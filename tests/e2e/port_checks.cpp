@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "boxes.h"
 #include "check_support.h"
 #include "driver/control_client.h"
 #include "sim_checks.h"
@@ -42,20 +43,6 @@ BOOL Transfer(HANDLE device, DWORD code, const uint8_t (&command)[4], uint8_t (&
 
 bool Configure(HANDLE control, const BoxConfig& config) {
   return ControlConfigure(control, config);
-}
-
-uint32_t NextSeq(HANDLE control) {
-  SimInfo info;
-  return ControlInfo(control, info) ? info.eventCount : 0;
-}
-
-std::vector<Event> EventsSince(HANDLE control, uint32_t from) {
-  std::vector<Event> events(kLogCapacity);
-  uint32_t returned = 0;
-  uint32_t next = 0;
-  if (!ControlReadLog(control, from, events.data(), kLogCapacity, &returned, &next)) returned = 0;
-  events.resize(returned);
-  return events;
 }
 
 bool SameCommand(const Event& e, const uint8_t (&command)[4]) {
@@ -156,7 +143,7 @@ void ContractChecks(HANDLE control, const std::string& simctl) {
         "ok=%d reply[1]=%02x", ok, reply[1]);
 
   // The drawer write and its record in the log, timed on the caller's clock.
-  const uint32_t mark = NextSeq(control);
+  const uint32_t mark = PortLogMark(control);
   const uint8_t drawerWrite[4] = {0x17, 0x2F, 0xF6, 0x00};
   const uint64_t beforeUs = NowUs();
   ok = Transfer(device, kRequestCode, drawerWrite, reply, &bytes);
@@ -167,7 +154,7 @@ void ContractChecks(HANDLE control, const std::string& simctl) {
   bool requestLogged = false;
   bool lineLogged = false;
   uint64_t requestUs = 0;
-  for (const Event& e : EventsSince(control, mark)) {
+  for (const Event& e : PortEventsSince(control, mark)) {
     if (e.kind == kEventRequest && e.box == 0 && e.ok && e.code == kRequestCode &&
         SameCommand(e, drawerWrite)) {
       requestLogged = true;
