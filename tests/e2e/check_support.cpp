@@ -5,6 +5,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "ftd2xx/bridge_world.h"
+
 namespace e2e {
 namespace {
 
@@ -46,15 +48,7 @@ int Summary() {
   return g_failed == 0 && g_passed > 0 ? 0 : 1;
 }
 
-uint64_t NowUs() {
-  LARGE_INTEGER counter;
-  LARGE_INTEGER frequency;
-  QueryPerformanceCounter(&counter);
-  QueryPerformanceFrequency(&frequency);
-  const uint64_t ticks = static_cast<uint64_t>(counter.QuadPart);
-  const uint64_t hz = static_cast<uint64_t>(frequency.QuadPart);
-  return ticks / hz * 1000000u + ticks % hz * 1000000u / hz;
-}
+uint64_t NowUs() { return bridgesim::WorldNowUs(); }
 
 bool RunProcess(const std::string& commandLine, DWORD timeoutMs, DWORD* exitCode,
                 std::string* output) {

@@ -4,11 +4,10 @@
 #include <stdarg.h>
 #include <stdio.h>
 
+#include "../../e2e/check_support.h"
+
 namespace toolcheck {
 namespace {
-
-int gPassed = 0;
-int gFailed = 0;
 
 // An inheritable, empty file in the temporary folder for a child's output. Files rather
 // than pipes: a child that uses windows may start Wine's desktop process, which inherits
@@ -46,32 +45,13 @@ std::string TakeOutput(HANDLE file, const std::string& path) {
 }  // namespace
 
 bool Check(bool ok, const std::string& name, const std::string& detail) {
-  if (ok) {
-    ++gPassed;
-    printf("PASS %s\n", name.c_str());
-  } else {
-    ++gFailed;
-    printf("FAIL %s%s%s\n", name.c_str(), detail.empty() ? "" : ": ", detail.c_str());
-  }
-  fflush(stdout);
-  return ok;
+  if (detail.empty()) return e2e::Check(ok, name.c_str());
+  return e2e::Check(ok, name.c_str(), "%s", detail.c_str());
 }
 
-int Summary() {
-  printf("%d passed, %d failed\n", gPassed, gFailed);
-  fflush(stdout);
-  return gFailed == 0 && gPassed > 0 ? 0 : 1;
-}
+int Summary() { return e2e::Summary(); }
 
-uint64_t NowMs() {
-  LARGE_INTEGER counter;
-  LARGE_INTEGER frequency;
-  QueryPerformanceCounter(&counter);
-  QueryPerformanceFrequency(&frequency);
-  const uint64_t ticks = static_cast<uint64_t>(counter.QuadPart);
-  const uint64_t hz = static_cast<uint64_t>(frequency.QuadPart);
-  return ticks / hz * 1000u + ticks % hz * 1000u / hz;
-}
+uint64_t NowMs() { return e2e::NowUs() / 1000u; }
 
 std::string Format(const char* format, ...) {
   char buffer[2048];
