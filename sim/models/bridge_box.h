@@ -19,16 +19,16 @@ constexpr uint8_t kBridgeVersionNew = 0x50;         // 'P': firmware 1.6 or newe
 constexpr uint8_t kBridgeVersionOld = 0x01;
 
 struct BridgeBoxFaults {
-  uint32_t openFailures;     // the next n opens fail
-  int32_t writeLimit;        // < 0: writes complete; else at most this many bytes are taken
-  bool writeFails;           // every write returns an error status
-  bool uaSizeFails;          // user-area size query fails
-  bool uaReadFails;          // user-area read returns an error status
-  int32_t uaReadLimit;       // < 0: reads complete; else at most this many bytes are delivered
-  bool uaWriteFails;         // user-area write returns an error status, nothing stored
-  bool noReply;              // the firmware answers no query
-  bool getStatusFails;       // queue status query returns an error status
-  uint32_t txQueueStuck;     // reported transmit-queue count (0: the queue drains at once)
+  uint32_t openFailures;  // the next n opens fail
+  int32_t writeLimit;     // < 0: writes complete; else at most this many bytes are taken
+  bool writeFails;        // every write returns an error status
+  bool uaSizeFails;       // user-area size query fails
+  bool uaReadFails;       // user-area read returns an error status
+  int32_t uaReadLimit;    // < 0: reads complete; else at most this many bytes are delivered
+  bool uaWriteFails;      // user-area write returns an error status, nothing stored
+  bool noReply;           // the firmware answers no query
+  bool getStatusFails;    // queue status query returns an error status
+  uint32_t txQueueStuck;  // reported transmit-queue count (0: the queue drains at once)
 };
 
 struct BridgeBox {
@@ -53,12 +53,12 @@ struct BridgeBox {
   uint32_t userAreaWrites;
 
   // Firmware.
-  uint8_t switchReply;   // answer to the switch query
-  uint8_t versionReply;  // answer to the version query
-  uint32_t kicks;        // complete kick commands received
-  uint32_t queries;      // switch and version queries received
-  uint32_t unknownBytes; // bytes the firmware could not parse
-  uint8_t cmd[8];        // command being assembled
+  uint8_t switchReply;    // answer to the switch query
+  uint8_t versionReply;   // answer to the version query
+  uint32_t kicks;         // complete kick commands received
+  uint32_t queries;       // switch and version queries received
+  uint32_t unknownBytes;  // bytes the firmware could not parse
+  uint8_t cmd[8];         // command being assembled
   uint32_t cmdLength;
   uint8_t rx[kBridgeRxMax];  // bytes waiting for the host to read
   uint32_t rxCount;

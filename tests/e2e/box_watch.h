@@ -15,7 +15,7 @@ namespace e2e {
 struct BoxWatch {
   // Set before WatchStart.
   std::string caption;
-  DWORD holdMs;                      // how long each box stays up before it is dismissed
+  DWORD holdMs;                       // how long each box stays up before it is dismissed
   void (*whileShown)(void* context);  // optional: called once per box while it is up
   void* context;
 

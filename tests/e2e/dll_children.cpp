@@ -99,8 +99,7 @@ int IdentityReadRole(const char* tevro, uint8_t device) {
   Tevro t;
   if (!Load(tevro, t)) return Finish(1);
   const int32_t opened = t.OpenPosInterface(device);
-  printf("serial=%u\ndate=%u\ncount=%u\n", t.GetSerialNumber(), t.GetMfgDate(),
-         t.GetLastOpenCnt());
+  printf("serial=%u\ndate=%u\ncount=%u\n", t.GetSerialNumber(), t.GetMfgDate(), t.GetLastOpenCnt());
   t.ClosePosInterface();
   TevroUnload(t);
   return Finish(opened != -1 ? 0 : 1);
@@ -155,8 +154,8 @@ int DllChildMain(int argc, char** argv) {
     return IdentityReadRole(argv[1], static_cast<uint8_t>(Number(argv[2])));
   }
   if (strcmp(role, "overlap") == 0 && argc == 6) {
-    return OverlapRole(argv[1], static_cast<uint8_t>(Number(argv[2])),
-                       strcmp(argv[3], "port") == 0, argv[4], static_cast<int>(Number(argv[5])));
+    return OverlapRole(argv[1], static_cast<uint8_t>(Number(argv[2])), strcmp(argv[3], "port") == 0,
+                       argv[4], static_cast<int>(Number(argv[5])));
   }
   return 2;
 }

@@ -85,8 +85,8 @@ CountResult RunCount(const std::string& exe, const std::string& tevro) {
   BridgeSnapshot(0, &unused, &mark);
   std::string output;
   r.exitCode = 1;
-  r.ended = RunProcess(Quote(exe) + " --child count " + Quote(tevro), kChildTimeoutMs,
-                       &r.exitCode, &output);
+  r.ended = RunProcess(Quote(exe) + " --child count " + Quote(tevro), kChildTimeoutMs, &r.exitCode,
+                       &output);
   r.finished = HasLine(output, "done");
   r.numpos = ValueOf(output, "numpos");
   r.device0 = ValueOf(output, "device0");
@@ -100,7 +100,8 @@ std::string Describe(const CountResult& r) {
   std::string modules;
   for (const std::string& m : r.modules) modules += " " + m;
   char text[512];
-  snprintf(text, sizeof text, "ended=%d exit=0x%lx done=%d numpos=%s device0=%s d2xx-calls=%u "
+  snprintf(text, sizeof text,
+           "ended=%d exit=0x%lx done=%d numpos=%s device0=%s d2xx-calls=%u "
            "modules:%s",
            r.ended, r.exitCode, r.finished, r.numpos.c_str(), r.device0.c_str(), r.d2xxCalls,
            modules.empty() ? " none" : modules.c_str());
@@ -109,8 +110,8 @@ std::string Describe(const CountResult& r) {
 
 bool RanClean(const CountResult& r) { return r.ended && r.exitCode == 0 && r.finished; }
 
-void BrokenCase(const DllContext& context, const char* what, bool (*plant)(const DllContext&,
-                                                                          const std::string&)) {
+void BrokenCase(const DllContext& context, const char* what,
+                bool (*plant)(const DllContext&, const std::string&)) {
   SystemD2xxSwap swap;
   char name[200];
   snprintf(name, sizeof name, "broken ftd2xx.dll (%s) put in the system folder", what);
@@ -134,9 +135,7 @@ bool PlantLacking(const DllContext& context, const std::string& path) {
   return CopyFileA((context.folder + kLackingFixture).c_str(), path.c_str(), FALSE) != 0;
 }
 
-bool PlantText(const DllContext&, const std::string& path) {
-  return WriteFileText(path, kNotADll);
-}
+bool PlantText(const DllContext&, const std::string& path) { return WriteFileText(path, kNotADll); }
 
 bool PlantFolder(const DllContext&, const std::string& path) {
   return CreateDirectoryA(path.c_str(), nullptr) != 0;
@@ -237,8 +236,7 @@ void D2xxFileChecks(const DllContext& context) {
              "d2xx: one bridge box and one driver-port box set up")) {
     return;
   }
-  const CountResult baseline =
-      RunCount(SelfPath(), context.tevroPath);
+  const CountResult baseline = RunCount(SelfPath(), context.tevroPath);
   Check(RanClean(baseline) && baseline.numpos == "0x101" && baseline.device0 == "FTDI>=1.6",
         "d2xx: with the stand-in in the system folder the bridge box is device 0 (counts 0x101)",
         "%s", Describe(baseline).c_str());

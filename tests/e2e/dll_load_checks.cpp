@@ -78,8 +78,7 @@ void NoBoxChecks(const DllContext& context) {
   Check(HeldUntilDismissed(watch, scanUs, scannedUs),
         "ScanForPos with no box: returns only after the box is dismissed",
         "shown at +%llu ms, dismissed at +%llu ms, returned at +%llu ms",
-        Ms(scanUs, watch.firstShownUs), Ms(scanUs, watch.firstDismissedUs),
-        Ms(scanUs, scannedUs));
+        Ms(scanUs, watch.firstShownUs), Ms(scanUs, watch.firstDismissedUs), Ms(scanUs, scannedUs));
 
   WatchStart(watch, kStillOpenCaption, kHoldMs);
   TevroUnload(t);
@@ -120,10 +119,10 @@ void UnloadOpenCheck(const DllContext& context, bool bridge) {
   constexpr int kKicks = 3;
   ResetBoxes(context);
   const Identity identity = {kStart, 0x11223344, 0x20240101};
-  const bool ready = bridge ? BridgePlugIn(0, sim::kBridgeSwitchOpenReply, sim::kBridgeVersionNew) &&
-                                  BridgeWriteIdentity(0, identity, 0, 0)
-                            : PortPlugIn(context.control, 0) &&
-                                  PortWriteIdentity(context.control, 0, identity);
+  const bool ready =
+      bridge ? BridgePlugIn(0, sim::kBridgeSwitchOpenReply, sim::kBridgeVersionNew) &&
+                   BridgeWriteIdentity(0, identity, 0, 0)
+             : PortPlugIn(context.control, 0) && PortWriteIdentity(context.control, 0, identity);
   Tevro t;
   if (!ready || !LoadQuietly(context, t, variant)) return;
   int kicked = 0;
@@ -149,8 +148,10 @@ void UnloadOpenCheck(const DllContext& context, bool bridge) {
            variant);
   Check(watch.seen == 1 && watch.text == kStillOpenText, name, "boxes=%d text='%s'", watch.seen,
         watch.text.c_str());
-  snprintf(name, sizeof name, "unload with a %s open: FreeLibrary returns only after the warning "
-           "is dismissed", variant);
+  snprintf(name, sizeof name,
+           "unload with a %s open: FreeLibrary returns only after the warning "
+           "is dismissed",
+           variant);
   Check(HeldUntilDismissed(watch, calledUs, returnedUs), name,
         "shown at +%llu ms, dismissed at +%llu ms, returned at +%llu ms",
         Ms(calledUs, watch.firstShownUs), Ms(calledUs, watch.firstDismissedUs),

@@ -18,11 +18,11 @@ constexpr uint32_t kPortPaddingFrom = 12;  // EEPROM bytes after the identity re
 
 struct BoxPlan {
   bool bridge;
-  uint32_t index;          // D2XX device number or driver index
-  Identity initial;        // record in the box before the library opens it
-  Identity written;        // what the service writes put there
-  bool switchState;        // what GetSwitch must report
-  const char* firmware;    // what GetFirmWareVersion must report
+  uint32_t index;        // D2XX device number or driver index
+  Identity initial;      // record in the box before the library opens it
+  Identity written;      // what the service writes put there
+  bool switchState;      // what GetSwitch must report
+  const char* firmware;  // what GetFirmWareVersion must report
 };
 
 const BoxPlan kPlans[] = {
@@ -43,10 +43,10 @@ bool SetUp(const DllContext& context) {
   bool ok = true;
   for (const BoxPlan& p : kPlans) {
     if (p.bridge) {
-      const uint8_t reply = p.switchState ? sim::kBridgeSwitchOpenReply
-                                          : sim::kBridgeSwitchClosedReply;
-      const uint8_t version = strcmp(p.firmware, "FTDI>=1.6") == 0 ? sim::kBridgeVersionNew
-                                                                    : sim::kBridgeVersionOld;
+      const uint8_t reply =
+          p.switchState ? sim::kBridgeSwitchOpenReply : sim::kBridgeSwitchClosedReply;
+      const uint8_t version =
+          strcmp(p.firmware, "FTDI>=1.6") == 0 ? sim::kBridgeVersionNew : sim::kBridgeVersionOld;
       ok = ok && BridgePlugIn(p.index, reply, version) &&
            BridgeWriteIdentity(p.index, p.initial, kBridgeSpare[p.index][0],
                                kBridgeSpare[p.index][1]);
@@ -58,8 +58,7 @@ bool SetUp(const DllContext& context) {
       // A closed switch pulls the switch line low: GetSwitch reports 1.
       ok = ok && PortPlugIn(context.control, p.index, 0xF3, p.switchState) &&
            PortWriteIdentity(context.control, p.index, p.initial) &&
-           ControlEepromWrite(context.control, p.index, kPortPaddingFrom, padding,
-                              sizeof padding);
+           ControlEepromWrite(context.control, p.index, kPortPaddingFrom, padding, sizeof padding);
     }
   }
   return ok;
@@ -152,17 +151,18 @@ void ExerciseDevice(const DllContext& context, const Tevro& t, uint8_t n, uint32
   const uint8_t kickP = t.KasseOpenP(nullptr);
   if (!p.bridge) PumpUntilTimer(kTimerLimitMs);
   const BoxState kicked = Observe(context, p);
-  snprintf(name, sizeof name, "%s: KasseOpen and KasseOpenP return 1 and fire this box's drawer "
-           "twice", prefix);
+  snprintf(name, sizeof name,
+           "%s: KasseOpen and KasseOpenP return 1 and fire this box's drawer "
+           "twice",
+           prefix);
   Check(kick == 1 && kickP == 1 && kicked.kicks == before.kicks + 2, name,
         "results %u %u, drawer fired %u times", kick, kickP, kicked.kicks - before.kicks);
   const uint32_t local = t.GetLocalOpenCnt();
   const uint32_t localP = t.GetLocalOpenCntP(nullptr);
   const uint32_t total = t.GetTotalOpenCnt();
   const uint32_t totalP = t.GetTotalOpenCntP(nullptr);
-  snprintf(name, sizeof name,
-           "%s: GetLocalOpenCnt(P) 2, GetTotalOpenCnt(P) stored + 2 = %u", prefix,
-           p.initial.count + 2);
+  snprintf(name, sizeof name, "%s: GetLocalOpenCnt(P) 2, GetTotalOpenCnt(P) stored + 2 = %u",
+           prefix, p.initial.count + 2);
   Check(local == 2 && localP == 2 && total == p.initial.count + 2 && totalP == total, name,
         "local %u/%u total %u/%u", local, localP, total, totalP);
 

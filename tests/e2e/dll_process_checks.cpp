@@ -39,16 +39,17 @@ void IdentityAcrossProcesses(const DllContext& context) {
              "processes: a bridge box and a driver-port box set up")) {
     return;
   }
-  const Identity written[2] = {{1234567, 0x5E12A001, 0x20240131}, {7654321, 0x5E12B002, 0x20241231}};
+  const Identity written[2] = {{1234567, 0x5E12A001, 0x20240131},
+                               {7654321, 0x5E12B002, 0x20241231}};
   const char* variants[2] = {"bridge", "driver-port"};
   for (uint32_t device = 0; device < 2; ++device) {
     const Identity& w = written[device];
     DWORD code = 1;
     std::string output;
     const bool wrote =
-        RunProcess(ChildCommand(Quote("identity-write") + " " + Quote(context.tevroPath) +
-                                             " " + Number(device) + " " + Number(w.serial) + " " +
-                                             Number(w.date) + " " + Number(w.count)),
+        RunProcess(ChildCommand(Quote("identity-write") + " " + Quote(context.tevroPath) + " " +
+                                Number(device) + " " + Number(w.serial) + " " + Number(w.date) +
+                                " " + Number(w.count)),
                    kChildTimeoutMs, &code, &output) &&
         code == 0;
     char name[160];
@@ -57,15 +58,16 @@ void IdentityAcrossProcesses(const DllContext& context) {
              variants[device], device);
     Check(wrote, name, "exit %lu, '%s'", code, ValueOf(output, "opened").c_str());
 
-    const bool read =
-        RunProcess(ChildCommand(Quote("identity-read") + " " + Quote(context.tevroPath) +
-                                             " " + Number(device)),
-                   kChildTimeoutMs, &code, &output) &&
-        code == 0;
-    const Identity got = {static_cast<uint32_t>(strtoul(ValueOf(output, "count").c_str(), nullptr, 10)),
-                          static_cast<uint32_t>(strtoul(ValueOf(output, "serial").c_str(), nullptr, 10)),
-                          static_cast<uint32_t>(strtoul(ValueOf(output, "date").c_str(), nullptr, 10))};
-    snprintf(name, sizeof name, "processes: another process reads the same record back from the %s box",
+    const bool read = RunProcess(ChildCommand(Quote("identity-read") + " " +
+                                              Quote(context.tevroPath) + " " + Number(device)),
+                                 kChildTimeoutMs, &code, &output) &&
+                      code == 0;
+    const Identity got = {
+        static_cast<uint32_t>(strtoul(ValueOf(output, "count").c_str(), nullptr, 10)),
+        static_cast<uint32_t>(strtoul(ValueOf(output, "serial").c_str(), nullptr, 10)),
+        static_cast<uint32_t>(strtoul(ValueOf(output, "date").c_str(), nullptr, 10))};
+    snprintf(name, sizeof name,
+             "processes: another process reads the same record back from the %s box",
              variants[device]);
     Check(read && got == w, name, "exit %lu, read %u/%08x/%08x", code, got.count, got.serial,
           got.date);
@@ -97,10 +99,10 @@ void OverlappingSessions(const DllContext& context, bool bridge) {
   const char* variant = bridge ? "bridge" : "driver-port";
   ResetBoxes(context);
   const Identity initial = {kOverlapStart, 0xABCD0001, 0x20230303};
-  const bool ready = bridge ? BridgePlugIn(0, sim::kBridgeSwitchOpenReply, sim::kBridgeVersionNew) &&
-                                  BridgeWriteIdentity(0, initial, 0, 0)
-                            : PortPlugIn(context.control, 0) &&
-                                  PortWriteIdentity(context.control, 0, initial);
+  const bool ready =
+      bridge ? BridgePlugIn(0, sim::kBridgeSwitchOpenReply, sim::kBridgeVersionNew) &&
+                   BridgeWriteIdentity(0, initial, 0, 0)
+             : PortPlugIn(context.control, 0) && PortWriteIdentity(context.control, 0, initial);
   char name[200];
   snprintf(name, sizeof name, "overlap: %s box set up with counter %u", variant, kOverlapStart);
   if (!Check(ready, name)) return;
@@ -120,11 +122,11 @@ void OverlappingSessions(const DllContext& context, bool bridge) {
   // One after the other: their loads scan the box, and the box serves one caller at a time.
   for (int i = 0; i < 2 && protocol; ++i) {
     Party& p = parties[i];
-    StartBackground(p.run,
-                    ChildCommand(Quote("overlap") + " " + Quote(context.tevroPath) +
-                                              " 0 " + (bridge ? "bridge " : "port ") + p.prefix +
-                                              " " + Number(kOverlapKicks)),
-                    kChildTimeoutMs);
+    StartBackground(
+        p.run,
+        ChildCommand(Quote("overlap") + " " + Quote(context.tevroPath) + " 0 " +
+                     (bridge ? "bridge " : "port ") + p.prefix + " " + Number(kOverlapKicks)),
+        kChildTimeoutMs);
     protocol = WaitForSingleObject(p.ready, kStepWaitMs) == WAIT_OBJECT_0;
   }
   for (int k = 0; k < kOverlapKicks && protocol; ++k) {

@@ -163,9 +163,8 @@ void Session(Worker& w, uint32_t box) {
   CheckSerial(w, box, OnBox(w, box, [&] { return t.GetSerialNumber(); }));
   CheckDate(w, box, OnBox(w, box, [&] { return t.GetMfgDate(); }));
   if (w.id == kSerialWriter && Next(w) % 2 == 0) {
-    const uint32_t value = kSerialBase[box] + (w.lastSerial[box] == 0
-                                                   ? 1
-                                                   : w.lastSerial[box] - kSerialBase[box] + 1);
+    const uint32_t value =
+        kSerialBase[box] + (w.lastSerial[box] == 0 ? 1 : w.lastSerial[box] - kSerialBase[box] + 1);
     if (OnBox(w, box, [&] { return t.SetSerialNumber(value); }) == 1) {
       w.lastSerial[box] = value;
     } else {
@@ -240,9 +239,9 @@ int WorkerMain(uint32_t id, const char* tevro, uint32_t seconds, const std::stri
   }
   printf("ops=%u\n", w.ops);
   for (uint32_t box = 0; box < 2; ++box) {
-    printf("sessions-%s=%u\nkicks-%s=%u\nrefused-%s=%u\nserial-%s=%u\ndate-%s=%u\n",
-           kBoxNames[box], w.sessions[box], kBoxNames[box], w.kicks[box], kBoxNames[box],
-           w.refused[box], kBoxNames[box], w.lastSerial[box], kBoxNames[box], w.lastDate[box]);
+    printf("sessions-%s=%u\nkicks-%s=%u\nrefused-%s=%u\nserial-%s=%u\ndate-%s=%u\n", kBoxNames[box],
+           w.sessions[box], kBoxNames[box], w.kicks[box], kBoxNames[box], w.refused[box],
+           kBoxNames[box], w.lastSerial[box], kBoxNames[box], w.lastDate[box]);
   }
   printf("violations=%u\ndone\n", w.violations);
   fflush(stdout);
@@ -270,8 +269,9 @@ bool SetUp(HANDLE control) {
 int RunMain(const char* tevro, uint32_t seconds) {
   HANDLE control = ControlOpen();
   if (!Check(control != INVALID_HANDLE_VALUE, "shared: the stand-in port driver answers") ||
-      !Check(SetUp(control), "shared: a bridge box (device 0) and a driver-port box (device 1) "
-                             "set up")) {
+      !Check(SetUp(control),
+             "shared: a bridge box (device 0) and a driver-port box (device 1) "
+             "set up")) {
     return Summary();
   }
   char tag[32];
@@ -282,10 +282,10 @@ int RunMain(const char* tevro, uint32_t seconds) {
   for (uint32_t i = 0; i < kWorkers; ++i) {
     char arguments[64];
     snprintf(arguments, sizeof arguments, " --worker %u ", i);
-    StartBackground(runs[i],
-                    SelfCommand() + arguments + Quote(tevro) + " " + std::to_string(seconds) + " " +
-                        tag,
-                    limitMs);
+    StartBackground(
+        runs[i],
+        SelfCommand() + arguments + Quote(tevro) + " " + std::to_string(seconds) + " " + tag,
+        limitMs);
   }
   for (BackgroundRun& run : runs) JoinBackground(run);
   const double elapsedS = static_cast<double>(NowUs() - startUs) / 1e6;
@@ -311,8 +311,9 @@ int RunMain(const char* tevro, uint32_t seconds) {
       if (i == kDateWriter) lastDate[box] = Field(out, "date-" + b);
     }
   }
-  Check(violations == 0, "shared: no worker saw a record value nobody wrote, a counter going "
-                         "back, or a failed call");
+  Check(violations == 0,
+        "shared: no worker saw a record value nobody wrote, a counter going "
+        "back, or a failed call");
   Check(refused == 0, "shared: every kick reached its box", "%u kicks returned 0", refused);
 
   Identity got[2];
@@ -356,10 +357,11 @@ int RunMain(const char* tevro, uint32_t seconds) {
     ++violations;
   }
   ControlClose(control);
-  printf("shared boxes: %u processes, 2 boxes, %.1f s: %u library calls in %u sessions, %u kicks "
-         "(bridge %u, port %u), %u invariant violations\n",
-         kWorkers, elapsedS, ops, sessions, kicks[0] + kicks[1], kicks[kBridge], kicks[kPort],
-         violations);
+  printf(
+      "shared boxes: %u processes, 2 boxes, %.1f s: %u library calls in %u sessions, %u kicks "
+      "(bridge %u, port %u), %u invariant violations\n",
+      kWorkers, elapsedS, ops, sessions, kicks[0] + kicks[1], kicks[kBridge], kicks[kPort],
+      violations);
   return Summary();
 }
 
