@@ -224,4 +224,12 @@ void PumpFor(DWORD ms) {
   }
 }
 
+bool PlugInBoxWithIdentity(HANDLE control, bool bridge, const Identity& identity) {
+  if (bridge) {
+    return BridgePlugIn(0, sim::kBridgeSwitchOpenReply, sim::kBridgeVersionNew) &&
+           BridgeWriteIdentity(0, identity, 0, 0);
+  }
+  return PortPlugIn(control, 0) && PortWriteIdentity(control, 0, identity);
+}
+
 }  // namespace e2e

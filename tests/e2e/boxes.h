@@ -67,6 +67,10 @@ bool BridgePullOut(uint32_t box);
 // bits 0-15 at 8-9 and bits 16-31 at 12-13 (bytes 14-15 zero), little-endian; bytes 10-11
 // belong to no field. *bytes (optional) receives the 16 bytes.
 bool BridgeWriteIdentity(uint32_t box, const Identity& identity, uint8_t byte10, uint8_t byte11);
+
+// Box 0 of one variant plugged in alone with `identity` stored: a bridge box (switch open,
+// new firmware, spare bytes 0) or a driver-port box (status 0xF3, switch open).
+bool PlugInBoxWithIdentity(HANDLE control, bool bridge, const Identity& identity);
 bool BridgeReadIdentity(uint32_t box, Identity* identity, uint8_t (*bytes)[16] = nullptr);
 
 // A copy of box N's model (counters of kicks, queries, opens) and of the world's call

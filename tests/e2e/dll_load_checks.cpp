@@ -119,10 +119,7 @@ void UnloadOpenCheck(const DllContext& context, bool bridge) {
   constexpr int kKicks = 3;
   ResetBoxes(context);
   const Identity identity = {kStart, 0x11223344, 0x20240101};
-  const bool ready =
-      bridge ? BridgePlugIn(0, sim::kBridgeSwitchOpenReply, sim::kBridgeVersionNew) &&
-                   BridgeWriteIdentity(0, identity, 0, 0)
-             : PortPlugIn(context.control, 0) && PortWriteIdentity(context.control, 0, identity);
+  const bool ready = PlugInBoxWithIdentity(context.control, bridge, identity);
   Tevro t;
   if (!ready || !LoadQuietly(context, t, variant)) return;
   int kicked = 0;

@@ -99,10 +99,7 @@ void OverlappingSessions(const DllContext& context, bool bridge) {
   const char* variant = bridge ? "bridge" : "driver-port";
   ResetBoxes(context);
   const Identity initial = {kOverlapStart, 0xABCD0001, 0x20230303};
-  const bool ready =
-      bridge ? BridgePlugIn(0, sim::kBridgeSwitchOpenReply, sim::kBridgeVersionNew) &&
-                   BridgeWriteIdentity(0, initial, 0, 0)
-             : PortPlugIn(context.control, 0) && PortWriteIdentity(context.control, 0, initial);
+  const bool ready = PlugInBoxWithIdentity(context.control, bridge, initial);
   char name[200];
   snprintf(name, sizeof name, "overlap: %s box set up with counter %u", variant, kOverlapStart);
   if (!Check(ready, name)) return;
