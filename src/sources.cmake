@@ -3,16 +3,18 @@
 set(TEVRO_SRC_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(TEVRO_LIBRARY_SOURCES
   ${TEVRO_SRC_DIR}/front/exports.cpp
+  ${TEVRO_SRC_DIR}/front/backends.cpp
   ${TEVRO_SRC_DIR}/front/scan.cpp
   ${TEVRO_SRC_DIR}/front/dllmain.cpp
   ${TEVRO_SRC_DIR}/bridge/d2xx.cpp
   ${TEVRO_SRC_DIR}/bridge/link.cpp
   ${TEVRO_SRC_DIR}/bridge/discovery.cpp
   ${TEVRO_SRC_DIR}/bridge/commands.cpp
-  ${TEVRO_SRC_DIR}/bridge/user_area.cpp
-  ${TEVRO_SRC_DIR}/driverport/port_link.cpp
+  ${TEVRO_SRC_DIR}/bridge/identity.cpp
+  ${TEVRO_SRC_DIR}/driverport/link.cpp
   ${TEVRO_SRC_DIR}/driverport/microwire.cpp
   ${TEVRO_SRC_DIR}/driverport/identity.cpp
   ${TEVRO_SRC_DIR}/driverport/drawer.cpp
+  ${TEVRO_SRC_DIR}/driverport/discovery.cpp
 )
 set(TEVRO_LIBRARY_INCLUDES ${TEVRO_SRC_DIR} ${TEVRO_SRC_DIR}/../include)

@@ -4,9 +4,9 @@
 
 #include <string.h>
 
-namespace {
+#include "bridge/link.h"
 
-const FT_HANDLE kNoHandle = reinterpret_cast<FT_HANDLE>(-1);
+namespace {
 
 // ESC p 0 t1 t2: pulse the drawer output.
 UCHAR kKickCommand[] = {0x1B, 0x70, 0x00, 0x61, 0x62};
@@ -25,7 +25,7 @@ const char kVersionOld[] = "FTDI<1.6";
 bool gLastSwitchState = false;
 
 bool OpenBox() {
-  if (BridgeOpen(gBridgeLink.index) != kNoHandle) return true;
+  if (BridgeOpen(gBridgeLink.index) != BridgeNoHandle()) return true;
   BridgeClose(gBridgeLink.index);
   return false;
 }
@@ -72,6 +72,8 @@ bool BridgeGetSwitch(char* readFlag) {
   BridgeClose(gBridgeLink.index);
   return gLastSwitchState;
 }
+
+bool BridgeRelease() { return true; }
 
 void BridgeGetFirmWareVersion(char* buf) {
   if (!OpenBox()) return;

@@ -1,8 +1,8 @@
 // Finding the bridge boxes: the D2XX library is used only when its file stands in the
 // system folder of the Windows directory, and it is loaded from exactly that path.
 #include "bridge/bridge.h"
-
-#include "front/session.h"
+#include "bridge/link.h"
+#include "common/open_result.h"
 
 namespace {
 
@@ -33,13 +33,25 @@ bool FileExists(const char* path) {
 
 }  // namespace
 
-uint8_t BridgeScan() {
+uint8_t BridgeScan(bool leaveSession) {
   char path[kWindirBufferSize + sizeof kD2xxRelativePath];
   if (!D2xxPath(path) || !FileExists(path) || !D2xxBind(path)) return 0;
+  // Each probe is a session open and close without the session: the box is opened, set up
+  // and read, and closed as a close with nothing to write back closes it.
+  BridgeOpening last = {gBridgeLink.userAreaSize, gBridgeLink.image, false};
   uint8_t index = 0;
-  while (BridgeOpenInterface(index) != kNotOpen) {
-    BridgeCloseInterface();
+  while (BridgeOpenBox(index, &last) != kNotOpen) {
+    BridgeClose(index);
     ++index;
+  }
+  if (!leaveSession) {
+    // Addressing the first number that did not open, as the last probe left it.
+    gBridgeLink.index = index;
+    gBridgeLink.localOpenCnt = 0;
+    gBridgeLink.closed = false;
+    gBridgeLink.closedTotal = 0;
+    gBridgeLink.userAreaSize = last.userAreaSize;
+    gBridgeLink.image = last.image;
   }
   return index;
 }

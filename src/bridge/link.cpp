@@ -1,14 +1,13 @@
-// Bridge link management: open with retry, close, and the interface open and close
-// that select a box for a session.
-#include "bridge/bridge.h"
+// Bridge link management: open with retry, close, and the interface open and close that
+// select a box for a session.
+#include "bridge/link.h"
 
-#include "front/session.h"
+#include "bridge/bridge.h"
+#include "common/open_result.h"
 
 BridgeLink gBridgeLink;
 
 namespace {
-
-const FT_HANDLE kNoHandle = reinterpret_cast<FT_HANDLE>(-1);
 
 constexpr DWORD kOpenRetryDelayMs = 10;
 constexpr ULONG kBaudRate = 9600;
@@ -22,18 +21,39 @@ constexpr USHORT kFlowNone = 0;
 }  // namespace
 
 FT_HANDLE BridgeOpen(uint8_t index) {
-  if (index > kBridgeMaxIndex || !D2xxReady()) return kNoHandle;
+  if (index > kBridgeMaxIndex || !D2xxReady()) return BridgeNoHandle();
   if (gD2xx.Open(index, &gBridgeLink.handle) == FT_OK) return gBridgeLink.handle;
   Sleep(kOpenRetryDelayMs);
   if (gD2xx.Open(index, &gBridgeLink.handle) == FT_OK) return gBridgeLink.handle;
   BridgeClose(index);
-  return kNoHandle;
+  return BridgeNoHandle();
 }
 
 void BridgeClose(uint8_t index) {
   if (index > kBridgeMaxIndex || !D2xxReady()) return;
   gD2xx.Close(gBridgeLink.handle);
-  gBridgeLink.handle = kNoHandle;
+  gBridgeLink.handle = BridgeNoHandle();
+}
+
+int32_t BridgeOpenBox(uint8_t index, BridgeOpening* opening) {
+  FT_HANDLE handle = BridgeOpen(index);
+  if (handle != BridgeNoHandle()) {
+    gD2xx.SetBaudRate(handle, kBaudRate);
+    gD2xx.SetTimeouts(handle, kReadTimeoutMs, kWriteTimeoutMs);
+    gD2xx.SetDataCharacteristics(handle, kWordLength8, kStopBits2, kParityNone);
+    gD2xx.SetFlowControl(handle, kFlowNone, 0, 0);
+    gD2xx.EE_UASize(handle, &opening->userAreaSize);
+    // Only a complete read counts: a partial image must never be written back.
+    UserAreaImage fresh;
+    DWORD read = 0;
+    if (gD2xx.EE_UARead(handle, fresh.bytes, kUserAreaImageSize, &read) == FT_OK &&
+        read == kUserAreaImageSize) {
+      opening->image = fresh;
+      opening->imageRead = true;
+    }
+  }
+  BridgeClose(index);
+  return handle == BridgeNoHandle() ? kNotOpen : OpenResultFromHandle(handle);
 }
 
 int32_t BridgeOpenInterface(uint8_t index) {
@@ -41,23 +61,11 @@ int32_t BridgeOpenInterface(uint8_t index) {
   gBridgeLink.index = index;
   gBridgeLink.closed = false;
   gBridgeLink.closedTotal = 0;
-  FT_HANDLE handle = BridgeOpen(index);
-  if (handle != kNoHandle) {
-    gD2xx.SetBaudRate(handle, kBaudRate);
-    gD2xx.SetTimeouts(handle, kReadTimeoutMs, kWriteTimeoutMs);
-    gD2xx.SetDataCharacteristics(handle, kWordLength8, kStopBits2, kParityNone);
-    gD2xx.SetFlowControl(handle, kFlowNone, 0, 0);
-    gD2xx.EE_UASize(handle, &gBridgeLink.userAreaSize);
-    // Only a complete read replaces the cache: a partial image must never be written back.
-    UserAreaImage fresh;
-    DWORD read = 0;
-    if (gD2xx.EE_UARead(handle, fresh.bytes, kUserAreaImageSize, &read) == FT_OK &&
-        read == kUserAreaImageSize) {
-      gBridgeLink.image = fresh;
-    }
-  }
-  BridgeClose(index);
-  return handle == kNoHandle ? kNotOpen : OpenResultFromHandle(handle);
+  BridgeOpening opening = {gBridgeLink.userAreaSize, gBridgeLink.image, false};
+  int32_t result = BridgeOpenBox(index, &opening);
+  gBridgeLink.userAreaSize = opening.userAreaSize;
+  gBridgeLink.image = opening.image;
+  return result;
 }
 
 bool BridgeCloseInterface() {
@@ -68,4 +76,12 @@ bool BridgeCloseInterface() {
   gBridgeLink.closed = true;
   gBridgeLink.closedTotal = total;
   return true;
+}
+
+void BridgeSettle() {}
+
+void BridgeDetach(bool processExit) {
+  // At process exit the system unloads every module itself; releasing another library
+  // from here is only safe when this one is unloaded on its own.
+  if (!processExit) D2xxRelease();
 }

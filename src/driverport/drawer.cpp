@@ -1,4 +1,4 @@
-// Drawer pulse and switch on the driver port, the session open and close, and discovery.
+// Drawer pulse and switch on the driver port.
 //
 // The drawer is kicked by a 60 ms pulse on bit 0 of the port: written 0 to start it and 1
 // to end it. The kick writes the pulse and starts a window-less timer; the timer callback,
@@ -9,8 +9,7 @@
 #include <windows.h>
 
 #include "driverport/driverport.h"
-#include "driverport/identity.h"
-#include "driverport/port_link.h"
+#include "driverport/link.h"
 
 namespace {
 
@@ -22,7 +21,7 @@ uint8_t PulsePattern(uint8_t status) {
 }
 uint8_t ReleasePattern(uint8_t status) { return status | kStatusSwitch | kStatusDrawer; }
 
-bool DeviceOpened() { return PortOpenDevice(gPortLink.deviceIndex) != INVALID_HANDLE_VALUE; }
+bool OpenSelected() { return PortOpenDevice(gPortLink.deviceIndex) != INVALID_HANDLE_VALUE; }
 
 // Device open: reads the status and writes the release. True when written on a box with
 // a valid status.
@@ -48,14 +47,8 @@ void SettleRelease() {
   PortCloseDevice(gPortLink.releaseIndex);
 }
 
-// Stops a pending pulse's timer and releases the drawer at once.
-void EndPendingPulse() {
-  if (gPortLink.pulseTimerId != 0) StopTimer();
-  SettleRelease();
-}
-
 void CALLBACK PulseTimerProc(HWND, UINT, UINT_PTR, DWORD) {
-  bool opened = DeviceOpened();
+  bool opened = OpenSelected();
   StopTimer();  // whether or not the device opened: the timer fires once per pulse
   if (!opened) return;
   WriteRelease();
@@ -64,31 +57,14 @@ void CALLBACK PulseTimerProc(HWND, UINT, UINT_PTR, DWORD) {
 
 }  // namespace
 
-int32_t PortOpenSession(uint8_t index) {
-  EndPendingPulse();
-  gPortLink.localOpenCnt = 0;
-  gPortLink.storedOpenCnt = 0;
-  gPortLink.storedValid = false;
-  gPortLink.closed = false;
-  gPortLink.closedTotal = 0;
-  int32_t result = PortProbe(index);
-  if (result != -1) PortGetLastOpenCnt();
-  return result;
+void PortEndPulse() {
+  if (gPortLink.pulseTimerId != 0) StopTimer();
+  SettleRelease();
 }
 
-int32_t PortCloseSession() {
-  EndPendingPulse();
-  uint32_t total = gPortLink.storedOpenCnt + gPortLink.localOpenCnt;
-  if (gPortLink.localOpenCnt != 0) PortWriteBackOpenCnt(&total);
-  gPortLink.closed = true;
-  gPortLink.closedTotal = total;
-  gPortLink.deviceIndex = kPortNoIndex;
-  return 1;
-}
-
-int32_t PortKick() {
-  if (gPortLink.pulseTimerId != 0) return 0;
-  if (!DeviceOpened()) return 0;
+bool PortKick() {
+  if (gPortLink.pulseTimerId != 0) return false;
+  if (!OpenSelected()) return false;
   PortReadStatus();
   uint8_t status = gPortLink.reply.bytes[1];
   bool ok = PortWriteDrawer(PulsePattern(status));
@@ -103,26 +79,26 @@ int32_t PortKick() {
     WriteRelease();
   }
   PortCloseDevice(gPortLink.deviceIndex);
-  return ok && IsValidStatus(status) ? 1 : 0;
+  return ok && IsValidStatus(status);
 }
 
-int32_t PortRelease() {
+bool PortRelease() {
   if (gPortLink.pulseTimerId != 0) StopTimer();
-  if (!DeviceOpened()) return 0;
+  if (!OpenSelected()) return false;
   bool ok = WriteRelease();
   PortCloseDevice(gPortLink.deviceIndex);
-  return ok ? 1 : 0;
+  return ok;
 }
 
-int32_t PortGetSwitch(char* readFlag) {
+bool PortGetSwitch(char* readFlag) {
   *readFlag = 0;
-  if (!DeviceOpened()) return 0;
+  if (!OpenSelected()) return false;
   bool ok = PortReadStatus();
   PortCloseDevice(gPortLink.deviceIndex);
   uint8_t status = gPortLink.reply.bytes[1];
-  if (!ok || !IsValidStatus(status)) return 0;
+  if (!ok || !IsValidStatus(status)) return false;
   *readFlag = 1;
-  return (status & kStatusSwitch) == 0 ? 1 : 0;
+  return (status & kStatusSwitch) == 0;
 }
 
 uint32_t PortGetLocalOpenCnt() { return gPortLink.localOpenCnt; }
@@ -136,16 +112,7 @@ void PortGetFirmWareVersion(char* buf) {
   for (size_t i = 0; i < sizeof kFirmwareText; ++i) buf[i] = kFirmwareText[i];
 }
 
-uint8_t PortScan() {
-  uint8_t index = 0;
-  while (PortOpenSession(index) != -1) {
-    PortCloseSession();
-    ++index;
-  }
-  return index;
-}
-
-void PortServiceOverduePulse() {
+void PortSettle() {
   if (gPortLink.pulseTimerId == 0) {
     SettleRelease();
     return;
@@ -156,19 +123,7 @@ void PortServiceOverduePulse() {
   }
 }
 
-void PortEndPulse() { EndPendingPulse(); }
-
-PortSessionSnapshot PortSaveSession() {
-  EndPendingPulse();
-  return PortSessionSnapshot{gPortLink.deviceIndex, gPortLink.localOpenCnt, gPortLink.storedOpenCnt,
-                             gPortLink.storedValid, gPortLink.closed,       gPortLink.closedTotal};
-}
-
-void PortRestoreSession(const PortSessionSnapshot& snapshot) {
-  gPortLink.deviceIndex = snapshot.deviceIndex;
-  gPortLink.localOpenCnt = snapshot.localOpenCnt;
-  gPortLink.storedOpenCnt = snapshot.storedOpenCnt;
-  gPortLink.storedValid = snapshot.storedValid;
-  gPortLink.closed = snapshot.closed;
-  gPortLink.closedTotal = snapshot.closedTotal;
+void PortDetach(bool) {
+  // No timer may fire into an unloaded library, and no solenoid stays energised.
+  PortEndPulse();
 }

@@ -1,54 +1,49 @@
 // Driver-port backend: the box reached through the box maker's kernel driver at
-// \\.\Drelvan_N (N = 0..9). Every operation opens the device, exchanges its requests
-// and closes the device before it returns.
+// \\.\Drelvan_N (N = 0..9). These are the operations the front calls; the bridge backend
+// offers the same set with the same result types (bridge/bridge.h).
+//
+// Every operation that touches the box opens the device (a status read, one recovery
+// request when the status is not valid), exchanges its requests and closes the device
+// before it returns; it addresses the box selected by the last session open.
 #ifndef TEVRO_DRIVERPORT_DRIVERPORT_H
 #define TEVRO_DRIVERPORT_DRIVERPORT_H
 
 #include <stdint.h>
 
-// Session.
-// Selects box 'index' (resets the counts, ends a pending pulse), probes it and loads the
-// stored opening counter. Returns the probe result: -1 when the box does not answer.
+// Session. Open: ends a pending pulse, selects box 'index' (counts 0), probes it and loads
+// its stored counter; the open result, or kNotOpen. Close: ends a pending pulse, adds the
+// session's openings to the counter the box holds and deselects; always true.
 int32_t PortOpenSession(uint8_t index);
-// Ends a pending pulse, writes the session's openings back and deselects. Always 1.
-int32_t PortCloseSession();
+bool PortCloseSession();
 
 // Drawer and switch.
-int32_t PortKick();     // 1 when the pulse was written on a box with a valid status
-int32_t PortRelease();  // 1 when the release was written on a box with a valid status
-int32_t PortGetSwitch(char* readFlag);  // 1 when the switch line reads 0; *readFlag as bridge
-uint32_t PortGetLocalOpenCnt();
-uint32_t PortGetTotalOpenCnt();
-void PortGetFirmWareVersion(char* buf);  // "Cy"
+bool PortKick();     // pulse written on a box with a valid status (counted either way); the
+                     // 60 ms timer releases it. False with no device access while one is pending
+bool PortRelease();  // ends the pulse now; true when the release reached a valid box
+bool PortGetSwitch(char* readFlag);      // true when the switch line reads 0; *readFlag 1 when
+                                         // read now, else 0 (and false)
+void PortGetFirmWareVersion(char* buf);  // "Cy"; no device access
 
-// Identity record in the serial EEPROM.
-uint32_t PortGetLastOpenCnt();
+// Counts and identity record. Getters: the field as the box holds it now, 0 when it cannot
+// be read (or a transfer failed). Setters: true when written completely; each beeps once.
+uint32_t PortGetLastOpenCnt();   // also refreshes the cached stored counter
+uint32_t PortGetLocalOpenCnt();  // pulses started since the session open; no device access
+uint32_t PortGetTotalOpenCnt();  // stored + local (after a close: the total written back)
 uint32_t PortGetSerialNumber();
 uint32_t PortGetMfgDate();
 bool PortSetSerialNumber(uint32_t value);
 bool PortSetMfgDate(uint32_t value);
 bool PortSetLastOpenCnt(uint32_t value);
 
-// Discovery: counts the boxes at indexes 0, 1, ... up to the first that does not answer.
-uint8_t PortScan();
+// Discovery: the boxes at indexes 0, 1, ... up to the first that does not answer. A pending
+// pulse is ended first; the probes leave the session alone. With leaveSession false the
+// backend is left addressing the first index that did not answer, counts 0.
+uint8_t PortScan(bool leaveSession);
 
-// Ends a pulse that has been pending for the pulse time or longer, as the timer would.
-// Called on entry to every export, so a caller that never dispatches messages does not
-// keep the solenoid energised.
-void PortServiceOverduePulse();
-// Ends a pending pulse now: stops its timer and writes the release.
-void PortEndPulse();
-
-// State the scan saves and restores around its probes so an open box survives it.
-struct PortSessionSnapshot {
-  uint8_t deviceIndex;
-  uint32_t localOpenCnt;
-  uint32_t storedOpenCnt;
-  bool storedValid;
-  bool closed;
-  uint32_t closedTotal;
-};
-PortSessionSnapshot PortSaveSession();  // ends a pending pulse first
-void PortRestoreSession(const PortSessionSnapshot& snapshot);
+// Lifetime. Settle: run on entry to every export; ends a pulse whose time is up (also for a
+// caller that never dispatches messages) and retries a release owed to a box. Detach: the
+// library is unloaded; ends a pending pulse.
+void PortSettle();
+void PortDetach(bool processExit);
 
 #endif  // TEVRO_DRIVERPORT_DRIVERPORT_H

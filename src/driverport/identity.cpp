@@ -3,10 +3,10 @@
 // 8 (manufacturing date). Addresses 12 to 127 are never touched.
 #include <windows.h>
 
+#include "common/little_endian.h"
 #include "driverport/driverport.h"
-#include "driverport/identity.h"
+#include "driverport/link.h"
 #include "driverport/microwire.h"
-#include "driverport/port_link.h"
 
 namespace {
 
@@ -17,13 +17,13 @@ constexpr uint8_t kFieldBytes = 4;
 
 // Device open; reads the field. False when a transfer failed (value unusable).
 bool ReadOpenField(uint8_t address, uint32_t* value) {
+  Microwire& bus = gPortLink.eeprom;
   uint8_t bytes[kFieldBytes] = {};
-  gPortLink.transferFailed = false;
-  gPortLink.pinsHalted = false;
-  EepromReadBlock(bytes, address, kFieldBytes);
-  *value = static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-  return !gPortLink.transferFailed;
+  MicrowireStart(bus);
+  EepromReadBlock(bus, bytes, address, kFieldBytes);
+  MicrowireStop(bus);
+  *value = GetLe32(bytes);
+  return !bus.state.failed;
 }
 
 // Device open; writes the field between write enable and write disable. False when a
@@ -31,23 +31,26 @@ bool ReadOpenField(uint8_t address, uint32_t* value) {
 // leaves the old value's low bytes under the new value's high ones, so a growing counter
 // never reads back below its old value. Write disable goes out even after a failure.
 bool WriteOpenField(uint8_t address, uint32_t value) {
-  gPortLink.transferFailed = false;
-  gPortLink.pinsHalted = false;
-  EepromWriteEnable();
+  Microwire& bus = gPortLink.eeprom;
+  uint8_t bytes[kFieldBytes];
+  PutLe32(bytes, value);
+  MicrowireStart(bus);
+  EepromWriteEnable(bus);
   for (uint8_t i = kFieldBytes; i-- > 0;) {
-    EepromWriteByte(static_cast<uint8_t>(address + i), static_cast<uint8_t>(value >> (8 * i)),
-                    false);
+    EepromWriteByte(bus, static_cast<uint8_t>(address + i), bytes[i]);
   }
-  gPortLink.pinsHalted = false;
-  EepromWriteDisable();
-  return !gPortLink.transferFailed;
+  MicrowireResume(bus);
+  EepromWriteDisable(bus);
+  MicrowireStop(bus);
+  return !bus.state.failed;
 }
 
-// A field read as one operation: 0 when the box cannot be opened or a transfer failed.
-bool ReadField(uint8_t address, uint32_t* value) {
-  if (PortOpenDevice(gPortLink.deviceIndex) == INVALID_HANDLE_VALUE) return false;
+// A field read as one operation on box 'index': false when the box cannot be opened or a
+// transfer failed.
+bool ReadField(uint8_t index, uint8_t address, uint32_t* value) {
+  if (PortOpenDevice(index) == INVALID_HANDLE_VALUE) return false;
   bool ok = ReadOpenField(address, value);
-  PortCloseDevice(gPortLink.deviceIndex);
+  PortCloseDevice(index);
   return ok;
 }
 
@@ -70,14 +73,18 @@ bool WriteField(uint8_t address, uint32_t value) {
 
 uint32_t GetField(uint8_t address) {
   uint32_t value = 0;
-  return ReadField(address, &value) ? value : 0;
+  return ReadField(gPortLink.deviceIndex, address, &value) ? value : 0;
 }
 
 }  // namespace
 
+bool PortReadCounterOf(uint8_t index, uint32_t* value) {
+  return ReadField(index, kCountAddress, value);
+}
+
 uint32_t PortGetLastOpenCnt() {
   uint32_t value = 0;
-  if (!ReadField(kCountAddress, &value)) return 0;
+  if (!PortReadCounterOf(gPortLink.deviceIndex, &value)) return 0;
   gPortLink.storedOpenCnt = value;
   gPortLink.storedValid = true;
   return value;

@@ -1,70 +1,69 @@
-// Microwire framing of the serial EEPROM over the pin port.
+// Microwire framing of the serial EEPROM over a pin port.
 //
-// A pin transfer that fails may or may not have reached the box. If it was a clock edge
+// A pin transfer that fails may or may not have reached the part. If it was a clock edge
 // that got lost, the part would read the bits that follow as another instruction (with
 // writes enabled, an erase or a write of every cell). So after a failed transfer the rest
-// of the instruction's clocking is abandoned and only the deselect that ends it goes out:
-// the part then holds a prefix of the intended instruction, which it discards. The next
-// instruction starts with a deselect when the last one may not have reached the box.
+// of the operation's clocking is abandoned and only the deselect that ends the instruction
+// goes out: the part then holds a prefix of the intended instruction, which it discards.
+// The next instruction starts with a deselect when the last one may not have arrived.
 #include "driverport/microwire.h"
-
-#include "driverport/port_link.h"
 
 namespace {
 
 constexpr uint8_t kAddressMask = 0x7F;
+constexpr uint32_t kDataBits = 8;
 
-bool DeviceOpen() { return gPortLink.handle != INVALID_HANDLE_VALUE; }
-
-void Halt() {
-  gPortLink.pinsHalted = true;
-  gPortLink.pinsUnsure = true;
-}
-
-// One pin change within an instruction; nothing once the instruction is abandoned.
-void Pins(uint8_t pattern) {
-  if (gPortLink.pinsHalted) return;
-  if (!PortWritePins(pattern)) Halt();
-}
-
-// One look at data out; false when it was not taken (the reply holds an older value).
-bool Sample() {
-  if (gPortLink.pinsHalted) return false;
-  if (PortSamplePins()) return true;
-  Halt();
-  return false;
-}
-
-// Deselect: ends (or abandons) an instruction and returns the part to a known state.
-void Deselect() {
-  bool ok = PortWritePins(kPinsDeselect);
-  gPortLink.pinsUnsure = !ok;
-  if (!ok) gPortLink.pinsHalted = true;
-}
-
-// Select and the instruction word. False, with nothing sent, when an earlier failure left
-// the operation abandoned.
-bool BeginInstruction(uint32_t word) {
-  if (gPortLink.pinsHalted) return false;
-  if (gPortLink.pinsUnsure) {
-    Deselect();
-    if (gPortLink.pinsHalted) return false;
-  }
-  Pins(kPinsSelect);
-  ShiftOutBits(word, kWordBits);
-  return true;
-}
-
-// An instruction that programs cells: waits for ready if asked, then deselects.
-bool FinishProgramming(bool waitReady) {
-  bool ok = !waitReady || EepromWaitReady();
-  Deselect();
-  return ok && !gPortLink.pinsHalted;
+void Halt(MicrowireState& s) {
+  s.halted = true;
+  s.unsure = true;
+  s.failed = true;
 }
 
 }  // namespace
 
-void ShiftOutBits(uint32_t value, uint32_t count) {
+void MicrowireStart(Microwire& bus) {
+  bus.state.active = true;
+  bus.state.halted = false;
+  bus.state.failed = false;
+}
+
+void MicrowireStop(Microwire& bus) { bus.state.active = false; }
+
+void MicrowireResume(Microwire& bus) { bus.state.halted = false; }
+
+void MicrowirePins(Microwire& bus, uint8_t pattern) {
+  if (bus.state.halted) return;
+  if (!bus.pins.writePins(bus.pins.context, pattern)) Halt(bus.state);
+}
+
+bool MicrowireSample(Microwire& bus) {
+  if (bus.state.halted) return false;
+  if (bus.pins.samplePins(bus.pins.context, &bus.state.reply)) return true;
+  Halt(bus.state);
+  return false;
+}
+
+void MicrowireEndInstruction(Microwire& bus) {
+  bool ok = bus.pins.writePins(bus.pins.context, kPinsDeselect);
+  bus.state.unsure = !ok;
+  if (!ok) {
+    bus.state.halted = true;
+    bus.state.failed = true;
+  }
+}
+
+bool MicrowireBeginInstruction(Microwire& bus, uint32_t word) {
+  if (!bus.state.active || bus.state.halted) return false;
+  if (bus.state.unsure) {
+    MicrowireEndInstruction(bus);
+    if (bus.state.halted) return false;
+  }
+  MicrowirePins(bus, kPinsSelect);
+  ShiftOutBits(bus, word, kWordBits);
+  return true;
+}
+
+void ShiftOutBits(Microwire& bus, uint32_t value, uint32_t count) {
   uint8_t pattern = kPinsSelect;
   for (uint32_t bit = count; bit-- > 0;) {
     if ((value >> bit) & 1) {
@@ -72,90 +71,59 @@ void ShiftOutBits(uint32_t value, uint32_t count) {
     } else {
       pattern &= static_cast<uint8_t>(~kPinDataIn);
     }
-    Pins(pattern);
+    MicrowirePins(bus, pattern);
     pattern |= kPinClock;
-    Pins(pattern);
+    MicrowirePins(bus, pattern);
     pattern &= static_cast<uint8_t>(~kPinClock);
-    Pins(pattern);
+    MicrowirePins(bus, pattern);
   }
 }
 
-uint32_t ShiftInBits(uint32_t count) {
+uint32_t ShiftInBits(Microwire& bus, uint32_t count) {
   uint32_t value = 0;
   for (uint32_t i = 0; i < count; ++i) {
     value <<= 1;
-    Pins(kPinsClockHigh);
+    MicrowirePins(bus, kPinsClockHigh);
     // A sample not taken loses the bits gathered so far; the current bit is read from the
     // reply as the failed transfer left it.
-    if (!Sample()) value = 0;
-    if (gPortLink.reply.bytes[1] & kPinDataOut) value += 1;
-    Pins(kPinsSelect);
+    if (!MicrowireSample(bus)) value = 0;
+    if (bus.state.reply & kPinDataOut) value += 1;
+    MicrowirePins(bus, kPinsSelect);
   }
   return value;
 }
 
-bool EepromWaitReady() {
-  Pins(kPinsDeselect);  // starts the programming
-  Pins(kPinsSelect);
-  for (uint32_t poll = 0; poll < kMaxReadyPolls && !gPortLink.pinsHalted; ++poll) {
-    Pins(kPinsClockHigh);
-    Sample();
-    bool ready = (gPortLink.reply.bytes[1] & kPinDataOut) != 0;
-    Pins(kPinsSelect);
-    if (ready && !gPortLink.pinsHalted) return true;
-  }
-  return false;
-}
-
-uint8_t EepromReadByte(uint8_t address) {
-  if (!DeviceOpen() || !BeginInstruction(kReadWord | (address & kAddressMask))) return 0;
-  uint8_t value = static_cast<uint8_t>(ShiftInBits(8));
-  Deselect();
+uint8_t EepromReadByte(Microwire& bus, uint8_t address) {
+  if (!MicrowireBeginInstruction(bus, kReadWord | (address & kAddressMask))) return 0;
+  uint8_t value = static_cast<uint8_t>(ShiftInBits(bus, kDataBits));
+  MicrowireEndInstruction(bus);
   return value;
 }
 
-bool EepromWriteByte(uint8_t address, uint8_t value, bool waitReady) {
-  if (!DeviceOpen() || !BeginInstruction(kWriteWord | (address & kAddressMask))) return false;
-  ShiftOutBits(value, 8);
-  return FinishProgramming(waitReady);
+bool EepromWriteByte(Microwire& bus, uint8_t address, uint8_t value) {
+  if (!MicrowireBeginInstruction(bus, kWriteWord | (address & kAddressMask))) return false;
+  ShiftOutBits(bus, value, kDataBits);
+  MicrowireEndInstruction(bus);  // starts the programming
+  return !bus.state.halted;
 }
 
-bool EepromWriteEnable() {
-  if (!DeviceOpen() || gPortLink.pinsHalted) return false;
-  Deselect();
-  if (!BeginInstruction(kWriteEnableWord)) return true;
-  Deselect();
+bool EepromWriteEnable(Microwire& bus) {
+  if (!bus.state.active || bus.state.halted) return false;
+  MicrowireEndInstruction(bus);
+  if (!MicrowireBeginInstruction(bus, kWriteEnableWord)) return true;
+  MicrowireEndInstruction(bus);
   return true;
 }
 
-bool EepromWriteDisable() {
-  if (!DeviceOpen() || !BeginInstruction(kWriteDisableWord)) return false;
-  Deselect();
-  return !gPortLink.pinsHalted;
+bool EepromWriteDisable(Microwire& bus) {
+  if (!MicrowireBeginInstruction(bus, kWriteDisableWord)) return false;
+  MicrowireEndInstruction(bus);
+  return !bus.state.halted;
 }
 
-bool EepromErase(uint8_t address, bool waitReady) {
-  if (!DeviceOpen() || !BeginInstruction(kEraseWord | (address & kAddressMask))) return false;
-  return FinishProgramming(waitReady);
-}
-
-bool EepromEraseAll(bool waitReady) {
-  if (!DeviceOpen() || !BeginInstruction(kEraseAllWord)) return false;
-  return FinishProgramming(waitReady);
-}
-
-void EepromReadBlock(uint8_t* destination, uint8_t start, uint8_t length) {
-  if (!DeviceOpen()) return;
+void EepromReadBlock(Microwire& bus, uint8_t* destination, uint8_t start, uint8_t length) {
+  if (!bus.state.active) return;
   for (uint8_t i = 0; i < length; ++i) {
-    destination[i] = EepromReadByte(static_cast<uint8_t>(start + i));
+    destination[i] = EepromReadByte(bus, static_cast<uint8_t>(start + i));
   }
-}
-
-bool EepromWriteBlock(const uint8_t* source, uint8_t start, uint8_t length, bool waitReady) {
-  if (!DeviceOpen()) return false;
-  bool ok = true;
-  for (uint8_t i = 0; i < length; ++i) {
-    ok = EepromWriteByte(static_cast<uint8_t>(start + i), source[i], waitReady) && ok;
-  }
-  return ok;
 }

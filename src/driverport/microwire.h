@@ -1,12 +1,11 @@
-// The 93C46 serial EEPROM (8-bit organisation: 128 bytes, 7 address bits) on the box's
-// pin port, driven one pin change per transfer. Every instruction is a select, a 10-bit
-// word (start bit, 2 opcode bits, 7 address or sub-code bits) shifted out most
-// significant bit first with data taken at the rising clock edge, the instruction's own
-// part, and a deselect.
+// The 93C46 serial EEPROM (8-bit organisation: 128 bytes, 7 address bits) driven one pin
+// change at a time. Every instruction is a select, a 10-bit word (start bit, 2 opcode bits,
+// 7 address or sub-code bits) shifted out most significant bit first with data taken at
+// the rising clock edge, the instruction's own part, and a deselect.
 //
-// All operations act on the device the caller has open (gPortLink.handle) and send
-// nothing when none is open. Transfer costs: a byte read or write 56, write enable 33,
-// write disable 32; a wait for ready 2 + 3 per poll.
+// Pure framing: it drives a two-function pin port and keeps its own small state record; it
+// knows nothing of devices or of the driver. Transfer costs: a byte read or write 56, write
+// enable 33, write disable 32.
 #ifndef TEVRO_DRIVERPORT_MICROWIRE_H
 #define TEVRO_DRIVERPORT_MICROWIRE_H
 
@@ -29,27 +28,59 @@ constexpr uint32_t kWriteDisableWord = 0x200;
 constexpr uint32_t kEraseAllWord = 0x240;
 constexpr uint32_t kWordBits = 10;
 
-// Polls of data out a wait for ready makes before it gives up; programming takes a few
-// milliseconds, far fewer polls than this at one transfer per pin change.
-constexpr uint32_t kMaxReadyPolls = 1000;
+// The pins the framing drives. Each returns true when the transfer was carried out.
+struct PinPort {
+  // One pin write: the pins take 'pattern'.
+  bool (*writePins)(void* context, uint8_t pattern);
+  // One look at the pins: *reply receives the byte whose bit 6 is data out, as the
+  // transfer left it (after a failure: whatever the reply held before).
+  bool (*samplePins)(void* context, uint8_t* reply);
+  void* context;
+};
 
-// Shift steps (no check for an open device).
-void ShiftOutBits(uint32_t value, uint32_t count);
-uint32_t ShiftInBits(uint32_t count);
-// Deselect, select, then clock until data out reads 1. False when kMaxReadyPolls pass.
-bool EepromWaitReady();
+// What the framing remembers between pin transfers.
+struct MicrowireState {
+  bool active;    // an operation may drive the pins; nothing is sent otherwise
+  bool halted;    // a pin transfer failed: the operation's further clocking is abandoned
+  bool unsure;    // the last deselect may not have reached the part
+  bool failed;    // a pin transfer failed since the operation started
+  uint8_t reply;  // the reply byte of the last sample
+};
 
-// Instructions. Results are false (0 for the read) when no device is open; a write or an
-// erase that waited for ready and hit the bound reports false too.
-uint8_t EepromReadByte(uint8_t address);
-bool EepromWriteByte(uint8_t address, uint8_t value, bool waitReady);
-bool EepromWriteEnable();
-bool EepromWriteDisable();
-bool EepromErase(uint8_t address, bool waitReady);
-bool EepromEraseAll(bool waitReady);
+struct Microwire {
+  PinPort pins;
+  MicrowireState state;
+};
 
-// length bytes from/to consecutive addresses; the address wraps from 127 to 0.
-void EepromReadBlock(uint8_t* destination, uint8_t start, uint8_t length);
-bool EepromWriteBlock(const uint8_t* source, uint8_t start, uint8_t length, bool waitReady);
+// Operations. Start: the pins may be driven (the device is open); clears the last
+// operation's abandonment and failure, keeps 'unsure'. Stop: nothing is sent until the
+// next start. Resume: the next instruction goes out even though the last was abandoned
+// (for a write disable after a failed write); 'failed' stays.
+void MicrowireStart(Microwire& bus);
+void MicrowireStop(Microwire& bus);
+void MicrowireResume(Microwire& bus);
+
+// Shift steps, inside an instruction: MSB first, three pin writes per bit out; per bit in,
+// clock high, a sample and clock low. A sample not taken loses the bits gathered so far.
+void ShiftOutBits(Microwire& bus, uint32_t value, uint32_t count);
+uint32_t ShiftInBits(Microwire& bus, uint32_t count);
+
+// Instruction framing. Begin: a deselect first when the last may not have arrived, then
+// select and the 10-bit word; false, with nothing sent, when the operation is inactive or
+// abandoned. End: the deselect that ends (or abandons) an instruction. Pins and Sample:
+// one pin change or look within an instruction, nothing once it is abandoned.
+bool MicrowireBeginInstruction(Microwire& bus, uint32_t word);
+void MicrowireEndInstruction(Microwire& bus);
+void MicrowirePins(Microwire& bus, uint8_t pattern);
+bool MicrowireSample(Microwire& bus);
+
+// Instructions. Results are false (0 for the read) when the operation is inactive or a
+// transfer of the instruction failed.
+uint8_t EepromReadByte(Microwire& bus, uint8_t address);
+bool EepromWriteByte(Microwire& bus, uint8_t address, uint8_t value);
+bool EepromWriteEnable(Microwire& bus);
+bool EepromWriteDisable(Microwire& bus);
+// length bytes into consecutive bytes of destination; the address wraps from 127 to 0.
+void EepromReadBlock(Microwire& bus, uint8_t* destination, uint8_t start, uint8_t length);
 
 #endif  // TEVRO_DRIVERPORT_MICROWIRE_H

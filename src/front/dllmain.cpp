@@ -2,8 +2,6 @@
 // process detach.
 #include <windows.h>
 
-#include "bridge/d2xx.h"
-#include "driverport/driverport.h"
 #include "front/session.h"
 
 namespace {
@@ -18,17 +16,17 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     case DLL_PROCESS_ATTACH:
       RunScan();
       break;
-    case DLL_PROCESS_DETACH:
+    case DLL_PROCESS_DETACH: {
       if (gSession.currentDevice != kNoDevice) {
         MessageBoxA(nullptr, kStillOpenText, kStillOpenCaption, MB_ICONINFORMATION);
         CloseSession();
       }
-      // No timer may fire into an unloaded library, and no solenoid stays energised.
-      PortEndPulse();
-      // At process exit the system unloads every module itself; releasing another
-      // library from here is only safe when this one is unloaded on its own.
-      if (reserved == nullptr) D2xxRelease();
+      // A non-null reserved argument: the whole process is ending, not only this library.
+      const bool processExit = reserved != nullptr;
+      kPortBackend.detach(processExit);
+      kBridgeBackend.detach(processExit);
       break;
+    }
     default:
       break;
   }

@@ -1,60 +1,58 @@
 // The exported functions: each looks at the session record and calls at most one
-// backend operation.
+// operation of the selected backend.
 #include <windows.h>
 
-#include "bridge/bridge.h"
-#include "driverport/driverport.h"
+#include "front/backends.h"
 #include "front/session.h"
 #include "tevro.h"
 
 SessionState gSession = {kNoDevice, 0, 0, kBackendDriverPort, 1, kNotOpen};
 
-namespace {
-
-bool IsOpen() { return gSession.openResult != kNotOpen; }
-bool BridgeSelected() { return gSession.backend == kBackendBridge; }
-
-// Every export starts here: a drawer pulse whose time is up is ended first, also when
-// the application never dispatches the timer message.
-void Enter() { PortServiceOverduePulse(); }
-
-}  // namespace
-
-bool CloseSession() {
-  if (IsOpen()) {
-    if (BridgeSelected()) {
-      BridgeCloseInterface();
-    } else {
-      PortCloseSession();
-    }
-  }
-  gSession.currentDevice = kNoDevice;
-  gSession.openResult = kNotOpen;
-  return true;
+const Backend& SelectedBackend() {
+  return gSession.backend == kBackendBridge ? kBridgeBackend : kPortBackend;
 }
 
 namespace {
 
-int32_t OpenSession(uint8_t n) {
-  if (n != gSession.currentDevice) CloseSession();
-  if (n >= gSession.bridgeCount) {
-    gSession.openResult = PortOpenSession(static_cast<uint8_t>(n - gSession.bridgeCount));
-    if (IsOpen()) {
-      gSession.backend = kBackendDriverPort;
-      gSession.currentDevice = n;
-    }
-    return gSession.openResult;
-  }
-  if (n == gSession.currentDevice && IsOpen()) return gSession.openResult;
-  gSession.openResult = BridgeOpenInterface(n);
+bool IsOpen() { return gSession.openResult != kNotOpen; }
+
+// Every export starts here: a drawer pulse whose time is up is ended first, also when
+// the application never dispatches the timer message.
+void Enter() {
+  kBridgeBackend.settle();
+  kPortBackend.settle();
+}
+
+// Opens number n through 'backend' at its index there; on success the record selects it.
+int32_t OpenThrough(const Backend& backend, int32_t id, uint8_t n, uint8_t index) {
+  gSession.openResult = backend.openSession(index);
   if (IsOpen()) {
-    gSession.backend = kBackendBridge;
+    gSession.backend = id;
     gSession.currentDevice = n;
   }
   return gSession.openResult;
 }
 
+int32_t OpenSession(uint8_t n) {
+  if (n != gSession.currentDevice) CloseSession();
+  if (n >= gSession.bridgeCount) {
+    return OpenThrough(kPortBackend, kBackendDriverPort, n,
+                       static_cast<uint8_t>(n - gSession.bridgeCount));
+  }
+  // A bridge box already open stays open with its counts; a driver-port number is opened
+  // afresh every time.
+  if (n == gSession.currentDevice && IsOpen()) return gSession.openResult;
+  return OpenThrough(kBridgeBackend, kBackendBridge, n, n);
+}
+
 }  // namespace
+
+bool CloseSession() {
+  if (IsOpen()) SelectedBackend().closeSession();
+  gSession.currentDevice = kNoDevice;
+  gSession.openResult = kNotOpen;
+  return true;
+}
 
 uint32_t PackedCounts() {
   return static_cast<uint32_t>(gSession.bridgeCount) << 8 | gSession.portCount;
@@ -74,12 +72,7 @@ TEVRO_U32 TEVRO_CALL GetNumPos(void) {
 
 void TEVRO_CALL GetFirmWareVersion(char* buf) {
   Enter();
-  if (!IsOpen() || buf == nullptr) return;
-  if (BridgeSelected()) {
-    BridgeGetFirmWareVersion(buf);
-  } else {
-    PortGetFirmWareVersion(buf);
-  }
+  if (IsOpen() && buf != nullptr) SelectedBackend().getFirmWareVersion(buf);
 }
 
 TEVRO_S32 TEVRO_CALL OpenPosInterface(unsigned char n) {
@@ -91,15 +84,14 @@ TEVRO_S32 TEVRO_CALL OpenPosInterfaceV(void) { return OpenPosInterface(0); }
 
 TEVRO_BOOL TEVRO_CALL KasseOpen(void) {
   Enter();
-  if (!IsOpen()) return 0;
-  return BridgeSelected() ? BridgeKick() : PortKick() != 0;
+  return IsOpen() && SelectedBackend().kick();
 }
 
 TEVRO_BOOL TEVRO_CALL KasseOpenP(void*) { return KasseOpen(); }
 
 TEVRO_BOOL TEVRO_CALL KasseClose(void) {
   Enter();
-  if (!BridgeSelected()) PortRelease();
+  SelectedBackend().release();
   return 1;
 }
 
@@ -114,8 +106,7 @@ TEVRO_BOOL TEVRO_CALL GetSwitch(char* readFlag) {
     *flag = 0;
     return gSession.lastSwitch != 0;
   }
-  int32_t state = BridgeSelected() ? BridgeGetSwitch(flag) : PortGetSwitch(flag);
-  gSession.lastSwitch = state & 0xFF;
+  gSession.lastSwitch = SelectedBackend().getSwitch(flag) ? 1 : 0;
   return gSession.lastSwitch != 0;
 }
 
@@ -123,58 +114,52 @@ TEVRO_BOOL TEVRO_CALL GetSwitchP(void*, char* readFlag) { return GetSwitch(readF
 
 TEVRO_U32 TEVRO_CALL GetLastOpenCnt(void) {
   Enter();
-  if (!IsOpen()) return 0;
-  return BridgeSelected() ? BridgeGetLastOpenCnt() : PortGetLastOpenCnt();
+  return IsOpen() ? SelectedBackend().getLastOpenCnt() : 0;
 }
 
 TEVRO_U32 TEVRO_CALL GetLastOpenCntP(void*) { return GetLastOpenCnt(); }
 
 TEVRO_U32 TEVRO_CALL GetLocalOpenCnt(void) {
   Enter();
-  return BridgeSelected() ? BridgeGetLocalOpenCnt() : PortGetLocalOpenCnt();
+  return SelectedBackend().getLocalOpenCnt();
 }
 
 TEVRO_U32 TEVRO_CALL GetLocalOpenCntP(void*) { return GetLocalOpenCnt(); }
 
 TEVRO_U32 TEVRO_CALL GetTotalOpenCnt(void) {
   Enter();
-  return BridgeSelected() ? BridgeGetTotalOpenCnt() : PortGetTotalOpenCnt();
+  return SelectedBackend().getTotalOpenCnt();
 }
 
 TEVRO_U32 TEVRO_CALL GetTotalOpenCntP(void*) { return GetTotalOpenCnt(); }
 
 TEVRO_U32 TEVRO_CALL GetSerialNumber(void) {
   Enter();
-  if (!IsOpen()) return 0;
-  return BridgeSelected() ? BridgeGetSerialNumber() : PortGetSerialNumber();
+  return IsOpen() ? SelectedBackend().getSerialNumber() : 0;
 }
 
 TEVRO_U32 TEVRO_CALL GetSerialNumberP(void*) { return GetSerialNumber(); }
 
 TEVRO_U32 TEVRO_CALL GetMfgDate(void) {
   Enter();
-  if (!IsOpen()) return 0;
-  return BridgeSelected() ? BridgeGetMfgDate() : PortGetMfgDate();
+  return IsOpen() ? SelectedBackend().getMfgDate() : 0;
 }
 
 TEVRO_U32 TEVRO_CALL GetMfgDateP(void*) { return GetMfgDate(); }
 
 TEVRO_BOOL TEVRO_CALL SetSerialNumber(TEVRO_U32 value) {
   Enter();
-  if (!IsOpen()) return 0;
-  return BridgeSelected() ? BridgeSetSerialNumber(value) : PortSetSerialNumber(value);
+  return IsOpen() && SelectedBackend().setSerialNumber(value);
 }
 
 TEVRO_BOOL TEVRO_CALL SetMfgDate(TEVRO_U32 value) {
   Enter();
-  if (!IsOpen()) return 0;
-  return BridgeSelected() ? BridgeSetMfgDate(value) : PortSetMfgDate(value);
+  return IsOpen() && SelectedBackend().setMfgDate(value);
 }
 
 TEVRO_BOOL TEVRO_CALL SetLastOpenCnt(TEVRO_U32 value) {
   Enter();
-  if (!IsOpen()) return 0;
-  return BridgeSelected() ? BridgeSetLastOpenCnt(value) : PortSetLastOpenCnt(value);
+  return IsOpen() && SelectedBackend().setLastOpenCnt(value);
 }
 
 TEVRO_BOOL TEVRO_CALL ClosePosInterface(void) {

@@ -1,8 +1,6 @@
 // The scan: counts the boxes of both variants and so fixes the device numbering.
 #include <windows.h>
 
-#include "bridge/bridge.h"
-#include "driverport/driverport.h"
 #include "front/session.h"
 
 namespace {
@@ -13,20 +11,12 @@ const char kNoBoxCaption[] = "Info from TEVRO.DLL";
 }  // namespace
 
 uint32_t RunScan() {
-  // The probes run through the same backend state the open box uses; keep that box's
-  // state (index, counts, cached record) so it stays open and usable across the scan.
+  // The probes leave the backends' sessions alone, so an open box stays open. A backend
+  // without an open box is left addressing the first index its probes found empty.
   const bool open = gSession.openResult != kNotOpen;
-  const bool bridge = gSession.backend == kBackendBridge;
-  BridgeLink bridgeSaved = gBridgeLink;
-  PortSessionSnapshot portSaved{};
-  if (open && !bridge) portSaved = PortSaveSession();
-
-  gSession.bridgeCount = BridgeScan();
-  gSession.portCount = PortScan();
-
-  if (open && bridge) gBridgeLink = bridgeSaved;
-  if (open && !bridge) PortRestoreSession(portSaved);
-
+  const Backend& selected = SelectedBackend();
+  gSession.bridgeCount = kBridgeBackend.scan(open && &selected == &kBridgeBackend);
+  gSession.portCount = kPortBackend.scan(open && &selected == &kPortBackend);
   if (gSession.bridgeCount == 0 && gSession.portCount == 0) {
     MessageBoxA(nullptr, kNoBoxText, kNoBoxCaption, MB_ICONINFORMATION);
   }

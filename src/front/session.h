@@ -1,12 +1,14 @@
-// The session record: which box the application selected, which backend serves it,
-// and the counts of the last scan. Library-wide, one application thread.
+// The session record: which box the application selected, which backend serves it, and
+// the counts of the last scan. Library-wide, owned by the front.
 #ifndef TEVRO_FRONT_SESSION_H
 #define TEVRO_FRONT_SESSION_H
 
 #include <stdint.h>
 
+#include "common/open_result.h"
+#include "front/backends.h"
+
 constexpr uint8_t kNoDevice = 255;
-constexpr int32_t kNotOpen = -1;
 constexpr int32_t kBackendDriverPort = 0;
 constexpr int32_t kBackendBridge = 1;
 
@@ -21,13 +23,8 @@ struct SessionState {
 
 extern SessionState gSession;
 
-// The open result a backend hands out for the handle it opened the box with: the handle
-// as a 32-bit number, moved off -1 where truncation would give it.
-inline int32_t OpenResultFromHandle(const void* handle) {
-  uint32_t value = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle));
-  if (value == 0xFFFFFFFFu) value = 0x7FFFFFFFu;
-  return static_cast<int32_t>(value);
-}
+// The backend the record selects (the last successful open's; driver port before any).
+const Backend& SelectedBackend();
 
 // Runs both scans, shows the "none found" message box when both counts are 0, and
 // returns the packed counts. A box that is open stays open and usable.

@@ -1,54 +1,148 @@
-// The Microwire framing on its own, against the simulated EEPROM at pin level.
+// The Microwire framing on its own: a pin port straight onto the simulated port box, no
+// Win32 stand-in in between.
 #include <gmock/gmock.h>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "driverport/microwire.h"
-#include "driverport/port_link.h"
-#include "port_fixture.h"
+#include "models/port_box.h"
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 namespace {
 
-class MicrowireTest : public PortTest {
+// Polls of data out the ready wait below makes before it gives up.
+constexpr uint32_t kMaxReadyPolls = 1000;
+
+// The pins of a simulated port box, with the command and reply blocks a driver request
+// carries and a log of the blocks sent.
+struct BoxPins {
+  sim::PortBox box;
+  uint8_t command[sim::kPortCommandBytes] = {};
+  uint8_t reply[sim::kPortReplyBytes] = {};
+  std::vector<std::string> sent;
+  std::function<bool(const uint8_t* command)> fails;  // true: the request fails
+
+  bool Request() {
+    char text[12];
+    snprintf(text, sizeof text, "%02x %02x %02x %02x", command[0], command[1], command[2],
+             command[3]);
+    sent.push_back(text);
+    if (fails && fails(command)) return false;
+    return sim::PortBoxRequest(box, sim::kPortRequestCode, command, reply, 0);
+  }
+  static bool Write(void* self, uint8_t pattern) {
+    BoxPins& p = *static_cast<BoxPins*>(self);
+    p.command[0] = 0x15;
+    p.command[1] = 0x00;
+    p.command[2] = pattern;
+    return p.Request();
+  }
+  static bool Sample(void* self, uint8_t* replyByte) {
+    BoxPins& p = *static_cast<BoxPins*>(self);
+    p.command[0] = 0x14;
+    bool ok = p.Request();
+    *replyByte = p.reply[1];
+    return ok;
+  }
+};
+
+// The ready wait and the instructions the library itself never sends, built from the
+// framing's steps as the part's datasheet frames them.
+bool WaitReady(Microwire& bus) {
+  MicrowirePins(bus, kPinsDeselect);  // starts the programming
+  MicrowirePins(bus, kPinsSelect);
+  for (uint32_t poll = 0; poll < kMaxReadyPolls && !bus.state.halted; ++poll) {
+    MicrowirePins(bus, kPinsClockHigh);
+    MicrowireSample(bus);
+    bool ready = (bus.state.reply & kPinDataOut) != 0;
+    MicrowirePins(bus, kPinsSelect);
+    if (ready && !bus.state.halted) return true;
+  }
+  return false;
+}
+
+bool FinishWaiting(Microwire& bus) {
+  bool ok = WaitReady(bus);
+  MicrowireEndInstruction(bus);
+  return ok && !bus.state.halted;
+}
+
+bool WriteByteWaiting(Microwire& bus, uint8_t address, uint8_t value) {
+  if (!MicrowireBeginInstruction(bus, kWriteWord | (address & 0x7F))) return false;
+  ShiftOutBits(bus, value, 8);
+  return FinishWaiting(bus);
+}
+
+bool EraseWaiting(Microwire& bus, uint8_t address) {
+  return MicrowireBeginInstruction(bus, kEraseWord | (address & 0x7F)) && FinishWaiting(bus);
+}
+
+bool EraseAll(Microwire& bus) {
+  if (!MicrowireBeginInstruction(bus, kEraseAllWord)) return false;
+  MicrowireEndInstruction(bus);
+  return !bus.state.halted;
+}
+
+bool WriteBlock(Microwire& bus, const uint8_t* source, uint8_t start, uint8_t length) {
+  if (!bus.state.active) return false;
+  bool ok = true;
+  for (uint8_t i = 0; i < length; ++i) {
+    ok = EepromWriteByte(bus, static_cast<uint8_t>(start + i), source[i]) && ok;
+  }
+  return ok;
+}
+
+class MicrowireTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    PortTest::SetUp();
-    gPortLink = DriverPortLink{};
-    gPortLink.handle = INVALID_HANDLE_VALUE;
-    hostwin::AddPortBox(0);
-    ASSERT_NE(PortOpenDevice(0), INVALID_HANDLE_VALUE);
-    hostwin::ClearTrace();
+    sim::PortBoxInit(pins_.box, 0xF3);
+    MicrowireStart(bus_);
   }
-  void TearDown() override { PortCloseDevice(0); }
+
+  uint8_t* Memory() { return pins_.box.eeprom.memory; }
+  size_t Requests() const { return pins_.sent.size(); }
+  const std::vector<std::string>& Commands() const { return pins_.sent; }
+  void ClearLog() { pins_.sent.clear(); }
 
   // Patterns of the pin writes sent, as numbers.
-  static std::vector<int> PinWrites() {
+  std::vector<int> PinWrites() const {
     std::vector<int> out;
-    for (const std::string& c : Commands()) {
+    for (const std::string& c : pins_.sent) {
       if (c.compare(0, 5, "15 00") == 0) out.push_back(std::stoi(c.substr(6, 2), nullptr, 16));
     }
     return out;
   }
+
+  BoxPins pins_;
+  Microwire bus_ = {{BoxPins::Write, BoxPins::Sample, &pins_}, {}};
 };
 
 TEST_F(MicrowireTest, InstructionCostsInTransfers) {
-  EepromReadByte(3);
-  EXPECT_EQ(Requests(), 56u);
-  hostwin::ClearTrace();
-  EXPECT_TRUE(EepromWriteEnable());
-  EXPECT_EQ(Requests(), 33u);
-  hostwin::ClearTrace();
-  EepromWriteByte(3, 0x5A, false);
-  EXPECT_EQ(Requests(), 56u);
-  hostwin::ClearTrace();
-  EepromWriteDisable();
-  EXPECT_EQ(Requests(), 32u);
-  EXPECT_EQ(Box(0).eeprom.memory[3], 0x5A);
+  struct Case {
+    const char* name;
+    std::function<void(Microwire&)> send;
+    size_t transfers;
+  };
+  const Case cases[] = {
+      {"read", [](Microwire& b) { EepromReadByte(b, 3); }, 56},
+      {"write enable", [](Microwire& b) { EXPECT_TRUE(EepromWriteEnable(b)); }, 33},
+      {"write", [](Microwire& b) { EepromWriteByte(b, 3, 0x5A); }, 56},
+      {"write disable", [](Microwire& b) { EepromWriteDisable(b); }, 32},
+  };
+  for (const Case& c : cases) {
+    ClearLog();
+    c.send(bus_);
+    EXPECT_EQ(Requests(), c.transfers) << c.name;
+  }
+  EXPECT_EQ(Memory()[3], 0x5A);
 }
 
 TEST_F(MicrowireTest, WriteEnableWordGoesOutMostSignificantBitFirst) {
-  EepromWriteEnable();
+  EepromWriteEnable(bus_);
   std::vector<int> pins = PinWrites();
   ASSERT_EQ(pins.size(), 33u);
   EXPECT_EQ(pins[0], 0x40);
@@ -63,132 +157,128 @@ TEST_F(MicrowireTest, WriteEnableWordGoesOutMostSignificantBitFirst) {
     EXPECT_EQ(pins[base + 2], 0x48 | level) << bit;
   }
   EXPECT_EQ(pins[32], 0x40);
-  EXPECT_TRUE(Box(0).eeprom.writeEnabled);
+  EXPECT_TRUE(pins_.box.eeprom.writeEnabled);
 }
 
 TEST_F(MicrowireTest, ReadClocksEachBitWithAWriteASampleAndAWrite) {
-  Box(0).eeprom.memory[5] = 0xA5;
-  EXPECT_EQ(EepromReadByte(5), 0xA5);
-  std::vector<std::string> commands = Commands();
-  ASSERT_EQ(commands.size(), 56u);
+  Memory()[5] = 0xA5;
+  EXPECT_EQ(EepromReadByte(bus_, 5), 0xA5);
+  ASSERT_EQ(Commands().size(), 56u);
   for (int bit = 0; bit < 8; ++bit) {
-    EXPECT_EQ(commands[31 + 3 * bit], "15 00 58 00");
-    EXPECT_EQ(commands[32 + 3 * bit], "14 00 58 00");
-    EXPECT_EQ(commands[33 + 3 * bit], "15 00 48 00");
+    EXPECT_EQ(Commands()[31 + 3 * bit], "15 00 58 00");
+    EXPECT_EQ(Commands()[32 + 3 * bit], "14 00 58 00");
+    EXPECT_EQ(Commands()[33 + 3 * bit], "15 00 48 00");
   }
-  EXPECT_EQ(commands[55], "15 00 40 00");
+  EXPECT_EQ(Commands()[55], "15 00 40 00");
 }
 
 TEST_F(MicrowireTest, AddressesKeepSevenBits) {
-  EepromWriteEnable();
-  EXPECT_TRUE(EepromWriteByte(0x85, 0x33, false));
-  EXPECT_EQ(Box(0).eeprom.memory[0x05], 0x33);
-  Box(0).eeprom.memory[0x05] = 0x44;
-  EXPECT_EQ(EepromReadByte(0x85), 0x44);
+  EepromWriteEnable(bus_);
+  EXPECT_TRUE(EepromWriteByte(bus_, 0x85, 0x33));
+  EXPECT_EQ(Memory()[0x05], 0x33);
+  Memory()[0x05] = 0x44;
+  EXPECT_EQ(EepromReadByte(bus_, 0x85), 0x44);
 }
 
 TEST_F(MicrowireTest, BlocksRunOnFrom127To0AndAnEmptyBlockSendsNothing) {
   uint8_t none[1] = {0x77};
-  EepromReadBlock(none, 10, 0);
-  EXPECT_TRUE(EepromWriteBlock(none, 10, 0, false));
-  EXPECT_THAT(hostwin::Trace(), IsEmpty());
+  EepromReadBlock(bus_, none, 10, 0);
+  EXPECT_TRUE(WriteBlock(bus_, none, 10, 0));
+  EXPECT_THAT(Commands(), IsEmpty());
   EXPECT_EQ(none[0], 0x77);
 
   const uint8_t data[4] = {1, 2, 3, 4};
-  EepromWriteEnable();
-  EepromWriteBlock(data, 126, 4, false);
-  EepromWriteDisable();
-  const uint8_t* m = Box(0).eeprom.memory;
+  EepromWriteEnable(bus_);
+  WriteBlock(bus_, data, 126, 4);
+  EepromWriteDisable(bus_);
+  const uint8_t* m = Memory();
   EXPECT_THAT(std::vector<uint8_t>({m[126], m[127], m[0], m[1]}), ElementsAre(1, 2, 3, 4));
   uint8_t back[4] = {};
-  EepromReadBlock(back, 126, 4);
+  EepromReadBlock(bus_, back, 126, 4);
   EXPECT_THAT(std::vector<uint8_t>(back, back + 4), ElementsAre(1, 2, 3, 4));
 }
 
 TEST_F(MicrowireTest, AFailedSampleDropsTheBitsGatheredSoFar) {
-  Box(0).eeprom.memory[7] = 0xFF;
+  Memory()[7] = 0xFF;
   int samples = 0;
-  hostwin::OnDeviceRequest([&samples](int, uint32_t, const uint8_t* cmd) {
-    return !(cmd[0] == 0x14 && ++samples == 8);  // the last of the eight samples fails
-  });
-  uint8_t value = EepromReadByte(7);
+  pins_.fails = [&samples](const uint8_t* cmd) {
+    return cmd[0] == 0x14 && ++samples == 8;  // the last of the eight samples fails
+  };
+  uint8_t value = EepromReadByte(bus_, 7);
   EXPECT_LE(value, 1);
-  EXPECT_TRUE(gPortLink.transferFailed);
+  EXPECT_TRUE(bus_.state.failed);
 }
 
 TEST_F(MicrowireTest, ALostClockEdgeCannotTurnAWriteIntoEraseAll) {
   // Without its start bit, "write 0x42 to address 16" reads as ERAL followed by junk.
-  for (uint32_t i = 0; i < sim::kEepromBytes; ++i)
-    Box(0).eeprom.memory[i] = static_cast<uint8_t>(i);
-  EepromWriteEnable();
+  for (uint32_t i = 0; i < sim::kEepromBytes; ++i) Memory()[i] = static_cast<uint8_t>(i);
+  EepromWriteEnable(bus_);
   int pinWrites = 0;
-  hostwin::OnDeviceRequest([&pinWrites](int, uint32_t, const uint8_t* cmd) {
-    return !(cmd[0] == 0x15 && ++pinWrites == 3);  // select, data 1, clock high: lost
-  });
-  gPortLink.transferFailed = false;
-  EXPECT_FALSE(EepromWriteByte(16, 0x42, false));
-  EXPECT_TRUE(gPortLink.transferFailed);
-  EXPECT_EQ(Box(0).eeprom.executed[sim::kEepromEral], 0u);
+  pins_.fails = [&pinWrites](const uint8_t* cmd) {
+    return cmd[0] == 0x15 && ++pinWrites == 3;  // select, data 1, clock high: lost
+  };
+  EXPECT_FALSE(EepromWriteByte(bus_, 16, 0x42));
+  EXPECT_TRUE(bus_.state.failed);
+  EXPECT_EQ(pins_.box.eeprom.executed[sim::kEepromEral], 0u);
   EXPECT_EQ(Commands().back(), "15 00 40 00");  // abandoned with a deselect
   for (uint32_t i = 0; i < sim::kEepromBytes; ++i) {
-    EXPECT_EQ(Box(0).eeprom.memory[i], static_cast<uint8_t>(i)) << i;
+    EXPECT_EQ(Memory()[i], static_cast<uint8_t>(i)) << i;
   }
-  // The next instruction works again.
-  hostwin::OnDeviceRequest(nullptr);
-  gPortLink.pinsHalted = false;
-  EXPECT_TRUE(EepromWriteByte(16, 0x42, false));
-  EXPECT_EQ(Box(0).eeprom.memory[16], 0x42);
+  // The next operation works again.
+  pins_.fails = nullptr;
+  MicrowireStart(bus_);
+  EXPECT_TRUE(EepromWriteByte(bus_, 16, 0x42));
+  EXPECT_EQ(Memory()[16], 0x42);
 }
 
 TEST_F(MicrowireTest, AnInstructionAfterAFailedDeselectStartsWithOne) {
-  Box(0).eeprom.memory[2] = 0x5A;
-  hostwin::OnDeviceRequest([](int, uint32_t, const uint8_t* cmd) {
-    return !(cmd[0] == 0x15 && cmd[2] == 0x40);  // every deselect fails
-  });
-  EepromReadByte(1);
-  EXPECT_TRUE(gPortLink.pinsUnsure);
-  hostwin::OnDeviceRequest(nullptr);
-  gPortLink.pinsHalted = false;
-  hostwin::ClearTrace();
-  EXPECT_EQ(EepromReadByte(2), 0x5A);
+  Memory()[2] = 0x5A;
+  pins_.fails = [](const uint8_t* cmd) {
+    return cmd[0] == 0x15 && cmd[2] == 0x40;  // every deselect fails
+  };
+  EepromReadByte(bus_, 1);
+  EXPECT_TRUE(bus_.state.unsure);
+  pins_.fails = nullptr;
+  MicrowireStart(bus_);
+  ClearLog();
+  EXPECT_EQ(EepromReadByte(bus_, 2), 0x5A);
   EXPECT_EQ(Requests(), 57u);
   EXPECT_EQ(Commands().front(), "15 00 40 00");
 }
 
-TEST_F(MicrowireTest, NothingIsSentWithoutAnOpenDevice) {
-  PortCloseDevice(0);
-  hostwin::ClearTrace();
-  EXPECT_FALSE(EepromWriteEnable());
-  EXPECT_FALSE(EepromWriteDisable());
-  EXPECT_EQ(EepromReadByte(1), 0);
-  EXPECT_FALSE(EepromWriteByte(1, 2, false));
-  EXPECT_FALSE(EepromErase(1, true));
+TEST_F(MicrowireTest, NothingIsSentOutsideAnOperation) {
+  MicrowireStop(bus_);
+  EXPECT_FALSE(EepromWriteEnable(bus_));
+  EXPECT_FALSE(EepromWriteDisable(bus_));
+  EXPECT_EQ(EepromReadByte(bus_, 1), 0);
+  EXPECT_FALSE(EepromWriteByte(bus_, 1, 2));
+  EXPECT_FALSE(EraseWaiting(bus_, 1));
   uint8_t dest[2] = {9, 9};
-  EepromReadBlock(dest, 0, 2);
-  EXPECT_THAT(hostwin::Trace(), IsEmpty());
+  EepromReadBlock(bus_, dest, 0, 2);
+  EXPECT_THAT(Commands(), IsEmpty());
   EXPECT_EQ(dest[0], 9);
 }
 
 TEST_F(MicrowireTest, WaitForReadyPollsUntilReady) {
-  Box(0).eeprom.busyEdges = 3;
-  EepromWriteEnable();
-  hostwin::ClearTrace();
-  EXPECT_TRUE(EepromWriteByte(9, 0x12, true));
+  pins_.box.eeprom.busyEdges = 3;
+  EepromWriteEnable(bus_);
+  ClearLog();
+  EXPECT_TRUE(WriteByteWaiting(bus_, 9, 0x12));
   size_t polls = (Requests() - 56 - 2) / 3;
   EXPECT_GE(polls, 1u);
   EXPECT_LE(polls, 4u);
-  EXPECT_EQ(Box(0).eeprom.memory[9], 0x12);
-  hostwin::ClearTrace();
-  EXPECT_TRUE(EepromErase(9, true));
-  EXPECT_EQ(Box(0).eeprom.memory[9], 0xFF);
-  EXPECT_TRUE(EepromEraseAll(false));
+  EXPECT_EQ(Memory()[9], 0x12);
+  ClearLog();
+  EXPECT_TRUE(EraseWaiting(bus_, 9));
+  EXPECT_EQ(Memory()[9], 0xFF);
+  EXPECT_TRUE(EraseAll(bus_));
 }
 
 TEST_F(MicrowireTest, APartThatNeverBecomesReadyCannotHoldTheCaller) {
-  Box(0).eeprom.neverReady = true;
-  EepromWriteEnable();
-  hostwin::ClearTrace();
-  EXPECT_FALSE(EepromWriteByte(9, 0x12, true));
+  pins_.box.eeprom.neverReady = true;
+  EepromWriteEnable(bus_);
+  ClearLog();
+  EXPECT_FALSE(WriteByteWaiting(bus_, 9, 0x12));
   EXPECT_EQ(Requests(), 56u + 2u + 3u * kMaxReadyPolls);
   EXPECT_EQ(Commands().back(), "15 00 40 00");  // deselected at the end all the same
 }

@@ -1,7 +1,8 @@
 // The user-area identity record: layout, and the bridge operations that read and write it.
-#include "bridge/user_area.h"
-
 #include "bridge/bridge.h"
+#include "bridge/link.h"
+#include "bridge/user_area.h"
+#include "common/little_endian.h"
 
 namespace {
 
@@ -9,18 +10,6 @@ constexpr uint32_t kCountOffset = 0;
 constexpr uint32_t kSerialOffset = 4;
 constexpr uint32_t kDateLowOffset = 8;
 constexpr uint32_t kDateHighWordOffset = 12;
-
-uint32_t GetLe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-void PutLe32(uint8_t* p, uint32_t value) {
-  p[0] = static_cast<uint8_t>(value);
-  p[1] = static_cast<uint8_t>(value >> 8);
-  p[2] = static_cast<uint8_t>(value >> 16);
-  p[3] = static_cast<uint8_t>(value >> 24);
-}
 
 // Reads the whole record into 'out'. False, with 'out' unusable, unless the read returned
 // status 0 and exactly 16 bytes. The link's handle must be open.
@@ -33,7 +22,7 @@ bool ReadUserArea(UserAreaImage& out) {
 // Opens the box for a user-area operation. False (box closed again) when it does not
 // open or its user area cannot hold the record.
 bool OpenForUserArea() {
-  if (BridgeOpen(gBridgeLink.index) == reinterpret_cast<FT_HANDLE>(-1) ||
+  if (BridgeOpen(gBridgeLink.index) == BridgeNoHandle() ||
       gBridgeLink.userAreaSize < kUserAreaImageSize) {
     BridgeClose(gBridgeLink.index);
     return false;

@@ -1,7 +1,8 @@
-// Port transfers, device open and close, and the probe.
-#include "driverport/port_link.h"
+// Port transfers, device open and close, the probe, and the session open and close.
+#include "driverport/link.h"
 
-#include "front/session.h"
+#include "common/open_result.h"
+#include "driverport/driverport.h"
 
 DriverPortLink gPortLink;
 
@@ -20,7 +21,6 @@ bool Request(DWORD code) {
   BOOL ok = DeviceIoControl(gPortLink.handle, code, gPortLink.command.bytes,
                             sizeof gPortLink.command.bytes, gPortLink.reply.bytes,
                             sizeof gPortLink.reply.bytes, &gPortLink.bytesReturned, nullptr);
-  if (!ok) gPortLink.transferFailed = true;
   return ok != FALSE;
 }
 
@@ -80,17 +80,44 @@ bool PortSamplePins() {
   return PortTransfer();
 }
 
+bool PortPinWrite(void*, uint8_t pattern) { return PortWritePins(pattern); }
+
+bool PortPinSample(void*, uint8_t* reply) {
+  bool ok = PortSamplePins();
+  *reply = gPortLink.reply.bytes[1];
+  return ok;
+}
+
 int32_t PortProbe(uint8_t index) {
   HANDLE handle = PortOpenDevice(index);
-  bool ok = false;
-  uint8_t status = 0;
-  if (handle != INVALID_HANDLE_VALUE) {
-    PortReadStatus();
-    status = gPortLink.reply.bytes[1];
-    ok = PortWriteDrawer(status | kStatusSwitch);
-    PortCloseDevice(index);
-  }
-  gPortLink.deviceIndex = index;
-  if (handle == INVALID_HANDLE_VALUE || !ok || !IsValidStatus(status)) return -1;
+  if (handle == INVALID_HANDLE_VALUE) return kNotOpen;
+  PortReadStatus();
+  uint8_t status = gPortLink.reply.bytes[1];
+  bool ok = PortWriteDrawer(status | kStatusSwitch);
+  PortCloseDevice(index);
+  if (!ok || !IsValidStatus(status)) return kNotOpen;
   return OpenResultFromHandle(handle);
+}
+
+int32_t PortOpenSession(uint8_t index) {
+  PortEndPulse();
+  gPortLink.localOpenCnt = 0;
+  gPortLink.storedOpenCnt = 0;
+  gPortLink.storedValid = false;
+  gPortLink.closed = false;
+  gPortLink.closedTotal = 0;
+  gPortLink.deviceIndex = index;
+  int32_t result = PortProbe(index);
+  if (result != kNotOpen) PortGetLastOpenCnt();
+  return result;
+}
+
+bool PortCloseSession() {
+  PortEndPulse();
+  uint32_t total = gPortLink.storedOpenCnt + gPortLink.localOpenCnt;
+  if (gPortLink.localOpenCnt != 0) PortWriteBackOpenCnt(&total);
+  gPortLink.closed = true;
+  gPortLink.closedTotal = total;
+  gPortLink.deviceIndex = kPortNoIndex;
+  return true;
 }

@@ -1,0 +1,54 @@
+// The bridge backend's own state and the link operations its other files build on.
+// Not for the front: the front sees bridge/bridge.h only.
+#ifndef TEVRO_BRIDGE_LINK_H
+#define TEVRO_BRIDGE_LINK_H
+
+#include <windows.h>
+#include <stdint.h>
+
+#include "bridge/d2xx.h"
+#include "bridge/user_area.h"
+
+constexpr uint8_t kBridgeMaxIndex = 9;
+constexpr uint8_t kBridgeNoIndex = 255;
+// The handle value that stands for no open box.
+inline FT_HANDLE BridgeNoHandle() { return reinterpret_cast<FT_HANDLE>(-1); }
+
+struct BridgeLink {
+  FT_HANDLE handle;       // the open box inside one operation; BridgeNoHandle() otherwise
+  uint8_t index;          // selected box (D2XX device number); kBridgeNoIndex when none
+  uint32_t localOpenCnt;  // kicks taken since the last interface open
+  DWORD userAreaSize;     // user-area size reported at the last interface open
+  UserAreaImage image;    // cached copy of the first 16 user-area bytes
+  bool closed;            // the interface was closed since its open
+  uint32_t closedTotal;   // total openings as written back by that close
+};
+
+// Zero-filled at load; written by the session operations and the operations they call.
+extern BridgeLink gBridgeLink;
+
+// Opens box 'index' into the link's handle, with one retry after 10 ms. Returns the handle,
+// or BridgeNoHandle() (after a BridgeClose) when both attempts failed or the index is above 9.
+FT_HANDLE BridgeOpen(uint8_t index);
+// Closes the link's handle (status ignored) and sets it to BridgeNoHandle(); nothing for an
+// index above 9.
+void BridgeClose(uint8_t index);
+
+// What opening a box for a session learns: the user-area size and, when the read was
+// complete, the first 16 bytes of the user area.
+struct BridgeOpening {
+  DWORD userAreaSize;
+  UserAreaImage image;
+  bool imageRead;
+};
+// Opens box 'index', sets up its line, reads its user area into *opening, closes it again.
+// Returns the open result or kNotOpen. Touches only the link's handle. A failed
+// FT_EE_UASize leaves opening->userAreaSize as the caller set it.
+int32_t BridgeOpenBox(uint8_t index, BridgeOpening* opening);
+
+// The session close's write-back (identity.cpp): writes the counter the box holds now (the
+// cached one when that read fails) plus the local count. *total receives the sum written,
+// or meant to be written. True when written.
+bool BridgeWriteBackOpenCnt(uint32_t* total);
+
+#endif  // TEVRO_BRIDGE_LINK_H

@@ -1,0 +1,27 @@
+// Finding the driver-port boxes: the kernel devices are numbered 0 to 9, and the count
+// ends at the first index that does not answer.
+#include "common/open_result.h"
+#include "driverport/driverport.h"
+#include "driverport/link.h"
+
+uint8_t PortScan(bool leaveSession) {
+  PortEndPulse();
+  // Each probe is a session open and close without the session: the box is probed and its
+  // stored counter read, as an open does; with no openings, a close writes nothing.
+  uint8_t index = 0;
+  while (PortProbe(index) != kNotOpen) {
+    uint32_t counter = 0;
+    PortReadCounterOf(index, &counter);
+    ++index;
+  }
+  if (!leaveSession) {
+    // Addressing the first index that did not answer, as the last probe left it.
+    gPortLink.deviceIndex = index;
+    gPortLink.localOpenCnt = 0;
+    gPortLink.storedOpenCnt = 0;
+    gPortLink.storedValid = false;
+    gPortLink.closed = false;
+    gPortLink.closedTotal = 0;
+  }
+  return index;
+}

@@ -1,0 +1,104 @@
+// The driver-port backend's own state, the port transfers, and the operations its other
+// files build on. Not for the front: the front sees driverport/driverport.h only.
+//
+// A request carries the 4-byte command block and gets the 6-byte reply block back:
+//   status read        14 14 pp 00   reply byte 1 = port status
+//   drawer-port write  17 2F pp 00
+//   pin write          15 00 pp 00   (serial EEPROM pins)
+//   pin sample         14 00 pp 00   reply byte 1 bit 6 = EEPROM data out
+// Both blocks persist between requests: an operation sets only the bytes it names, the
+// others keep what the last one left (pp of a read is the pattern of the last write).
+#ifndef TEVRO_DRIVERPORT_LINK_H
+#define TEVRO_DRIVERPORT_LINK_H
+
+#include <windows.h>
+#include <stdint.h>
+
+#include "driverport/microwire.h"
+
+constexpr uint8_t kPortMaxIndex = 9;
+constexpr uint8_t kPortNoIndex = 255;
+constexpr DWORD kPortRequestCode = 4;          // device type 0, function 1, buffered
+constexpr DWORD kPortRecoveryCode = 0x222031;  // device type 0x22, function 0x80C, in-direct
+
+// Port status bits.
+constexpr uint8_t kStatusDrawer = 0x01;  // 0 energises the solenoid
+constexpr uint8_t kStatusSwitch = 0x04;  // pulled up by every drawer write; 0 = switch closed
+
+struct PortCommand {
+  uint8_t bytes[4];
+};
+
+struct PortReply {
+  uint8_t bytes[6];
+};
+
+// The EEPROM pins as the framing drives them: a pin write, and a pin sample whose reply
+// byte 1 carries data out. Only between PortOpenDevice and PortCloseDevice.
+bool PortPinWrite(void* context, uint8_t pattern);
+bool PortPinSample(void* context, uint8_t* reply);
+
+struct DriverPortLink {
+  // The link: one device open per operation, the blocks every transfer uses.
+  HANDLE handle = INVALID_HANDLE_VALUE;  // open device inside one operation only
+  PortCommand command = {};              // sent by every transfer as it stands
+  PortReply reply = {};                  // filled by the driver
+  DWORD bytesReturned = 0;               // never examined
+  Microwire eeprom = {{PortPinWrite, PortPinSample, nullptr}, {}};  // the EEPROM on the pins
+
+  // The session: the box addressed and its counts. Only the session open and close (and a
+  // scan with no session open) choose the box.
+  uint8_t deviceIndex = 0;     // N of \\.\Drelvan_N; kPortNoIndex after the close
+  uint32_t localOpenCnt = 0;   // pulses started since the session was opened
+  uint32_t storedOpenCnt = 0;  // copy of the opening counter stored in the box
+  bool storedValid = false;    // storedOpenCnt was read from the box (or written) in this session
+  bool closed = false;         // the session was closed since it was opened
+  uint32_t closedTotal = 0;    // total openings as the close left them
+
+  // The drawer pulse: at most one pending, and a release still owed to a box.
+  UINT_PTR pulseTimerId = 0;  // timer of the pending pulse; 0 when none
+  DWORD pulseStartMs = 0;     // tick count when the pending pulse was written
+  bool releaseOwed = false;   // a pulse was written and no release has reached the box since
+  uint8_t releaseIndex = 0;   // the box that release is owed to
+};
+
+extern DriverPortLink gPortLink;
+
+// True for a valid port status: bit 3 clear and bits 4-7 set (0xF0..0xF7).
+bool IsValidStatus(uint8_t status);
+
+// Opens box 'index' for one operation: CreateFileA, a status read and, when the status is
+// not valid, one recovery request. Returns the open handle, or INVALID_HANDLE_VALUE (device
+// closed again). Index above 9: INVALID_HANDLE_VALUE without a system call.
+HANDLE PortOpenDevice(uint8_t index);
+// Closes the operation's handle (index 0..9; nothing above).
+void PortCloseDevice(uint8_t index);
+
+// Transfers, only between PortOpenDevice and PortCloseDevice. Each returns true when the
+// driver carried the request out.
+bool PortTransfer();
+bool PortReadStatus();  // status in reply byte 1
+bool PortWriteDrawer(uint8_t pattern);
+bool PortWritePins(uint8_t pattern);
+bool PortSamplePins();  // data out in reply byte 1, bit 6
+
+// Decides whether box 'index' answers: open, read the status, write it back with bit 2 set,
+// close. Returns the open result (never kNotOpen on success) or kNotOpen. Touches only the
+// link, not the session.
+int32_t PortProbe(uint8_t index);
+
+// Stops a pending pulse's timer and releases the drawer now (drawer.cpp).
+void PortEndPulse();
+
+// Reads the counter stored in box 'index' in one device open; touches no session field.
+// False when the box did not open or a transfer failed (identity.cpp).
+bool PortReadCounterOf(uint8_t index, uint32_t* value);
+
+// The session close's write-back (identity.cpp): reads the counter stored in the box and
+// writes it back plus localOpenCnt, in one device open. When that read fails the cached
+// storedOpenCnt is used, if it was ever read in this session; otherwise nothing is written.
+// *total receives the sum written (or, when nothing could be written, storedOpenCnt +
+// localOpenCnt). True when the write completed.
+bool PortWriteBackOpenCnt(uint32_t* total);
+
+#endif  // TEVRO_DRIVERPORT_LINK_H
