@@ -52,7 +52,9 @@ typedef int TEVRO_S32;            /* signed 32-bit on every target */
  * A box that is open stays open and usable across the scan. (ordinal 1) */
 TEVRO_API TEVRO_U32 TEVRO_CALL ScanForPos(void);
 
-/* The packed counts of the last scan; no device access. (ordinal 2) */
+/* The packed counts of the last scan; no scan. Like every function, it may
+ * first end a driver-port drawer pulse whose 60 ms are up (one release write).
+ * (ordinal 2) */
 TEVRO_API TEVRO_U32 TEVRO_CALL GetNumPos(void);
 
 /* Writes the firmware text of the open box into buf (at least 10 bytes):
@@ -79,9 +81,12 @@ TEVRO_API TEVRO_BOOL TEVRO_CALL KasseOpenP(void *ignored);
 TEVRO_API TEVRO_BOOL TEVRO_CALL KasseClose(void);
 TEVRO_API TEVRO_BOOL TEVRO_CALL KasseCloseP(void *ignored);
 
-/* The drawer switch state (1 or 0). *readFlag (may be NULL) receives 1 when the
- * state was read from the box in this call, 0 when the last known state is
- * returned instead. Beeps when no box is open. (ordinals 10, 11) */
+/* The drawer switch state: 1 when the switch contact is closed (with the usual
+ * wiring: the drawer stands open), 0 when it is open. *readFlag (may be NULL)
+ * receives 1 when the state was read from the box in this call, else 0; then a
+ * bridge box returns the last state it reported, a driver-port box returns 0,
+ * and with no box open the last state read is returned (1 before any read) with
+ * a beep. (ordinals 10, 11) */
 TEVRO_API TEVRO_BOOL TEVRO_CALL GetSwitch(char *readFlag);
 TEVRO_API TEVRO_BOOL TEVRO_CALL GetSwitchP(void *ignored, char *readFlag);
 
