@@ -186,7 +186,7 @@ FT_STATUS WINAPI FT_Read(FT_HANDLE handle, LPVOID buffer, DWORD length, LPDWORD 
   *read =
       fault == Fault::kShort ? 0 : sim::BridgeBoxRead(*box, static_cast<uint8_t*>(buffer), length);
   // No byte within the read timeout: the call returns when the timeout has passed.
-  if (*read < length) S().nowMs += box->readTimeoutMs;
+  if (*read < length) AdvanceMs(box->readTimeoutMs);
   return kOk;
 }
 

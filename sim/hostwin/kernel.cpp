@@ -92,10 +92,20 @@ BOOL FreeLibrary(HMODULE module) {
 
 void Sleep(DWORD ms) {
   TRACE_CALL("Sleep", std::to_string(ms));
-  S().nowMs += ms;
+  S().nowUs = WaitEndUs(ms);
 }
 
-DWORD GetTickCount(void) { return S().nowMs; }
+DWORD GetTickCount(void) { return static_cast<DWORD>(TickAtOrBefore(S().nowUs) / 1000); }
+
+BOOL QueryPerformanceCounter(LARGE_INTEGER* count) {
+  count->QuadPart = static_cast<LONGLONG>(S().nowUs);
+  return TRUE;
+}
+
+BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
+  frequency->QuadPart = 1000000;
+  return TRUE;
+}
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE templateFile) {
@@ -125,7 +135,7 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID 
   }
   uint32_t replyBytes = 0;
   bool ok = sim::PortBoxRequest(S().ports[it->second], code, static_cast<const uint8_t*>(in),
-                                static_cast<uint8_t*>(out), S().nowMs, &replyBytes);
+                                static_cast<uint8_t*>(out), NowMs(), &replyBytes);
   if (ok && returned != nullptr) *returned = replyBytes;
   return ok ? TRUE : FALSE;
 }

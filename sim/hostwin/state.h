@@ -15,7 +15,7 @@ namespace hostwin {
 struct Timer {
   UINT_PTR id;
   uint32_t elapseMs;
-  uint32_t dueMs;
+  uint64_t dueUs;
   TIMERPROC proc;
 };
 
@@ -45,7 +45,8 @@ struct State {
   uint32_t deviceSerial = 0;
   std::function<bool(int, uint32_t, const uint8_t*)> deviceHook;
 
-  uint32_t nowMs = 1000;
+  uint64_t nowUs = 1000000;  // the virtual clock; the performance counter counts microseconds
+  bool coarseTicks = false;  // the tick clock, sleeps and timers move in kCoarseTickUs steps
   std::vector<Timer> timers;
   UINT_PTR nextTimerId = 0x7001;
   int failSetTimer = 0;
@@ -60,6 +61,13 @@ struct State {
 };
 
 State& S();
+
+// The tick clock's last step at or before the virtual time: the time itself on a fine clock.
+uint64_t TickAtOrBefore(uint64_t us);
+// When a wait of ms milliseconds begun now ends: on a coarse clock it is measured from the
+// last tick and ends at a tick, as the system's interrupt-time waits do (so it can end up
+// to one tick early by the fine clock, never before now).
+uint64_t WaitEndUs(uint32_t ms);
 
 void Record(const std::string& call, const std::string& args);
 int CallSlot(const char* call);  // the counter of that call name, assigned at first use

@@ -8,7 +8,7 @@ extern "C" {
 
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   MessageBoxRecord record{text ? text : "", caption ? caption : "", type, owner != nullptr,
-                          S().nowMs};
+                          NowMs()};
   TRACE_CALL("MessageBoxA", record.text + "|" + record.caption + "|" + HexValue(type));
   S().messageBoxes.push_back(record);
   if (S().messageBoxHook) S().messageBoxHook(record);
@@ -17,7 +17,7 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
 
 BOOL MessageBeep(UINT type) {
   TRACE_CALL("MessageBeep", HexValue(type));
-  S().beeps.push_back(BeepRecord{type, S().nowMs});
+  S().beeps.push_back(BeepRecord{type, NowMs()});
   return TRUE;
 }
 
@@ -30,7 +30,7 @@ UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc) {
   }
   // Without a window the system picks the identifier.
   UINT_PTR assigned = window == nullptr ? S().nextTimerId++ : id;
-  S().timers.push_back(Timer{assigned, elapse, S().nowMs + elapse, proc});
+  S().timers.push_back(Timer{assigned, elapse, WaitEndUs(elapse), proc});
   return assigned;
 }
 

@@ -101,7 +101,7 @@ sim::PortBox& AddPortBox(int index, uint8_t status) {
 sim::PortBox& PortBoxAt(int index) { return S().ports[index]; }
 
 void RemovePortBox(int index) {
-  if (S().portPresent[index]) sim::PortBoxPullOut(S().ports[index], S().nowMs);
+  if (S().portPresent[index]) sim::PortBoxPullOut(S().ports[index], NowMs());
   S().portPresent[index] = false;
 }
 
@@ -117,23 +117,34 @@ void ReplugPortBox(int index) {
 
 int OpenDeviceHandles() { return static_cast<int>(S().deviceHandles.size()); }
 
-uint32_t NowMs() { return S().nowMs; }
-void AdvanceMs(uint32_t ms) { S().nowMs += ms; }
+uint32_t NowMs() { return static_cast<uint32_t>(S().nowUs / 1000); }
+uint64_t NowUs() { return S().nowUs; }
+void AdvanceMs(uint32_t ms) { S().nowUs += 1000 * static_cast<uint64_t>(ms); }
+void AdvanceUs(uint64_t us) { S().nowUs += us; }
+void SetCoarseTicks(bool coarse) { S().coarseTicks = coarse; }
+
+uint64_t TickAtOrBefore(uint64_t us) { return S().coarseTicks ? us - us % kCoarseTickUs : us; }
+
+uint64_t WaitEndUs(uint32_t ms) {
+  uint64_t due = TickAtOrBefore(S().nowUs) + 1000 * static_cast<uint64_t>(ms);
+  if (S().coarseTicks && due % kCoarseTickUs != 0) due += kCoarseTickUs - due % kCoarseTickUs;
+  return due > S().nowUs ? due : S().nowUs;
+}
 
 int Pump() {
   int ran = 0;
   // A callback may set or kill timers: look the timer up afresh after each one.
   std::vector<UINT_PTR> due;
   for (const Timer& t : S().timers) {
-    if (static_cast<int32_t>(S().nowMs - t.dueMs) >= 0) due.push_back(t.id);
+    if (S().nowUs >= t.dueUs) due.push_back(t.id);
   }
   for (UINT_PTR id : due) {
     for (Timer& t : S().timers) {
       if (t.id != id) continue;
-      t.dueMs = S().nowMs + t.elapseMs;
+      t.dueUs = WaitEndUs(t.elapseMs);
       TIMERPROC proc = t.proc;
       TRACE_CALL("WM_TIMER", HexValue(id));
-      proc(nullptr, WM_TIMER, id, S().nowMs);
+      proc(nullptr, WM_TIMER, id, GetTickCount());
       ++ran;
       break;
     }

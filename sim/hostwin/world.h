@@ -89,9 +89,16 @@ int OpenDeviceHandles();        // CreateFileA successes not yet closed
 // makes the request fail without reaching the box. An empty function removes the hook.
 void OnDeviceRequest(std::function<bool(int index, uint32_t code, const uint8_t* command)> hook);
 
-// Virtual clock, timers and message dispatch.
+// Virtual clock, timers and message dispatch. The clock runs in microseconds; the
+// performance counter reads it exactly. GetTickCount reads it in whole milliseconds, or,
+// with coarse ticks on, as it stood at the last tick (Windows' default 15.625 ms steps);
+// then Sleep and timers also end on ticks, measured from the last one.
+constexpr uint64_t kCoarseTickUs = 15625;
 uint32_t NowMs();
-void AdvanceMs(uint32_t ms);   // time passes; nothing is dispatched
+uint64_t NowUs();
+void AdvanceMs(uint32_t ms);  // time passes; nothing is dispatched
+void AdvanceUs(uint64_t us);
+void SetCoarseTicks(bool coarse);
 int Pump();                    // dispatches every due timer once; returns how many ran
 void RunFor(uint32_t ms);      // time passes in 1 ms steps with the thread dispatching
 void FailSetTimer(int count);  // the next 'count' SetTimer calls fail

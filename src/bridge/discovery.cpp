@@ -45,13 +45,13 @@ uint8_t BridgeScan(bool leaveSession) {
     ++index;
   }
   if (!leaveSession) {
-    // Addressing the first number that did not open, as the last probe left it.
+    // Addressing the first number that did not open, as the last probe left it; the image
+    // is no session's, and the last close's total stands.
     gBridgeLink.index = index;
     gBridgeLink.localOpenCnt = 0;
-    gBridgeLink.closed = false;
-    gBridgeLink.closedTotal = 0;
     gBridgeLink.userAreaSize = last.userAreaSize;
     gBridgeLink.image = last.image;
+    gBridgeLink.imageCurrent = false;
   }
   return index;
 }

@@ -37,12 +37,15 @@ uint32_t GetField(UserAreaField field) {
   BridgeClose(gBridgeLink.index);
   if (!ok) return 0;
   gBridgeLink.image = fresh;
+  gBridgeLink.imageCurrent = true;
   return UserAreaGet(fresh, field);
 }
 
 // Writes one field: reads the record from the box first so that only this field's bytes
 // change, then writes the record back. When the read fails and 'cacheFallback' is set, the
-// cached record is written instead; otherwise nothing is written. For the counter, 'add'
+// cached record is written instead, but only when it is this box's, read in this session
+// (anything else would carry another box's serial number and date into this one);
+// otherwise nothing is written. For the counter, 'add'
 // is added to the stored value read (or cached) and 'value' is ignored.
 struct FieldWrite {
   UserAreaField field;
@@ -57,7 +60,8 @@ bool WriteField(const FieldWrite& w, uint32_t* written) {
   UserAreaImage fresh;
   if (ReadUserArea(fresh)) {
     gBridgeLink.image = fresh;
-  } else if (!w.cacheFallback) {
+    gBridgeLink.imageCurrent = true;
+  } else if (!w.cacheFallback || !gBridgeLink.imageCurrent) {
     BridgeClose(gBridgeLink.index);
     return false;
   }
@@ -121,7 +125,10 @@ uint32_t BridgeGetLocalOpenCnt() { return gBridgeLink.localOpenCnt; }
 
 uint32_t BridgeGetTotalOpenCnt() {
   if (gBridgeLink.closed) return gBridgeLink.closedTotal;
-  return UserAreaGet(gBridgeLink.image, UserAreaField::kLastOpenCnt) + gBridgeLink.localOpenCnt;
+  // A cached image that is not this box's says nothing of its counter.
+  uint32_t stored =
+      gBridgeLink.imageCurrent ? UserAreaGet(gBridgeLink.image, UserAreaField::kLastOpenCnt) : 0;
+  return stored + gBridgeLink.localOpenCnt;
 }
 
 bool BridgeSetSerialNumber(uint32_t value) { return SetField(UserAreaField::kSerialNumber, value); }
@@ -131,8 +138,7 @@ bool BridgeSetLastOpenCnt(uint32_t value) { return SetField(UserAreaField::kLast
 // Write-back at the interface close: stored counter as the box holds it now plus the
 // session's openings, so a session of another process in between loses nothing.
 bool BridgeWriteBackOpenCnt(uint32_t* total) {
-  uint32_t cached = UserAreaGet(gBridgeLink.image, UserAreaField::kLastOpenCnt);
-  *total = cached + gBridgeLink.localOpenCnt;
+  *total = BridgeGetTotalOpenCnt();
   return WriteField(
       FieldWrite{UserAreaField::kLastOpenCnt, 0, true, gBridgeLink.localOpenCnt, true}, total);
 }

@@ -59,17 +59,18 @@ int32_t BridgeOpenBox(uint8_t index, BridgeOpening* opening) {
 int32_t BridgeOpenInterface(uint8_t index) {
   gBridgeLink.localOpenCnt = 0;
   gBridgeLink.index = index;
-  gBridgeLink.closed = false;
-  gBridgeLink.closedTotal = 0;
   BridgeOpening opening = {gBridgeLink.userAreaSize, gBridgeLink.image, false};
   int32_t result = BridgeOpenBox(index, &opening);
   gBridgeLink.userAreaSize = opening.userAreaSize;
   gBridgeLink.image = opening.image;
+  gBridgeLink.imageCurrent = opening.imageRead;
+  // The last close's total stands until a box is open again.
+  if (result != kNotOpen) gBridgeLink.closed = false;
   return result;
 }
 
 bool BridgeCloseInterface() {
-  uint32_t total = UserAreaGet(gBridgeLink.image, UserAreaField::kLastOpenCnt);
+  uint32_t total = BridgeGetTotalOpenCnt();
   if (gBridgeLink.localOpenCnt != 0) BridgeWriteBackOpenCnt(&total);
   BridgeClose(gBridgeLink.index);
   gBridgeLink.index = kBridgeNoIndex;

@@ -20,8 +20,9 @@ struct BridgeLink {
   uint32_t localOpenCnt;  // kicks taken since the last interface open
   DWORD userAreaSize;     // user-area size reported at the last interface open
   UserAreaImage image;    // cached copy of the first 16 user-area bytes
-  bool closed;            // the interface was closed since its open
-  uint32_t closedTotal;   // total openings as written back by that close
+  bool imageCurrent;      // image came from a complete read of this box in this session
+  bool closed;            // the last session was closed; no successful open since
+  uint32_t closedTotal;   // total openings as that close left them
 };
 
 // Zero-filled at load; written by the session operations and the operations they call.

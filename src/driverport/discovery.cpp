@@ -5,7 +5,7 @@
 #include "driverport/link.h"
 
 uint8_t PortScan(bool leaveSession) {
-  PortEndPulse();
+  PortCompletePulse();
   // Each probe is a session open and close without the session: the box is probed and its
   // stored counter read, as an open does; with no openings, a close writes nothing.
   uint8_t index = 0;
@@ -15,13 +15,12 @@ uint8_t PortScan(bool leaveSession) {
     ++index;
   }
   if (!leaveSession) {
-    // Addressing the first index that did not answer, as the last probe left it.
+    // Addressing the first index that did not answer, as the last probe left it; the last
+    // close's total stands.
     gPortLink.deviceIndex = index;
     gPortLink.localOpenCnt = 0;
     gPortLink.storedOpenCnt = 0;
     gPortLink.storedValid = false;
-    gPortLink.closed = false;
-    gPortLink.closedTotal = 0;
   }
   return index;
 }

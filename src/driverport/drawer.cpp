@@ -2,10 +2,15 @@
 //
 // The drawer is kicked by a 60 ms pulse on bit 0 of the port: written 0 to start it and 1
 // to end it. The kick writes the pulse and starts a window-less timer; the timer callback,
-// run from the calling thread's message dispatch, writes the release. The solenoid is never
-// left energised: a session open or close that stops a pending pulse releases the drawer,
-// a kick whose timer cannot be set releases it itself after the pulse time, and an export
-// called when the pulse time is up ends the pulse first.
+// run from the calling thread's message dispatch, writes the release. Every pulse lasts its
+// 60 ms, and the solenoid is never left energised: a session open or close, a scan and the
+// unload wait out a pending pulse and release it; a kick whose timer cannot be set waits
+// and releases itself; an export called when the pulse time is up ends the pulse first.
+// Only KasseClose cuts a pulse short, which is what it is for.
+//
+// Pulse time is measured on the performance counter. The tick count moves in steps of up
+// to 16 ms, and timer messages and sleeps end on those steps, so either can come a step
+// early: a pulse timed by them could last 44 ms.
 #include <windows.h>
 
 #include "driverport/driverport.h"
@@ -14,6 +19,10 @@
 namespace {
 
 constexpr UINT kPulseMs = 60;
+constexpr int64_t kPulseUs = 1000 * kPulseMs;
+// Tries in a row on which the device of a box owed a release could not be opened at all
+// before the box counts as gone, and with it the current through its solenoid.
+constexpr uint8_t kMaxReleaseMisses = 3;
 const char kFirmwareText[] = "Cy";
 
 uint8_t PulsePattern(uint8_t status) {
@@ -21,15 +30,38 @@ uint8_t PulsePattern(uint8_t status) {
 }
 uint8_t ReleasePattern(uint8_t status) { return status | kStatusSwitch | kStatusDrawer; }
 
+int64_t FineNow() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return now.QuadPart;
+}
+
+int64_t MicrosecondsSincePulse() {
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  int64_t ticks = FineNow() - gPortLink.pulseStart;
+  return ticks / frequency.QuadPart * 1000000 +
+         ticks % frequency.QuadPart * 1000000 / frequency.QuadPart;
+}
+
+// Sleeps until the pulse has lasted its time by the fine clock: a sleep of the time left,
+// which the system may end a tick early or late, then short ones until it has passed.
+void WaitForPulseTime() {
+  for (int64_t left; (left = kPulseUs - MicrosecondsSincePulse()) > 0;) {
+    DWORD ms = static_cast<DWORD>(left / 1000);
+    Sleep(ms > 0 ? ms : 1);
+  }
+}
+
 bool OpenSelected() { return PortOpenDevice(gPortLink.deviceIndex) != INVALID_HANDLE_VALUE; }
 
-// Device open: reads the status and writes the release. True when written on a box with
-// a valid status.
-bool WriteRelease() {
+// Device 'index' open: reads the status and writes the release. True when written on a box
+// with a valid status. Pays a release owed to that box.
+bool WriteRelease(uint8_t index) {
   PortReadStatus();
   uint8_t status = gPortLink.reply.bytes[1];
   bool ok = PortWriteDrawer(ReleasePattern(status));
-  if (ok) gPortLink.releaseOwed = false;
+  if (ok && index == gPortLink.releaseIndex) gPortLink.releaseOwed = false;
   return ok && IsValidStatus(status);
 }
 
@@ -38,27 +70,57 @@ void StopTimer() {
   gPortLink.pulseTimerId = 0;
 }
 
-// Writes a release still owed to a box. Until it reaches the box it stays owed, and every
-// export retries it on entry.
+// Opens the box a release is owed to. When its device cannot be opened at all on
+// kMaxReleaseMisses tries in a row, the box is gone and the debt is dropped; a box that
+// is there but does not answer keeps it.
+bool OpenOwedBox() {
+  bool missing = false;
+  if (PortOpenDevice(gPortLink.releaseIndex, &missing) != INVALID_HANDLE_VALUE) {
+    gPortLink.releaseMisses = 0;
+    return true;
+  }
+  if (!missing) {
+    gPortLink.releaseMisses = 0;
+  } else if (++gPortLink.releaseMisses >= kMaxReleaseMisses) {
+    gPortLink.releaseOwed = false;
+  }
+  return false;
+}
+
+// Writes a release still owed to a box; until it reaches the box, every export retries it.
 void SettleRelease() {
-  if (!gPortLink.releaseOwed) return;
-  if (PortOpenDevice(gPortLink.releaseIndex) == INVALID_HANDLE_VALUE) return;
-  WriteRelease();
+  if (!gPortLink.releaseOwed || !OpenOwedBox()) return;
+  WriteRelease(gPortLink.releaseIndex);
   PortCloseDevice(gPortLink.releaseIndex);
 }
 
-void CALLBACK PulseTimerProc(HWND, UINT, UINT_PTR, DWORD) {
-  bool opened = OpenSelected();
-  StopTimer();  // whether or not the device opened: the timer fires once per pulse
+// The timer's end of the pending pulse: once its time is up, the release; the timer is
+// stopped whether or not the device opened, so it ends each pulse once.
+void ReleaseWhenDue() {
+  WaitForPulseTime();
+  bool opened = OpenOwedBox();
+  StopTimer();
   if (!opened) return;
-  WriteRelease();
-  PortCloseDevice(gPortLink.deviceIndex);
+  WriteRelease(gPortLink.releaseIndex);
+  PortCloseDevice(gPortLink.releaseIndex);
+}
+
+void CALLBACK PulseTimerProc(HWND, UINT, UINT_PTR id, DWORD) {
+  if (id != gPortLink.pulseTimerId) {
+    // A message of an earlier pulse's timer that was stopped where it could not be killed.
+    KillTimer(nullptr, id);
+    return;
+  }
+  ReleaseWhenDue();
 }
 
 }  // namespace
 
-void PortEndPulse() {
-  if (gPortLink.pulseTimerId != 0) StopTimer();
+void PortCompletePulse() {
+  if (gPortLink.pulseTimerId != 0) {
+    WaitForPulseTime();
+    StopTimer();
+  }
   SettleRelease();
 }
 
@@ -68,15 +130,16 @@ bool PortKick() {
   PortReadStatus();
   uint8_t status = gPortLink.reply.bytes[1];
   bool ok = PortWriteDrawer(PulsePattern(status));
+  gPortLink.pulseStart = FineNow();
   gPortLink.releaseOwed = true;
   gPortLink.releaseIndex = gPortLink.deviceIndex;
+  gPortLink.releaseMisses = 0;
   ++gPortLink.localOpenCnt;
   gPortLink.pulseTimerId = SetTimer(nullptr, 0, kPulseMs, PulseTimerProc);
-  gPortLink.pulseStartMs = GetTickCount();
   if (gPortLink.pulseTimerId == 0) {
     // No timer to end the pulse: end it here, after the pulse time.
-    Sleep(kPulseMs);
-    WriteRelease();
+    WaitForPulseTime();
+    WriteRelease(gPortLink.deviceIndex);
   }
   PortCloseDevice(gPortLink.deviceIndex);
   return ok && IsValidStatus(status);
@@ -85,7 +148,7 @@ bool PortKick() {
 bool PortRelease() {
   if (gPortLink.pulseTimerId != 0) StopTimer();
   if (!OpenSelected()) return false;
-  bool ok = WriteRelease();
+  bool ok = WriteRelease(gPortLink.deviceIndex);
   PortCloseDevice(gPortLink.deviceIndex);
   return ok;
 }
@@ -115,15 +178,12 @@ void PortGetFirmWareVersion(char* buf) {
 void PortSettle() {
   if (gPortLink.pulseTimerId == 0) {
     SettleRelease();
-    return;
-  }
-  DWORD now = GetTickCount();
-  if (now - gPortLink.pulseStartMs >= kPulseMs) {
-    PulseTimerProc(nullptr, 0, gPortLink.pulseTimerId, now);
+  } else if (MicrosecondsSincePulse() >= kPulseUs) {
+    ReleaseWhenDue();
   }
 }
 
 void PortDetach(bool) {
   // No timer may fire into an unloaded library, and no solenoid stays energised.
-  PortEndPulse();
+  PortCompletePulse();
 }

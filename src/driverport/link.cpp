@@ -28,7 +28,8 @@ bool Request(DWORD code) {
 
 bool IsValidStatus(uint8_t status) { return (status & 0x08) == 0 && (status & 0xF0) == 0xF0; }
 
-HANDLE PortOpenDevice(uint8_t index) {
+HANDLE PortOpenDevice(uint8_t index, bool* deviceMissing) {
+  if (deviceMissing != nullptr) *deviceMissing = false;
   if (index > kPortMaxIndex) return INVALID_HANDLE_VALUE;
   char path[64];
   DWORD length = 0;
@@ -37,7 +38,10 @@ HANDLE PortOpenDevice(uint8_t index) {
   path[length] = '\0';
   gPortLink.handle =
       CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (gPortLink.handle == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
+  if (gPortLink.handle == INVALID_HANDLE_VALUE) {
+    if (deviceMissing != nullptr) *deviceMissing = true;
+    return INVALID_HANDLE_VALUE;
+  }
   bool ok = PortReadStatus();
   // A failed read leaves the reply as the previous transfer left it: only a status that
   // is not valid there asks for recovery.
@@ -100,20 +104,21 @@ int32_t PortProbe(uint8_t index) {
 }
 
 int32_t PortOpenSession(uint8_t index) {
-  PortEndPulse();
+  PortCompletePulse();
   gPortLink.localOpenCnt = 0;
   gPortLink.storedOpenCnt = 0;
   gPortLink.storedValid = false;
-  gPortLink.closed = false;
-  gPortLink.closedTotal = 0;
   gPortLink.deviceIndex = index;
   int32_t result = PortProbe(index);
-  if (result != kNotOpen) PortGetLastOpenCnt();
+  if (result == kNotOpen) return result;
+  // The last close's total stands until a box is open again.
+  gPortLink.closed = false;
+  PortGetLastOpenCnt();
   return result;
 }
 
 bool PortCloseSession() {
-  PortEndPulse();
+  PortCompletePulse();
   uint32_t total = gPortLink.storedOpenCnt + gPortLink.localOpenCnt;
   if (gPortLink.localOpenCnt != 0) PortWriteBackOpenCnt(&total);
   gPortLink.closed = true;

@@ -52,14 +52,15 @@ struct DriverPortLink {
   uint32_t localOpenCnt = 0;   // pulses started since the session was opened
   uint32_t storedOpenCnt = 0;  // copy of the opening counter stored in the box
   bool storedValid = false;    // storedOpenCnt was read from the box (or written) in this session
-  bool closed = false;         // the session was closed since it was opened
-  uint32_t closedTotal = 0;    // total openings as the close left them
+  bool closed = false;         // the last session was closed; no successful open since
+  uint32_t closedTotal = 0;    // total openings as that close left them
 
   // The drawer pulse: at most one pending, and a release still owed to a box.
   UINT_PTR pulseTimerId = 0;  // timer of the pending pulse; 0 when none
-  DWORD pulseStartMs = 0;     // tick count when the pending pulse was written
+  int64_t pulseStart = 0;     // performance counter when the pending pulse was written
   bool releaseOwed = false;   // a pulse was written and no release has reached the box since
   uint8_t releaseIndex = 0;   // the box that release is owed to
+  uint8_t releaseMisses = 0;  // tries in a row on which that box's device could not be opened
 };
 
 extern DriverPortLink gPortLink;
@@ -69,8 +70,9 @@ bool IsValidStatus(uint8_t status);
 
 // Opens box 'index' for one operation: CreateFileA, a status read and, when the status is
 // not valid, one recovery request. Returns the open handle, or INVALID_HANDLE_VALUE (device
-// closed again). Index above 9: INVALID_HANDLE_VALUE without a system call.
-HANDLE PortOpenDevice(uint8_t index);
+// closed again). Index above 9: INVALID_HANDLE_VALUE without a system call. *deviceMissing,
+// when given, tells whether CreateFileA itself failed (no such device).
+HANDLE PortOpenDevice(uint8_t index, bool* deviceMissing = nullptr);
 // Closes the operation's handle (index 0..9; nothing above).
 void PortCloseDevice(uint8_t index);
 
@@ -87,8 +89,9 @@ bool PortSamplePins();  // data out in reply byte 1, bit 6
 // link, not the session.
 int32_t PortProbe(uint8_t index);
 
-// Stops a pending pulse's timer and releases the drawer now (drawer.cpp).
-void PortEndPulse();
+// Completes a pending pulse: waits until it has lasted its 60 ms, stops its timer and
+// releases the drawer; retries a release owed to a box (drawer.cpp).
+void PortCompletePulse();
 
 // Reads the counter stored in box 'index' in one device open; touches no session field.
 // False when the box did not open or a transfer failed (identity.cpp).

@@ -125,7 +125,7 @@ TEST_F(BridgeLinkTest, TotalWrapsAt32Bits) {
   EXPECT_EQ(lib.GetTotalOpenCnt(), 1u);
 }
 
-TEST_F(BridgeLinkTest, AShortReadAtOpenDoesNotReplaceTheCache) {
+TEST_F(BridgeLinkTest, AShortReadAtOpenLeavesTheStoredCountUnknown) {
   box_->userArea[0] = 40;
   Library lib;
   ASSERT_NE(lib.OpenPosInterface(0), -1);
@@ -133,7 +133,13 @@ TEST_F(BridgeLinkTest, AShortReadAtOpenDoesNotReplaceTheCache) {
   box_->userArea[0] = 77;
   box_->faults.uaReadLimit = 8;
   ASSERT_NE(lib.OpenPosInterface(0), -1);
-  EXPECT_EQ(lib.GetTotalOpenCnt(), 40u);  // still the complete image from before
+  // Neither the partial read nor the last session's image stands for the box now.
+  EXPECT_EQ(lib.GetTotalOpenCnt(), 0u);
+  ASSERT_EQ(lib.KasseOpen(), 1);
+  EXPECT_EQ(lib.GetTotalOpenCnt(), 1u);
+  lib.ClosePosInterface();  // its read fails too: nothing to write from
+  EXPECT_EQ(box_->userArea[0], 77);
+  EXPECT_EQ(box_->userAreaWrites, 0u);
 }
 
 }  // namespace

@@ -141,3 +141,33 @@ TEST_F(SmallUserAreaTest, EveryRecordOperationFailsButStillOpensAndClosesTheBox)
 }
 
 }  // namespace
+
+namespace {
+
+// The second box's user area cannot be read, neither at its open nor at its close: no
+// record at all reaches it, least of all the first box's, and its total is its own.
+TEST_F(WorldTest, ABridgeCloseNeverWritesAnotherBoxsRecord) {
+  hostwin::SetD2xxFile(hostwin::D2xxFile::kPresent);
+  sim::BridgeBox& first = hostwin::AddBridgeBox(0);
+  sim::BridgeBox& second = hostwin::AddBridgeBox(1);
+  for (uint8_t i = 0; i < 16; ++i) {
+    first.userArea[i] = static_cast<uint8_t>(0x10 + i);
+    second.userArea[i] = static_cast<uint8_t>(0xA0 + i);
+  }
+  const std::vector<uint8_t> secondBefore(second.userArea, second.userArea + 16);
+  Library lib;
+  ASSERT_NE(lib.OpenPosInterface(0), -1);
+  EXPECT_EQ(lib.GetSerialNumber(), 0x17161514u);
+  lib.ClosePosInterface();
+
+  second.faults.uaReadFails = true;
+  ASSERT_NE(lib.OpenPosInterface(1), -1);
+  ASSERT_EQ(lib.KasseOpen(), 1);
+  EXPECT_EQ(lib.GetTotalOpenCnt(), 1u);  // its counter is unknown: not the first box's
+  lib.ClosePosInterface();
+  EXPECT_EQ(std::vector<uint8_t>(second.userArea, second.userArea + 16), secondBefore);
+  EXPECT_EQ(second.userAreaWrites, 0u);
+  EXPECT_EQ(lib.GetTotalOpenCnt(), 1u);
+}
+
+}  // namespace

@@ -60,12 +60,15 @@ TEST_F(PortTest, AnInvalidStatusIsRecoveredOnce) {
     ASSERT_EQ(recoveries.size(), 1u);
     EXPECT_EQ(recoveries[0], "14 14 00 00");  // the block the status read left
   }
-  hostwin::Reset();
-  hostwin::AddPortBox(0, 0xEB);  // stays invalid
-  Library again;
-  EXPECT_EQ(again.GetNumPos(), 0u);
-  EXPECT_EQ(Commands("0x222031").size(), 1u);
-  EXPECT_EQ(hostwin::OpenDeviceHandles(), 0);
+  // Statuses that stay invalid: bit 3 set, a high bit clear, or both.
+  for (uint8_t status : {0xEB, 0xF8, 0xE3}) {
+    hostwin::Reset();
+    hostwin::AddPortBox(0, status);
+    Library again;
+    EXPECT_EQ(again.GetNumPos(), 0u) << std::hex << int(status);
+    EXPECT_EQ(Commands("0x222031").size(), 1u) << std::hex << int(status);
+    EXPECT_EQ(hostwin::OpenDeviceHandles(), 0);
+  }
 }
 
 TEST_F(PortTest, AFailedStatusReadWithAValidOldReplyIsNotRecovered) {

@@ -37,6 +37,11 @@ typedef const char* LPCSTR;
 typedef INT_PTR (*FARPROC)(void);
 typedef void (*TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 
+typedef int64_t LONGLONG;
+typedef union _LARGE_INTEGER {
+  LONGLONG QuadPart;
+} LARGE_INTEGER;
+
 typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 typedef struct _OVERLAPPED* LPOVERLAPPED;
 
@@ -101,6 +106,8 @@ BOOL FreeLibrary(HMODULE module);
 
 void Sleep(DWORD ms);
 DWORD GetTickCount(void);
+BOOL QueryPerformanceCounter(LARGE_INTEGER* count);
+BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency);
 
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 BOOL MessageBeep(UINT type);
