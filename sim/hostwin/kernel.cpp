@@ -141,6 +141,7 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID 
 }
 
 BOOL CloseHandle(HANDLE handle) {
+  if (CloseSyncHandle(handle)) return TRUE;
   TRACE_CALL("CloseHandle", DeviceText(handle));
   return S().deviceHandles.erase(reinterpret_cast<uintptr_t>(handle)) == 1 ? TRUE : FALSE;
 }

@@ -14,6 +14,7 @@ namespace hostwin {
 
 struct Timer {
   UINT_PTR id;
+  uint32_t thread;
   uint32_t elapseMs;
   uint64_t dueUs;
   TIMERPROC proc;
@@ -55,12 +56,27 @@ struct State {
   std::vector<BeepRecord> beeps;
   std::function<void(const MessageBoxRecord&)> messageBoxHook;
 
+  struct Mutex {
+    uint32_t ownerThread = 0;  // 0 free; kOtherProgram: another program holds it
+    uint32_t recursion = 0;
+    uint64_t otherUntilUs = 0;  // with kOtherProgram: released then (0: never)
+    bool abandoned = false;
+  };
+  std::map<std::string, Mutex> mutexes;
+  std::map<std::string, std::vector<uint8_t>> sharedMemory;
+  std::map<uintptr_t, std::string> syncHandles;  // mutex or mapping handle -> name
+  std::map<uint32_t, uint64_t> processes;        // live pid -> creation time
+  uintptr_t nextSyncHandle = 0x50000000;
+  uint32_t thread = 1;
+
   std::vector<TraceEntry> trace;
   bool traceEnabled = true;
   size_t callCounts[kMaxCallKinds] = {};  // by CallSlot()
 };
 
 State& S();
+
+constexpr uint32_t kOtherProgram = 0xFFFFFFFF;
 
 // The tick clock's last step at or before the virtual time: the time itself on a fine clock.
 uint64_t TickAtOrBefore(uint64_t us);
@@ -80,8 +96,9 @@ int CallSlot(const char* call);  // the counter of that call name, assigned at f
     ++::hostwin::S().callCounts[traceCallSlot];                     \
     if (::hostwin::S().traceEnabled) ::hostwin::Record(call, args); \
   } while (0)
-std::string Hex(const void* data, size_t length);           // "1b 70 00"
-std::string HexValue(uint64_t value);                       // "0x1f"
+bool CloseSyncHandle(HANDLE handle);               // a mutex, mapping or process handle: untraced
+std::string Hex(const void* data, size_t length);  // "1b 70 00"
+std::string HexValue(uint64_t value);              // "0x1f"
 bool SameText(const std::string& a, const std::string& b);  // case-insensitive
 
 }  // namespace hostwin

@@ -30,14 +30,15 @@ UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC proc) {
   }
   // Without a window the system picks the identifier.
   UINT_PTR assigned = window == nullptr ? S().nextTimerId++ : id;
-  S().timers.push_back(Timer{assigned, elapse, WaitEndUs(elapse), proc});
+  S().timers.push_back(Timer{assigned, S().thread, elapse, WaitEndUs(elapse), proc});
   return assigned;
 }
 
 BOOL KillTimer(HWND window, UINT_PTR id) {
   TRACE_CALL("KillTimer", std::string(window ? "hwnd" : "null") + "," + HexValue(id));
   for (auto it = S().timers.begin(); it != S().timers.end(); ++it) {
-    if (it->id == id) {
+    // A window-less timer is its thread's: another thread cannot kill it.
+    if (it->id == id && it->thread == S().thread) {
       S().timers.erase(it);
       return TRUE;
     }

@@ -136,7 +136,7 @@ int Pump() {
   // A callback may set or kill timers: look the timer up afresh after each one.
   std::vector<UINT_PTR> due;
   for (const Timer& t : S().timers) {
-    if (S().nowUs >= t.dueUs) due.push_back(t.id);
+    if (t.thread == S().thread && S().nowUs >= t.dueUs) due.push_back(t.id);
   }
   for (UINT_PTR id : due) {
     for (Timer& t : S().timers) {

@@ -104,6 +104,22 @@ void RunFor(uint32_t ms);      // time passes in 1 ms steps with the thread disp
 void FailSetTimer(int count);  // the next 'count' SetTimer calls fail
 size_t ActiveTimers();
 
+// Other programs and threads. The library runs as process kProcessId; other processes can
+// be added and ended. A named mutex can be held by another program (for a while, or for
+// ever) or left abandoned by one that died; waits on it advance the clock. Window-less
+// timers belong to the thread that set them: only that thread kills them, and Pump()
+// dispatches the current thread's timers only.
+constexpr uint32_t kProcessId = 4242;
+void AddProcess(uint32_t pid, uint64_t creationTime);
+void EndProcess(uint32_t pid);
+void HoldMutex(const std::string& name, uint32_t forMs);  // forMs 0: until released
+void AbandonMutex(const std::string& name);  // the next wait on it returns WAIT_ABANDONED
+bool MutexHeld(const std::string& name);     // by anyone, this process included
+std::vector<std::string> MutexNames();       // every name a mutex was created with
+// The bytes of the shared memory of that name; null before anyone created it.
+uint8_t* SharedMemory(const std::string& name);
+void SetThread(uint32_t threadId);  // the thread the library is called on (1 at Reset)
+
 // User interface.
 const std::vector<MessageBoxRecord>& MessageBoxes();
 const std::vector<BeepRecord>& Beeps();

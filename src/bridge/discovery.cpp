@@ -38,11 +38,15 @@ uint8_t BridgeScan(bool leaveSession) {
   if (!D2xxPath(path) || !FileExists(path) || !D2xxBind(path)) return 0;
   // Each probe is a session open and close without the session: the box is opened, set up
   // and read, and closed as a close with nothing to write back closes it.
-  BridgeOpening last = {gBridgeLink.userAreaSize, gBridgeLink.image, false};
+  // A box another caller keeps is there: it counts, so the numbering does not shift.
+  BridgeOpening last = {gBridgeLink.userAreaSize, gBridgeLink.image, false, false};
   uint8_t index = 0;
-  while (BridgeOpenBox(index, &last) != kNotOpen) {
-    BridgeClose(index);
-    ++index;
+  for (;; ++index) {
+    if (BridgeOpenBox(index, &last) != kNotOpen) {
+      BridgeClose(index);
+    } else if (!last.busy) {
+      break;
+    }
   }
   if (!leaveSession) {
     // Addressing the first number that did not open, as the last probe left it; the image

@@ -21,8 +21,8 @@ bool ReadUserArea(UserAreaImage& out) {
 
 // Opens the box for a user-area operation. False (box closed again) when it does not
 // open or its user area cannot hold the record.
-bool OpenForUserArea() {
-  if (BridgeOpen(gBridgeLink.index) == BridgeNoHandle() ||
+bool OpenForUserArea(DWORD waitMs = kBoxWaitMs, bool* busy = nullptr) {
+  if (BridgeOpen(gBridgeLink.index, waitMs, busy) == BridgeNoHandle() ||
       gBridgeLink.userAreaSize < kUserAreaImageSize) {
     BridgeClose(gBridgeLink.index);
     return false;
@@ -53,10 +53,11 @@ struct FieldWrite {
   bool addToStored;
   uint32_t add;
   bool cacheFallback;
+  DWORD waitMs;
 };
 
-bool WriteField(const FieldWrite& w, uint32_t* written) {
-  if (!OpenForUserArea()) return false;
+bool WriteField(const FieldWrite& w, uint32_t* written, bool* busy = nullptr) {
+  if (!OpenForUserArea(w.waitMs, busy)) return false;
   UserAreaImage fresh;
   if (ReadUserArea(fresh)) {
     gBridgeLink.image = fresh;
@@ -80,7 +81,7 @@ bool WriteField(const FieldWrite& w, uint32_t* written) {
 }
 
 bool SetField(UserAreaField field, uint32_t value) {
-  return WriteField(FieldWrite{field, value, false, 0, false}, nullptr);
+  return WriteField(FieldWrite{field, value, false, 0, false, kBoxWaitMs}, nullptr);
 }
 
 }  // namespace
@@ -139,6 +140,35 @@ bool BridgeSetLastOpenCnt(uint32_t value) { return SetField(UserAreaField::kLast
 // session's openings, so a session of another process in between loses nothing.
 bool BridgeWriteBackOpenCnt(uint32_t* total) {
   *total = BridgeGetTotalOpenCnt();
-  return WriteField(
-      FieldWrite{UserAreaField::kLastOpenCnt, 0, true, gBridgeLink.localOpenCnt, true}, total);
+  bool busy = false;
+  bool written = WriteField(FieldWrite{UserAreaField::kLastOpenCnt, 0, true,
+                                       gBridgeLink.localOpenCnt, true, kBoxCloseWaitMs},
+                            total, &busy);
+  // Another caller keeps the box: the openings stay owed to it rather than lost.
+  if (busy && gBridgeLink.userAreaSize >= kUserAreaImageSize) {
+    gBridgeLink.owedOpenings[gBridgeLink.index] += gBridgeLink.localOpenCnt;
+  }
+  return written;
+}
+
+void BridgeSettleOwedOpenings(DWORD waitMs) {
+  for (uint8_t index = 0; index <= kBridgeMaxIndex; ++index) {
+    uint32_t owed = gBridgeLink.owedOpenings[index];
+    if (owed == 0) continue;
+    bool busy = false;
+    if (BridgeOpen(index, waitMs, &busy) == BridgeNoHandle()) {
+      // Still busy: owed on. Gone: lost, as a failed write-back at a close.
+      if (!busy) gBridgeLink.owedOpenings[index] = 0;
+      continue;
+    }
+    // This box's own record, read afresh: the session's cache may be another box's.
+    UserAreaImage area;
+    if (ReadUserArea(area)) {
+      UserAreaPut(area, UserAreaField::kLastOpenCnt,
+                  UserAreaGet(area, UserAreaField::kLastOpenCnt) + owed);
+      gD2xx.EE_UAWrite(gBridgeLink.handle, area.bytes, kUserAreaImageSize);
+    }
+    BridgeClose(index);
+    gBridgeLink.owedOpenings[index] = 0;
+  }
 }

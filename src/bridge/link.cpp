@@ -20,8 +20,17 @@ constexpr USHORT kFlowNone = 0;
 
 }  // namespace
 
-FT_HANDLE BridgeOpen(uint8_t index) {
+FT_HANDLE BridgeOpen(uint8_t index, DWORD waitMs, bool* busy) {
+  if (busy != nullptr) *busy = false;
   if (index > kBridgeMaxIndex || !D2xxReady()) return BridgeNoHandle();
+  BoxTake take = TakeBox(BoxKind::kBridge, index, waitMs);
+  if (take == BoxTake::kBusy) {
+    if (busy != nullptr) *busy = true;
+    return BridgeNoHandle();
+  }
+  gBridgeLink.boxHeld = true;
+  // A holder that died may have left the record half written: read it afresh.
+  if (take == BoxTake::kAbandoned && index == gBridgeLink.index) gBridgeLink.imageCurrent = false;
   if (gD2xx.Open(index, &gBridgeLink.handle) == FT_OK) return gBridgeLink.handle;
   Sleep(kOpenRetryDelayMs);
   if (gD2xx.Open(index, &gBridgeLink.handle) == FT_OK) return gBridgeLink.handle;
@@ -33,10 +42,14 @@ void BridgeClose(uint8_t index) {
   if (index > kBridgeMaxIndex || !D2xxReady()) return;
   gD2xx.Close(gBridgeLink.handle);
   gBridgeLink.handle = BridgeNoHandle();
+  if (gBridgeLink.boxHeld) {
+    gBridgeLink.boxHeld = false;
+    GiveBox(BoxKind::kBridge, index);
+  }
 }
 
 int32_t BridgeOpenBox(uint8_t index, BridgeOpening* opening) {
-  FT_HANDLE handle = BridgeOpen(index);
+  FT_HANDLE handle = BridgeOpen(index, kBoxWaitMs, &opening->busy);
   if (handle != BridgeNoHandle()) {
     gD2xx.SetBaudRate(handle, kBaudRate);
     gD2xx.SetTimeouts(handle, kReadTimeoutMs, kWriteTimeoutMs);
@@ -59,7 +72,7 @@ int32_t BridgeOpenBox(uint8_t index, BridgeOpening* opening) {
 int32_t BridgeOpenInterface(uint8_t index) {
   gBridgeLink.localOpenCnt = 0;
   gBridgeLink.index = index;
-  BridgeOpening opening = {gBridgeLink.userAreaSize, gBridgeLink.image, false};
+  BridgeOpening opening = {gBridgeLink.userAreaSize, gBridgeLink.image, false, false};
   int32_t result = BridgeOpenBox(index, &opening);
   gBridgeLink.userAreaSize = opening.userAreaSize;
   gBridgeLink.image = opening.image;
@@ -79,9 +92,10 @@ bool BridgeCloseInterface() {
   return true;
 }
 
-void BridgeSettle() {}
+void BridgeSettle() { BridgeSettleOwedOpenings(0); }
 
 void BridgeDetach(bool processExit) {
+  BridgeSettleOwedOpenings(kBoxWaitMs);
   // At process exit the system unloads every module itself; releasing another library
   // from here is only safe when this one is unloaded on its own.
   if (!processExit) D2xxRelease();

@@ -8,6 +8,7 @@
 
 #include "bridge/d2xx.h"
 #include "bridge/user_area.h"
+#include "common/box_lock.h"
 
 constexpr uint8_t kBridgeMaxIndex = 9;
 constexpr uint8_t kBridgeNoIndex = 255;
@@ -23,16 +24,22 @@ struct BridgeLink {
   bool imageCurrent;      // image came from a complete read of this box in this session
   bool closed;            // the last session was closed; no successful open since
   uint32_t closedTotal;   // total openings as that close left them
+  bool boxHeld;           // the open box is taken (common/box_lock.h)
+  // Openings of closed sessions that could not be written back because another caller kept
+  // the box; retried on later calls and at unload. By device number.
+  uint32_t owedOpenings[kBridgeMaxIndex + 1];
 };
 
 // Zero-filled at load; written by the session operations and the operations they call.
 extern BridgeLink gBridgeLink;
 
-// Opens box 'index' into the link's handle, with one retry after 10 ms. Returns the handle,
-// or BridgeNoHandle() (after a BridgeClose) when both attempts failed or the index is above 9.
-FT_HANDLE BridgeOpen(uint8_t index);
-// Closes the link's handle (status ignored) and sets it to BridgeNoHandle(); nothing for an
-// index above 9.
+// Takes box 'index' (waiting at most waitMs) and opens it into the link's handle, with one
+// retry after 10 ms. Returns the handle, or BridgeNoHandle() (nothing held) when the box
+// is busy (*busy, when given, says so), both attempts failed (after a BridgeClose), or the
+// index is above 9.
+FT_HANDLE BridgeOpen(uint8_t index, DWORD waitMs = kBoxWaitMs, bool* busy = nullptr);
+// Closes the link's handle (status ignored), sets it to BridgeNoHandle() and gives the box
+// back; nothing for an index above 9.
 void BridgeClose(uint8_t index);
 
 // What opening a box for a session learns: the user-area size and, when the read was
@@ -41,6 +48,7 @@ struct BridgeOpening {
   DWORD userAreaSize;
   UserAreaImage image;
   bool imageRead;
+  bool busy;  // another caller kept the box: it was not opened
 };
 // Opens box 'index', sets up its line, reads its user area into *opening, closes it again.
 // Returns the open result or kNotOpen. Touches only the link's handle. A failed
@@ -48,8 +56,12 @@ struct BridgeOpening {
 int32_t BridgeOpenBox(uint8_t index, BridgeOpening* opening);
 
 // The session close's write-back (identity.cpp): writes the counter the box holds now (the
-// cached one when that read fails) plus the local count. *total receives the sum written,
-// or meant to be written. True when written.
+// cached one when that read fails) plus the local count. A box another caller keeps for
+// kBoxCloseWaitMs is owed the openings instead. *total receives the sum written, or meant
+// to be written. True when written.
 bool BridgeWriteBackOpenCnt(uint32_t* total);
+// Writes owed openings back to the boxes that were busy, waiting at most waitMs for each;
+// a box that no longer opens is owed nothing more (identity.cpp).
+void BridgeSettleOwedOpenings(DWORD waitMs);
 
 #endif  // TEVRO_BRIDGE_LINK_H

@@ -7,12 +7,17 @@
 uint8_t PortScan(bool leaveSession) {
   PortCompletePulse();
   // Each probe is a session open and close without the session: the box is probed and its
-  // stored counter read, as an open does; with no openings, a close writes nothing.
+  // stored counter read, as an open does; with no openings, a close writes nothing. A box
+  // another caller keeps is there: it counts, so the numbering does not shift.
   uint8_t index = 0;
-  while (PortProbe(index) != kNotOpen) {
-    uint32_t counter = 0;
-    PortReadCounterOf(index, &counter);
-    ++index;
+  for (;; ++index) {
+    bool busy = false;
+    if (PortProbe(index, &busy) != kNotOpen) {
+      uint32_t counter = 0;
+      PortReadCounterOf(index, &counter);
+    } else if (!busy) {
+      break;
+    }
   }
   if (!leaveSession) {
     // Addressing the first index that did not answer, as the last probe left it; the last

@@ -13,6 +13,8 @@
 // early: a pulse timed by them could last 44 ms.
 #include <windows.h>
 
+#include "common/box_lock.h"
+#include "common/process_lock.h"
 #include "driverport/driverport.h"
 #include "driverport/link.h"
 
@@ -36,13 +38,15 @@ int64_t FineNow() {
   return now.QuadPart;
 }
 
-int64_t MicrosecondsSincePulse() {
+int64_t MicrosecondsSince(int64_t start) {
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
-  int64_t ticks = FineNow() - gPortLink.pulseStart;
+  int64_t ticks = FineNow() - start;
   return ticks / frequency.QuadPart * 1000000 +
          ticks % frequency.QuadPart * 1000000 / frequency.QuadPart;
 }
+
+int64_t MicrosecondsSincePulse() { return MicrosecondsSince(gPortLink.pulseStart); }
 
 // Sleeps until the pulse has lasted its time by the fine clock: a sleep of the time left,
 // which the system may end a tick early or late, then short ones until it has passed.
@@ -55,14 +59,33 @@ void WaitForPulseTime() {
 
 bool OpenSelected() { return PortOpenDevice(gPortLink.deviceIndex) != INVALID_HANDLE_VALUE; }
 
-// Device 'index' open: reads the status and writes the release. True when written on a box
-// with a valid status. Pays a release owed to that box.
+// Device open: reads the status and writes the release. True when written on a box with a
+// valid status.
+bool WriteReleasePattern() {
+  PortReadStatus();
+  uint8_t status = gPortLink.reply.bytes[1];
+  return PortWriteDrawer(ReleasePattern(status)) && IsValidStatus(status);
+}
+
+// Device 'index' open: writes the release, and pays a release owed to that box: no process
+// sees this process's pulse running on it any more.
 bool WriteRelease(uint8_t index) {
   PortReadStatus();
   uint8_t status = gPortLink.reply.bytes[1];
   bool ok = PortWriteDrawer(ReleasePattern(status));
-  if (ok && index == gPortLink.releaseIndex) gPortLink.releaseOwed = false;
+  if (ok && index == gPortLink.releaseIndex) {
+    gPortLink.releaseOwed = false;
+    SharedPulse* shared = PortSharedPulse(index);
+    if (OwnerOf(shared) == PulseOwner::kThisProcess) ClearPulse(shared);
+  }
   return ok && IsValidStatus(status);
+}
+
+// Device 'index' open: true when another process's pulse runs on the box (one whose process
+// is gone counts until its time is up, when the next open releases it).
+bool AnotherProcessesPulse(uint8_t index) {
+  const SharedPulse* shared = PortSharedPulse(index);
+  return shared != nullptr && shared->ownerPid != 0 && shared->ownerPid != GetCurrentProcessId();
 }
 
 void StopTimer() {
@@ -74,17 +97,18 @@ void StopTimer() {
 // kMaxReleaseMisses tries in a row, the box is gone and the debt is dropped; a box that
 // is there but does not answer keeps it.
 bool OpenOwedBox() {
-  bool missing = false;
-  if (PortOpenDevice(gPortLink.releaseIndex, &missing) != INVALID_HANDLE_VALUE) {
+  PortOpenFailure failure = PortOpenFailure::kNone;
+  if (PortOpenDevice(gPortLink.releaseIndex, &failure) != INVALID_HANDLE_VALUE) {
     gPortLink.releaseMisses = 0;
     return true;
   }
-  if (!missing) {
+  if (failure == PortOpenFailure::kNoAnswer) {
     gPortLink.releaseMisses = 0;
-  } else if (++gPortLink.releaseMisses >= kMaxReleaseMisses) {
+  } else if (failure == PortOpenFailure::kNoDevice &&
+             ++gPortLink.releaseMisses >= kMaxReleaseMisses) {
     gPortLink.releaseOwed = false;
   }
-  return false;
+  return false;  // a box another caller keeps is not a failed try
 }
 
 // Writes a release still owed to a box; until it reaches the box, every export retries it.
@@ -106,15 +130,25 @@ void ReleaseWhenDue() {
 }
 
 void CALLBACK PulseTimerProc(HWND, UINT, UINT_PTR id, DWORD) {
+  LockProcess();
   if (id != gPortLink.pulseTimerId) {
-    // A message of an earlier pulse's timer that was stopped where it could not be killed.
+    // A message of an earlier pulse's timer, stopped on another thread, where a window-less
+    // timer cannot be killed: only its own thread can.
     KillTimer(nullptr, id);
-    return;
+  } else {
+    ReleaseWhenDue();
   }
-  ReleaseWhenDue();
+  UnlockProcess();
 }
 
 }  // namespace
+
+void PortReleaseOrphanedPulse(uint8_t index) {
+  SharedPulse* shared = PortSharedPulse(index);
+  if (!AnotherProcessesPulse(index) || MicrosecondsSince(shared->writtenAt) < kPulseUs) return;
+  if (OwnerOf(shared) != PulseOwner::kGoneProcess) return;
+  if (WriteReleasePattern()) ClearPulse(shared);
+}
 
 void PortCompletePulse() {
   if (gPortLink.pulseTimerId != 0) {
@@ -127,10 +161,15 @@ void PortCompletePulse() {
 bool PortKick() {
   if (gPortLink.pulseTimerId != 0) return false;
   if (!OpenSelected()) return false;
+  if (AnotherProcessesPulse(gPortLink.deviceIndex)) {
+    PortCloseDevice(gPortLink.deviceIndex);
+    return false;
+  }
   PortReadStatus();
   uint8_t status = gPortLink.reply.bytes[1];
   bool ok = PortWriteDrawer(PulsePattern(status));
   gPortLink.pulseStart = FineNow();
+  ClaimPulse(PortSharedPulse(gPortLink.deviceIndex), gPortLink.pulseStart);
   gPortLink.releaseOwed = true;
   gPortLink.releaseIndex = gPortLink.deviceIndex;
   gPortLink.releaseMisses = 0;
@@ -148,7 +187,8 @@ bool PortKick() {
 bool PortRelease() {
   if (gPortLink.pulseTimerId != 0) StopTimer();
   if (!OpenSelected()) return false;
-  bool ok = WriteRelease(gPortLink.deviceIndex);
+  // Only a pulse's own process ends it.
+  bool ok = !AnotherProcessesPulse(gPortLink.deviceIndex) && WriteRelease(gPortLink.deviceIndex);
   PortCloseDevice(gPortLink.deviceIndex);
   return ok;
 }
@@ -181,9 +221,11 @@ void PortSettle() {
   } else if (MicrosecondsSincePulse() >= kPulseUs) {
     ReleaseWhenDue();
   }
+  PortSettleOwedOpenings(0);
 }
 
 void PortDetach(bool) {
   // No timer may fire into an unloaded library, and no solenoid stays energised.
   PortCompletePulse();
+  PortSettleOwedOpenings(kBoxWaitMs);
 }

@@ -99,7 +99,14 @@ bool PortSetLastOpenCnt(uint32_t value) { return WriteField(kCountAddress, value
 
 bool PortWriteBackOpenCnt(uint32_t* total) {
   *total = gPortLink.storedOpenCnt + gPortLink.localOpenCnt;
-  if (PortOpenDevice(gPortLink.deviceIndex) == INVALID_HANDLE_VALUE) return false;
+  PortOpenFailure failure = PortOpenFailure::kNone;
+  if (PortOpenDevice(gPortLink.deviceIndex, &failure, kBoxCloseWaitMs) == INVALID_HANDLE_VALUE) {
+    // Another caller keeps the box: the openings stay owed to it rather than lost.
+    if (failure == PortOpenFailure::kBusy) {
+      gPortLink.owedOpenings[gPortLink.deviceIndex] += gPortLink.localOpenCnt;
+    }
+    return false;
+  }
   // The counter as the box holds it now: another process may have counted openings
   // since this session read it.
   uint32_t base = 0;
@@ -116,4 +123,23 @@ bool PortWriteBackOpenCnt(uint32_t* total) {
   PortCloseDevice(gPortLink.deviceIndex);
   if (ok) WriteCompleted(kCountAddress, *total);
   return ok;
+}
+
+void PortSettleOwedOpenings(DWORD waitMs) {
+  for (uint8_t index = 0; index <= kPortMaxIndex; ++index) {
+    uint32_t owed = gPortLink.owedOpenings[index];
+    if (owed == 0) continue;
+    PortOpenFailure failure = PortOpenFailure::kNone;
+    if (PortOpenDevice(index, &failure, waitMs) == INVALID_HANDLE_VALUE) {
+      // Still busy: owed on. Gone or not answering: lost, as a failed write-back at a close.
+      if (failure != PortOpenFailure::kBusy) gPortLink.owedOpenings[index] = 0;
+      continue;
+    }
+    uint32_t stored = 0;
+    bool written =
+        ReadOpenField(kCountAddress, &stored) && WriteOpenField(kCountAddress, stored + owed);
+    PortCloseDevice(index);
+    gPortLink.owedOpenings[index] = 0;
+    if (written) MessageBeep(0);
+  }
 }

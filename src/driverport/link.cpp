@@ -28,9 +28,33 @@ bool Request(DWORD code) {
 
 bool IsValidStatus(uint8_t status) { return (status & 0x08) == 0 && (status & 0xF0) == 0xF0; }
 
-HANDLE PortOpenDevice(uint8_t index, bool* deviceMissing) {
-  if (deviceMissing != nullptr) *deviceMissing = false;
-  if (index > kPortMaxIndex) return INVALID_HANDLE_VALUE;
+namespace {
+
+// The last holder of the box died inside an operation: the EEPROM may be in the middle of
+// an instruction with writes enabled. A deselect and a write disable let the next
+// instruction begin cleanly, and the stored counter is read afresh before it is trusted.
+void StartCleanAfterDeadHolder() {
+  Microwire& bus = gPortLink.eeprom;
+  bus.state.unsure = true;
+  MicrowireStart(bus);
+  EepromWriteDisable(bus);
+  MicrowireStop(bus);
+  gPortLink.storedValid = false;
+}
+
+HANDLE OpenFailed(PortOpenFailure why, PortOpenFailure* failure) {
+  if (failure != nullptr) *failure = why;
+  return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
+HANDLE PortOpenDevice(uint8_t index, PortOpenFailure* failure, DWORD waitMs) {
+  if (failure != nullptr) *failure = PortOpenFailure::kNone;
+  if (index > kPortMaxIndex) return OpenFailed(PortOpenFailure::kNoAnswer, failure);
+  BoxTake take = TakeBox(BoxKind::kPort, index, waitMs);
+  if (take == BoxTake::kBusy) return OpenFailed(PortOpenFailure::kBusy, failure);
+  gPortLink.boxHeld = true;
   char path[64];
   DWORD length = 0;
   for (; kDeviceTemplate[length] != '\0'; ++length) path[length] = kDeviceTemplate[length];
@@ -39,22 +63,31 @@ HANDLE PortOpenDevice(uint8_t index, bool* deviceMissing) {
   gPortLink.handle =
       CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   if (gPortLink.handle == INVALID_HANDLE_VALUE) {
-    if (deviceMissing != nullptr) *deviceMissing = true;
-    return INVALID_HANDLE_VALUE;
+    gPortLink.boxHeld = false;
+    GiveBox(BoxKind::kPort, index);
+    return OpenFailed(PortOpenFailure::kNoDevice, failure);
   }
   bool ok = PortReadStatus();
   // A failed read leaves the reply as the previous transfer left it: only a status that
   // is not valid there asks for recovery.
   if (!IsValidStatus(gPortLink.reply.bytes[1])) ok = Request(kPortRecoveryCode);
-  if (ok && IsValidStatus(gPortLink.reply.bytes[1])) return gPortLink.handle;
-  PortCloseDevice(index);
-  return INVALID_HANDLE_VALUE;
+  if (!ok || !IsValidStatus(gPortLink.reply.bytes[1])) {
+    PortCloseDevice(index);
+    return OpenFailed(PortOpenFailure::kNoAnswer, failure);
+  }
+  if (take == BoxTake::kAbandoned) StartCleanAfterDeadHolder();
+  PortReleaseOrphanedPulse(index);
+  return gPortLink.handle;
 }
 
 void PortCloseDevice(uint8_t index) {
   if (index > kPortMaxIndex) return;
   CloseHandle(gPortLink.handle);
   gPortLink.handle = INVALID_HANDLE_VALUE;
+  if (gPortLink.boxHeld) {
+    gPortLink.boxHeld = false;
+    GiveBox(BoxKind::kPort, index);
+  }
 }
 
 bool PortTransfer() { return Request(kPortRequestCode); }
@@ -92,8 +125,10 @@ bool PortPinSample(void*, uint8_t* reply) {
   return ok;
 }
 
-int32_t PortProbe(uint8_t index) {
-  HANDLE handle = PortOpenDevice(index);
+int32_t PortProbe(uint8_t index, bool* busy) {
+  PortOpenFailure failure = PortOpenFailure::kNone;
+  HANDLE handle = PortOpenDevice(index, &failure);
+  if (busy != nullptr) *busy = failure == PortOpenFailure::kBusy;
   if (handle == INVALID_HANDLE_VALUE) return kNotOpen;
   PortReadStatus();
   uint8_t status = gPortLink.reply.bytes[1];

@@ -14,6 +14,7 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include "common/box_lock.h"
 #include "driverport/microwire.h"
 
 constexpr uint8_t kPortMaxIndex = 9;
@@ -45,6 +46,7 @@ struct DriverPortLink {
   PortReply reply = {};                  // filled by the driver
   DWORD bytesReturned = 0;               // never examined
   Microwire eeprom = {{PortPinWrite, PortPinSample, nullptr}, {}};  // the EEPROM on the pins
+  bool boxHeld = false;  // the open device's box is taken (common/box_lock.h)
 
   // The session: the box addressed and its counts. Only the session open and close (and a
   // scan with no session open) choose the box.
@@ -61,6 +63,10 @@ struct DriverPortLink {
   bool releaseOwed = false;   // a pulse was written and no release has reached the box since
   uint8_t releaseIndex = 0;   // the box that release is owed to
   uint8_t releaseMisses = 0;  // tries in a row on which that box's device could not be opened
+
+  // Openings of closed sessions that could not be written back because another caller kept
+  // the box; retried on later calls and at unload. By box index.
+  uint32_t owedOpenings[kPortMaxIndex + 1] = {};
 };
 
 extern DriverPortLink gPortLink;
@@ -68,12 +74,22 @@ extern DriverPortLink gPortLink;
 // True for a valid port status: bit 3 clear and bits 4-7 set (0xF0..0xF7).
 bool IsValidStatus(uint8_t status);
 
-// Opens box 'index' for one operation: CreateFileA, a status read and, when the status is
-// not valid, one recovery request. Returns the open handle, or INVALID_HANDLE_VALUE (device
-// closed again). Index above 9: INVALID_HANDLE_VALUE without a system call. *deviceMissing,
-// when given, tells whether CreateFileA itself failed (no such device).
-HANDLE PortOpenDevice(uint8_t index, bool* deviceMissing = nullptr);
-// Closes the operation's handle (index 0..9; nothing above).
+// Why PortOpenDevice did not open a box.
+enum class PortOpenFailure : uint8_t {
+  kNone,
+  kNoDevice,  // CreateFileA failed: no such device
+  kBusy,      // another caller kept the box for the whole wait
+  kNoAnswer,  // no valid status after the recovery request, or an index above 9
+};
+
+// Opens box 'index' for one operation: takes the box (waiting at most waitMs), then
+// CreateFileA, a status read and, when the status is not valid, one recovery request.
+// Returns the open handle, or INVALID_HANDLE_VALUE (nothing held, device closed again);
+// *failure, when given, says why. Index above 9: INVALID_HANDLE_VALUE without a system
+// call. After a holder that died, the EEPROM is brought to a clean start; a pulse left
+// running by a process that is gone is released once its time is up.
+HANDLE PortOpenDevice(uint8_t index, PortOpenFailure* failure = nullptr, DWORD waitMs = kBoxWaitMs);
+// Closes the operation's handle and gives the box back (index 0..9; nothing above).
 void PortCloseDevice(uint8_t index);
 
 // Transfers, only between PortOpenDevice and PortCloseDevice. Each returns true when the
@@ -85,13 +101,16 @@ bool PortWritePins(uint8_t pattern);
 bool PortSamplePins();  // data out in reply byte 1, bit 6
 
 // Decides whether box 'index' answers: open, read the status, write it back with bit 2 set,
-// close. Returns the open result (never kNotOpen on success) or kNotOpen. Touches only the
-// link, not the session.
-int32_t PortProbe(uint8_t index);
+// close. Returns the open result (never kNotOpen on success) or kNotOpen; *busy, when
+// given, tells whether another caller kept the box. Touches only the link, not the session.
+int32_t PortProbe(uint8_t index, bool* busy = nullptr);
 
 // Completes a pending pulse: waits until it has lasted its 60 ms, stops its timer and
 // releases the drawer; retries a release owed to a box (drawer.cpp).
 void PortCompletePulse();
+// Device 'index' open and its box taken: releases a pulse that a process that is gone left
+// running on it, once the pulse's time is up (drawer.cpp).
+void PortReleaseOrphanedPulse(uint8_t index);
 
 // Reads the counter stored in box 'index' in one device open; touches no session field.
 // False when the box did not open or a transfer failed (identity.cpp).
@@ -100,8 +119,12 @@ bool PortReadCounterOf(uint8_t index, uint32_t* value);
 // The session close's write-back (identity.cpp): reads the counter stored in the box and
 // writes it back plus localOpenCnt, in one device open. When that read fails the cached
 // storedOpenCnt is used, if it was ever read in this session; otherwise nothing is written.
-// *total receives the sum written (or, when nothing could be written, storedOpenCnt +
+// A box another caller keeps for kBoxCloseWaitMs is owed the openings instead. *total
+// receives the sum written (or, when nothing could be written, storedOpenCnt +
 // localOpenCnt). True when the write completed.
 bool PortWriteBackOpenCnt(uint32_t* total);
+// Writes owed openings back to the boxes that were busy, waiting at most waitMs for each;
+// a box that no longer answers is owed nothing more (identity.cpp).
+void PortSettleOwedOpenings(DWORD waitMs);
 
 #endif  // TEVRO_DRIVERPORT_LINK_H

@@ -2,6 +2,8 @@
 // process detach.
 #include <windows.h>
 
+#include "common/box_lock.h"
+#include "common/process_lock.h"
 #include "front/session.h"
 
 namespace {
@@ -9,24 +11,41 @@ namespace {
 const char kStillOpenText[] = "call ClosePosInterface before!";
 const char kStillOpenCaption[] = "Warnung aus DLL";
 
+void Attach() {
+  InitProcessLock();
+  LockProcess();
+  uint32_t counts = ScanBoxes();
+  UnlockProcess();
+  if (counts == 0) ShowNoBoxFound();
+}
+
+// A non-null reserved argument: the whole process is ending, not only this library. Then
+// no lock is taken (a thread that held it may be gone) and nothing is released that the
+// system releases anyway.
+void Detach(bool processExit) {
+  if (gSession.currentDevice != kNoDevice) {
+    MessageBoxA(nullptr, kStillOpenText, kStillOpenCaption, MB_ICONINFORMATION);
+  }
+  if (!processExit) LockProcess();
+  if (gSession.currentDevice != kNoDevice) CloseSession();
+  kPortBackend.detach(processExit);
+  kBridgeBackend.detach(processExit);
+  if (processExit) return;
+  CloseBoxes();
+  UnlockProcess();
+  DeleteProcessLock();
+}
+
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
   switch (reason) {
     case DLL_PROCESS_ATTACH:
-      RunScan();
+      Attach();
       break;
-    case DLL_PROCESS_DETACH: {
-      if (gSession.currentDevice != kNoDevice) {
-        MessageBoxA(nullptr, kStillOpenText, kStillOpenCaption, MB_ICONINFORMATION);
-        CloseSession();
-      }
-      // A non-null reserved argument: the whole process is ending, not only this library.
-      const bool processExit = reserved != nullptr;
-      kPortBackend.detach(processExit);
-      kBridgeBackend.detach(processExit);
+    case DLL_PROCESS_DETACH:
+      Detach(reserved != nullptr);
       break;
-    }
     default:
       break;
   }

@@ -10,15 +10,14 @@ const char kNoBoxCaption[] = "Info from TEVRO.DLL";
 
 }  // namespace
 
-uint32_t RunScan() {
+uint32_t ScanBoxes() {
   // The probes leave the backends' sessions alone, so an open box stays open. A backend
   // without an open box is left addressing the first index its probes found empty.
   const bool open = gSession.openResult != kNotOpen;
   const Backend& selected = SelectedBackend();
   gSession.bridgeCount = kBridgeBackend.scan(open && &selected == &kBridgeBackend);
   gSession.portCount = kPortBackend.scan(open && &selected == &kPortBackend);
-  if (gSession.bridgeCount == 0 && gSession.portCount == 0) {
-    MessageBoxA(nullptr, kNoBoxText, kNoBoxCaption, MB_ICONINFORMATION);
-  }
   return PackedCounts();
 }
+
+void ShowNoBoxFound() { MessageBoxA(nullptr, kNoBoxText, kNoBoxCaption, MB_ICONINFORMATION); }

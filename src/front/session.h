@@ -26,9 +26,12 @@ extern SessionState gSession;
 // The backend the record selects (the last successful open's; driver port before any).
 const Backend& SelectedBackend();
 
-// Runs both scans, shows the "none found" message box when both counts are 0, and
-// returns the packed counts. A box that is open stays open and usable.
-uint32_t RunScan();
+// Runs both scans and returns the packed counts. A box that is open stays open and usable.
+// Caller holds the process lock.
+uint32_t ScanBoxes();
+// The "none found" message box, shown when a scan counted no box; waits for the user.
+// Caller does not hold the process lock: other threads go on meanwhile.
+void ShowNoBoxFound();
 
 // Closes the open box through its backend (writing its openings back) and resets the
 // record to no box selected. Always true.

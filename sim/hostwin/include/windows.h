@@ -81,6 +81,22 @@ typedef struct _WIN32_FIND_DATAA {
 
 #define WM_TIMER 0x0113u
 
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0x00000000u
+#define WAIT_ABANDONED 0x00000080u
+#define WAIT_TIMEOUT 0x00000102u
+#define WAIT_FAILED 0xFFFFFFFFu
+#define PAGE_READWRITE 0x04u
+#define FILE_MAP_ALL_ACCESS 0x000F001Fu
+#define PROCESS_QUERY_LIMITED_INFORMATION 0x1000u
+#define STILL_ACTIVE 259u
+
+// Plain data as far as the library is concerned; the stand-in keeps what it needs here.
+typedef struct _CRITICAL_SECTION {
+  void* owner;
+  long recursion;
+} CRITICAL_SECTION, *LPCRITICAL_SECTION;
+
 #define DLL_PROCESS_DETACH 0
 #define DLL_PROCESS_ATTACH 1
 #define DLL_THREAD_ATTACH 2
@@ -103,6 +119,27 @@ BOOL FindClose(HANDLE find);
 HMODULE LoadLibraryA(LPCSTR name);
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 BOOL FreeLibrary(HMODULE module);
+
+// Synchronisation and shared memory between processes. Kept out of the call trace: they
+// carry no box traffic.
+void InitializeCriticalSection(LPCRITICAL_SECTION section);
+void DeleteCriticalSection(LPCRITICAL_SECTION section);
+void EnterCriticalSection(LPCRITICAL_SECTION section);
+void LeaveCriticalSection(LPCRITICAL_SECTION section);
+HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name);
+BOOL ReleaseMutex(HANDLE mutex);
+DWORD WaitForSingleObject(HANDLE object, DWORD ms);
+HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES security, DWORD protect,
+                          DWORD sizeHigh, DWORD sizeLow, LPCSTR name);
+LPVOID MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow, size_t bytes);
+BOOL UnmapViewOfFile(LPCVOID view);
+HANDLE GetCurrentProcess(void);
+DWORD GetCurrentProcessId(void);
+DWORD GetCurrentThreadId(void);
+HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId);
+BOOL GetExitCodeProcess(HANDLE process, LPDWORD code);
+BOOL GetProcessTimes(HANDLE process, FILETIME* created, FILETIME* exited, FILETIME* kernel,
+                     FILETIME* user);
 
 void Sleep(DWORD ms);
 DWORD GetTickCount(void);

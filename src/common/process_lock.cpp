@@ -1,0 +1,14 @@
+#include "common/process_lock.h"
+
+#include <windows.h>
+
+namespace {
+
+CRITICAL_SECTION gProcessLock;
+
+}  // namespace
+
+void InitProcessLock() { InitializeCriticalSection(&gProcessLock); }
+void DeleteProcessLock() { DeleteCriticalSection(&gProcessLock); }
+void LockProcess() { EnterCriticalSection(&gProcessLock); }
+void UnlockProcess() { LeaveCriticalSection(&gProcessLock); }
