@@ -6,6 +6,8 @@
 
 #include <memory>
 
+#include "d2xx_functions.h"
+
 namespace {
 
 // The identity record every box starts with.
@@ -27,21 +29,7 @@ const char kUserAreaRead[] = "Open EE_UARead Close";
 const char kUserAreaWrite[] = "Open EE_UAWrite Close";
 
 // The D2XX function names the stand-in counts.
-const char* const kFtNames[] = {
-    "FT_Open",
-    "FT_Close",
-    "FT_SetBaudRate",
-    "FT_SetTimeouts",
-    "FT_SetDataCharacteristics",
-    "FT_SetFlowControl",
-    "FT_EE_UASize",
-    "FT_EE_UARead",
-    "FT_EE_UAWrite",
-    "FT_Write",
-    "FT_Read",
-    "FT_Purge",
-    "FT_GetStatus",
-};
+const char* const kFtNames[] = {D2XX_FUNCTIONS(D2XX_NAME_ENTRY)};
 
 void PutLe32(uint8_t* p, uint32_t value) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));

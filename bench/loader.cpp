@@ -13,8 +13,6 @@ bool Bind(void* handle, Fn*& slot, const char* name, std::string* error) {
 
 }  // namespace
 
-#define BIND(name) Bind(handle_, api_.name, #name, &error_)
-
 LoadedLibrary::LoadedLibrary() {
   if (dlopen(TEVRO_LIBRARY_PATH, RTLD_NOW | RTLD_NOLOAD) != nullptr) {
     error_ = "the library is loaded already";
@@ -26,15 +24,13 @@ LoadedLibrary::LoadedLibrary() {
     return;
   }
   handle_ = handle;
-  bool bound = Bind(handle_, dllMain_, "DllMain", &error_) && BIND(ScanForPos) && BIND(GetNumPos) &&
-               BIND(GetFirmWareVersion) && BIND(OpenPosInterface) && BIND(OpenPosInterfaceV) &&
-               BIND(KasseOpen) && BIND(KasseOpenP) && BIND(KasseClose) && BIND(KasseCloseP) &&
-               BIND(GetSwitch) && BIND(GetSwitchP) && BIND(GetLastOpenCnt) &&
-               BIND(GetLastOpenCntP) && BIND(GetLocalOpenCnt) && BIND(GetLocalOpenCntP) &&
-               BIND(GetTotalOpenCnt) && BIND(GetTotalOpenCntP) && BIND(GetSerialNumber) &&
-               BIND(GetSerialNumberP) && BIND(GetMfgDate) && BIND(GetMfgDateP) &&
-               BIND(SetSerialNumber) && BIND(SetMfgDate) && BIND(SetLastOpenCnt) &&
-               BIND(ClosePosInterface) && BIND(ClosePosInterfaceP);
+  bool bound = Bind(handle_, dllMain_, "DllMain", &error_) &&
+               BindTevroApi(
+                   TevroNames::kPlain, [&](const char* name) { return dlsym(handle_, name); },
+                   [&](const char* name) {
+                     if (error_.empty()) error_ = std::string("missing export ") + name;
+                   },
+                   &api_) == kTevroExportCount;
   if (!bound) {
     dlclose(handle_);
     handle_ = nullptr;

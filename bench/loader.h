@@ -8,42 +8,12 @@
 
 #include <string>
 
-#include "tevro.h"
-
-// The exported interface, resolved by name.
-struct TevroApi {
-  decltype(&::ScanForPos) ScanForPos;
-  decltype(&::GetNumPos) GetNumPos;
-  decltype(&::GetFirmWareVersion) GetFirmWareVersion;
-  decltype(&::OpenPosInterface) OpenPosInterface;
-  decltype(&::OpenPosInterfaceV) OpenPosInterfaceV;
-  decltype(&::KasseOpen) KasseOpen;
-  decltype(&::KasseOpenP) KasseOpenP;
-  decltype(&::KasseClose) KasseClose;
-  decltype(&::KasseCloseP) KasseCloseP;
-  decltype(&::GetSwitch) GetSwitch;
-  decltype(&::GetSwitchP) GetSwitchP;
-  decltype(&::GetLastOpenCnt) GetLastOpenCnt;
-  decltype(&::GetLastOpenCntP) GetLastOpenCntP;
-  decltype(&::GetLocalOpenCnt) GetLocalOpenCnt;
-  decltype(&::GetLocalOpenCntP) GetLocalOpenCntP;
-  decltype(&::GetTotalOpenCnt) GetTotalOpenCnt;
-  decltype(&::GetTotalOpenCntP) GetTotalOpenCntP;
-  decltype(&::GetSerialNumber) GetSerialNumber;
-  decltype(&::GetSerialNumberP) GetSerialNumberP;
-  decltype(&::GetMfgDate) GetMfgDate;
-  decltype(&::GetMfgDateP) GetMfgDateP;
-  decltype(&::SetSerialNumber) SetSerialNumber;
-  decltype(&::SetMfgDate) SetMfgDate;
-  decltype(&::SetLastOpenCnt) SetLastOpenCnt;
-  decltype(&::ClosePosInterface) ClosePosInterface;
-  decltype(&::ClosePosInterfaceP) ClosePosInterfaceP;
-};
+#include "tevro_api.h"
 
 class LoadedLibrary {
  public:
-  // Loads the library and delivers process attach. On failure ok() is false and error()
-  // says why.
+  // Loads the library, binds api() by the plain export names and delivers process
+  // attach. On failure ok() is false and error() says why.
   LoadedLibrary();
   // Delivers process detach and unloads the library.
   ~LoadedLibrary();

@@ -4,50 +4,23 @@
 #include <string.h>
 
 #include "d2xx_exports.h"
+#include "d2xx_functions.h"
 
 namespace {
 
-typedef ULONG FtStatus;
-typedef void* FtHandle;
-
 struct D2xx {
-  FtStatus(WINAPI* Open)(int, FtHandle*);
-  FtStatus(WINAPI* Close)(FtHandle);
-  FtStatus(WINAPI* SetBaudRate)(FtHandle, ULONG);
-  FtStatus(WINAPI* SetTimeouts)(FtHandle, ULONG, ULONG);
-  FtStatus(WINAPI* SetDataCharacteristics)(FtHandle, UCHAR, UCHAR, UCHAR);
-  FtStatus(WINAPI* SetFlowControl)(FtHandle, USHORT, UCHAR, UCHAR);
-  FtStatus(WINAPI* EE_UASize)(FtHandle, LPDWORD);
-  FtStatus(WINAPI* EE_UARead)(FtHandle, PUCHAR, DWORD, LPDWORD);
-  FtStatus(WINAPI* EE_UAWrite)(FtHandle, PUCHAR, DWORD);
-  FtStatus(WINAPI* Write)(FtHandle, LPVOID, DWORD, LPDWORD);
-  FtStatus(WINAPI* Read)(FtHandle, LPVOID, DWORD, LPDWORD);
-  FtStatus(WINAPI* Purge)(FtHandle, ULONG);
-  FtStatus(WINAPI* GetStatus)(FtHandle, LPDWORD, LPDWORD, LPDWORD);
+  D2XX_FUNCTIONS(D2XX_POINTER_MEMBER)
 };
-
-template <typename Fn>
-void Resolve(Fn*& slot, const char* name) {
-  slot = reinterpret_cast<Fn*>(reinterpret_cast<void*>(FindD2xxExport(name)));
-}
 
 // The stand-in's D2XX functions, taken straight from it: no LoadLibraryA, no GetProcAddress.
 const D2xx& Functions() {
   static D2xx d2xx = [] {
     D2xx f{};
-    Resolve(f.Open, "FT_Open");
-    Resolve(f.Close, "FT_Close");
-    Resolve(f.SetBaudRate, "FT_SetBaudRate");
-    Resolve(f.SetTimeouts, "FT_SetTimeouts");
-    Resolve(f.SetDataCharacteristics, "FT_SetDataCharacteristics");
-    Resolve(f.SetFlowControl, "FT_SetFlowControl");
-    Resolve(f.EE_UASize, "FT_EE_UASize");
-    Resolve(f.EE_UARead, "FT_EE_UARead");
-    Resolve(f.EE_UAWrite, "FT_EE_UAWrite");
-    Resolve(f.Write, "FT_Write");
-    Resolve(f.Read, "FT_Read");
-    Resolve(f.Purge, "FT_Purge");
-    Resolve(f.GetStatus, "FT_GetStatus");
+#define D2XX_RESOLVE(name, params)             \
+  f.name = reinterpret_cast<decltype(f.name)>( \
+      reinterpret_cast<void*>(FindD2xxExport(D2XX_EXPORT_NAME(name))));
+    D2XX_FUNCTIONS(D2XX_RESOLVE)
+#undef D2XX_RESOLVE
     return f;
   }();
   return d2xx;

@@ -5,7 +5,6 @@
 #   sim_check.exe   end-to-end check of the simulated world under Wine (x64)
 #   wine_bench.exe  TEVRO.DLL timed against the stand-ins under Wine (x64, with TEVRO.DLL)
 #   tool_check.exe  checks of tevro.exe under Wine against the simulated boxes (x64)
-set(TEVRO_SIM_WARNINGS -Wall -Wextra)
 
 add_subdirectory(${PROJECT_SOURCE_DIR}/sim/ftd2xx ${PROJECT_BINARY_DIR}/sim/ftd2xx)
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)

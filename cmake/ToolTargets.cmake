@@ -6,19 +6,16 @@
 # Output: tevro.exe at the top of the build folder, beside TEVRO.DLL.
 
 include(${CMAKE_SOURCE_DIR}/tools/tevro/sources.cmake)
-include(${CMAKE_CURRENT_LIST_DIR}/TevroExportList.cmake)
-set(_tevro_tool_generated ${CMAKE_BINARY_DIR}/generated/tool)
-tevro_export_list(${CMAKE_SOURCE_DIR}/src/tevro.def ${_tevro_tool_generated}/tool_export_list.h)
 
 add_executable(tevro_tool ${TEVRO_TOOL_CORE_SOURCES} ${TEVRO_TOOL_DIR}/main_windows.cpp)
 set_target_properties(tevro_tool PROPERTIES
   OUTPUT_NAME tevro
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-target_include_directories(tevro_tool PRIVATE
-  ${TEVRO_TOOL_DIR} ${CMAKE_SOURCE_DIR}/include ${_tevro_tool_generated})
+target_include_directories(tevro_tool PRIVATE ${TEVRO_TOOL_DIR})
+target_link_libraries(tevro_tool PRIVATE tevro_api)
 # GetTickCount64 needs the Windows Vista declarations.
 target_compile_definitions(tevro_tool PRIVATE _WIN32_WINNT=0x0600 WIN32_LEAN_AND_MEAN)
-target_compile_options(tevro_tool PRIVATE -Wall -Wextra)
+target_compile_options(tevro_tool PRIVATE ${TEVRO_WARNINGS})
 target_link_options(tevro_tool PRIVATE -static -static-libgcc -static-libstdc++)
 # Run-time loading only: the tool never links the import library. It is built with the
 # DLL so that a build folder always holds both.

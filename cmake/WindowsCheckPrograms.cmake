@@ -10,7 +10,7 @@ set(_tevro_checks_dir ${CMAKE_SOURCE_DIR}/tests/windows)
 add_executable(link_by_name ${_tevro_checks_dir}/link_by_name.c ${_tevro_checks_dir}/link_probe.c)
 set_source_files_properties(${_tevro_checks_dir}/link_probe.c PROPERTIES COMPILE_DEFINITIONS TEVRO_BUILD)
 target_include_directories(link_by_name PRIVATE ${TEVRO_GENERATED_DIR})
-target_compile_options(link_by_name PRIVATE -Wall -Wextra)
+target_compile_options(link_by_name PRIVATE ${TEVRO_WARNINGS})
 target_link_libraries(link_by_name PRIVATE tevro::import)
 target_link_options(link_by_name PRIVATE -static-libgcc)
 

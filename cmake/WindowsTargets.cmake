@@ -21,9 +21,7 @@ if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
   set(CMAKE_BUILD_TYPE Release CACHE STRING "Build type" FORCE)
 endif()
 
-set(TEVRO_DEF_FILE ${CMAKE_SOURCE_DIR}/src/tevro.def)
 set(TEVRO_RC_FILE ${CMAKE_SOURCE_DIR}/src/tevro.rc)
-set(TEVRO_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   set(TEVRO_WIN_ARCH x86)
@@ -34,59 +32,6 @@ else()
   set(TEVRO_DLLTOOL_MACHINE i386:x86-64)
   set(TEVRO_LLD_MACHINE x64)
 endif()
-
-# --- Export list -------------------------------------------------------------
-# src/tevro.def is the one list of exports. Each entry reads
-#   "<decorated export name>" = <plain function name> @<ordinal>
-# From it the build derives the import-library definitions and an X-macro list
-# for the test programs, so nothing here repeats a name.
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${TEVRO_DEF_FILE})
-file(STRINGS ${TEVRO_DEF_FILE} _tevro_def_lines)
-set(_tevro_in_exports FALSE)
-set(_tevro_gnu_def "LIBRARY \"TEVRO.DLL\"\nEXPORTS\n")
-set(_tevro_msvc_def "LIBRARY \"TEVRO.DLL\"\nEXPORTS\n")
-set(_tevro_msvc_aliases "")
-set(_tevro_x_list "")
-set(TEVRO_EXPORT_COUNT 0)
-foreach(_line IN LISTS _tevro_def_lines)
-  string(REGEX REPLACE ";.*$" "" _line "${_line}")
-  string(STRIP "${_line}" _line)
-  if(_line STREQUAL "" OR _line MATCHES "^LIBRARY[ \t]")
-    continue()
-  elseif(_line STREQUAL "EXPORTS")
-    set(_tevro_in_exports TRUE)
-    continue()
-  endif()
-  if(NOT _tevro_in_exports OR
-     NOT _line MATCHES "^\"([^\"]+)\"[ \t]*=[ \t]*([A-Za-z_][A-Za-z0-9_]*)[ \t]+@([0-9]+)$")
-    message(FATAL_ERROR "src/tevro.def: cannot read the line '${_line}'")
-  endif()
-  set(_decorated "${CMAKE_MATCH_1}")
-  set(_plain "${CMAKE_MATCH_2}")
-  set(_ordinal "${CMAKE_MATCH_3}")
-  # GNU dlltool: symbol <plain>, hint <ordinal>, imported by the name after '=='.
-  string(APPEND _tevro_gnu_def "  ${_plain} @${_ordinal} == \"${_decorated}\"\n")
-  # llvm-dlltool: the decorated import, then <plain> as a weak alias of it.
-  string(APPEND _tevro_msvc_def "  \"${_decorated}\" @${_ordinal}\n")
-  string(APPEND _tevro_msvc_aliases "  ${_plain} == \"${_decorated}\"\n")
-  string(APPEND _tevro_x_list "  TEVRO_EXPORT(${_ordinal}, \"${_decorated}\", ${_plain}) \\\n")
-  math(EXPR TEVRO_EXPORT_COUNT "${TEVRO_EXPORT_COUNT} + 1")
-endforeach()
-if(TEVRO_EXPORT_COUNT EQUAL 0)
-  message(FATAL_ERROR "src/tevro.def lists no exports")
-endif()
-string(APPEND _tevro_msvc_def "${_tevro_msvc_aliases}")
-
-file(CONFIGURE OUTPUT ${TEVRO_GENERATED_DIR}/tevro-mingw-import.def
-     CONTENT "${_tevro_gnu_def}" @ONLY)
-file(CONFIGURE OUTPUT ${TEVRO_GENERATED_DIR}/tevro-msvc-import.def
-     CONTENT "${_tevro_msvc_def}" @ONLY)
-file(CONFIGURE OUTPUT ${TEVRO_GENERATED_DIR}/tevro_export_list.h
-     CONTENT "/* Generated from src/tevro.def: TEVRO_EXPORT(ordinal, export name, plain name). */
-#define TEVRO_EXPORT_COUNT ${TEVRO_EXPORT_COUNT}
-#define TEVRO_EXPORT_LIST \\
-${_tevro_x_list}
-" @ONLY)
 
 # --- TEVRO.DLL ------------------------------------------------------------------
 # A MODULE, not a SHARED library: the linker's own import library would bind the
@@ -100,7 +45,7 @@ set_target_properties(tevro_dll PROPERTIES
 target_include_directories(tevro_dll PRIVATE ${TEVRO_LIBRARY_INCLUDES})
 target_compile_definitions(tevro_dll PRIVATE TEVRO_BUILD)
 target_compile_options(tevro_dll PRIVATE
-  -Wall -Wextra
+  ${TEVRO_WARNINGS}
   $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
 # The C++ runtime, libgcc and winpthread go into the DLL, so that it imports
 # system DLLs only (KERNEL32, USER32, the C runtime). No auto-export: the .def
@@ -111,6 +56,8 @@ target_link_options(tevro_dll PRIVATE
   LINKER:-Map=${CMAKE_BINARY_DIR}/TEVRO.map)
 
 # --- Import libraries ------------------------------------------------------------
+# Their definitions, generated/tevro-mingw-import.def and tevro-msvc-import.def, come from
+# src/tevro.def through tevro_export_files() in the top-level CMakeLists.txt.
 if(NOT TEVRO_MINGW_TRIPLE)
   # Toolchain file other than ours: take the triple from the compiler's name.
   get_filename_component(_tevro_cc_name ${CMAKE_C_COMPILER} NAME)

@@ -1,6 +1,7 @@
 # Cross build for 32-bit Windows (x86) with MinGW-w64, posix thread model.
 # Debian: g++-mingw-w64-i686-posix, binutils-mingw-w64-i686.
-#   cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+#   scripts/configure build-win32   (cmake -S . -B build-win32 -G Ninja
+#     -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release)
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(TEVRO_MINGW_TRIPLE i686-w64-mingw32)

@@ -1,6 +1,7 @@
 # Cross build for 64-bit Windows (x64) with MinGW-w64, posix thread model.
 # Debian: g++-mingw-w64-x86-64-posix, binutils-mingw-w64-x86-64.
-#   cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
+#   scripts/configure build-win64   (cmake -S . -B build-win64 -G Ninja
+#     -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release)
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
 set(TEVRO_MINGW_TRIPLE x86_64-w64-mingw32)

@@ -61,7 +61,7 @@ TEVRO_API TEVRO_U32 TEVRO_CALL GetNumPos(void);
  * "FTDI>=1.6" or "FTDI<1.6" on a bridge box, "Cy" on a driver-port box.
  * Leaves buf untouched when no box is open, the box does not answer, or buf is
  * NULL. (ordinal 3) */
-TEVRO_API void TEVRO_CALL GetFirmWareVersion(char *buf);
+TEVRO_API void TEVRO_CALL GetFirmWareVersion(char* buf);
 
 /* Selects box number n and checks that it answers. Returns -1 on failure, any
  * other value on success (compare with -1 only). Selecting another number
@@ -75,11 +75,11 @@ TEVRO_API TEVRO_S32 TEVRO_CALL OpenPosInterfaceV(void);
  * box is open, the box refused it, or a driver-port pulse is still pending.
  * (ordinals 6, 7) */
 TEVRO_API TEVRO_BOOL TEVRO_CALL KasseOpen(void);
-TEVRO_API TEVRO_BOOL TEVRO_CALL KasseOpenP(void *ignored);
+TEVRO_API TEVRO_BOOL TEVRO_CALL KasseOpenP(void* ignored);
 
 /* Ends a driver-port drawer pulse at once. Always returns 1. (ordinals 8, 9) */
 TEVRO_API TEVRO_BOOL TEVRO_CALL KasseClose(void);
-TEVRO_API TEVRO_BOOL TEVRO_CALL KasseCloseP(void *ignored);
+TEVRO_API TEVRO_BOOL TEVRO_CALL KasseCloseP(void* ignored);
 
 /* The drawer switch state: 1 when the switch contact is closed (with the usual
  * wiring: the drawer stands open), 0 when it is open. *readFlag (may be NULL)
@@ -87,31 +87,31 @@ TEVRO_API TEVRO_BOOL TEVRO_CALL KasseCloseP(void *ignored);
  * bridge box returns the last state it reported, a driver-port box returns 0,
  * and with no box open the last state read is returned (1 before any read) with
  * a beep. (ordinals 10, 11) */
-TEVRO_API TEVRO_BOOL TEVRO_CALL GetSwitch(char *readFlag);
-TEVRO_API TEVRO_BOOL TEVRO_CALL GetSwitchP(void *ignored, char *readFlag);
+TEVRO_API TEVRO_BOOL TEVRO_CALL GetSwitch(char* readFlag);
+TEVRO_API TEVRO_BOOL TEVRO_CALL GetSwitchP(void* ignored, char* readFlag);
 
 /* The opening counter stored in the box; 0 when it cannot be read.
  * (ordinals 12, 13) */
 TEVRO_API TEVRO_U32 TEVRO_CALL GetLastOpenCnt(void);
-TEVRO_API TEVRO_U32 TEVRO_CALL GetLastOpenCntP(void *ignored);
+TEVRO_API TEVRO_U32 TEVRO_CALL GetLastOpenCntP(void* ignored);
 
 /* Drawer openings since the box was opened. (ordinals 14, 15) */
 TEVRO_API TEVRO_U32 TEVRO_CALL GetLocalOpenCnt(void);
-TEVRO_API TEVRO_U32 TEVRO_CALL GetLocalOpenCntP(void *ignored);
+TEVRO_API TEVRO_U32 TEVRO_CALL GetLocalOpenCntP(void* ignored);
 
 /* Stored counter plus the openings of this session. (ordinals 16, 17) */
 TEVRO_API TEVRO_U32 TEVRO_CALL GetTotalOpenCnt(void);
-TEVRO_API TEVRO_U32 TEVRO_CALL GetTotalOpenCntP(void *ignored);
+TEVRO_API TEVRO_U32 TEVRO_CALL GetTotalOpenCntP(void* ignored);
 
 /* The serial number stored in the box; 0 when it cannot be read.
  * (ordinals 18, 19) */
 TEVRO_API TEVRO_U32 TEVRO_CALL GetSerialNumber(void);
-TEVRO_API TEVRO_U32 TEVRO_CALL GetSerialNumberP(void *ignored);
+TEVRO_API TEVRO_U32 TEVRO_CALL GetSerialNumberP(void* ignored);
 
 /* The manufacturing date stored in the box (32 bits, not interpreted); 0 when
  * it cannot be read. (ordinals 20, 21) */
 TEVRO_API TEVRO_U32 TEVRO_CALL GetMfgDate(void);
-TEVRO_API TEVRO_U32 TEVRO_CALL GetMfgDateP(void *ignored);
+TEVRO_API TEVRO_U32 TEVRO_CALL GetMfgDateP(void* ignored);
 
 /* Service writes of the identity record. 1 when written, 0 when no box is open
  * or the write did not complete. Other fields are left as the box holds them.
@@ -123,7 +123,7 @@ TEVRO_API TEVRO_BOOL TEVRO_CALL SetLastOpenCnt(TEVRO_U32 value);
 /* Ends the session: stores the openings counted since the open in the box and
  * deselects it. Always returns 1. (ordinals 25, 26) */
 TEVRO_API TEVRO_BOOL TEVRO_CALL ClosePosInterface(void);
-TEVRO_API TEVRO_BOOL TEVRO_CALL ClosePosInterfaceP(void *ignored);
+TEVRO_API TEVRO_BOOL TEVRO_CALL ClosePosInterfaceP(void* ignored);
 
 #ifdef __cplusplus
 }

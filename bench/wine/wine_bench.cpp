@@ -33,20 +33,13 @@
 #include <algorithm>
 #include <vector>
 
+#include "d2xx_functions.h"
 #include "driver/control_client.h"
-#include "tevro.h"
-#include "tevro_export_list.h"
+#include "tevro_api.h"
 
 using namespace drelvansim;
 
 namespace {
-
-// The exports, bound by the names in the export table.
-struct Tevro {
-#define TEVRO_EXPORT(ordinal, exportName, plainName) decltype(&::plainName) plainName;
-  TEVRO_EXPORT_LIST
-#undef TEVRO_EXPORT
-};
 
 constexpr TEVRO_U32 kSerialProbe = 0x5A000000;  // serial numbers written: this + 0, 1, ...
 constexpr uint32_t kUserAreaRecordBytes = 16;   // the identity record in the user area
@@ -118,22 +111,13 @@ void PrintDistribution(const char* name, std::vector<double> samples) {
   fflush(stdout);
 }
 
-template <typename Fn>
-bool Bind(HMODULE dll, const char* exportName, Fn& fn) {
-  fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(dll, exportName)));
-  return fn != nullptr;
-}
-
-bool BindTevro(HMODULE dll, Tevro& tevro) {
-  bool all = true;
-#define TEVRO_EXPORT(ordinal, exportName, plainName)   \
-  if (!Bind(dll, exportName, tevro.plainName)) {       \
-    Error("TEVRO.DLL does not export %s", exportName); \
-    all = false;                                       \
-  }
-  TEVRO_EXPORT_LIST
-#undef TEVRO_EXPORT
-  return all;
+// The exports, bound by their decorated names as an application binds them.
+bool BindTevro(HMODULE dll, TevroApi& tevro) {
+  const int found = BindTevroApi(
+      TevroNames::kExport,
+      [dll](const char* name) { return reinterpret_cast<void*>(GetProcAddress(dll, name)); },
+      [](const char* name) { Error("TEVRO.DLL does not export %s", name); }, &tevro);
+  return found == kTevroExportCount;
 }
 
 // --- one driver request, without the library ---------------------------------------------
@@ -238,7 +222,7 @@ uint32_t NextSeq(HANDLE control) {
   return ControlInfo(control, info) ? info.eventCount : 0;
 }
 
-void MeasureKicks(const Tevro& tevro, HANDLE control, const Options& options) {
+void MeasureKicks(const TevroApi& tevro, HANDLE control, const Options& options) {
   std::vector<double> returnUs, widthMs, timerMs, returnBeforeStartUs, kickRequests,
       releaseRequests;
   uint32_t refused = 0, missing = 0, returnedBeforeRelease = 0;
@@ -345,36 +329,32 @@ bool ReplayPortRequests(const std::vector<LoggedRequest>& requests) {
   return ok;
 }
 
-// The D2XX functions a bridge field read and write call, from the library the process has
-// loaded (the stand-in in system32).
-typedef ULONG(WINAPI* FtOpenFn)(int, void**);
-typedef ULONG(WINAPI* FtCloseFn)(void*);
-typedef ULONG(WINAPI* FtUaReadFn)(void*, PUCHAR, DWORD, LPDWORD);
-typedef ULONG(WINAPI* FtUaWriteFn)(void*, PUCHAR, DWORD);
+// The D2XX functions, from the library the process has loaded (the stand-in in system32).
 struct D2xx {
-  FtOpenFn open;
-  FtCloseFn close;
-  FtUaReadFn uaRead;
-  FtUaWriteFn uaWrite;
+  D2XX_FUNCTIONS(D2XX_POINTER_MEMBER)
 } g_d2xx;
 
 bool BindD2xx() {
   HMODULE module = GetModuleHandleA("ftd2xx.dll");
   if (module == nullptr) return false;
-  return Bind(module, "FT_Open", g_d2xx.open) && Bind(module, "FT_Close", g_d2xx.close) &&
-         Bind(module, "FT_EE_UARead", g_d2xx.uaRead) &&
-         Bind(module, "FT_EE_UAWrite", g_d2xx.uaWrite);
+#define D2XX_BIND(name, params)                                                 \
+  g_d2xx.name = reinterpret_cast<decltype(g_d2xx.name)>(                        \
+      reinterpret_cast<void*>(GetProcAddress(module, D2XX_EXPORT_NAME(name)))); \
+  if (g_d2xx.name == nullptr) return false;
+  D2XX_FUNCTIONS(D2XX_BIND)
+#undef D2XX_BIND
+  return true;
 }
 
 // FT_Open, FT_EE_UARead, [FT_EE_UAWrite of the bytes read,] FT_Close on bridge box 0.
 bool BareBridgeCalls(bool write) {
   void* handle = nullptr;
-  if (g_d2xx.open(0, &handle) != 0) return false;
+  if (g_d2xx.Open(0, &handle) != 0) return false;
   UCHAR record[kUserAreaRecordBytes];
   DWORD read = 0;
-  bool ok = g_d2xx.uaRead(handle, record, sizeof record, &read) == 0 && read == sizeof record;
-  if (write && ok) ok = g_d2xx.uaWrite(handle, record, sizeof record) == 0;
-  return g_d2xx.close(handle) == 0 && ok;
+  bool ok = g_d2xx.EE_UARead(handle, record, sizeof record, &read) == 0 && read == sizeof record;
+  if (write && ok) ok = g_d2xx.EE_UAWrite(handle, record, sizeof record) == 0;
+  return g_d2xx.Close(handle) == 0 && ok;
 }
 
 struct Paired {
@@ -425,7 +405,7 @@ void PrintPaired(const char* box, const char* kind, uint32_t count, const Paired
 // Paired identity reads and writes: `reads` GetSerialNumber calls, each expected to give
 // `expected`, and `writes` SetSerialNumber calls, each with its bare equivalent.
 template <typename BareRead, typename BareWrite>
-void MeasurePairs(const Tevro& tevro, const char* box, uint32_t reads, uint32_t writes,
+void MeasurePairs(const TevroApi& tevro, const char* box, uint32_t reads, uint32_t writes,
                   TEVRO_U32 expected, BareRead bareRead, BareWrite bareWrite) {
   Paired readPairs, writePairs;
   for (uint32_t i = 0; i < reads; ++i) {
@@ -452,7 +432,7 @@ void MeasurePairs(const Tevro& tevro, const char* box, uint32_t reads, uint32_t 
 
 // On the driver-port box the bare equivalent of a call is the very requests the driver
 // logged for one such call, sent again.
-void MeasurePortIdentity(const Tevro& tevro, HANDLE control, const Options& options) {
+void MeasurePortIdentity(const TevroApi& tevro, HANDLE control, const Options& options) {
   uint32_t from = NextSeq(control);
   const TEVRO_U32 original = tevro.GetSerialNumber();
   const std::vector<LoggedRequest> read = LoggedRequests(control, from);
@@ -469,7 +449,7 @@ void MeasurePortIdentity(const Tevro& tevro, HANDLE control, const Options& opti
   }
 }
 
-void MeasureBridgeIdentity(const Tevro& tevro, const Options& options) {
+void MeasureBridgeIdentity(const TevroApi& tevro, const Options& options) {
   if (!BindD2xx()) {
     Error("ftd2xx.dll is not loaded or lacks a function the library calls");
     return;
@@ -534,7 +514,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   printf("load_us\t%.1f\n", loadUs);
-  Tevro tevro;
+  TevroApi tevro;
   if (!BindTevro(dll, tevro)) return 1;
 
   const TEVRO_U32 counts = tevro.GetNumPos();

@@ -6,6 +6,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "d2xx_functions.h"
+
 namespace bridgesim {
 namespace {
 
@@ -31,21 +33,10 @@ bool LayoutMatches(const World& world) {
 }  // namespace
 
 const char* CallName(uint8_t kind) {
-  static const char* const kNames[] = {"?",
-                                       "FT_Open",
-                                       "FT_Close",
-                                       "FT_SetBaudRate",
-                                       "FT_SetTimeouts",
-                                       "FT_SetDataCharacteristics",
-                                       "FT_SetFlowControl",
-                                       "FT_EE_UASize",
-                                       "FT_EE_UARead",
-                                       "FT_EE_UAWrite",
-                                       "FT_Write",
-                                       "FT_Read",
-                                       "FT_Purge",
-                                       "FT_GetStatus",
-                                       "config"};
+  // The D2XX call kinds follow the order of the list, from kCallOpen = 1 on.
+  static_assert(kCallOpen == 1 && kCallConfig == kCallOpen + kD2xxFunctionCount,
+                "a call kind per D2XX function");
+  static const char* const kNames[] = {"?", D2XX_FUNCTIONS(D2XX_NAME_ENTRY) "config"};
   static_assert(sizeof kNames / sizeof kNames[0] == kCallKindEnd, "a name per call kind");
   return kind < kCallKindEnd ? kNames[kind] : "?";
 }

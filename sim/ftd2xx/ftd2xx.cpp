@@ -13,14 +13,14 @@
 
 #include <string.h>
 
+#include <type_traits>
+
+#include "d2xx_functions.h"
 #include "ftd2xx/bridge_world.h"
 
 using namespace bridgesim;
 
 namespace {
-
-typedef ULONG FT_STATUS;
-typedef void* FT_HANDLE;
 
 constexpr DWORD kReadPollMs = 2;
 constexpr DWORD kDetachLockMs = 1000;
@@ -426,3 +426,11 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
 }
 
 }  // extern "C"
+
+// The library calls these through pointers typed by the list: on x86 a stand-in of another
+// signature would leave the stack unbalanced.
+#define D2XX_SAME_SIGNATURE(name, params)                                             \
+  static_assert(std::is_same<decltype(&FT_##name), D2XX_POINTER_TYPE(params)>::value, \
+                "FT_" #name " differs from d2xx_functions.h");
+D2XX_FUNCTIONS(D2XX_SAME_SIGNATURE)
+#undef D2XX_SAME_SIGNATURE

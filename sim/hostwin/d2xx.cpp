@@ -2,14 +2,12 @@
 #include <string.h>
 
 #include "d2xx_exports.h"
+#include "d2xx_functions.h"
 #include "state.h"
 
 using namespace hostwin;
 
 namespace {
-
-typedef ULONG FT_STATUS;
-typedef void* FT_HANDLE;
 
 constexpr FT_STATUS kOk = 0;
 constexpr FT_STATUS kInvalidHandle = 1;
@@ -217,29 +215,15 @@ struct Export {
   FARPROC address;
 };
 
-template <typename Fn>
-FARPROC AsFarProc(Fn* fn) {
-  return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(fn));
-}
-
 }  // namespace
 
 FARPROC FindD2xxExport(const char* name) {
-  static const Export kExports[] = {
-      {"FT_Open", AsFarProc(FT_Open)},
-      {"FT_Close", AsFarProc(FT_Close)},
-      {"FT_SetBaudRate", AsFarProc(FT_SetBaudRate)},
-      {"FT_SetTimeouts", AsFarProc(FT_SetTimeouts)},
-      {"FT_SetDataCharacteristics", AsFarProc(FT_SetDataCharacteristics)},
-      {"FT_SetFlowControl", AsFarProc(FT_SetFlowControl)},
-      {"FT_EE_UASize", AsFarProc(FT_EE_UASize)},
-      {"FT_EE_UARead", AsFarProc(FT_EE_UARead)},
-      {"FT_EE_UAWrite", AsFarProc(FT_EE_UAWrite)},
-      {"FT_Write", AsFarProc(FT_Write)},
-      {"FT_Read", AsFarProc(FT_Read)},
-      {"FT_Purge", AsFarProc(FT_Purge)},
-      {"FT_GetStatus", AsFarProc(FT_GetStatus)},
-  };
+  // The static_cast holds each stand-in to the signature of the list.
+#define D2XX_EXPORT_ENTRY(name, params)                                       \
+  {D2XX_EXPORT_NAME(name), reinterpret_cast<FARPROC>(reinterpret_cast<void*>( \
+                               static_cast<D2XX_POINTER_TYPE(params)>(FT_##name)))},
+  static const Export kExports[] = {D2XX_FUNCTIONS(D2XX_EXPORT_ENTRY)};
+#undef D2XX_EXPORT_ENTRY
   for (const Export& e : kExports) {
     if (strcmp(e.name, name) == 0) return e.address;
   }

@@ -12,16 +12,13 @@ bool Resolve(Fn*& slot, const char* name) {
   return true;
 }
 
+// In the order of the list, stopping at the first function the library lacks.
 bool ResolveAll() {
-  return Resolve(gD2xx.Open, "FT_Open") && Resolve(gD2xx.Close, "FT_Close") &&
-         Resolve(gD2xx.SetBaudRate, "FT_SetBaudRate") &&
-         Resolve(gD2xx.SetTimeouts, "FT_SetTimeouts") &&
-         Resolve(gD2xx.SetDataCharacteristics, "FT_SetDataCharacteristics") &&
-         Resolve(gD2xx.SetFlowControl, "FT_SetFlowControl") &&
-         Resolve(gD2xx.EE_UASize, "FT_EE_UASize") && Resolve(gD2xx.EE_UARead, "FT_EE_UARead") &&
-         Resolve(gD2xx.EE_UAWrite, "FT_EE_UAWrite") && Resolve(gD2xx.Write, "FT_Write") &&
-         Resolve(gD2xx.Read, "FT_Read") && Resolve(gD2xx.Purge, "FT_Purge") &&
-         Resolve(gD2xx.GetStatus, "FT_GetStatus");
+#define D2XX_RESOLVE(name, params) \
+  if (!Resolve(gD2xx.name, D2XX_EXPORT_NAME(name))) return false;
+  D2XX_FUNCTIONS(D2XX_RESOLVE)
+#undef D2XX_RESOLVE
+  return true;
 }
 
 void ClearFunctions() {

@@ -7,29 +7,16 @@
 
 #include <windows.h>
 
-typedef ULONG FT_STATUS;
-typedef LPVOID FT_HANDLE;
+#include "bridge/d2xx_functions.h"
+
 constexpr FT_STATUS FT_OK = 0;
 constexpr ULONG FT_PURGE_RX = 1;
 
 struct D2xxApi {
   HMODULE module;
   bool attempted;  // a bind was tried in this load; it is not tried again
-  FT_STATUS(WINAPI* Open)(int deviceNumber, FT_HANDLE* handle);
-  FT_STATUS(WINAPI* Close)(FT_HANDLE handle);
-  FT_STATUS(WINAPI* SetBaudRate)(FT_HANDLE handle, ULONG baud);
-  FT_STATUS(WINAPI* SetTimeouts)(FT_HANDLE handle, ULONG readMs, ULONG writeMs);
-  FT_STATUS(WINAPI* SetDataCharacteristics)
-  (FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits, UCHAR parity);
-  FT_STATUS(WINAPI* SetFlowControl)(FT_HANDLE handle, USHORT flow, UCHAR xon, UCHAR xoff);
-  FT_STATUS(WINAPI* EE_UASize)(FT_HANDLE handle, LPDWORD size);
-  FT_STATUS(WINAPI* EE_UARead)(FT_HANDLE handle, PUCHAR data, DWORD length, LPDWORD read);
-  FT_STATUS(WINAPI* EE_UAWrite)(FT_HANDLE handle, PUCHAR data, DWORD length);
-  FT_STATUS(WINAPI* Write)(FT_HANDLE handle, LPVOID buffer, DWORD length, LPDWORD written);
-  FT_STATUS(WINAPI* Read)(FT_HANDLE handle, LPVOID buffer, DWORD length, LPDWORD read);
-  FT_STATUS(WINAPI* Purge)(FT_HANDLE handle, ULONG mask);
-  FT_STATUS(WINAPI* GetStatus)
-  (FT_HANDLE handle, LPDWORD rxQueue, LPDWORD txQueue, LPDWORD eventStatus);
+  // One pointer per function of d2xx_functions.h: gD2xx.Open(...) calls FT_Open.
+  D2XX_FUNCTIONS(D2XX_POINTER_MEMBER)
 };
 
 extern D2xxApi gD2xx;

@@ -83,7 +83,7 @@ void CrossProcessChecks(const D2xx& d2xx, WorldView& view, const std::string& si
   uint8_t area[kUserAreaBytes] = {};
   DWORD got = 0;
   FtStatus status = d2xx.Open(0, &handle);
-  FtStatus readStatus = status == 0 ? d2xx.UaRead(handle, area, kUserAreaBytes, &got) : status;
+  FtStatus readStatus = status == 0 ? d2xx.EE_UARead(handle, area, kUserAreaBytes, &got) : status;
   if (status == 0) d2xx.Close(handle);
   bool same = got == kUserAreaBytes;
   for (uint32_t i = 0; i < kUserAreaBytes && same; ++i) same = area[i] == UserAreaPattern(i);
@@ -105,7 +105,7 @@ void CallChecks(const D2xx& d2xx, WorldView& view, const std::string& simctl) {
                         d2xx.SetDataCharacteristics(handle, 8, 2, 0) == 0 &&
                         d2xx.SetFlowControl(handle, 0, 0, 0) == 0;
   DWORD size = 0;
-  const FtStatus sizeStatus = d2xx.UaSize(handle, &size);
+  const FtStatus sizeStatus = d2xx.EE_UASize(handle, &size);
   WorldLock(view);
   const sim::BridgeBox box = world.boxes[0];
   WorldUnlock(view);
@@ -276,7 +276,7 @@ int UserAreaChild(const D2xx& d2xx, int box) {
   if (d2xx.Open(box, &handle) != 0) return 3;
   uint8_t area[kUserAreaBytes];
   for (uint32_t i = 0; i < kUserAreaBytes; ++i) area[i] = UserAreaPattern(i);
-  const FtStatus status = d2xx.UaWrite(handle, area, kUserAreaBytes);
+  const FtStatus status = d2xx.EE_UAWrite(handle, area, kUserAreaBytes);
   d2xx.Close(handle);
   return status == 0 ? 0 : 1;
 }

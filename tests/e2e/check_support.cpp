@@ -202,19 +202,9 @@ bool BindD2xx(const char* name, D2xx& d2xx, int* bound) {
   d2xx.module = LoadLibraryA(name);
   if (d2xx.module == nullptr) return false;
   HMODULE m = d2xx.module;
-  Bind(m, "FT_Open", d2xx.Open, bound);
-  Bind(m, "FT_Close", d2xx.Close, bound);
-  Bind(m, "FT_SetBaudRate", d2xx.SetBaudRate, bound);
-  Bind(m, "FT_SetTimeouts", d2xx.SetTimeouts, bound);
-  Bind(m, "FT_SetDataCharacteristics", d2xx.SetDataCharacteristics, bound);
-  Bind(m, "FT_SetFlowControl", d2xx.SetFlowControl, bound);
-  Bind(m, "FT_EE_UASize", d2xx.UaSize, bound);
-  Bind(m, "FT_EE_UARead", d2xx.UaRead, bound);
-  Bind(m, "FT_EE_UAWrite", d2xx.UaWrite, bound);
-  Bind(m, "FT_Write", d2xx.Write, bound);
-  Bind(m, "FT_Read", d2xx.Read, bound);
-  Bind(m, "FT_Purge", d2xx.Purge, bound);
-  Bind(m, "FT_GetStatus", d2xx.GetStatus, bound);
+#define D2XX_BIND(name, params) Bind(m, D2XX_EXPORT_NAME(name), d2xx.name, bound);
+  D2XX_FUNCTIONS(D2XX_BIND)
+#undef D2XX_BIND
   return true;
 }
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "d2xx_functions.h"
+
 namespace e2e {
 
 // Prints "PASS name" or "FAIL name: detail" and counts the result; returns ok.
@@ -58,27 +60,15 @@ std::string SelfCommand();
 std::string Quote(const std::string& argument);
 
 // The D2XX functions, bound by name from a loaded library.
-typedef ULONG FtStatus;
-typedef void* FtHandle;
+typedef FT_STATUS FtStatus;
+typedef FT_HANDLE FtHandle;
 struct D2xx {
   HMODULE module;
-  FtStatus(WINAPI* Open)(int, FtHandle*);
-  FtStatus(WINAPI* Close)(FtHandle);
-  FtStatus(WINAPI* SetBaudRate)(FtHandle, ULONG);
-  FtStatus(WINAPI* SetTimeouts)(FtHandle, ULONG, ULONG);
-  FtStatus(WINAPI* SetDataCharacteristics)(FtHandle, UCHAR, UCHAR, UCHAR);
-  FtStatus(WINAPI* SetFlowControl)(FtHandle, USHORT, UCHAR, UCHAR);
-  FtStatus(WINAPI* UaSize)(FtHandle, LPDWORD);
-  FtStatus(WINAPI* UaRead)(FtHandle, PUCHAR, DWORD, LPDWORD);
-  FtStatus(WINAPI* UaWrite)(FtHandle, PUCHAR, DWORD);
-  FtStatus(WINAPI* Write)(FtHandle, LPVOID, DWORD, LPDWORD);
-  FtStatus(WINAPI* Read)(FtHandle, LPVOID, DWORD, LPDWORD);
-  FtStatus(WINAPI* Purge)(FtHandle, ULONG);
-  FtStatus(WINAPI* GetStatus)(FtHandle, LPDWORD, LPDWORD, LPDWORD);
+  D2XX_FUNCTIONS(D2XX_POINTER_MEMBER)
 };
 
 // Loads `name` by the normal search and binds every function; the number bound is in
-// *bound (13 for a complete library). False when the library does not load.
+// *bound (kD2xxFunctionCount for a complete library). False when the library does not load.
 bool BindD2xx(const char* name, D2xx& d2xx, int* bound);
 
 }  // namespace e2e

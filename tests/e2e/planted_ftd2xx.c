@@ -24,14 +24,17 @@ BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID reserved) {
 }
 
 typedef ULONG FT_STATUS;
-typedef void *FT_HANDLE;
+typedef void* FT_HANDLE;
 
-FT_STATUS WINAPI FT_Open(int device, FT_HANDLE *handle) {
+FT_STATUS WINAPI FT_Open(int device, FT_HANDLE* handle) {
   (void)device;
   if (handle != NULL) *handle = NULL;
   return FT_DEVICE_NOT_FOUND;
 }
-FT_STATUS WINAPI FT_Close(FT_HANDLE h) { (void)h; return FT_DEVICE_NOT_FOUND; }
+FT_STATUS WINAPI FT_Close(FT_HANDLE h) {
+  (void)h;
+  return FT_DEVICE_NOT_FOUND;
+}
 FT_STATUS WINAPI FT_SetBaudRate(FT_HANDLE h, ULONG baud) {
   (void)h, (void)baud;
   return FT_DEVICE_NOT_FOUND;

@@ -12,9 +12,7 @@ void Bind(void* handle, Fn*& slot, const char* name) {
 
 }  // namespace
 
-#define BIND(name) Bind(handle_, name, #name)
-
-Library::Library() {
+Library::Library() : TevroApi{} {
   if (dlopen(TEVRO_LIBRARY_PATH, RTLD_NOW | RTLD_NOLOAD) != nullptr) {
     ADD_FAILURE() << "the library is loaded already: one Library at a time";
     return;
@@ -25,32 +23,9 @@ Library::Library() {
     return;
   }
   Bind(handle_, dllMain_, "DllMain");
-  BIND(ScanForPos);
-  BIND(GetNumPos);
-  BIND(GetFirmWareVersion);
-  BIND(OpenPosInterface);
-  BIND(OpenPosInterfaceV);
-  BIND(KasseOpen);
-  BIND(KasseOpenP);
-  BIND(KasseClose);
-  BIND(KasseCloseP);
-  BIND(GetSwitch);
-  BIND(GetSwitchP);
-  BIND(GetLastOpenCnt);
-  BIND(GetLastOpenCntP);
-  BIND(GetLocalOpenCnt);
-  BIND(GetLocalOpenCntP);
-  BIND(GetTotalOpenCnt);
-  BIND(GetTotalOpenCntP);
-  BIND(GetSerialNumber);
-  BIND(GetSerialNumberP);
-  BIND(GetMfgDate);
-  BIND(GetMfgDateP);
-  BIND(SetSerialNumber);
-  BIND(SetMfgDate);
-  BIND(SetLastOpenCnt);
-  BIND(ClosePosInterface);
-  BIND(ClosePosInterfaceP);
+  BindTevroApi(
+      TevroNames::kPlain, [this](const char* name) { return dlsym(handle_, name); },
+      [](const char* name) { ADD_FAILURE() << "missing export " << name; }, this);
   EXPECT_EQ(Notify(DLL_PROCESS_ATTACH), TRUE);
 }
 

@@ -1,5 +1,6 @@
 // Loads the library afresh for one test, as a process that loads the DLL does, and
-// resolves the exported interface. Unloading delivers the detach notification first.
+// resolves the exported interface (the TevroApi pointers, by their plain names). Unloading
+// delivers the detach notification first.
 #ifndef TESTS_HOST_LIBRARY_H
 #define TESTS_HOST_LIBRARY_H
 
@@ -7,10 +8,10 @@
 
 #include <gtest/gtest.h>
 
-#include "tevro.h"
+#include "tevro_api.h"
 #include "world.h"
 
-class Library {
+class Library : public TevroApi {
  public:
   // dlopen()s the library and delivers the process-attach notification (which scans).
   Library();
@@ -21,33 +22,6 @@ class Library {
 
   void Detach(LPVOID reserved = nullptr);
   BOOL Notify(DWORD reason);
-
-  decltype(&::ScanForPos) ScanForPos;
-  decltype(&::GetNumPos) GetNumPos;
-  decltype(&::GetFirmWareVersion) GetFirmWareVersion;
-  decltype(&::OpenPosInterface) OpenPosInterface;
-  decltype(&::OpenPosInterfaceV) OpenPosInterfaceV;
-  decltype(&::KasseOpen) KasseOpen;
-  decltype(&::KasseOpenP) KasseOpenP;
-  decltype(&::KasseClose) KasseClose;
-  decltype(&::KasseCloseP) KasseCloseP;
-  decltype(&::GetSwitch) GetSwitch;
-  decltype(&::GetSwitchP) GetSwitchP;
-  decltype(&::GetLastOpenCnt) GetLastOpenCnt;
-  decltype(&::GetLastOpenCntP) GetLastOpenCntP;
-  decltype(&::GetLocalOpenCnt) GetLocalOpenCnt;
-  decltype(&::GetLocalOpenCntP) GetLocalOpenCntP;
-  decltype(&::GetTotalOpenCnt) GetTotalOpenCnt;
-  decltype(&::GetTotalOpenCntP) GetTotalOpenCntP;
-  decltype(&::GetSerialNumber) GetSerialNumber;
-  decltype(&::GetSerialNumberP) GetSerialNumberP;
-  decltype(&::GetMfgDate) GetMfgDate;
-  decltype(&::GetMfgDateP) GetMfgDateP;
-  decltype(&::SetSerialNumber) SetSerialNumber;
-  decltype(&::SetMfgDate) SetMfgDate;
-  decltype(&::SetLastOpenCnt) SetLastOpenCnt;
-  decltype(&::ClosePosInterface) ClosePosInterface;
-  decltype(&::ClosePosInterfaceP) ClosePosInterfaceP;
 
  private:
   void* handle_ = nullptr;

@@ -19,8 +19,8 @@
 
 struct Binding {
   int ordinal;
-  const char *exportName;
-  const char *plainName;
+  const char* exportName;
+  const char* plainName;
   FARPROC bound; /* the address the loader bound to the plain name */
 };
 
@@ -34,8 +34,8 @@ struct Binding {
   b->bound = (FARPROC)(UINT_PTR)&plainName_;            \
   b++;
 
-static int ReadBindings(struct Binding *b) {
-  const struct Binding *first = b;
+static int ReadBindings(struct Binding* b) {
+  const struct Binding* first = b;
   TEVRO_EXPORT_LIST
   return (int)(b - first);
 }
@@ -52,13 +52,13 @@ int main(void) {
     return 1;
   }
   for (i = 0; i < count; i++) {
-    const struct Binding *b = &bindings[i];
+    const struct Binding* b = &bindings[i];
     FARPROC byName = GetProcAddress(dll, b->exportName);
     FARPROC byOrdinal = GetProcAddress(dll, MAKEINTRESOURCEA(b->ordinal));
     if (b->bound == NULL || b->bound != byName || b->bound != byOrdinal) {
       printf("MISMATCH %s: bound %p, \"%s\" %p, ordinal %d %p\n", b->plainName,
-             (void *)(UINT_PTR)b->bound, b->exportName, (void *)(UINT_PTR)byName, b->ordinal,
-             (void *)(UINT_PTR)byOrdinal);
+             (void*)(UINT_PTR)b->bound, b->exportName, (void*)(UINT_PTR)byName, b->ordinal,
+             (void*)(UINT_PTR)byOrdinal);
       mismatches++;
     }
   }

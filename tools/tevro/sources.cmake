@@ -1,6 +1,6 @@
 # The portable core of the service tool tevro.exe, shared by the host build (tested
 # against the library built for Linux) and the MinGW builds (cmake/ToolTargets.cmake).
-# Programs that use it also need the generated tool_export_list.h (TevroExportList.cmake).
+# Programs that use it also link the interface target tevro_api (tools/common/tevro_api.h).
 set(TEVRO_TOOL_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(TEVRO_TOOL_CORE_SOURCES
   ${TEVRO_TOOL_DIR}/api.cpp

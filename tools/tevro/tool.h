@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "tevro.h"
+#include "tevro_api.h"
 
 namespace tevro_tool {
 
@@ -22,35 +22,8 @@ enum ExitCode {
   kExitUsage = 2,   // bad command line; no box was touched
 };
 
-// The 26 functions of the library, as the header types them.
-struct TevroApi {
-  decltype(&::ScanForPos) ScanForPos;
-  decltype(&::GetNumPos) GetNumPos;
-  decltype(&::GetFirmWareVersion) GetFirmWareVersion;
-  decltype(&::OpenPosInterface) OpenPosInterface;
-  decltype(&::OpenPosInterfaceV) OpenPosInterfaceV;
-  decltype(&::KasseOpen) KasseOpen;
-  decltype(&::KasseOpenP) KasseOpenP;
-  decltype(&::KasseClose) KasseClose;
-  decltype(&::KasseCloseP) KasseCloseP;
-  decltype(&::GetSwitch) GetSwitch;
-  decltype(&::GetSwitchP) GetSwitchP;
-  decltype(&::GetLastOpenCnt) GetLastOpenCnt;
-  decltype(&::GetLastOpenCntP) GetLastOpenCntP;
-  decltype(&::GetLocalOpenCnt) GetLocalOpenCnt;
-  decltype(&::GetLocalOpenCntP) GetLocalOpenCntP;
-  decltype(&::GetTotalOpenCnt) GetTotalOpenCnt;
-  decltype(&::GetTotalOpenCntP) GetTotalOpenCntP;
-  decltype(&::GetSerialNumber) GetSerialNumber;
-  decltype(&::GetSerialNumberP) GetSerialNumberP;
-  decltype(&::GetMfgDate) GetMfgDate;
-  decltype(&::GetMfgDateP) GetMfgDateP;
-  decltype(&::SetSerialNumber) SetSerialNumber;
-  decltype(&::SetMfgDate) SetMfgDate;
-  decltype(&::SetLastOpenCnt) SetLastOpenCnt;
-  decltype(&::ClosePosInterface) ClosePosInterface;
-  decltype(&::ClosePosInterfaceP) ClosePosInterfaceP;
-};
+// The 26 functions of the library, as the header types them (tools/common/tevro_api.h).
+using ::TevroApi;
 
 // Fills every slot of *api from lookup(export name), the names being the library's
 // decorated export names ("@KasseOpen$qv", ...). True when all 26 were found; otherwise
