@@ -109,6 +109,7 @@ BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE templateFile) {
+  if (strncmp(name, "\\\\.\\", 4) != 0) return OpenFile(name, access, disposition);
   TRACE_CALL("CreateFileA", std::string(name) + "," + HexValue(access) + "," + HexValue(share) +
                                 "," + (security ? "sa" : "null") + "," +
                                 std::to_string(disposition) + "," + HexValue(flags) + "," +
@@ -141,7 +142,7 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID 
 }
 
 BOOL CloseHandle(HANDLE handle) {
-  if (CloseSyncHandle(handle)) return TRUE;
+  if (CloseSyncHandle(handle) || CloseFileHandle(handle)) return TRUE;
   TRACE_CALL("CloseHandle", DeviceText(handle));
   return S().deviceHandles.erase(reinterpret_cast<uintptr_t>(handle)) == 1 ? TRUE : FALSE;
 }

@@ -69,6 +69,13 @@ struct State {
   uintptr_t nextSyncHandle = 0x50000000;
   uint32_t thread = 1;
 
+  std::vector<std::string> folders;
+  std::map<std::string, std::string> files;      // by lower-case path
+  std::map<uintptr_t, std::string> fileHandles;  // open file -> lower-case path
+  bool failFileWrites = false;
+  std::map<std::string, std::string> registry;  // "HKCU\key\name" (lower case) -> value
+  uintptr_t nextFileHandle = 0x70000000;
+
   std::vector<TraceEntry> trace;
   bool traceEnabled = true;
   size_t callCounts[kMaxCallKinds] = {};  // by CallSlot()
@@ -96,9 +103,21 @@ int CallSlot(const char* call);  // the counter of that call name, assigned at f
     ++::hostwin::S().callCounts[traceCallSlot];                     \
     if (::hostwin::S().traceEnabled) ::hostwin::Record(call, args); \
   } while (0)
-bool CloseSyncHandle(HANDLE handle);               // a mutex, mapping or process handle: untraced
-std::string Hex(const void* data, size_t length);  // "1b 70 00"
-std::string HexValue(uint64_t value);              // "0x1f"
+bool CloseSyncHandle(HANDLE handle);  // a mutex, mapping or process handle: untraced
+// Files other than devices (files.cpp): the handle of a file opened by CreateFileA, or
+// INVALID_HANDLE_VALUE; closing one. Untraced.
+HANDLE OpenFile(const char* name, DWORD access, DWORD disposition);
+bool CloseFileHandle(HANDLE handle);
+
+// Counts a call without recording it in the trace: calls that carry no box traffic.
+#define COUNT_CALL(call)                                        \
+  do {                                                          \
+    static const int countCallSlot = ::hostwin::CallSlot(call); \
+    ++::hostwin::S().callCounts[countCallSlot];                 \
+  } while (0)
+
+std::string Hex(const void* data, size_t length);           // "1b 70 00"
+std::string HexValue(uint64_t value);                       // "0x1f"
 bool SameText(const std::string& a, const std::string& b);  // case-insensitive
 
 }  // namespace hostwin

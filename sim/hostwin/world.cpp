@@ -48,6 +48,9 @@ bool SameText(const std::string& a, const std::string& b) {
 void Reset() {
   S() = State{};
   S().env["windir"] = "C:\\WINDOWS";
+  // A test run can switch the library's trace on for every test from outside, to show that
+  // tracing changes no result and no request.
+  if (const char* trace = getenv("TEVRO_TRACE")) S().env["TEVRO_TRACE"] = trace;
 }
 
 void SetEnv(const std::string& name, const std::string& value) { S().env[name] = value; }

@@ -44,7 +44,8 @@ enum class D2xxFile {
 constexpr int kMaxBridgeBoxes = 16;
 
 // Back to a fresh machine: windir "C:\WINDOWS", no D2XX library, no boxes, clock at
-// 1000 ms, no timers, empty records and trace.
+// 1000 ms, no timers, empty records and trace. TEVRO_TRACE of the real environment, when
+// set, is set in the world's too.
 void Reset();
 
 // Environment.
@@ -119,6 +120,17 @@ std::vector<std::string> MutexNames();       // every name a mutex was created w
 // The bytes of the shared memory of that name; null before anyone created it.
 uint8_t* SharedMemory(const std::string& name);
 void SetThread(uint32_t threadId);  // the thread the library is called on (1 at Reset)
+
+// Files, the registry and the local time, as the trace uses them. Files can be made only
+// in folders the world has; the local date is 2026-12-08, 10:00:00.000 at clock 0.
+void AddFolder(const std::string& folder);
+bool FileExists(const std::string& path);
+std::string FileText(const std::string& path);
+void SetFileText(const std::string& path, const std::string& text);  // its folder need not exist
+void FailFileWrites(bool fail);  // every write fails (a full disk)
+void SetRegistryString(bool machine, const std::string& key, const std::string& name,
+                       const std::string& value);
+void DeleteRegistryValue(bool machine, const std::string& key, const std::string& name);
 
 // User interface.
 const std::vector<MessageBoxRecord>& MessageBoxes();

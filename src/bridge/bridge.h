@@ -39,9 +39,12 @@ bool BridgeSetLastOpenCnt(uint32_t value);  // true without a write when already
 // addressing the first number that did not open, local count 0.
 uint8_t BridgeScan(bool leaveSession);
 
-// Lifetime. Settle: run on entry to every export; nothing for this backend. Detach: the
-// library is unloaded; releases the D2XX library unless the whole process is ending.
+// Lifetime. Settle: run on entry to every export; writes openings still owed to a box.
+// Quiesce: the library is about to be unloaded; nothing runs on a bridge box. Detach: the
+// library is unloaded; writes owed openings and releases the D2XX library unless the
+// whole process is ending.
 void BridgeSettle();
+void BridgeQuiesce();
 void BridgeDetach(bool processExit);
 
 #endif  // TEVRO_BRIDGE_BRIDGE_H

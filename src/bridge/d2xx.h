@@ -14,7 +14,8 @@ constexpr ULONG FT_PURGE_RX = 1;
 
 struct D2xxApi {
   HMODULE module;
-  bool attempted;  // a bind was tried in this load; it is not tried again
+  bool attempted;       // a bind was tried in this load; it is not tried again
+  const char* lacking;  // the first function the library lacked, when that ended the bind
   // One pointer per function of d2xx_functions.h: gD2xx.Open(...) calls FT_Open.
   D2XX_FUNCTIONS(D2XX_POINTER_MEMBER)
 };

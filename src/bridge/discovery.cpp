@@ -3,6 +3,7 @@
 #include "bridge/bridge.h"
 #include "bridge/link.h"
 #include "common/open_result.h"
+#include "common/trace.h"
 
 namespace {
 
@@ -23,19 +24,53 @@ bool D2xxPath(char (&path)[kWindirBufferSize + sizeof kD2xxRelativePath]) {
 }
 
 // True when a directory entry of that path exists and is not a directory.
-bool FileExists(const char* path) {
+// The directory entry of that path: absent, a directory, or a file.
+enum class Entry { kNone, kDirectory, kFile };
+
+Entry FindEntry(const char* path) {
   WIN32_FIND_DATAA data;
   HANDLE find = FindFirstFileA(path, &data);
-  if (find == INVALID_HANDLE_VALUE) return false;
+  if (find == INVALID_HANDLE_VALUE) return Entry::kNone;
   FindClose(find);
-  return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Entry::kDirectory : Entry::kFile;
+}
+
+bool gD2xxTraced;  // the trace has said where the D2XX library was looked for, and how it went
+
+void TraceD2xx(const char* path, const char* outcome, const char* detail = "") {
+  if (gD2xxTraced) return;
+  gD2xxTraced = true;
+  TraceEvent("d2xx", "%s: %s%s", path, outcome, detail);
+}
+
+// True when the D2XX library at its system folder path is bound.
+bool D2xxUsable(char (&path)[kWindirBufferSize + sizeof kD2xxRelativePath]) {
+  if (!D2xxPath(path)) {
+    TraceD2xx("%windir%\\system32\\ftd2xx.dll", "windir is not set or too long");
+    return false;
+  }
+  Entry entry = FindEntry(path);
+  if (entry != Entry::kFile) {
+    TraceD2xx(path, entry == Entry::kNone ? "no such file" : "a directory, not a file");
+    return false;
+  }
+  if (!D2xxBind(path)) {
+    if (gD2xx.lacking != nullptr) {
+      TraceD2xx(path, "not used: it lacks ", gD2xx.lacking);
+    } else {
+      TraceD2xx(path, "not used: it does not load");
+    }
+    return false;
+  }
+  TraceD2xx(path, "bound");
+  return true;
 }
 
 }  // namespace
 
 uint8_t BridgeScan(bool leaveSession) {
   char path[kWindirBufferSize + sizeof kD2xxRelativePath];
-  if (!D2xxPath(path) || !FileExists(path) || !D2xxBind(path)) return 0;
+  if (!D2xxUsable(path)) return 0;
   // Each probe is a session open and close without the session: the box is opened, set up
   // and read, and closed as a close with nothing to write back closes it.
   // A box another caller keeps is there: it counts, so the numbering does not shift.

@@ -94,6 +94,8 @@ bool BridgeCloseInterface() {
 
 void BridgeSettle() { BridgeSettleOwedOpenings(0); }
 
+void BridgeQuiesce() {}
+
 void BridgeDetach(bool processExit) {
   BridgeSettleOwedOpenings(kBoxWaitMs);
   // At process exit the system unloads every module itself; releasing another library

@@ -2,6 +2,8 @@
 // the library is unloaded.
 #include "common/box_lock.h"
 
+#include "common/trace.h"
+
 #ifndef PROCESS_QUERY_LIMITED_INFORMATION
 #define PROCESS_QUERY_LIMITED_INFORMATION 0x1000
 #endif
@@ -25,14 +27,14 @@ BoxObjects gBoxes;
 
 // "<prefix>port.3" or "<prefix>bridge.3", then the suffix.
 void FormName(char (&name)[96], BoxKind kind, uint8_t index, const char* suffix) {
+  char box[16] = {};
   DWORD at = 0;
-  for (const char* p = kNamePrefix; *p != '\0'; ++p) name[at++] = *p;
   for (const char* p = kind == BoxKind::kPort ? "port." : "bridge."; *p != '\0'; ++p) {
-    name[at++] = *p;
+    box[at++] = *p;
   }
-  name[at++] = static_cast<char>('0' + index);
-  for (const char* p = suffix; *p != '\0'; ++p) name[at++] = *p;
-  name[at] = '\0';
+  box[at++] = static_cast<char>('0' + index);
+  for (const char* p = suffix; *p != '\0' && at + 1 < sizeof box; ++p) box[at++] = *p;
+  FormObjectName(name, box);
 }
 
 HANDLE MutexOf(BoxKind kind, uint8_t index) {
@@ -58,11 +60,33 @@ uint64_t ThisProcessStart() {
 
 }  // namespace
 
+void FormObjectName(char (&name)[96], const char* suffix) {
+  DWORD at = 0;
+  for (const char* p = kNamePrefix; *p != '\0'; ++p) name[at++] = *p;
+  for (const char* p = suffix; *p != '\0' && at + 1 < sizeof name; ++p) name[at++] = *p;
+  name[at] = '\0';
+}
+
 BoxTake TakeBox(BoxKind kind, uint8_t index, DWORD waitMs) {
   if (index >= kBoxes) return BoxTake::kTaken;
+  TraceBox(kind, index);
   HANDLE mutex = MutexOf(kind, index);
   if (mutex == nullptr) return BoxTake::kTaken;
-  switch (WaitForSingleObject(mutex, waitMs)) {
+  DWORD result = WaitForSingleObject(mutex, 0);
+  if (result == WAIT_TIMEOUT && waitMs > 0) {
+    // Held by another caller: wait for it, and say how long.
+    LARGE_INTEGER start, end, frequency;
+    QueryPerformanceCounter(&start);
+    result = WaitForSingleObject(mutex, waitMs);
+    QueryPerformanceCounter(&end);
+    QueryPerformanceFrequency(&frequency);
+    TraceEvent("wait", "%s %u was held by another caller; waited %.1f ms, %s",
+               kind == BoxKind::kPort ? "port" : "bridge", index,
+               static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 /
+                   static_cast<double>(frequency.QuadPart),
+               result == WAIT_TIMEOUT ? "gave up" : "then took it");
+  }
+  switch (result) {
     case WAIT_OBJECT_0:
       return BoxTake::kTaken;
     case WAIT_ABANDONED:

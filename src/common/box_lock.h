@@ -35,6 +35,10 @@ void GiveBox(BoxKind kind, uint8_t index);
 // Closes the mutexes and the shared records of this process (at unload).
 void CloseBoxes();
 
+// The name of this library's object 'suffix' in the logon session's namespace
+// ("Local\TEVRO.{...}.<suffix>"): no other program's object carries it.
+void FormObjectName(char (&name)[96], const char* suffix);
+
 // The running pulse of driver-port box 'index' as all processes see it. Read and written
 // only while the box is taken. Same layout on x86 and x64.
 struct SharedPulse {

@@ -5,7 +5,7 @@
 #include "driverport/link.h"
 
 uint8_t PortScan(bool leaveSession) {
-  PortCompletePulse();
+  PortCompletePulse("the scan");
   // Each probe is a session open and close without the session: the box is probed and its
   // stored counter read, as an open does; with no openings, a close writes nothing. A box
   // another caller keeps is there: it counts, so the numbering does not shift.

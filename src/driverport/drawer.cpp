@@ -15,6 +15,7 @@
 
 #include "common/box_lock.h"
 #include "common/process_lock.h"
+#include "common/trace.h"
 #include "driverport/driverport.h"
 #include "driverport/link.h"
 
@@ -93,6 +94,17 @@ void StopTimer() {
   gPortLink.pulseTimerId = 0;
 }
 
+// The trace's line for the end of a pulse: how long it lasted and what ended it.
+void TracePulseEnd(const char* endedBy, bool released) {
+  if (released) {
+    TraceEvent("pulse", "port %u released after %.3f ms, by %s", gPortLink.releaseIndex,
+               static_cast<double>(MicrosecondsSincePulse()) / 1000.0, endedBy);
+  } else {
+    TraceEvent("pulse", "port %u: the release by %s did not reach the box; it is owed",
+               gPortLink.releaseIndex, endedBy);
+  }
+}
+
 // Opens the box a release is owed to. When its device cannot be opened at all on
 // kMaxReleaseMisses tries in a row, the box is gone and the debt is dropped; a box that
 // is there but does not answer keeps it.
@@ -107,26 +119,42 @@ bool OpenOwedBox() {
   } else if (failure == PortOpenFailure::kNoDevice &&
              ++gPortLink.releaseMisses >= kMaxReleaseMisses) {
     gPortLink.releaseOwed = false;
+    TraceEvent("owed release", "port %u: its device cannot be opened; no longer tried",
+               gPortLink.releaseIndex);
   }
   return false;  // a box another caller keeps is not a failed try
 }
 
 // Writes a release still owed to a box; until it reaches the box, every export retries it.
-void SettleRelease() {
-  if (!gPortLink.releaseOwed || !OpenOwedBox()) return;
-  WriteRelease(gPortLink.releaseIndex);
-  PortCloseDevice(gPortLink.releaseIndex);
+// True when nothing is owed any more. 'endedBy' names what ends a pulse with it, for the
+// trace; null for the retry of a release that did not reach the box before.
+bool SettleRelease(const char* endedBy) {
+  if (!gPortLink.releaseOwed) return true;
+  bool written = false;
+  if (OpenOwedBox()) {
+    written = WriteRelease(gPortLink.releaseIndex);
+    PortCloseDevice(gPortLink.releaseIndex);
+  }
+  if (endedBy != nullptr) {
+    TracePulseEnd(endedBy, written);
+  } else if (written) {
+    TraceEvent("owed release", "port %u: written", gPortLink.releaseIndex);
+  }
+  return !gPortLink.releaseOwed;
 }
 
 // The timer's end of the pending pulse: once its time is up, the release; the timer is
 // stopped whether or not the device opened, so it ends each pulse once.
-void ReleaseWhenDue() {
+void ReleaseWhenDue(const char* endedBy) {
   WaitForPulseTime();
   bool opened = OpenOwedBox();
   StopTimer();
-  if (!opened) return;
-  WriteRelease(gPortLink.releaseIndex);
-  PortCloseDevice(gPortLink.releaseIndex);
+  bool written = false;
+  if (opened) {
+    written = WriteRelease(gPortLink.releaseIndex);
+    PortCloseDevice(gPortLink.releaseIndex);
+  }
+  TracePulseEnd(endedBy, written);
 }
 
 void CALLBACK PulseTimerProc(HWND, UINT, UINT_PTR id, DWORD) {
@@ -136,8 +164,9 @@ void CALLBACK PulseTimerProc(HWND, UINT, UINT_PTR id, DWORD) {
     // timer cannot be killed: only its own thread can.
     KillTimer(nullptr, id);
   } else {
-    ReleaseWhenDue();
+    ReleaseWhenDue("the timer");
   }
+  TraceFlush();
   UnlockProcess();
 }
 
@@ -150,12 +179,14 @@ void PortReleaseOrphanedPulse(uint8_t index) {
   if (WriteReleasePattern()) ClearPulse(shared);
 }
 
-void PortCompletePulse() {
-  if (gPortLink.pulseTimerId != 0) {
-    WaitForPulseTime();
-    StopTimer();
+void PortCompletePulse(const char* endedBy) {
+  if (gPortLink.pulseTimerId == 0) {
+    SettleRelease(nullptr);
+    return;
   }
-  SettleRelease();
+  WaitForPulseTime();
+  StopTimer();
+  SettleRelease(endedBy);
 }
 
 bool PortKick() {
@@ -169,6 +200,8 @@ bool PortKick() {
   uint8_t status = gPortLink.reply.bytes[1];
   bool ok = PortWriteDrawer(PulsePattern(status));
   gPortLink.pulseStart = FineNow();
+  TraceEvent("pulse", "port %u started%s", gPortLink.deviceIndex,
+             ok ? "" : " (the pulse write failed)");
   ClaimPulse(PortSharedPulse(gPortLink.deviceIndex), gPortLink.pulseStart);
   gPortLink.releaseOwed = true;
   gPortLink.releaseIndex = gPortLink.deviceIndex;
@@ -178,18 +211,22 @@ bool PortKick() {
   if (gPortLink.pulseTimerId == 0) {
     // No timer to end the pulse: end it here, after the pulse time.
     WaitForPulseTime();
-    WriteRelease(gPortLink.deviceIndex);
+    TracePulseEnd("the no-timer fallback", WriteRelease(gPortLink.deviceIndex));
   }
   PortCloseDevice(gPortLink.deviceIndex);
   return ok && IsValidStatus(status);
 }
 
 bool PortRelease() {
-  if (gPortLink.pulseTimerId != 0) StopTimer();
-  if (!OpenSelected()) return false;
-  // Only a pulse's own process ends it.
-  bool ok = !AnotherProcessesPulse(gPortLink.deviceIndex) && WriteRelease(gPortLink.deviceIndex);
-  PortCloseDevice(gPortLink.deviceIndex);
+  bool pending = gPortLink.pulseTimerId != 0;
+  if (pending) StopTimer();
+  bool ok = false;
+  if (OpenSelected()) {
+    // Only a pulse's own process ends it.
+    ok = !AnotherProcessesPulse(gPortLink.deviceIndex) && WriteRelease(gPortLink.deviceIndex);
+    PortCloseDevice(gPortLink.deviceIndex);
+  }
+  if (pending) TracePulseEnd("KasseClose", !gPortLink.releaseOwed);
   return ok;
 }
 
@@ -217,15 +254,17 @@ void PortGetFirmWareVersion(char* buf) {
 
 void PortSettle() {
   if (gPortLink.pulseTimerId == 0) {
-    SettleRelease();
+    SettleRelease(nullptr);
   } else if (MicrosecondsSincePulse() >= kPulseUs) {
-    ReleaseWhenDue();
+    ReleaseWhenDue("a later call");
   }
   PortSettleOwedOpenings(0);
 }
 
+void PortQuiesce() { PortCompletePulse("the unload"); }
+
 void PortDetach(bool) {
   // No timer may fire into an unloaded library, and no solenoid stays energised.
-  PortCompletePulse();
+  PortCompletePulse("the unload");
   PortSettleOwedOpenings(kBoxWaitMs);
 }

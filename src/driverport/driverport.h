@@ -41,9 +41,11 @@ bool PortSetLastOpenCnt(uint32_t value);
 uint8_t PortScan(bool leaveSession);
 
 // Lifetime. Settle: run on entry to every export; ends a pulse whose time is up (also for a
-// caller that never dispatches messages) and retries a release owed to a box. Detach: the
-// library is unloaded; ends a pending pulse.
+// caller that never dispatches messages), retries a release and writes openings owed to a
+// box. Quiesce: the library is about to be unloaded; a pending pulse waits out its time and
+// is released. Detach: the library is unloaded; no timer is left, owed openings are written.
 void PortSettle();
+void PortQuiesce();
 void PortDetach(bool processExit);
 
 #endif  // TEVRO_DRIVERPORT_DRIVERPORT_H

@@ -2,6 +2,7 @@
 #include "driverport/link.h"
 
 #include "common/open_result.h"
+#include "common/trace.h"
 #include "driverport/driverport.h"
 
 DriverPortLink gPortLink;
@@ -21,6 +22,7 @@ bool Request(DWORD code) {
   BOOL ok = DeviceIoControl(gPortLink.handle, code, gPortLink.command.bytes,
                             sizeof gPortLink.command.bytes, gPortLink.reply.bytes,
                             sizeof gPortLink.reply.bytes, &gPortLink.bytesReturned, nullptr);
+  TraceRequest(ok != FALSE);
   return ok != FALSE;
 }
 
@@ -139,7 +141,7 @@ int32_t PortProbe(uint8_t index, bool* busy) {
 }
 
 int32_t PortOpenSession(uint8_t index) {
-  PortCompletePulse();
+  PortCompletePulse("an open");
   gPortLink.localOpenCnt = 0;
   gPortLink.storedOpenCnt = 0;
   gPortLink.storedValid = false;
@@ -153,7 +155,7 @@ int32_t PortOpenSession(uint8_t index) {
 }
 
 bool PortCloseSession() {
-  PortCompletePulse();
+  PortCompletePulse("the close");
   uint32_t total = gPortLink.storedOpenCnt + gPortLink.localOpenCnt;
   if (gPortLink.localOpenCnt != 0) PortWriteBackOpenCnt(&total);
   gPortLink.closed = true;

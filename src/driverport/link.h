@@ -106,8 +106,9 @@ bool PortSamplePins();  // data out in reply byte 1, bit 6
 int32_t PortProbe(uint8_t index, bool* busy = nullptr);
 
 // Completes a pending pulse: waits until it has lasted its 60 ms, stops its timer and
-// releases the drawer; retries a release owed to a box (drawer.cpp).
-void PortCompletePulse();
+// releases the drawer; retries a release owed to a box (drawer.cpp). 'endedBy' names the
+// caller for the trace ("the close", "an open", ...).
+void PortCompletePulse(const char* endedBy);
 // Device 'index' open and its box taken: releases a pulse that a process that is gone left
 // running on it, once the pulse's time is up (drawer.cpp).
 void PortReleaseOrphanedPulse(uint8_t index);

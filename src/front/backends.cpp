@@ -21,6 +21,7 @@ const Backend kBridgeBackend = {
     BridgeSetLastOpenCnt,      // setLastOpenCnt
     BridgeScan,                // scan
     BridgeSettle,              // settle
+    BridgeQuiesce,             // quiesce
     BridgeDetach,              // detach
 };
 
@@ -41,5 +42,6 @@ const Backend kPortBackend = {
     PortSetLastOpenCnt,      // setLastOpenCnt
     PortScan,                // scan
     PortSettle,              // settle
+    PortQuiesce,             // quiesce
     PortDetach,              // detach
 };

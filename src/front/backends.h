@@ -23,6 +23,7 @@ struct Backend {
   bool (*setLastOpenCnt)(uint32_t value);
   uint8_t (*scan)(bool leaveSession);
   void (*settle)();
+  void (*quiesce)();  // before the unload's close: ends what is running
   void (*detach)(bool processExit);
 };
 

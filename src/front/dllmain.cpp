@@ -4,7 +4,9 @@
 
 #include "common/box_lock.h"
 #include "common/process_lock.h"
+#include "common/trace.h"
 #include "front/session.h"
+#include "version.h"
 
 namespace {
 
@@ -14,7 +16,11 @@ const char kStillOpenCaption[] = "Warnung aus DLL";
 void Attach() {
   InitProcessLock();
   LockProcess();
+  TraceAtLoad();
+  TraceEvent("load", "TEVRO.DLL %s, %s", TEVRO_FILE_VERSION_TEXT,
+             sizeof(void*) == 8 ? "x64" : "x86");
   uint32_t counts = ScanBoxes();
+  TraceFlush();
   UnlockProcess();
   if (counts == 0) ShowNoBoxFound();
 }
@@ -24,12 +30,17 @@ void Attach() {
 // system releases anyway.
 void Detach(bool processExit) {
   if (gSession.currentDevice != kNoDevice) {
+    TraceEvent("message box", "%s", kStillOpenText);
+    TraceFlush();
     MessageBoxA(nullptr, kStillOpenText, kStillOpenCaption, MB_ICONINFORMATION);
   }
   if (!processExit) LockProcess();
+  kPortBackend.quiesce();
+  kBridgeBackend.quiesce();
   if (gSession.currentDevice != kNoDevice) CloseSession();
   kPortBackend.detach(processExit);
   kBridgeBackend.detach(processExit);
+  TraceFlush();
   if (processExit) return;
   CloseBoxes();
   UnlockProcess();

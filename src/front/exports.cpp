@@ -2,7 +2,11 @@
 // operation of the selected backend.
 #include <windows.h>
 
+#include <stdarg.h>
+#include <stdio.h>
+
 #include "common/process_lock.h"
+#include "common/trace.h"
 #include "front/backends.h"
 #include "front/session.h"
 #include "tevro.h"
@@ -17,21 +21,61 @@ namespace {
 
 bool IsOpen() { return gSession.openResult != kNotOpen; }
 
-// Every export starts here: the process lock is taken, and a drawer pulse whose time is
-// up is ended first, also when the application never dispatches the timer message.
-void Enter() {
-  LockProcess();
+// Every export starts here: the process lock is taken, the trace is looked at, and a
+// drawer pulse whose time is up is ended first, also when the application never
+// dispatches the timer message. 'name' is the export's name in tevro.h; 'format' and what
+// follows give its arguments as the trace shows them.
+void Settle() {
   kBridgeBackend.settle();
   kPortBackend.settle();
 }
 
-// Every export ends here, with its result.
+void Enter(const char* name) {
+  LockProcess();
+  TraceRefresh();
+  if (Tracing()) TraceCallBegin(name, "");
+  Settle();
+}
+
+void Enter(const char* name, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void Enter(const char* name, const char* format, ...) {
+  LockProcess();
+  TraceRefresh();
+  if (Tracing()) {
+    char args[48];
+    va_list list;
+    va_start(list, format);
+    vsnprintf(args, sizeof args, format, list);
+    va_end(list);
+    TraceCallBegin(name, args);
+  }
+  Settle();
+}
+
+// Every export ends here, with its result ('format' shows it in the trace). The trace's
+// lines are written now: no box is held any more.
 template <typename T>
-T Leave(T result) {
+T Leave(T result, const char* format) {
+  if (Tracing()) {
+    char text[24];
+    snprintf(text, sizeof text, format, result);
+    TraceCallEnd(text);
+    TraceFlush();
+  }
   UnlockProcess();
   return result;
 }
-void Leave() { UnlockProcess(); }
+TEVRO_BOOL LeaveBool(bool result) { return Leave<TEVRO_BOOL>(result ? 1 : 0, "%u"); }
+TEVRO_U32 LeaveCount(uint32_t result) { return Leave<TEVRO_U32>(result, "%u"); }
+void LeaveVoid() {
+  if (Tracing()) {
+    TraceCallEnd("nothing");
+    TraceFlush();
+  }
+  UnlockProcess();
+}
+
+const char* Pointer(const void* p) { return p == nullptr ? "NULL" : "not NULL"; }
 
 // Opens number n through 'backend' at its index there; on success the record selects it.
 int32_t OpenThrough(const Backend& backend, int32_t id, uint8_t n, uint8_t index) {
@@ -55,6 +99,23 @@ int32_t OpenSession(uint8_t n) {
   return OpenThrough(kBridgeBackend, kBackendBridge, n, n);
 }
 
+bool GetSwitchOf(char* readFlag) {
+  char unused = 0;
+  char* flag = readFlag != nullptr ? readFlag : &unused;
+  if (!IsOpen()) {
+    MessageBeep(MB_ICONEXCLAMATION);
+    *flag = 0;
+  } else {
+    gSession.lastSwitch = SelectedBackend().getSwitch(flag) ? 1 : 0;
+  }
+  return gSession.lastSwitch != 0;
+}
+
+bool KickOpenBox() { return IsOpen() && SelectedBackend().kick(); }
+uint32_t LastOpenCnt() { return IsOpen() ? SelectedBackend().getLastOpenCnt() : 0; }
+uint32_t SerialNumber() { return IsOpen() ? SelectedBackend().getSerialNumber() : 0; }
+uint32_t MfgDate() { return IsOpen() ? SelectedBackend().getMfgDate() : 0; }
+
 }  // namespace
 
 bool CloseSession() {
@@ -71,115 +132,138 @@ uint32_t PackedCounts() {
 extern "C" {
 
 TEVRO_U32 TEVRO_CALL ScanForPos(void) {
-  Enter();
-  TEVRO_U32 counts = Leave(ScanBoxes());
+  Enter("ScanForPos");
+  TEVRO_U32 counts = Leave<TEVRO_U32>(ScanBoxes(), "0x%04X");
   if (counts == 0) ShowNoBoxFound();
   return counts;
 }
 
 TEVRO_U32 TEVRO_CALL GetNumPos(void) {
-  Enter();
-  return Leave(PackedCounts());
+  Enter("GetNumPos");
+  return Leave<TEVRO_U32>(PackedCounts(), "0x%04X");
 }
 
 void TEVRO_CALL GetFirmWareVersion(char* buf) {
-  Enter();
+  Enter("GetFirmWareVersion", "%s", Pointer(buf));
   if (IsOpen() && buf != nullptr) SelectedBackend().getFirmWareVersion(buf);
-  Leave();
+  LeaveVoid();
 }
 
 TEVRO_S32 TEVRO_CALL OpenPosInterface(unsigned char n) {
-  Enter();
-  return Leave(OpenSession(n));
+  Enter("OpenPosInterface", "%u", n);
+  return Leave<TEVRO_S32>(OpenSession(n), "%d");
 }
 
-TEVRO_S32 TEVRO_CALL OpenPosInterfaceV(void) { return OpenPosInterface(0); }
+TEVRO_S32 TEVRO_CALL OpenPosInterfaceV(void) {
+  Enter("OpenPosInterfaceV");
+  return Leave<TEVRO_S32>(OpenSession(0), "%d");
+}
 
 TEVRO_BOOL TEVRO_CALL KasseOpen(void) {
-  Enter();
-  return Leave<TEVRO_BOOL>(IsOpen() && SelectedBackend().kick());
+  Enter("KasseOpen");
+  return LeaveBool(KickOpenBox());
 }
 
-TEVRO_BOOL TEVRO_CALL KasseOpenP(void*) { return KasseOpen(); }
+TEVRO_BOOL TEVRO_CALL KasseOpenP(void* ignored) {
+  Enter("KasseOpenP", "%s", Pointer(ignored));
+  return LeaveBool(KickOpenBox());
+}
 
 TEVRO_BOOL TEVRO_CALL KasseClose(void) {
-  Enter();
+  Enter("KasseClose");
   SelectedBackend().release();
-  return Leave<TEVRO_BOOL>(1);
+  return LeaveBool(true);
 }
 
-TEVRO_BOOL TEVRO_CALL KasseCloseP(void*) { return KasseClose(); }
+TEVRO_BOOL TEVRO_CALL KasseCloseP(void* ignored) {
+  Enter("KasseCloseP", "%s", Pointer(ignored));
+  SelectedBackend().release();
+  return LeaveBool(true);
+}
 
 TEVRO_BOOL TEVRO_CALL GetSwitch(char* readFlag) {
-  Enter();
-  char unused = 0;
-  char* flag = readFlag != nullptr ? readFlag : &unused;
-  if (!IsOpen()) {
-    MessageBeep(MB_ICONEXCLAMATION);
-    *flag = 0;
-  } else {
-    gSession.lastSwitch = SelectedBackend().getSwitch(flag) ? 1 : 0;
-  }
-  return Leave<TEVRO_BOOL>(gSession.lastSwitch != 0);
+  Enter("GetSwitch", "%s", Pointer(readFlag));
+  return LeaveBool(GetSwitchOf(readFlag));
 }
 
-TEVRO_BOOL TEVRO_CALL GetSwitchP(void*, char* readFlag) { return GetSwitch(readFlag); }
+TEVRO_BOOL TEVRO_CALL GetSwitchP(void* ignored, char* readFlag) {
+  Enter("GetSwitchP", "%s, %s", Pointer(ignored), Pointer(readFlag));
+  return LeaveBool(GetSwitchOf(readFlag));
+}
 
 TEVRO_U32 TEVRO_CALL GetLastOpenCnt(void) {
-  Enter();
-  return Leave(IsOpen() ? SelectedBackend().getLastOpenCnt() : 0);
+  Enter("GetLastOpenCnt");
+  return LeaveCount(LastOpenCnt());
 }
 
-TEVRO_U32 TEVRO_CALL GetLastOpenCntP(void*) { return GetLastOpenCnt(); }
+TEVRO_U32 TEVRO_CALL GetLastOpenCntP(void* ignored) {
+  Enter("GetLastOpenCntP", "%s", Pointer(ignored));
+  return LeaveCount(LastOpenCnt());
+}
 
 TEVRO_U32 TEVRO_CALL GetLocalOpenCnt(void) {
-  Enter();
-  return Leave(SelectedBackend().getLocalOpenCnt());
+  Enter("GetLocalOpenCnt");
+  return LeaveCount(SelectedBackend().getLocalOpenCnt());
 }
 
-TEVRO_U32 TEVRO_CALL GetLocalOpenCntP(void*) { return GetLocalOpenCnt(); }
+TEVRO_U32 TEVRO_CALL GetLocalOpenCntP(void* ignored) {
+  Enter("GetLocalOpenCntP", "%s", Pointer(ignored));
+  return LeaveCount(SelectedBackend().getLocalOpenCnt());
+}
 
 TEVRO_U32 TEVRO_CALL GetTotalOpenCnt(void) {
-  Enter();
-  return Leave(SelectedBackend().getTotalOpenCnt());
+  Enter("GetTotalOpenCnt");
+  return LeaveCount(SelectedBackend().getTotalOpenCnt());
 }
 
-TEVRO_U32 TEVRO_CALL GetTotalOpenCntP(void*) { return GetTotalOpenCnt(); }
+TEVRO_U32 TEVRO_CALL GetTotalOpenCntP(void* ignored) {
+  Enter("GetTotalOpenCntP", "%s", Pointer(ignored));
+  return LeaveCount(SelectedBackend().getTotalOpenCnt());
+}
 
 TEVRO_U32 TEVRO_CALL GetSerialNumber(void) {
-  Enter();
-  return Leave(IsOpen() ? SelectedBackend().getSerialNumber() : 0);
+  Enter("GetSerialNumber");
+  return LeaveCount(SerialNumber());
 }
 
-TEVRO_U32 TEVRO_CALL GetSerialNumberP(void*) { return GetSerialNumber(); }
+TEVRO_U32 TEVRO_CALL GetSerialNumberP(void* ignored) {
+  Enter("GetSerialNumberP", "%s", Pointer(ignored));
+  return LeaveCount(SerialNumber());
+}
 
 TEVRO_U32 TEVRO_CALL GetMfgDate(void) {
-  Enter();
-  return Leave(IsOpen() ? SelectedBackend().getMfgDate() : 0);
+  Enter("GetMfgDate");
+  return LeaveCount(MfgDate());
 }
 
-TEVRO_U32 TEVRO_CALL GetMfgDateP(void*) { return GetMfgDate(); }
+TEVRO_U32 TEVRO_CALL GetMfgDateP(void* ignored) {
+  Enter("GetMfgDateP", "%s", Pointer(ignored));
+  return LeaveCount(MfgDate());
+}
 
 TEVRO_BOOL TEVRO_CALL SetSerialNumber(TEVRO_U32 value) {
-  Enter();
-  return Leave<TEVRO_BOOL>(IsOpen() && SelectedBackend().setSerialNumber(value));
+  Enter("SetSerialNumber", "%u", value);
+  return LeaveBool(IsOpen() && SelectedBackend().setSerialNumber(value));
 }
 
 TEVRO_BOOL TEVRO_CALL SetMfgDate(TEVRO_U32 value) {
-  Enter();
-  return Leave<TEVRO_BOOL>(IsOpen() && SelectedBackend().setMfgDate(value));
+  Enter("SetMfgDate", "%u", value);
+  return LeaveBool(IsOpen() && SelectedBackend().setMfgDate(value));
 }
 
 TEVRO_BOOL TEVRO_CALL SetLastOpenCnt(TEVRO_U32 value) {
-  Enter();
-  return Leave<TEVRO_BOOL>(IsOpen() && SelectedBackend().setLastOpenCnt(value));
+  Enter("SetLastOpenCnt", "%u", value);
+  return LeaveBool(IsOpen() && SelectedBackend().setLastOpenCnt(value));
 }
 
 TEVRO_BOOL TEVRO_CALL ClosePosInterface(void) {
-  Enter();
-  return Leave<TEVRO_BOOL>(CloseSession());
+  Enter("ClosePosInterface");
+  return LeaveBool(CloseSession());
 }
 
-TEVRO_BOOL TEVRO_CALL ClosePosInterfaceP(void*) { return ClosePosInterface(); }
+TEVRO_BOOL TEVRO_CALL ClosePosInterfaceP(void* ignored) {
+  Enter("ClosePosInterfaceP", "%s", Pointer(ignored));
+  return LeaveBool(CloseSession());
+}
 
 }  // extern "C"

@@ -1,6 +1,8 @@
 // The scan: counts the boxes of both variants and so fixes the device numbering.
 #include <windows.h>
 
+#include "common/process_lock.h"
+#include "common/trace.h"
 #include "front/session.h"
 
 namespace {
@@ -17,7 +19,15 @@ uint32_t ScanBoxes() {
   const Backend& selected = SelectedBackend();
   gSession.bridgeCount = kBridgeBackend.scan(open && &selected == &kBridgeBackend);
   gSession.portCount = kPortBackend.scan(open && &selected == &kPortBackend);
+  TraceEvent("scan", "%u bridge boxes, %u driver-port boxes", gSession.bridgeCount,
+             gSession.portCount);
   return PackedCounts();
 }
 
-void ShowNoBoxFound() { MessageBoxA(nullptr, kNoBoxText, kNoBoxCaption, MB_ICONINFORMATION); }
+void ShowNoBoxFound() {
+  LockProcess();
+  TraceEvent("message box", "%s", kNoBoxText);
+  TraceFlush();
+  UnlockProcess();
+  MessageBoxA(nullptr, kNoBoxText, kNoBoxCaption, MB_ICONINFORMATION);
+}

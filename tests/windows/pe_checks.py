@@ -203,7 +203,8 @@ def check_exports(dll_path, def_entries, map_path):
 
 # --- imports ---------------------------------------------------------------------
 
-ALLOWED_IMPORTS = {"kernel32.dll", "user32.dll", "msvcrt.dll"}
+# ADVAPI32 for the registry value that switches the trace on.
+ALLOWED_IMPORTS = {"kernel32.dll", "user32.dll", "advapi32.dll", "msvcrt.dll"}
 
 
 def allowed_import(dll):

@@ -35,6 +35,11 @@ typedef DWORD* LPDWORD;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
 typedef INT_PTR (*FARPROC)(void);
+typedef BYTE* LPBYTE;
+typedef LONG LSTATUS;
+typedef DWORD REGSAM;
+typedef struct HKEY__* HKEY;
+typedef HKEY* PHKEY;
 typedef void (*TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 
 typedef int64_t LONGLONG;
@@ -80,6 +85,32 @@ typedef struct _WIN32_FIND_DATAA {
 #define IDOK 1
 
 #define WM_TIMER 0x0113u
+
+#define HKEY_CURRENT_USER ((HKEY)(uintptr_t)0x80000001u)
+#define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002u)
+#define KEY_QUERY_VALUE 0x0001u
+#define KEY_WOW64_64KEY 0x0100u
+#define REG_SZ 1u
+#define ERROR_SUCCESS 0
+#define ERROR_FILE_NOT_FOUND 2
+
+#define FILE_APPEND_DATA 0x0004u
+#define FILE_SHARE_READ 0x00000001u
+#define FILE_SHARE_DELETE 0x00000004u
+#define OPEN_ALWAYS 4u
+#define FILE_ATTRIBUTE_NORMAL 0x00000080u
+#define MOVEFILE_REPLACE_EXISTING 0x00000001u
+
+typedef struct _SYSTEMTIME {
+  WORD wYear;
+  WORD wMonth;
+  WORD wDayOfWeek;
+  WORD wDay;
+  WORD wHour;
+  WORD wMinute;
+  WORD wSecond;
+  WORD wMilliseconds;
+} SYSTEMTIME;
 
 #define INFINITE 0xFFFFFFFFu
 #define WAIT_OBJECT_0 0x00000000u
@@ -140,6 +171,17 @@ HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId);
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD code);
 BOOL GetProcessTimes(HANDLE process, FILETIME* created, FILETIME* exited, FILETIME* kernel,
                      FILETIME* user);
+
+// Files (other than devices), the registry and the local time: what the trace needs. Kept
+// out of the call trace.
+BOOL WriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD written, LPOVERLAPPED overlapped);
+BOOL GetFileSizeEx(HANDLE file, LARGE_INTEGER* size);
+BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
+void GetLocalTime(SYSTEMTIME* time);
+LSTATUS RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM access, PHKEY key);
+LSTATUS RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                         LPDWORD size);
+LSTATUS RegCloseKey(HKEY key);
 
 void Sleep(DWORD ms);
 DWORD GetTickCount(void);

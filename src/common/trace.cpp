@@ -1,0 +1,208 @@
+// The field trace: switching it, gathering lines, and the call line of each export.
+#include "common/trace.h"
+
+#include <windows.h>
+#include <stdarg.h>
+#include <stdio.h>
+
+#include "common/trace_file.h"
+
+namespace {
+
+// How often the registry is asked again: switching the trace from outside takes effect
+// within this time, in a running application.
+constexpr DWORD kLookupIntervalMs = 5000;
+constexpr DWORD kBufferBytes = 8192;
+constexpr uint8_t kMaxBoxesNamed = 4;
+const char kSubKey[] = "Software\\TEVRO";
+const char kValueName[] = "TraceFile";
+const char kEnvironmentName[] = "TEVRO_TRACE";
+
+struct TraceState {
+  bool fromEnvironment;  // TEVRO_TRACE chose at load: the registry is not asked
+  bool decided;          // the environment or a look-up said whether the trace is on
+  bool on;
+  bool lookedUp;
+  DWORD lastLookupMs;
+  bool quiet;  // the last write failed: nothing is written for kLookupIntervalMs
+  DWORD quietSinceMs;
+  char path[MAX_PATH];
+  char lines[kBufferBytes];
+  DWORD used;
+  bool dropped;  // lines that did not fit since the last write
+
+  // The export call being made.
+  bool inCall;
+  const char* name;
+  char args[48];
+  int64_t start;
+  uint32_t requests;
+  uint32_t failed;
+  uint8_t boxes[kMaxBoxesNamed];  // the boxes it reached, in order: kind << 4 | index
+  uint8_t boxCount;
+};
+
+TraceState gTrace;
+
+int64_t FineNow() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return now.QuadPart;
+}
+
+double MillisecondsSince(int64_t start) {
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<double>(FineNow() - start) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+// The TraceFile value under 'root' into 'path'; false when there is none.
+bool ReadTraceFileValue(HKEY root, REGSAM view, char (&path)[MAX_PATH]) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, kSubKey, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  DWORD type = 0;
+  DWORD size = sizeof path - 1;
+  LONG status =
+      RegQueryValueExA(key, kValueName, nullptr, &type, reinterpret_cast<BYTE*>(path), &size);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS || type != REG_SZ || size == 0) return false;
+  path[size] = '\0';
+  return path[0] != '\0';
+}
+
+void Decide(bool on, const char* path) {
+  gTrace.decided = true;
+  gTrace.on = on;
+  gTrace.quiet = false;
+  if (!on) {
+    gTrace.used = 0;
+    gTrace.dropped = false;
+    return;
+  }
+  DWORD at = 0;
+  for (; path[at] != '\0' && at + 1 < sizeof gTrace.path; ++at) gTrace.path[at] = path[at];
+  gTrace.path[at] = '\0';
+}
+
+// Appends "<local time> pid <p> tid <t> <text>" and a line end, if it fits.
+void Gather(const char* text) {
+  SYSTEMTIME t;
+  GetLocalTime(&t);
+  char line[320];
+  int length =
+      snprintf(line, sizeof line, "%04u-%02u-%02u %02u:%02u:%02u.%03u pid %lu tid %lu %s\r\n",
+               t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds,
+               static_cast<unsigned long>(GetCurrentProcessId()),
+               static_cast<unsigned long>(GetCurrentThreadId()), text);
+  if (length < 0) return;
+  if (length >= static_cast<int>(sizeof line)) {
+    length = sizeof line - 1;
+    line[length - 2] = '\r';
+    line[length - 1] = '\n';
+  }
+  if (gTrace.used + static_cast<DWORD>(length) > sizeof gTrace.lines) {
+    gTrace.dropped = true;
+    return;
+  }
+  for (int i = 0; i < length; ++i) gTrace.lines[gTrace.used++] = line[i];
+}
+
+}  // namespace
+
+bool Tracing() { return gTrace.on || !gTrace.decided; }
+
+void TraceAtLoad() {
+  char path[MAX_PATH];
+  DWORD length = GetEnvironmentVariableA(kEnvironmentName, path, sizeof path);
+  if (length > 0 && length < sizeof path) {
+    gTrace.fromEnvironment = true;
+    Decide(true, path);
+  }
+}
+
+void TraceRefresh() {
+  if (gTrace.fromEnvironment) return;
+  DWORD now = GetTickCount();
+  if (gTrace.lookedUp && now - gTrace.lastLookupMs < kLookupIntervalMs) return;
+  gTrace.lookedUp = true;
+  gTrace.lastLookupMs = now;
+  char path[MAX_PATH];
+  // The machine-wide value is read in the 64-bit view, so the x86 and x64 DLLs agree.
+  bool on = ReadTraceFileValue(HKEY_CURRENT_USER, 0, path) ||
+            ReadTraceFileValue(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, path);
+  Decide(on, path);
+}
+
+void TraceCallBegin(const char* name, const char* args) {
+  gTrace.inCall = true;
+  gTrace.name = name;
+  snprintf(gTrace.args, sizeof gTrace.args, "%s", args);
+  gTrace.start = FineNow();
+  gTrace.requests = 0;
+  gTrace.failed = 0;
+  gTrace.boxCount = 0;
+}
+
+void TraceCallEnd(const char* result) {
+  if (!gTrace.inCall) return;
+  gTrace.inCall = false;
+  char text[220];
+  int at = snprintf(text, sizeof text, "call: %s(%s) -> %s, %.3f ms", gTrace.name, gTrace.args,
+                    result, MillisecondsSince(gTrace.start));
+  for (uint8_t i = 0; i < gTrace.boxCount && at > 0 && at < static_cast<int>(sizeof text); ++i) {
+    uint8_t box = gTrace.boxes[i];
+    at += snprintf(text + at, sizeof text - at, "%s%s %u", i == 0 ? "; " : ", ",
+                   (box >> 4) == static_cast<uint8_t>(BoxKind::kPort) ? "port" : "bridge",
+                   box & 0x0F);
+  }
+  if (gTrace.boxCount > 0 && at > 0 && at < static_cast<int>(sizeof text)) {
+    snprintf(text + at, sizeof text - at, ": %lu requests, %lu failed",
+             static_cast<unsigned long>(gTrace.requests),
+             static_cast<unsigned long>(gTrace.failed));
+  }
+  Gather(text);
+}
+
+void TraceBox(BoxKind kind, uint8_t index) {
+  if (!gTrace.inCall) return;
+  uint8_t box = static_cast<uint8_t>(static_cast<uint8_t>(kind) << 4 | (index & 0x0F));
+  for (uint8_t i = 0; i < gTrace.boxCount; ++i) {
+    if (gTrace.boxes[i] == box) return;
+  }
+  if (gTrace.boxCount < kMaxBoxesNamed) gTrace.boxes[gTrace.boxCount++] = box;
+}
+
+void TraceRequest(bool ok) {
+  ++gTrace.requests;
+  if (!ok) ++gTrace.failed;
+}
+
+void TraceEvent(const char* kind, const char* format, ...) {
+  if (!Tracing()) return;
+  char text[256];
+  int at = snprintf(text, sizeof text, "%s: ", kind);
+  if (at < 0 || at >= static_cast<int>(sizeof text)) return;
+  va_list args;
+  va_start(args, format);
+  vsnprintf(text + at, sizeof text - at, format, args);
+  va_end(args);
+  Gather(text);
+}
+
+void TraceFlush() {
+  // Undecided: the load's lines wait for the first look-up.
+  if (!gTrace.decided || gTrace.used == 0) return;
+  if (gTrace.dropped) {
+    gTrace.dropped = false;
+    Gather("trace: lines were dropped here (too many at once)");
+  }
+  DWORD now = GetTickCount();
+  if (gTrace.quiet && now - gTrace.quietSinceMs >= kLookupIntervalMs) gTrace.quiet = false;
+  if (gTrace.on && !gTrace.quiet && !AppendTraceFile(gTrace.path, gTrace.lines, gTrace.used)) {
+    gTrace.quiet = true;
+    gTrace.quietSinceMs = now;
+  }
+  gTrace.used = 0;
+}

@@ -1,0 +1,43 @@
+// The field trace: what the application asked for and what the boxes answered, one plain
+// line per event, for the support person on the phone. Off unless switched on from outside
+// the application: the environment variable TEVRO_TRACE (read at load), or the string value
+// TraceFile under HKEY_CURRENT_USER\Software\TEVRO, then HKEY_LOCAL_MACHINE\Software\TEVRO
+// (read at the first export call and again every few seconds, never inside DllMain). Off,
+// it costs an export call a flag test and a clock comparison.
+//
+// Lines are gathered while the process lock is held and written when no box is: at the end
+// of an export call, of the timer callback, of the load and the unload. A trace that cannot
+// be written changes nothing else and is not tried again until the next look-up.
+#ifndef TEVRO_COMMON_TRACE_H
+#define TEVRO_COMMON_TRACE_H
+
+#include <stdint.h>
+
+#include "common/box_lock.h"
+
+// True while lines are gathered: the trace is on, or the load's lines wait for the first
+// look-up to decide.
+bool Tracing();
+
+// Load: reads TEVRO_TRACE. Lines gathered until the first look-up are kept for it.
+void TraceAtLoad();
+// Export entry: every few seconds (and at the first call) decides anew whether the trace is
+// on and where it goes.
+void TraceRefresh();
+
+// The export call being made: its name as in tevro.h and its arguments as text. End: its
+// result as text; the call line is gathered with the duration, the boxes it reached and the
+// requests it made.
+void TraceCallBegin(const char* name, const char* args);
+void TraceCallEnd(const char* result);
+// Accounting of the call being made: a box it took, a driver request or D2XX call made.
+void TraceBox(BoxKind kind, uint8_t index);
+void TraceRequest(bool ok);
+
+// One event line, printf-style: "<kind>: <details>".
+void TraceEvent(const char* kind, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// Writes the gathered lines. Call with no box held.
+void TraceFlush();
+
+#endif  // TEVRO_COMMON_TRACE_H

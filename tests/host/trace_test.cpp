@@ -1,0 +1,228 @@
+// The field trace: what a traced session writes, how it is switched on and off from
+// outside, the size bound, and a file that cannot be written.
+#include <gmock/gmock.h>
+
+#include <functional>
+#include <memory>
+
+#include "port_fixture.h"
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+namespace {
+
+const char kFile[] = "C:\\trace\\tevro.log";
+
+class TraceTest : public PortTest {
+ protected:
+  void SetUp() override {
+    PortTest::SetUp();
+    hostwin::UnsetEnv("TEVRO_TRACE");
+    hostwin::AddFolder("C:\\trace");
+  }
+  // The lines of the file without their time, process and thread: "kind: details".
+  static std::vector<std::string> Lines(const std::string& path = kFile) {
+    std::vector<std::string> lines;
+    std::string text = hostwin::FileText(path);
+    for (size_t at = 0; at < text.size();) {
+      size_t end = text.find("\r\n", at);
+      std::string line = text.substr(at, end - at);
+      EXPECT_THAT(line, ::testing::MatchesRegex(
+                            "2026-12-08 [0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3} pid 4242 tid 1 .*"));
+      size_t tid = line.find(" tid ");
+      lines.push_back(line.substr(line.find(' ', tid + 5) + 1));
+      at = end == std::string::npos ? text.size() : end + 2;
+    }
+    return lines;
+  }
+  static std::vector<std::string> Matching(const std::string& prefix) {
+    std::vector<std::string> out;
+    for (const std::string& line : Lines()) {
+      if (line.compare(0, prefix.size(), prefix) == 0) out.push_back(line);
+    }
+    return out;
+  }
+};
+
+TEST_F(TraceTest, ASessionOnEachVariantIsTracedCallByCall) {
+  hostwin::SetEnv("TEVRO_TRACE", kFile);
+  hostwin::AddPortBox(0);
+  {
+    Library lib;
+    ASSERT_NE(lib.OpenPosInterface(0), -1);
+    ASSERT_EQ(lib.KasseOpen(), 1);
+    char flag = 0;
+    lib.GetSwitchP(nullptr, &flag);
+    lib.GetFirmWareVersion(nullptr);
+    lib.ClosePosInterface();
+  }
+  std::vector<std::string> lines = Lines();
+  ASSERT_GE(lines.size(), 9u);
+  EXPECT_EQ(lines[0], "load: TEVRO.DLL 1.4.0.0, x64");
+  EXPECT_EQ(lines[1], "d2xx: C:\\WINDOWS\\system32\\ftd2xx.dll: no such file");
+  EXPECT_EQ(lines[2], "scan: 0 bridge boxes, 1 driver-port boxes");
+  EXPECT_THAT(lines[3],
+              ::testing::MatchesRegex("call: OpenPosInterface\\(0\\) -> [0-9]+, 0\\.000 ms; "
+                                      "port 0: 228 requests, 0 failed"));
+  EXPECT_EQ(lines[4], "pulse: port 0 started");
+  EXPECT_EQ(lines[5], "call: KasseOpen() -> 1, 0.000 ms; port 0: 3 requests, 0 failed");
+  EXPECT_EQ(lines[6],
+            "call: GetSwitchP(NULL, not NULL) -> 0, 0.000 ms; port 0: 2 requests, 0 failed");
+  EXPECT_EQ(lines[7], "call: GetFirmWareVersion(NULL) -> nothing, 0.000 ms");
+  EXPECT_EQ(lines[8], "pulse: port 0 released after 60.000 ms, by the close");
+  EXPECT_THAT(lines[9], ::testing::MatchesRegex("call: ClosePosInterface\\(\\) -> 1, 60\\.000 ms; "
+                                                "port 0: [0-9]+ requests, 0 failed"));
+
+  hostwin::Reset();
+  hostwin::UnsetEnv("TEVRO_TRACE");
+  hostwin::AddFolder("C:\\trace");
+  hostwin::SetEnv("TEVRO_TRACE", kFile);
+  hostwin::SetD2xxFile(hostwin::D2xxFile::kPresent);
+  hostwin::AddBridgeBox(0);
+  {
+    Library lib;
+    ASSERT_NE(lib.OpenPosInterface(0), -1);
+    ASSERT_EQ(lib.KasseOpen(), 1);
+    EXPECT_EQ(lib.SetSerialNumber(12345), 1);
+    lib.ClosePosInterface();
+  }
+  EXPECT_THAT(Matching("d2xx: "), ElementsAre("d2xx: C:\\WINDOWS\\system32\\ftd2xx.dll: bound"));
+  EXPECT_THAT(Matching("scan: "), ElementsAre("scan: 1 bridge boxes, 0 driver-port boxes"));
+  EXPECT_THAT(Matching("call: KasseOpen"),
+              ElementsAre("call: KasseOpen() -> 1, 0.000 ms; bridge 0: 3 requests, 0 failed"));
+  EXPECT_THAT(
+      Matching("call: SetSerialNumber"),
+      ElementsAre("call: SetSerialNumber(12345) -> 1, 0.000 ms; bridge 0: 4 requests, 0 failed"));
+  EXPECT_THAT(Matching("pulse: "), IsEmpty());
+}
+
+TEST_F(TraceTest, EachPulseSaysHowLongItLastedAndWhatEndedIt) {
+  using Lib = std::unique_ptr<Library>;
+  const struct {
+    std::function<void(Lib&)> before;
+    std::function<void(Lib&)> end;
+    const char* line;
+  } cases[] = {
+      {nullptr, [](Lib&) { hostwin::RunFor(100); }, "released after 60.000 ms, by the timer"},
+      {nullptr,
+       [](Lib& l) {
+         hostwin::AdvanceMs(70);
+         l->GetNumPos();
+       },
+       "released after 70.000 ms, by a later call"},
+      {nullptr,
+       [](Lib& l) {
+         hostwin::AdvanceMs(5);
+         l->KasseClose();
+       },
+       "released after 5.000 ms, by KasseClose"},
+      {nullptr, [](Lib& l) { l->OpenPosInterface(0); }, "released after 60.000 ms, by an open"},
+      {nullptr, [](Lib& l) { l->ScanForPos(); }, "released after 60.000 ms, by the scan"},
+      {nullptr, [](Lib& l) { l.reset(); }, "released after 60.000 ms, by the unload"},
+      {[](Lib&) { hostwin::FailSetTimer(1); }, [](Lib&) {},
+       "released after 60.000 ms, by the no-timer fallback"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    hostwin::Reset();
+    hostwin::UnsetEnv("TEVRO_TRACE");
+    hostwin::AddFolder("C:\\trace");
+    hostwin::SetEnv("TEVRO_TRACE", kFile);
+    hostwin::AddPortBox(0);
+    Lib lib = std::make_unique<Library>();
+    ASSERT_NE(lib->OpenPosInterface(0), -1);
+    if (c.before) c.before(lib);
+    ASSERT_EQ(lib->KasseOpen(), 1);
+    c.end(lib);
+    lib.reset();
+    EXPECT_THAT(Matching("pulse: port 0 released"),
+                ElementsAre(std::string("pulse: port 0 ") + c.line));
+  }
+}
+
+TEST_F(TraceTest, WaitsMessageBoxesAndOwedReleasesHaveTheirLines) {
+  hostwin::SetEnv("TEVRO_TRACE", kFile);
+  {
+    Library none;  // no box: the message box at load
+  }
+  EXPECT_THAT(Matching("message box: "),
+              ElementsAre("message box: DLL_PROCESS_ATTACH: No PosInterface found!"));
+
+  hostwin::AddPortBox(0);
+  Library lib;
+  ASSERT_NE(lib.OpenPosInterface(0), -1);
+  hostwin::HoldMutex("Local\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.port.0", 20);
+  EXPECT_EQ(lib.KasseOpen(), 1);
+  EXPECT_THAT(Matching("wait: "),
+              ElementsAre("wait: port 0 was held by another caller; waited 20.0 ms, then took it"));
+  hostwin::RemovePortBox(0);
+  hostwin::RunFor(100);
+  for (int call = 0; call < 3; ++call) lib.GetNumPos();
+  EXPECT_THAT(Matching("owed release: "),
+              ElementsAre("owed release: port 0: its device cannot be opened; no longer tried"));
+}
+
+TEST_F(TraceTest, TheFileIsRenamedAtItsLimitAndNeverGrowsBeyondIt) {
+  const std::string older(1024 * 1024 - 40, 'x');
+  hostwin::SetFileText(kFile, older);
+  hostwin::SetEnv("TEVRO_TRACE", kFile);
+  Library lib;  // its first lines no longer fit
+  EXPECT_EQ(hostwin::FileText(std::string(kFile) + ".1"), older);
+  EXPECT_THAT(Lines(), ::testing::Contains(HasSubstr("load: TEVRO.DLL")));
+  EXPECT_LE(hostwin::FileText(kFile).size(), 1024u * 1024u);
+}
+
+TEST_F(TraceTest, AFileThatCannotBeWrittenIsNotTriedOnEveryCall) {
+  hostwin::SetEnv("TEVRO_TRACE", "C:\\no such folder\\tevro.log");
+  hostwin::AddPortBox(0);
+  Library lib;
+  ASSERT_NE(lib.OpenPosInterface(0), -1);
+  size_t tries = hostwin::CountCalls("CreateFileA(file)");
+  for (int call = 0; call < 20; ++call) EXPECT_EQ(lib.KasseClose(), 1);
+  EXPECT_EQ(hostwin::CountCalls("CreateFileA(file)"), tries);
+  hostwin::AdvanceMs(5000);
+  lib.GetNumPos();
+  EXPECT_GT(hostwin::CountCalls("CreateFileA(file)"), tries);  // tried again, later
+}
+
+TEST_F(TraceTest, TheRegistrySwitchesItOnAndOffInARunningApplication) {
+  hostwin::AddPortBox(0);
+  hostwin::SetRegistryString(true, "Software\\TEVRO", "TraceFile", kFile);
+  Library lib;
+  EXPECT_EQ(hostwin::CountCalls("RegOpenKeyExA"), 0u);  // nothing asked inside the load
+  EXPECT_FALSE(hostwin::FileExists(kFile));             // the load's lines wait for it
+  lib.GetNumPos();
+  EXPECT_THAT(Lines(), ElementsAre(HasSubstr("load: "), HasSubstr("d2xx: "), HasSubstr("scan: "),
+                                   "call: GetNumPos() -> 0x0001, 0.000 ms"));
+  size_t lookups = hostwin::CountCalls("RegQueryValueExA");
+  hostwin::DeleteRegistryValue(true, "Software\\TEVRO", "TraceFile");
+  for (int call = 0; call < 10; ++call) lib.GetLocalOpenCnt();
+  EXPECT_EQ(hostwin::CountCalls("RegQueryValueExA"), lookups);  // not asked again yet
+  EXPECT_EQ(Lines().size(), 14u);
+  hostwin::AdvanceMs(5000);
+  lib.GetLocalOpenCnt();
+  lib.GetLocalOpenCnt();
+  EXPECT_EQ(Lines().size(), 14u);  // off
+  // The user's value comes first.
+  hostwin::SetRegistryString(false, "Software\\TEVRO", "TraceFile", "C:\\trace\\mine.log");
+  hostwin::SetRegistryString(true, "Software\\TEVRO", "TraceFile", kFile);
+  hostwin::AdvanceMs(5000);
+  lib.GetNumPos();
+  EXPECT_EQ(Lines().size(), 14u);
+  EXPECT_THAT(Lines("C:\\trace\\mine.log"), ElementsAre("call: GetNumPos() -> 0x0001, 0.000 ms"));
+}
+
+TEST_F(TraceTest, WithNoValueNothingIsWritten) {
+  hostwin::AddPortBox(0);
+  Library lib;
+  lib.OpenPosInterface(0);
+  lib.KasseOpen();
+  hostwin::RunFor(100);
+  lib.ClosePosInterface();
+  EXPECT_EQ(hostwin::CountCalls("CreateFileA(file)"), 0u);
+  EXPECT_EQ(hostwin::CountCalls("WriteFile"), 0u);
+}
+
+}  // namespace
