@@ -10,16 +10,27 @@
  * Usage: ScanForPos (or the count taken at load, GetNumPos) tells how many
  * boxes there are; OpenPosInterface selects one by device number; the other
  * calls act on the selected box; ClosePosInterface ends the session and stores
- * the count of drawer openings in the box. No box is held open between calls,
- * so several processes can use one box in turn.
+ * the count of drawer openings in the box. No box is held open between calls.
  *
  * Device numbers: bridge boxes first (0 .. bridge count - 1), then driver-port
  * boxes (bridge count + 0 .. bridge count + 9).
  *
- * Threads: call from one thread. After KasseOpen on a driver-port box that
- * thread must dispatch window messages (GetMessage/DispatchMessage, or any
- * modal loop) so that the 60 ms drawer pulse can be ended by its timer; a call
- * into the library made 60 ms or more after the kick ends the pulse as well.
+ * Sharing: processes and threads need no lock of their own. Each operation on a
+ * box holds that box for itself (across the processes of one logon session,
+ * x86 and x64 alike; not across logon sessions), and every call holds the
+ * process's own lock, so threads of one process take turns. A box another
+ * caller keeps is waited for up to 5 s (a close: 30 s); then the call fails as
+ * if the box did not answer: getters 0, setters and KasseOpen 0, nothing
+ * written, no opening counted. The openings of a close that could not write
+ * stay owed and are written by a later call or at unload. One drawer pulse runs
+ * per box at a time, whichever process started it: KasseOpen returns 0 while
+ * another's pulse runs, and only its own process ends it.
+ *
+ * Pulse: after KasseOpen on a driver-port box the calling thread should
+ * dispatch window messages (GetMessage/DispatchMessage, or any modal loop) so
+ * that the 60 ms pulse is ended by its timer; a call into the library made
+ * 60 ms or more after the kick ends the pulse as well, and ClosePosInterface
+ * waits for the rest of the pulse before it releases the drawer.
  *
  * Functions whose name ends in P take one leading pointer that is ignored; they
  * exist because existing applications call those export forms.
