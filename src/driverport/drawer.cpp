@@ -126,10 +126,10 @@ bool OpenOwedBox() {
 }
 
 // Writes a release still owed to a box; until it reaches the box, every export retries it.
-// True when nothing is owed any more. 'endedBy' names what ends a pulse with it, for the
-// trace; null for the retry of a release that did not reach the box before.
-bool SettleRelease(const char* endedBy) {
-  if (!gPortLink.releaseOwed) return true;
+// 'endedBy' names what ends a pulse with it, for the trace; null for the retry of a release
+// that did not reach the box before.
+void SettleRelease(const char* endedBy) {
+  if (!gPortLink.releaseOwed) return;
   bool written = false;
   if (OpenOwedBox()) {
     written = WriteRelease(gPortLink.releaseIndex);
@@ -140,7 +140,6 @@ bool SettleRelease(const char* endedBy) {
   } else if (written) {
     TraceEvent("owed release", "port %u: written", gPortLink.releaseIndex);
   }
-  return !gPortLink.releaseOwed;
 }
 
 // The timer's end of the pending pulse: once its time is up, the release; the timer is
