@@ -24,8 +24,9 @@ constexpr uint32_t kStart = 10;
 // driver (a device open, a status read and the drawer write, on a loaded machine), and how
 // much longer than a close after an ended pulse its write-back may take.
 constexpr uint64_t kReleaseLateUs = 30000;
-constexpr uint64_t kWriteBackFactor = 2;
-constexpr uint64_t kWriteBackSlackUs = 50000;
+constexpr int kWriteBackSamples = 3;
+constexpr uint64_t kWriteBackFactor = 3;
+constexpr uint64_t kWriteBackSlackUs = 100000;
 constexpr uint8_t kPinWriteRequest = 0x15;
 
 uint8_t DrawerLine(const DllContext& context) {
@@ -149,8 +150,8 @@ void UndispatchedPulse(const DllContext& context, const Tevro& t) {
 double Ms(uint64_t us) { return static_cast<double>(us) / 1000.0; }
 
 // KasseOpen then ClosePosInterface at once: the close waits for the rest of the pulse,
-// releases, then writes the opening back. The write-back's own cost is measured first, by a
-// close after a kick whose pulse the caller's dispatch had already ended.
+// releases, then writes the opening back. The write-back's own cost is measured first: the
+// longest of a few closes after a kick whose pulse the caller's dispatch had already ended.
 void CloseRightAfterKick(const DllContext& context) {
   ResetBoxes(context);
   const Identity identity = {kStart, 3, 4};
@@ -160,26 +161,31 @@ void CloseRightAfterKick(const DllContext& context) {
   }
   Tevro t;
   if (!LoadQuietly(context, t, "driver-port box")) return;
-  const bool firstOpened = t.OpenPosInterface(0) != -1;
-  const uint8_t firstKick = t.KasseOpen();
-  PumpUntilTimer(kTimerLimitMs);
-  uint64_t calledUs = NowUs();
-  t.ClosePosInterface();
-  const uint64_t writeBackUs = NowUs() - calledUs;
+  bool firstOpened = true;
+  int firstKicks = 0;
+  uint64_t writeBackUs = 0;
+  for (int i = 0; i < kWriteBackSamples; ++i) {
+    firstOpened = firstOpened && t.OpenPosInterface(0) != -1;
+    firstKicks += t.KasseOpen();
+    PumpUntilTimer(kTimerLimitMs);
+    const uint64_t startUs = NowUs();
+    t.ClosePosInterface();
+    writeBackUs = std::max(writeBackUs, NowUs() - startUs);
+  }
 
   const bool opened = t.OpenPosInterface(0) != -1;
   const uint32_t mark = PortLogMark(context.control);
   const uint8_t kicked = t.KasseOpen();
-  calledUs = NowUs();
+  const uint64_t calledUs = NowUs();
   t.ClosePosInterface();
   const uint64_t returnedUs = NowUs();
   const std::vector<Event> events = PortEventsSince(context.control, mark);
   const std::vector<Pulse> pulses = PulsesIn(events, 0);
   TevroUnload(t);
-  if (!Check(firstOpened && firstKick == 1 && opened && kicked == 1 && pulses.size() == 1 &&
-                 pulses[0].highUs != 0,
+  if (!Check(firstOpened && firstKicks == kWriteBackSamples && opened && kicked == 1 &&
+                 pulses.size() == 1 && pulses[0].highUs != 0,
              "close after a kick: KasseOpen then ClosePosInterface gives one complete pulse",
-             "opens %d %d, kicks %u %u, %zu pulses", firstOpened, opened, firstKick, kicked,
+             "opens %d %d, kicks %d %u, %zu pulses", firstOpened, opened, firstKicks, kicked,
              pulses.size())) {
     return;
   }
@@ -198,8 +204,8 @@ void CloseRightAfterKick(const DllContext& context) {
   }
   printf(
       "  close right after a kick: %.2f ms in all; the release %.2f ms after the call (%.2f ms "
-      "of the pulse were left), then %.2f ms; a close after an ended pulse took %.2f ms; pulse "
-      "%.2f ms\n",
+      "of the pulse were left), then %.2f ms; a close after an ended pulse took up to %.2f ms; "
+      "pulse %.2f ms\n",
       Ms(returnedUs - calledUs), Ms(waitedUs), Ms(remainingUs), Ms(afterReleaseUs), Ms(writeBackUs),
       Ms(p.highUs - p.lowUs));
   Check(p.highUs - p.lowUs >= kPulseUs,
@@ -216,8 +222,8 @@ void CloseRightAfterKick(const DllContext& context) {
   Check(waitedUs <= remainingUs + kReleaseLateUs, name, "%.2f ms late",
         Ms(p.highUs - std::min(p.highUs, endsUs)));
   snprintf(name, sizeof name,
-           "close after a kick: after the release the close takes at most %llu x a close after "
-           "an ended pulse + %llu ms (its write-back)",
+           "close after a kick: after the release the close takes at most %llu x the longest "
+           "close after an ended pulse + %llu ms (its write-back)",
            static_cast<unsigned long long>(kWriteBackFactor),
            static_cast<unsigned long long>(kWriteBackSlackUs / 1000));
   Check(afterReleaseUs <= writeBackBoundUs, name, "%.2f ms, bound %.2f ms", Ms(afterReleaseUs),
@@ -225,8 +231,9 @@ void CloseRightAfterKick(const DllContext& context) {
   Identity after = {0, 0, 0};
   PortReadIdentity(context.control, 0, &after);
   BoxInfo info;
-  Check(after.count == kStart + 2 && PortSettled(context.control, 0, &info) && info.drawerLine == 1,
-        "close after a kick: both openings written back, the drawer line released", "counter %u",
+  Check(after.count == kStart + kWriteBackSamples + 1 && PortSettled(context.control, 0, &info) &&
+            info.drawerLine == 1,
+        "close after a kick: every opening written back, the drawer line released", "counter %u",
         after.count);
 }
 
