@@ -80,3 +80,43 @@ if(TEVRO_WIN_ARCH STREQUAL "x86")
   target_link_libraries(faulty_dll PRIVATE ${_tevro_fake_ftd2xx})
   target_link_options(faulty_dll PRIVATE -static-libgcc LINKER:-Map=${_tevro_fixture_dir}/FAULTY.map)
 endif()
+
+# How old x86 applications call the library (run under Wine by scripts/e2e):
+#   check-fixtures/STDCALL.DLL  every export at its name and ordinal, but stdcall: the
+#                               run-time calling-convention check must reject it
+#   decorated_import.exe        beside TEVRO.DLL, linked against an import library whose
+#                               symbols are the decorated names, each imported by name
+if(TEVRO_WIN_ARCH STREQUAL "x86")
+  tevro_x86_fixture_files(${TEVRO_DEF_FILE}
+    DECORATED_IMPORT_DEF ${TEVRO_GENERATED_DIR}/tevro-decorated-import.def
+    STDCALL_DEF ${TEVRO_GENERATED_DIR}/stdcall-fixture.def)
+
+  add_library(stdcall_fixture MODULE ${_tevro_checks_dir}/stdcall_fixture.c
+              ${TEVRO_GENERATED_DIR}/stdcall-fixture.def)
+  set_target_properties(stdcall_fixture PROPERTIES
+    PREFIX "" OUTPUT_NAME STDCALL SUFFIX ".DLL"
+    LIBRARY_OUTPUT_DIRECTORY ${_tevro_fixture_dir}
+    LINK_DEPENDS ${TEVRO_GENERATED_DIR}/stdcall-fixture.def)
+  target_compile_options(stdcall_fixture PRIVATE ${TEVRO_WARNINGS})
+  target_link_options(stdcall_fixture PRIVATE -static-libgcc)
+
+  set(_tevro_decorated_implib ${CMAKE_BINARY_DIR}/libtevro-decorated.a)
+  add_custom_command(
+    OUTPUT ${_tevro_decorated_implib}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${TEVRO_GENERATED_DIR}/dlltool-decorated
+    COMMAND ${TEVRO_DLLTOOL} -m ${TEVRO_DLLTOOL_MACHINE}
+            -d ${TEVRO_GENERATED_DIR}/tevro-decorated-import.def
+            -D TEVRO.DLL -l ${_tevro_decorated_implib}
+            --temp-prefix ${TEVRO_GENERATED_DIR}/dlltool-decorated/t
+    DEPENDS ${TEVRO_GENERATED_DIR}/tevro-decorated-import.def
+    COMMENT "Import library by decorated names libtevro-decorated.a (x86)"
+    VERBATIM)
+  add_custom_target(tevro_decorated_implib DEPENDS ${_tevro_decorated_implib})
+  add_executable(decorated_import ${_tevro_checks_dir}/decorated_import.c)
+  target_include_directories(decorated_import PRIVATE ${CMAKE_SOURCE_DIR}/include
+                                                      ${TEVRO_GENERATED_DIR})
+  target_compile_options(decorated_import PRIVATE ${TEVRO_WARNINGS})
+  target_link_libraries(decorated_import PRIVATE ${_tevro_decorated_implib})
+  target_link_options(decorated_import PRIVATE -static-libgcc)
+  add_dependencies(decorated_import tevro_decorated_implib tevro_dll)
+endif()

@@ -1,7 +1,8 @@
 // wine_bench: what TEVRO.DLL costs a Windows program against the stand-in driver and the
 // stand-in ftd2xx.dll, measured on the performance counter (the clock the driver logs with).
 //
-//   wine_bench [--kicks=N] [--reads=N] [--writes=N] [--requests=N] [--opens=N]
+//   wine_bench [--kicks=N] [--close-kicks=N] [--reads=N] [--writes=N] [--requests=N]
+//              [--opens=N]
 //
 // Expects one bridge box and at least one driver-port box plugged in before it starts (the
 // library counts the boxes when it is loaded). Loads TEVRO.DLL by the normal search (the
@@ -12,11 +13,15 @@
 //   - N kicks of the first driver-port box: the time until KasseOpen returns, and the pulse
 //     width from the driver's drawer-line events while this thread dispatches messages
 //     until the log shows the release;
+//   - N kicks after which the caller never dispatches a message and calls GetNumPos in a
+//     loop until the driver's log shows the release: the pulse width on that path;
 //   - identity reads (GetSerialNumber) and writes (SetSerialNumber) on that box and on the
 //     bridge box, each call paired with the same requests sent without the library (on the
 //     driver-port box the requests the driver logged for one such call, sent again on a
 //     device opened here; on the bridge box the same D2XX calls); the serial numbers are
 //     put back afterwards.
+//   - close-kicks sessions on the driver-port box, each KasseOpen then ClosePosInterface at
+//     once: the pulse width and the close's duration.
 // Also prints the requests the driver logged for a kick, a release, a field read and a
 // field write.
 // Prints one figure a line, tab-separated: NAME then values; a distribution is
@@ -50,6 +55,7 @@ const uint8_t kStatusRead[4] = {0x14, 0x14, 0x00, 0x00};
 
 struct Options {
   uint32_t kicks = 100;
+  uint32_t closeKicks = 20;
   uint32_t reads = 100;  // the bridge box gets 20 times as many reads and writes
   uint32_t writes = 40;
   uint32_t requests = 5000;
@@ -288,6 +294,68 @@ void MeasureKicks(const TevroApi& tevro, HANDLE control, const Options& options)
   PrintDistribution("release_requests", releaseRequests);
 }
 
+// Kicks after which the caller never dispatches: each export's entry ends a pulse whose
+// 60 ms are up, so GetNumPos, called in a loop, releases the drawer.
+void MeasureUndispatchedKicks(const TevroApi& tevro, HANDLE control, const Options& options) {
+  std::vector<double> widthMs, callsPerPulse;
+  uint32_t missing = 0;
+  for (uint32_t k = 0; k < options.kicks; ++k) {
+    const uint32_t from = NextSeq(control);
+    if (!tevro.KasseOpen()) {
+      Error("no-dispatch kick %u returned 0", k);
+      continue;
+    }
+    const uint64_t deadline = NowUs() + kReleaseWaitUs;
+    Pulse pulse;
+    uint32_t calls = 0;
+    while (!pulse.found && NowUs() < deadline) {
+      tevro.GetNumPos();
+      ++calls;
+      pulse = FindPulse(control, from);
+    }
+    if (!pulse.found) {
+      ++missing;
+      tevro.KasseClose();
+      continue;
+    }
+    widthMs.push_back(static_cast<double>(pulse.endUs - pulse.startUs) / 1000.0);
+    callsPerPulse.push_back(calls);
+  }
+  if (missing != 0) {
+    Error("%u of %u undispatched pulses had no release within %llu ms", missing, options.kicks,
+          static_cast<unsigned long long>(kReleaseWaitUs / 1000u));
+  }
+  PrintDistribution("pulse_width_nodispatch_ms", widthMs);
+  PrintDistribution("nodispatch_calls_per_pulse", callsPerPulse);
+}
+
+// Sessions of one kick each, closed right after the kick: the close waits out the pulse,
+// releases, then writes the opening back.
+void MeasureCloseAfterKick(const TevroApi& tevro, HANDLE control, unsigned char device,
+                           const Options& options) {
+  std::vector<double> widthMs, closeUs;
+  for (uint32_t k = 0; k < options.closeKicks; ++k) {
+    if (tevro.OpenPosInterface(device) == -1) {
+      Error("OpenPosInterface(%u) failed before close-after-kick %u", device, k);
+      break;
+    }
+    const uint32_t from = NextSeq(control);
+    const TEVRO_BOOL kicked = tevro.KasseOpen();
+    const uint64_t t0 = Ticks();
+    tevro.ClosePosInterface();
+    closeUs.push_back(TicksToUs(Ticks() - t0));
+    const Pulse pulse = FindPulse(control, from);
+    if (!kicked || !pulse.found) {
+      Error("close-after-kick %u: kick %d, release %s in the driver's log", k, kicked,
+            pulse.found ? "found" : "not found");
+      continue;
+    }
+    widthMs.push_back(static_cast<double>(pulse.endUs - pulse.startUs) / 1000.0);
+  }
+  PrintDistribution("pulse_width_close_ms", widthMs);
+  PrintDistribution("close_after_kick_us", closeUs);
+}
+
 // --- identity reads and writes -----------------------------------------------------------
 
 // A request on the port box as the driver logged it.
@@ -479,18 +547,20 @@ int main(int argc, char** argv) {
   Options options;
   for (int i = 1; i < argc; ++i) {
     if (!ParseOption(argv[i], "--kicks", &options.kicks) &&
+        !ParseOption(argv[i], "--close-kicks", &options.closeKicks) &&
         !ParseOption(argv[i], "--reads", &options.reads) &&
         !ParseOption(argv[i], "--writes", &options.writes) &&
         !ParseOption(argv[i], "--requests", &options.requests) &&
         !ParseOption(argv[i], "--opens", &options.opens)) {
       fprintf(stderr,
-              "usage: wine_bench [--kicks=N] [--reads=N] [--writes=N] [--requests=N] "
-              "[--opens=N]\n");
+              "usage: wine_bench [--kicks=N] [--close-kicks=N] [--reads=N] [--writes=N] "
+              "[--requests=N] [--opens=N]\n");
       return 2;
     }
   }
   QueryPerformanceFrequency(&g_frequency);
   printf("counter_hz\t%lld\n", static_cast<long long>(g_frequency.QuadPart));
+  printf("pointer_bits\t%u\n", static_cast<unsigned>(sizeof(void*) * 8));
   typedef const char*(CDECL * VersionFn)();
   HMODULE ntdll = GetModuleHandleA("ntdll.dll");
   VersionFn wineVersion = ntdll ? reinterpret_cast<VersionFn>(reinterpret_cast<void*>(
@@ -535,10 +605,12 @@ int main(int argc, char** argv) {
     return 1;
   }
   MeasureKicks(tevro, control, options);
+  MeasureUndispatchedKicks(tevro, control, options);
   MeasurePortIdentity(tevro, control, options);
   t0 = Ticks();
   tevro.ClosePosInterface();
   printf("port_close_session_us\t%.1f\n", TicksToUs(Ticks() - t0));
+  MeasureCloseAfterKick(tevro, control, static_cast<unsigned char>(bridges), options);
 
   t0 = Ticks();
   opened = tevro.OpenPosInterface(0);

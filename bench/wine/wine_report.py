@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
-"""Formats wine_bench's figures as the report's Wine section, and holds the library's own
-time per request (from the host benchmark's Google Benchmark output) against the cost of
-one request under Wine.
+"""Formats wine_bench's figures as the report's Wine section, the x86 DLL's beside the x64
+DLL's, and holds the library's own time per request (from the host benchmark's Google
+Benchmark output) against the cost of one request under Wine.
 
-usage: wine_report.py FIGURES [--host-json FILE] [--note TEXT]
+usage: wine_report.py FIGURES [--x86 FIGURES_X86 | --x86-missing REASON]
+                      [--host-json FILE] [--note TEXT]
 
-FIGURES is wine_bench's output (NAME<TAB>values per line). Prints Markdown; exits 1 when
-wine_bench reported an error or the figures are incomplete (timing alone never fails).
+FIGURES is the x64 wine_bench's output, FIGURES_X86 the x86 one's (NAME<TAB>values per
+line). Prints Markdown; exits 1 when a wine_bench reported an error or its figures are
+incomplete (timing alone never fails).
 """
 import argparse
 import json
@@ -16,6 +18,14 @@ FIELD_READ_REQUESTS = 225  # the device open's status read + 224 transfers
 FIELD_WRITE_REQUESTS = 290  # the device open's status read + 289 transfers
 BRIDGE_READ_CALLS = 3  # FT_Open, FT_EE_UARead, FT_Close
 BRIDGE_WRITE_CALLS = 4  # FT_Open, FT_EE_UARead, FT_EE_UAWrite, FT_Close
+
+# The paired identity calls: (box, kind, call, requests, unit).
+PAIRED_ROWS = [
+    ("port", "read", "GetSerialNumber", FIELD_READ_REQUESTS, "ms"),
+    ("port", "write", "SetSerialNumber", FIELD_WRITE_REQUESTS, "ms"),
+    ("bridge", "read", "GetSerialNumber", BRIDGE_READ_CALLS, "µs"),
+    ("bridge", "write", "SetSerialNumber", BRIDGE_WRITE_CALLS, "µs"),
+]
 
 # Host benchmark rows held against one request under Wine: (function id, label).
 COMPARED = [
@@ -90,7 +100,7 @@ def percent(part, whole):
     return f"{share:.4f}%" if abs(share) < 0.01 else f"{share:.3f}%"
 
 
-def distribution_table(p, figures):
+def distribution_table(p, runs):
     rows = [
         ("request_us", "One driver request without the library (status read, DeviceIoControl)",
          "µs", 1),
@@ -103,70 +113,89 @@ def distribution_table(p, figures):
          "ms", 3),
         ("timer_dispatched_after_pulse_start_ms",
          "The pulse timer's WM_TIMER dispatched, after the line fell", "ms", 3),
+        ("pulse_width_nodispatch_ms", "Drawer pulse width, caller never dispatching, calling "
+         "GetNumPos in a loop (driver's log)", "ms", 3),
+        ("nodispatch_calls_per_pulse", "GetNumPos calls until the release, never dispatching",
+         "calls", 0),
+        ("pulse_width_close_ms", "Drawer pulse width, ClosePosInterface right after KasseOpen "
+         "(driver's log)", "ms", 3),
+        ("close_after_kick_us", "ClosePosInterface right after KasseOpen, until it returns "
+         "(rest of the pulse, release, write-back)", "ms", 1),
         ("port_read_us", "GetSerialNumber, driver-port box (225 requests)", "ms", 2),
         ("port_write_us", "SetSerialNumber, driver-port box (290 requests)", "ms", 2),
         ("bridge_read_us", "GetSerialNumber, bridge box (3 D2XX calls)", "µs", 1),
         ("bridge_write_us", "SetSerialNumber, bridge box (4 D2XX calls)", "µs", 1),
     ]
-    p("| Figure | Unit | Count | Min | Median | p99 | Max |")
-    p("|---|---|--:|--:|--:|--:|--:|")
+    p("| Figure | DLL | Unit | Count | Min | Median | p99 | Max |")
+    p("|---|---|---|--:|--:|--:|--:|--:|")
     for name, label, unit, decimals in rows:
-        d = distribution(figures, name)
-        if d is None:
-            p(f"| {label} | {unit} | 0 | - | - | - | - |")
-            continue
-        scale = 0.001 if name.endswith("_us") and unit == "ms" else 1.0
-        count, lo, median, p99, hi, _ = d
-        p(f"| {label} | {unit} | {count} | " +
-          " | ".join(fmt(v * scale, decimals) for v in (lo, median, p99, hi)) + " |")
+        for arch, figures in runs:
+            d = distribution(figures, name)
+            if d is None:
+                p(f"| {label} | {arch} | {unit} | 0 | - | - | - | - |")
+                continue
+            scale = 0.001 if name.endswith("_us") and unit == "ms" else 1.0
+            count, lo, median, p99, hi, _ = d
+            p(f"| {label} | {arch} | {unit} | {count} | " +
+              " | ".join(fmt(v * scale, decimals) for v in (lo, median, p99, hi)) + " |")
 
 
-def value_table(p, figures):
-    p("| Figure | Value |")
-    p("|---|--:|")
-    before = figures.get("kick_returned_before_release")
-    if before and len(before) >= 2:
-        p(f"| KasseOpen returned before the release was written | {before[0]} of {before[1]} "
-          "kicks |")
+def value_table(p, runs):
+    p("| Figure | " + " | ".join(arch for arch, _ in runs) + " |")
+    p("|---|" + "--:|" * len(runs))
+
+    def before(figures):
+        values = figures.get("kick_returned_before_release")
+        if values and len(values) >= 2:
+            return f"{values[0]} of {values[1]} kicks"
+        return "-"
+
+    p("| KasseOpen returned before the release was written | " +
+      " | ".join(before(figures) for _, figures in runs) + " |")
     for key, label in (("port_reads_per_s", "Identity reads per second, driver-port box"),
                        ("port_writes_per_s", "Identity writes per second, driver-port box"),
                        ("bridge_reads_per_s", "Identity reads per second, bridge box"),
                        ("bridge_writes_per_s", "Identity writes per second, bridge box"),
                        ("requests_per_s", "Driver requests per second without the library")):
-        p(f"| {label} | {fmt(number(figures, key), 1)} |")
+        p(f"| {label} | " + " | ".join(fmt(number(figures, key), 1) for _, figures in runs) +
+          " |")
     for key, label in (
             ("load_us", "LoadLibraryA(\"TEVRO.DLL\"), the scan at attach included"),
             ("port_open_session_us", "OpenPosInterface on the driver-port box (228 requests)"),
             ("port_close_session_us", "ClosePosInterface on the driver-port box after the "
                                       "kicks and writes (514 requests)"),
             ("bridge_open_session_us", "OpenPosInterface on the bridge box (8 D2XX calls)")):
-        value = number(figures, key)
-        p(f"| {label} | {fmt(None if value is None else value / 1000, 2)} ms |")
+        cells = []
+        for _, figures in runs:
+            value = number(figures, key)
+            cells.append(f"{fmt(None if value is None else value / 1000, 2)} ms")
+        p(f"| {label} | " + " | ".join(cells) + " |")
 
 
-def request_table(p, figures):
-    p("\n| Requests the driver logged under Wine | Requests | Protocol | Check |")
-    p("|---|--:|--:|---|")
+def request_table(p, runs):
+    p("\n| Requests the driver logged under Wine | DLL | Requests | Protocol | Check |")
+    p("|---|---|--:|--:|---|")
     for name, label, protocol in (
             ("kick_requests", "KasseOpen (per kick; min-max over the kicks)", 3),
             ("release_requests", "Pulse end by the timer (per kick; min-max)", 3),
             ("port_read_requests", "GetSerialNumber, field read", FIELD_READ_REQUESTS),
             ("port_write_requests", "SetSerialNumber, field write", FIELD_WRITE_REQUESTS)):
-        d = distribution(figures, name)
-        if d is not None:
-            lo, hi = int(d[1]), int(d[4])
-        else:
-            v = number(figures, name)
-            if v is None:
-                p(f"| {label} | - | {protocol} | - |")
-                continue
-            lo = hi = int(v)
-        shown = f"{lo}" if lo == hi else f"{lo}-{hi}"
-        ok = "ok" if lo == hi == protocol else "DIFF"
-        p(f"| {label} | {shown} | {protocol} | {ok} |")
+        for arch, figures in runs:
+            d = distribution(figures, name)
+            if d is not None:
+                lo, hi = int(d[1]), int(d[4])
+            else:
+                v = number(figures, name)
+                if v is None:
+                    p(f"| {label} | {arch} | - | {protocol} | - |")
+                    continue
+                lo = hi = int(v)
+            shown = f"{lo}" if lo == hi else f"{lo}-{hi}"
+            ok = "ok" if lo == hi == protocol else "DIFF"
+            p(f"| {label} | {arch} | {shown} | {protocol} | {ok} |")
 
 
-def paired_table(p, figures):
+def paired_table(p, runs):
     p("\n### Identity calls against the same requests without the library\n")
     p("Each call is paired with the same requests sent by wine_bench itself (driver-port: "
       "the requests the driver logged for one such call, sent again between a device open "
@@ -174,14 +203,11 @@ def paired_table(p, figures):
       "call time over bare time, per pair. Added per request: (call - bare) / requests, "
       "median over the pairs: what the library adds to each request under Wine, within the "
       "noise of the pairs.\n")
-    p("| Call | Box | Requests | Pairs | Call median | Bare median | Ratio median | "
+    p("| Call | Box | DLL | Requests | Pairs | Call median | Bare median | Ratio median | "
       "Ratio p99 | Added per request, median |")
-    p("|---|---|--:|--:|--:|--:|--:|--:|--:|")
-    for box, kind, call, requests, unit in (
-            ("port", "read", "GetSerialNumber", FIELD_READ_REQUESTS, "ms"),
-            ("port", "write", "SetSerialNumber", FIELD_WRITE_REQUESTS, "ms"),
-            ("bridge", "read", "GetSerialNumber", BRIDGE_READ_CALLS, "µs"),
-            ("bridge", "write", "SetSerialNumber", BRIDGE_WRITE_CALLS, "µs")):
+    p("|---|---|---|--:|--:|--:|--:|--:|--:|--:|")
+    for (box, kind, call, requests, unit), (arch, figures) in (
+            (row, run) for row in PAIRED_ROWS for run in runs):
         lib = distribution(figures, f"{box}_{kind}_us")
         bare = distribution(figures, f"{box}_{kind}_bare_us")
         ratio = distribution(figures, f"{box}_{kind}_ratio")
@@ -190,17 +216,19 @@ def paired_table(p, figures):
         if logged:
             requests = int(logged)
         if not (lib and bare and ratio and diff):
-            p(f"| {call} | {box} | {requests} | 0 | - | - | - | - | - |")
+            p(f"| {call} | {box} | {arch} | {requests} | 0 | - | - | - | - | - |")
             continue
         scale, decimals = (0.001, 2) if unit == "ms" else (1.0, 1)
-        p(f"| {call} | {box} | {requests} | {lib[0]} | {lib[2] * scale:.{decimals}f} {unit} | "
+        p(f"| {call} | {box} | {arch} | {requests} | {lib[0]} | "
+          f"{lib[2] * scale:.{decimals}f} {unit} | "
           f"{bare[2] * scale:.{decimals}f} {unit} | {ratio[2]:.3f} | {ratio[3]:.3f} | "
           f"{diff[2] / requests:.2f} µs |")
 
 
 def share_table(p, host, request_us, d2xx_call_us, fastest_request_us, fastest_d2xx_call_us):
     p("\n### The library's own time per request against one request under Wine\n")
-    p("Library ns/request and Total ns/request come from the host benchmark above (Total: "
+    p("Against the x64 DLL's requests. "
+      "Library ns/request and Total ns/request come from the host benchmark above (Total: "
       "library and host stand-in together, an upper bound of the library's own time). "
       "Yardsticks under Wine: a driver request is the median status read sent without the "
       f"library ({fmt(request_us, 1)} µs); a D2XX call is the median of the bare bridge field "
@@ -247,24 +275,34 @@ def share_table(p, host, request_us, d2xx_call_us, fastest_request_us, fastest_d
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("figures")
+    parser.add_argument("--x86")
+    parser.add_argument("--x86-missing")
     parser.add_argument("--host-json")
     parser.add_argument("--note", default="")
     args = parser.parse_args()
 
     figures, errors = read_figures(args.figures)
+    runs = [("x64", figures)]
+    if args.x86:
+        figures_x86, errors_x86 = read_figures(args.x86)
+        runs.append(("x86", figures_x86))
+        errors += [f"x86: {e}" for e in errors_x86]
     out = []
     p = out.append
     p("\n## Under Wine\n")
-    p(f"x64 TEVRO.DLL under Wine {figures.get('wine_version', ['?'])[0]} with the stand-in "
-      "driver (drelvansim.sys) and the stand-in ftd2xx.dll; one bridge box and one driver-port "
-      "box; times on the performance counter "
+    p(f"The x64 TEVRO.DLL{' and the x86 TEVRO.DLL (a 32-bit wine_bench)' if args.x86 else ''} "
+      f"under Wine {figures.get('wine_version', ['?'])[0]} with the stand-in driver "
+      "(drelvansim.sys, x64) and the stand-in ftd2xx.dll of the same architecture; one bridge "
+      "box and one driver-port box; times on the performance counter "
       f"({fmt(number(figures, 'counter_hz'), 0)} Hz), the clock the driver stamps its log "
       f"with. {args.note}\n")
-    distribution_table(p, figures)
+    if args.x86_missing:
+        p(f"**x86: NOT MEASURED.** {args.x86_missing}\n")
+    distribution_table(p, runs)
     p("")
-    value_table(p, figures)
-    request_table(p, figures)
-    paired_table(p, figures)
+    value_table(p, runs)
+    request_table(p, runs)
+    paired_table(p, runs)
 
     request = distribution(figures, "request_us")
     bare_bridge_read = distribution(figures, "bridge_read_bare_us")
@@ -284,8 +322,9 @@ def main():
         share_table(p, host, request_us, d2xx_call_us, request[1],
                     bare_bridge_read[1] / BRIDGE_READ_CALLS if bare_bridge_read else None)
 
-    if figures.get("done") is None:
-        errors.append("wine_bench did not run to its end")
+    for arch, run in runs:
+        if run.get("done") is None:
+            errors.append(f"the {arch} wine_bench did not run to its end")
     if errors:
         p("\nErrors reported by wine_bench:\n")
         for e in errors:

@@ -1,5 +1,6 @@
-// dll_check: the x64 TEVRO.DLL end to end under Wine, against the stand-in port driver and
-// the stand-in ftd2xx.dll in the system folder (scripts/wine-run --ftd2xx provides both).
+// dll_check: TEVRO.DLL end to end under Wine, built for the architecture of the DLL it
+// checks, against the stand-in port driver and the stand-in ftd2xx.dll in the system folder
+// as this process sees it (scripts/wine-run --ftd2xx, or --ftd2xx32 for a 32-bit process).
 //   dll_check TEVRO_DLL              runs every check; PASS/FAIL lines and a summary
 //   dll_check --child ROLE ARGS...   a part played in another process (dll_process_checks.cpp)
 #include <stdio.h>

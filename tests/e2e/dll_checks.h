@@ -1,5 +1,5 @@
-// The end-to-end checks of the x64 TEVRO.DLL under Wine, grouped by what they look at. Each
-// group sets the simulated boxes up itself and loads the library afresh.
+// The end-to-end checks of TEVRO.DLL (x86 or x64) under Wine, grouped by what they look at.
+// Each group sets the simulated boxes up itself and loads the library afresh.
 #ifndef TESTS_E2E_DLL_CHECKS_H
 #define TESTS_E2E_DLL_CHECKS_H
 

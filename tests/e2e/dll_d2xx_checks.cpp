@@ -1,7 +1,7 @@
 // Which ftd2xx.dll the library uses: a broken one in the system folder counts as none (bridge
 // count 0, no crash), and one planted beside the application is never loaded. Each case runs
 // in a process of its own, with the system folder's ftd2xx.dll swapped for the case and put
-// back afterwards.
+// back afterwards. On x64, a D2XX library whose handles are wider than 32 bits still serves.
 #include <stdio.h>
 #include <string.h>
 
@@ -15,6 +15,7 @@ namespace {
 constexpr DWORD kChildTimeoutMs = 60000;
 constexpr char kLackingFixture[] = "ftd2xx_lacking_getstatus.dll";
 constexpr char kPlantedFixture[] = "planted_ftd2xx.dll";
+constexpr char kWideHandleFixture[] = "wide_handle_ftd2xx.dll";
 constexpr char kNotADll[] = "This file is named ftd2xx.dll but is no library.\r\n";
 
 std::string SystemD2xx() {
@@ -226,6 +227,54 @@ void PlantedChecks(const DllContext& context) {
   RemoveAppFolder(app);
 }
 
+// A D2XX handle is a pointer: on x64 one whose low 32 bits are all ones must open the session
+// (OpenPosInterface not -1) and reach the box in every later call, so the library must keep
+// the whole handle. Runs in this process, with the fixture in the system folder's place.
+void WideHandleCase(const DllContext& context) {
+  if (sizeof(void*) == 4) {
+    printf(
+        "DOES NOT APPLY d2xx: a D2XX handle wider than 32 bits: a 32-bit process has 32-bit "
+        "handles\n");
+    return;
+  }
+  ResetBoxes(context);
+  const Identity record = {900, 0x71DE0001, 0x20250505};
+  SystemD2xxSwap swap;
+  const bool planted =
+      BridgePlugIn(0, sim::kBridgeSwitchOpenReply, sim::kBridgeVersionNew) &&
+      BridgeWriteIdentity(0, record, 0, 0) && MoveAside(swap) &&
+      CopyFileA((context.folder + kWideHandleFixture).c_str(), swap.path.c_str(), FALSE) &&
+      SetEnvironmentVariableA("TEVRO_E2E_FTD2XX", swap.saved.c_str());
+  Tevro t;
+  int32_t opened = -1;
+  uint32_t serial = 0, kicked = 0;
+  LONG issued = 0;
+  if (planted && LoadQuietly(context, t, "bridge box behind wide handles")) {
+    opened = t.OpenPosInterface(0);
+    serial = t.GetSerialNumber();
+    kicked = t.KasseOpen();
+    t.ClosePosInterface();
+    typedef LONG (*IssuedFn)();
+    HMODULE fixture = GetModuleHandleA("ftd2xx.dll");
+    IssuedFn wideIssued = fixture != nullptr ? reinterpret_cast<IssuedFn>(reinterpret_cast<void*>(
+                                                   GetProcAddress(fixture, "WideHandlesIssued")))
+                                             : nullptr;
+    issued = wideIssued != nullptr ? wideIssued() : 0;
+    TevroUnload(t);
+  }
+  SetEnvironmentVariableA("TEVRO_E2E_FTD2XX", nullptr);
+  const bool restored = PutBack(swap);
+  Identity after = {0, 0, 0};
+  BridgeReadIdentity(0, &after);
+  Check(planted && opened != -1 && serial == record.serial && kicked == 1 &&
+            after.count == record.count + 1 && issued > 0,
+        "d2xx: with handles wider than 32 bits (low 32 bits all ones) the bridge box opens, its "
+        "serial number is read, the kick reaches it and the close writes it back",
+        "set up %d, open %d, serial 0x%08x, kick %u, counter %u, wide handles handed out %ld",
+        planted, opened, serial, kicked, after.count, issued);
+  Check(restored, "the stand-in ftd2xx.dll is back in the system folder");
+}
+
 }  // namespace
 
 void D2xxFileChecks(const DllContext& context) {
@@ -246,6 +295,7 @@ void D2xxFileChecks(const DllContext& context) {
   BrokenCase(context, "not a library", PlantText);
   BrokenCase(context, "a folder of that name", PlantFolder);
   PlantedChecks(context);
+  WideHandleCase(context);
 }
 
 }  // namespace e2e

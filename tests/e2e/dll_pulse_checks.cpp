@@ -1,5 +1,6 @@
 // The drawer pulse on a driver-port box, timed on the driver's log: KasseOpen returns with
-// the line still energised, and the caller's message dispatch releases it 60 ms or more later.
+// the line still energised, and the caller's message dispatch releases it 60 ms or more later;
+// a close right after the kick waits out the rest of the pulse before it releases.
 #include <stdio.h>
 
 #include <algorithm>
@@ -19,6 +20,14 @@ constexpr uint64_t kPulseUs = 60000;
 constexpr DWORD kTimerLimitMs = 2000;
 constexpr DWORD kNoDispatchMs = 150;
 constexpr uint32_t kStart = 10;
+// A close right after a kick: how late after the pulse's 60 ms its release may reach the
+// driver (a device open, a status read and the drawer write, on a loaded machine), and how
+// much longer than a close after an ended pulse its write-back may take.
+constexpr uint64_t kReleaseLateUs = 30000;
+constexpr int kWriteBackSamples = 3;
+constexpr uint64_t kWriteBackFactor = 3;
+constexpr uint64_t kWriteBackSlackUs = 100000;
+constexpr uint8_t kPinWriteRequest = 0x15;
 
 uint8_t DrawerLine(const DllContext& context) {
   BoxInfo info;
@@ -138,6 +147,96 @@ void UndispatchedPulse(const DllContext& context, const Tevro& t) {
         "line %u after GetNumPos", lineAfterCall);
 }
 
+double Ms(uint64_t us) { return static_cast<double>(us) / 1000.0; }
+
+// KasseOpen then ClosePosInterface at once: the close waits for the rest of the pulse,
+// releases, then writes the opening back. The write-back's own cost is measured first: the
+// longest of a few closes after a kick whose pulse the caller's dispatch had already ended.
+void CloseRightAfterKick(const DllContext& context) {
+  ResetBoxes(context);
+  const Identity identity = {kStart, 3, 4};
+  if (!Check(PortPlugIn(context.control, 0) && PortWriteIdentity(context.control, 0, identity),
+             "close after a kick: driver-port box 0 set up")) {
+    return;
+  }
+  Tevro t;
+  if (!LoadQuietly(context, t, "driver-port box")) return;
+  bool firstOpened = true;
+  int firstKicks = 0;
+  uint64_t writeBackUs = 0;
+  for (int i = 0; i < kWriteBackSamples; ++i) {
+    firstOpened = firstOpened && t.OpenPosInterface(0) != -1;
+    firstKicks += t.KasseOpen();
+    PumpUntilTimer(kTimerLimitMs);
+    const uint64_t startUs = NowUs();
+    t.ClosePosInterface();
+    writeBackUs = std::max(writeBackUs, NowUs() - startUs);
+  }
+
+  const bool opened = t.OpenPosInterface(0) != -1;
+  const uint32_t mark = PortLogMark(context.control);
+  const uint8_t kicked = t.KasseOpen();
+  const uint64_t calledUs = NowUs();
+  t.ClosePosInterface();
+  const uint64_t returnedUs = NowUs();
+  const std::vector<Event> events = PortEventsSince(context.control, mark);
+  const std::vector<Pulse> pulses = PulsesIn(events, 0);
+  TevroUnload(t);
+  if (!Check(firstOpened && firstKicks == kWriteBackSamples && opened && kicked == 1 &&
+                 pulses.size() == 1 && pulses[0].highUs != 0,
+             "close after a kick: KasseOpen then ClosePosInterface gives one complete pulse",
+             "opens %d %d, kicks %d %u, %zu pulses", firstOpened, opened, firstKicks, kicked,
+             pulses.size())) {
+    return;
+  }
+  const Pulse& p = pulses[0];
+  const uint64_t endsUs = p.lowUs + kPulseUs;
+  const uint64_t remainingUs = endsUs > calledUs ? endsUs - calledUs : 0;
+  const uint64_t waitedUs = p.highUs > calledUs ? p.highUs - calledUs : 0;
+  const uint64_t afterReleaseUs = returnedUs > p.highUs ? returnedUs - p.highUs : 0;
+  const uint64_t writeBackBoundUs = kWriteBackFactor * writeBackUs + kWriteBackSlackUs;
+  uint32_t pinRequestsBeforeRelease = 0;
+  for (const Event& e : events) {
+    if (e.box == 0 && e.kind == kEventRequest && e.timeUs < p.highUs &&
+        e.command[0] == kPinWriteRequest) {
+      ++pinRequestsBeforeRelease;
+    }
+  }
+  printf(
+      "  close right after a kick: %.2f ms in all; the release %.2f ms after the call (%.2f ms "
+      "of the pulse were left), then %.2f ms; a close after an ended pulse took up to %.2f ms; "
+      "pulse %.2f ms\n",
+      Ms(returnedUs - calledUs), Ms(waitedUs), Ms(remainingUs), Ms(afterReleaseUs), Ms(writeBackUs),
+      Ms(p.highUs - p.lowUs));
+  Check(p.highUs - p.lowUs >= kPulseUs,
+        "close after a kick: the pulse lasts at least 60 ms (driver log)", "%.3f ms",
+        Ms(p.highUs - p.lowUs));
+  Check(pinRequestsBeforeRelease == 0,
+        "close after a kick: the close releases the drawer before it writes the opening back",
+        "%u EEPROM transfers before the release", pinRequestsBeforeRelease);
+  char name[200];
+  snprintf(name, sizeof name,
+           "close after a kick: the release reaches the box at most %llu ms after the pulse's "
+           "60 ms",
+           static_cast<unsigned long long>(kReleaseLateUs / 1000));
+  Check(waitedUs <= remainingUs + kReleaseLateUs, name, "%.2f ms late",
+        Ms(p.highUs - std::min(p.highUs, endsUs)));
+  snprintf(name, sizeof name,
+           "close after a kick: after the release the close takes at most %llu x the longest "
+           "close after an ended pulse + %llu ms (its write-back)",
+           static_cast<unsigned long long>(kWriteBackFactor),
+           static_cast<unsigned long long>(kWriteBackSlackUs / 1000));
+  Check(afterReleaseUs <= writeBackBoundUs, name, "%.2f ms, bound %.2f ms", Ms(afterReleaseUs),
+        Ms(writeBackBoundUs));
+  Identity after = {0, 0, 0};
+  PortReadIdentity(context.control, 0, &after);
+  BoxInfo info;
+  Check(after.count == kStart + kWriteBackSamples + 1 && PortSettled(context.control, 0, &info) &&
+            info.drawerLine == 1,
+        "close after a kick: every opening written back, the drawer line released", "counter %u",
+        after.count);
+}
+
 }  // namespace
 
 void PulseChecks(const DllContext& context) {
@@ -164,6 +263,7 @@ void PulseChecks(const DllContext& context) {
           "pulse: the drawer line is released after the session");
   }
   TevroUnload(t);
+  CloseRightAfterKick(context);
 }
 
 }  // namespace e2e
