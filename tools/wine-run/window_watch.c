@@ -90,22 +90,22 @@ static void ProgramName(HWND window, char* name, DWORD size) {
   CloseHandle(process);
 }
 
-static void Report(const struct Dialog* dialog, DWORD age) {
+static void Report(const struct Dialog* dialog) {
   char program[MAX_PATH];
   char caption[256];
   char text[1024];
   ProgramName(dialog->window, program, sizeof program);
   WindowText(dialog->window, caption, sizeof caption);
   WindowText(GetDlgItem(dialog->window, MESSAGE_BOX_TEXT_ID), text, sizeof text);
-  printf("wine-run: a dialog of %s has waited %lu s for a button: \"%s\": %s\n", program,
-         (unsigned long)(age / 1000), caption, text[0] != '\0' ? text : "(no text)");
+  printf("wine-run: a dialog of %s waits for a button: \"%s\": %s\n", program, caption,
+         text[0] != '\0' ? text : "(no text)");
   if (dismissMs > 0) {
-    printf("wine-run: it is answered with OK when it has waited %lu s (--dismiss-after)\n",
+    printf("wine-run: it is answered with OK once it has waited %lu s (--dismiss-after)\n",
            (unsigned long)(dismissMs / 1000));
   } else {
     printf(
-        "wine-run: nobody can press it on the virtual screen; --dismiss-after SEC answers "
-        "it, --no-xvfb shows it on your own display\n");
+        "wine-run: it waits until a button is pressed, which nobody can on the virtual "
+        "X server: --dismiss-after SEC answers it\n");
   }
   fflush(stdout);
 }
@@ -123,15 +123,17 @@ static void Watch(void) {
   for (int i = 0; i < dialogCount; ++i) {
     struct Dialog* d = &dialogs[i];
     const DWORD age = now - d->shownAt;
-    if (!d->reported && age >= REPORT_AFTER_MS) {
+    const int due = dismissMs > 0 && !d->answered && age >= dismissMs;
+    if (!d->reported && (age >= REPORT_AFTER_MS || due)) {
       d->reported = 1;
-      Report(d, age);
+      Report(d);
     }
-    if (dismissMs > 0 && !d->answered && age >= dismissMs) {
+    if (due) {
       d->answered = 1;
       d->answeredAt = now;
       PostMessageA(d->window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-      printf("wine-run: answered the dialog with OK after %lu s\n", (unsigned long)(age / 1000));
+      printf("wine-run: answered the dialog with OK after %lu s\n",
+             (unsigned long)(dismissMs / 1000));
       fflush(stdout);
     } else if (d->answered && !d->closed && now - d->answeredAt >= CLOSE_AFTER_OK_MS) {
       d->closed = 1;
