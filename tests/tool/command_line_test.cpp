@@ -2,6 +2,9 @@
 // end with exit code 2 before the library is loaded or a box is touched.
 #include <gmock/gmock.h>
 
+#include <stdio.h>
+
+#include "../../src/version.h"
 #include "command_line.h"
 #include "tool_harness.h"
 #include "world_setup.h"
@@ -120,7 +123,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadUsage{{"write", "0", "serial", " 12"}, "VALUE: ' 12' is not a decimal"},
         BadUsage{{"write", "0", "date", "4294967296"}, "does not fit in 32 bits"},
         BadUsage{{"write", "0", "serial", "5", "6"}, "unexpected argument '6'"},
-        BadUsage{{"check", "0", "--wait"}, "unknown option '--wait'"}));
+        BadUsage{{"check", "0", "--wait"}, "unknown option '--wait'"},
+        BadUsage{{"--version", "list"}, "--version takes no arguments"},
+        BadUsage{{"list", "--version"}, "unknown option '--version'"}));
 
 // Help: exit code 0, on standard output, without loading the library.
 struct HelpCase {
@@ -153,6 +158,24 @@ INSTANTIATE_TEST_SUITE_P(
                       HelpCase{{"help", "kick"}, "Usage: tevro kick BOX [--wait"},
                       HelpCase{{"write", "0", "serial", "--help"},
                                "Usage: tevro write BOX FIELD VALUE\n"}));
+
+// The tool states the file version of the library it is released with: the numbers of
+// the version resource's FILEVERSION, as text, on standard output, nothing loaded.
+TEST_F(ToolTest, VersionPrintsTheLibraryFileVersionWithoutLoadingIt) {
+  ToolRun run;
+  EXPECT_EQ(run.Run({"--version"}), 0);
+  const unsigned numbers[] = {TEVRO_FILE_VERSION};
+  char expected[64];
+  snprintf(expected, sizeof expected, "tevro %u.%u.%u.%u\n", numbers[0], numbers[1], numbers[2],
+           numbers[3]);
+  EXPECT_EQ(run.out(), expected);
+  EXPECT_EQ(run.err(), "");
+  EXPECT_EQ(run.loads(), 0);
+  EXPECT_TRUE(hostwin::Trace().empty());
+  ToolRun help;
+  ASSERT_EQ(help.Run({"--help"}), 0);
+  EXPECT_THAT(help.out(), HasSubstr("\n  --version "));
+}
 
 TEST_F(ToolTest, ToolHelpNamesEveryCommandAndEveryCommandHasItsOwnHelp) {
   ToolRun run;

@@ -150,6 +150,13 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args) {
   if (args.empty()) return Fail("no command given");
   const std::string& first = args[0];
   if (IsHelpFlag(first)) return Help(Command::kNone);
+  if (first == "--version") {
+    if (args.size() > 1) return Fail("--version takes no arguments");
+    ParseOutcome outcome;
+    outcome.ok = true;
+    outcome.line.showVersion = true;
+    return outcome;
+  }
   if (first == "help") {
     if (args.size() == 1) return Help(Command::kNone);
     Command topic = FindCommand(args[1]);

@@ -20,10 +20,11 @@ constexpr uint32_t kDefaultWaitTimeoutMs = 30000;
 
 struct CommandLine {
   Command command = Command::kNone;
-  bool showHelp = false;  // print the help of 'command' (kNone: of the tool) and stop
-  uint8_t box = 0;        // device number
-  bool wait = false;      // kick: wait until the drawer is closed again
-  bool watch = false;     // switch: report every change
+  bool showHelp = false;     // print the help of 'command' (kNone: of the tool) and stop
+  bool showVersion = false;  // print "tevro <file version>" and stop
+  uint8_t box = 0;           // device number
+  bool wait = false;         // kick: wait until the drawer is closed again
+  bool watch = false;        // switch: report every change
   bool hasTimeout = false;
   uint32_t timeoutMs = 0;
   uint32_t pollMs = kDefaultPollMs;  // time between two switch reads

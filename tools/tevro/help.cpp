@@ -19,6 +19,8 @@ const char kToolHelp[] =
     "                           opening count of BOX\n"
     "  check BOX                health check: open, firmware, switch, identity record, close\n"
     "  help [COMMAND]           this text, or the help of COMMAND\n"
+    "  --version                the version of this tool and of the TEVRO.DLL it was\n"
+    "                           released with\n"
     "\n"
     "BOX is a device number: the bridge boxes come first (0, 1, ...), the driver-port\n"
     "boxes follow. 'tevro list' shows the numbers.\n"

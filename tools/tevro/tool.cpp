@@ -5,6 +5,9 @@
 #include "command_line.h"
 #include "commands.h"
 #include "help.h"
+// The library's file version, as its version resource states it: the tool is released
+// with the library it was built beside.
+#include "../../src/version.h"
 
 namespace tevro_tool {
 
@@ -21,6 +24,10 @@ int RunTool(const std::vector<std::string>& args, const ToolHost& host) {
   const CommandLine& line = parsed.line;
   if (line.showHelp) {
     host.out(HelpText(line.command));
+    return kExitOk;
+  }
+  if (line.showVersion) {
+    host.out(std::string("tevro ") + TEVRO_FILE_VERSION_TEXT + "\n");
     return kExitOk;
   }
 
