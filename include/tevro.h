@@ -64,8 +64,9 @@ typedef int TEVRO_S32;            /* signed 32-bit on every target */
 TEVRO_API TEVRO_U32 TEVRO_CALL ScanForPos(void);
 
 /* The packed counts of the last scan; no scan. Like every function, it may
- * first end a driver-port drawer pulse whose 60 ms are up (one release write).
- * (ordinal 2) */
+ * first end a driver-port drawer pulse whose 60 ms are up (one release write),
+ * retry a release that did not reach its box, or write back openings a busy
+ * box was owed. (ordinal 2) */
 TEVRO_API TEVRO_U32 TEVRO_CALL GetNumPos(void);
 
 /* Writes the firmware text of the open box into buf (at least 10 bytes):
@@ -110,7 +111,10 @@ TEVRO_API TEVRO_U32 TEVRO_CALL GetLastOpenCntP(void* ignored);
 TEVRO_API TEVRO_U32 TEVRO_CALL GetLocalOpenCnt(void);
 TEVRO_API TEVRO_U32 TEVRO_CALL GetLocalOpenCntP(void* ignored);
 
-/* Stored counter plus the openings of this session. (ordinals 16, 17) */
+/* Stored counter plus the openings of this session; after ClosePosInterface,
+ * the total the close wrote back, until a box is open again. Where the stored
+ * counter could not be read from the box, the openings of this session alone.
+ * (ordinals 16, 17) */
 TEVRO_API TEVRO_U32 TEVRO_CALL GetTotalOpenCnt(void);
 TEVRO_API TEVRO_U32 TEVRO_CALL GetTotalOpenCntP(void* ignored);
 

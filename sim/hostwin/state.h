@@ -68,6 +68,7 @@ struct State {
   std::map<uint32_t, uint64_t> processes;        // live pid -> creation time
   uintptr_t nextSyncHandle = 0x50000000;
   uint32_t thread = 1;
+  bool libraryPinned = false;
 
   std::vector<std::string> folders;
   std::map<std::string, std::string> files;      // by lower-case path

@@ -65,6 +65,7 @@ uint8_t* SharedMemory(const std::string& name) {
 }
 
 void SetThread(uint32_t threadId) { S().thread = threadId; }
+bool LibraryPinned() { return S().libraryPinned; }
 
 bool CloseSyncHandle(HANDLE handle) {
   uintptr_t value = reinterpret_cast<uintptr_t>(handle);
@@ -134,6 +135,12 @@ LPVOID MapViewOfFile(HANDLE mapping, DWORD, DWORD, DWORD, size_t) {
 }
 
 BOOL UnmapViewOfFile(LPCVOID) { return TRUE; }
+
+BOOL GetModuleHandleExA(DWORD flags, LPCSTR, HMODULE* module) {
+  if ((flags & GET_MODULE_HANDLE_EX_FLAG_PIN) != 0) S().libraryPinned = true;
+  *module = reinterpret_cast<HMODULE>(0x10000000);
+  return TRUE;
+}
 
 HANDLE GetCurrentProcess(void) { return kThisProcess; }
 DWORD GetCurrentProcessId(void) { return kProcessId; }

@@ -120,6 +120,7 @@ std::vector<std::string> MutexNames();       // every name a mutex was created w
 // The bytes of the shared memory of that name; null before anyone created it.
 uint8_t* SharedMemory(const std::string& name);
 void SetThread(uint32_t threadId);  // the thread the library is called on (1 at Reset)
+bool LibraryPinned();               // the library asked to stay loaded until the process ends
 
 // Files, the registry and the local time, as the trace uses them. Files can be made only
 // in folders the world has; the local date is 2026-12-08, 10:00:00.000 at clock 0.

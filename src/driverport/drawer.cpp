@@ -68,14 +68,17 @@ bool WriteReleasePattern() {
   return PortWriteDrawer(ReleasePattern(status)) && IsValidStatus(status);
 }
 
+uint16_t BoxBit(uint8_t index) { return static_cast<uint16_t>(1u << index); }
+bool ReleaseOwedTo(uint8_t index) { return (gPortLink.releasesOwed & BoxBit(index)) != 0; }
+
 // Device 'index' open: writes the release, and pays a release owed to that box: no process
 // sees this process's pulse running on it any more.
 bool WriteRelease(uint8_t index) {
   PortReadStatus();
   uint8_t status = gPortLink.reply.bytes[1];
   bool ok = PortWriteDrawer(ReleasePattern(status));
-  if (ok && index == gPortLink.releaseIndex) {
-    gPortLink.releaseOwed = false;
+  if (ok && ReleaseOwedTo(index)) {
+    gPortLink.releasesOwed &= static_cast<uint16_t>(~BoxBit(index));
     SharedPulse* shared = PortSharedPulse(index);
     if (OwnerOf(shared) == PulseOwner::kThisProcess) ClearPulse(shared);
   }
@@ -89,8 +92,17 @@ bool AnotherProcessesPulse(uint8_t index) {
   return shared != nullptr && shared->ownerPid != 0 && shared->ownerPid != GetCurrentProcessId();
 }
 
+// A window-less timer belongs to the thread that set it: from any other thread it cannot be
+// killed, and it would go on firing, into whatever the library's code was replaced by once
+// the library is unloaded. So the library then stays loaded until the process ends (the
+// timer's own thread kills it at its next message, as a stale one).
 void StopTimer() {
-  KillTimer(nullptr, gPortLink.pulseTimerId);
+  if (!KillTimer(nullptr, gPortLink.pulseTimerId) && !gPortLink.timersLeft) {
+    HMODULE self = nullptr;
+    gPortLink.timersLeft =
+        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                           reinterpret_cast<LPCSTR>(&StopTimer), &self) != FALSE;
+  }
   gPortLink.pulseTimerId = 0;
 }
 
@@ -105,53 +117,56 @@ void TracePulseEnd(const char* endedBy, bool released) {
   }
 }
 
-// Opens the box a release is owed to. When its device cannot be opened at all on
+// Opens box 'index', to which a release is owed. When its device cannot be opened at all on
 // kMaxReleaseMisses tries in a row, the box is gone and the debt is dropped; a box that
 // is there but does not answer keeps it.
-bool OpenOwedBox() {
+bool OpenOwedBox(uint8_t index) {
   PortOpenFailure failure = PortOpenFailure::kNone;
-  if (PortOpenDevice(gPortLink.releaseIndex, &failure) != INVALID_HANDLE_VALUE) {
-    gPortLink.releaseMisses = 0;
+  if (PortOpenDevice(index, &failure) != INVALID_HANDLE_VALUE) {
+    gPortLink.releaseMisses[index] = 0;
     return true;
   }
   if (failure == PortOpenFailure::kNoAnswer) {
-    gPortLink.releaseMisses = 0;
+    gPortLink.releaseMisses[index] = 0;
   } else if (failure == PortOpenFailure::kNoDevice &&
-             ++gPortLink.releaseMisses >= kMaxReleaseMisses) {
-    gPortLink.releaseOwed = false;
-    TraceEvent("owed release", "port %u: its device cannot be opened; no longer tried",
-               gPortLink.releaseIndex);
+             ++gPortLink.releaseMisses[index] >= kMaxReleaseMisses) {
+    gPortLink.releasesOwed &= static_cast<uint16_t>(~BoxBit(index));
+    TraceEvent("owed release", "port %u: its device cannot be opened; no longer tried", index);
   }
   return false;  // a box another caller keeps is not a failed try
 }
 
-// Writes a release still owed to a box; until it reaches the box, every export retries it.
-// 'endedBy' names what ends a pulse with it, for the trace; null for the retry of a release
-// that did not reach the box before.
-void SettleRelease(const char* endedBy) {
-  if (!gPortLink.releaseOwed) return;
-  bool written = false;
-  if (OpenOwedBox()) {
-    written = WriteRelease(gPortLink.releaseIndex);
-    PortCloseDevice(gPortLink.releaseIndex);
-  }
-  if (endedBy != nullptr) {
-    TracePulseEnd(endedBy, written);
-  } else if (written) {
-    TraceEvent("owed release", "port %u: written", gPortLink.releaseIndex);
+// Writes the release owed to box 'index'. True when it reached the box.
+bool WriteOwedRelease(uint8_t index) {
+  if (!OpenOwedBox(index)) return false;
+  bool written = WriteRelease(index);
+  PortCloseDevice(index);
+  return written;
+}
+
+// Writes the releases still owed to boxes; until one reaches its box, every export retries
+// it. Not to the box of a pulse still running, nor to box 'tried', whose release was just
+// tried.
+void SettleReleases(uint8_t tried = kPortNoIndex) {
+  for (uint8_t index = 0; index <= kPortMaxIndex; ++index) {
+    if (!ReleaseOwedTo(index) || index == tried) continue;
+    if (gPortLink.pulseTimerId != 0 && index == gPortLink.releaseIndex) continue;
+    if (WriteOwedRelease(index)) TraceEvent("owed release", "port %u: written", index);
   }
 }
 
-// The timer's end of the pending pulse: once its time is up, the release; the timer is
-// stopped whether or not the device opened, so it ends each pulse once.
+// The end of the pending pulse, once its time is up: the release; the timer is stopped
+// whether or not the device opened, so it ends each pulse once. 'endedBy' names what ended
+// it, for the trace.
 void ReleaseWhenDue(const char* endedBy) {
   WaitForPulseTime();
-  bool opened = OpenOwedBox();
+  uint8_t index = gPortLink.releaseIndex;
+  bool opened = OpenOwedBox(index);
   StopTimer();
   bool written = false;
   if (opened) {
-    written = WriteRelease(gPortLink.releaseIndex);
-    PortCloseDevice(gPortLink.releaseIndex);
+    written = WriteRelease(index);
+    PortCloseDevice(index);
   }
   TracePulseEnd(endedBy, written);
 }
@@ -179,13 +194,14 @@ void PortReleaseOrphanedPulse(uint8_t index) {
 }
 
 void PortCompletePulse(const char* endedBy) {
-  if (gPortLink.pulseTimerId == 0) {
-    SettleRelease(nullptr);
-    return;
+  uint8_t tried = kPortNoIndex;
+  if (gPortLink.pulseTimerId != 0) {
+    WaitForPulseTime();
+    StopTimer();
+    tried = gPortLink.releaseIndex;
+    TracePulseEnd(endedBy, WriteOwedRelease(tried));
   }
-  WaitForPulseTime();
-  StopTimer();
-  SettleRelease(endedBy);
+  SettleReleases(tried);
 }
 
 bool PortKick() {
@@ -202,9 +218,9 @@ bool PortKick() {
   TraceEvent("pulse", "port %u started%s", gPortLink.deviceIndex,
              ok ? "" : " (the pulse write failed)");
   ClaimPulse(PortSharedPulse(gPortLink.deviceIndex), gPortLink.pulseStart);
-  gPortLink.releaseOwed = true;
   gPortLink.releaseIndex = gPortLink.deviceIndex;
-  gPortLink.releaseMisses = 0;
+  gPortLink.releasesOwed |= BoxBit(gPortLink.deviceIndex);
+  gPortLink.releaseMisses[gPortLink.deviceIndex] = 0;
   ++gPortLink.localOpenCnt;
   gPortLink.pulseTimerId = SetTimer(nullptr, 0, kPulseMs, PulseTimerProc);
   if (gPortLink.pulseTimerId == 0) {
@@ -225,7 +241,7 @@ bool PortRelease() {
     ok = !AnotherProcessesPulse(gPortLink.deviceIndex) && WriteRelease(gPortLink.deviceIndex);
     PortCloseDevice(gPortLink.deviceIndex);
   }
-  if (pending) TracePulseEnd("KasseClose", !gPortLink.releaseOwed);
+  if (pending) TracePulseEnd("KasseClose", !ReleaseOwedTo(gPortLink.releaseIndex));
   return ok;
 }
 
@@ -252,10 +268,10 @@ void PortGetFirmWareVersion(char* buf) {
 }
 
 void PortSettle() {
-  if (gPortLink.pulseTimerId == 0) {
-    SettleRelease(nullptr);
-  } else if (MicrosecondsSincePulse() >= kPulseUs) {
+  if (gPortLink.pulseTimerId != 0 && MicrosecondsSincePulse() >= kPulseUs) {
     ReleaseWhenDue("a later call");
+  } else {
+    SettleReleases();
   }
   PortSettleOwedOpenings(0);
 }

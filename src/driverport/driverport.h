@@ -10,9 +10,10 @@
 
 #include <stdint.h>
 
-// Session. Open: ends a pending pulse, selects box 'index' (counts 0), probes it and loads
-// its stored counter; the open result, or kNotOpen. Close: ends a pending pulse, adds the
-// session's openings to the counter the box holds and deselects; always true.
+// Session. Open: completes a pending pulse (waits out its 60 ms, then releases), selects box
+// 'index' (counts 0), probes it and loads its stored counter; the open result, or kNotOpen.
+// Close: completes a pending pulse, adds the session's openings to the counter the box holds
+// and deselects; always true.
 int32_t PortOpenSession(uint8_t index);
 bool PortCloseSession();
 
@@ -36,8 +37,8 @@ bool PortSetMfgDate(uint32_t value);
 bool PortSetLastOpenCnt(uint32_t value);
 
 // Discovery: the boxes at indexes 0, 1, ... up to the first that does not answer. A pending
-// pulse is ended first; the probes leave the session alone. With leaveSession false the
-// backend is left addressing the first index that did not answer, counts 0.
+// pulse is completed first (its 60 ms waited out); the probes leave the session alone. With
+// leaveSession false the backend is left addressing the first index that did not answer, counts 0.
 uint8_t PortScan(bool leaveSession);
 
 // Lifetime. Settle: run on entry to every export; ends a pulse whose time is up (also for a

@@ -32,16 +32,17 @@ bool IsValidStatus(uint8_t status) { return (status & 0x08) == 0 && (status & 0x
 
 namespace {
 
-// The last holder of the box died inside an operation: the EEPROM may be in the middle of
-// an instruction with writes enabled. A deselect and a write disable let the next
-// instruction begin cleanly, and the stored counter is read afresh before it is trusted.
-void StartCleanAfterDeadHolder() {
+// The last holder of box 'index' died inside an operation: its EEPROM may be in the middle
+// of an instruction with writes enabled. A deselect and a write disable let the next
+// instruction begin cleanly, and the session's stored counter, when it is that box's, is
+// read afresh before it is trusted.
+void StartCleanAfterDeadHolder(uint8_t index) {
   Microwire& bus = gPortLink.eeprom;
   bus.state.unsure = true;
   MicrowireStart(bus);
   EepromWriteDisable(bus);
   MicrowireStop(bus);
-  gPortLink.storedValid = false;
+  if (index == gPortLink.deviceIndex) gPortLink.storedValid = false;
 }
 
 HANDLE OpenFailed(PortOpenFailure why, PortOpenFailure* failure) {
@@ -77,7 +78,7 @@ HANDLE PortOpenDevice(uint8_t index, PortOpenFailure* failure, DWORD waitMs) {
     PortCloseDevice(index);
     return OpenFailed(PortOpenFailure::kNoAnswer, failure);
   }
-  if (take == BoxTake::kAbandoned) StartCleanAfterDeadHolder();
+  if (take == BoxTake::kAbandoned) StartCleanAfterDeadHolder(index);
   PortReleaseOrphanedPulse(index);
   return gPortLink.handle;
 }

@@ -60,9 +60,10 @@ struct DriverPortLink {
   // The drawer pulse: at most one pending, and a release still owed to a box.
   UINT_PTR pulseTimerId = 0;  // timer of the pending pulse; 0 when none
   int64_t pulseStart = 0;     // performance counter when the pending pulse was written
-  bool releaseOwed = false;   // a pulse was written and no release has reached the box since
-  uint8_t releaseIndex = 0;   // the box that release is owed to
-  uint8_t releaseMisses = 0;  // tries in a row on which that box's device could not be opened
+  uint8_t releaseIndex = 0;   // the box of the last pulse written
+  uint16_t releasesOwed = 0;  // bit N: a pulse was written to box N and no release since
+  uint8_t releaseMisses[kPortMaxIndex + 1] = {};  // tries in a row box N's device did not open
+  bool timersLeft = false;  // a pulse's timer lives on in a thread that could not kill it
 
   // Openings of closed sessions that could not be written back because another caller kept
   // the box; retried on later calls and at unload. By box index.

@@ -75,7 +75,8 @@ void MicrowirePins(Microwire& bus, uint8_t pattern);
 bool MicrowireSample(Microwire& bus);
 
 // Instructions. Results are false (0 for the read) when the operation is inactive or a
-// transfer of the instruction failed.
+// transfer of the instruction failed; write enable's is false only when the operation is
+// inactive or already abandoned (its callers do not look at it).
 uint8_t EepromReadByte(Microwire& bus, uint8_t address);
 bool EepromWriteByte(Microwire& bus, uint8_t address, uint8_t value);
 bool EepromWriteEnable(Microwire& bus);

@@ -27,17 +27,19 @@ void Attach() {
 
 // A non-null reserved argument: the whole process is ending, not only this library. Then
 // no lock is taken (a thread that held it may be gone) and nothing is released that the
-// system releases anyway.
+// system releases anyway. A running pulse is completed first, before the warning waits for
+// the user: the solenoid is not kept energised meanwhile.
 void Detach(bool processExit) {
-  if (gSession.currentDevice != kNoDevice) {
-    TraceEvent("message box", "%s", kStillOpenText);
-    TraceFlush();
-    MessageBoxA(nullptr, kStillOpenText, kStillOpenCaption, MB_ICONINFORMATION);
-  }
   if (!processExit) LockProcess();
   kPortBackend.quiesce();
   kBridgeBackend.quiesce();
-  if (gSession.currentDevice != kNoDevice) CloseSession();
+  const bool selected = gSession.currentDevice != kNoDevice;
+  if (selected) TraceEvent("message box", "%s", kStillOpenText);
+  TraceFlush();
+  if (!processExit) UnlockProcess();
+  if (selected) MessageBoxA(nullptr, kStillOpenText, kStillOpenCaption, MB_ICONINFORMATION);
+  if (!processExit) LockProcess();
+  if (selected) CloseSession();
   kPortBackend.detach(processExit);
   kBridgeBackend.detach(processExit);
   TraceFlush();

@@ -58,6 +58,12 @@ TEST_F(PulseTest, NoPathEndsAPulseBeforeItsTime) {
       {"open of the same number", nullptr, [](Lib& l) { l->OpenPosInterface(0); }},
       {"scan", nullptr, [](Lib& l) { l->ScanForPos(); }},
       {"unload", nullptr, [](Lib& l) { l.reset(); }},
+      {"unload, the user slow to answer its warning", nullptr,
+       [](Lib& l) {
+         hostwin::OnMessageBox([](const hostwin::MessageBoxRecord&) { hostwin::AdvanceMs(5000); });
+         l.reset();
+         hostwin::OnMessageBox(nullptr);
+       }},
   };
   // Where in the tick the kick falls decides how early a tick-based wait would end.
   for (uint64_t phaseUs : {0u, 300u, 7800u, 15500u}) {
@@ -117,6 +123,36 @@ TEST_F(PulseTest, AReleaseOwedToABoxThatIsGoneIsDroppedAfterThreeFailedOpens) {
   hostwin::ReplugPortBox(0);
   lib.GetNumPos();
   EXPECT_EQ(hostwin::CountCalls("CreateFileA"), 3u);  // the debt is gone with the box
+}
+
+TEST_F(PulseTest, ABoxAnotherProgramKeepsIsNotAFailedTryOfAnOwedRelease) {
+  Library lib;
+  ASSERT_NE(lib.OpenPosInterface(0), -1);
+  ASSERT_EQ(lib.KasseOpen(), 1);
+  hostwin::HoldMutex("Local\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.port.0", 40000);
+  hostwin::RunFor(100);  // the timer's try waits 5 s in vain
+  for (int call = 0; call < 5; ++call) lib.GetNumPos();
+  EXPECT_EQ(Box(0).drawerLine, 0);
+  hostwin::AdvanceMs(10000);  // the other program lets go
+  lib.GetNumPos();
+  EXPECT_EQ(Box(0).drawerLine, 1);
+}
+
+TEST_F(PulseTest, AReleaseOwedToOneBoxOutlivesAKickOnAnother) {
+  Library lib;
+  ASSERT_NE(lib.OpenPosInterface(0), -1);
+  ASSERT_EQ(lib.KasseOpen(), 1);
+  hostwin::OnDeviceRequest([](int index, uint32_t, const uint8_t* cmd) {
+    return !(index == 0 && cmd[0] == 0x17 && (cmd[2] & 1) != 0);  // box 0 refuses releases
+  });
+  ASSERT_NE(lib.OpenPosInterface(1), -1);  // completes the pulse: its release is owed
+  ASSERT_EQ(lib.KasseOpen(), 1);
+  hostwin::RunFor(100);
+  EXPECT_EQ(Box(1).drawerLine, 1);
+  EXPECT_EQ(Box(0).drawerLine, 0);
+  hostwin::OnDeviceRequest(nullptr);
+  lib.GetNumPos();
+  EXPECT_EQ(Box(0).drawerLine, 1);
 }
 
 TEST_F(PulseTest, AReleaseRefusedByABoxThatIsThereIsRetriedUntilItArrives) {

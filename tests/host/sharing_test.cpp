@@ -166,9 +166,12 @@ TEST_F(SharingTest, ATimerStoppedOnAnotherThreadNeverEndsALaterPulse) {
   ASSERT_EQ(lib_->KasseOpen(), 1);
   hostwin::SetThread(2);
   hostwin::AdvanceMs(60);
+  EXPECT_FALSE(hostwin::LibraryPinned());
   lib_->GetNumPos();  // ends the pulse; the timer is thread 1's and cannot be killed here
   EXPECT_EQ(Box(0).drawerLine, 1);
   EXPECT_EQ(hostwin::ActiveTimers(), 1u);
+  // The timer would outlive an unload: the library stays loaded until the process ends.
+  EXPECT_TRUE(hostwin::LibraryPinned());
 
   hostwin::SetThread(1);
   ASSERT_EQ(lib_->KasseOpen(), 1);

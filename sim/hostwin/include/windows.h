@@ -112,6 +112,9 @@ typedef struct _SYSTEMTIME {
   WORD wMilliseconds;
 } SYSTEMTIME;
 
+#define GET_MODULE_HANDLE_EX_FLAG_PIN 0x00000001u
+#define GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS 0x00000004u
+
 #define INFINITE 0xFFFFFFFFu
 #define WAIT_OBJECT_0 0x00000000u
 #define WAIT_ABANDONED 0x00000080u
@@ -148,6 +151,8 @@ HANDLE FindFirstFileA(LPCSTR name, LPWIN32_FIND_DATAA data);
 BOOL FindClose(HANDLE find);
 
 HMODULE LoadLibraryA(LPCSTR name);
+// Only the pin of the library's own module is modelled: recorded, not acted on.
+BOOL GetModuleHandleExA(DWORD flags, LPCSTR name, HMODULE* module);
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 BOOL FreeLibrary(HMODULE module);
 
