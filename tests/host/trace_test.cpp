@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "port_fixture.h"
+#include "../../src/version.h"
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -60,7 +61,7 @@ TEST_F(TraceTest, ASessionOnEachVariantIsTracedCallByCall) {
   }
   std::vector<std::string> lines = Lines();
   ASSERT_GE(lines.size(), 9u);
-  EXPECT_EQ(lines[0], "load: TEVRO.DLL 1.4.0.0, x64");
+  EXPECT_EQ(lines[0], std::string("load: TEVRO.DLL ") + TEVRO_FILE_VERSION_TEXT + ", x64");
   EXPECT_EQ(lines[1], "d2xx: C:\\WINDOWS\\system32\\ftd2xx.dll: no such file");
   EXPECT_EQ(lines[2], "scan: 0 bridge boxes, 1 driver-port boxes");
   EXPECT_THAT(lines[3],

@@ -18,6 +18,8 @@ import shutil
 import subprocess
 import sys
 
+import glob
+
 import pefile
 
 import readme_blocks
@@ -27,8 +29,10 @@ ARCHES = {"x86": 0x14C, "x64": 0x8664}  # folder: PE machine
 SHIPPED = ["TEVRO.DLL", "tevro.exe", "libtevro.dll.a", "tevro.lib"]
 EXPECTED_FILES = sorted(
     [f"{arch}/{name}" for arch in ARCHES for name in SHIPPED]
-    + ["include/tevro.h", "README.md", "docs/tevro-tool.md", "docs/windows-build.md",
-       "NOTICES/README.txt", "NOTICES/gcc-runtime-library-exception.txt",
+    + ["include/tevro.h", "README.md"]
+    # The README links to these: every one ships.
+    + sorted("docs/" + os.path.basename(p) for p in glob.glob(os.path.join(REPO, "docs", "*.md")))
+    + ["NOTICES/README.txt", "NOTICES/gcc-runtime-library-exception.txt",
        "NOTICES/winpthreads.txt", "NOTICES/mingw-w64-runtime.txt", "SHA256SUMS"])
 NOTICE_TEXTS = {
     "NOTICES/gcc-runtime-library-exception.txt": ["GCC RUNTIME LIBRARY EXCEPTION",
