@@ -206,3 +206,5 @@ void TraceFlush() {
   }
   gTrace.used = 0;
 }
+
+void TraceAtUnload() { CloseTraceFile(); }

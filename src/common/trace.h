@@ -39,5 +39,7 @@ void TraceEvent(const char* kind, const char* format, ...) __attribute__((format
 
 // Writes the gathered lines. Call with no box held.
 void TraceFlush();
+// Unload: gives back what the trace holds of the system.
+void TraceAtUnload();
 
 #endif  // TEVRO_COMMON_TRACE_H

@@ -4,7 +4,10 @@
 
 namespace {
 
-constexpr DWORD kRotateWaitMs = 2000;
+// How long an append waits for another process's append or rotation.
+constexpr DWORD kTraceWaitMs = 2000;
+
+HANDLE gTraceMutex;  // made at the first append, closed at unload
 
 HANDLE OpenForAppend(const char* path) {
   return CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -22,34 +25,44 @@ bool HasRoom(const char* path, DWORD length) {
   return room;
 }
 
-// Renames the full file to "<path>.1" under a mutex of its own, looking at the size again
-// once it holds it: a process that rotated just before leaves nothing to do.
-void Rotate(const char* path, DWORD length) {
-  char name[96];
-  FormObjectName(name, "trace");
-  HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
-  DWORD waited = mutex != nullptr ? WaitForSingleObject(mutex, kRotateWaitMs) : WAIT_FAILED;
-  if (!HasRoom(path, length)) {
-    char older[MAX_PATH + 2];
-    DWORD at = 0;
-    for (; path[at] != '\0' && at < MAX_PATH; ++at) older[at] = path[at];
-    older[at++] = '.';
-    older[at++] = '1';
-    older[at] = '\0';
-    MoveFileExA(path, older, MOVEFILE_REPLACE_EXISTING);
-  }
-  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) ReleaseMutex(mutex);
-  if (mutex != nullptr) CloseHandle(mutex);
+// Renames the full file to "<path>.1", replacing an older one.
+void Rotate(const char* path) {
+  char older[MAX_PATH + 2];
+  DWORD at = 0;
+  for (; path[at] != '\0' && at < MAX_PATH; ++at) older[at] = path[at];
+  older[at++] = '.';
+  older[at++] = '1';
+  older[at] = '\0';
+  MoveFileExA(path, older, MOVEFILE_REPLACE_EXISTING);
 }
 
 }  // namespace
 
+// Every append, its size check and a rotation happen under one named mutex of the trace's
+// own: processes never rotate at once, and appends of several processes never mix, also
+// where the file system does not make an append whole by itself.
 bool AppendTraceFile(const char* path, const char* text, DWORD length) {
-  if (!HasRoom(path, length)) Rotate(path, length);
+  if (gTraceMutex == nullptr) {
+    char name[96];
+    FormObjectName(name, "trace");
+    gTraceMutex = CreateMutexA(nullptr, FALSE, name);
+  }
+  DWORD waited =
+      gTraceMutex != nullptr ? WaitForSingleObject(gTraceMutex, kTraceWaitMs) : WAIT_OBJECT_0;
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return false;
+  if (!HasRoom(path, length)) Rotate(path);
   HANDLE file = OpenForAppend(path);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  bool ok = WriteFile(file, text, length, &written, nullptr) && written == length;
-  CloseHandle(file);
+  bool ok = false;
+  if (file != INVALID_HANDLE_VALUE) {
+    DWORD written = 0;
+    ok = WriteFile(file, text, length, &written, nullptr) && written == length;
+    CloseHandle(file);
+  }
+  if (gTraceMutex != nullptr) ReleaseMutex(gTraceMutex);
   return ok;
+}
+
+void CloseTraceFile() {
+  if (gTraceMutex != nullptr) CloseHandle(gTraceMutex);
+  gTraceMutex = nullptr;
 }

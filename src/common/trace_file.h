@@ -8,9 +8,11 @@ constexpr LONGLONG kTraceFileLimit = 1 << 20;
 
 // Appends 'length' bytes of whole lines to the file at 'path' with one open, one write and
 // a close (shared for reading, writing and deletion, so another process's rotation is never
-// blocked). When they would take the file past kTraceFileLimit, the file first becomes
-// "<path>.1" (replacing an older one) and a new file is begun; one process rotates at a
-// time. False when the lines could not be written.
+// blocked), under a named mutex of the trace's own. When they would take the file past
+// kTraceFileLimit, the file first becomes "<path>.1" (replacing an older one) and a new file
+// is begun. False when the lines could not be written.
 bool AppendTraceFile(const char* path, const char* text, DWORD length);
+// Closes the mutex (at unload).
+void CloseTraceFile();
 
 #endif  // TEVRO_COMMON_TRACE_FILE_H

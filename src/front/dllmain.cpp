@@ -45,6 +45,7 @@ void Detach(bool processExit) {
   TraceFlush();
   if (processExit) return;
   CloseBoxes();
+  TraceAtUnload();
   UnlockProcess();
   DeleteProcessLock();
 }
