@@ -625,10 +625,11 @@ void KilledWriteRun(const Context& c) {
 // made once the 60 ms are up, releases it. *releasedMs: the pulse's width.
 void KilledPulse(const Context& c, Tally& tally, double* releasedMs) {
   *releasedMs = 0;
+  const std::string run = RunName(c, "killed pulse") + ": ";
   Tevro t;
   unsigned char device = 0;
   if (!Check(LoadTevro(c.dll, t, &device) && t.OpenPosInterface(device) != -1,
-             "killed pulse: this process loads the library and opens the box")) {
+             (run + "this process loads the library and opens the box").c_str())) {
     TevroUnload(t);
     ++tally.failed;
     return;
@@ -652,7 +653,7 @@ void KilledPulse(const Context& c, Tally& tally, double* releasedMs) {
   const bool running = fired && pulses.size() == 1 && pulses[0].highUs == 0 &&
                        ControlQuery(c.control, 0, info) && info.drawerLine == 0;
   tally(Check(running,
-              "killed pulse: a process killed right after its kick leaves its pulse running",
+              (run + "a process killed right after its kick leaves its pulse running").c_str(),
               "kicked %d, %zu pulses in the log", fired, pulses.size()));
   // The survivor's calls: none may end the pulse before its 60 ms; the first call made once
   // they are up must.
@@ -672,12 +673,13 @@ void KilledPulse(const Context& c, Tally& tally, double* releasedMs) {
   const bool whole = pulses.size() == 1 && pulses[0].highUs >= pulses[0].lowUs + kPulseUs;
   if (whole) *releasedMs = static_cast<double>(pulses[0].highUs - pulses[0].lowUs) / 1000.0;
   tally(Check(released && whole,
-              "killed pulse: the other process's first call made once the 60 ms were up "
-              "released it, none before",
+              (run + "the other process's first call made once the 60 ms were up released it, "
+                     "none before")
+                  .c_str(),
               "released %d after %u calls, pulse %.1f ms", released, calls, *releasedMs));
   const bool again = t.KasseOpen() == 1 && PumpUntilTimer(kTimerLimitMs);
   tally(Check(again && ControlQuery(c.control, 0, info) && info.drawerLine == 1,
-              "killed pulse: the box then takes the other process's kick, ended by its timer"));
+              (run + "the box then takes the other process's kick, ended by its timer").c_str()));
   t.ClosePosInterface();
   TevroUnload(t);
 }
