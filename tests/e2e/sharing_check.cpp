@@ -3,8 +3,16 @@
 //   record         two processes read and write the identity record and kick, for SECONDS;
 //   threads        one process, three threads: kicks with its own message loop, switch
 //                  reads, serial number writes and reads;
-//   killed write   processes killed inside a serial number write, each followed by another
-//                  process's operations on the box;
+//   killed write   processes killed (TerminateProcess once the driver has logged a chosen
+//                  number of their write's requests) inside a serial number write, each
+//                  followed by another process's operations on the box. Asserted: every
+//                  byte outside the field unchanged; each byte of the field the old or the
+//                  new value's, the new ones from the most significant byte down (a byte is
+//                  programmed only when its write instruction is complete, and the library
+//                  programs the most significant first); the next process reads the field as
+//                  the box holds it, has turned the EEPROM's write enable off (its library
+//                  found the box's mutex abandoned and started the EEPROM cleanly), and
+//                  writes the field and reads it back, the rest of the record unchanged;
 //   kicks          two processes kick as often as they may; then one is killed with its
 //                  pulse running, and the other's next call releases it.
 // Each run ends with one "shared RUN: ..." line of figures.
@@ -47,7 +55,7 @@ constexpr uint32_t kSerialAddress = 4;
 constexpr uint32_t kWriteRequests = 290;  // a field write: the open's status read + 289
 // Where the kills land, in requests into the write: the write enable, each of the four bytes
 // (programmed most significant first), the write disable.
-constexpr uint32_t kKillAt[] = {15, 60, 120, 180, 235, 270};
+constexpr uint32_t kKillAt[] = {15, 60, 120, 180, 230, 262};
 constexpr uint32_t kKills = sizeof kKillAt / sizeof kKillAt[0];
 
 struct Context {
