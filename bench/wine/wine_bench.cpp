@@ -2,7 +2,7 @@
 // stand-in ftd2xx.dll, measured on the performance counter (the clock the driver logs with).
 //
 //   wine_bench [--kicks=N] [--close-kicks=N] [--reads=N] [--writes=N] [--requests=N]
-//              [--opens=N]
+//              [--opens=N] [--lock-batches=N]
 //
 // Expects one bridge box and at least one driver-port box plugged in before it starts (the
 // library counts the boxes when it is loaded). Loads TEVRO.DLL by the normal search (the
@@ -22,6 +22,10 @@
 //     put back afterwards.
 //   - close-kicks sessions on the driver-port box, each KasseOpen then ClosePosInterface at
 //     once: the pulse width and the close's duration.
+//   - the locks every export takes, uncontended: the box's named mutex as the library takes
+//     and gives it for each operation on a box (driver-port and bridge), alone and around the
+//     bare bridge field read, against that read without it; the process lock (a critical
+//     section) entered and left.
 // Also prints the requests the driver logged for a kick, a release, a field read and a
 // field write.
 // Prints one figure a line, tab-separated: NAME then values; a distribution is
@@ -60,6 +64,7 @@ struct Options {
   uint32_t writes = 40;
   uint32_t requests = 5000;
   uint32_t opens = 500;
+  uint32_t lockBatches = 200;
 };
 
 int g_errors = 0;
@@ -532,6 +537,86 @@ void MeasureBridgeIdentity(const TevroApi& tevro, const Options& options) {
   }
 }
 
+// --- the locks every export takes ---------------------------------------------------------
+
+constexpr uint32_t kBoxLockBatch = 100;
+constexpr uint32_t kProcessLockBatch = 10000;
+
+// The library's named mutex of a box: "Local\TEVRO.{...}.port.0" or ".bridge.0". Opened
+// here by the same name, it is the object the library takes; nobody else holds it.
+HANDLE OpenBoxMutex(const char* box) {
+  char name[96];
+  snprintf(name, sizeof name, "Local\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.%s", box);
+  return CreateMutexA(nullptr, FALSE, name);
+}
+
+// One batch of takes and gives as the library makes them around each operation on a box: a
+// wait with time-out 0 (the box is free) and the release. The time per pair.
+double TimeBoxLock(HANDLE mutex) {
+  const uint64_t t0 = Ticks();
+  for (uint32_t i = 0; i < kBoxLockBatch; ++i) {
+    if (WaitForSingleObject(mutex, 0) == WAIT_OBJECT_0) ReleaseMutex(mutex);
+  }
+  return TicksToUs(Ticks() - t0) / kBoxLockBatch;
+}
+
+void MeasureLocks(const Options& options, bool bridgeBound) {
+  // The two boxes' batches alternate, so that a busy stretch of the machine weighs on both.
+  const char* const boxes[2] = {"port.0", "bridge.0"};
+  HANDLE mutexes[2];
+  std::vector<double> perPairUs[2];
+  for (int i = 0; i < 2; ++i) {
+    mutexes[i] = OpenBoxMutex(boxes[i]);
+    if (mutexes[i] == nullptr)
+      Error("CreateMutexA for %s failed (error %lu)", boxes[i], GetLastError());
+  }
+  for (uint32_t b = 0; b < options.lockBatches; ++b) {
+    for (int i = 0; i < 2; ++i) {
+      if (mutexes[i] != nullptr) perPairUs[i].push_back(TimeBoxLock(mutexes[i]));
+    }
+  }
+  for (HANDLE mutex : mutexes) {
+    if (mutex != nullptr) CloseHandle(mutex);
+  }
+  PrintDistribution("box_lock_port_us", perPairUs[0]);
+  PrintDistribution("box_lock_bridge_us", perPairUs[1]);
+
+  // The process lock: entered and left once per export call. Per pair, in ns.
+  CRITICAL_SECTION lock;
+  InitializeCriticalSection(&lock);
+  std::vector<double> perPairNs;
+  for (uint32_t b = 0; b < options.lockBatches; ++b) {
+    const uint64_t t0 = Ticks();
+    for (uint32_t i = 0; i < kProcessLockBatch; ++i) {
+      EnterCriticalSection(&lock);
+      LeaveCriticalSection(&lock);
+    }
+    perPairNs.push_back(TicksToUs(Ticks() - t0) * 1000.0 / kProcessLockBatch);
+  }
+  DeleteCriticalSection(&lock);
+  PrintDistribution("process_lock_ns", perPairNs);
+
+  // The bare bridge field read with the box mutex taken and given around it, as the library
+  // does, paired with the same read without it, in alternating order.
+  HANDLE mutex = bridgeBound ? OpenBoxMutex("bridge.0") : nullptr;
+  if (mutex == nullptr) return;
+  Paired pairs;
+  for (uint32_t i = 0; i < options.reads * 20; ++i) {
+    TimePair(
+        i,
+        [&] {
+          WaitForSingleObject(mutex, 0);
+          BareBridgeCalls(false);
+          ReleaseMutex(mutex);
+        },
+        [] { return BareBridgeCalls(false); }, "bridge read, box lock", pairs);
+  }
+  CloseHandle(mutex);
+  PrintDistribution("bridge_read_locked_us", pairs.libraryUs);
+  PrintDistribution("bridge_read_unlocked_us", pairs.bareUs);
+  PrintDistribution("bridge_read_lock_added_us", pairs.differenceUs);
+}
+
 // --- the run -----------------------------------------------------------------------------
 
 bool ParseOption(const char* arg, const char* name, uint32_t* value) {
@@ -551,10 +636,11 @@ int main(int argc, char** argv) {
         !ParseOption(argv[i], "--reads", &options.reads) &&
         !ParseOption(argv[i], "--writes", &options.writes) &&
         !ParseOption(argv[i], "--requests", &options.requests) &&
-        !ParseOption(argv[i], "--opens", &options.opens)) {
+        !ParseOption(argv[i], "--opens", &options.opens) &&
+        !ParseOption(argv[i], "--lock-batches", &options.lockBatches)) {
       fprintf(stderr,
               "usage: wine_bench [--kicks=N] [--close-kicks=N] [--reads=N] [--writes=N] "
-              "[--requests=N] [--opens=N]\n");
+              "[--requests=N] [--opens=N] [--lock-batches=N]\n");
       return 2;
     }
   }
@@ -621,6 +707,7 @@ int main(int argc, char** argv) {
     MeasureBridgeIdentity(tevro, options);
     tevro.ClosePosInterface();
   }
+  MeasureLocks(options, g_d2xx.Open != nullptr);
   FreeLibrary(dll);
   ControlClose(control);
   printf("done\t%d\n", g_errors);

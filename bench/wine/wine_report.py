@@ -225,6 +225,61 @@ def paired_table(p, runs):
           f"{diff[2] / requests:.2f} µs |")
 
 
+def lock_table(p, runs):
+    p("\n### The locks every export takes, uncontended\n")
+    p("Each operation on a box takes that box's named mutex (a wait with time-out 0) and gives "
+      "it back; every export enters and leaves the process lock (a critical section) once. "
+      "wine_bench takes the library's own mutexes by their names (no other caller holds them) "
+      "in batches of 100 pairs, and the critical section in batches of 10000; each figure is "
+      "the median over the batches, with the lowest batch in brackets. A field read "
+      "(GetSerialNumber) is one operation on the box, so the mutex's share of it is the pair's "
+      "time over the read's median. On the bridge box the bare field read (3 D2XX calls) is "
+      "also timed with the mutex taken around it, paired with the same read without it.\n")
+    p("| Figure | " + " | ".join(arch for arch, _ in runs) + " |")
+    p("|---|" + "--:|" * len(runs))
+
+    def median(figures, name, scale=1.0, decimals=1, low=True):
+        d = distribution(figures, name)
+        if d is None:
+            return "-"
+        text = f"{d[2] * scale:.{decimals}f}"
+        return f"{text} [{d[1] * scale:.{decimals}f}]" if low else text
+
+    def share(figures, lock, read):
+        lock_d, read_d = distribution(figures, lock), distribution(figures, read)
+        if lock_d is None or read_d is None or read_d[2] <= 0:
+            return None
+        return 100.0 * lock_d[2] / read_d[2]
+
+    rows = [
+        ("Box mutex taken and given, driver-port box (µs per operation)",
+         lambda f: median(f, "box_lock_port_us", decimals=2)),
+        ("Box mutex taken and given, bridge box (µs per operation)",
+         lambda f: median(f, "box_lock_bridge_us", decimals=2)),
+        ("Process lock entered and left (ns per call)",
+         lambda f: median(f, "process_lock_ns", decimals=1)),
+        ("Driver-port field read, GetSerialNumber (ms, median)",
+         lambda f: median(f, "port_read_us", 0.001, 2, low=False)),
+        ("Box mutex against a driver-port field read",
+         lambda f: percent(share(f, "box_lock_port_us", "port_read_us"), 100.0)),
+        ("Bridge field read, GetSerialNumber (µs, median)",
+         lambda f: median(f, "bridge_read_us", low=False)),
+        ("Box mutex against a bridge field read",
+         lambda f: percent(share(f, "box_lock_bridge_us", "bridge_read_us"), 100.0)),
+        ("Bare bridge field read with the mutex around it: added per read (µs, median of pairs)",
+         lambda f: median(f, "bridge_read_lock_added_us", decimals=2, low=False)),
+    ]
+    for label, cell in rows:
+        p(f"| {label} | " + " | ".join(cell(figures) for _, figures in runs) + " |")
+    shares = [(share(figures, "box_lock_port_us", "port_read_us"), arch) for arch, figures in runs]
+    shares = [(value, arch) for value, arch in shares if value is not None]
+    if shares:
+        worst = max(shares)
+        verdict = "under" if worst[0] < 1.0 else "NOT under"
+        p(f"\nThe box mutex adds at most {worst[0]:.4f}% to a driver-port field read "
+          f"({worst[1]}): {verdict} 1%.")
+
+
 def share_table(p, host, request_us, d2xx_call_us, fastest_request_us, fastest_d2xx_call_us):
     p("\n### The library's own time per request against one request under Wine\n")
     p("Against the x64 DLL's requests. "
@@ -303,6 +358,7 @@ def main():
     value_table(p, runs)
     request_table(p, runs)
     paired_table(p, runs)
+    lock_table(p, runs)
 
     request = distribution(figures, "request_us")
     bare_bridge_read = distribution(figures, "bridge_read_bare_us")

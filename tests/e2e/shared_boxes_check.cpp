@@ -1,17 +1,17 @@
 // shared_boxes_check: three processes share two boxes, a bridge box (device 0) and a
 // driver-port box (device 1), for a bounded time. Each opens a box, reads its record, kicks,
-// and closes, in a loop, with the sessions of different processes overlapping. The boxes
-// are used in turn: every call into the library holds that box's named mutex, as
-// applications that share a box must arrange, since a box serves one caller at a time.
-// Worker 1 alone writes serial numbers, worker 2 alone manufacturing dates; nobody sets the
-// counter.
+// and closes, in a loop, with the sessions of different processes overlapping. The workers
+// take no lock of their own: the library alone keeps their calls on a box apart. A kick on
+// the driver-port box while another process's pulse runs there is refused, rightly; on the
+// bridge box every kick must reach the box. Worker 1 alone writes serial numbers, worker 2
+// alone manufacturing dates; nobody sets the counter.
 //
 // Afterwards: every box's counter is its start value plus the kicks that returned 1, each
 // serial number and date is the last one its writer stored, no other byte of either box
 // changed, no drawer is left energised, and every process ran to its end.
 //
-//   shared_boxes_check TEVRO_DLL [SECONDS]               the run (default 20 s)
-//   shared_boxes_check --worker N TEVRO_DLL SECONDS TAG  one of the processes
+//   shared_boxes_check TEVRO_DLL [SECONDS]           the run (default 20 s)
+//   shared_boxes_check --worker N TEVRO_DLL SECONDS  one of the processes
 #include <windows.h>
 
 #include <stdarg.h>
@@ -33,7 +33,6 @@ namespace {
 
 constexpr uint32_t kWorkers = 3;
 constexpr uint32_t kDefaultSeconds = 20;
-constexpr DWORD kLockWaitMs = 30000;
 constexpr DWORD kTimerLimitMs = 2000;
 constexpr uint32_t kMaxPauseMs = 15;
 constexpr uint32_t kPortPaddingFrom = 12;
@@ -55,16 +54,11 @@ uint8_t PortPadding(uint32_t address) { return static_cast<uint8_t>(address * 13
 
 bool WrittenBy(uint32_t value, uint32_t base) { return value > base && value - base <= 0xFFFF; }
 
-std::string MutexName(const std::string& tag, uint32_t box) {
-  return "TevroE2E-shared-" + tag + "-" + kBoxNames[box];
-}
-
 // --- a worker --------------------------------------------------------------------------
 
 struct Worker {
   uint32_t id;
   Tevro t;
-  HANDLE locks[2];
   uint32_t random;
   uint32_t ops;
   uint32_t sessions[2];
@@ -91,20 +85,11 @@ void Violation(Worker& w, const char* format, ...) {
   va_end(args);
 }
 
-bool Lock(HANDLE mutex) {
-  const DWORD r = WaitForSingleObject(mutex, kLockWaitMs);
-  return r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
-}
-
-// Runs one library call while holding the box's mutex.
+// Runs one library call, counted.
 template <typename Call>
-auto OnBox(Worker& w, uint32_t box, Call call) -> decltype(call()) {
-  const bool locked = Lock(w.locks[box]);
-  if (!locked) Violation(w, "the %s box's mutex was not had in time", kBoxNames[box]);
+auto OnBox(Worker& w, Call call) -> decltype(call()) {
   ++w.ops;
-  auto result = call();
-  if (locked) ReleaseMutex(w.locks[box]);
-  return result;
+  return call();
 }
 
 void Pause(Worker& w) { PumpFor(Next(w) % (kMaxPauseMs + 1)); }
@@ -136,36 +121,33 @@ void CheckCount(Worker& w, uint32_t box, uint32_t value) {
 void Session(Worker& w, uint32_t box) {
   const Tevro& t = w.t;
   const unsigned char device = static_cast<unsigned char>(box);
-  if (OnBox(w, box, [&] { return t.OpenPosInterface(device); }) == -1) {
+  if (OnBox(w, [&] { return t.OpenPosInterface(device); }) == -1) {
     Violation(w, "OpenPosInterface(%u) failed", device);
     return;
   }
   ++w.sessions[box];
   Pause(w);
-  CheckCount(w, box, OnBox(w, box, [&] { return t.GetLastOpenCnt(); }));
+  CheckCount(w, box, OnBox(w, [&] { return t.GetLastOpenCnt(); }));
   const uint32_t kicks = 1 + Next(w) % 3;
   uint32_t kicked = 0;
   for (uint32_t i = 0; i < kicks; ++i) {
-    const uint8_t result = OnBox(w, box, [&] {
-      const uint8_t r = t.KasseOpen();
-      // The pulse ends (from this thread's dispatch) before the box is let go.
-      if (box == kPort) PumpUntilTimer(kTimerLimitMs);
-      return r;
-    });
+    const uint8_t result = OnBox(w, [&] { return t.KasseOpen(); });
     if (result == 1) {
       ++kicked;
       ++w.kicks[box];
+      // This thread's dispatch ends the pulse.
+      if (box == kPort) PumpUntilTimer(kTimerLimitMs);
     } else {
       ++w.refused[box];
     }
     Pause(w);
   }
-  CheckSerial(w, box, OnBox(w, box, [&] { return t.GetSerialNumber(); }));
-  CheckDate(w, box, OnBox(w, box, [&] { return t.GetMfgDate(); }));
+  CheckSerial(w, box, OnBox(w, [&] { return t.GetSerialNumber(); }));
+  CheckDate(w, box, OnBox(w, [&] { return t.GetMfgDate(); }));
   if (w.id == kSerialWriter && Next(w) % 2 == 0) {
     const uint32_t value =
         kSerialBase[box] + (w.lastSerial[box] == 0 ? 1 : w.lastSerial[box] - kSerialBase[box] + 1);
-    if (OnBox(w, box, [&] { return t.SetSerialNumber(value); }) == 1) {
+    if (OnBox(w, [&] { return t.SetSerialNumber(value); }) == 1) {
       w.lastSerial[box] = value;
     } else {
       Violation(w, "SetSerialNumber on the %s box failed", kBoxNames[box]);
@@ -174,7 +156,7 @@ void Session(Worker& w, uint32_t box) {
   if (w.id == kDateWriter && Next(w) % 2 == 0) {
     const uint32_t value =
         kDateBase[box] + (w.lastDate[box] == 0 ? 1 : w.lastDate[box] - kDateBase[box] + 1);
-    if (OnBox(w, box, [&] { return t.SetMfgDate(value); }) == 1) {
+    if (OnBox(w, [&] { return t.SetMfgDate(value); }) == 1) {
       w.lastDate[box] = value;
     } else {
       Violation(w, "SetMfgDate on the %s box failed", kBoxNames[box]);
@@ -182,14 +164,14 @@ void Session(Worker& w, uint32_t box) {
   }
   if (Next(w) % 3 == 0) {
     char flag = 0;
-    const uint8_t state = OnBox(w, box, [&] { return t.GetSwitch(&flag); });
+    const uint8_t state = OnBox(w, [&] { return t.GetSwitch(&flag); });
     // The bridge box answers "open" (state 1); the port box's switch line is high (0).
     if (flag != 1 || state != (box == kBridge ? 1 : 0)) {
       Violation(w, "GetSwitch on the %s box gave %u with read flag %d", kBoxNames[box], state,
                 flag);
     }
     char text[16] = "";
-    OnBox(w, box, [&] {
+    OnBox(w, [&] {
       t.GetFirmWareVersion(text);
       return 0;
     });
@@ -197,46 +179,33 @@ void Session(Worker& w, uint32_t box) {
       Violation(w, "GetFirmWareVersion on the %s box gave \"%.10s\"", kBoxNames[box], text);
     }
   }
-  const uint32_t local = OnBox(w, box, [&] { return t.GetLocalOpenCnt(); });
+  const uint32_t local = OnBox(w, [&] { return t.GetLocalOpenCnt(); });
   if (local != kicked) {
     Violation(w, "GetLocalOpenCnt %u after %u kicks on the %s box", local, kicked, kBoxNames[box]);
   }
   Pause(w);
-  OnBox(w, box, [&] { return t.ClosePosInterface(); });
+  OnBox(w, [&] { return t.ClosePosInterface(); });
 }
 
-int WorkerMain(uint32_t id, const char* tevro, uint32_t seconds, const std::string& tag) {
+int WorkerMain(uint32_t id, const char* tevro, uint32_t seconds) {
   Worker w;
   memset(&w, 0, sizeof w);
   w.id = id;
   w.random = 0x9E3779B9u * (id + 1);
-  for (uint32_t box = 0; box < 2; ++box) {
-    w.locks[box] = CreateMutexA(nullptr, FALSE, MutexName(tag, box).c_str());
-    if (w.locks[box] == nullptr) return 4;
-  }
-  // The load scans both boxes, the unload may release a drawer: hold both boxes.
+  // The load scans both boxes while the other workers use them: a box in use counts.
   int bound = 0;
-  bool loaded = false;
-  if (Lock(w.locks[kBridge]) && Lock(w.locks[kPort])) {
-    loaded = TevroLoad(tevro, w.t, &bound);
-    ReleaseMutex(w.locks[kPort]);
-    ReleaseMutex(w.locks[kBridge]);
-  }
+  const bool loaded = TevroLoad(tevro, w.t, &bound);
   if (!loaded || bound != kTevroExportCount) {
     printf("load=failed bound=%d\n", bound);
     return 1;
   }
-  const uint32_t numpos = OnBox(w, kBridge, [&] { return w.t.GetNumPos(); });
+  const uint32_t numpos = OnBox(w, [&] { return w.t.GetNumPos(); });
   if (numpos != 0x0101) Violation(w, "GetNumPos 0x%x, not 0x101", numpos);
 
   const uint64_t deadline = NowUs() + static_cast<uint64_t>(seconds) * 1000000u;
   while (NowUs() < deadline) Session(w, Next(w) % 2);
 
-  if (Lock(w.locks[kBridge]) && Lock(w.locks[kPort])) {
-    TevroUnload(w.t);
-    ReleaseMutex(w.locks[kPort]);
-    ReleaseMutex(w.locks[kBridge]);
-  }
+  TevroUnload(w.t);
   printf("ops=%u\n", w.ops);
   for (uint32_t box = 0; box < 2; ++box) {
     printf("sessions-%s=%u\nkicks-%s=%u\nrefused-%s=%u\nserial-%s=%u\ndate-%s=%u\n", kBoxNames[box],
@@ -274,8 +243,6 @@ int RunMain(const char* tevro, uint32_t seconds) {
              "set up")) {
     return Summary();
   }
-  char tag[32];
-  snprintf(tag, sizeof tag, "%lu", GetCurrentProcessId());
   const DWORD limitMs = (seconds + 120) * 1000;
   BackgroundRun runs[kWorkers];
   const uint64_t startUs = NowUs();
@@ -283,14 +250,12 @@ int RunMain(const char* tevro, uint32_t seconds) {
     char arguments[64];
     snprintf(arguments, sizeof arguments, " --worker %u ", i);
     StartBackground(
-        runs[i],
-        SelfCommand() + arguments + Quote(tevro) + " " + std::to_string(seconds) + " " + tag,
-        limitMs);
+        runs[i], SelfCommand() + arguments + Quote(tevro) + " " + std::to_string(seconds), limitMs);
   }
   for (BackgroundRun& run : runs) JoinBackground(run);
   const double elapsedS = static_cast<double>(NowUs() - startUs) / 1e6;
 
-  uint32_t ops = 0, sessions = 0, kicks[2] = {0, 0}, refused = 0, violations = 0;
+  uint32_t ops = 0, sessions = 0, kicks[2] = {0, 0}, refused[2] = {0, 0}, violations = 0;
   uint32_t lastSerial[2] = {0, 0}, lastDate[2] = {0, 0};
   for (uint32_t i = 0; i < kWorkers; ++i) {
     const std::string& out = runs[i].output;
@@ -306,7 +271,7 @@ int RunMain(const char* tevro, uint32_t seconds) {
       const std::string b = kBoxNames[box];
       sessions += Field(out, "sessions-" + b);
       kicks[box] += Field(out, "kicks-" + b);
-      refused += Field(out, "refused-" + b);
+      refused[box] += Field(out, "refused-" + b);
       if (i == kSerialWriter) lastSerial[box] = Field(out, "serial-" + b);
       if (i == kDateWriter) lastDate[box] = Field(out, "date-" + b);
     }
@@ -314,7 +279,10 @@ int RunMain(const char* tevro, uint32_t seconds) {
   Check(violations == 0,
         "shared: no worker saw a record value nobody wrote, a counter going "
         "back, or a failed call");
-  Check(refused == 0, "shared: every kick reached its box", "%u kicks returned 0", refused);
+  if (!Check(refused[kBridge] == 0, "shared: every kick on the bridge box reached it",
+             "%u kicks returned 0", refused[kBridge])) {
+    ++violations;
+  }
 
   Identity got[2];
   uint8_t area[16];
@@ -359,9 +327,10 @@ int RunMain(const char* tevro, uint32_t seconds) {
   ControlClose(control);
   printf(
       "shared boxes: %u processes, 2 boxes, %.1f s: %u library calls in %u sessions, %u kicks "
-      "(bridge %u, port %u), %u invariant violations\n",
+      "(bridge %u, port %u; %u port kicks refused during another process's pulse), %u invariant "
+      "violations\n",
       kWorkers, elapsedS, ops, sessions, kicks[0] + kicks[1], kicks[kBridge], kicks[kPort],
-      violations);
+      refused[kPort], violations);
   return Summary();
 }
 
@@ -371,9 +340,9 @@ int main(int argc, char** argv) {
   // A process that crashes (this one or a child, which inherits the mode) ends at once with
   // its exception code, instead of waiting behind a crash dialog.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
-  if (argc == 6 && strcmp(argv[1], "--worker") == 0) {
+  if (argc == 5 && strcmp(argv[1], "--worker") == 0) {
     return WorkerMain(static_cast<uint32_t>(atoi(argv[2])), argv[3],
-                      static_cast<uint32_t>(atoi(argv[4])), argv[5]);
+                      static_cast<uint32_t>(atoi(argv[4])));
   }
   if (argc < 2 || argc > 3) {
     fprintf(stderr, "usage: shared_boxes_check TEVRO_DLL [SECONDS]\n");

@@ -1,0 +1,785 @@
+// sharing_check: one driver-port box shared by processes and threads that take no lock of
+// their own, under Wine. The library alone must keep their operations apart:
+//   record         two processes read and write the identity record and kick, for SECONDS;
+//   threads        one process, three threads: kicks with its own message loop, switch
+//                  reads, serial number writes and reads;
+//   killed write   processes killed (TerminateProcess once the driver has logged a chosen
+//                  number of their write's requests) inside a serial number write, each
+//                  followed by another process's operations on the box. Asserted: every
+//                  byte outside the field unchanged; each byte of the field the old or the
+//                  new value's, the new ones from the most significant byte down (a byte is
+//                  programmed only when its write instruction is complete, and the library
+//                  programs the most significant first); the next process reads the field as
+//                  the box holds it, has turned the EEPROM's write enable off (its library
+//                  found the box's mutex abandoned and started the EEPROM cleanly), and
+//                  writes the field and reads it back, the rest of the record unchanged;
+//   kicks          two processes kick as often as they may; then one is killed with its
+//                  pulse running, and the other's next call releases it.
+// Each run ends with one "shared RUN: ..." line of figures.
+//
+//   sharing_check TEVRO_DLL [SECONDS]       every run (record SECONDS, default 15; threads
+//                                           and kicks two thirds of it)
+//   sharing_check TEVRO_DLL SECONDS --with OTHER_EXE OTHER_DLL
+//                                           record and kicks with the second process (and the
+//                                           killed one) OTHER_EXE, this program built for the
+//                                           other architecture, on its TEVRO.DLL
+//   sharing_check --role NAME ARGS...       a part played in another process (sharing.h)
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "boxes.h"
+#include "check_support.h"
+#include "sharing.h"
+#include "tevro_library.h"
+
+using namespace e2e;
+using namespace drelvansim;
+
+namespace {
+
+constexpr uint32_t kDefaultSeconds = 15;
+constexpr DWORD kReadyWaitMs = 60000;
+constexpr DWORD kPollMs = 100;
+constexpr DWORD kChildMs = 60000;
+constexpr DWORD kTimerLimitMs = 1000;
+constexpr uint64_t kPulseUs = 60000;
+constexpr uint32_t kSerialAddress = 4;
+constexpr uint32_t kWriteRequests = 290;  // a field write: the open's status read + 289
+// Where the kills land, in requests into the write: the write enable, each of the four bytes
+// (programmed most significant first), the write disable.
+constexpr uint32_t kKillAt[] = {15, 60, 120, 180, 230, 262};
+constexpr uint32_t kKills = sizeof kKillAt / sizeof kKillAt[0];
+
+struct Context {
+  std::string dll;       // this architecture's TEVRO.DLL
+  std::string otherExe;  // the second process's program and DLL; empty: this program's
+  std::string otherDll;
+  std::string arch;  // "x64" or "x86", and the second process's
+  std::string otherArch;
+  HANDLE control;
+  uint32_t seconds;
+  std::string prefix;  // of the named events, this run's own
+};
+
+uint32_t Field(const std::string& output, const std::string& key) {
+  return static_cast<uint32_t>(strtoul(ValueOf(output, key.c_str()).c_str(), nullptr, 10));
+}
+
+uint32_t Le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+// Counts failed checks, which each run adds to its violations.
+struct Tally {
+  uint32_t failed = 0;
+  bool operator()(bool ok) {
+    if (!ok) ++failed;
+    return ok;
+  }
+};
+
+// Port box 0 alone, switch as given, the start record and the padding; no bridge box.
+bool SetUpBox(const Context& c, bool switchClosed) {
+  uint8_t padding[kEepromBytes - kPaddingFrom];
+  for (uint32_t a = kPaddingFrom; a < kEepromBytes; ++a) padding[a - kPaddingFrom] = PaddingByte(a);
+  return ControlResetAll(c.control) && BridgeResetAll() &&
+         PortPlugIn(c.control, 0, 0xF3, switchClosed) &&
+         PortWriteIdentity(c.control, 0, Identity{kStartCount, kStartSerial, kStartDate}) &&
+         ControlEepromWrite(c.control, 0, kPaddingFrom, padding, sizeof padding);
+}
+
+bool PaddingIntact(const uint8_t (&memory)[kEepromBytes]) {
+  for (uint32_t a = kPaddingFrom; a < kEepromBytes; ++a) {
+    if (memory[a] != PaddingByte(a)) return false;
+  }
+  return true;
+}
+
+bool PaddingIntactNow(const Context& c) {
+  uint8_t memory[kEepromBytes];
+  return ControlEepromRead(c.control, 0, memory) && PaddingIntact(memory);
+}
+
+bool Released(const Context& c) {
+  BoxInfo info;
+  return PortSettled(c.control, 0, &info) && info.drawerLine == 1;
+}
+
+bool LoadTevro(const std::string& dll, Tevro& t, unsigned char* device) {
+  int bound = 0;
+  if (!TevroLoad(dll, t, &bound) || bound != kTevroExportCount) return false;
+  const uint32_t counts = t.GetNumPos();
+  *device = static_cast<unsigned char>(counts >> 8);
+  return (counts & 0xFF) == 1;
+}
+
+bool StartChild(const std::string& commandLine, PROCESS_INFORMATION* process) {
+  STARTUPINFOA startup;
+  memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  std::string line = commandLine;
+  return CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        process) != FALSE;
+}
+
+// Kills the child (if it still runs); true when it was still running, so the kill ended it.
+bool KillChild(PROCESS_INFORMATION& process) {
+  const bool running = WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT;
+  TerminateProcess(process.hProcess, 0xDEAD);
+  WaitForSingleObject(process.hProcess, kChildMs);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return running;
+}
+
+// The driver's drawer-line events of box 0, read as they come so the log cannot wrap first.
+struct DrawerLog {
+  uint32_t next = 0;
+  bool gap = false;
+  std::vector<Event> drawer;
+  std::vector<Event> buffer;
+};
+
+void LogFrom(const Context& c, DrawerLog& log) {
+  log.next = PortLogMark(c.control);
+  log.buffer.resize(kLogCapacity);
+}
+
+void LogPoll(const Context& c, DrawerLog& log) {
+  uint32_t returned = 0, next = log.next, oldest = 0;
+  if (!ControlReadLog(c.control, log.next, log.buffer.data(), kLogCapacity, &returned, &next,
+                      &oldest) ||
+      oldest > log.next) {
+    log.gap = true;
+  }
+  for (uint32_t i = 0; i < returned; ++i) {
+    if (log.buffer[i].kind == kEventDrawer && log.buffer[i].box == 0) {
+      log.drawer.push_back(log.buffer[i]);
+    }
+  }
+  log.next = next;
+}
+
+struct PulseSummary {
+  uint32_t count = 0, unreleased = 0, shorter = 0;
+  double minMs = 0, medianMs = 0, maxMs = 0;
+};
+
+PulseSummary Summarize(const std::vector<Pulse>& pulses) {
+  PulseSummary s;
+  std::vector<double> widths;
+  for (const Pulse& p : pulses) {
+    ++s.count;
+    if (p.highUs == 0) {
+      ++s.unreleased;
+      continue;
+    }
+    if (p.highUs - p.lowUs < kPulseUs) ++s.shorter;
+    widths.push_back(static_cast<double>(p.highUs - p.lowUs) / 1000.0);
+  }
+  std::sort(widths.begin(), widths.end());
+  if (!widths.empty()) {
+    s.minMs = widths.front();
+    s.medianMs = widths[widths.size() / 2];
+    s.maxMs = widths.back();
+  }
+  return s;
+}
+
+// --- two processes running one role --------------------------------------------------------
+
+struct Workers {
+  BackgroundRun runs[kSharedWriters];
+  bool together;  // both loaded the library and were let go at once
+  double seconds;
+};
+
+// Runs ROLE in processes 1 and 2 (2 from the other program, when given), lets them go
+// together once both have loaded the library, and waits for both, calling poll meanwhile.
+void RunWorkers(const Context& c, const char* role, uint32_t seconds, Workers& w,
+                const std::function<void()>& poll) {
+  const std::string prefix = c.prefix + "-" + role;
+  HANDLE go = CreateEventA(nullptr, TRUE, FALSE, (prefix + "-go").c_str());
+  HANDLE ready[kSharedWriters];
+  HANDLE threads[kSharedWriters];
+  for (uint32_t id = 1; id <= kSharedWriters; ++id) {
+    ready[id - 1] =
+        CreateEventA(nullptr, TRUE, FALSE, (prefix + "-ready-" + std::to_string(id)).c_str());
+    const bool other = id == 2 && !c.otherExe.empty();
+    StartBackground(w.runs[id - 1],
+                    (other ? Quote(c.otherExe) : SelfCommand()) + " --role " + role + " " +
+                        std::to_string(id) + " " + Quote(other ? c.otherDll : c.dll) + " " +
+                        std::to_string(seconds) + " " + prefix,
+                    (seconds + 120) * 1000);
+    threads[id - 1] = w.runs[id - 1].thread;
+  }
+  w.together = true;
+  for (uint32_t i = 0; i < kSharedWriters; ++i) {
+    HANDLE either[2] = {ready[i], threads[i]};
+    w.together = w.together && WaitForMultipleObjects(2, either, FALSE, kReadyWaitMs) == 0;
+  }
+  SetEvent(go);
+  const uint64_t startUs = NowUs();
+  while (WaitForMultipleObjects(kSharedWriters, threads, TRUE, kPollMs) == WAIT_TIMEOUT) poll();
+  poll();
+  w.seconds = static_cast<double>(NowUs() - startUs) / 1e6;
+  for (uint32_t i = 0; i < kSharedWriters; ++i) {
+    JoinBackground(w.runs[i]);
+    CloseHandle(ready[i]);
+  }
+  CloseHandle(go);
+}
+
+// Each process's end, and the violations it reported (printed); the sum of them.
+uint32_t WorkerViolations(const char* run, const Workers& w, Tally& tally) {
+  uint32_t violations = 0;
+  for (uint32_t i = 0; i < kSharedWriters; ++i) {
+    const BackgroundRun& r = w.runs[i];
+    const bool clean = w.together && r.ended && r.exitCode == 0 && HasLine(r.output, "done");
+    char name[128];
+    snprintf(name, sizeof name, "%s: process %u loaded the library and ran to its end", run, i + 1);
+    tally(Check(clean, name, "together=%d ended=%d exit=0x%lx", w.together, r.ended, r.exitCode));
+    for (const std::string& v : ValuesOf(r.output, "violation")) printf("  %s\n", v.c_str());
+    violations += Field(r.output, "violations");
+  }
+  return violations;
+}
+
+std::string RunName(const Context& c, const char* run) {
+  return c.otherExe.empty() ? run : std::string(run) + " (" + c.arch + " + " + c.otherArch + ")";
+}
+
+// --- record: two processes read and write one record --------------------------------------
+
+void RecordRun(const Context& c) {
+  const std::string run = RunName(c, "record");
+  const char* r = run.c_str();
+  char name[256];
+  snprintf(name, sizeof name, "%s: one driver-port box set up, no bridge box", r);
+  if (!Check(SetUpBox(c, false), name)) return;
+  Tally tally;
+  uint32_t polls = 0, paddingChanged = 0;
+  Workers w;
+  RunWorkers(c, "record", c.seconds, w, [&] {
+    uint8_t memory[kEepromBytes];
+    if (!ControlEepromRead(c.control, 0, memory)) return;
+    ++polls;
+    if (!PaddingIntact(memory)) ++paddingChanged;
+  });
+  const uint32_t violations = WorkerViolations(r, w, tally);
+  const char* const fields[kSharedFields] = {"serial", "date"};
+  uint32_t ops[kSharedWriters], reads = 0, writes = 0, kicks = 0, refused = 0, maxCount = 0;
+  uint32_t written[kSharedWriters][kSharedFields];
+  bool seenWritten = true;
+  for (uint32_t i = 0; i < kSharedWriters; ++i) {
+    const std::string& out = w.runs[i].output;
+    ops[i] = Field(out, "ops");
+    reads += Field(out, "reads");
+    writes += Field(out, "writes");
+    kicks += Field(out, "kicks");
+    refused += Field(out, "refused");
+    maxCount = std::max(maxCount, Field(out, "max-count"));
+    for (uint32_t f = 0; f < kSharedFields; ++f) {
+      written[i][f] = Field(out, std::string("written-") + fields[f]);
+    }
+  }
+  for (uint32_t i = 0; i < kSharedWriters; ++i) {
+    for (uint32_t f = 0; f < kSharedFields; ++f) {
+      for (uint32_t writer = 1; writer <= kSharedWriters; ++writer) {
+        const uint32_t seen = Field(
+            w.runs[i].output, std::string("seen-") + fields[f] + "-" + std::to_string(writer));
+        seenWritten = seenWritten && seen <= written[writer - 1][f];
+      }
+    }
+  }
+  snprintf(name, sizeof name,
+           "%s: every read gave the start value or a whole value a process wrote; every call "
+           "succeeded; the counter never went back",
+           r);
+  tally(Check(violations == 0 && seenWritten, name, "%u violations, values beyond their writes %s",
+              violations, seenWritten ? "none" : "read"));
+
+  Identity got = {0, 0, 0};
+  PortReadIdentity(c.control, 0, &got);
+  snprintf(name, sizeof name, "%s: counter = %u + %u successful kicks", r, kStartCount, kicks);
+  tally(Check(got.count == kStartCount + kicks && maxCount <= got.count, name,
+              "counter %u, highest read %u", got.count, maxCount));
+  const uint32_t final[kSharedFields] = {got.serial, got.date};
+  const uint32_t start[kSharedFields] = {kStartSerial, kStartDate};
+  bool lastWrites = true;
+  for (uint32_t f = 0; f < kSharedFields; ++f) {
+    bool any = false, match = false;
+    for (uint32_t i = 0; i < kSharedWriters; ++i) {
+      if (written[i][f] == 0) continue;
+      any = true;
+      match = match || final[f] == SharedValue(i + 1, f, written[i][f]);
+    }
+    lastWrites = lastWrites && (any ? match : final[f] == start[f]);
+  }
+  snprintf(name, sizeof name,
+           "%s: serial number and date are each the last value one of the processes wrote", r);
+  tally(Check(lastWrites, name, "serial 0x%08x, date 0x%08x", got.serial, got.date));
+  snprintf(name, sizeof name, "%s: EEPROM bytes 12-127 never changed (%u reads during the run)", r,
+           polls);
+  tally(Check(paddingChanged == 0 && polls > 0 && PaddingIntactNow(c), name, "changed in %u reads",
+              paddingChanged));
+  snprintf(name, sizeof name, "%s: the drawer is released at the end", r);
+  tally(Check(Released(c), name));
+  printf(
+      "shared %s: 2 processes on one driver-port box, %.1f s: %u operations (%u + %u), %u reads, "
+      "%u writes, %u kicks (%u refused during the other's pulse), %u invariant violations\n",
+      r, w.seconds, ops[0] + ops[1], ops[0], ops[1], reads, writes, kicks, refused,
+      violations + tally.failed);
+}
+
+// --- threads: one process, three threads ---------------------------------------------------
+
+struct Threads {
+  const Tevro* t;
+  uint64_t deadline;
+  CRITICAL_SECTION print;
+  LONG violations;
+  uint32_t kicks, refused, noTimer, switchReads, writes, reads, lastSerial;
+};
+
+void ThreadViolation(Threads& s, const char* what, uint32_t value) {
+  if (InterlockedIncrement(&s.violations) > 10) return;
+  EnterCriticalSection(&s.print);
+  printf("  violation: %s (0x%08x)\n", what, value);
+  LeaveCriticalSection(&s.print);
+}
+
+// Kicks, and ends each pulse from this thread's own message loop.
+DWORD WINAPI KickThread(LPVOID parameter) {
+  Threads& s = *static_cast<Threads*>(parameter);
+  uint32_t random = 7;
+  while (NowUs() < s.deadline) {
+    if (s.t->KasseOpen() == 1) {
+      ++s.kicks;
+      if (!PumpUntilTimer(kTimerLimitMs)) ++s.noTimer;
+    } else {
+      // This thread waits for each pulse's timer before the next kick: none is pending.
+      ++s.refused;
+      ThreadViolation(s, "KasseOpen returned 0", 0);
+    }
+    random = random * 1103515245u + 12345u;
+    PumpFor(random >> 8 & 15);
+  }
+  return 0;
+}
+
+// The switch is closed throughout: every read must say so.
+DWORD WINAPI SwitchThread(LPVOID parameter) {
+  Threads& s = *static_cast<Threads*>(parameter);
+  while (NowUs() < s.deadline) {
+    char flag = 0;
+    const uint8_t state = s.t->GetSwitch(&flag);
+    ++s.switchReads;
+    if (state != 1 || flag != 1)
+      ThreadViolation(s, "GetSwitch: state, read flag", state << 8 | static_cast<uint8_t>(flag));
+    Sleep(1);
+  }
+  return 0;
+}
+
+// Writes serial numbers and reads each back; the other fields stay as they were.
+DWORD WINAPI WriteThread(LPVOID parameter) {
+  Threads& s = *static_cast<Threads*>(parameter);
+  for (uint32_t k = 1; NowUs() < s.deadline; ++k) {
+    const uint32_t value = SharedValue(1, kSerialField, k);
+    ++s.writes;
+    if (s.t->SetSerialNumber(value) != 1) ThreadViolation(s, "SetSerialNumber failed", value);
+    s.lastSerial = value;
+    ++s.reads;
+    const uint32_t read = s.t->GetSerialNumber();
+    if (read != value) ThreadViolation(s, "GetSerialNumber after the write", read);
+    if (k % 4 == 0) {
+      s.reads += 2;
+      const uint32_t date = s.t->GetMfgDate();
+      if (date != kStartDate) ThreadViolation(s, "GetMfgDate", date);
+      const uint32_t count = s.t->GetLastOpenCnt();
+      if (count != kStartCount) ThreadViolation(s, "GetLastOpenCnt", count);
+    }
+    // A pause, as a caller's own work between calls, lets the other threads in.
+    Sleep(k % 8);
+  }
+  return 0;
+}
+
+void ThreadsRun(const Context& c) {
+  const uint32_t seconds = std::max(2u, c.seconds * 2 / 3);
+  Tevro t;
+  unsigned char device = 0;
+  if (!Check(SetUpBox(c, true), "threads: one driver-port box set up, its switch closed") ||
+      !Check(LoadTevro(c.dll, t, &device) && t.OpenPosInterface(device) != -1,
+             "threads: this process loads the library and opens the box")) {
+    TevroUnload(t);
+    return;
+  }
+  Tally tally;
+  DrawerLog log;
+  LogFrom(c, log);
+  Threads s;
+  memset(&s, 0, sizeof s);
+  s.t = &t;
+  InitializeCriticalSection(&s.print);
+  const uint64_t startUs = NowUs();
+  s.deadline = startUs + static_cast<uint64_t>(seconds) * 1000000u;
+  LPTHREAD_START_ROUTINE bodies[3] = {KickThread, SwitchThread, WriteThread};
+  HANDLE threads[3];
+  for (int i = 0; i < 3; ++i) threads[i] = CreateThread(nullptr, 0, bodies[i], &s, 0, nullptr);
+  const uint64_t limitUs = s.deadline + 60000000u;
+  while (WaitForMultipleObjects(3, threads, TRUE, kPollMs) == WAIT_TIMEOUT && NowUs() < limitUs) {
+    LogPoll(c, log);
+  }
+  const bool joined = WaitForMultipleObjects(3, threads, TRUE, 0) != WAIT_TIMEOUT;
+  const double elapsedS = static_cast<double>(NowUs() - startUs) / 1e6;
+  const uint32_t local = t.GetLocalOpenCnt();
+  t.ClosePosInterface();
+  TevroUnload(t);
+  const bool released = Released(c);
+  LogPoll(c, log);
+  for (HANDLE h : threads) CloseHandle(h);
+  DeleteCriticalSection(&s.print);
+
+  tally(Check(joined && s.violations == 0 && local == s.kicks,
+              "threads: every call succeeded and gave what the box holds (switch closed, the "
+              "serial number last written, date and counter unchanged, every kick taken)",
+              "threads ended %d, %ld violations, GetLocalOpenCnt %u after %u kicks", joined,
+              s.violations, local, s.kicks));
+  const PulseSummary p = Summarize(PulsesIn(log.drawer, 0));
+  tally(Check(!log.gap && p.count == s.kicks && p.unreleased == 0 && p.shorter == 0 && released,
+              "threads: one pulse per kick in the driver's log, each released after 60 ms or more",
+              "log %s, %u pulses for %u kicks, %u unreleased, %u shorter than 60 ms",
+              log.gap ? "incomplete" : "complete", p.count, s.kicks, p.unreleased, p.shorter));
+  Identity got = {0, 0, 0};
+  PortReadIdentity(c.control, 0, &got);
+  tally(Check(got.count == kStartCount + s.kicks && got.serial == s.lastSerial &&
+                  got.date == kStartDate && PaddingIntactNow(c),
+              "threads: after the close the counter is its start plus every kick, the serial "
+              "number the last written, the date and bytes 12-127 unchanged",
+              "counter %u (want %u), serial 0x%08x (want 0x%08x), date 0x%08x", got.count,
+              kStartCount + s.kicks, got.serial, s.lastSerial, got.date));
+  printf(
+      "shared threads: 1 process, 3 threads on one driver-port box, %.1f s: %u kicks, %u switch "
+      "reads, %u serial writes and %u reads; pulses %.1f / %.1f / %.1f ms (min / median / max); "
+      "%ld invariant violations\n",
+      elapsedS, s.kicks, s.switchReads, s.writes, s.reads, p.minMs, p.medianMs, p.maxMs,
+      s.violations + static_cast<LONG>(tally.failed));
+}
+
+// --- killed write: a process dies inside a field write -------------------------------------
+
+// What the kill left in the serial number's bytes: each the old or the new value's, the new
+// ones from the most significant byte down (the order they are programmed in), since a byte
+// is programmed only when its write instruction is complete. *fresh: how many are new.
+bool OldOrNewFromTheTop(const uint8_t* field, uint32_t before, uint32_t after, uint32_t* fresh) {
+  *fresh = 0;
+  for (int i = 3; i >= 0; --i) {
+    const uint8_t b = field[i];
+    if (b == static_cast<uint8_t>(after >> (8 * i)) && *fresh == static_cast<uint32_t>(3 - i)) {
+      ++*fresh;
+    } else if (b != static_cast<uint8_t>(before >> (8 * i))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool OutsideUnchanged(const uint8_t (&a)[kEepromBytes], const uint8_t (&b)[kEepromBytes]) {
+  for (uint32_t i = 0; i < kEepromBytes; ++i) {
+    if ((i < kSerialAddress || i >= kSerialAddress + 4) && a[i] != b[i]) return false;
+  }
+  return true;
+}
+
+uint32_t RequestsSince(const Context& c, uint32_t mark) {
+  uint32_t requests = 0;
+  for (const Event& e : PortEventsSince(c.control, mark)) {
+    if (e.kind == kEventRequest && e.box == 0) ++requests;
+  }
+  return requests;
+}
+
+void KilledWriteRun(const Context& c) {
+  Tevro t;
+  unsigned char device = 0;
+  if (!Check(SetUpBox(c, false), "killed write: one driver-port box set up") ||
+      !Check(LoadTevro(c.dll, t, &device) && t.OpenPosInterface(device) != -1,
+             "killed write: this process loads the library and opens the box")) {
+    TevroUnload(t);
+    return;
+  }
+  Tally tally;
+  std::string points, freshBytes;
+  uint32_t inside = 0, writable = 0, nextOk = 0;
+  for (uint32_t i = 0; i < kKills; ++i) {
+    uint8_t before[kEepromBytes], after[kEepromBytes], end[kEepromBytes];
+    ControlEepromRead(c.control, 0, before);
+    const uint32_t old = Le32(before + kSerialAddress);
+    const uint32_t value = ~old;  // differs from the old value in every byte
+    const std::string prefix = c.prefix + "-victim-" + std::to_string(i);
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, (prefix + "-ready").c_str());
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, (prefix + "-go").c_str());
+    PROCESS_INFORMATION victim;
+    const bool started = StartChild(SelfCommand() + " --role victim " + Quote(c.dll) + " " +
+                                        std::to_string(value) + " " + prefix,
+                                    &victim);
+    bool killed = false;
+    uint32_t mark = 0;
+    if (started) {
+      HANDLE either[2] = {ready, victim.hProcess};
+      if (WaitForMultipleObjects(2, either, FALSE, kReadyWaitMs) == WAIT_OBJECT_0) {
+        mark = PortLogMark(c.control);
+        SetEvent(go);
+        // The log's events since the mark: the device open, then one per request.
+        const uint64_t limitUs = NowUs() + 10000000u;
+        SimInfo info;
+        while (NowUs() < limitUs && ControlInfo(c.control, info) &&
+               info.eventCount - mark < 1 + kKillAt[i] &&
+               WaitForSingleObject(victim.hProcess, 0) == WAIT_TIMEOUT) {
+        }
+      }
+      killed = KillChild(victim) && mark != 0;
+    }
+    CloseHandle(ready);
+    CloseHandle(go);
+    const uint32_t requests = killed ? RequestsSince(c, mark) : 0;
+    BoxInfo box;
+    memset(&box, 0, sizeof box);
+    const bool settled = PortSettled(c.control, 0, &box);
+    ControlEepromRead(c.control, 0, after);
+    uint32_t fresh = 0;
+    const bool field = OldOrNewFromTheTop(after + kSerialAddress, old, value, &fresh);
+    const bool landed = killed && requests > 0 && requests < kWriteRequests;
+    inside += landed ? 1 : 0;
+    writable += box.eepromWritable;
+    points += (i ? ", " : "") + std::to_string(requests);
+    freshBytes += (i ? ", " : "") + std::to_string(fresh);
+    char name[256];
+    snprintf(name, sizeof name,
+             "killed write %u: killed inside a serial number write (request %u of %u); the field "
+             "holds old bytes under new ones, every other byte unchanged",
+             i + 1, requests, kWriteRequests);
+    tally(Check(landed && settled && field && OutsideUnchanged(before, after), name,
+                "killed %d, settled %d, field 0x%08x (old 0x%08x, new 0x%08x)", killed, settled,
+                Le32(after + kSerialAddress), old, value));
+
+    // The next process on the box: on even kills this one, whose library then takes the
+    // box's mutex abandoned; on odd kills a new one, whose load's scan takes it.
+    const uint32_t next = 0x4E000000u + (i + 1) * 0x00010101u;
+    const uint32_t held = Le32(after + kSerialAddress);
+    uint32_t read = 0, written = 0, back = 0, date = 0, count = 0, writableAfter = 0;
+    if (i % 2 == 0) {
+      read = t.GetSerialNumber();
+      BoxInfo now;
+      writableAfter = ControlQuery(c.control, 0, now) ? now.eepromWritable : 1;
+      written = t.SetSerialNumber(next);
+      back = t.GetSerialNumber();
+      date = t.GetMfgDate();
+      count = t.GetLastOpenCnt();
+    } else {
+      DWORD code = 1;
+      std::string out;
+      RunProcess(SelfCommand() + " --role next " + Quote(c.dll) + " " + std::to_string(next),
+                 kChildMs, &code, &out);
+      read = Field(out, "before");
+      written = Field(out, "written");
+      back = Field(out, "after");
+      date = Field(out, "date");
+      count = Field(out, "count");
+      if (code != 0 || !HasLine(out, "done")) written = 0;
+    }
+    ControlEepromRead(c.control, 0, end);
+    const bool ok = read == held && writableAfter == 0 && written == 1 && back == next &&
+                    date == kStartDate && count == kStartCount && OutsideUnchanged(before, end) &&
+                    Le32(end + kSerialAddress) == next;
+    nextOk += ok ? 1 : 0;
+    snprintf(name, sizeof name,
+             "killed write %u: the next process (%s) reads the field as the box holds it, writes "
+             "and reads it back, and finds the rest of the record unchanged",
+             i + 1, i % 2 == 0 ? "this one, waiting with the library loaded" : "a new one");
+    tally(Check(ok, name,
+                "read 0x%08x (box 0x%08x), write enable left %u, written %u, read back 0x%08x, "
+                "date 0x%08x, counter %u",
+                read, held, writableAfter, written, back, date, count));
+  }
+  tally(Check(writable > 0,
+              "killed write: some kills left the EEPROM write-enabled, so the next process's "
+              "clean start was needed",
+              "none of %u", kKills));
+  t.ClosePosInterface();
+  TevroUnload(t);
+  printf(
+      "shared killed write: %u processes killed inside a serial number write, at requests %s of "
+      "%u, leaving %s new bytes, %u of them write-enabled; the next process's operations "
+      "succeeded %u of %u times; %u invariant violations\n",
+      inside, points.c_str(), kWriteRequests, freshBytes.c_str(), writable, nextOk, kKills,
+      tally.failed);
+}
+
+// --- kicks: two processes kick one box; one is killed with its pulse running -----------------
+
+// A process killed right after its kick: its pulse runs on until a call of another process,
+// made once the 60 ms are up, releases it. *releasedMs: the pulse's width.
+void KilledPulse(const Context& c, Tally& tally, double* releasedMs) {
+  *releasedMs = 0;
+  const std::string run = RunName(c, "killed pulse") + ": ";
+  Tevro t;
+  unsigned char device = 0;
+  if (!Check(LoadTevro(c.dll, t, &device) && t.OpenPosInterface(device) != -1,
+             (run + "this process loads the library and opens the box").c_str())) {
+    TevroUnload(t);
+    ++tally.failed;
+    return;
+  }
+  const uint32_t mark = PortLogMark(c.control);
+  const std::string prefix = c.prefix + "-hang";
+  HANDLE kicked = CreateEventA(nullptr, TRUE, FALSE, (prefix + "-kicked").c_str());
+  const bool other = !c.otherExe.empty();
+  PROCESS_INFORMATION child;
+  bool fired = false;
+  if (StartChild((other ? Quote(c.otherExe) : SelfCommand()) + " --role kick-and-hang " +
+                     Quote(other ? c.otherDll : c.dll) + " " + prefix,
+                 &child)) {
+    HANDLE either[2] = {kicked, child.hProcess};
+    fired = WaitForMultipleObjects(2, either, FALSE, kChildMs) == WAIT_OBJECT_0;
+    fired = KillChild(child) && fired;
+  }
+  CloseHandle(kicked);
+  std::vector<Pulse> pulses = PulsesIn(PortEventsSince(c.control, mark), 0);
+  BoxInfo info;
+  const bool running = fired && pulses.size() == 1 && pulses[0].highUs == 0 &&
+                       ControlQuery(c.control, 0, info) && info.drawerLine == 0;
+  tally(Check(running,
+              (run + "a process killed right after its kick leaves its pulse running").c_str(),
+              "kicked %d, %zu pulses in the log", fired, pulses.size()));
+  // The survivor's calls: none may end the pulse before its 60 ms; the first call made once
+  // they are up must.
+  bool released = false, late = false;
+  uint32_t calls = 0;
+  const uint64_t fallUs = running ? pulses[0].lowUs : 0;
+  for (uint64_t limitUs = NowUs() + 2000000u; running && !released && !late && NowUs() < limitUs;
+       Sleep(5)) {
+    const uint64_t calledUs = NowUs();
+    char flag = 0;
+    t.GetSwitch(&flag);
+    ++calls;
+    released = ControlQuery(c.control, 0, info) && info.drawerLine == 1;
+    late = !released && calledUs >= fallUs + kPulseUs;
+  }
+  pulses = PulsesIn(PortEventsSince(c.control, mark), 0);
+  const bool whole = pulses.size() == 1 && pulses[0].highUs >= pulses[0].lowUs + kPulseUs;
+  if (whole) *releasedMs = static_cast<double>(pulses[0].highUs - pulses[0].lowUs) / 1000.0;
+  tally(Check(released && whole,
+              (run + "the other process's first call made once the 60 ms were up released it, "
+                     "none before")
+                  .c_str(),
+              "released %d after %u calls, pulse %.1f ms", released, calls, *releasedMs));
+  const bool again = t.KasseOpen() == 1 && PumpUntilTimer(kTimerLimitMs);
+  tally(Check(again && ControlQuery(c.control, 0, info) && info.drawerLine == 1,
+              (run + "the box then takes the other process's kick, ended by its timer").c_str()));
+  t.ClosePosInterface();
+  TevroUnload(t);
+}
+
+void KicksRun(const Context& c) {
+  const std::string run = RunName(c, "kicks");
+  const char* r = run.c_str();
+  char name[256];
+  snprintf(name, sizeof name, "%s: one driver-port box set up", r);
+  if (!Check(SetUpBox(c, false), name)) return;
+  Tally tally;
+  DrawerLog log;
+  LogFrom(c, log);
+  Workers w;
+  RunWorkers(c, "kicker", std::max(2u, c.seconds * 2 / 3), w, [&] { LogPoll(c, log); });
+  const uint32_t violations = WorkerViolations(r, w, tally);
+  uint32_t kicks[kSharedWriters], refused = 0;
+  for (uint32_t i = 0; i < kSharedWriters; ++i) {
+    kicks[i] = Field(w.runs[i].output, "kicks");
+    refused += Field(w.runs[i].output, "refused");
+  }
+  const uint32_t total = kicks[0] + kicks[1];
+  const bool released = Released(c);
+  LogPoll(c, log);
+  const PulseSummary p = Summarize(PulsesIn(log.drawer, 0));
+  snprintf(name, sizeof name,
+           "%s: one pulse per successful kick, none overlapping another, each released after "
+           "60 ms or more (driver's log)",
+           r);
+  tally(Check(!log.gap && p.count == total && p.unreleased == 0 && p.shorter == 0 && released &&
+                  violations == 0,
+              name, "log %s, %u pulses for %u kicks, %u unreleased, %u shorter than 60 ms",
+              log.gap ? "incomplete" : "complete", p.count, total, p.unreleased, p.shorter));
+  snprintf(name, sizeof name, "%s: the processes contended: kicks refused during the other's pulse",
+           r);
+  tally(Check(refused > 0 && kicks[0] > 0 && kicks[1] > 0, name, "kicks %u and %u, %u refused",
+              kicks[0], kicks[1], refused));
+  Identity got = {0, 0, 0};
+  PortReadIdentity(c.control, 0, &got);
+  snprintf(name, sizeof name, "%s: counter = %u + %u successful kicks", r, kStartCount, total);
+  tally(Check(got.count == kStartCount + total, name, "counter %u", got.count));
+  double killedMs = 0;
+  KilledPulse(c, tally, &killedMs);
+  printf(
+      "shared %s: 2 processes kicking one driver-port box, %.1f s: %u pulses (%u + %u kicks), %u "
+      "kicks refused during the other's pulse, none overlapping; pulses %.1f / %.1f / %.1f ms "
+      "(min / median / max); a killed process's pulse released by the other's call after %.1f "
+      "ms; %u invariant violations\n",
+      r, w.seconds, p.count, kicks[0], kicks[1], refused, p.minMs, p.medianMs, p.maxMs, killedMs,
+      violations + tally.failed);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // A process that crashes (this one or a child, which inherits the mode) ends at once with
+  // its exception code, instead of waiting behind a crash dialog.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+  if (argc >= 2 && strcmp(argv[1], "--role") == 0) return SharingRoleMain(argc - 2, argv + 2);
+  const bool mixed = argc == 6 && strcmp(argv[3], "--with") == 0;
+  if (!mixed && (argc < 2 || argc > 3)) {
+    fprintf(stderr,
+            "usage: sharing_check TEVRO_DLL [SECONDS]\n"
+            "       sharing_check TEVRO_DLL SECONDS --with OTHER_EXE OTHER_DLL\n");
+    return 2;
+  }
+  Context c;
+  c.dll = argv[1];
+  c.seconds = argc >= 3 ? static_cast<uint32_t>(atoi(argv[2])) : 0;
+  if (c.seconds == 0) c.seconds = kDefaultSeconds;
+  c.arch = sizeof(void*) == 8 ? "x64" : "x86";
+  if (mixed) {
+    c.otherExe = argv[4];
+    c.otherDll = argv[5];
+    c.otherArch = sizeof(void*) == 8 ? "x86" : "x64";
+  }
+  c.prefix = "TevroE2E-sharing-" + std::to_string(GetCurrentProcessId());
+  c.control = ControlOpen();
+  bool ready = Check(c.control != INVALID_HANDLE_VALUE, "setup: the stand-in port driver answers");
+  for (const std::string& file : {c.dll, c.otherExe, c.otherDll}) {
+    if (!file.empty()) {
+      ready = Check(GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES,
+                    ("setup: " + file + " is there").c_str()) &&
+              ready;
+    }
+  }
+  if (ready) {
+    RecordRun(c);
+    if (!mixed) ThreadsRun(c);
+    if (!mixed) KilledWriteRun(c);
+    KicksRun(c);
+  }
+  if (c.control != INVALID_HANDLE_VALUE) ControlClose(c.control);
+  return Summary();
+}
