@@ -429,6 +429,7 @@ TEST_F(CommandTest, CheckOfAHealthyBridgeBox) {
             "  switch           ok       0 (drawer closed)\n"
             "  identity record  ok       serial 12345, date 20240115, openings 41\n"
             "  close            ok\n"
+            "  trace            off\n"
             "result: ok\n");
   ExpectAllClosed();
 }
@@ -453,6 +454,7 @@ TEST_F(CommandTest, CheckOfABoxThatIsNotThereSkipsTheRest) {
             "  switch           skipped\n"
             "  identity record  skipped\n"
             "  close            ok\n"
+            "  trace            off\n"
             "result: 1 step failed\n");
   ExpectAllClosed();
 }
@@ -491,6 +493,7 @@ TEST_F(CommandTest, CheckOfABoxPulledOutRightAfterTheOpen) {
             "  switch           failed   no reading\n"
             "  identity record  failed   a field read 0 and the box did not answer after\n"
             "  close            ok\n"
+            "  trace            off\n"
             "result: 3 steps failed\n");
   ExpectAllClosed();
 }

@@ -12,6 +12,7 @@ enum OptionBit : unsigned {
   kOptTimeout = 1u << 2,
   kOptPoll = 1u << 3,
   kOptClosedState = 1u << 4,
+  kOptMachine = 1u << 5,
 };
 
 struct OptionRule {
@@ -26,6 +27,7 @@ const OptionRule kOptions[] = {
     {"timeout", kOptTimeout, true},
     {"interval", kOptPoll, true},
     {"closed-state", kOptClosedState, true},
+    {"machine", kOptMachine, false},
 };
 
 struct CommandRule {
@@ -42,6 +44,8 @@ const CommandRule kCommands[] = {
     {Command::kIdentity, "identity", {"BOX"}, 0},
     {Command::kWrite, "write", {"BOX", "FIELD", "VALUE"}, 0},
     {Command::kCheck, "check", {"BOX"}, 0},
+    // Its arguments depend on the action: TakeTraceArguments.
+    {Command::kTrace, "trace", {}, kOptMachine},
 };
 
 const CommandRule* FindRule(Command command) {
@@ -104,6 +108,38 @@ std::string TakeBox(const std::string& text, CommandLine* line) {
   if (!ParseU32(text, &value, &why)) return "BOX: " + why;
   if (value > 255) return "BOX: '" + text + "' is not a device number (0 to 255)";
   line->box = static_cast<uint8_t>(value);
+  return "";
+}
+
+// trace on [FILE] | off | show [N]; --machine with on and off only.
+std::string TakeTraceArguments(const std::vector<std::string>& positionals, CommandLine* line) {
+  if (positionals.empty()) return "missing ACTION (on, off or show)";
+  const std::string& action = positionals[0];
+  size_t allowed = 1;
+  if (action == "on") {
+    line->traceAction = TraceAction::kOn;
+    allowed = 2;
+  } else if (action == "off") {
+    line->traceAction = TraceAction::kOff;
+  } else if (action == "show") {
+    line->traceAction = TraceAction::kShow;
+    allowed = 2;
+    if (line->machine) return "show takes no --machine: it shows the trace in force";
+  } else {
+    return "unknown ACTION '" + action + "' (on, off or show)";
+  }
+  if (positionals.size() > allowed) {
+    return "unexpected argument '" + positionals[allowed] + "'";
+  }
+  if (positionals.size() < 2) return "";
+  if (line->traceAction == TraceAction::kOn) {
+    if (positionals[1].empty()) return "FILE: empty name";
+    line->traceFile = positionals[1];
+    return "";
+  }
+  std::string why;
+  if (!ParseU32(positionals[1], &line->showLines, &why)) return "N: " + why;
+  if (line->showLines == 0) return "N must be at least 1";
   return "";
 }
 
@@ -213,6 +249,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args) {
       if (hasValue) return Fail(where + "--" + name + " takes no value");
       if (option->bit == kOptWait) line.wait = true;
       if (option->bit == kOptWatch) line.watch = true;
+      if (option->bit == kOptMachine) line.machine = true;
       continue;
     }
     if (!hasValue) {
@@ -223,6 +260,12 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args) {
     if (!error.empty()) return Fail(where + error);
   }
 
+  if (command == Command::kTrace) {
+    std::string error = TakeTraceArguments(positionals, &line);
+    if (!error.empty()) return Fail(where + error);
+    outcome.ok = true;
+    return outcome;
+  }
   if (positionals.size() < rule.arguments.size()) {
     return Fail(where + "missing " + rule.arguments[positionals.size()]);
   }

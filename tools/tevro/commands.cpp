@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "trace_setting.h"
+
 namespace tevro_tool {
 
 namespace {
@@ -265,6 +267,15 @@ int RunCheck(const Context& context, const CommandLine& line) {
     step(remaining[i], "skipped", interrupted ? "interrupted" : "");
   }
   check("close", session.Close(), "");
+  // Not a step of the box: where the library's field trace goes, for the support person.
+  TraceInForce trace = FindTraceInForce(context.host());
+  if (trace.status == HostStatus::kOk) {
+    step("trace", "on", trace.path + " (" + ScopeTitle(trace.scope) + ")");
+  } else if (trace.status == HostStatus::kAbsent) {
+    step("trace", "off", "");
+  } else {
+    step("trace", "unknown", "the setting could not be read: " + trace.error);
+  }
   if (interrupted) return Interrupted(context, "during the health check");
   if (failedSteps == 0) {
     context.Out("result: ok\n");
