@@ -128,6 +128,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadUsage{{"--version", "list"}, "--version takes no arguments"},
         BadUsage{{"list", "--version"}, "unknown option '--version'"},
         BadUsage{{"kick", "0", "--machine"}, "unknown option '--machine'"},
+        BadUsage{{"kick", "1", "--close-at-once", "--wait"}, "exclude each other"},
+        BadUsage{{"switch", "1", "--close-at-once"}, "unknown option '--close-at-once'"},
         BadUsage{{"trace"}, "trace: missing ACTION (on, off or show)"},
         BadUsage{{"trace", "start"}, "unknown ACTION 'start'"},
         BadUsage{{"trace", "on", "a.log", "b.log"}, "unexpected argument 'b.log'"},

@@ -131,6 +131,23 @@ TEST_F(CommandTest, KickOnADriverPortBoxDispatchesUntilTheTimerEndsThePulse) {
   ExpectAllClosed();
 }
 
+TEST_F(CommandTest, KickWithCloseAtOnceLeavesThePulseToTheClose) {
+  ToolRun run;
+  EXPECT_EQ(run.Run({"kick", "1", "--close-at-once"}), 0);
+  EXPECT_THAT(run.out(), HasSubstr("openings: 1 this session, 8 in all"));
+  EXPECT_EQ(run.pumpedMs(), 0u);
+  const sim::PortBox& box = hostwin::PortBoxAt(0);
+  const sim::PortDrawerEvent* on = sim::PortBoxDrawerEventAt(box, 0);
+  const sim::PortDrawerEvent* off = sim::PortBoxDrawerEventAt(box, 1);
+  ASSERT_NE(on, nullptr);
+  ASSERT_NE(off, nullptr);
+  EXPECT_GE(off->timeMs - on->timeMs, 60u);  // the close waited out the pulse
+  EXPECT_LT(off->timeMs - on->timeMs, 70u);
+  EXPECT_EQ(box.drawerLine, 1);
+  EXPECT_EQ(PortRecord(0).openCount, 8u);
+  ExpectAllClosed();
+}
+
 TEST_F(CommandTest, KickOfABoxThatIsNotThereFails) {
   ToolRun run;
   EXPECT_EQ(run.Run({"kick", "5"}), 1);

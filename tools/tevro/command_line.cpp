@@ -13,6 +13,7 @@ enum OptionBit : unsigned {
   kOptPoll = 1u << 3,
   kOptClosedState = 1u << 4,
   kOptMachine = 1u << 5,
+  kOptCloseAtOnce = 1u << 6,
 };
 
 struct OptionRule {
@@ -28,6 +29,7 @@ const OptionRule kOptions[] = {
     {"interval", kOptPoll, true},
     {"closed-state", kOptClosedState, true},
     {"machine", kOptMachine, false},
+    {"close-at-once", kOptCloseAtOnce, false},
 };
 
 struct CommandRule {
@@ -39,7 +41,10 @@ struct CommandRule {
 
 const CommandRule kCommands[] = {
     {Command::kList, "list", {}, 0},
-    {Command::kKick, "kick", {"BOX"}, kOptWait | kOptTimeout | kOptPoll | kOptClosedState},
+    {Command::kKick,
+     "kick",
+     {"BOX"},
+     kOptWait | kOptTimeout | kOptPoll | kOptClosedState | kOptCloseAtOnce},
     {Command::kSwitch, "switch", {"BOX"}, kOptWatch | kOptTimeout | kOptPoll | kOptClosedState},
     {Command::kIdentity, "identity", {"BOX"}, 0},
     {Command::kWrite, "write", {"BOX", "FIELD", "VALUE"}, 0},
@@ -250,6 +255,7 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args) {
       if (option->bit == kOptWait) line.wait = true;
       if (option->bit == kOptWatch) line.watch = true;
       if (option->bit == kOptMachine) line.machine = true;
+      if (option->bit == kOptCloseAtOnce) line.closeAtOnce = true;
       continue;
     }
     if (!hasValue) {
@@ -290,6 +296,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args) {
   if (!following && (seen & (kOptTimeout | kOptPoll))) {
     return Fail(where + ((seen & kOptTimeout) ? "--timeout" : "--interval") + " needs " + mode);
   }
+  if (line.closeAtOnce && line.wait)
+    return Fail(where + "--close-at-once and --wait exclude each other");
   if (command == Command::kKick && !line.wait && (seen & kOptClosedState)) {
     return Fail(where + "--closed-state needs --wait");
   }

@@ -28,6 +28,7 @@ struct CommandLine {
   bool showVersion = false;  // print "tevro <file version>" and stop
   uint8_t box = 0;           // device number
   bool wait = false;         // kick: wait until the drawer is closed again
+  bool closeAtOnce = false;  // kick: close right after the kick, dispatching nothing
   bool watch = false;        // switch: report every change
   bool hasTimeout = false;
   uint32_t timeoutMs = 0;

@@ -117,8 +117,9 @@ int RunKick(const Context& context, const CommandLine& line) {
     return kExitFailed;
   }
   context.Out(Format("box %u (%s): drawer kicked\n", line.box, variant));
-  // Lets the pulse timer end the pulse; the close ends it as well if this is cut short.
-  context.Pump(kPulseDispatchMs);
+  // Lets the pulse timer end the pulse; the close ends it as well if this is cut short or
+  // skipped: it waits out the rest of the pulse first.
+  if (!line.closeAtOnce) context.Pump(kPulseDispatchMs);
   if (context.Interrupted()) return Interrupted(context, "after the kick");
   context.Out(Format("openings: %u this session, %u in all (written to the box at close)\n",
                      api.GetLocalOpenCnt(), api.GetTotalOpenCnt()));

@@ -50,12 +50,16 @@ const char kListHelp[] =
 
 const char kKickHelp[] =
     "Usage: tevro kick BOX [--wait [--timeout MS] [--interval MS] [--closed-state S]]\n"
+    "       tevro kick BOX --close-at-once\n"
     "\n"
     "Fires the drawer of box BOX. On a driver-port box the drawer pulse is ended by a\n"
     "timer 60 ms later; the tool dispatches messages until it has ended. The opening is\n"
     "counted, and the count is written into the box when the tool closes it.\n"
     "\n"
     "Options:\n"
+    "  --close-at-once     close the box right after the kick without dispatching\n"
+    "                      messages, as an application that closes at once: the close\n"
+    "                      waits out the drawer pulse and ends it\n"
     "  --wait              then wait until the switch reports the drawer closed again\n"
     "  --timeout MS        give up waiting after MS milliseconds (default 30000)\n"
     "  --interval MS       read the switch every MS milliseconds (default 50)\n"
