@@ -135,7 +135,32 @@ HostStatus ReadTraceValue(TraceScope scope, std::string* value, std::string* err
   return HostStatus::kOk;
 }
 
+// Windows lets a 32-bit program without a manifest "write" where it may not: the write lands
+// in a per-user copy of HKEY_LOCAL_MACHINE\Software that no other program reads (registry
+// virtualization). Turned off for this process; true when it stays on.
+bool RegistryVirtualized() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_ADJUST_DEFAULT, &token)) {
+    return false;
+  }
+  DWORD enabled = 0;
+  DWORD size = 0;
+  bool on =
+      GetTokenInformation(token, TokenVirtualizationEnabled, &enabled, sizeof enabled, &size) &&
+      enabled != 0;
+  DWORD off = 0;
+  if (on && SetTokenInformation(token, TokenVirtualizationEnabled, &off, sizeof off)) on = false;
+  CloseHandle(token);
+  return on;
+}
+
+HostStatus Virtualized(std::string* error) {
+  *error = "registry virtualization would keep it for this user alone";
+  return HostStatus::kDenied;
+}
+
 HostStatus WriteTraceValue(TraceScope scope, const std::string& value, std::string* error) {
+  if (scope == TraceScope::kMachine && RegistryVirtualized()) return Virtualized(error);
   HKEY key = nullptr;
   HostStatus status =
       StatusOf(RegCreateKeyExA(RootOf(scope), kTraceKey, 0, nullptr, 0,
@@ -151,6 +176,7 @@ HostStatus WriteTraceValue(TraceScope scope, const std::string& value, std::stri
 }
 
 HostStatus RemoveTraceValue(TraceScope scope, std::string* error) {
+  if (scope == TraceScope::kMachine && RegistryVirtualized()) return Virtualized(error);
   HKEY key = nullptr;
   HostStatus status = StatusOf(
       RegOpenKeyExA(RootOf(scope), kTraceKey, 0, KEY_SET_VALUE | ViewOf(scope), &key), error);

@@ -315,7 +315,7 @@ void RunningProgramChecks() {
 
 // Two processes, released together, each making kCalls calls into one file.
 void SharedFileChecks() {
-  constexpr uint32_t kCalls = 1500;
+  constexpr uint32_t kCalls = 4000;
   const std::string shared = File("shared.log");
   ToolRun on = Tevro({"trace", "on", shared});
   HANDLE ready = CreateSemaphoreA(nullptr, 0, 2, kReady);
