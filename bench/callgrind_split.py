@@ -2,7 +2,7 @@
 """Splits callgrind dumps of `tevro_bench --fixed=N` into the library's own instructions and
 everything else, per operation.
 
-  callgrind_split.py MANIFEST DUMP_PREFIX
+  callgrind_split.py [--harness=NAME] MANIFEST DUMP_PREFIX
 
 MANIFEST is what the --fixed run printed (one "label<TAB>calls" line per operation, in the
 order of the dumps); the dumps are DUMP_PREFIX.1, DUMP_PREFIX.2, ... Prints
@@ -10,7 +10,8 @@ order of the dumps); the dumps are DUMP_PREFIX.1, DUMP_PREFIX.2, ... Prints
 instructions are the self cost of every function in the library's object (libtevro.so).
 The library calls nothing but the Win32 stand-in, so the rest, less the benchmark's own
 call of the export (in the tevro_bench object), is the stand-in's: its Win32 and D2XX
-functions, the simulated boxes, and the C and C++ runtime code they run.
+functions, the simulated boxes, and the C and C++ runtime code they run. --harness names
+the measuring program's object (default tevro_bench; trace_bench for its dumps).
 """
 import re
 import sys
@@ -57,16 +58,20 @@ def self_costs_by_object(path):
 
 
 def main():
-    if len(sys.argv) != 3:
+    args = sys.argv[1:]
+    harness_object = HARNESS_OBJECT
+    if args and args[0].startswith("--harness="):
+        harness_object = args.pop(0).split("=", 1)[1]
+    if len(args) != 2:
         sys.exit(__doc__)
-    manifest, prefix = sys.argv[1], sys.argv[2]
+    manifest, prefix = args
     with open(manifest) as f:
         rows = [line.rstrip("\n").split("\t") for line in f if "\t" in line]
     for number, (label, calls) in enumerate(rows, start=1):
         costs = self_costs_by_object(f"{prefix}.{number}")
         calls = int(calls)
         library = sum(v for ob, v in costs.items() if ob.endswith(LIBRARY_OBJECT))
-        harness = sum(v for ob, v in costs.items() if ob.endswith(HARNESS_OBJECT))
+        harness = sum(v for ob, v in costs.items() if ob.endswith(harness_object))
         stand_in = sum(costs.values()) - library - harness
         print(f"{label}\t{library / calls:.1f}\t{stand_in / calls:.1f}")
 

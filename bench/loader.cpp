@@ -13,12 +13,14 @@ bool Bind(void* handle, Fn*& slot, const char* name, std::string* error) {
 
 }  // namespace
 
-LoadedLibrary::LoadedLibrary() {
-  if (dlopen(TEVRO_LIBRARY_PATH, RTLD_NOW | RTLD_NOLOAD) != nullptr) {
+LoadedLibrary::LoadedLibrary() : LoadedLibrary(TEVRO_LIBRARY_PATH) {}
+
+LoadedLibrary::LoadedLibrary(const std::string& path) {
+  if (dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD) != nullptr) {
     error_ = "the library is loaded already";
     return;
   }
-  void* handle = dlopen(TEVRO_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     error_ = std::string("dlopen: ") + dlerror();
     return;

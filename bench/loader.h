@@ -15,6 +15,9 @@ class LoadedLibrary {
   // Loads the library, binds api() by the plain export names and delivers process
   // attach. On failure ok() is false and error() says why.
   LoadedLibrary();
+  // The same for another build of the library at 'path' (an older one, for comparison); it
+  // shares the stand-in this program has loaded.
+  explicit LoadedLibrary(const std::string& path);
   // Delivers process detach and unloads the library.
   ~LoadedLibrary();
   LoadedLibrary(const LoadedLibrary&) = delete;

@@ -85,6 +85,7 @@ TEST_P(BadUsageTest, IsRefusedBeforeAnyBoxIsTouched) {
   EXPECT_THAT(run.err(), HasSubstr("--help' for usage."));
   EXPECT_EQ(run.out(), "");
   EXPECT_EQ(run.loads(), 0);
+  EXPECT_EQ(run.traceHostCalls(), 0);
   EXPECT_EQ(DeviceCalls(), 0u);
   EXPECT_TRUE(hostwin::Trace().empty());
   EXPECT_EQ(BridgeRecord(0).serialNumber, kBridgeRecord.serialNumber);
@@ -125,7 +126,20 @@ INSTANTIATE_TEST_SUITE_P(
         BadUsage{{"write", "0", "serial", "5", "6"}, "unexpected argument '6'"},
         BadUsage{{"check", "0", "--wait"}, "unknown option '--wait'"},
         BadUsage{{"--version", "list"}, "--version takes no arguments"},
-        BadUsage{{"list", "--version"}, "unknown option '--version'"}));
+        BadUsage{{"list", "--version"}, "unknown option '--version'"},
+        BadUsage{{"kick", "0", "--machine"}, "unknown option '--machine'"},
+        BadUsage{{"kick", "1", "--close-at-once", "--wait"}, "exclude each other"},
+        BadUsage{{"switch", "1", "--close-at-once"}, "unknown option '--close-at-once'"},
+        BadUsage{{"trace"}, "trace: missing ACTION (on, off or show)"},
+        BadUsage{{"trace", "start"}, "unknown ACTION 'start'"},
+        BadUsage{{"trace", "on", "a.log", "b.log"}, "unexpected argument 'b.log'"},
+        BadUsage{{"trace", "on", ""}, "FILE: empty name"},
+        BadUsage{{"trace", "on", "--wait"}, "unknown option '--wait'"},
+        BadUsage{{"trace", "off", "a.log"}, "unexpected argument 'a.log'"},
+        BadUsage{{"trace", "show", "0"}, "N must be at least 1"},
+        BadUsage{{"trace", "show", "ten"}, "N: "},
+        BadUsage{{"trace", "show", "--machine"}, "show takes no --machine"},
+        BadUsage{{"trace", "--machine", "--machine", "on"}, "--machine given twice"}));
 
 // Help: exit code 0, on standard output, without loading the library.
 struct HelpCase {
@@ -157,7 +171,9 @@ INSTANTIATE_TEST_SUITE_P(
                       HelpCase{{"kick", "--help"}, "Usage: tevro kick BOX [--wait"},
                       HelpCase{{"help", "kick"}, "Usage: tevro kick BOX [--wait"},
                       HelpCase{{"write", "0", "serial", "--help"},
-                               "Usage: tevro write BOX FIELD VALUE\n"}));
+                               "Usage: tevro write BOX FIELD VALUE\n"},
+                      HelpCase{{"help", "trace"}, "Usage: tevro trace on [FILE] [--machine]\n"},
+                      HelpCase{{"trace", "show", "--help"}, "Usage: tevro trace on"}));
 
 // The tool states the file version of the library it is released with: the numbers of
 // the version resource's FILEVERSION, as text, on standard output, nothing loaded.
@@ -180,7 +196,7 @@ TEST_F(ToolTest, VersionPrintsTheLibraryFileVersionWithoutLoadingIt) {
 TEST_F(ToolTest, ToolHelpNamesEveryCommandAndEveryCommandHasItsOwnHelp) {
   ToolRun run;
   ASSERT_EQ(run.Run({"--help"}), 0);
-  for (const char* name : {"list", "kick", "switch", "identity", "write", "check"}) {
+  for (const char* name : {"list", "kick", "switch", "identity", "write", "check", "trace"}) {
     EXPECT_THAT(run.out(), HasSubstr(std::string("\n  ") + name + " ")) << name;
     ToolRun one;
     ASSERT_EQ(one.Run({name, "--help"}), 0);

@@ -131,6 +131,23 @@ TEST_F(CommandTest, KickOnADriverPortBoxDispatchesUntilTheTimerEndsThePulse) {
   ExpectAllClosed();
 }
 
+TEST_F(CommandTest, KickWithCloseAtOnceLeavesThePulseToTheClose) {
+  ToolRun run;
+  EXPECT_EQ(run.Run({"kick", "1", "--close-at-once"}), 0);
+  EXPECT_THAT(run.out(), HasSubstr("openings: 1 this session, 8 in all"));
+  EXPECT_EQ(run.pumpedMs(), 0u);
+  const sim::PortBox& box = hostwin::PortBoxAt(0);
+  const sim::PortDrawerEvent* on = sim::PortBoxDrawerEventAt(box, 0);
+  const sim::PortDrawerEvent* off = sim::PortBoxDrawerEventAt(box, 1);
+  ASSERT_NE(on, nullptr);
+  ASSERT_NE(off, nullptr);
+  EXPECT_GE(off->timeMs - on->timeMs, 60u);  // the close waited out the pulse
+  EXPECT_LT(off->timeMs - on->timeMs, 70u);
+  EXPECT_EQ(box.drawerLine, 1);
+  EXPECT_EQ(PortRecord(0).openCount, 8u);
+  ExpectAllClosed();
+}
+
 TEST_F(CommandTest, KickOfABoxThatIsNotThereFails) {
   ToolRun run;
   EXPECT_EQ(run.Run({"kick", "5"}), 1);
@@ -429,6 +446,7 @@ TEST_F(CommandTest, CheckOfAHealthyBridgeBox) {
             "  switch           ok       0 (drawer closed)\n"
             "  identity record  ok       serial 12345, date 20240115, openings 41\n"
             "  close            ok\n"
+            "  trace            off\n"
             "result: ok\n");
   ExpectAllClosed();
 }
@@ -453,6 +471,7 @@ TEST_F(CommandTest, CheckOfABoxThatIsNotThereSkipsTheRest) {
             "  switch           skipped\n"
             "  identity record  skipped\n"
             "  close            ok\n"
+            "  trace            off\n"
             "result: 1 step failed\n");
   ExpectAllClosed();
 }
@@ -491,6 +510,7 @@ TEST_F(CommandTest, CheckOfABoxPulledOutRightAfterTheOpen) {
             "  switch           failed   no reading\n"
             "  identity record  failed   a field read 0 and the box did not answer after\n"
             "  close            ok\n"
+            "  trace            off\n"
             "result: 3 steps failed\n");
   ExpectAllClosed();
 }

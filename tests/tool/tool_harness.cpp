@@ -1,5 +1,7 @@
 #include "tool_harness.h"
 
+#include <windows.h>
+
 #include <dlfcn.h>
 
 #include <fstream>
@@ -22,6 +24,42 @@ std::vector<DefExport> ReadDefExports() {
   return exports;
 }
 
+const char kWorkFolder[] = "C:\\work";
+const char kUserTraceFolder[] = "C:\\Users\\tester\\AppData\\Local\\TEVRO";
+const char kMachineTraceFolder[] = "C:\\ProgramData\\TEVRO";
+
+namespace {
+
+using tevro_tool::HostStatus;
+using tevro_tool::TraceScope;
+
+// The TraceFile value as the library reads it, through the stand-in's registry.
+HostStatus ReadTraceValue(TraceScope scope, std::string* value) {
+  HKEY key = nullptr;
+  HKEY root = scope == TraceScope::kUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+  if (RegOpenKeyExA(root, "Software\\TEVRO", 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+    return HostStatus::kAbsent;
+  }
+  char text[MAX_PATH] = "";
+  DWORD type = 0;
+  DWORD size = sizeof text - 1;
+  LSTATUS status =
+      RegQueryValueExA(key, "TraceFile", nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS || size == 0) return HostStatus::kAbsent;
+  text[size] = '\0';
+  *value = text;
+  return HostStatus::kOk;
+}
+
+}  // namespace
+
+std::string TraceValueOf(bool machine) {
+  std::string value;
+  ReadTraceValue(machine ? TraceScope::kMachine : TraceScope::kUser, &value);
+  return value;
+}
+
 ToolRun::ToolRun() {
   host_.loadLibrary = [this](tevro_tool::TevroApi* api, std::string* why) {
     return Load(api, why);
@@ -31,6 +69,62 @@ ToolRun::ToolRun() {
   host_.nowMs = [] { return static_cast<uint64_t>(hostwin::NowMs()); };
   host_.pumpMessages = [this](uint32_t ms) { Pump(ms); };
   host_.interrupted = &interrupted_;
+
+  host_.readTraceValue = [this](TraceScope scope, std::string* value, std::string*) {
+    ++traceHostCalls_;
+    return ReadTraceValue(scope, value);
+  };
+  host_.writeTraceValue = [this](TraceScope scope, const std::string& value, std::string* error) {
+    ++traceHostCalls_;
+    if (scope == TraceScope::kMachine && denyMachine_) {
+      *error = "access denied";
+      return HostStatus::kDenied;
+    }
+    hostwin::SetRegistryString(scope == TraceScope::kMachine, "Software\\TEVRO", "TraceFile",
+                               value);
+    return HostStatus::kOk;
+  };
+  host_.removeTraceValue = [this](TraceScope scope, std::string* error) {
+    ++traceHostCalls_;
+    if (scope == TraceScope::kMachine && denyMachine_) {
+      *error = "access denied";
+      return HostStatus::kDenied;
+    }
+    std::string value;
+    if (ReadTraceValue(scope, &value) == HostStatus::kAbsent) return HostStatus::kAbsent;
+    hostwin::DeleteRegistryValue(scope == TraceScope::kMachine, "Software\\TEVRO", "TraceFile");
+    return HostStatus::kOk;
+  };
+  host_.fullPath = [this](const std::string& name, std::string* full, std::string*) {
+    ++traceHostCalls_;
+    bool absolute = name.size() > 2 && name[1] == ':' && name[2] == '\\';
+    *full = absolute ? name : std::string(kWorkFolder) + "\\" + name;
+    return true;
+  };
+  host_.traceFolder = [this](TraceScope scope, std::string* folder, std::string*) {
+    ++traceHostCalls_;
+    *folder = scope == TraceScope::kUser ? kUserTraceFolder : kMachineTraceFolder;
+    hostwin::AddFolder(*folder);
+    return true;
+  };
+  host_.touchFile = [this](const std::string& path, std::string* error) {
+    ++traceHostCalls_;
+    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      *error = "the folder does not exist";
+      return false;
+    }
+    CloseHandle(file);
+    return true;
+  };
+  host_.readFile = [this](const std::string& path, std::string* text, std::string*) {
+    ++traceHostCalls_;
+    if (!hostwin::FileExists(path)) return HostStatus::kAbsent;
+    *text = hostwin::FileText(path);
+    return HostStatus::kOk;
+  };
 }
 
 ToolRun::~ToolRun() = default;

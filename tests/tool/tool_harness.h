@@ -45,10 +45,14 @@ class ToolRun {
   void AfterLoad(std::function<void()> action) { afterLoad_ = std::move(action); }
   // Replaces the export lookup (default: the .def's plain name in the loaded library).
   void LookupWith(std::function<void*(const char*)> lookup) { lookup_ = std::move(lookup); }
+  // The machine-wide trace value cannot be changed, as for a user who is no administrator.
+  void DenyMachineChanges() { denyMachine_ = true; }
 
   const std::string& out() const { return out_; }
   const std::string& err() const { return err_; }
   int loads() const { return loads_; }
+  // Calls of the trace's registry and file functions of the host.
+  int traceHostCalls() const { return traceHostCalls_; }
   // Virtual time the tool spent dispatching messages.
   uint32_t pumpedMs() const { return pumpedMs_; }
   // Virtual time when the tool first dispatched messages.
@@ -78,6 +82,18 @@ class ToolRun {
   std::string out_;
   std::string err_;
   int loads_ = 0;
+  bool denyMachine_ = false;
+  int traceHostCalls_ = 0;
 };
+
+// Where the harness's host puts what the trace commands make: relative names are taken in
+// kWorkFolder; the default trace folders of the user and of the machine. The world has
+// kWorkFolder; the trace folders are made when the tool asks for them.
+extern const char kWorkFolder[];
+extern const char kUserTraceFolder[];
+extern const char kMachineTraceFolder[];
+
+// The TraceFile value of the user or of the machine as the library reads it; "" for none.
+std::string TraceValueOf(bool machine);
 
 #endif  // TESTS_TOOL_TOOL_HARNESS_H

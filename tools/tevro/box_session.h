@@ -22,6 +22,7 @@ class Context {
   Context(const ToolHost& host, const TevroApi& api) : host_(host), api_(api) {}
 
   const TevroApi& api() const { return api_; }
+  const ToolHost& host() const { return host_; }
   void Out(const std::string& text) const { host_.out(text); }
   void Err(const std::string& text) const { host_.err(text); }
   uint64_t NowMs() const { return host_.nowMs(); }

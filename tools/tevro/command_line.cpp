@@ -12,6 +12,8 @@ enum OptionBit : unsigned {
   kOptTimeout = 1u << 2,
   kOptPoll = 1u << 3,
   kOptClosedState = 1u << 4,
+  kOptMachine = 1u << 5,
+  kOptCloseAtOnce = 1u << 6,
 };
 
 struct OptionRule {
@@ -26,6 +28,8 @@ const OptionRule kOptions[] = {
     {"timeout", kOptTimeout, true},
     {"interval", kOptPoll, true},
     {"closed-state", kOptClosedState, true},
+    {"machine", kOptMachine, false},
+    {"close-at-once", kOptCloseAtOnce, false},
 };
 
 struct CommandRule {
@@ -37,11 +41,16 @@ struct CommandRule {
 
 const CommandRule kCommands[] = {
     {Command::kList, "list", {}, 0},
-    {Command::kKick, "kick", {"BOX"}, kOptWait | kOptTimeout | kOptPoll | kOptClosedState},
+    {Command::kKick,
+     "kick",
+     {"BOX"},
+     kOptWait | kOptTimeout | kOptPoll | kOptClosedState | kOptCloseAtOnce},
     {Command::kSwitch, "switch", {"BOX"}, kOptWatch | kOptTimeout | kOptPoll | kOptClosedState},
     {Command::kIdentity, "identity", {"BOX"}, 0},
     {Command::kWrite, "write", {"BOX", "FIELD", "VALUE"}, 0},
     {Command::kCheck, "check", {"BOX"}, 0},
+    // Its arguments depend on the action: TakeTraceArguments.
+    {Command::kTrace, "trace", {}, kOptMachine},
 };
 
 const CommandRule* FindRule(Command command) {
@@ -104,6 +113,38 @@ std::string TakeBox(const std::string& text, CommandLine* line) {
   if (!ParseU32(text, &value, &why)) return "BOX: " + why;
   if (value > 255) return "BOX: '" + text + "' is not a device number (0 to 255)";
   line->box = static_cast<uint8_t>(value);
+  return "";
+}
+
+// trace on [FILE] | off | show [N]; --machine with on and off only.
+std::string TakeTraceArguments(const std::vector<std::string>& positionals, CommandLine* line) {
+  if (positionals.empty()) return "missing ACTION (on, off or show)";
+  const std::string& action = positionals[0];
+  size_t allowed = 1;
+  if (action == "on") {
+    line->traceAction = TraceAction::kOn;
+    allowed = 2;
+  } else if (action == "off") {
+    line->traceAction = TraceAction::kOff;
+  } else if (action == "show") {
+    line->traceAction = TraceAction::kShow;
+    allowed = 2;
+    if (line->machine) return "show takes no --machine: it shows the trace in force";
+  } else {
+    return "unknown ACTION '" + action + "' (on, off or show)";
+  }
+  if (positionals.size() > allowed) {
+    return "unexpected argument '" + positionals[allowed] + "'";
+  }
+  if (positionals.size() < 2) return "";
+  if (line->traceAction == TraceAction::kOn) {
+    if (positionals[1].empty()) return "FILE: empty name";
+    line->traceFile = positionals[1];
+    return "";
+  }
+  std::string why;
+  if (!ParseU32(positionals[1], &line->showLines, &why)) return "N: " + why;
+  if (line->showLines == 0) return "N must be at least 1";
   return "";
 }
 
@@ -213,6 +254,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args) {
       if (hasValue) return Fail(where + "--" + name + " takes no value");
       if (option->bit == kOptWait) line.wait = true;
       if (option->bit == kOptWatch) line.watch = true;
+      if (option->bit == kOptMachine) line.machine = true;
+      if (option->bit == kOptCloseAtOnce) line.closeAtOnce = true;
       continue;
     }
     if (!hasValue) {
@@ -223,6 +266,12 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args) {
     if (!error.empty()) return Fail(where + error);
   }
 
+  if (command == Command::kTrace) {
+    std::string error = TakeTraceArguments(positionals, &line);
+    if (!error.empty()) return Fail(where + error);
+    outcome.ok = true;
+    return outcome;
+  }
   if (positionals.size() < rule.arguments.size()) {
     return Fail(where + "missing " + rule.arguments[positionals.size()]);
   }
@@ -247,6 +296,8 @@ ParseOutcome ParseCommandLine(const std::vector<std::string>& args) {
   if (!following && (seen & (kOptTimeout | kOptPoll))) {
     return Fail(where + ((seen & kOptTimeout) ? "--timeout" : "--interval") + " needs " + mode);
   }
+  if (line.closeAtOnce && line.wait)
+    return Fail(where + "--close-at-once and --wait exclude each other");
   if (command == Command::kKick && !line.wait && (seen & kOptClosedState)) {
     return Fail(where + "--closed-state needs --wait");
   }

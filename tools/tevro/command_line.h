@@ -10,13 +10,17 @@
 
 namespace tevro_tool {
 
-enum class Command { kNone, kList, kKick, kSwitch, kIdentity, kWrite, kCheck };
+enum class Command { kNone, kList, kKick, kSwitch, kIdentity, kWrite, kCheck, kTrace };
+
+// What the trace command does: set the TraceFile value, remove it, show the file's end.
+enum class TraceAction { kOn, kOff, kShow };
 
 // The identity-record fields the write command can set.
 enum class Field { kSerialNumber, kMfgDate, kOpenCount };
 
 constexpr uint32_t kDefaultPollMs = 50;
 constexpr uint32_t kDefaultWaitTimeoutMs = 30000;
+constexpr uint32_t kDefaultShowLines = 20;
 
 struct CommandLine {
   Command command = Command::kNone;
@@ -24,6 +28,7 @@ struct CommandLine {
   bool showVersion = false;  // print "tevro <file version>" and stop
   uint8_t box = 0;           // device number
   bool wait = false;         // kick: wait until the drawer is closed again
+  bool closeAtOnce = false;  // kick: close right after the kick, dispatching nothing
   bool watch = false;        // switch: report every change
   bool hasTimeout = false;
   uint32_t timeoutMs = 0;
@@ -31,6 +36,10 @@ struct CommandLine {
   uint8_t closedState = 0;           // the switch state that means "drawer closed"
   Field field = Field::kSerialNumber;
   uint32_t value = 0;
+  TraceAction traceAction = TraceAction::kShow;
+  std::string traceFile;  // trace on: FILE as typed; "" for the default
+  bool machine = false;   // trace on/off: the machine-wide value
+  uint32_t showLines = kDefaultShowLines;
 };
 
 struct ParseOutcome {

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "trace_setting.h"
+
 namespace tevro_tool {
 
 namespace {
@@ -115,8 +117,9 @@ int RunKick(const Context& context, const CommandLine& line) {
     return kExitFailed;
   }
   context.Out(Format("box %u (%s): drawer kicked\n", line.box, variant));
-  // Lets the pulse timer end the pulse; the close ends it as well if this is cut short.
-  context.Pump(kPulseDispatchMs);
+  // Lets the pulse timer end the pulse; the close ends it as well if this is cut short or
+  // skipped: it waits out the rest of the pulse first.
+  if (!line.closeAtOnce) context.Pump(kPulseDispatchMs);
   if (context.Interrupted()) return Interrupted(context, "after the kick");
   context.Out(Format("openings: %u this session, %u in all (written to the box at close)\n",
                      api.GetLocalOpenCnt(), api.GetTotalOpenCnt()));
@@ -265,6 +268,15 @@ int RunCheck(const Context& context, const CommandLine& line) {
     step(remaining[i], "skipped", interrupted ? "interrupted" : "");
   }
   check("close", session.Close(), "");
+  // Not a step of the box: where the library's field trace goes, for the support person.
+  TraceInForce trace = FindTraceInForce(context.host());
+  if (trace.status == HostStatus::kOk) {
+    step("trace", "on", trace.path + " (" + ScopeTitle(trace.scope) + ")");
+  } else if (trace.status == HostStatus::kAbsent) {
+    step("trace", "off", "");
+  } else {
+    step("trace", "unknown", "the setting could not be read: " + trace.error);
+  }
   if (interrupted) return Interrupted(context, "during the health check");
   if (failedSteps == 0) {
     context.Out("result: ok\n");

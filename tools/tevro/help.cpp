@@ -18,6 +18,8 @@ const char kToolHelp[] =
     "  write BOX FIELD VALUE    write the serial number, manufacturing date or stored\n"
     "                           opening count of BOX\n"
     "  check BOX                health check: open, firmware, switch, identity record, close\n"
+    "  trace on|off|show        switch the field trace of TEVRO.DLL on or off for every\n"
+    "                           program that uses it, or show the trace's last lines\n"
     "  help [COMMAND]           this text, or the help of COMMAND\n"
     "  --version                the version of this tool and of the TEVRO.DLL it was\n"
     "                           released with\n"
@@ -48,12 +50,16 @@ const char kListHelp[] =
 
 const char kKickHelp[] =
     "Usage: tevro kick BOX [--wait [--timeout MS] [--interval MS] [--closed-state S]]\n"
+    "       tevro kick BOX --close-at-once\n"
     "\n"
     "Fires the drawer of box BOX. On a driver-port box the drawer pulse is ended by a\n"
     "timer 60 ms later; the tool dispatches messages until it has ended. The opening is\n"
     "counted, and the count is written into the box when the tool closes it.\n"
     "\n"
     "Options:\n"
+    "  --close-at-once     close the box right after the kick without dispatching\n"
+    "                      messages, as an application that closes at once: the close\n"
+    "                      waits out the drawer pulse and ends it\n"
     "  --wait              then wait until the switch reports the drawer closed again\n"
     "  --timeout MS        give up waiting after MS milliseconds (default 30000)\n"
     "  --interval MS       read the switch every MS milliseconds (default 50)\n"
@@ -121,9 +127,41 @@ const char kCheckHelp[] =
     "  identity record  serial number, manufacturing date and opening count (a field\n"
     "                   that reads 0 counts only when the box still answers after it)\n"
     "  close            the box is closed again\n"
-    "When the open fails the other steps are skipped.\n"
+    "When the open fails the other steps are skipped. A last line says whether the\n"
+    "field trace of TEVRO.DLL is on and into which file (see 'tevro trace --help').\n"
     "\n"
     "Exit codes: 0 every step ok; 1 a step failed; 2 bad usage.\n";
+
+const char kTraceHelp[] =
+    "Usage: tevro trace on [FILE] [--machine]\n"
+    "       tevro trace off [--machine]\n"
+    "       tevro trace show [N]\n"
+    "\n"
+    "Switches the field trace of TEVRO.DLL: one line per library call (function,\n"
+    "arguments, result, time taken, the boxes reached and their requests) and per load,\n"
+    "scan, message box, drawer pulse and wait, appended to a file. The tool sets or removes\n"
+    "the string value TraceFile under HKEY_CURRENT_USER\\Software\\TEVRO (with --machine:\n"
+    "HKEY_LOCAL_MACHINE\\Software\\TEVRO, for every user). Programs that use TEVRO.DLL\n"
+    "look it up at their first call and every 5 s after; the current user's value comes\n"
+    "first.\n"
+    "\n"
+    "  on [FILE]    trace into FILE (a relative name is made a full path); without FILE\n"
+    "               into %LOCALAPPDATA%\\TEVRO\\tevro-trace.log, with --machine into\n"
+    "               %ProgramData%\\TEVRO\\tevro-trace.log (the folder is created). Prints\n"
+    "               the file's full path\n"
+    "  off          stop tracing\n"
+    "  show [N]     the last N lines (default 20) of the file the value in force names,\n"
+    "               and whose value that is; or that the trace is off\n"
+    "\n"
+    "Options:\n"
+    "  --machine    the machine-wide value instead of the current user's; changing it\n"
+    "               needs administrator rights\n"
+    "\n"
+    "The file is renamed to FILE.1 when it reaches 1 MiB and a new one is begun.\n"
+    "\n"
+    "Exit codes: 0 done (also when the trace was already off); 1 the setting could not\n"
+    "be changed or read (the machine-wide one without administrator rights), or the file\n"
+    "cannot be written or read; 2 bad usage.\n";
 
 }  // namespace
 
@@ -143,6 +181,8 @@ std::string HelpText(Command command) {
       return kWriteHelp;
     case Command::kCheck:
       return kCheckHelp;
+    case Command::kTrace:
+      return kTraceHelp;
   }
   return kToolHelp;
 }

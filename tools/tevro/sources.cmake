@@ -9,5 +9,6 @@ set(TEVRO_TOOL_CORE_SOURCES
   ${TEVRO_TOOL_DIR}/help.cpp
   ${TEVRO_TOOL_DIR}/box_session.cpp
   ${TEVRO_TOOL_DIR}/commands.cpp
+  ${TEVRO_TOOL_DIR}/trace_setting.cpp
   ${TEVRO_TOOL_DIR}/tool.cpp
 )

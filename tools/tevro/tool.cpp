@@ -5,6 +5,7 @@
 #include "command_line.h"
 #include "commands.h"
 #include "help.h"
+#include "trace_setting.h"
 // The library's file version, as its version resource states it: the tool is released
 // with the library it was built beside.
 #include "../../src/version.h"
@@ -31,6 +32,9 @@ int RunTool(const std::vector<std::string>& args, const ToolHost& host) {
     return kExitOk;
   }
 
+  // The trace's setting lives in the registry: the library is not loaded for it.
+  if (line.command == Command::kTrace) return RunTrace(host, line);
+
   TevroApi api{};
   std::string why;
   if (!host.loadLibrary(&api, &why)) {
@@ -51,6 +55,7 @@ int RunTool(const std::vector<std::string>& args, const ToolHost& host) {
       return RunWrite(context, line);
     case Command::kCheck:
       return RunCheck(context, line);
+    case Command::kTrace:
     case Command::kNone:
       break;
   }

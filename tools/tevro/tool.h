@@ -39,6 +39,19 @@ bool BindApiOrExplain(const std::function<void*(const char* exportName)>& lookup
 // The decorated export names in ordinal order (ordinal = index + 1).
 const std::vector<std::string>& ExportNames();
 
+// Whose TraceFile value: the current user's (HKEY_CURRENT_USER\Software\TEVRO) or the
+// machine-wide one (HKEY_LOCAL_MACHINE\Software\TEVRO in its 64-bit view, which the x86
+// and the x64 library both read).
+enum class TraceScope { kUser, kMachine };
+
+// How a registry or file operation of the host went.
+enum class HostStatus {
+  kOk,
+  kAbsent,  // no such value, key or file
+  kDenied,  // the system refused access (the machine-wide value needs an administrator)
+  kFailed,  // another error, told in the host's message
+};
+
 struct ToolHost {
   // Loads the library and fills *api. False, with a one-line reason in *error, when it
   // cannot. Called at most once, and only after the command line has been accepted: the
@@ -53,6 +66,28 @@ struct ToolHost {
   std::function<void(uint32_t ms)> pumpMessages;
   // Set (from any thread) to stop the running command; the box is closed all the same.
   const std::atomic<bool>* interrupted;
+
+  // The trace commands. None of them loads the library. On failure *error holds a short
+  // reason ("access denied", "Windows error 3").
+  // The TraceFile value of 'scope': kAbsent when it or its key is missing or it is empty.
+  std::function<HostStatus(TraceScope scope, std::string* value, std::string* error)>
+      readTraceValue;
+  // Sets it (a REG_SZ), creating the key when missing.
+  std::function<HostStatus(TraceScope scope, const std::string& value, std::string* error)>
+      writeTraceValue;
+  // Removes it; kAbsent when there was none.
+  std::function<HostStatus(TraceScope scope, std::string* error)> removeTraceValue;
+  // The full path of a file name as typed (relative names: to the current folder).
+  std::function<bool(const std::string& name, std::string* full, std::string* error)> fullPath;
+  // The folder a trace file goes to when none is named, created when missing:
+  // %LOCALAPPDATA%\TEVRO for the user, %ProgramData%\TEVRO for the machine.
+  std::function<bool(TraceScope scope, std::string* folder, std::string* error)> traceFolder;
+  // Opens the file for appending as the library does, creating it when missing, and closes
+  // it: false when it cannot be written.
+  std::function<bool(const std::string& path, std::string* error)> touchFile;
+  // The whole file; kAbsent when it does not exist.
+  std::function<HostStatus(const std::string& path, std::string* text, std::string* error)>
+      readFile;
 };
 
 // Runs one command line (args without the program name). Returns an ExitCode.

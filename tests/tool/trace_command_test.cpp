@@ -1,0 +1,158 @@
+// tevro trace on|off|show and check's trace line: the TraceFile value the library reads,
+// set and removed without loading the library; the library's lines as the tool shows them.
+#include <gmock/gmock.h>
+
+#include "tool_harness.h"
+#include "world_setup.h"
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+namespace {
+
+class TraceCommandTest : public ToolTest {
+ protected:
+  void SetUp() override {
+    ToolTest::SetUp();
+    AddStandardBoxes();
+    hostwin::AddFolder(kWorkFolder);
+  }
+  // The last n lines of a file, each ended by "\n" as the tool prints them.
+  static std::string LastLines(const std::string& path, size_t n) {
+    std::vector<std::string> lines;
+    const std::string text = hostwin::FileText(path);
+    for (size_t at = 0; at < text.size();) {
+      size_t end = text.find("\r\n", at);
+      lines.push_back(text.substr(at, end - at) + "\n");
+      at = end == std::string::npos ? text.size() : end + 2;
+    }
+    std::string out;
+    for (size_t i = lines.size() > n ? lines.size() - n : 0; i < lines.size(); ++i) out += lines[i];
+    return out;
+  }
+};
+
+TEST_F(TraceCommandTest, OnTracesTheNextProgramShowPrintsItsEndOffStopsIt) {
+  const std::string file = std::string(kWorkFolder) + "\\trace.log";
+  ToolRun on;
+  EXPECT_EQ(on.Run({"trace", "on", "trace.log"}), 0);
+  EXPECT_EQ(on.out(), "trace on for the current user: " + file +
+                          "\nprograms that use TEVRO.DLL append to it from their next call "
+                          "(running ones within 5 s)\n");
+  EXPECT_EQ(on.loads(), 0);
+  EXPECT_EQ(TraceValueOf(false), file);
+  EXPECT_EQ(TraceValueOf(true), "");
+
+  ToolRun check;
+  EXPECT_EQ(check.Run({"check", "1"}), 0);
+  EXPECT_THAT(check.out(), HasSubstr("  close            ok\n"
+                                     "  trace            on       " +
+                                     file + " (the current user's value)\nresult: ok\n"));
+  const std::string traced = hostwin::FileText(file);
+  EXPECT_THAT(traced, HasSubstr(" call: OpenPosInterface(1) -> "));
+  EXPECT_THAT(traced, HasSubstr(" call: ClosePosInterface() -> 1, "));
+
+  ToolRun show;
+  EXPECT_EQ(show.Run({"trace", "show", "2"}), 0);
+  EXPECT_EQ(show.out(), "trace on (the current user's value): " + file + "\n" + LastLines(file, 2));
+  EXPECT_THAT(show.out(), HasSubstr("call: ClosePosInterface()"));
+  EXPECT_EQ(show.loads(), 0);
+
+  ToolRun off;
+  EXPECT_EQ(off.Run({"trace", "off"}), 0);
+  EXPECT_EQ(off.out(),
+            "trace off for the current user; programs that use TEVRO.DLL stop writing within "
+            "5 s\n");
+  EXPECT_EQ(TraceValueOf(false), "");
+  ToolRun quiet;
+  EXPECT_EQ(quiet.Run({"check", "1"}), 0);
+  EXPECT_THAT(quiet.out(), HasSubstr("  trace            off\nresult: ok\n"));
+  EXPECT_EQ(hostwin::FileText(file), traced);
+  ToolRun nothing;
+  EXPECT_EQ(nothing.Run({"trace", "show"}), 0);
+  EXPECT_EQ(nothing.out(),
+            "trace off (no TraceFile value for the current user or for the machine)\n");
+  ToolRun again;
+  EXPECT_EQ(again.Run({"trace", "off"}), 0);
+  EXPECT_EQ(again.out(), "trace was already off for the current user\n");
+}
+
+TEST_F(TraceCommandTest, WithoutFileTheUserAndTheMachineGetAFileInTheirFolder) {
+  const std::string mine = std::string(kUserTraceFolder) + "\\tevro-trace.log";
+  const std::string everyone = std::string(kMachineTraceFolder) + "\\tevro-trace.log";
+  ToolRun user;
+  EXPECT_EQ(user.Run({"trace", "on"}), 0);
+  EXPECT_THAT(user.out(), StartsWith("trace on for the current user: " + mine + "\n"));
+  EXPECT_TRUE(hostwin::FileExists(mine));
+  ToolRun machine;
+  EXPECT_EQ(machine.Run({"trace", "on", "--machine"}), 0);
+  EXPECT_THAT(machine.out(), StartsWith("trace on for every user of this machine: " + everyone));
+  EXPECT_THAT(machine.out(), HasSubstr("note: the current user's own value comes first for this "
+                                       "user's programs: " +
+                                       mine));
+  EXPECT_EQ(TraceValueOf(true), everyone);
+  EXPECT_EQ(TraceValueOf(false), mine);
+
+  ToolRun off;
+  EXPECT_EQ(off.Run({"trace", "off"}), 0);
+  EXPECT_THAT(off.out(), HasSubstr("note: the machine-wide value still traces the programs of "
+                                   "every user into " +
+                                   everyone));
+  ToolRun show;
+  EXPECT_EQ(show.Run({"trace", "show"}), 0);
+  EXPECT_EQ(show.out(),
+            "trace on (the machine-wide value): " + everyone + "\nthe file holds no lines yet\n");
+  ToolRun machineOff;
+  EXPECT_EQ(machineOff.Run({"trace", "off", "--machine"}), 0);
+  EXPECT_EQ(TraceValueOf(true), "");
+}
+
+TEST_F(TraceCommandTest, AMachineWideChangeThatIsRefusedSaysSoAndChangesNothing) {
+  hostwin::SetRegistryString(true, "Software\\TEVRO", "TraceFile", "C:\\work\\old.log");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"trace", "on", "--machine", "C:\\work\\new.log"},
+        std::vector<std::string>{"trace", "off", "--machine"}}) {
+    ToolRun run;
+    run.DenyMachineChanges();
+    EXPECT_EQ(run.Run(args), 1);
+    EXPECT_THAT(run.err(), StartsWith("tevro: the machine-wide trace setting could not be "));
+    EXPECT_THAT(run.err(), HasSubstr("(access denied): changing it needs administrator rights"));
+    EXPECT_EQ(run.out(), "");
+    EXPECT_EQ(TraceValueOf(true), "C:\\work\\old.log");
+  }
+  ToolRun user;
+  user.DenyMachineChanges();
+  EXPECT_EQ(user.Run({"trace", "on", "C:\\work\\mine.log"}), 0);
+  EXPECT_EQ(TraceValueOf(false), "C:\\work\\mine.log");
+}
+
+TEST_F(TraceCommandTest, ShowTakesTheLastLinesAlsoFromTheRenamedFile) {
+  hostwin::SetRegistryString(true, "Software\\TEVRO", "TraceFile", "C:\\work\\t.log");
+  ToolRun none;
+  EXPECT_EQ(none.Run({"trace", "show"}), 0);
+  EXPECT_THAT(none.out(), HasSubstr("the file does not exist yet"));
+  hostwin::SetFileText("C:\\work\\t.log.1", "a1\r\na2\r\na3\r\n");
+  hostwin::SetFileText("C:\\work\\t.log", "b1\r\nb2\r\n");
+  ToolRun four;
+  EXPECT_EQ(four.Run({"trace", "show", "4"}), 0);
+  EXPECT_EQ(four.out(), "trace on (the machine-wide value): C:\\work\\t.log\na2\na3\nb1\nb2\n");
+  ToolRun one;
+  EXPECT_EQ(one.Run({"trace", "show", "1"}), 0);
+  EXPECT_EQ(one.out(), "trace on (the machine-wide value): C:\\work\\t.log\nb2\n");
+}
+
+TEST_F(TraceCommandTest, OnRefusesAFileThatCannotBeWrittenOrIsTooLongForTheLibrary) {
+  ToolRun nowhere;
+  EXPECT_EQ(nowhere.Run({"trace", "on", "C:\\nowhere\\t.log"}), 1);
+  EXPECT_EQ(nowhere.err(), "tevro: cannot write C:\\nowhere\\t.log: the folder does not exist\n");
+  const std::string longest = std::string(kWorkFolder) + "\\" + std::string(250, 'x');
+  ASSERT_EQ(longest.size(), 258u);
+  ToolRun fits;
+  EXPECT_EQ(fits.Run({"trace", "on", std::string(250, 'x')}), 0);
+  ToolRun tooLong;
+  EXPECT_EQ(tooLong.Run({"trace", "on", std::string(251, 'x')}), 1);
+  EXPECT_THAT(tooLong.err(), HasSubstr("259 characters long; TEVRO.DLL takes at most 258"));
+  EXPECT_EQ(TraceValueOf(false), longest);
+}
+
+}  // namespace
