@@ -147,11 +147,14 @@ bool BridgeWriteBackOpenCnt(uint32_t* total) {
   // Another caller keeps the box: the openings stay owed to it rather than lost.
   if (busy && gBridgeLink.userAreaSize >= kUserAreaImageSize) {
     gBridgeLink.owedOpenings[gBridgeLink.index] += gBridgeLink.localOpenCnt;
+    gBridgeLink.openingsOwed = true;
   }
   return written;
 }
 
 void BridgeSettleOwedOpenings(DWORD waitMs) {
+  if (!gBridgeLink.openingsOwed) return;
+  gBridgeLink.openingsOwed = false;
   for (uint8_t index = 0; index <= kBridgeMaxIndex; ++index) {
     uint32_t owed = gBridgeLink.owedOpenings[index];
     if (owed == 0) continue;
@@ -159,6 +162,7 @@ void BridgeSettleOwedOpenings(DWORD waitMs) {
     if (BridgeOpen(index, waitMs, &busy) == BridgeNoHandle()) {
       // Still busy: owed on. Gone: lost, as a failed write-back at a close.
       if (!busy) gBridgeLink.owedOpenings[index] = 0;
+      if (busy) gBridgeLink.openingsOwed = true;
       continue;
     }
     // This box's own record, read afresh: the session's cache may be another box's.

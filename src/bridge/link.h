@@ -28,6 +28,7 @@ struct BridgeLink {
   // Openings of closed sessions that could not be written back because another caller kept
   // the box; retried on later calls and at unload. By device number.
   uint32_t owedOpenings[kBridgeMaxIndex + 1];
+  bool openingsOwed;  // some entry of owedOpenings is not 0
 };
 
 // Zero-filled at load; written by the session operations and the operations they call.

@@ -7,11 +7,10 @@
 
 #include "common/trace_file.h"
 
+TraceSwitch gTraceSwitch;
+
 namespace {
 
-// How often the registry is asked again: switching the trace from outside takes effect
-// within this time, in a running application.
-constexpr DWORD kLookupIntervalMs = 5000;
 constexpr DWORD kBufferBytes = 8192;
 constexpr uint8_t kMaxBoxesNamed = 4;
 const char kSubKey[] = "Software\\TEVRO";
@@ -19,12 +18,9 @@ const char kValueName[] = "TraceFile";
 const char kEnvironmentName[] = "TEVRO_TRACE";
 
 struct TraceState {
-  bool fromEnvironment;  // TEVRO_TRACE chose at load: the registry is not asked
-  bool decided;          // the environment or a look-up said whether the trace is on
+  bool decided;  // the environment or a look-up said whether the trace is on
   bool on;
-  bool lookedUp;
-  DWORD lastLookupMs;
-  bool quiet;  // the last write failed: nothing is written for kLookupIntervalMs
+  bool quiet;  // the last write failed: nothing is written for kTraceLookupIntervalMs
   DWORD quietSinceMs;
   char path[MAX_PATH];
   char lines[kBufferBytes];
@@ -75,6 +71,7 @@ bool ReadTraceFileValue(HKEY root, REGSAM view, char (&path)[MAX_PATH]) {
 void Decide(bool on, const char* path) {
   gTrace.decided = true;
   gTrace.on = on;
+  gTraceSwitch.gathering = on;
   gTrace.quiet = false;
   if (!on) {
     gTrace.used = 0;
@@ -111,23 +108,19 @@ void Gather(const char* text) {
 
 }  // namespace
 
-bool Tracing() { return gTrace.on || !gTrace.decided; }
-
 void TraceAtLoad() {
+  gTraceSwitch.gathering = true;  // undecided until the environment or a look-up says
   char path[MAX_PATH];
   DWORD length = GetEnvironmentVariableA(kEnvironmentName, path, sizeof path);
   if (length > 0 && length < sizeof path) {
-    gTrace.fromEnvironment = true;
+    gTraceSwitch.fromEnvironment = true;
     Decide(true, path);
   }
 }
 
-void TraceRefresh() {
-  if (gTrace.fromEnvironment) return;
-  DWORD now = GetTickCount();
-  if (gTrace.lookedUp && now - gTrace.lastLookupMs < kLookupIntervalMs) return;
-  gTrace.lookedUp = true;
-  gTrace.lastLookupMs = now;
+void TraceLookUp() {
+  gTraceSwitch.lookedUp = true;
+  gTraceSwitch.lastLookupMs = GetTickCount();
   char path[MAX_PATH];
   // The machine-wide value is read in the 64-bit view, so the x86 and x64 DLLs agree.
   bool on = ReadTraceFileValue(HKEY_CURRENT_USER, 0, path) ||
@@ -199,7 +192,7 @@ void TraceFlush() {
     Gather("trace: lines were dropped here (too many at once)");
   }
   DWORD now = GetTickCount();
-  if (gTrace.quiet && now - gTrace.quietSinceMs >= kLookupIntervalMs) gTrace.quiet = false;
+  if (gTrace.quiet && now - gTrace.quietSinceMs >= kTraceLookupIntervalMs) gTrace.quiet = false;
   if (gTrace.on && !gTrace.quiet && !AppendTraceFile(gTrace.path, gTrace.lines, gTrace.used)) {
     gTrace.quiet = true;
     gTrace.quietSinceMs = now;

@@ -11,19 +11,42 @@
 #ifndef TEVRO_COMMON_TRACE_H
 #define TEVRO_COMMON_TRACE_H
 
+#include <windows.h>
 #include <stdint.h>
 
 #include "common/box_lock.h"
 
+// What every export call looks at, inline: with the trace off it costs this flag and one
+// clock comparison.
+struct TraceSwitch {
+  bool gathering;        // lines are gathered: the trace is on, or undecided until a look-up
+  bool fromEnvironment;  // TEVRO_TRACE chose at load: the registry is not asked
+  bool lookedUp;         // the registry has been asked at least once
+  DWORD lastLookupMs;    // tick count of the last look-up
+};
+extern TraceSwitch gTraceSwitch;
+
+// How often the registry is asked again: switching the trace from outside takes effect
+// within this time, in a running application.
+constexpr DWORD kTraceLookupIntervalMs = 5000;
+
 // True while lines are gathered: the trace is on, or the load's lines wait for the first
 // look-up to decide.
-bool Tracing();
+inline bool Tracing() { return gTraceSwitch.gathering; }
 
 // Load: reads TEVRO_TRACE. Lines gathered until the first look-up are kept for it.
 void TraceAtLoad();
-// Export entry: every few seconds (and at the first call) decides anew whether the trace is
-// on and where it goes.
-void TraceRefresh();
+// Asks the registry whether the trace is on and where it goes.
+void TraceLookUp();
+// Export entry: at the first call and then every kTraceLookupIntervalMs, a look-up.
+inline void TraceRefresh() {
+  if (gTraceSwitch.fromEnvironment) return;
+  if (gTraceSwitch.lookedUp &&
+      GetTickCount() - gTraceSwitch.lastLookupMs < kTraceLookupIntervalMs) {
+    return;
+  }
+  TraceLookUp();
+}
 
 // The export call being made: its name as in tevro.h and its arguments as text. End: its
 // result as text; the call line is gathered with the duration, the boxes it reached and the

@@ -148,6 +148,7 @@ bool WriteOwedRelease(uint8_t index) {
 // it. Not to the box of a pulse still running, nor to box 'tried', whose release was just
 // tried.
 void SettleReleases(uint8_t tried = kPortNoIndex) {
+  if (gPortLink.releasesOwed == 0) return;
   for (uint8_t index = 0; index <= kPortMaxIndex; ++index) {
     if (!ReleaseOwedTo(index) || index == tried) continue;
     if (gPortLink.pulseTimerId != 0 && index == gPortLink.releaseIndex) continue;

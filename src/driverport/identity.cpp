@@ -104,6 +104,7 @@ bool PortWriteBackOpenCnt(uint32_t* total) {
     // Another caller keeps the box: the openings stay owed to it rather than lost.
     if (failure == PortOpenFailure::kBusy) {
       gPortLink.owedOpenings[gPortLink.deviceIndex] += gPortLink.localOpenCnt;
+      gPortLink.openingsOwed = true;
     }
     return false;
   }
@@ -126,6 +127,8 @@ bool PortWriteBackOpenCnt(uint32_t* total) {
 }
 
 void PortSettleOwedOpenings(DWORD waitMs) {
+  if (!gPortLink.openingsOwed) return;
+  gPortLink.openingsOwed = false;
   for (uint8_t index = 0; index <= kPortMaxIndex; ++index) {
     uint32_t owed = gPortLink.owedOpenings[index];
     if (owed == 0) continue;
@@ -133,6 +136,7 @@ void PortSettleOwedOpenings(DWORD waitMs) {
     if (PortOpenDevice(index, &failure, waitMs) == INVALID_HANDLE_VALUE) {
       // Still busy: owed on. Gone or not answering: lost, as a failed write-back at a close.
       if (failure != PortOpenFailure::kBusy) gPortLink.owedOpenings[index] = 0;
+      if (failure == PortOpenFailure::kBusy) gPortLink.openingsOwed = true;
       continue;
     }
     uint32_t stored = 0;

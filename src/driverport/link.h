@@ -68,6 +68,7 @@ struct DriverPortLink {
   // Openings of closed sessions that could not be written back because another caller kept
   // the box; retried on later calls and at unload. By box index.
   uint32_t owedOpenings[kPortMaxIndex + 1] = {};
+  bool openingsOwed = false;  // some entry of owedOpenings is not 0
 };
 
 extern DriverPortLink gPortLink;
