@@ -23,6 +23,7 @@ import glob
 import pefile
 
 import readme_blocks
+from tally import Tally
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 ARCHES = {"x86": 0x14C, "x64": 0x8664}  # folder: PE machine
@@ -42,20 +43,8 @@ NOTICE_TEXTS = {
 }
 MINGW_COMPILERS = ("x86_64-w64-mingw32-gcc ", "i686-w64-mingw32-gcc ")
 
-passed = 0
-failed = 0
-
-
-def check(name, ok, detail=""):
-    global passed, failed
-    if ok:
-        passed += 1
-        print(f"PASS  archive: {name}")
-    else:
-        failed += 1
-        print(f"FAIL  archive: {name}" + (f": {detail}" if detail else ""))
-    sys.stdout.flush()
-    return ok
+TALLY = Tally("archive")
+check = TALLY.check
 
 
 def run(command, cwd, limit=120):
@@ -199,8 +188,7 @@ def main(argv):
         check(f"{arch}/tevro.exe --version prints the archive's version",
               text == f"tevro {named_version}\n", repr(text[:200]))
 
-    print(f"{passed} passed, {failed} failed")
-    return 0 if failed == 0 else 1
+    return TALLY.summary()
 
 
 if __name__ == "__main__":

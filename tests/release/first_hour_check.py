@@ -24,6 +24,7 @@ import sys
 import time
 
 import readme_blocks
+from tally import Tally
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 MINGW_COMPILERS = ("x86_64-w64-mingw32-gcc ", "i686-w64-mingw32-gcc ")
@@ -32,20 +33,8 @@ RUN_SECTION = "Running your own application against the simulated boxes"
 BLOCK_LIMIT_S = 200
 DEMO_LIMIT_S = 1800
 
-passed = 0
-failed = 0
-
-
-def check(name, ok, detail=""):
-    global passed, failed
-    if ok:
-        passed += 1
-        print(f"PASS  readme: {name}")
-    else:
-        failed += 1
-        print(f"FAIL  readme: {name}" + (f": {detail}" if detail else ""))
-    sys.stdout.flush()
-    return ok
+TALLY = Tally("readme")
+check = TALLY.check
 
 
 def run(command, cwd, log, limit):
@@ -168,8 +157,7 @@ def main():
         check(f"{where} ends in {seconds:.0f} s and prints the README's lines",
               status is not None and not in_order(expected, output), detail)
 
-    print(f"{passed} passed, {failed} failed")
-    return 0 if failed == 0 else 1
+    return TALLY.summary()
 
 
 if __name__ == "__main__":
