@@ -55,6 +55,7 @@ void SetFileText(const std::string& path, const std::string& text) {
   S().files[Lower(path)] = text;
 }
 void FailFileWrites(bool fail) { S().failFileWrites = fail; }
+void FailFileRenames(bool fail) { S().failFileRenames = fail; }
 
 void SetRegistryString(bool machine, const std::string& key, const std::string& name,
                        const std::string& value) {
@@ -106,7 +107,7 @@ BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
   std::string source = Lower(from);
   std::string target = Lower(to);
   auto it = S().files.find(source);
-  if (it == S().files.end() || !HasFolder(target)) return FALSE;
+  if (it == S().files.end() || !HasFolder(target) || S().failFileRenames) return FALSE;
   if (S().files.count(target) == 1 && (flags & MOVEFILE_REPLACE_EXISTING) == 0) return FALSE;
   S().files[target] = it->second;
   S().files.erase(source);

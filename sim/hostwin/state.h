@@ -74,6 +74,7 @@ struct State {
   std::map<std::string, std::string> files;      // by lower-case path
   std::map<uintptr_t, std::string> fileHandles;  // open file -> lower-case path
   bool failFileWrites = false;
+  bool failFileRenames = false;
   std::map<std::string, std::string> registry;  // "HKCU\key\name" (lower case) -> value
   uintptr_t nextFileHandle = 0x70000000;
 

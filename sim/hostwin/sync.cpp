@@ -82,6 +82,17 @@ void DeleteCriticalSection(LPCRITICAL_SECTION) {}
 void EnterCriticalSection(LPCRITICAL_SECTION section) { ++section->recursion; }
 void LeaveCriticalSection(LPCRITICAL_SECTION section) { --section->recursion; }
 
+BOOL ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR, DWORD,
+                                                          PSECURITY_DESCRIPTOR* descriptor,
+                                                          ULONG* size) {
+  static char token;
+  *descriptor = &token;
+  if (size != nullptr) *size = 1;
+  return TRUE;
+}
+
+void* LocalFree(void*) { return nullptr; }
+
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name) {
   State::Mutex& m = S().mutexes[name];
   if (initialOwner && m.ownerThread == 0) {

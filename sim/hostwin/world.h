@@ -128,7 +128,8 @@ void AddFolder(const std::string& folder);
 bool FileExists(const std::string& path);
 std::string FileText(const std::string& path);
 void SetFileText(const std::string& path, const std::string& text);  // its folder need not exist
-void FailFileWrites(bool fail);  // every write fails (a full disk)
+void FailFileWrites(bool fail);   // every write fails (a full disk)
+void FailFileRenames(bool fail);  // every rename fails (a file held without delete sharing)
 void SetRegistryString(bool machine, const std::string& key, const std::string& name,
                        const std::string& value);
 void DeleteRegistryValue(bool machine, const std::string& key, const std::string& name);

@@ -2,6 +2,8 @@
 // the library is unloaded.
 #include "common/box_lock.h"
 
+#include <sddl.h>
+
 #include "common/trace.h"
 
 #ifndef PROCESS_QUERY_LIMITED_INFORMATION
@@ -16,11 +18,18 @@ const char kNamePrefix[] = "Local\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.
 constexpr uint8_t kBoxes = 10;
 constexpr DWORD kStillActive = 259;
 
+// Every program of the logon session may take the boxes' objects, whoever made them: an
+// object made by an elevated program (a service tool run as administrator) would otherwise
+// refuse the others, at any integrity level, and leave them unguarded.
+const char kObjectSecurity[] = "D:(A;;GA;;;WD)S:(ML;;NW;;;LW)";
+
 struct BoxObjects {
   HANDLE mutex[2][kBoxes];
   HANDLE mapping[kBoxes];
   SharedPulse* pulse[kBoxes];
-  uint64_t processStart;  // this process's creation time, once read
+  uint64_t processStart;          // this process's creation time, once read
+  PSECURITY_DESCRIPTOR security;  // from kObjectSecurity, made once
+  bool securityTried;
 };
 
 BoxObjects gBoxes;
@@ -37,12 +46,30 @@ void FormName(char (&name)[96], BoxKind kind, uint8_t index, const char* suffix)
   FormObjectName(name, box);
 }
 
+// The attributes the objects are made with (null, the defaults, when the descriptor could
+// not be made).
+LPSECURITY_ATTRIBUTES ObjectAttributes(SECURITY_ATTRIBUTES* attributes) {
+  if (!gBoxes.securityTried) {
+    gBoxes.securityTried = true;
+    ConvertStringSecurityDescriptorToSecurityDescriptorA(kObjectSecurity, SDDL_REVISION_1,
+                                                         &gBoxes.security, nullptr);
+  }
+  if (gBoxes.security == nullptr) return nullptr;
+  *attributes = SECURITY_ATTRIBUTES{sizeof *attributes, gBoxes.security, FALSE};
+  return attributes;
+}
+
 HANDLE MutexOf(BoxKind kind, uint8_t index) {
   HANDLE& mutex = gBoxes.mutex[kind == BoxKind::kPort][index];
   if (mutex == nullptr) {
     char name[96];
     FormName(name, kind, index, "");
-    mutex = CreateMutexA(nullptr, FALSE, name);
+    SECURITY_ATTRIBUTES attributes;
+    mutex = CreateMutexA(ObjectAttributes(&attributes), FALSE, name);
+    if (mutex == nullptr) {
+      TraceEvent("wait", "%s %u: its mutex cannot be had; the box is used without turns",
+                 kind == BoxKind::kPort ? "port" : "bridge", index);
+    }
   }
   return mutex;
 }
@@ -115,6 +142,9 @@ void CloseBoxes() {
     gBoxes.pulse[i] = nullptr;
     gBoxes.mapping[i] = nullptr;
   }
+  if (gBoxes.security != nullptr) LocalFree(gBoxes.security);
+  gBoxes.security = nullptr;
+  gBoxes.securityTried = false;
 }
 
 SharedPulse* PortSharedPulse(uint8_t index) {

@@ -5,6 +5,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 
+#include "common/process_lock.h"
 #include "common/trace_file.h"
 
 TraceSwitch gTraceSwitch;
@@ -26,6 +27,7 @@ struct TraceState {
   char lines[kBufferBytes];
   DWORD used;
   bool dropped;  // lines that did not fit since the last write
+  bool held;     // a pulse runs: its release must not wait for a write
 
   // The export call being made.
   bool inCall;
@@ -106,6 +108,43 @@ void Gather(const char* text) {
   for (int i = 0; i < length; ++i) gTrace.lines[gTrace.used++] = line[i];
 }
 
+// True when gathered lines are to be written now (the load's wait for the first look-up,
+// the trace off: they are kept or dropped instead). Notes dropped lines.
+bool ReadyToWrite() {
+  if (!gTrace.decided || gTrace.used == 0 || gTrace.held) return false;
+  if (!gTrace.on) {
+    gTrace.used = 0;
+    return false;
+  }
+  if (gTrace.quiet && GetTickCount() - gTrace.quietSinceMs < kTraceLookupIntervalMs) {
+    gTrace.used = 0;  // not tried again yet
+    return false;
+  }
+  if (gTrace.dropped) {
+    gTrace.dropped = false;
+    Gather("trace: lines were dropped here (too many at once)");
+  }
+  return true;
+}
+
+// Takes the gathered lines, leaves the process lock, then writes them: no other thread of
+// the process waits for the trace file. Its own frame, so that an export's frame stays
+// small when the trace is off.
+__attribute__((noinline)) void WriteAfterUnlocking() {
+  char path[MAX_PATH];
+  char lines[kBufferBytes];
+  DWORD used = gTrace.used;
+  for (DWORD i = 0; i < used; ++i) lines[i] = gTrace.lines[i];
+  for (DWORD i = 0; i < sizeof path; ++i) path[i] = gTrace.path[i];
+  gTrace.used = 0;
+  UnlockProcess();
+  if (AppendTraceFile(path, lines, used)) return;
+  LockProcess();
+  gTrace.quiet = true;
+  gTrace.quietSinceMs = GetTickCount();
+  UnlockProcess();
+}
+
 }  // namespace
 
 void TraceAtLoad() {
@@ -184,20 +223,21 @@ void TraceEvent(const char* kind, const char* format, ...) {
   Gather(text);
 }
 
+void TraceHold(bool hold) { gTrace.held = hold; }
+
 void TraceFlush() {
-  // Undecided: the load's lines wait for the first look-up.
-  if (!gTrace.decided || gTrace.used == 0) return;
-  if (gTrace.dropped) {
-    gTrace.dropped = false;
-    Gather("trace: lines were dropped here (too many at once)");
-  }
-  DWORD now = GetTickCount();
-  if (gTrace.quiet && now - gTrace.quietSinceMs >= kTraceLookupIntervalMs) gTrace.quiet = false;
-  if (gTrace.on && !gTrace.quiet && !AppendTraceFile(gTrace.path, gTrace.lines, gTrace.used)) {
-    gTrace.quiet = true;
-    gTrace.quietSinceMs = now;
-  }
+  if (!ReadyToWrite()) return;
+  gTrace.quiet = !AppendTraceFile(gTrace.path, gTrace.lines, gTrace.used);
+  if (gTrace.quiet) gTrace.quietSinceMs = GetTickCount();
   gTrace.used = 0;
+}
+
+void TraceUnlockProcess() {
+  if (ReadyToWrite()) {
+    WriteAfterUnlocking();
+  } else {
+    UnlockProcess();
+  }
 }
 
 void TraceAtUnload() { CloseTraceFile(); }

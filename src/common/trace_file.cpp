@@ -14,26 +14,31 @@ HANDLE OpenForAppend(const char* path) {
                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-// True when the file at 'path' has room for 'length' more bytes (or cannot be looked at).
-bool HasRoom(const char* path, DWORD length) {
-  HANDLE file = OpenForAppend(path);
-  if (file == INVALID_HANDLE_VALUE) return true;
-  LARGE_INTEGER size = {};
-  bool room = !GetFileSizeEx(file, &size) || size.QuadPart == 0 ||
-              size.QuadPart + length <= kTraceFileLimit;
-  CloseHandle(file);
-  return room;
-}
-
-// Renames the full file to "<path>.1", replacing an older one.
-void Rotate(const char* path) {
+// Renames the full file to "<path>.1", replacing an older one. False when it could not
+// (another program holds one of the two without sharing deletion).
+bool Rotate(const char* path) {
   char older[MAX_PATH + 2];
   DWORD at = 0;
   for (; path[at] != '\0' && at < MAX_PATH; ++at) older[at] = path[at];
   older[at++] = '.';
   older[at++] = '1';
   older[at] = '\0';
-  MoveFileExA(path, older, MOVEFILE_REPLACE_EXISTING);
+  return MoveFileExA(path, older, MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+// The file opened for the append, with room for 'length' more bytes: renamed and begun
+// afresh when it has none. INVALID_HANDLE_VALUE when it cannot be opened, or is full and
+// cannot be renamed: then nothing is written, so the file never grows past the limit.
+HANDLE OpenWithRoom(const char* path, DWORD length) {
+  HANDLE file = OpenForAppend(path);
+  if (file == INVALID_HANDLE_VALUE) return file;
+  LARGE_INTEGER size = {};
+  if (!GetFileSizeEx(file, &size) || size.QuadPart == 0 ||
+      size.QuadPart + length <= kTraceFileLimit) {
+    return file;
+  }
+  CloseHandle(file);
+  return Rotate(path) ? OpenForAppend(path) : INVALID_HANDLE_VALUE;
 }
 
 }  // namespace
@@ -50,8 +55,7 @@ bool AppendTraceFile(const char* path, const char* text, DWORD length) {
   DWORD waited =
       gTraceMutex != nullptr ? WaitForSingleObject(gTraceMutex, kTraceWaitMs) : WAIT_OBJECT_0;
   if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return false;
-  if (!HasRoom(path, length)) Rotate(path);
-  HANDLE file = OpenForAppend(path);
+  HANDLE file = OpenWithRoom(path, length);
   bool ok = false;
   if (file != INVALID_HANDLE_VALUE) {
     DWORD written = 0;

@@ -106,8 +106,10 @@ void StopTimer() {
   gPortLink.pulseTimerId = 0;
 }
 
-// The trace's line for the end of a pulse: how long it lasted and what ended it.
+// The trace's line for the end of a pulse: how long it lasted and what ended it. The lines
+// kept while it ran may be written now.
 void TracePulseEnd(const char* endedBy, bool released) {
+  TraceHold(false);
   if (released) {
     TraceEvent("pulse", "port %u released after %.3f ms, by %s", gPortLink.releaseIndex,
                static_cast<double>(MicrosecondsSincePulse()) / 1000.0, endedBy);
@@ -132,6 +134,12 @@ bool OpenOwedBox(uint8_t index) {
              ++gPortLink.releaseMisses[index] >= kMaxReleaseMisses) {
     gPortLink.releasesOwed &= static_cast<uint16_t>(~BoxBit(index));
     TraceEvent("owed release", "port %u: its device cannot be opened; no longer tried", index);
+    // No process is to wait for this pulse's end any more.
+    if (TakeBox(BoxKind::kPort, index, kBoxWaitMs) != BoxTake::kBusy) {
+      SharedPulse* shared = PortSharedPulse(index);
+      if (OwnerOf(shared) == PulseOwner::kThisProcess) ClearPulse(shared);
+      GiveBox(BoxKind::kPort, index);
+    }
   }
   return false;  // a box another caller keeps is not a failed try
 }
@@ -181,8 +189,7 @@ void CALLBACK PulseTimerProc(HWND, UINT, UINT_PTR id, DWORD) {
   } else {
     ReleaseWhenDue("the timer");
   }
-  TraceFlush();
-  UnlockProcess();
+  TraceUnlockProcess();
 }
 
 }  // namespace
@@ -191,7 +198,15 @@ void PortReleaseOrphanedPulse(uint8_t index) {
   SharedPulse* shared = PortSharedPulse(index);
   if (!AnotherProcessesPulse(index) || MicrosecondsSince(shared->writtenAt) < kPulseUs) return;
   if (OwnerOf(shared) != PulseOwner::kGoneProcess) return;
-  if (WriteReleasePattern()) ClearPulse(shared);
+  const int64_t writtenAt = shared->writtenAt;
+  const uint32_t owner = shared->ownerPid;
+  if (!WriteReleasePattern()) return;
+  ClearPulse(shared);
+  TraceEvent("pulse",
+             "port %u released after %.3f ms, by this process: process %lu, which "
+             "wrote it, is gone",
+             index, static_cast<double>(MicrosecondsSince(writtenAt)) / 1000.0,
+             static_cast<unsigned long>(owner));
 }
 
 void PortCompletePulse(const char* endedBy) {
@@ -209,6 +224,9 @@ bool PortKick() {
   if (gPortLink.pulseTimerId != 0) return false;
   if (!OpenSelected()) return false;
   if (AnotherProcessesPulse(gPortLink.deviceIndex)) {
+    TraceEvent("pulse", "port %u: no kick, a pulse of process %lu is running",
+               gPortLink.deviceIndex,
+               static_cast<unsigned long>(PortSharedPulse(gPortLink.deviceIndex)->ownerPid));
     PortCloseDevice(gPortLink.deviceIndex);
     return false;
   }
@@ -224,6 +242,7 @@ bool PortKick() {
   gPortLink.releaseMisses[gPortLink.deviceIndex] = 0;
   ++gPortLink.localOpenCnt;
   gPortLink.pulseTimerId = SetTimer(nullptr, 0, kPulseMs, PulseTimerProc);
+  TraceHold(gPortLink.pulseTimerId != 0);
   if (gPortLink.pulseTimerId == 0) {
     // No timer to end the pulse: end it here, after the pulse time.
     WaitForPulseTime();

@@ -58,6 +58,13 @@ HANDLE PortOpenDevice(uint8_t index, PortOpenFailure* failure, DWORD waitMs) {
   BoxTake take = TakeBox(BoxKind::kPort, index, waitMs);
   if (take == BoxTake::kBusy) return OpenFailed(PortOpenFailure::kBusy, failure);
   gPortLink.boxHeld = true;
+  // A holder that died is remembered until a device open of the box gets as far as the
+  // EEPROM's clean start.
+  const uint16_t bit = static_cast<uint16_t>(1u << index);
+  if (take == BoxTake::kAbandoned) {
+    TraceEvent("wait", "port %u: its last holder died inside an operation", index);
+    gPortLink.cleanStartsOwed |= bit;
+  }
   char path[64];
   DWORD length = 0;
   for (; kDeviceTemplate[length] != '\0'; ++length) path[length] = kDeviceTemplate[length];
@@ -78,7 +85,10 @@ HANDLE PortOpenDevice(uint8_t index, PortOpenFailure* failure, DWORD waitMs) {
     PortCloseDevice(index);
     return OpenFailed(PortOpenFailure::kNoAnswer, failure);
   }
-  if (take == BoxTake::kAbandoned) StartCleanAfterDeadHolder(index);
+  if ((gPortLink.cleanStartsOwed & bit) != 0) {
+    gPortLink.cleanStartsOwed &= static_cast<uint16_t>(~bit);
+    StartCleanAfterDeadHolder(index);
+  }
   PortReleaseOrphanedPulse(index);
   return gPortLink.handle;
 }

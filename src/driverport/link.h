@@ -46,7 +46,8 @@ struct DriverPortLink {
   PortReply reply = {};                  // filled by the driver
   DWORD bytesReturned = 0;               // never examined
   Microwire eeprom = {{PortPinWrite, PortPinSample, nullptr}, {}};  // the EEPROM on the pins
-  bool boxHeld = false;  // the open device's box is taken (common/box_lock.h)
+  bool boxHeld = false;          // the open device's box is taken (common/box_lock.h)
+  uint16_t cleanStartsOwed = 0;  // bit N: box N's last holder died; its EEPROM starts clean
 
   // The session: the box addressed and its counts. Only the session open and close (and a
   // scan with no session open) choose the box.

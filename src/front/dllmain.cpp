@@ -20,8 +20,7 @@ void Attach() {
   TraceEvent("load", "TEVRO.DLL %s, %s", TEVRO_FILE_VERSION_TEXT,
              sizeof(void*) == 8 ? "x64" : "x86");
   uint32_t counts = ScanBoxes();
-  TraceFlush();
-  UnlockProcess();
+  TraceUnlockProcess();
   if (counts == 0) ShowNoBoxFound();
 }
 

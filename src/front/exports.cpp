@@ -60,9 +60,8 @@ T Leave(T result, const char* format) {
     char text[24];
     snprintf(text, sizeof text, format, result);
     TraceCallEnd(text);
-    TraceFlush();
   }
-  UnlockProcess();
+  TraceUnlockProcess();
   return result;
 }
 TEVRO_BOOL LeaveBool(bool result) { return Leave<TEVRO_BOOL>(result ? 1 : 0, "%u"); }
@@ -70,9 +69,8 @@ TEVRO_U32 LeaveCount(uint32_t result) { return Leave<TEVRO_U32>(result, "%u"); }
 void LeaveVoid() {
   if (Tracing()) {
     TraceCallEnd("nothing");
-    TraceFlush();
   }
-  UnlockProcess();
+  TraceUnlockProcess();
 }
 
 const char* Pointer(const void* p) { return p == nullptr ? "NULL" : "not NULL"; }

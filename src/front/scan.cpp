@@ -27,7 +27,6 @@ uint32_t ScanBoxes() {
 void ShowNoBoxFound() {
   LockProcess();
   TraceEvent("message box", "%s", kNoBoxText);
-  TraceFlush();
-  UnlockProcess();
+  TraceUnlockProcess();
   MessageBoxA(nullptr, kNoBoxText, kNoBoxCaption, MB_ICONINFORMATION);
 }

@@ -155,9 +155,15 @@ TEST_F(TraceTest, WaitsMessageBoxesAndOwedReleasesHaveTheirLines) {
   Library lib;
   ASSERT_NE(lib.OpenPosInterface(0), -1);
   hostwin::HoldMutex("Local\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.port.0", 20);
+  size_t writes = hostwin::CountCalls("WriteFile");
   EXPECT_EQ(lib.KasseOpen(), 1);
+  // Nothing is written while the pulse runs: its release waits for no file.
+  EXPECT_EQ(hostwin::CountCalls("WriteFile"), writes);
+  hostwin::RunFor(100);
+  EXPECT_GT(hostwin::CountCalls("WriteFile"), writes);
   EXPECT_THAT(Matching("wait: "),
               ElementsAre("wait: port 0 was held by another caller; waited 20.0 ms, then took it"));
+  ASSERT_EQ(lib.KasseOpen(), 1);
   hostwin::RemovePortBox(0);
   hostwin::RunFor(100);
   for (int call = 0; call < 3; ++call) lib.GetNumPos();
@@ -173,6 +179,15 @@ TEST_F(TraceTest, TheFileIsRenamedAtItsLimitAndNeverGrowsBeyondIt) {
   EXPECT_EQ(hostwin::FileText(std::string(kFile) + ".1"), older);
   EXPECT_THAT(Lines(), ::testing::Contains(HasSubstr("load: TEVRO.DLL")));
   EXPECT_LE(hostwin::FileText(kFile).size(), 1024u * 1024u);
+
+  // A full file that cannot be renamed gets no more lines.
+  hostwin::SetFileText(kFile, older);
+  hostwin::FailFileRenames(true);
+  for (int call = 0; call < 50; ++call) {
+    hostwin::AdvanceMs(5000);
+    lib.GetNumPos();
+  }
+  EXPECT_EQ(hostwin::FileText(kFile), older);
 }
 
 TEST_F(TraceTest, AFileThatCannotBeWrittenIsNotTriedOnEveryCall) {
