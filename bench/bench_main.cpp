@@ -37,11 +37,10 @@
 #include "catalogue.h"
 #include "loader.h"
 #include "replay.h"
+#include "timing.h"
 #include "world.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 struct Entry {
   Operation op;
@@ -71,20 +70,6 @@ std::vector<Entry> gEntries;
 std::map<std::string, Measured> gMeasured;          // by label
 std::map<std::string, Instructions> gInstructions;  // by label
 double gClockNs = 0;                                // one pair of clock reads
-
-double Ns(Clock::duration d) { return std::chrono::duration<double, std::nano>(d).count(); }
-
-// The cost of the clock reads around a timed batch, taken out of every batch.
-double MeasureClockPair() {
-  std::vector<double> samples;
-  for (int i = 0; i < 2001; ++i) {
-    Clock::time_point a = Clock::now();
-    Clock::time_point b = Clock::now();
-    samples.push_back(Ns(b - a));
-  }
-  std::sort(samples.begin(), samples.end());
-  return samples[samples.size() / 2];
-}
 
 // Calls per timed batch: cheap calls are timed many at a time so that the clock does not
 // dominate; calls that need work before or after each one are timed one by one.
@@ -497,7 +482,7 @@ int main(int argc, char** argv) {
   }
 
   if (!countsOnly) {
-    gClockNs = MeasureClockPair();
+    gClockNs = ClockPairNs();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     for (Entry& e : gEntries) {

@@ -30,11 +30,10 @@
 
 #include "catalogue.h"
 #include "loader.h"
+#include "timing.h"
 #include "world.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 const char kTraceFile[] = "C:\\trace\\bench.log";
 
@@ -69,22 +68,10 @@ void SwitchTrace(const LoadedLibrary& current, bool on) {
   current.api().GetNumPos();
 }
 
-double Ns(Clock::duration d) { return std::chrono::duration<double, std::nano>(d).count(); }
-
 double Percentile(std::vector<double> samples, double p) {
   if (samples.empty()) return 0;
   std::sort(samples.begin(), samples.end());
   return samples[static_cast<size_t>(p * static_cast<double>(samples.size() - 1) + 0.5)];
-}
-
-double ClockPairNs() {
-  std::vector<double> samples;
-  for (int i = 0; i < 2001; ++i) {
-    Clock::time_point a = Clock::now();
-    Clock::time_point b = Clock::now();
-    samples.push_back(Ns(b - a));
-  }
-  return Percentile(samples, 0.5);
 }
 
 volatile uint32_t gSink;
