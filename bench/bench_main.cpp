@@ -225,18 +225,12 @@ int RunFixed(uint32_t n) {
   return 0;
 }
 
-// "label<TAB>library<TAB>stand-in" per line: instructions per call (callgrind_split.py).
+// Instructions per call, by label (callgrind_split.py): in the library, in the stand-in.
 bool ReadInstructions(const std::string& path) {
-  std::ifstream in(path);
-  if (!in) return false;
-  std::string line;
-  while (std::getline(in, line)) {
-    std::vector<std::string> f;
-    std::stringstream fields(line);
-    std::string field;
-    while (std::getline(fields, field, '\t')) f.push_back(field);
-    if (f.size() < 3) continue;
-    gInstructions[f[0]] = Instructions{atof(f[1].c_str()), atof(f[2].c_str())};
+  std::map<std::string, std::pair<double, double>> table;
+  if (!ReadInstructionTable(path, &table)) return false;
+  for (const auto& entry : table) {
+    gInstructions[entry.first] = Instructions{entry.second.first, entry.second.second};
   }
   return true;
 }

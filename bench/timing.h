@@ -1,9 +1,17 @@
-// The clock the host benchmarks time batches with, and what a pair of its reads costs.
+// What the host benchmarks share: the clock they time batches with, what a pair of its
+// reads costs, and the instruction counts callgrind gives them.
 #ifndef BENCH_TIMING_H
 #define BENCH_TIMING_H
 
+#include <stdlib.h>
+
 #include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <utility>
 #include <vector>
 
 using Clock = std::chrono::steady_clock;
@@ -21,6 +29,24 @@ inline double ClockPairNs() {
   }
   std::sort(samples.begin(), samples.end());
   return samples[samples.size() / 2];
+}
+
+// The instructions per call that bench/callgrind_split.py wrote, one
+// "label<TAB>library<TAB>rest" line per call: by label, {library, rest}. False when the file
+// cannot be read.
+inline bool ReadInstructionTable(const std::string& path,
+                                 std::map<std::string, std::pair<double, double>>* table) {
+  std::ifstream in(path);
+  if (!in) return false;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::vector<std::string> f;
+    std::stringstream fields(line);
+    std::string field;
+    while (std::getline(fields, field, '\t')) f.push_back(field);
+    if (f.size() >= 3) (*table)[f[0]] = {atof(f[1].c_str()), atof(f[2].c_str())};
+  }
+  return true;
 }
 
 #endif  // BENCH_TIMING_H

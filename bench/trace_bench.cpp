@@ -116,18 +116,9 @@ bool TakeFlag(int* argc, char** argv, const char* name, std::string* value) {
   return false;
 }
 
-// "label<TAB>library<TAB>rest" per line (callgrind_split.py): instructions per call.
 std::map<std::string, std::pair<double, double>> ReadInstructions(const std::string& path) {
   std::map<std::string, std::pair<double, double>> out;
-  std::ifstream in(path);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::vector<std::string> f;
-    std::stringstream fields(line);
-    std::string field;
-    while (std::getline(fields, field, '\t')) f.push_back(field);
-    if (f.size() >= 3) out[f[0]] = {atof(f[1].c_str()), atof(f[2].c_str())};
-  }
+  ReadInstructionTable(path, &out);
   return out;
 }
 
