@@ -43,15 +43,20 @@ set_target_properties(tevro_dll PROPERTIES
   SUFFIX ".DLL"
   LINK_DEPENDS ${TEVRO_DEF_FILE})
 target_include_directories(tevro_dll PRIVATE ${TEVRO_LIBRARY_INCLUDES})
-target_compile_definitions(tevro_dll PRIVATE TEVRO_BUILD)
+target_compile_definitions(tevro_dll PRIVATE TEVRO_BUILD _WIN32_WINNT=0x0600)
 target_compile_options(tevro_dll PRIVATE
   ${TEVRO_WARNINGS}
   $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
 # The C++ runtime, libgcc and winpthread go into the DLL, so that it imports
 # system DLLs only (KERNEL32, USER32, the C runtime). No auto-export: the .def
 # alone decides what is exported.
+# Windows Vista (6.0) or later: the library's timer is a thread-pool timer and its named
+# objects are opened asking for the rights they grant (CreateMutexExA); the headers say so
+# for an older system rather than leaving it to fail at an import.
 target_link_options(tevro_dll PRIVATE
   -static -static-libgcc -static-libstdc++
+  LINKER:--major-os-version,6 LINKER:--minor-os-version,0
+  LINKER:--major-subsystem-version,6 LINKER:--minor-subsystem-version,0
   LINKER:--exclude-all-symbols
   LINKER:-Map=${CMAKE_BINARY_DIR}/TEVRO.map)
 

@@ -6,10 +6,13 @@ set(TEVRO_LIBRARY_SOURCES
   ${TEVRO_SRC_DIR}/front/backends.cpp
   ${TEVRO_SRC_DIR}/front/scan.cpp
   ${TEVRO_SRC_DIR}/front/dllmain.cpp
+  ${TEVRO_SRC_DIR}/front/openings.cpp
   ${TEVRO_SRC_DIR}/common/box_lock.cpp
+  ${TEVRO_SRC_DIR}/common/library_timer.cpp
   ${TEVRO_SRC_DIR}/common/process_lock.cpp
   ${TEVRO_SRC_DIR}/common/trace.cpp
   ${TEVRO_SRC_DIR}/common/trace_file.cpp
+  ${TEVRO_SRC_DIR}/common/trace_path.cpp
   ${TEVRO_SRC_DIR}/bridge/d2xx.cpp
   ${TEVRO_SRC_DIR}/bridge/link.cpp
   ${TEVRO_SRC_DIR}/bridge/discovery.cpp

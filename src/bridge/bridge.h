@@ -8,17 +8,19 @@
 #ifndef TEVRO_BRIDGE_BRIDGE_H
 #define TEVRO_BRIDGE_BRIDGE_H
 
+#include <windows.h>
 #include <stdint.h>
 
+#include "common/box_reach.h"
+
 // Session. Open: selects box 'index' (local count 0), sets up its line and caches its
-// identity record; the open result, or kNotOpen. Close: adds the session's openings to
-// the counter the box holds and deselects; always true.
+// identity record; the open result, or kNotOpen. Close: the front has written the
+// openings back; 'total' is the total from then on; deselects. Always true.
 int32_t BridgeOpenInterface(uint8_t index);
-bool BridgeCloseInterface();
+bool BridgeCloseInterface(uint32_t total);
 
 // Drawer and switch.
 bool BridgeKick();     // true when the box took the whole kick (counted); else beeps, false
-bool BridgeRelease();  // nothing to do: the box times its own pulse; true, no device access
 bool BridgeGetSwitch(char* readFlag);      // last known state; *readFlag 1 when read now
 void BridgeGetFirmWareVersion(char* buf);  // "FTDI>=1.6" or "FTDI<1.6"; untouched if no box
 
@@ -33,18 +35,24 @@ bool BridgeSetSerialNumber(uint32_t value);
 bool BridgeSetMfgDate(uint32_t value);
 bool BridgeSetLastOpenCnt(uint32_t value);  // true without a write when already stored
 
+// The counter of box 'index' for the front's write-back: held (the box open, its turn
+// kept) from BridgeHoldBox to BridgeLetGo, and read and written in between. A box whose
+// turn cannot be had (kUnguarded) or whose user area cannot hold the record (kNoRecord)
+// is not held. The write writes the record read in the hold with the new counter.
+BoxReach BridgeHoldBox(uint8_t index, DWORD waitMs);
+void BridgeLetGo(uint8_t index);
+bool BridgeReadHeldCounter(uint32_t* value);
+bool BridgeWriteHeldCounter(uint32_t value);
+bool BridgeCachedCounter(uint32_t* value);  // the session's copy, when read in it
+
 // Discovery: the boxes at device numbers 0, 1, ... up to the first that does not open; 0
 // without a D2XX call when the D2XX library is not in the system folder or cannot be
 // bound. The probes leave the session alone; with leaveSession false the backend is left
 // addressing the first number that did not open, local count 0.
 uint8_t BridgeScan(bool leaveSession);
 
-// Lifetime. Settle: run on entry to every export; writes openings still owed to a box.
-// Quiesce: the library is about to be unloaded; nothing runs on a bridge box. Detach: the
-// library is unloaded; writes owed openings and releases the D2XX library unless the
-// whole process is ending.
-void BridgeSettle();
-void BridgeQuiesce();
+// Detach: the library is unloaded; releases the D2XX library unless the whole process is
+// ending.
 void BridgeDetach(bool processExit);
 
 #endif  // TEVRO_BRIDGE_BRIDGE_H

@@ -73,8 +73,6 @@ bool BridgeGetSwitch(char* readFlag) {
   return gLastSwitchState;
 }
 
-bool BridgeRelease() { return true; }
-
 void BridgeGetFirmWareVersion(char* buf) {
   if (!OpenBox()) return;
   DWORD rxQueue = 0, txQueue = 0, events = 0;

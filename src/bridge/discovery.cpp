@@ -74,12 +74,12 @@ uint8_t BridgeScan(bool leaveSession) {
   // Each probe is a session open and close without the session: the box is opened, set up
   // and read, and closed as a close with nothing to write back closes it.
   // A box another caller keeps is there: it counts, so the numbering does not shift.
-  BridgeOpening last = {gBridgeLink.userAreaSize, gBridgeLink.image, false, false};
+  BridgeOpening last = {gBridgeLink.userAreaSize, gBridgeLink.image, false, BoxReach::kNoDevice};
   uint8_t index = 0;
   for (;; ++index) {
     if (BridgeOpenBox(index, &last) != kNotOpen) {
       BridgeClose(index);
-    } else if (!last.busy) {
+    } else if (last.reach != BoxReach::kBusy) {
       break;
     }
   }

@@ -3,6 +3,7 @@
 #include "bridge/link.h"
 #include "bridge/user_area.h"
 #include "common/little_endian.h"
+#include "common/trace.h"
 
 namespace {
 
@@ -21,8 +22,8 @@ bool ReadUserArea(UserAreaImage& out) {
 
 // Opens the box for a user-area operation. False (box closed again) when it does not
 // open or its user area cannot hold the record.
-bool OpenForUserArea(DWORD waitMs = kBoxWaitMs, bool* busy = nullptr) {
-  if (BridgeOpen(gBridgeLink.index, waitMs, busy) == BridgeNoHandle() ||
+bool OpenForUserArea() {
+  if (BridgeOpen(gBridgeLink.index) == BridgeNoHandle() ||
       gBridgeLink.userAreaSize < kUserAreaImageSize) {
     BridgeClose(gBridgeLink.index);
     return false;
@@ -42,46 +43,29 @@ uint32_t GetField(UserAreaField field) {
 }
 
 // Writes one field: reads the record from the box first so that only this field's bytes
-// change, then writes the record back. When the read fails and 'cacheFallback' is set, the
-// cached record is written instead, but only when it is this box's, read in this session
-// (anything else would carry another box's serial number and date into this one);
-// otherwise nothing is written. For the counter, 'add'
-// is added to the stored value read (or cached) and 'value' is ignored.
-struct FieldWrite {
-  UserAreaField field;
-  uint32_t value;
-  bool addToStored;
-  uint32_t add;
-  bool cacheFallback;
-  DWORD waitMs;
-};
-
-bool WriteField(const FieldWrite& w, uint32_t* written, bool* busy = nullptr) {
-  if (!OpenForUserArea(w.waitMs, busy)) return false;
+// change, then writes the record back; nothing is written when that read fails, or when
+// the box's turn could not be had. A counter already stored is not written again.
+bool SetField(UserAreaField field, uint32_t value) {
+  if (!OpenForUserArea()) return false;
   UserAreaImage fresh;
-  if (ReadUserArea(fresh)) {
-    gBridgeLink.image = fresh;
-    gBridgeLink.imageCurrent = true;
-  } else if (!w.cacheFallback || !gBridgeLink.imageCurrent) {
+  if (!gBridgeLink.boxGuarded || !ReadUserArea(fresh)) {
+    if (!gBridgeLink.boxGuarded) {
+      TraceEvent("wait", "bridge %u: not written without the box's turn", gBridgeLink.index);
+    }
     BridgeClose(gBridgeLink.index);
     return false;
   }
-  uint32_t value = w.value;
-  if (w.addToStored) value = UserAreaGet(gBridgeLink.image, w.field) + w.add;
-  if (written != nullptr) *written = value;
-  if (w.field == UserAreaField::kLastOpenCnt && UserAreaGet(gBridgeLink.image, w.field) == value) {
+  gBridgeLink.image = fresh;
+  gBridgeLink.imageCurrent = true;
+  if (field == UserAreaField::kLastOpenCnt && UserAreaGet(gBridgeLink.image, field) == value) {
     BridgeClose(gBridgeLink.index);
     return true;
   }
-  UserAreaPut(gBridgeLink.image, w.field, value);
+  UserAreaPut(gBridgeLink.image, field, value);
   FT_STATUS status =
       gD2xx.EE_UAWrite(gBridgeLink.handle, gBridgeLink.image.bytes, kUserAreaImageSize);
   BridgeClose(gBridgeLink.index);
   return status == FT_OK;
-}
-
-bool SetField(UserAreaField field, uint32_t value) {
-  return WriteField(FieldWrite{field, value, false, 0, false, kBoxWaitMs}, nullptr);
 }
 
 }  // namespace
@@ -136,43 +120,56 @@ bool BridgeSetSerialNumber(uint32_t value) { return SetField(UserAreaField::kSer
 bool BridgeSetMfgDate(uint32_t value) { return SetField(UserAreaField::kMfgDate, value); }
 bool BridgeSetLastOpenCnt(uint32_t value) { return SetField(UserAreaField::kLastOpenCnt, value); }
 
-// Write-back at the interface close: stored counter as the box holds it now plus the
-// session's openings, so a session of another process in between loses nothing.
-bool BridgeWriteBackOpenCnt(uint32_t* total) {
-  *total = BridgeGetTotalOpenCnt();
-  bool busy = false;
-  bool written = WriteField(FieldWrite{UserAreaField::kLastOpenCnt, 0, true,
-                                       gBridgeLink.localOpenCnt, true, kBoxCloseWaitMs},
-                            total, &busy);
-  // Another caller keeps the box: the openings stay owed to it rather than lost.
-  if (busy && gBridgeLink.userAreaSize >= kUserAreaImageSize) {
-    gBridgeLink.owedOpenings[gBridgeLink.index] += gBridgeLink.localOpenCnt;
-    gBridgeLink.openingsOwed = true;
+BoxReach BridgeHoldBox(uint8_t index, DWORD waitMs) {
+  BoxReach reach = BoxReach::kNoDevice;
+  if (BridgeOpen(index, waitMs, &reach) == BridgeNoHandle()) return reach;
+  DWORD size = index == gBridgeLink.index ? gBridgeLink.userAreaSize : gBridgeLink.areaSizeOf[index];
+  if (reach == BoxReach::kReached && size < kUserAreaImageSize) reach = BoxReach::kNoRecord;
+  if (reach != BoxReach::kReached) {
+    BridgeClose(index);
+    return reach;
   }
-  return written;
+  gBridgeLink.heldIndex = index;
+  gBridgeLink.heldImageRead = false;
+  return reach;
 }
 
-void BridgeSettleOwedOpenings(DWORD waitMs) {
-  if (!gBridgeLink.openingsOwed) return;
-  gBridgeLink.openingsOwed = false;
-  for (uint8_t index = 0; index <= kBridgeMaxIndex; ++index) {
-    uint32_t owed = gBridgeLink.owedOpenings[index];
-    if (owed == 0) continue;
-    bool busy = false;
-    if (BridgeOpen(index, waitMs, &busy) == BridgeNoHandle()) {
-      // Still busy: owed on. Gone: lost, as a failed write-back at a close.
-      if (!busy) gBridgeLink.owedOpenings[index] = 0;
-      if (busy) gBridgeLink.openingsOwed = true;
-      continue;
-    }
-    // This box's own record, read afresh: the session's cache may be another box's.
-    UserAreaImage area;
-    if (ReadUserArea(area)) {
-      UserAreaPut(area, UserAreaField::kLastOpenCnt,
-                  UserAreaGet(area, UserAreaField::kLastOpenCnt) + owed);
-      gD2xx.EE_UAWrite(gBridgeLink.handle, area.bytes, kUserAreaImageSize);
-    }
-    BridgeClose(index);
-    gBridgeLink.owedOpenings[index] = 0;
+void BridgeLetGo(uint8_t index) { BridgeClose(index); }
+
+bool BridgeReadHeldCounter(uint32_t* value) {
+  if (!ReadUserArea(gBridgeLink.heldImage)) return false;
+  gBridgeLink.heldImageRead = true;
+  if (gBridgeLink.heldIndex == gBridgeLink.index) {
+    gBridgeLink.image = gBridgeLink.heldImage;
+    gBridgeLink.imageCurrent = true;
   }
+  *value = UserAreaGet(gBridgeLink.heldImage, UserAreaField::kLastOpenCnt);
+  return true;
+}
+
+// Writes the record read in this hold with the new counter; without one, the session's
+// copy of the record, but only when it is this box's, read in this session (anything else
+// would carry another box's serial number and date into this one).
+bool BridgeWriteHeldCounter(uint32_t value) {
+  const bool sessionBox = gBridgeLink.heldIndex == gBridgeLink.index;
+  UserAreaImage record = gBridgeLink.heldImage;
+  if (!gBridgeLink.heldImageRead) {
+    if (!sessionBox || !gBridgeLink.imageCurrent) return false;
+    record = gBridgeLink.image;
+  }
+  UserAreaPut(record, UserAreaField::kLastOpenCnt, value);
+  if (gD2xx.EE_UAWrite(gBridgeLink.handle, record.bytes, kUserAreaImageSize) != FT_OK) {
+    return false;
+  }
+  if (sessionBox) {
+    gBridgeLink.image = record;
+    gBridgeLink.imageCurrent = true;
+  }
+  return true;
+}
+
+bool BridgeCachedCounter(uint32_t* value) {
+  if (!gBridgeLink.imageCurrent) return false;
+  *value = UserAreaGet(gBridgeLink.image, UserAreaField::kLastOpenCnt);
+  return true;
 }

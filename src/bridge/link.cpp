@@ -20,21 +20,26 @@ constexpr USHORT kFlowNone = 0;
 
 }  // namespace
 
-FT_HANDLE BridgeOpen(uint8_t index, DWORD waitMs, bool* busy) {
-  if (busy != nullptr) *busy = false;
+FT_HANDLE BridgeOpen(uint8_t index, DWORD waitMs, BoxReach* reach) {
+  BoxReach unused;
+  BoxReach& how = reach != nullptr ? *reach : unused;
+  how = BoxReach::kNoDevice;
   if (index > kBridgeMaxIndex || !D2xxReady()) return BridgeNoHandle();
   BoxTake take = TakeBox(BoxKind::kBridge, index, waitMs);
   if (take == BoxTake::kBusy) {
-    if (busy != nullptr) *busy = true;
+    how = BoxReach::kBusy;
     return BridgeNoHandle();
   }
   gBridgeLink.boxHeld = true;
+  gBridgeLink.boxGuarded = take != BoxTake::kUnguarded;
   // A holder that died may have left the record half written: read it afresh.
   if (take == BoxTake::kAbandoned && index == gBridgeLink.index) gBridgeLink.imageCurrent = false;
+  how = gBridgeLink.boxGuarded ? BoxReach::kReached : BoxReach::kUnguarded;
   if (gD2xx.Open(index, &gBridgeLink.handle) == FT_OK) return gBridgeLink.handle;
   Sleep(kOpenRetryDelayMs);
   if (gD2xx.Open(index, &gBridgeLink.handle) == FT_OK) return gBridgeLink.handle;
   BridgeClose(index);
+  how = BoxReach::kNoDevice;
   return BridgeNoHandle();
 }
 
@@ -49,13 +54,14 @@ void BridgeClose(uint8_t index) {
 }
 
 int32_t BridgeOpenBox(uint8_t index, BridgeOpening* opening) {
-  FT_HANDLE handle = BridgeOpen(index, kBoxWaitMs, &opening->busy);
+  FT_HANDLE handle = BridgeOpen(index, kBoxWaitMs, &opening->reach);
   if (handle != BridgeNoHandle()) {
     gD2xx.SetBaudRate(handle, kBaudRate);
     gD2xx.SetTimeouts(handle, kReadTimeoutMs, kWriteTimeoutMs);
     gD2xx.SetDataCharacteristics(handle, kWordLength8, kStopBits2, kParityNone);
     gD2xx.SetFlowControl(handle, kFlowNone, 0, 0);
     gD2xx.EE_UASize(handle, &opening->userAreaSize);
+    gBridgeLink.areaSizeOf[index] = opening->userAreaSize;
     // Only a complete read counts: a partial image must never be written back.
     UserAreaImage fresh;
     DWORD read = 0;
@@ -72,7 +78,7 @@ int32_t BridgeOpenBox(uint8_t index, BridgeOpening* opening) {
 int32_t BridgeOpenInterface(uint8_t index) {
   gBridgeLink.localOpenCnt = 0;
   gBridgeLink.index = index;
-  BridgeOpening opening = {gBridgeLink.userAreaSize, gBridgeLink.image, false, false};
+  BridgeOpening opening = {gBridgeLink.userAreaSize, gBridgeLink.image, false, BoxReach::kNoDevice};
   int32_t result = BridgeOpenBox(index, &opening);
   gBridgeLink.userAreaSize = opening.userAreaSize;
   gBridgeLink.image = opening.image;
@@ -82,9 +88,7 @@ int32_t BridgeOpenInterface(uint8_t index) {
   return result;
 }
 
-bool BridgeCloseInterface() {
-  uint32_t total = BridgeGetTotalOpenCnt();
-  if (gBridgeLink.localOpenCnt != 0) BridgeWriteBackOpenCnt(&total);
+bool BridgeCloseInterface(uint32_t total) {
   BridgeClose(gBridgeLink.index);
   gBridgeLink.index = kBridgeNoIndex;
   gBridgeLink.closed = true;
@@ -92,12 +96,7 @@ bool BridgeCloseInterface() {
   return true;
 }
 
-void BridgeSettle() { BridgeSettleOwedOpenings(0); }
-
-void BridgeQuiesce() {}
-
 void BridgeDetach(bool processExit) {
-  BridgeSettleOwedOpenings(kBoxWaitMs);
   // At process exit the system unloads every module itself; releasing another library
   // from here is only safe when this one is unloaded on its own.
   if (!processExit) D2xxRelease();

@@ -9,6 +9,7 @@
 #include "bridge/d2xx.h"
 #include "bridge/user_area.h"
 #include "common/box_lock.h"
+#include "common/box_reach.h"
 
 constexpr uint8_t kBridgeMaxIndex = 9;
 constexpr uint8_t kBridgeNoIndex = 255;
@@ -25,10 +26,13 @@ struct BridgeLink {
   bool closed;            // the last session was closed; no successful open since
   uint32_t closedTotal;   // total openings as that close left them
   bool boxHeld;           // the open box is taken (common/box_lock.h)
-  // Openings of closed sessions that could not be written back because another caller kept
-  // the box; retried on later calls and at unload. By device number.
-  uint32_t owedOpenings[kBridgeMaxIndex + 1];
-  bool openingsOwed;  // some entry of owedOpenings is not 0
+  bool boxGuarded;        // ... and its mutex is had: the box may be written
+  // The box held for the front's counter write-back (BridgeHoldBox .. BridgeLetGo), and its
+  // record as read in that hold.
+  uint8_t heldIndex;
+  UserAreaImage heldImage;
+  bool heldImageRead;
+  DWORD areaSizeOf[kBridgeMaxIndex + 1];  // user-area size box N reported when last opened
 };
 
 // Zero-filled at load; written by the session operations and the operations they call.
@@ -36,9 +40,9 @@ extern BridgeLink gBridgeLink;
 
 // Takes box 'index' (waiting at most waitMs) and opens it into the link's handle, with one
 // retry after 10 ms. Returns the handle, or BridgeNoHandle() (nothing held) when the box
-// is busy (*busy, when given, says so), both attempts failed (after a BridgeClose), or the
-// index is above 9.
-FT_HANDLE BridgeOpen(uint8_t index, DWORD waitMs = kBoxWaitMs, bool* busy = nullptr);
+// is busy, both attempts failed (after a BridgeClose), or the index is above 9; *reach,
+// when given, says which (kUnguarded: opened, but its turn could not be had).
+FT_HANDLE BridgeOpen(uint8_t index, DWORD waitMs = kBoxWaitMs, BoxReach* reach = nullptr);
 // Closes the link's handle (status ignored), sets it to BridgeNoHandle() and gives the box
 // back; nothing for an index above 9.
 void BridgeClose(uint8_t index);
@@ -49,20 +53,11 @@ struct BridgeOpening {
   DWORD userAreaSize;
   UserAreaImage image;
   bool imageRead;
-  bool busy;  // another caller kept the box: it was not opened
+  BoxReach reach;  // how the open went
 };
 // Opens box 'index', sets up its line, reads its user area into *opening, closes it again.
 // Returns the open result or kNotOpen. Touches only the link's handle. A failed
 // FT_EE_UASize leaves opening->userAreaSize as the caller set it.
 int32_t BridgeOpenBox(uint8_t index, BridgeOpening* opening);
-
-// The session close's write-back (identity.cpp): writes the counter the box holds now (the
-// cached one when that read fails) plus the local count. A box another caller keeps for
-// kBoxCloseWaitMs is owed the openings instead. *total receives the sum written, or meant
-// to be written. True when written.
-bool BridgeWriteBackOpenCnt(uint32_t* total);
-// Writes owed openings back to the boxes that were busy, waiting at most waitMs for each;
-// a box that no longer opens is owed nothing more (identity.cpp).
-void BridgeSettleOwedOpenings(DWORD waitMs);
 
 #endif  // TEVRO_BRIDGE_LINK_H

@@ -1,4 +1,4 @@
-// Named mutexes and shared pulse records, one per box, made at first use and kept until
+// Named mutexes and shared box records, one per box, made at first use and kept until
 // the library is unloaded.
 #include "common/box_lock.h"
 
@@ -18,18 +18,28 @@ const char kNamePrefix[] = "Local\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.
 constexpr uint8_t kBoxes = 10;
 constexpr DWORD kStillActive = 259;
 
-// Every program of the logon session may take the boxes' objects, whoever made them: an
-// object made by an elevated program (a service tool run as administrator) would otherwise
-// refuse the others, at any integrity level, and leave them unguarded.
-const char kObjectSecurity[] = "D:(A;;GA;;;WD)S:(ML;;NW;;;LW)";
+// What the library does with its objects, and all that any program of the logon session
+// may do with them, whatever its integrity level and whoever made them: an object made by
+// an elevated program (a service tool run as administrator) must not refuse the others,
+// and no program may change an object's access list (OW: not even its owner) or use it
+// for anything else.
+constexpr DWORD kMutexRights = SYNCHRONIZE | MUTEX_MODIFY_STATE;
+constexpr DWORD kRecordRights = FILE_MAP_READ | FILE_MAP_WRITE;
+const char kMutexSecurity[] = "D:(A;;0x00100001;;;WD)(A;;0x00100001;;;OW)S:(ML;;NW;;;LW)";
+const char kRecordSecurity[] = "D:(A;;0x00000006;;;WD)(A;;0x00000006;;;OW)S:(ML;;NW;;;LW)";
+
+struct Descriptor {
+  PSECURITY_DESCRIPTOR security;
+  bool tried;
+};
 
 struct BoxObjects {
   HANDLE mutex[2][kBoxes];
   HANDLE mapping[kBoxes];
   SharedPulse* pulse[kBoxes];
-  uint64_t processStart;          // this process's creation time, once read
-  PSECURITY_DESCRIPTOR security;  // from kObjectSecurity, made once
-  bool securityTried;
+  uint64_t processStart;  // this process's creation time, once read
+  Descriptor mutexSecurity;
+  Descriptor recordSecurity;
 };
 
 BoxObjects gBoxes;
@@ -46,17 +56,38 @@ void FormName(char (&name)[96], BoxKind kind, uint8_t index, const char* suffix)
   FormObjectName(name, box);
 }
 
-// The attributes the objects are made with (null, the defaults, when the descriptor could
-// not be made).
-LPSECURITY_ATTRIBUTES ObjectAttributes(SECURITY_ATTRIBUTES* attributes) {
-  if (!gBoxes.securityTried) {
-    gBoxes.securityTried = true;
-    ConvertStringSecurityDescriptorToSecurityDescriptorA(kObjectSecurity, SDDL_REVISION_1,
-                                                         &gBoxes.security, nullptr);
+// The attributes an object is made with, from 'text' (made once). Null when the
+// descriptor cannot be made: the object is then not made at all, rather than made with
+// the defaults, which would refuse the session's other programs.
+LPSECURITY_ATTRIBUTES Attributes(Descriptor& d, const char* text, SECURITY_ATTRIBUTES* out) {
+  if (!d.tried) {
+    d.tried = true;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(text, SDDL_REVISION_1, &d.security,
+                                                              nullptr)) {
+      d.security = nullptr;
+    }
   }
-  if (gBoxes.security == nullptr) return nullptr;
-  *attributes = SECURITY_ATTRIBUTES{sizeof *attributes, gBoxes.security, FALSE};
-  return attributes;
+  if (d.security == nullptr) return nullptr;
+  *out = SECURITY_ATTRIBUTES{sizeof *out, d.security, FALSE};
+  return out;
+}
+
+void FreeDescriptor(Descriptor& d) {
+  if (d.security != nullptr) LocalFree(d.security);
+  d = Descriptor{};
+}
+
+const char* WhyNotHad(DWORD error) {
+  switch (error) {
+    case ERROR_ACCESS_DENIED:
+      return "another program made it with rights that refuse this one";
+    case ERROR_INVALID_HANDLE:
+      return "its name belongs to another kind of object";
+    case ERROR_SUCCESS:
+      return "no security descriptor could be made for it";
+    default:
+      return "the system refused it";
+  }
 }
 
 HANDLE MutexOf(BoxKind kind, uint8_t index) {
@@ -64,14 +95,32 @@ HANDLE MutexOf(BoxKind kind, uint8_t index) {
   if (mutex == nullptr) {
     char name[96];
     FormName(name, kind, index, "");
-    SECURITY_ATTRIBUTES attributes;
-    mutex = CreateMutexA(ObjectAttributes(&attributes), FALSE, name);
+    mutex = OpenSessionMutex(name);
     if (mutex == nullptr) {
-      TraceEvent("wait", "%s %u: its mutex cannot be had; the box is used without turns",
-                 kind == BoxKind::kPort ? "port" : "bridge", index);
+      TraceEvent("wait", "%s %u: its mutex cannot be had (%s); the box is not written",
+                 kind == BoxKind::kPort ? "port" : "bridge", index, WhyNotHad(GetLastError()));
     }
   }
   return mutex;
+}
+
+// Opens the record of box 'index' asking for read and write only, making it when there is
+// none. Opening first matters: making an existing object opens it asking for every right,
+// which its access list refuses.
+HANDLE OpenRecord(const char* name) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    HANDLE mapping = OpenFileMappingA(kRecordRights, FALSE, name);
+    if (mapping != nullptr || GetLastError() != ERROR_FILE_NOT_FOUND) return mapping;
+    SECURITY_ATTRIBUTES attributes;
+    LPSECURITY_ATTRIBUTES made = Attributes(gBoxes.recordSecurity, kRecordSecurity, &attributes);
+    if (made == nullptr) return nullptr;
+    // Memory backed by the paging file starts zeroed: no pulse running, the EEPROM idle.
+    mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, made, PAGE_READWRITE, 0,
+                                 sizeof(SharedPulse), name);
+    if (mapping != nullptr) return mapping;
+    // Another process made it in the meantime: open it again.
+  }
+  return nullptr;
 }
 
 uint64_t CreationTime(HANDLE process) {
@@ -94,11 +143,18 @@ void FormObjectName(char (&name)[96], const char* suffix) {
   name[at] = '\0';
 }
 
+HANDLE OpenSessionMutex(const char* name) {
+  SECURITY_ATTRIBUTES attributes;
+  LPSECURITY_ATTRIBUTES made = Attributes(gBoxes.mutexSecurity, kMutexSecurity, &attributes);
+  if (made == nullptr) return nullptr;
+  return CreateMutexExA(made, name, 0, kMutexRights);
+}
+
 BoxTake TakeBox(BoxKind kind, uint8_t index, DWORD waitMs) {
   if (index >= kBoxes) return BoxTake::kTaken;
   TraceBox(kind, index);
   HANDLE mutex = MutexOf(kind, index);
-  if (mutex == nullptr) return BoxTake::kTaken;
+  if (mutex == nullptr) return BoxTake::kUnguarded;
   DWORD result = WaitForSingleObject(mutex, 0);
   if (result == WAIT_TIMEOUT && waitMs > 0) {
     // Held by another caller: wait for it, and say how long.
@@ -121,7 +177,7 @@ BoxTake TakeBox(BoxKind kind, uint8_t index, DWORD waitMs) {
     case WAIT_TIMEOUT:
       return BoxTake::kBusy;
     default:
-      return BoxTake::kTaken;  // not held: GiveBox's release then fails harmlessly
+      return BoxTake::kUnguarded;  // not held: GiveBox's release then fails harmlessly
   }
 }
 
@@ -142,9 +198,8 @@ void CloseBoxes() {
     gBoxes.pulse[i] = nullptr;
     gBoxes.mapping[i] = nullptr;
   }
-  if (gBoxes.security != nullptr) LocalFree(gBoxes.security);
-  gBoxes.security = nullptr;
-  gBoxes.securityTried = false;
+  FreeDescriptor(gBoxes.mutexSecurity);
+  FreeDescriptor(gBoxes.recordSecurity);
 }
 
 SharedPulse* PortSharedPulse(uint8_t index) {
@@ -152,11 +207,9 @@ SharedPulse* PortSharedPulse(uint8_t index) {
   if (gBoxes.pulse[index] == nullptr) {
     char name[96];
     FormName(name, BoxKind::kPort, index, ".pulse");
-    // Memory backed by the paging file starts zeroed: no pulse running.
-    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                        sizeof(SharedPulse), name);
+    HANDLE mapping = OpenRecord(name);
     if (mapping == nullptr) return nullptr;
-    void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(SharedPulse));
+    void* view = MapViewOfFile(mapping, kRecordRights, 0, 0, sizeof(SharedPulse));
     if (view == nullptr) {
       CloseHandle(mapping);
       return nullptr;
@@ -175,14 +228,26 @@ void ClaimPulse(SharedPulse* pulse, int64_t writtenAt) {
 }
 
 void ClearPulse(SharedPulse* pulse) {
-  if (pulse != nullptr) *pulse = SharedPulse{};
+  if (pulse == nullptr) return;
+  pulse->ownerPid = 0;
+  pulse->ownerStart = 0;
+  pulse->writtenAt = 0;
 }
 
 PulseOwner OwnerOf(const SharedPulse* pulse) {
-  if (pulse == nullptr || pulse->ownerPid == 0) return PulseOwner::kNone;
-  if (pulse->ownerPid == GetCurrentProcessId()) return PulseOwner::kThisProcess;
+  if (pulse == nullptr) return PulseOwner::kUnknown;
+  if (pulse->ownerPid == 0) return PulseOwner::kNone;
+  if (pulse->ownerPid == GetCurrentProcessId()) {
+    // An earlier process that had this id left it.
+    return pulse->ownerStart == ThisProcessStart() ? PulseOwner::kThisProcess
+                                                   : PulseOwner::kGoneProcess;
+  }
   HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pulse->ownerPid);
-  if (process == nullptr) return PulseOwner::kGoneProcess;
+  if (process == nullptr) {
+    // A process this one may not look at is there; one that is not there cannot be opened.
+    return GetLastError() == ERROR_ACCESS_DENIED ? PulseOwner::kOtherProcess
+                                                 : PulseOwner::kGoneProcess;
+  }
   DWORD code = 0;
   bool alive = GetExitCodeProcess(process, &code) && code == kStillActive &&
                CreationTime(process) == pulse->ownerStart;

@@ -6,7 +6,9 @@
 //
 // Beside each driver-port box's mutex lies a small record in shared memory: the pulse
 // running on the box, whichever process wrote it, so that no process cuts another's pulse
-// short or kicks into it, and a pulse whose process died is still released.
+// short or kicks into it, and a pulse whose process died is still released; and what the
+// last holder may have left half done on the box's EEPROM, so that the next instruction of
+// any process begins cleanly.
 #ifndef TEVRO_COMMON_BOX_LOCK_H
 #define TEVRO_COMMON_BOX_LOCK_H
 
@@ -24,11 +26,12 @@ enum class BoxTake : uint8_t {
   kTaken,      // the box is the caller's until GiveBox
   kAbandoned,  // the caller's, but the last holder died inside an operation
   kBusy,       // another caller kept it for the whole wait; nothing is held
+  kUnguarded,  // its mutex cannot be had (the name is another object's, or refuses us):
+               // the box may be read, never written; GiveBox is still called
 };
 
 // Takes box (kind, index 0..9) for one operation, waiting at most waitMs. Boxes above 9
-// have no mutex: taken at once, without a system call. A mutex that cannot be made leaves
-// the box unguarded rather than unusable.
+// have no mutex: taken at once, without a system call.
 BoxTake TakeBox(BoxKind kind, uint8_t index, DWORD waitMs);
 // Gives back what TakeBox took.
 void GiveBox(BoxKind kind, uint8_t index);
@@ -38,26 +41,38 @@ void CloseBoxes();
 // The name of this library's object 'suffix' in the logon session's namespace
 // ("Local\TEVRO.{...}.<suffix>"): no other program's object carries it.
 void FormObjectName(char (&name)[96], const char* suffix);
+// Opens the named mutex of the session's programs, making it when there is none: made so
+// that every program of the session, at any integrity level, may wait for it and release
+// it and do nothing else with it, and opened asking for just that. Null when it cannot be
+// had (GetLastError says why; ERROR_SUCCESS when no security descriptor could be made).
+HANDLE OpenSessionMutex(const char* name);
 
-// The running pulse of driver-port box 'index' as all processes see it. Read and written
-// only while the box is taken. Same layout on x86 and x64.
+// What the shared record of a driver-port box knows of its EEPROM.
+constexpr uint32_t kEepromUnsure = 0x1;        // the last deselect may not have arrived
+constexpr uint32_t kEepromWritesEnabled = 0x2;  // a write enable may still be in force
+
+// The shared record of driver-port box 'index': the running pulse and the EEPROM's state,
+// as all processes see them. Read and written only while the box is taken. Same layout on
+// x86 and x64.
 struct SharedPulse {
-  uint32_t ownerPid;  // 0 when no pulse is running
-  uint32_t reserved;
-  uint64_t ownerStart;  // the owner process's creation time, so a reused id is not taken for it
-  int64_t writtenAt;    // performance counter when the pulse was written
+  uint32_t ownerPid;     // 0 when no pulse is running
+  uint32_t eepromState;  // kEepromUnsure | kEepromWritesEnabled
+  uint64_t ownerStart;   // the owner process's creation time, so a reused id is not taken for it
+  int64_t writtenAt;     // performance counter when the pulse was written
 };
 
 // The record of box 'index' (0..9), or null when it cannot be had (then each process
-// knows only its own pulses).
+// knows only its own pulses, and every EEPROM operation starts as after a failure).
 SharedPulse* PortSharedPulse(uint8_t index);
 
-// Stamps the record as this process's pulse written at 'writtenAt'; clears it.
+// Stamps the record as this process's pulse written at 'writtenAt'; clears the pulse.
 void ClaimPulse(SharedPulse* pulse, int64_t writtenAt);
 void ClearPulse(SharedPulse* pulse);
 
-// Who a running pulse belongs to.
-enum class PulseOwner : uint8_t { kNone, kThisProcess, kOtherProcess, kGoneProcess };
+// Who a running pulse belongs to. A process that cannot be opened for lack of rights is
+// alive; one that no longer exists, has ended, or is another process under a reused id is
+// gone. kUnknown: there is no record to ask.
+enum class PulseOwner : uint8_t { kNone, kThisProcess, kOtherProcess, kGoneProcess, kUnknown };
 PulseOwner OwnerOf(const SharedPulse* pulse);
 
 #endif  // TEVRO_COMMON_BOX_LOCK_H

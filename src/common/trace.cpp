@@ -7,6 +7,7 @@
 
 #include "common/process_lock.h"
 #include "common/trace_file.h"
+#include "common/trace_path.h"
 
 TraceSwitch gTraceSwitch;
 
@@ -21,6 +22,7 @@ const char kEnvironmentName[] = "TEVRO_TRACE";
 struct TraceState {
   bool decided;  // the environment or a look-up said whether the trace is on
   bool on;
+  bool elevated;  // this process runs elevated: only an administrator's setting counts
   bool quiet;  // the last write failed: nothing is written for kTraceLookupIntervalMs
   DWORD quietSinceMs;
   char path[MAX_PATH];
@@ -70,7 +72,9 @@ bool ReadTraceFileValue(HKEY root, REGSAM view, char (&path)[MAX_PATH]) {
   return path[0] != '\0';
 }
 
+// On only for a path that names a file on a disk (common/trace_path.h).
 void Decide(bool on, const char* path) {
+  if (on && TracePathProblem(path) != nullptr) on = false;
   gTrace.decided = true;
   gTrace.on = on;
   gTraceSwitch.gathering = on;
@@ -137,6 +141,7 @@ __attribute__((noinline)) void WriteAfterUnlocking() {
   for (DWORD i = 0; i < used; ++i) lines[i] = gTrace.lines[i];
   for (DWORD i = 0; i < sizeof path; ++i) path[i] = gTrace.path[i];
   gTrace.used = 0;
+  PrepareTraceFile();
   UnlockProcess();
   if (AppendTraceFile(path, lines, used)) return;
   LockProcess();
@@ -145,10 +150,26 @@ __attribute__((noinline)) void WriteAfterUnlocking() {
   UnlockProcess();
 }
 
+// An elevated process must not be steered by what the user's unelevated programs can set
+// (the environment it inherits, the user's own registry value): it would append to and
+// rename whatever file they name, with its rights.
+bool RunsElevated() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  TOKEN_ELEVATION elevation = {};
+  DWORD size = 0;
+  bool elevated = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
+                  elevation.TokenIsElevated != 0;
+  CloseHandle(token);
+  return elevated;
+}
+
 }  // namespace
 
 void TraceAtLoad() {
   gTraceSwitch.gathering = true;  // undecided until the environment or a look-up says
+  gTrace.elevated = RunsElevated();
+  if (gTrace.elevated) return;
   char path[MAX_PATH];
   DWORD length = GetEnvironmentVariableA(kEnvironmentName, path, sizeof path);
   if (length > 0 && length < sizeof path) {
@@ -162,7 +183,7 @@ void TraceLookUp() {
   gTraceSwitch.lastLookupMs = GetTickCount();
   char path[MAX_PATH];
   // The machine-wide value is read in the 64-bit view, so the x86 and x64 DLLs agree.
-  bool on = ReadTraceFileValue(HKEY_CURRENT_USER, 0, path) ||
+  bool on = (!gTrace.elevated && ReadTraceFileValue(HKEY_CURRENT_USER, 0, path)) ||
             ReadTraceFileValue(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, path);
   Decide(on, path);
 }
@@ -227,6 +248,7 @@ void TraceHold(bool hold) { gTrace.held = hold; }
 
 void TraceFlush() {
   if (!ReadyToWrite()) return;
+  PrepareTraceFile();
   gTrace.quiet = !AppendTraceFile(gTrace.path, gTrace.lines, gTrace.used);
   if (gTrace.quiet) gTrace.quietSinceMs = GetTickCount();
   gTrace.used = 0;

@@ -7,11 +7,24 @@ namespace {
 // How long an append waits for another process's append or rotation.
 constexpr DWORD kTraceWaitMs = 2000;
 
-HANDLE gTraceMutex;  // made at the first append, closed at unload
+struct TraceFile {
+  HANDLE mutex;  // the trace's own named mutex, opened by PrepareTraceFile, closed at unload
+  bool tried;    // PrepareTraceFile has tried to open it
+};
+
+TraceFile gTraceFile;
 
 HANDLE OpenForAppend(const char* path) {
-  return CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileA(path, FILE_APPEND_DATA,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Only a file on a disk takes the lines; a name that turned out to be a device or a pipe
+  // gets nothing.
+  if (file != INVALID_HANDLE_VALUE && GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    return INVALID_HANDLE_VALUE;
+  }
+  return file;
 }
 
 // Renames the full file to "<path>.1", replacing an older one. False when it could not
@@ -43,17 +56,21 @@ HANDLE OpenWithRoom(const char* path, DWORD length) {
 
 }  // namespace
 
+void PrepareTraceFile() {
+  if (gTraceFile.tried) return;
+  gTraceFile.tried = true;
+  char name[96];
+  FormObjectName(name, "trace");
+  gTraceFile.mutex = OpenSessionMutex(name);
+}
+
 // Every append, its size check and a rotation happen under one named mutex of the trace's
 // own: processes never rotate at once, and appends of several processes never mix, also
-// where the file system does not make an append whole by itself.
+// where the file system does not make an append whole by itself. (Where the mutex cannot
+// be had the lines are appended without it: a line of two processes may then tear.)
 bool AppendTraceFile(const char* path, const char* text, DWORD length) {
-  if (gTraceMutex == nullptr) {
-    char name[96];
-    FormObjectName(name, "trace");
-    gTraceMutex = CreateMutexA(nullptr, FALSE, name);
-  }
-  DWORD waited =
-      gTraceMutex != nullptr ? WaitForSingleObject(gTraceMutex, kTraceWaitMs) : WAIT_OBJECT_0;
+  HANDLE mutex = gTraceFile.mutex;
+  DWORD waited = mutex != nullptr ? WaitForSingleObject(mutex, kTraceWaitMs) : WAIT_OBJECT_0;
   if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return false;
   HANDLE file = OpenWithRoom(path, length);
   bool ok = false;
@@ -62,11 +79,11 @@ bool AppendTraceFile(const char* path, const char* text, DWORD length) {
     ok = WriteFile(file, text, length, &written, nullptr) && written == length;
     CloseHandle(file);
   }
-  if (gTraceMutex != nullptr) ReleaseMutex(gTraceMutex);
+  if (mutex != nullptr) ReleaseMutex(mutex);
   return ok;
 }
 
 void CloseTraceFile() {
-  if (gTraceMutex != nullptr) CloseHandle(gTraceMutex);
-  gTraceMutex = nullptr;
+  if (gTraceFile.mutex != nullptr) CloseHandle(gTraceFile.mutex);
+  gTraceFile = TraceFile{};
 }

@@ -11,11 +11,11 @@ uint8_t PortScan(bool leaveSession) {
   // another caller keeps is there: it counts, so the numbering does not shift.
   uint8_t index = 0;
   for (;; ++index) {
-    bool busy = false;
-    if (PortProbe(index, &busy) != kNotOpen) {
+    BoxReach reach = BoxReach::kNoAnswer;
+    if (PortProbe(index, &reach) != kNotOpen) {
       uint32_t counter = 0;
       PortReadCounterOf(index, &counter);
-    } else if (!busy) {
+    } else if (reach != BoxReach::kBusy) {
       break;
     }
   }

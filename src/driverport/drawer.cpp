@@ -1,19 +1,22 @@
 // Drawer pulse and switch on the driver port.
 //
 // The drawer is kicked by a 60 ms pulse on bit 0 of the port: written 0 to start it and 1
-// to end it. The kick writes the pulse and starts a window-less timer; the timer callback,
-// run from the calling thread's message dispatch, writes the release. Every pulse lasts its
-// 60 ms, and the solenoid is never left energised: a session open or close, a scan and the
-// unload wait out a pending pulse and release it; a kick whose timer cannot be set waits
-// and releases itself; an export called when the pulse time is up ends the pulse first.
-// Only KasseClose cuts a pulse short, which is what it is for.
+// to end it. The kick writes the pulse and sets the library's timer (common/
+// library_timer.h), which writes the release from a pool thread 60 ms later, whatever the
+// application's threads are doing. Every pulse lasts its 60 ms, and the solenoid is never
+// left energised: a session open or close, a scan and the unload wait out a pending pulse
+// and release it; a kick for which no timer can be set waits and releases itself; an
+// export called when the pulse time is up ends the pulse first (should the timer be late);
+// a release that cannot reach the box is tried again by the timer until it lands or the
+// box is gone. Only KasseClose cuts a pulse short, which is what it is for.
 //
 // Pulse time is measured on the performance counter. The tick count moves in steps of up
-// to 16 ms, and timer messages and sleeps end on those steps, so either can come a step
-// early: a pulse timed by them could last 44 ms.
+// to 16 ms, and timers and sleeps end on those steps, so either can come a step early: a
+// pulse timed by them alone could last 44 ms.
 #include <windows.h>
 
 #include "common/box_lock.h"
+#include "common/library_timer.h"
 #include "common/process_lock.h"
 #include "common/trace.h"
 #include "driverport/driverport.h"
@@ -21,11 +24,16 @@
 
 namespace {
 
-constexpr UINT kPulseMs = 60;
-constexpr int64_t kPulseUs = 1000 * kPulseMs;
+constexpr int64_t kPulseUs = 60000;
 // Tries in a row on which the device of a box owed a release could not be opened at all
 // before the box counts as gone, and with it the current through its solenoid.
 constexpr uint8_t kMaxReleaseMisses = 3;
+// A release the timer could not write is tried again this soon; each of its tries waits at
+// most this long for a box another caller holds, so the process lock is never kept long.
+constexpr int64_t kReleaseRetryUs = 5000;
+constexpr DWORD kTimerWaitMs = 20;
+// How often, at most, the owner of another process's overdue pulse is looked up.
+constexpr int64_t kOwnerCheckUs = kPulseUs;
 const char kFirmwareText[] = "Cy";
 
 uint8_t PulsePattern(uint8_t status) {
@@ -88,22 +96,8 @@ bool WriteRelease(uint8_t index) {
 // Device 'index' open: true when another process's pulse runs on the box (one whose process
 // is gone counts until its time is up, when the next open releases it).
 bool AnotherProcessesPulse(uint8_t index) {
-  const SharedPulse* shared = PortSharedPulse(index);
-  return shared != nullptr && shared->ownerPid != 0 && shared->ownerPid != GetCurrentProcessId();
-}
-
-// A window-less timer belongs to the thread that set it: from any other thread it cannot be
-// killed, and it would go on firing, into whatever the library's code was replaced by once
-// the library is unloaded. So the library then stays loaded until the process ends (the
-// timer's own thread kills it at its next message, as a stale one).
-void StopTimer() {
-  if (!KillTimer(nullptr, gPortLink.pulseTimerId) && !gPortLink.timersLeft) {
-    HMODULE self = nullptr;
-    gPortLink.timersLeft =
-        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                           reinterpret_cast<LPCSTR>(&StopTimer), &self) != FALSE;
-  }
-  gPortLink.pulseTimerId = 0;
+  PulseOwner owner = OwnerOf(PortSharedPulse(index));
+  return owner == PulseOwner::kOtherProcess || owner == PulseOwner::kGoneProcess;
 }
 
 // The trace's line for the end of a pulse: how long it lasted and what ended it. The lines
@@ -119,23 +113,24 @@ void TracePulseEnd(const char* endedBy, bool released) {
   }
 }
 
-// Opens box 'index', to which a release is owed. When its device cannot be opened at all on
-// kMaxReleaseMisses tries in a row, the box is gone and the debt is dropped; a box that
-// is there but does not answer keeps it.
-bool OpenOwedBox(uint8_t index) {
-  PortOpenFailure failure = PortOpenFailure::kNone;
-  if (PortOpenDevice(index, &failure) != INVALID_HANDLE_VALUE) {
+// Opens box 'index', to which a release is owed, waiting at most waitMs for another
+// caller. When its device cannot be opened at all on kMaxReleaseMisses tries in a row, the
+// box is gone and the debt is dropped; a box that is there but does not answer keeps it.
+bool OpenOwedBox(uint8_t index, DWORD waitMs) {
+  BoxReach reach = BoxReach::kNoAnswer;
+  if (PortOpenDevice(index, &reach, waitMs) != INVALID_HANDLE_VALUE) {
     gPortLink.releaseMisses[index] = 0;
     return true;
   }
-  if (failure == PortOpenFailure::kNoAnswer) {
+  if (reach == BoxReach::kNoAnswer) {
     gPortLink.releaseMisses[index] = 0;
-  } else if (failure == PortOpenFailure::kNoDevice &&
+  } else if (reach == BoxReach::kNoDevice &&
              ++gPortLink.releaseMisses[index] >= kMaxReleaseMisses) {
     gPortLink.releasesOwed &= static_cast<uint16_t>(~BoxBit(index));
     TraceEvent("owed release", "port %u: its device cannot be opened; no longer tried", index);
     // No process is to wait for this pulse's end any more.
-    if (TakeBox(BoxKind::kPort, index, kBoxWaitMs) != BoxTake::kBusy) {
+    BoxTake take = TakeBox(BoxKind::kPort, index, waitMs);
+    if (take != BoxTake::kBusy) {
       SharedPulse* shared = PortSharedPulse(index);
       if (OwnerOf(shared) == PulseOwner::kThisProcess) ClearPulse(shared);
       GiveBox(BoxKind::kPort, index);
@@ -145,58 +140,96 @@ bool OpenOwedBox(uint8_t index) {
 }
 
 // Writes the release owed to box 'index'. True when it reached the box.
-bool WriteOwedRelease(uint8_t index) {
-  if (!OpenOwedBox(index)) return false;
+bool WriteOwedRelease(uint8_t index, DWORD waitMs) {
+  if (!OpenOwedBox(index, waitMs)) return false;
   bool written = WriteRelease(index);
   PortCloseDevice(index);
   return written;
 }
 
-// Writes the releases still owed to boxes; until one reaches its box, every export retries
-// it. Not to the box of a pulse still running, nor to box 'tried', whose release was just
-// tried.
-void SettleReleases(uint8_t tried = kPortNoIndex) {
+// Writes the releases still owed to boxes, except to the box of a pulse still running and
+// to box 'tried', whose release was just tried.
+void SettleReleases(DWORD waitMs, uint8_t tried = kPortNoIndex) {
   if (gPortLink.releasesOwed == 0) return;
   for (uint8_t index = 0; index <= kPortMaxIndex; ++index) {
     if (!ReleaseOwedTo(index) || index == tried) continue;
-    if (gPortLink.pulseTimerId != 0 && index == gPortLink.releaseIndex) continue;
-    if (WriteOwedRelease(index)) TraceEvent("owed release", "port %u: written", index);
+    if (gPortLink.pulsePending && index == gPortLink.releaseIndex) continue;
+    if (WriteOwedRelease(index, waitMs)) TraceEvent("owed release", "port %u: written", index);
   }
 }
 
-// The end of the pending pulse, once its time is up: the release; the timer is stopped
-// whether or not the device opened, so it ends each pulse once. 'endedBy' names what ended
-// it, for the trace.
-void ReleaseWhenDue(const char* endedBy) {
-  WaitForPulseTime();
-  uint8_t index = gPortLink.releaseIndex;
-  bool opened = OpenOwedBox(index);
-  StopTimer();
-  bool written = false;
-  if (opened) {
-    written = WriteRelease(index);
-    PortCloseDevice(index);
-  }
-  TracePulseEnd(endedBy, written);
+// Ends the pending pulse, its time being up: the release, tried once; one that does not
+// reach the box stays owed to it.
+void EndPendingPulse(const char* endedBy, DWORD waitMs) {
+  gPortLink.pulsePending = false;
+  TracePulseEnd(endedBy, WriteOwedRelease(gPortLink.releaseIndex, waitMs));
 }
 
-void CALLBACK PulseTimerProc(HWND, UINT, UINT_PTR id, DWORD) {
-  LockProcess();
-  if (id != gPortLink.pulseTimerId) {
-    // A message of an earlier pulse's timer, stopped on another thread, where a window-less
-    // timer cannot be killed: only its own thread can.
-    KillTimer(nullptr, id);
+void TimerWork();
+
+// Sets the library's timer for what is left to do: the end of the pending pulse, or the
+// next try of an owed release; cancels it when nothing is.
+void ScheduleTimer() {
+  if (gPortLink.pulsePending) {
+    LibraryTimerSet(TimerWork, kPulseUs - MicrosecondsSincePulse());
+  } else if (gPortLink.releasesOwed != 0) {
+    LibraryTimerSet(TimerWork, kReleaseRetryUs);
   } else {
-    ReleaseWhenDue("the timer");
+    LibraryTimerCancel();
   }
-  TraceUnlockProcess();
+}
+
+// On the library's timer, under the process lock. A timer that ends a tick early finds the
+// pulse time not yet up and is set for the rest.
+void TimerWork() {
+  if (!gPortLink.pulsePending) {
+    SettleReleases(kTimerWaitMs);
+  } else if (MicrosecondsSincePulse() >= kPulseUs) {
+    EndPendingPulse("the timer", kTimerWaitMs);
+  }
+  ScheduleTimer();
+}
+
+// A pulse of another process that is gone, on a box this process has used: released once
+// its time is up, by taking the box for a moment (the device open releases it). Looked at
+// on every export; the owner is looked up at most every kOwnerCheckUs per box.
+void ReleaseDeadPulses() {
+  for (uint16_t used = gPortLink.usedBoxes; used != 0; used &= static_cast<uint16_t>(used - 1)) {
+    uint8_t index = 0;
+    while ((used & BoxBit(index)) == 0) ++index;
+    const SharedPulse* shared = PortSharedPulse(index);
+    if (shared == nullptr || shared->ownerPid == 0) continue;
+    if (gPortLink.pulsePending && index == gPortLink.releaseIndex) continue;
+    if (MicrosecondsSince(shared->writtenAt) < kPulseUs) continue;
+    if (gPortLink.ownerCheckAt[index] != 0 &&
+        MicrosecondsSince(gPortLink.ownerCheckAt[index]) < kOwnerCheckUs) {
+      continue;
+    }
+    gPortLink.ownerCheckAt[index] = FineNow();
+    if (OwnerOf(shared) != PulseOwner::kGoneProcess) continue;
+    BoxReach reach = BoxReach::kNoAnswer;
+    if (PortOpenDevice(index, &reach, 0) != INVALID_HANDLE_VALUE) {
+      gPortLink.deadPulseMisses[index] = 0;
+      PortCloseDevice(index);
+      gPortLink.ownerCheckAt[index] = 0;
+    } else if (reach == BoxReach::kNoDevice &&
+               ++gPortLink.deadPulseMisses[index] >= kMaxReleaseMisses) {
+      // Unplugged, and with it the current through the solenoid: the record is cleared.
+      if (TakeBox(BoxKind::kPort, index, 0) != BoxTake::kBusy) {
+        ClearPulse(PortSharedPulse(index));
+        GiveBox(BoxKind::kPort, index);
+      }
+      gPortLink.deadPulseMisses[index] = 0;
+    }
+  }
 }
 
 }  // namespace
 
 void PortReleaseOrphanedPulse(uint8_t index) {
   SharedPulse* shared = PortSharedPulse(index);
-  if (!AnotherProcessesPulse(index) || MicrosecondsSince(shared->writtenAt) < kPulseUs) return;
+  if (shared == nullptr || shared->ownerPid == 0) return;
+  if (MicrosecondsSince(shared->writtenAt) < kPulseUs) return;
   if (OwnerOf(shared) != PulseOwner::kGoneProcess) return;
   const int64_t writtenAt = shared->writtenAt;
   const uint32_t owner = shared->ownerPid;
@@ -211,50 +244,53 @@ void PortReleaseOrphanedPulse(uint8_t index) {
 
 void PortCompletePulse(const char* endedBy) {
   uint8_t tried = kPortNoIndex;
-  if (gPortLink.pulseTimerId != 0) {
+  if (gPortLink.pulsePending) {
     WaitForPulseTime();
-    StopTimer();
     tried = gPortLink.releaseIndex;
-    TracePulseEnd(endedBy, WriteOwedRelease(tried));
+    EndPendingPulse(endedBy, kBoxWaitMs);
   }
-  SettleReleases(tried);
+  SettleReleases(kBoxWaitMs, tried);
+  ScheduleTimer();
 }
 
 bool PortKick() {
-  if (gPortLink.pulseTimerId != 0) return false;
+  if (gPortLink.pulsePending) return false;
+  const uint8_t index = gPortLink.deviceIndex;
   if (!OpenSelected()) return false;
-  if (AnotherProcessesPulse(gPortLink.deviceIndex)) {
-    TraceEvent("pulse", "port %u: no kick, a pulse of process %lu is running",
-               gPortLink.deviceIndex,
-               static_cast<unsigned long>(PortSharedPulse(gPortLink.deviceIndex)->ownerPid));
-    PortCloseDevice(gPortLink.deviceIndex);
+  if (AnotherProcessesPulse(index)) {
+    TraceEvent("pulse", "port %u: no kick, a pulse of process %lu is running", index,
+               static_cast<unsigned long>(PortSharedPulse(index)->ownerPid));
+    PortCloseDevice(index);
     return false;
   }
   PortReadStatus();
   uint8_t status = gPortLink.reply.bytes[1];
-  bool ok = PortWriteDrawer(PulsePattern(status));
+  // The record is stamped before the line is energised: a process that dies between the two
+  // leaves a pulse that the others know of and release.
   gPortLink.pulseStart = FineNow();
-  TraceEvent("pulse", "port %u started%s", gPortLink.deviceIndex,
-             ok ? "" : " (the pulse write failed)");
-  ClaimPulse(PortSharedPulse(gPortLink.deviceIndex), gPortLink.pulseStart);
-  gPortLink.releaseIndex = gPortLink.deviceIndex;
-  gPortLink.releasesOwed |= BoxBit(gPortLink.deviceIndex);
-  gPortLink.releaseMisses[gPortLink.deviceIndex] = 0;
+  ClaimPulse(PortSharedPulse(index), gPortLink.pulseStart);
+  gPortLink.releaseIndex = index;
+  gPortLink.releasesOwed |= BoxBit(index);
+  gPortLink.releaseMisses[index] = 0;
+  bool ok = PortWriteDrawer(PulsePattern(status));
+  TraceEvent("pulse", "port %u started%s", index, ok ? "" : " (the pulse write failed)");
   ++gPortLink.localOpenCnt;
-  gPortLink.pulseTimerId = SetTimer(nullptr, 0, kPulseMs, PulseTimerProc);
-  TraceHold(gPortLink.pulseTimerId != 0);
-  if (gPortLink.pulseTimerId == 0) {
+  gPortLink.pulsePending = true;
+  if (LibraryTimerSet(TimerWork, kPulseUs)) {
+    TraceHold(true);
+  } else {
     // No timer to end the pulse: end it here, after the pulse time.
     WaitForPulseTime();
-    TracePulseEnd("the no-timer fallback", WriteRelease(gPortLink.deviceIndex));
+    gPortLink.pulsePending = false;
+    TracePulseEnd("the no-timer fallback", WriteRelease(index));
   }
-  PortCloseDevice(gPortLink.deviceIndex);
+  PortCloseDevice(index);
   return ok && IsValidStatus(status);
 }
 
 bool PortRelease() {
-  bool pending = gPortLink.pulseTimerId != 0;
-  if (pending) StopTimer();
+  bool pending = gPortLink.pulsePending;
+  gPortLink.pulsePending = false;
   bool ok = false;
   if (OpenSelected()) {
     // Only a pulse's own process ends it.
@@ -262,6 +298,7 @@ bool PortRelease() {
     PortCloseDevice(gPortLink.deviceIndex);
   }
   if (pending) TracePulseEnd("KasseClose", !ReleaseOwedTo(gPortLink.releaseIndex));
+  ScheduleTimer();
   return ok;
 }
 
@@ -288,18 +325,18 @@ void PortGetFirmWareVersion(char* buf) {
 }
 
 void PortSettle() {
-  if (gPortLink.pulseTimerId != 0 && MicrosecondsSincePulse() >= kPulseUs) {
-    ReleaseWhenDue("a later call");
-  } else {
-    SettleReleases();
+  if (gPortLink.pulsePending && MicrosecondsSincePulse() >= kPulseUs) {
+    EndPendingPulse("a later call", kBoxWaitMs);
+    SettleReleases(kBoxWaitMs, gPortLink.releaseIndex);
+    ScheduleTimer();
+  } else if (gPortLink.releasesOwed != 0) {
+    SettleReleases(kBoxWaitMs);
+    if (gPortLink.releasesOwed == 0) ScheduleTimer();
   }
-  PortSettleOwedOpenings(0);
+  if (gPortLink.usedBoxes != 0) ReleaseDeadPulses();
 }
 
-void PortQuiesce() { PortCompletePulse("the unload"); }
-
 void PortDetach(bool) {
-  // No timer may fire into an unloaded library, and no solenoid stays energised.
+  // No solenoid stays energised.
   PortCompletePulse("the unload");
-  PortSettleOwedOpenings(kBoxWaitMs);
 }

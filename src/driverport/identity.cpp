@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "common/little_endian.h"
+#include "common/trace.h"
 #include "driverport/driverport.h"
 #include "driverport/link.h"
 #include "driverport/microwire.h"
@@ -19,9 +20,9 @@ constexpr uint8_t kFieldBytes = 4;
 bool ReadOpenField(uint8_t address, uint32_t* value) {
   Microwire& bus = gPortLink.eeprom;
   uint8_t bytes[kFieldBytes] = {};
-  MicrowireStart(bus);
+  PortBeginEepromWork();
   EepromReadBlock(bus, bytes, address, kFieldBytes);
-  MicrowireStop(bus);
+  PortEndEepromWork();
   *value = GetLe32(bytes);
   return !bus.state.failed;
 }
@@ -34,14 +35,15 @@ bool WriteOpenField(uint8_t address, uint32_t value) {
   Microwire& bus = gPortLink.eeprom;
   uint8_t bytes[kFieldBytes];
   PutLe32(bytes, value);
-  MicrowireStart(bus);
+  PortBeginEepromWork();
+  PortMarkWritesEnabled(true);
   EepromWriteEnable(bus);
   for (uint8_t i = kFieldBytes; i-- > 0;) {
     EepromWriteByte(bus, static_cast<uint8_t>(address + i), bytes[i]);
   }
   MicrowireResume(bus);
-  EepromWriteDisable(bus);
-  MicrowireStop(bus);
+  if (EepromWriteDisable(bus)) PortMarkWritesEnabled(false);
+  PortEndEepromWork();
   return !bus.state.failed;
 }
 
@@ -54,20 +56,29 @@ bool ReadField(uint8_t index, uint8_t address, uint32_t* value) {
   return ok;
 }
 
-// A completed write of the counter keeps the copy in step; every completed write beeps.
-void WriteCompleted(uint8_t address, uint32_t value) {
-  if (address == kCountAddress) {
+// A completed write of the session box's counter keeps the copy in step; every completed
+// write beeps.
+void WriteCompleted(uint8_t index, uint8_t address, uint32_t value) {
+  if (address == kCountAddress && index == gPortLink.deviceIndex) {
     gPortLink.storedOpenCnt = value;
     gPortLink.storedValid = true;
   }
   MessageBeep(0);
 }
 
+// Device open: a box whose turn could not be had is never written.
+bool MayWrite() {
+  if (gPortLink.boxGuarded) return true;
+  TraceEvent("wait", "port %u: not written without the box's turn", gPortLink.openIndex);
+  return false;
+}
+
 bool WriteField(uint8_t address, uint32_t value) {
-  if (PortOpenDevice(gPortLink.deviceIndex) == INVALID_HANDLE_VALUE) return false;
-  bool ok = WriteOpenField(address, value);
-  PortCloseDevice(gPortLink.deviceIndex);
-  if (ok) WriteCompleted(address, value);
+  const uint8_t index = gPortLink.deviceIndex;
+  if (PortOpenDevice(index) == INVALID_HANDLE_VALUE) return false;
+  bool ok = MayWrite() && WriteOpenField(address, value);
+  PortCloseDevice(index);
+  if (ok) WriteCompleted(index, address, value);
   return ok;
 }
 
@@ -97,53 +108,25 @@ bool PortSetSerialNumber(uint32_t value) { return WriteField(kSerialAddress, val
 bool PortSetMfgDate(uint32_t value) { return WriteField(kDateAddress, value); }
 bool PortSetLastOpenCnt(uint32_t value) { return WriteField(kCountAddress, value); }
 
-bool PortWriteBackOpenCnt(uint32_t* total) {
-  *total = gPortLink.storedOpenCnt + gPortLink.localOpenCnt;
-  PortOpenFailure failure = PortOpenFailure::kNone;
-  if (PortOpenDevice(gPortLink.deviceIndex, &failure, kBoxCloseWaitMs) == INVALID_HANDLE_VALUE) {
-    // Another caller keeps the box: the openings stay owed to it rather than lost.
-    if (failure == PortOpenFailure::kBusy) {
-      gPortLink.owedOpenings[gPortLink.deviceIndex] += gPortLink.localOpenCnt;
-      gPortLink.openingsOwed = true;
-    }
-    return false;
-  }
-  // The counter as the box holds it now: another process may have counted openings
-  // since this session read it.
-  uint32_t base = 0;
-  bool known = ReadOpenField(kCountAddress, &base);
-  if (!known && gPortLink.storedValid) {
-    base = gPortLink.storedOpenCnt;
-    known = true;
-  }
-  bool ok = false;
-  if (known) {
-    *total = base + gPortLink.localOpenCnt;
-    ok = WriteOpenField(kCountAddress, *total);
-  }
-  PortCloseDevice(gPortLink.deviceIndex);
-  if (ok) WriteCompleted(kCountAddress, *total);
-  return ok;
+BoxReach PortHoldBox(uint8_t index, DWORD waitMs) {
+  BoxReach reach = BoxReach::kNoAnswer;
+  if (PortOpenDevice(index, &reach, waitMs) == INVALID_HANDLE_VALUE) return reach;
+  if (reach == BoxReach::kUnguarded) PortCloseDevice(index);
+  return reach;
 }
 
-void PortSettleOwedOpenings(DWORD waitMs) {
-  if (!gPortLink.openingsOwed) return;
-  gPortLink.openingsOwed = false;
-  for (uint8_t index = 0; index <= kPortMaxIndex; ++index) {
-    uint32_t owed = gPortLink.owedOpenings[index];
-    if (owed == 0) continue;
-    PortOpenFailure failure = PortOpenFailure::kNone;
-    if (PortOpenDevice(index, &failure, waitMs) == INVALID_HANDLE_VALUE) {
-      // Still busy: owed on. Gone or not answering: lost, as a failed write-back at a close.
-      if (failure != PortOpenFailure::kBusy) gPortLink.owedOpenings[index] = 0;
-      if (failure == PortOpenFailure::kBusy) gPortLink.openingsOwed = true;
-      continue;
-    }
-    uint32_t stored = 0;
-    bool written =
-        ReadOpenField(kCountAddress, &stored) && WriteOpenField(kCountAddress, stored + owed);
-    PortCloseDevice(index);
-    gPortLink.owedOpenings[index] = 0;
-    if (written) MessageBeep(0);
-  }
+void PortLetGo(uint8_t index) { PortCloseDevice(index); }
+
+bool PortReadHeldCounter(uint32_t* value) { return ReadOpenField(kCountAddress, value); }
+
+bool PortWriteHeldCounter(uint32_t value) {
+  if (!WriteOpenField(kCountAddress, value)) return false;
+  WriteCompleted(gPortLink.openIndex, kCountAddress, value);
+  return true;
+}
+
+bool PortCachedCounter(uint32_t* value) {
+  if (!gPortLink.storedValid) return false;
+  *value = gPortLink.storedOpenCnt;
+  return true;
 }

@@ -30,40 +30,26 @@ bool Request(DWORD code) {
 
 bool IsValidStatus(uint8_t status) { return (status & 0x08) == 0 && (status & 0xF0) == 0xF0; }
 
-namespace {
-
-// The last holder of box 'index' died inside an operation: its EEPROM may be in the middle
-// of an instruction with writes enabled. A deselect and a write disable let the next
-// instruction begin cleanly, and the session's stored counter, when it is that box's, is
-// read afresh before it is trusted.
-void StartCleanAfterDeadHolder(uint8_t index) {
-  Microwire& bus = gPortLink.eeprom;
-  bus.state.unsure = true;
-  MicrowireStart(bus);
-  EepromWriteDisable(bus);
-  MicrowireStop(bus);
-  if (index == gPortLink.deviceIndex) gPortLink.storedValid = false;
-}
-
-HANDLE OpenFailed(PortOpenFailure why, PortOpenFailure* failure) {
-  if (failure != nullptr) *failure = why;
-  return INVALID_HANDLE_VALUE;
-}
-
-}  // namespace
-
-HANDLE PortOpenDevice(uint8_t index, PortOpenFailure* failure, DWORD waitMs) {
-  if (failure != nullptr) *failure = PortOpenFailure::kNone;
-  if (index > kPortMaxIndex) return OpenFailed(PortOpenFailure::kNoAnswer, failure);
+HANDLE PortOpenDevice(uint8_t index, BoxReach* reach, DWORD waitMs) {
+  BoxReach unused;
+  BoxReach& how = reach != nullptr ? *reach : unused;
+  how = BoxReach::kNoAnswer;
+  if (index > kPortMaxIndex) return INVALID_HANDLE_VALUE;
   BoxTake take = TakeBox(BoxKind::kPort, index, waitMs);
-  if (take == BoxTake::kBusy) return OpenFailed(PortOpenFailure::kBusy, failure);
+  if (take == BoxTake::kBusy) {
+    how = BoxReach::kBusy;
+    return INVALID_HANDLE_VALUE;
+  }
   gPortLink.boxHeld = true;
-  // A holder that died is remembered until a device open of the box gets as far as the
-  // EEPROM's clean start.
-  const uint16_t bit = static_cast<uint16_t>(1u << index);
+  gPortLink.boxGuarded = take != BoxTake::kUnguarded;
+  gPortLink.openIndex = index;
   if (take == BoxTake::kAbandoned) {
     TraceEvent("wait", "port %u: its last holder died inside an operation", index);
-    gPortLink.cleanStartsOwed |= bit;
+    // It may have left the EEPROM inside an instruction with writes enabled, and the
+    // counter half written.
+    SharedPulse* record = PortSharedPulse(index);
+    if (record != nullptr) record->eepromState = kEepromUnsure | kEepromWritesEnabled;
+    if (index == gPortLink.deviceIndex) gPortLink.storedValid = false;
   }
   char path[64];
   DWORD length = 0;
@@ -74,22 +60,22 @@ HANDLE PortOpenDevice(uint8_t index, PortOpenFailure* failure, DWORD waitMs) {
       CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   if (gPortLink.handle == INVALID_HANDLE_VALUE) {
     gPortLink.boxHeld = false;
+    gPortLink.openIndex = kPortNoIndex;
     GiveBox(BoxKind::kPort, index);
-    return OpenFailed(PortOpenFailure::kNoDevice, failure);
+    how = BoxReach::kNoDevice;
+    return INVALID_HANDLE_VALUE;
   }
+  gPortLink.usedBoxes |= static_cast<uint16_t>(1u << index);
   bool ok = PortReadStatus();
   // A failed read leaves the reply as the previous transfer left it: only a status that
   // is not valid there asks for recovery.
   if (!IsValidStatus(gPortLink.reply.bytes[1])) ok = Request(kPortRecoveryCode);
   if (!ok || !IsValidStatus(gPortLink.reply.bytes[1])) {
     PortCloseDevice(index);
-    return OpenFailed(PortOpenFailure::kNoAnswer, failure);
-  }
-  if ((gPortLink.cleanStartsOwed & bit) != 0) {
-    gPortLink.cleanStartsOwed &= static_cast<uint16_t>(~bit);
-    StartCleanAfterDeadHolder(index);
+    return INVALID_HANDLE_VALUE;
   }
   PortReleaseOrphanedPulse(index);
+  how = gPortLink.boxGuarded ? BoxReach::kReached : BoxReach::kUnguarded;
   return gPortLink.handle;
 }
 
@@ -97,10 +83,40 @@ void PortCloseDevice(uint8_t index) {
   if (index > kPortMaxIndex) return;
   CloseHandle(gPortLink.handle);
   gPortLink.handle = INVALID_HANDLE_VALUE;
+  gPortLink.openIndex = kPortNoIndex;
   if (gPortLink.boxHeld) {
     gPortLink.boxHeld = false;
     GiveBox(BoxKind::kPort, index);
   }
+}
+
+void PortBeginEepromWork() {
+  Microwire& bus = gPortLink.eeprom;
+  SharedPulse* record = PortSharedPulse(gPortLink.openIndex);
+  // Without a record nothing is known of the other processes: begin as after a failure.
+  uint32_t left = record != nullptr ? record->eepromState : kEepromUnsure;
+  if (record != nullptr) record->eepromState = left | kEepromUnsure;
+  bus.state.unsure = (left & kEepromUnsure) != 0;
+  gPortLink.eepromWritesEnabled = (left & kEepromWritesEnabled) != 0;
+  MicrowireStart(bus);
+  if (gPortLink.eepromWritesEnabled && EepromWriteDisable(bus)) {
+    gPortLink.eepromWritesEnabled = false;
+  }
+}
+
+void PortMarkWritesEnabled(bool enabled) {
+  gPortLink.eepromWritesEnabled = enabled;
+  SharedPulse* record = PortSharedPulse(gPortLink.openIndex);
+  if (record != nullptr && enabled) record->eepromState |= kEepromWritesEnabled;
+}
+
+void PortEndEepromWork() {
+  Microwire& bus = gPortLink.eeprom;
+  MicrowireStop(bus);
+  SharedPulse* record = PortSharedPulse(gPortLink.openIndex);
+  if (record == nullptr) return;
+  record->eepromState = (bus.state.unsure ? kEepromUnsure : 0) |
+                        (gPortLink.eepromWritesEnabled ? kEepromWritesEnabled : 0);
 }
 
 bool PortTransfer() { return Request(kPortRequestCode); }
@@ -138,14 +154,23 @@ bool PortPinSample(void*, uint8_t* reply) {
   return ok;
 }
 
-int32_t PortProbe(uint8_t index, bool* busy) {
-  PortOpenFailure failure = PortOpenFailure::kNone;
-  HANDLE handle = PortOpenDevice(index, &failure);
-  if (busy != nullptr) *busy = failure == PortOpenFailure::kBusy;
+int32_t PortProbe(uint8_t index, BoxReach* reach) {
+  HANDLE handle = PortOpenDevice(index, reach);
   if (handle == INVALID_HANDLE_VALUE) return kNotOpen;
   PortReadStatus();
   uint8_t status = gPortLink.reply.bytes[1];
-  bool ok = PortWriteDrawer(status | kStatusSwitch);
+  // A line left energised by no living process (its pulse's owner died before the release,
+  // or no record of it at all) is released rather than written back as it reads.
+  uint8_t pattern = status | kStatusSwitch;
+  if ((status & kStatusDrawer) == 0) {
+    PulseOwner owner = OwnerOf(PortSharedPulse(index));
+    if (owner == PulseOwner::kNone || owner == PulseOwner::kGoneProcess) {
+      pattern |= kStatusDrawer;
+      TraceEvent("pulse", "port %u: its drawer line was energised by no living process; released",
+                 index);
+    }
+  }
+  bool ok = PortWriteDrawer(pattern);
   PortCloseDevice(index);
   if (!ok || !IsValidStatus(status)) return kNotOpen;
   return OpenResultFromHandle(handle);
@@ -165,10 +190,7 @@ int32_t PortOpenSession(uint8_t index) {
   return result;
 }
 
-bool PortCloseSession() {
-  PortCompletePulse("the close");
-  uint32_t total = gPortLink.storedOpenCnt + gPortLink.localOpenCnt;
-  if (gPortLink.localOpenCnt != 0) PortWriteBackOpenCnt(&total);
+bool PortCloseSession(uint32_t total) {
   gPortLink.closed = true;
   gPortLink.closedTotal = total;
   gPortLink.deviceIndex = kPortNoIndex;

@@ -15,6 +15,7 @@
 #include <stdint.h>
 
 #include "common/box_lock.h"
+#include "common/box_reach.h"
 #include "driverport/microwire.h"
 
 constexpr uint8_t kPortMaxIndex = 9;
@@ -46,8 +47,11 @@ struct DriverPortLink {
   PortReply reply = {};                  // filled by the driver
   DWORD bytesReturned = 0;               // never examined
   Microwire eeprom = {{PortPinWrite, PortPinSample, nullptr}, {}};  // the EEPROM on the pins
-  bool boxHeld = false;          // the open device's box is taken (common/box_lock.h)
-  uint16_t cleanStartsOwed = 0;  // bit N: box N's last holder died; its EEPROM starts clean
+  bool boxHeld = false;                 // the open device's box is taken (common/box_lock.h)
+  bool boxGuarded = false;              // ... and its mutex is had: the box may be written
+  uint8_t openIndex = kPortNoIndex;     // the box whose device is open
+  uint16_t usedBoxes = 0;               // bit N: this process has opened box N's device
+  bool eepromWritesEnabled = false;     // the EEPROM work under way may have left writes on
 
   // The session: the box addressed and its counts. Only the session open and close (and a
   // scan with no session open) choose the box.
@@ -59,17 +63,15 @@ struct DriverPortLink {
   uint32_t closedTotal = 0;    // total openings as that close left them
 
   // The drawer pulse: at most one pending, and a release still owed to a box.
-  UINT_PTR pulseTimerId = 0;  // timer of the pending pulse; 0 when none
+  bool pulsePending = false;  // a pulse is written and its release not yet tried
   int64_t pulseStart = 0;     // performance counter when the pending pulse was written
   uint8_t releaseIndex = 0;   // the box of the last pulse written
   uint16_t releasesOwed = 0;  // bit N: a pulse was written to box N and no release since
   uint8_t releaseMisses[kPortMaxIndex + 1] = {};  // tries in a row box N's device did not open
-  bool timersLeft = false;  // a pulse's timer lives on in a thread that could not kill it
-
-  // Openings of closed sessions that could not be written back because another caller kept
-  // the box; retried on later calls and at unload. By box index.
-  uint32_t owedOpenings[kPortMaxIndex + 1] = {};
-  bool openingsOwed = false;  // some entry of owedOpenings is not 0
+  // Pulses of processes that are gone, on boxes this process has used: when box N's owner
+  // is next asked about, and tries in a row its device did not open.
+  int64_t ownerCheckAt[kPortMaxIndex + 1] = {};
+  uint8_t deadPulseMisses[kPortMaxIndex + 1] = {};
 };
 
 extern DriverPortLink gPortLink;
@@ -77,21 +79,14 @@ extern DriverPortLink gPortLink;
 // True for a valid port status: bit 3 clear and bits 4-7 set (0xF0..0xF7).
 bool IsValidStatus(uint8_t status);
 
-// Why PortOpenDevice did not open a box.
-enum class PortOpenFailure : uint8_t {
-  kNone,
-  kNoDevice,  // CreateFileA failed: no such device
-  kBusy,      // another caller kept the box for the whole wait
-  kNoAnswer,  // no valid status after the recovery request, or an index above 9
-};
-
 // Opens box 'index' for one operation: takes the box (waiting at most waitMs), then
 // CreateFileA, a status read and, when the status is not valid, one recovery request.
 // Returns the open handle, or INVALID_HANDLE_VALUE (nothing held, device closed again);
-// *failure, when given, says why. Index above 9: INVALID_HANDLE_VALUE without a system
-// call. After a holder that died, the EEPROM is brought to a clean start; a pulse left
-// running by a process that is gone is released once its time is up.
-HANDLE PortOpenDevice(uint8_t index, PortOpenFailure* failure = nullptr, DWORD waitMs = kBoxWaitMs);
+// *reach, when given, says how it went. Index above 9: INVALID_HANDLE_VALUE without a
+// system call. After a holder that died, the session's copy of the counter is not trusted
+// and the box's EEPROM starts its next operation cleanly; a pulse left running by a
+// process that is gone is released once its time is up.
+HANDLE PortOpenDevice(uint8_t index, BoxReach* reach = nullptr, DWORD waitMs = kBoxWaitMs);
 // Closes the operation's handle and gives the box back (index 0..9; nothing above).
 void PortCloseDevice(uint8_t index);
 
@@ -103,15 +98,22 @@ bool PortWriteDrawer(uint8_t pattern);
 bool PortWritePins(uint8_t pattern);
 bool PortSamplePins();  // data out in reply byte 1, bit 6
 
-// Decides whether box 'index' answers: open, read the status, write it back with bit 2 set,
-// close. Returns the open result (never kNotOpen on success) or kNotOpen; *busy, when
-// given, tells whether another caller kept the box. Touches only the link, not the session.
-int32_t PortProbe(uint8_t index, bool* busy = nullptr);
+// Decides whether box 'index' answers: open, read the status, write it back with bit 2 set
+// (and, when the drawer line reads energised with no living process's pulse on it, with
+// the release), close. Returns the open result (never kNotOpen on success) or kNotOpen;
+// *reach, when given, says how the open went. Touches only the link, not the session.
+int32_t PortProbe(uint8_t index, BoxReach* reach = nullptr);
 
-// Completes a pending pulse: waits until it has lasted its 60 ms, stops its timer and
-// releases the drawer; retries a release owed to a box (drawer.cpp). 'endedBy' names the
-// caller for the trace ("the close", "an open", ...).
-void PortCompletePulse(const char* endedBy);
+// The EEPROM work of one operation on the open device. Begin starts it as the box's shared
+// record says the last holder left the part: a deselect first when the last may not have
+// arrived, a write disable first when writes may still be enabled; until End records how
+// this operation left the part, the record says it is unsure, so that a holder that dies
+// meanwhile leaves the next one a clean start. MarkWritesEnabled: before a write enable
+// goes out (true), and once the write disable has (false).
+void PortBeginEepromWork();
+void PortMarkWritesEnabled(bool enabled);
+void PortEndEepromWork();
+
 // Device 'index' open and its box taken: releases a pulse that a process that is gone left
 // running on it, once the pulse's time is up (drawer.cpp).
 void PortReleaseOrphanedPulse(uint8_t index);
@@ -119,16 +121,5 @@ void PortReleaseOrphanedPulse(uint8_t index);
 // Reads the counter stored in box 'index' in one device open; touches no session field.
 // False when the box did not open or a transfer failed (identity.cpp).
 bool PortReadCounterOf(uint8_t index, uint32_t* value);
-
-// The session close's write-back (identity.cpp): reads the counter stored in the box and
-// writes it back plus localOpenCnt, in one device open. When that read fails the cached
-// storedOpenCnt is used, if it was ever read in this session; otherwise nothing is written.
-// A box another caller keeps for kBoxCloseWaitMs is owed the openings instead. *total
-// receives the sum written (or, when nothing could be written, storedOpenCnt +
-// localOpenCnt). True when the write completed.
-bool PortWriteBackOpenCnt(uint32_t* total);
-// Writes owed openings back to the boxes that were busy, waiting at most waitMs for each;
-// a box that no longer answers is owed nothing more (identity.cpp).
-void PortSettleOwedOpenings(DWORD waitMs);
 
 #endif  // TEVRO_DRIVERPORT_LINK_H

@@ -8,7 +8,7 @@ const Backend kBridgeBackend = {
     BridgeOpenInterface,       // openSession
     BridgeCloseInterface,      // closeSession
     BridgeKick,                // kick
-    BridgeRelease,             // release
+    nullptr,                   // release: the box times its own pulse
     BridgeGetSwitch,           // getSwitch
     BridgeGetFirmWareVersion,  // getFirmWareVersion
     BridgeGetLastOpenCnt,      // getLastOpenCnt
@@ -19,9 +19,14 @@ const Backend kBridgeBackend = {
     BridgeSetSerialNumber,     // setSerialNumber
     BridgeSetMfgDate,          // setMfgDate
     BridgeSetLastOpenCnt,      // setLastOpenCnt
+    BridgeHoldBox,             // holdBox
+    BridgeLetGo,               // letGo
+    BridgeReadHeldCounter,     // readHeldCounter
+    BridgeWriteHeldCounter,    // writeHeldCounter
+    BridgeCachedCounter,       // cachedCounter
     BridgeScan,                // scan
-    BridgeSettle,              // settle
-    BridgeQuiesce,             // quiesce
+    nullptr,                   // settle
+    nullptr,                   // completePulse
     BridgeDetach,              // detach
 };
 
@@ -40,8 +45,15 @@ const Backend kPortBackend = {
     PortSetSerialNumber,     // setSerialNumber
     PortSetMfgDate,          // setMfgDate
     PortSetLastOpenCnt,      // setLastOpenCnt
+    PortHoldBox,             // holdBox
+    PortLetGo,               // letGo
+    PortReadHeldCounter,     // readHeldCounter
+    PortWriteHeldCounter,    // writeHeldCounter
+    PortCachedCounter,       // cachedCounter
     PortScan,                // scan
     PortSettle,              // settle
-    PortQuiesce,             // quiesce
+    PortCompletePulse,       // completePulse
     PortDetach,              // detach
 };
+
+const Backend* const kBackends[2] = {&kPortBackend, &kBridgeBackend};

@@ -3,8 +3,10 @@
 #include <windows.h>
 
 #include "common/box_lock.h"
+#include "common/library_timer.h"
 #include "common/process_lock.h"
 #include "common/trace.h"
+#include "front/openings.h"
 #include "front/session.h"
 #include "version.h"
 
@@ -27,11 +29,13 @@ void Attach() {
 // A non-null reserved argument: the whole process is ending, not only this library. Then
 // no lock is taken (a thread that held it may be gone) and nothing is released that the
 // system releases anyway. A running pulse is completed first, before the warning waits for
-// the user: the solenoid is not kept energised meanwhile.
+// the user: the solenoid is not kept energised meanwhile. No lock is held while the warning
+// waits, nor while the library's timer is stopped (its work takes the process lock).
 void Detach(bool processExit) {
   if (!processExit) LockProcess();
-  kPortBackend.quiesce();
-  kBridgeBackend.quiesce();
+  for (const Backend* backend : kBackends) {
+    if (backend->completePulse != nullptr) backend->completePulse("the unload");
+  }
   const bool selected = gSession.currentDevice != kNoDevice;
   if (selected) TraceEvent("message box", "%s", kStillOpenText);
   TraceFlush();
@@ -39,10 +43,14 @@ void Detach(bool processExit) {
   if (selected) MessageBoxA(nullptr, kStillOpenText, kStillOpenCaption, MB_ICONINFORMATION);
   if (!processExit) LockProcess();
   if (selected) CloseSession();
+  SettleOwedOpenings(kBoxWaitMs);
   kPortBackend.detach(processExit);
   kBridgeBackend.detach(processExit);
   TraceFlush();
   if (processExit) return;
+  UnlockProcess();
+  LibraryTimerClose();
+  LockProcess();
   CloseBoxes();
   TraceAtUnload();
   UnlockProcess();

@@ -8,10 +8,11 @@
 #include "common/process_lock.h"
 #include "common/trace.h"
 #include "front/backends.h"
+#include "front/openings.h"
 #include "front/session.h"
 #include "tevro.h"
 
-SessionState gSession = {kNoDevice, 0, 0, kBackendDriverPort, 1, kNotOpen};
+SessionState gSession = {kNoDevice, 0, 0, kBackendDriverPort, 1, kNotOpen, 0};
 
 const Backend& SelectedBackend() {
   return gSession.backend == kBackendBridge ? kBridgeBackend : kPortBackend;
@@ -21,20 +22,15 @@ namespace {
 
 bool IsOpen() { return gSession.openResult != kNotOpen; }
 
-// Every export starts here: the process lock is taken, the trace is looked at, and a
-// drawer pulse whose time is up is ended first, also when the application never
-// dispatches the timer message. 'name' is the export's name in tevro.h; 'format' and what
-// follows give its arguments as the trace shows them.
-void Settle() {
-  kBridgeBackend.settle();
-  kPortBackend.settle();
-}
+// Every export starts here: the process lock is taken, the trace is looked at, and what is
+// overdue on the boxes is ended first (front/session.h). 'name' is the export's name in
+// tevro.h; 'format' and what follows give its arguments as the trace shows them.
 
 void Enter(const char* name) {
   LockProcess();
   TraceRefresh();
   if (Tracing()) TraceCallBegin(name, "");
-  Settle();
+  SettleBoxes();
 }
 
 void Enter(const char* name, const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -49,7 +45,7 @@ void Enter(const char* name, const char* format, ...) {
     va_end(list);
     TraceCallBegin(name, args);
   }
-  Settle();
+  SettleBoxes();
 }
 
 // Every export ends here, with its result ('format' shows it in the trace). The trace's
@@ -81,6 +77,7 @@ int32_t OpenThrough(const Backend& backend, int32_t id, uint8_t n, uint8_t index
   if (IsOpen()) {
     gSession.backend = id;
     gSession.currentDevice = n;
+    gSession.boxIndex = index;
   }
   return gSession.openResult;
 }
@@ -114,10 +111,30 @@ uint32_t LastOpenCnt() { return IsOpen() ? SelectedBackend().getLastOpenCnt() : 
 uint32_t SerialNumber() { return IsOpen() ? SelectedBackend().getSerialNumber() : 0; }
 uint32_t MfgDate() { return IsOpen() ? SelectedBackend().getMfgDate() : 0; }
 
+void Release() {
+  const Backend& backend = SelectedBackend();
+  if (backend.release != nullptr) backend.release();
+}
+
 }  // namespace
 
+void SettleBoxes() {
+  for (const Backend* backend : kBackends) {
+    if (backend->settle != nullptr) backend->settle();
+  }
+  SettleOwedOpenings(0);
+}
+
 bool CloseSession() {
-  if (IsOpen()) SelectedBackend().closeSession();
+  if (IsOpen()) {
+    const Backend& backend = SelectedBackend();
+    // The drawer is released before the openings are written back.
+    if (backend.completePulse != nullptr) backend.completePulse("the close");
+    uint32_t local = backend.getLocalOpenCnt();
+    uint32_t total = backend.getTotalOpenCnt();
+    if (local != 0) total = WriteBackOpenings(backend, gSession.boxIndex, local, total);
+    backend.closeSession(total);
+  }
   gSession.currentDevice = kNoDevice;
   gSession.openResult = kNotOpen;
   return true;
@@ -169,13 +186,13 @@ TEVRO_BOOL TEVRO_CALL KasseOpenP(void* ignored) {
 
 TEVRO_BOOL TEVRO_CALL KasseClose(void) {
   Enter("KasseClose");
-  SelectedBackend().release();
+  Release();
   return LeaveBool(true);
 }
 
 TEVRO_BOOL TEVRO_CALL KasseCloseP(void* ignored) {
   Enter("KasseCloseP", "%s", Pointer(ignored));
-  SelectedBackend().release();
+  Release();
   return LeaveBool(true);
 }
 

@@ -19,6 +19,7 @@ struct SessionState {
   int32_t backend;        // kBackendBridge or kBackendDriverPort; set by a successful open
   int32_t lastSwitch;     // low byte of the last backend switch read
   int32_t openResult;     // what the last backend open returned; kNotOpen when no box is open
+  uint8_t boxIndex;       // the open box's index in its backend (D2XX number, or N of Drelvan_N)
 };
 
 extern SessionState gSession;
@@ -29,12 +30,15 @@ const Backend& SelectedBackend();
 // Runs both scans and returns the packed counts. A box that is open stays open and usable.
 // Caller holds the process lock.
 uint32_t ScanBoxes();
+// Every export, the load and the unload: what is overdue on any box is ended first.
+void SettleBoxes();
+
 // The "none found" message box, shown when a scan counted no box; waits for the user.
 // Caller does not hold the process lock: other threads go on meanwhile.
 void ShowNoBoxFound();
 
-// Closes the open box through its backend (writing its openings back) and resets the
-// record to no box selected. Always true.
+// Closes the open box: completes its pulse, writes its openings back (front/openings.h)
+// and resets the record to no box selected. Always true.
 bool CloseSession();
 
 // Packs the counts as bridge count * 256 + driver-port count.
