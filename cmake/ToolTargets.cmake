@@ -11,7 +11,7 @@ add_executable(tevro_tool ${TEVRO_TOOL_CORE_SOURCES} ${TEVRO_TOOL_DIR}/main_wind
 set_target_properties(tevro_tool PROPERTIES
   OUTPUT_NAME tevro
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-target_include_directories(tevro_tool PRIVATE ${TEVRO_TOOL_DIR})
+target_include_directories(tevro_tool PRIVATE ${TEVRO_TOOL_DIR} ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(tevro_tool PRIVATE tevro_api)
 # GetTickCount64 needs the Windows Vista declarations.
 target_compile_definitions(tevro_tool PRIVATE _WIN32_WINNT=0x0600 WIN32_LEAN_AND_MEAN)

@@ -2,6 +2,7 @@
 // set and removed without loading the library; the library's lines as the tool shows them.
 #include <gmock/gmock.h>
 
+#include "common/trace_path.h"
 #include "tool_harness.h"
 #include "world_setup.h"
 
@@ -153,6 +154,56 @@ TEST_F(TraceCommandTest, OnRefusesAFileThatCannotBeWrittenOrIsTooLongForTheLibra
   EXPECT_EQ(tooLong.Run({"trace", "on", std::string(251, 'x')}), 1);
   EXPECT_THAT(tooLong.err(), HasSubstr("259 characters long; TEVRO.DLL takes at most 258"));
   EXPECT_EQ(TraceValueOf(false), longest);
+}
+
+TEST_F(TraceCommandTest, APathThatNamesNoFileOnADiskIsRefusedAndShownAsOff) {
+  const struct {
+    const char* path;
+    const char* problem;  // null: a file on a disk
+  } paths[] = {
+      {"C:\\work\\t.log", nullptr},
+      {"C:\\work\\com10.log", nullptr},
+      {"C:\\work\\console.log", nullptr},
+      {"\\\\?\\C:\\work\\t.log", nullptr},
+      {"\\\\server\\share\\t.log", nullptr},
+      {"COM1", "names a device"},
+      {"com3:", "names a device"},
+      {"C:\\work\\LPT1.txt", "names a device"},
+      {"C:\\work\\nul", "names a device"},
+      {"C:/work/CON .log", "names a device"},
+      {"C:CONOUT$", "names a device"},
+      {"\\\\.\\Drelvan_0", "names a device"},
+      {"\\\\.\\COM1", "names a device"},
+      {"\\\\?\\GLOBALROOT\\Device\\Null", "names a device"},
+      {"\\\\.\\pipe\\x", "names a pipe"},
+      {"//./PIPE/x", "names a pipe"},
+      {"\\\\server\\pipe\\x", "names a pipe"},
+      {"C:\\work\\", "names a folder, not a file"},
+  };
+  for (const auto& p : paths) {
+    SCOPED_TRACE(p.path);
+    const char* problem = TracePathProblem(p.path);
+    EXPECT_STREQ(problem != nullptr ? problem : "", p.problem != nullptr ? p.problem : "");
+  }
+
+  // The tool refuses such a path before it opens it, and says the library's value is off.
+  for (const char* path : {"\\\\.\\COM1", "\\\\.\\pipe\\x", "C:\\work\\aux.log"}) {
+    SCOPED_TRACE(path);
+    ToolRun on;
+    EXPECT_EQ(on.Run({"trace", "on", path}), 1);
+    EXPECT_THAT(on.err(), HasSubstr("; TEVRO.DLL writes its trace only to a file on a disk\n"));
+    EXPECT_EQ(TraceValueOf(false), "");
+  }
+  hostwin::SetRegistryString(false, "Software\\TEVRO", "TraceFile", "COM1");
+  ToolRun show;
+  EXPECT_EQ(show.Run({"trace", "show"}), 0);
+  EXPECT_EQ(show.out(),
+            "trace off: the current user's value is COM1, which names a device; TEVRO.DLL "
+            "writes its trace only to a file on a disk\n");
+  ToolRun check;
+  EXPECT_EQ(check.Run({"check", "1"}), 0);
+  EXPECT_THAT(check.out(), HasSubstr("  trace            off      COM1 (the current user's value) "
+                                     "names a device: not a file on a disk\n"));
 }
 
 }  // namespace

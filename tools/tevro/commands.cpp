@@ -6,6 +6,8 @@
 
 #include "trace_setting.h"
 
+#include "common/trace_path.h"
+
 namespace tevro_tool {
 
 namespace {
@@ -270,7 +272,12 @@ int RunCheck(const Context& context, const CommandLine& line) {
   check("close", session.Close(), "");
   // Not a step of the box: where the library's field trace goes, for the support person.
   TraceInForce trace = FindTraceInForce(context.host());
-  if (trace.status == HostStatus::kOk) {
+  const char* problem =
+      trace.status == HostStatus::kOk ? TracePathProblem(trace.path.c_str()) : nullptr;
+  if (problem != nullptr) {
+    step("trace", "off", trace.path + " (" + ScopeTitle(trace.scope) + ") " + problem +
+                             ": not a file on a disk");
+  } else if (trace.status == HostStatus::kOk) {
     step("trace", "on", trace.path + " (" + ScopeTitle(trace.scope) + ")");
   } else if (trace.status == HostStatus::kAbsent) {
     step("trace", "off", "");

@@ -11,4 +11,6 @@ set(TEVRO_TOOL_CORE_SOURCES
   ${TEVRO_TOOL_DIR}/commands.cpp
   ${TEVRO_TOOL_DIR}/trace_setting.cpp
   ${TEVRO_TOOL_DIR}/tool.cpp
+  # The library's own test of what a trace path may name, so both refuse the same paths.
+  ${TEVRO_TOOL_DIR}/../../src/common/trace_path.cpp
 )

@@ -2,6 +2,8 @@
 
 #include <deque>
 
+#include "common/trace_path.h"
+
 namespace tevro_tool {
 
 namespace {
@@ -54,6 +56,12 @@ int TraceOn(const ToolHost& host, const CommandLine& line) {
     path = folder + "\\" + kDefaultTraceFileName;
   } else if (!host.fullPath(line.traceFile, &path, &error)) {
     return Failed(host, "FILE '" + line.traceFile + "' has no full path", error);
+  }
+  // A device or a pipe would be opened by the touch below; the library refuses it anyway.
+  if (const char* problem = TracePathProblem(path.c_str())) {
+    host.err("tevro: " + path + " " + problem +
+             "; TEVRO.DLL writes its trace only to a file on a disk\n");
+    return kExitFailed;
   }
   if (path.size() > kLongestTracePath) {
     host.err("tevro: the trace file's path is " + std::to_string(path.size()) +
@@ -114,6 +122,11 @@ int TraceShow(const ToolHost& host, const CommandLine& line) {
   }
   if (trace.status != HostStatus::kOk) {
     return Failed(host, "the trace setting could not be read", trace.error);
+  }
+  if (const char* problem = TracePathProblem(trace.path.c_str())) {
+    host.out(std::string("trace off: ") + ScopeTitle(trace.scope) + " is " + trace.path +
+             ", which " + problem + "; TEVRO.DLL writes its trace only to a file on a disk\n");
+    return kExitOk;
   }
   std::string text;
   std::string error;
