@@ -220,6 +220,10 @@ SharedPulse* PortSharedPulse(uint8_t index) {
   return gBoxes.pulse[index];
 }
 
+SharedPulse* PortSharedPulseIfOpen(uint8_t index) {
+  return index < kBoxes ? gBoxes.pulse[index] : nullptr;
+}
+
 void ClaimPulse(SharedPulse* pulse, int64_t writtenAt) {
   if (pulse == nullptr) return;
   pulse->ownerPid = GetCurrentProcessId();

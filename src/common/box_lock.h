@@ -64,6 +64,8 @@ struct SharedPulse {
 // The record of box 'index' (0..9), or null when it cannot be had (then each process
 // knows only its own pulses, and every EEPROM operation starts as after a failure).
 SharedPulse* PortSharedPulse(uint8_t index);
+// The record of box 'index' when this process has it already; never a system call.
+SharedPulse* PortSharedPulseIfOpen(uint8_t index);
 
 // Stamps the record as this process's pulse written at 'writtenAt'; clears the pulse.
 void ClaimPulse(SharedPulse* pulse, int64_t writtenAt);

@@ -197,7 +197,7 @@ void ReleaseDeadPulses() {
   for (uint16_t used = gPortLink.usedBoxes; used != 0; used &= static_cast<uint16_t>(used - 1)) {
     uint8_t index = 0;
     while ((used & BoxBit(index)) == 0) ++index;
-    const SharedPulse* shared = PortSharedPulse(index);
+    const SharedPulse* shared = PortSharedPulseIfOpen(index);
     if (shared == nullptr || shared->ownerPid == 0) continue;
     if (gPortLink.pulsePending && index == gPortLink.releaseIndex) continue;
     if (MicrosecondsSince(shared->writtenAt) < kPulseUs) continue;
@@ -266,13 +266,16 @@ bool PortKick() {
   PortReadStatus();
   uint8_t status = gPortLink.reply.bytes[1];
   // The record is stamped before the line is energised: a process that dies between the two
-  // leaves a pulse that the others know of and release.
-  gPortLink.pulseStart = FineNow();
-  ClaimPulse(PortSharedPulse(index), gPortLink.pulseStart);
+  // leaves a pulse that the others know of and release. The pulse's time counts from the
+  // end of its write.
+  SharedPulse* shared = PortSharedPulse(index);
+  ClaimPulse(shared, FineNow());
   gPortLink.releaseIndex = index;
   gPortLink.releasesOwed |= BoxBit(index);
   gPortLink.releaseMisses[index] = 0;
   bool ok = PortWriteDrawer(PulsePattern(status));
+  gPortLink.pulseStart = FineNow();
+  if (shared != nullptr) shared->writtenAt = gPortLink.pulseStart;
   TraceEvent("pulse", "port %u started%s", index, ok ? "" : " (the pulse write failed)");
   ++gPortLink.localOpenCnt;
   gPortLink.pulsePending = true;
