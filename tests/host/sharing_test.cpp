@@ -2,6 +2,8 @@
 // another process, and a timer stopped on another thread.
 #include <gmock/gmock.h>
 
+#include <string.h>
+
 #include <functional>
 #include <memory>
 
@@ -18,10 +20,11 @@ std::string BridgeMutex(int n) { return kNames + "bridge." + std::to_string(n); 
 // The shared record of driver-port box n, as the library lays it out.
 struct SharedPulse {
   uint32_t ownerPid;
-  uint32_t reserved;
+  uint32_t eepromState;  // 1: the last deselect may not have arrived; 2: writes may be enabled
   uint64_t ownerStart;
   int64_t writtenAt;
 };
+constexpr uint64_t kOurStart = 0x01D9000000000001ull;  // the stand-in's start of this process
 SharedPulse* PulseRecord(int n) {
   return reinterpret_cast<SharedPulse*>(hostwin::SharedMemory(PortMutex(n) + ".pulse"));
 }
@@ -160,28 +163,314 @@ TEST_F(SharingTest, APulseOfAnotherProcessIsNeitherKickedIntoNorCutShort) {
   EXPECT_EQ(record->ownerPid, hostwin::kProcessId);
 }
 
-TEST_F(SharingTest, ATimerStoppedOnAnotherThreadNeverEndsALaterPulse) {
+TEST_F(SharingTest, APulseEndsOnTimeWhicheverThreadKickedAndAnyThreadUnloads) {
   Load(false);
   hostwin::SetThread(1);
   ASSERT_EQ(lib_->KasseOpen(), 1);
+  const uint32_t kicked = hostwin::NowMs();
   hostwin::SetThread(2);
-  hostwin::AdvanceMs(60);
-  EXPECT_FALSE(hostwin::LibraryPinned());
-  lib_->GetNumPos();  // ends the pulse; the timer is thread 1's and cannot be killed here
-  EXPECT_EQ(Box(0).drawerLine, 1);
-  EXPECT_EQ(hostwin::ActiveTimers(), 1u);
-  // The timer would outlive an unload: the library stays loaded until the process ends.
-  EXPECT_TRUE(hostwin::LibraryPinned());
-
-  hostwin::SetThread(1);
+  hostwin::AdvanceMs(100);  // no thread dispatches, no call is made
+  ASSERT_EQ(Box(0).drawerLine, 1);
+  const uint32_t width = PortBoxDrawerEventAt(Box(0), Box(0).drawerEventCount - 1)->timeMs - kicked;
+  EXPECT_GE(width, 60u);
+  EXPECT_LE(width, 61u);
+  // Thread 2 kicks and unloads the library while its pulse runs: the unload completes it.
   ASSERT_EQ(lib_->KasseOpen(), 1);
-  uint32_t kicked = hostwin::NowMs();
-  hostwin::RunFor(5);  // the old timer's message arrives now
-  EXPECT_EQ(Box(0).drawerLine, 0);
-  EXPECT_EQ(hostwin::ActiveTimers(), 1u);  // it killed itself; the new pulse's timer stays
-  hostwin::RunFor(60);
+  hostwin::SetThread(3);
+  lib_.reset();
   EXPECT_EQ(Box(0).drawerLine, 1);
-  EXPECT_GE(PortBoxDrawerEventAt(Box(0), Box(0).drawerEventCount - 1)->timeMs - kicked, 60u);
+  EXPECT_FALSE(hostwin::LibraryPinned());
+  EXPECT_EQ(hostwin::PoolTimersOpen(), 0u);
 }
 
+// Process A's identity write loses a burst of pin writes, its deselect among them, and
+// fails; then process B only reads. Wherever the burst begins, B's instructions begin
+// cleanly: nothing is written that nobody meant.
+TEST_F(SharingTest, AnotherProcessesFailedWriteNeverTurnsAPlainReadIntoAWrite) {
+  constexpr uint32_t kBurst = 60;
+  for (uint32_t first = 35; first <= 89; ++first) {
+    SCOPED_TRACE("pin writes " + std::to_string(first) + " on fail");
+    hostwin::Reset();
+    hostwin::AddPortBox(0, 0xF3);
+    uint8_t before[128];
+    for (int i = 0; i < 128; ++i) before[i] = static_cast<uint8_t>(i * 37 + 11);
+    before[0] = 100, before[1] = before[2] = before[3] = 0;
+    memcpy(Box(0).eeprom.memory, before, sizeof before);
+    {
+      Library a;
+      ASSERT_NE(a.OpenPosInterface(0), -1);
+      auto pins = std::make_shared<uint32_t>(0);
+      hostwin::OnDeviceRequest([pins, first](int, uint32_t, const uint8_t* cmd) {
+        if (cmd[0] != 0x15) return true;
+        ++*pins;
+        return *pins < first || *pins >= first + kBurst;
+      });
+      EXPECT_EQ(a.SetSerialNumber(0xA5A55A5A), 0);
+      hostwin::OnDeviceRequest(nullptr);
+    }
+    {
+      Library b;  // its load's scan reads the counter
+      ASSERT_NE(b.OpenPosInterface(0), -1);
+      b.GetSerialNumber();
+      b.GetMfgDate();
+    }
+    const uint8_t* after = Box(0).eeprom.memory;
+    for (int i = 0; i < 128; ++i) {
+      if (i >= 4 && i < 8) {
+        const uint8_t meant = static_cast<uint8_t>(0xA5A55A5Au >> (8 * (i - 4)));
+        EXPECT_TRUE(after[i] == before[i] || after[i] == meant) << "serial byte " << i;
+      } else {
+        EXPECT_EQ(after[i], before[i]) << "byte " << i;
+      }
+    }
+    EXPECT_FALSE(Box(0).eeprom.writeEnabled);
+  }
+}
+
+// A close whose openings are owed (the box busy) meets, on the first retry with the box
+// free, one failed request: the debt stays, and the next call writes it once.
+TEST_F(SharingTest, OwedOpeningsOutliveAFailedRequestAndAreWrittenOnce) {
+  const struct {
+    const char* name;
+    bool bridge;
+    std::function<void()> failOnce;
+  } faults[] = {
+      {"status read of the device open", false,
+       [] {
+         auto done = std::make_shared<bool>(false);
+         hostwin::OnDeviceRequest([done](int, uint32_t, const uint8_t* cmd) {
+           if (*done || cmd[0] != 0x14 || cmd[1] != 0x14) return true;
+           return !(*done = true);
+         });
+       }},
+      {"a pin sample of the counter's read", false,
+       [] {
+         auto done = std::make_shared<bool>(false);
+         hostwin::OnDeviceRequest([done](int, uint32_t, const uint8_t* cmd) {
+           if (*done || cmd[0] != 0x14 || cmd[1] != 0x00) return true;
+           return !(*done = true);
+         });
+       }},
+      {"a pin write of the counter's write", false,
+       [] {
+         auto pins = std::make_shared<uint32_t>(0);
+         // Past the read (1 + 4 x 56 pin transfers, samples not counted) and the write
+         // enable: inside the write of the counter's top byte.
+         hostwin::OnDeviceRequest([pins](int, uint32_t, const uint8_t* cmd) {
+           return cmd[0] != 0x15 || ++*pins != 4 * 48 + 33 + 20;
+         });
+       }},
+      {"the last pin write of the counter's write disable", false,
+       [] {
+         auto pins = std::make_shared<uint32_t>(0);
+         hostwin::OnDeviceRequest([pins](int, uint32_t, const uint8_t* cmd) {
+           return cmd[0] != 0x15 || ++*pins != 4 * 48 + 33 + 4 * 56 + 32;
+         });
+       }},
+      {"FT_EE_UARead", true, [] { hostwin::FailFtCall(2, hostwin::FtFault::kError); }},
+      {"FT_EE_UAWrite", true, [] { hostwin::FailFtCall(3, hostwin::FtFault::kError); }},
+  };
+  for (const auto& f : faults) {
+    SCOPED_TRACE(f.name);
+    hostwin::Reset();
+    Load(f.bridge);
+    ASSERT_EQ(lib_->KasseOpen(), 1);
+    hostwin::AdvanceMs(100);
+    ASSERT_EQ(lib_->KasseOpen(), 1);
+    hostwin::AdvanceMs(100);
+    hostwin::HoldMutex(f.bridge ? BridgeMutex(0) : PortMutex(0), 31000);
+    lib_->ClosePosInterface();
+    auto counter = [&] {
+      return f.bridge ? hostwin::BridgeBoxAt(0).userArea[0] : Box(0).eeprom.memory[0];
+    };
+    ASSERT_EQ(counter(), 100);
+    hostwin::AdvanceMs(2000);
+    f.failOnce();
+    lib_->GetNumPos();
+    hostwin::OnDeviceRequest(nullptr);
+    lib_->GetNumPos();
+    lib_->GetNumPos();
+    EXPECT_EQ(counter(), 102);
+    if (!f.bridge) {
+      EXPECT_EQ(Box(0).eeprom.memory[1], 0);
+      EXPECT_FALSE(Box(0).eeprom.writeEnabled);
+    }
+    lib_.reset();
+    EXPECT_EQ(counter(), 102);
+  }
+}
+
+TEST_F(SharingTest, OwedOpeningsAreGivenUpOnlyWhenTheBoxsDeviceCannotBeOpenedThreeTimes) {
+  for (int missed : {2, 3}) {
+    SCOPED_TRACE(std::to_string(missed) + " calls with the box unplugged");
+    hostwin::Reset();
+    Load(false);
+    ASSERT_EQ(lib_->KasseOpen(), 1);
+    hostwin::AdvanceMs(100);
+    hostwin::HoldMutex(PortMutex(0), 31000);
+    lib_->ClosePosInterface();
+    hostwin::AdvanceMs(2000);
+    hostwin::RemovePortBox(0);
+    for (int call = 0; call < missed; ++call) lib_->GetNumPos();
+    hostwin::ReplugPortBox(0);
+    lib_->GetNumPos();
+    EXPECT_EQ(EepromField(0, 0), missed < 3 ? 101u : 100u);
+    lib_.reset();
+  }
+}
+
+// Another program keeps the box from just after the kick for 5.5 s; the application
+// neither dispatches nor calls. The release lands as soon as the box is free.
+TEST_F(SharingTest, AReleaseThatMeetsABusyBoxOrAFailedRequestIsRetriedWithoutHelp) {
+  for (bool busy : {true, false}) {
+    SCOPED_TRACE(busy ? "box busy for 5.5 s" : "the release's status read fails once");
+    hostwin::Reset();
+    Load(false);
+    ASSERT_EQ(lib_->KasseOpen(), 1);
+    const uint64_t kickedUs = hostwin::NowUs();
+    if (busy) {
+      hostwin::HoldMutex(PortMutex(0), 5500);
+    } else {
+      auto done = std::make_shared<bool>(false);
+      hostwin::OnDeviceRequest([done](int, uint32_t, const uint8_t* cmd) {
+        if (*done || cmd[0] != 0x14 || cmd[1] != 0x14) return true;
+        return !(*done = true);
+      });
+    }
+    hostwin::AdvanceMs(9000);
+    ASSERT_EQ(Box(0).drawerLine, 1);
+    const uint32_t released = PortBoxDrawerEventAt(Box(0), Box(0).drawerEventCount - 1)->timeMs;
+    const uint32_t heldUntil = static_cast<uint32_t>(kickedUs / 1000) + (busy ? 5500 : 60);
+    EXPECT_GE(released, heldUntil);
+    EXPECT_LE(released, heldUntil + 30);  // a retry's wait and its interval
+    hostwin::OnDeviceRequest(nullptr);
+    lib_.reset();
+  }
+}
+
+// A record whose owner has this process's id but another start time is a dead process's.
+TEST_F(SharingTest, AReusedProcessIdIsNotTakenForThisProcess) {
+  Load(false);
+  SharedPulse* record = PulseRecord(0);
+  ASSERT_NE(record, nullptr);
+  *record = SharedPulse{hostwin::kProcessId, 0, kOurStart + 1,
+                        static_cast<int64_t>(hostwin::NowUs())};
+  Box(0).port = 0xF2, Box(0).drawerLine = 0;  // its line energised
+  EXPECT_EQ(lib_->KasseOpen(), 0);  // not into its pulse
+  hostwin::AdvanceMs(60);
+  hostwin::ClearTrace();
+  char flag = 0;
+  lib_->GetSwitch(&flag);
+  EXPECT_THAT(DrawerWrites(), ElementsAre("17 2f f7 00"));
+  EXPECT_EQ(record->ownerPid, 0u);
+  // A process that exists but may not be looked at is alive: its pulse is not cut short.
+  hostwin::AddProcessDenyingOpen(78, 9);
+  *record = SharedPulse{78, 0, 9, static_cast<int64_t>(hostwin::NowUs()) - 100000};
+  hostwin::ClearTrace();
+  lib_->GetSwitch(&flag);
+  EXPECT_EQ(lib_->KasseOpen(), 0);
+  lib_->KasseClose();
+  EXPECT_TRUE(DrawerWrites().empty());
+}
+
+TEST_F(SharingTest, TheRecordIsStampedBeforeTheLineIsEnergised) {
+  Load(false);
+  SharedPulse* record = PulseRecord(0);
+  ASSERT_NE(record, nullptr);
+  auto stamped = std::make_shared<int>(-1);
+  hostwin::OnDeviceRequest([record, stamped](int, uint32_t, const uint8_t* cmd) {
+    if (cmd[0] == 0x17 && (cmd[2] & 1) == 0) *stamped = record->ownerPid == hostwin::kProcessId;
+    return true;
+  });
+  ASSERT_EQ(lib_->KasseOpen(), 1);
+  EXPECT_EQ(*stamped, 1);
+}
+
+// Program 77 kicks and dies. A program that used the box releases the pulse once its
+// 60 ms are up, on a call that needs no box; a program loading later releases a line left
+// energised by nobody.
+TEST_F(SharingTest, ADeadProgramsPulseIsReleasedByAnyCallOfAnotherThatUsedTheBox) {
+  Load(false);
+  ASSERT_EQ(lib_->ClosePosInterface(), 1);
+  SharedPulse* record = PulseRecord(0);
+  ASSERT_NE(record, nullptr);
+  *record = SharedPulse{77, 0, 5, static_cast<int64_t>(hostwin::NowUs())};
+  Box(0).port = 0xF2, Box(0).drawerLine = 0;
+  hostwin::ClearTrace();
+  lib_->GetLocalOpenCnt();
+  EXPECT_TRUE(DrawerWrites().empty());  // within its 60 ms
+  hostwin::AdvanceMs(100);
+  lib_->GetLocalOpenCnt();
+  EXPECT_THAT(DrawerWrites(), ElementsAre("17 2f f7 00"));
+  EXPECT_EQ(record->ownerPid, 0u);
+  lib_.reset();
+
+  Box(0).port = 0xF2, Box(0).drawerLine = 0;  // energised, no pulse in the record
+  hostwin::ClearTrace();
+  Library fresh;
+  EXPECT_THAT(DrawerWrites(), ElementsAre("17 2f f7 00"));
+  EXPECT_EQ(Box(0).drawerLine, 1);
+}
+
+// The objects grant the session's programs only what the library does with them, and the
+// library asks for no more, also when it runs elevated.
+TEST_F(SharingTest, TheNamedObjectsGrantOnlyWhatTheLibraryUses) {
+  constexpr uint32_t kMutexRights = 0x00100001;  // SYNCHRONIZE | MUTEX_MODIFY_STATE
+  constexpr uint32_t kRecordRights = 0x0006;     // FILE_MAP_READ | FILE_MAP_WRITE
+  hostwin::SetElevated(true);
+  hostwin::AddFolder("C:\\trace");
+  hostwin::SetRegistryString(true, "Software\\TEVRO", "TraceFile", "C:\\trace\\t.log");
+  Load(false);
+  ASSERT_EQ(lib_->KasseOpen(), 1);
+  hostwin::AdvanceMs(100);
+  lib_->GetNumPos();
+  for (const std::string& name : {PortMutex(0), kNames + "trace"}) {
+    SCOPED_TRACE(name);
+    EXPECT_THAT(hostwin::ObjectAccess(name), ::testing::Each(kMutexRights));
+    EXPECT_FALSE(hostwin::ObjectAccess(name).empty());
+    EXPECT_TRUE(hostwin::OpenableBy(name, kMutexRights, false));
+    EXPECT_FALSE(hostwin::OpenableBy(name, 0x00040000, false));  // WRITE_DAC
+  }
+  const std::string record = PortMutex(0) + ".pulse";
+  EXPECT_THAT(hostwin::ObjectAccess(record), ::testing::Each(kRecordRights));
+  EXPECT_TRUE(hostwin::OpenableBy(record, kRecordRights, false));
+  EXPECT_FALSE(hostwin::OpenableBy(record, 0x000F001F, false));  // everything
+  lib_.reset();
+  EXPECT_EQ(hostwin::UnfreedDescriptors(), 0u);
+}
+
+// A box whose mutex cannot be had (its name made first as another kind of object, or by an
+// elevated program with its default rights) is read and kicked, never written.
+TEST_F(SharingTest, ABoxWithoutItsMutexIsReadAndKickedButNeverWritten) {
+  for (bool bridge : {false, true}) {
+    for (bool elevatedOwner : {false, true}) {
+      SCOPED_TRACE(std::string(bridge ? "bridge" : "driver port") +
+                   (elevatedOwner ? ", mutex of an elevated program" : ", name of a mapping"));
+      hostwin::Reset();
+      ASSERT_TRUE(hostwin::MakeObjectAs(bridge ? BridgeMutex(0) : PortMutex(0),
+                                        elevatedOwner ? hostwin::ObjectKind::kMutex
+                                                      : hostwin::ObjectKind::kMapping,
+                                        "", elevatedOwner));
+      Load(bridge);
+      if (bridge) {
+        hostwin::BridgeBoxAt(0).userArea[4] = 7;
+      } else {
+        PutEeprom(0, 4, {7, 0, 0, 0});
+      }
+      EXPECT_EQ(lib_->GetSerialNumber(), 7u);
+      EXPECT_EQ(lib_->KasseOpen(), 1);
+      hostwin::AdvanceMs(100);
+      hostwin::ClearTrace();
+      EXPECT_EQ(lib_->SetSerialNumber(0x12345678), 0);
+      EXPECT_EQ(hostwin::CountCalls("FT_EE_UAWrite"), 0u);
+      for (const std::string& c : Commands()) EXPECT_NE(c.substr(0, 2), "15") << c;
+      lib_->ClosePosInterface();
+      auto counter = [&] {
+        return bridge ? hostwin::BridgeBoxAt(0).userArea[0] : Box(0).eeprom.memory[0];
+      };
+      EXPECT_EQ(counter(), 100);  // owed, not written without the box's turn
+      lib_.reset();
+    }
+  }
+}
 }  // namespace
