@@ -2,6 +2,8 @@
 // outside, the size bound, and a file that cannot be written.
 #include <gmock/gmock.h>
 
+#include <string.h>
+
 #include <functional>
 #include <memory>
 
@@ -239,6 +241,70 @@ TEST_F(TraceTest, WithNoValueNothingIsWritten) {
   lib.ClosePosInterface();
   EXPECT_EQ(hostwin::CountCalls("CreateFileA(file)"), 0u);
   EXPECT_EQ(hostwin::CountCalls("WriteFile"), 0u);
+}
+
+// Where the switch may come from and what it may name: a device or a pipe is never opened
+// or written; an elevated program takes only the machine-wide value (the environment and
+// the user's value can be set by the user's unelevated programs); a 32-bit program reads
+// the machine-wide value in the 64-bit view.
+TEST_F(TraceTest, OnlyAFileOnADiskAndOnlyTheSettingsThisProgramMayTrust) {
+  const char kMine[] = "C:\\trace\\mine.log";
+  const struct {
+    const char* name;
+    const char* environment;  // TEVRO_TRACE, or null
+    const char* user;         // the current user's value, or null
+    const char* machine;      // the machine-wide value, or null
+    bool elevated;
+    hostwin::RegistryView machineView;
+    int bits;
+    const char* traced;  // the file that gets the lines, or null
+  } cases[] = {
+      {"a serial port", "COM1", nullptr, nullptr, false, hostwin::RegistryView::k64, 64, nullptr},
+      {"a printer port in a folder", nullptr, "C:\\trace\\LPT1.log", nullptr, false,
+       hostwin::RegistryView::k64, 64, nullptr},
+      {"a pipe", nullptr, "\\\\.\\pipe\\tevro", nullptr, false, hostwin::RegistryView::k64,
+       64, nullptr},
+      {"a box's device", nullptr, nullptr, "\\\\.\\Drelvan_0", false,
+       hostwin::RegistryView::k64, 64, nullptr},
+      {"elevated: the environment", kMine, nullptr, nullptr, true, hostwin::RegistryView::k64, 64,
+       nullptr},
+      {"elevated: the user's value", nullptr, kMine, nullptr, true, hostwin::RegistryView::k64, 64,
+       nullptr},
+      {"elevated: the user's value, then the machine's", kMine, kMine, kFile, true,
+       hostwin::RegistryView::k64, 64, kFile},
+      {"a 32-bit program: the machine's 64-bit view", nullptr, nullptr, kFile, false,
+       hostwin::RegistryView::k64, 32, kFile},
+      {"a 32-bit program: not the 32-bit view", nullptr, nullptr, kFile, false,
+       hostwin::RegistryView::k32, 32, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    hostwin::Reset();
+    hostwin::UnsetEnv("TEVRO_TRACE");
+    hostwin::AddFolder("C:\\trace");
+    hostwin::AddPortBox(0);
+    hostwin::SetElevated(c.elevated);
+    hostwin::SetProcessBits(c.bits);
+    if (c.environment != nullptr) hostwin::SetEnv("TEVRO_TRACE", c.environment);
+    if (c.user != nullptr) hostwin::SetRegistryString(false, "Software\\TEVRO", "TraceFile", c.user);
+    if (c.machine != nullptr) {
+      hostwin::SetRegistryString(true, "Software\\TEVRO", "TraceFile", c.machine, c.machineView);
+    }
+    {
+      Library lib;
+      ASSERT_NE(lib.OpenPosInterface(0), -1);
+      lib.KasseOpen();
+      hostwin::AdvanceMs(100);
+      lib.ClosePosInterface();
+    }
+    EXPECT_TRUE(hostwin::NonDiskWrites().empty());
+    for (const char* file : {kFile, kMine}) {
+      EXPECT_EQ(hostwin::FileExists(file), c.traced != nullptr && strcmp(file, c.traced) == 0)
+          << file;
+    }
+    // A device is not even opened: no box request goes to \\.\Drelvan_0 but the probes'.
+    EXPECT_EQ(hostwin::OpenDeviceHandles(), 0);
+  }
 }
 
 }  // namespace
