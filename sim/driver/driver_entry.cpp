@@ -113,6 +113,7 @@ NTSTATUS DispatchCleanup(PDEVICE_OBJECT, PIRP irp) { return Complete(irp, STATUS
 NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   const uint32_t box = TagOf(device);
+  if (box != kControlDevice && HoldTakes(box, irp, stack)) return STATUS_PENDING;
   // Both routines fill irp->IoStatus; completion happens here.
   NTSTATUS status =
       box == kControlDevice ? ControlDeviceControl(irp, stack) : BoxDeviceControl(box, irp, stack);
@@ -122,6 +123,13 @@ NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
 }
 
 void Unload(PDRIVER_OBJECT) {
+  PIRP held = nullptr;
+  bool carryOut = false;
+  const HoldRequest off = {0, 0, 0, kHoldFromArming};
+  DriverLock();
+  HoldArm(off, NowUs(), &held, &carryOut);
+  DriverUnlock();
+  if (held != nullptr) HoldComplete(held, 0, false);
   for (uint32_t box = 0; box < kBoxCount; ++box) {
     if (g_driver.linked[box]) DeleteLink(box);
     g_driver.linked[box] = false;

@@ -65,6 +65,7 @@ NTSTATUS BoxDeviceControl(uint32_t box, PIRP irp, PIO_STACK_LOCATION stack) {
   event.level = model.drawerLine;
   event.status = model.port;
 
+  HoldSawRequest(box, lineBefore, model.drawerLine);
   if (model.drawerLine != lineBefore) {
     Event& change = LogEvent(kEventDrawer, box, now);
     change.ok = 1;
