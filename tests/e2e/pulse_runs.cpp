@@ -349,6 +349,9 @@ void DeadPulseRun(const SharingContext& c) {
         "released %.2f ms after the kick by process %u; the call ran from %.2f to %.2f ms",
         p.highUs ? Ms(p.highUs - p.lowUs) : -1.0, releasedBy, Ms(calledUs - p.lowUs),
         Ms(returnedUs - p.lowUs));
+  printf(
+      "shared %s: a killed program's pulse released by another's GetLocalOpenCnt after %.1f ms\n",
+      run.c_str(), p.highUs ? Ms(p.highUs - p.lowUs) : -1.0);
   TevroUnload(t);
 }
 

@@ -687,10 +687,11 @@ void KicksRun(const Context& c) {
                   violations == 0,
               name, "log %s, %u pulses for %u kicks, %u unreleased, %u shorter than 60 ms",
               log.gap ? "incomplete" : "complete", p.count, total, p.unreleased, p.shorter));
-  snprintf(name, sizeof name, "%s: the processes contended: kicks refused during the other's pulse",
-           r);
-  tally(Check(refused > 0 && kicks[0] > 0 && kicks[1] > 0, name, "kicks %u and %u, %u refused",
-              kicks[0], kicks[1], refused));
+  // How often the two kicked into each other's pulses depends on the machine's speed: the
+  // refusals are a figure; overlapping pulses, had any been let through, show in the log.
+  snprintf(name, sizeof name, "%s: both processes' kicks reached the box", r);
+  tally(Check(kicks[0] > 0 && kicks[1] > 0, name, "kicks %u and %u, %u refused", kicks[0], kicks[1],
+              refused));
   Identity got = {0, 0, 0};
   PortReadIdentity(c.control, 0, &got);
   snprintf(name, sizeof name, "%s: counter = %u + %u successful kicks", r, kStartCount, total);
