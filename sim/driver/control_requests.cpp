@@ -129,6 +129,7 @@ NTSTATUS ReadLog(PIRP irp, const Buffers& buffers) {
 struct Released {
   PIRP irp;
   uint32_t box;
+  uint32_t pid;  // the process that made the request
   bool carryOut;
 };
 
@@ -140,6 +141,7 @@ NTSTATUS GiveHoldState(PIRP irp, const Buffers& buffers) {
 
 NTSTATUS Serve(PIRP irp, uint32_t code, const Buffers& buffers, uint64_t now, Released& released) {
   released.box = g_driver.hold.state.box;
+  released.pid = g_driver.hold.state.pid;
   switch (code) {
     case kCtlInfo: {
       SimInfo info;
@@ -261,12 +263,14 @@ NTSTATUS ControlDeviceControl(PIRP irp, PIO_STACK_LOCATION stack) {
   buffers.outLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
   irp->IoStatus.Information = 0;
   const uint64_t now = NowUs();
-  Released released = {nullptr, 0, false};
+  Released released = {nullptr, 0, 0, false};
   DriverLock();
   const NTSTATUS status =
       Serve(irp, stack->Parameters.DeviceIoControl.IoControlCode, buffers, now, released);
   DriverUnlock();
-  if (released.irp != nullptr) HoldComplete(released.irp, released.box, released.carryOut);
+  if (released.irp != nullptr) {
+    HoldComplete(released.irp, released.box, released.pid, released.carryOut);
+  }
   return status;
 }
 

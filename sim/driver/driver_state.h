@@ -77,8 +77,8 @@ void SyncBoxLink(uint32_t box, uint64_t timeUs);
 // A factory-fresh box: absent, status 0xF3, EEPROM all 0xFF, counters cleared.
 void ResetBox(uint32_t box);
 
-// IRP_MJ_DEVICE_CONTROL on box device `box`: the driver-port contract.
-NTSTATUS BoxDeviceControl(uint32_t box, PIRP irp, PIO_STACK_LOCATION stack);
+// IRP_MJ_DEVICE_CONTROL on box device `box` from process `pid`: the driver-port contract.
+NTSTATUS BoxDeviceControl(uint32_t box, PIRP irp, PIO_STACK_LOCATION stack, uint32_t pid);
 
 // A request on box `box` about to be carried out: true when the hold takes it, in which case
 // it has been marked pending and must not be touched. Takes the lock itself.
@@ -86,7 +86,7 @@ bool HoldTakes(uint32_t box, PIRP irp, PIO_STACK_LOCATION stack);
 
 // After a request on box `box` was carried out, with the drawer line before and after it:
 // counts it for a hold that waits for the process's pulse. Expects the lock.
-void HoldSawRequest(uint32_t box, uint8_t lineBefore, uint8_t lineAfter);
+void HoldSawRequest(uint32_t box, uint32_t pid, uint8_t lineBefore, uint8_t lineAfter);
 
 // The control requests of the hold: arm (or disarm), let go, state. Expect the lock; a
 // request to complete outside it comes back in *complete (null when none), its outcome in
@@ -94,9 +94,9 @@ void HoldSawRequest(uint32_t box, uint8_t lineBefore, uint8_t lineAfter);
 void HoldArm(const HoldRequest& request, uint64_t timeUs, PIRP* complete, bool* carryOut);
 void HoldLetGo(bool carryOut, uint64_t timeUs, PIRP* complete);
 
-// Completes a request the hold let go: carried out on box `box` and answered, or cancelled.
-// Without the lock.
-void HoldComplete(PIRP irp, uint32_t box, bool carryOut);
+// Completes a request the hold let go: carried out on box `box` as a request of process `pid`
+// (the one that made it) and answered, or cancelled. Without the lock.
+void HoldComplete(PIRP irp, uint32_t box, uint32_t pid, bool carryOut);
 
 // IRP_MJ_DEVICE_CONTROL on the control device.
 NTSTATUS ControlDeviceControl(PIRP irp, PIO_STACK_LOCATION stack);

@@ -87,10 +87,9 @@ bool HoldTakes(uint32_t box, PIRP irp, PIO_STACK_LOCATION stack) {
   return take;
 }
 
-void HoldSawRequest(uint32_t box, uint8_t lineBefore, uint8_t lineAfter) {
+void HoldSawRequest(uint32_t box, uint32_t pid, uint8_t lineBefore, uint8_t lineAfter) {
   Hold& hold = g_driver.hold;
   if (hold.count != kHoldAfterPulse || hold.counting || lineBefore != 1 || lineAfter != 0) return;
-  const uint32_t pid = RequestorPid();
   if (!Matches(hold, box, pid)) return;
   hold.state.pid = pid;
   hold.counting = true;
@@ -126,13 +125,13 @@ void HoldLetGo(bool carryOut, uint64_t timeUs, PIRP* complete) {
   *complete = irp;
 }
 
-void HoldComplete(PIRP irp, uint32_t box, bool carryOut) {
+void HoldComplete(PIRP irp, uint32_t box, uint32_t pid, bool carryOut) {
   if (!carryOut) {
     CompleteCancelled(irp);
     return;
   }
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-  const NTSTATUS status = BoxDeviceControl(box, irp, stack);
+  const NTSTATUS status = BoxDeviceControl(box, irp, stack, pid);
   irp->IoStatus.Status = status;
   IoCompleteRequest(irp, IO_NO_INCREMENT);
 }
