@@ -13,6 +13,8 @@
 //   - N kicks of the first driver-port box: the time until KasseOpen returns, and the pulse
 //     width from the driver's drawer-line events while this thread dispatches messages
 //     until the log shows the release;
+//   - N kicks after which the caller neither dispatches nor calls until the driver's log
+//     shows the release: the pulse width when the library ends the pulse by itself;
 //   - N kicks after which the caller never dispatches a message and calls GetNumPos in a
 //     loop until the driver's log shows the release: the pulse width on that path;
 //   - identity reads (GetSerialNumber) and writes (SetSerialNumber) on that box and on the
@@ -246,24 +248,21 @@ void MeasureKicks(const TevroApi& tevro, HANDLE control, const Options& options)
     returnUs.push_back(TicksToUs(t1 - t0));
     if (!kicked) ++refused;
 
-    // Dispatch messages as an application's loop does; after each dispatched message, look
-    // in the driver's log for the release.
+    // Dispatch messages as an application's loop does, looking in the driver's log for the
+    // release after each message and at least every millisecond: the release may come from
+    // the dispatched timer or from the library's own.
     Pulse pulse;
     uint64_t timerAtUs = 0;
     const uint64_t deadline = returnedAtUs + kReleaseWaitUs;
     for (;;) {
       const uint64_t now = NowUs();
       if (now >= deadline) break;
-      const DWORD waitMs = static_cast<DWORD>((deadline - now) / 1000u) + 1;
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, waitMs, QS_ALLINPUT);
-      bool dispatched = false;
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
       MSG msg;
       while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_TIMER && timerAtUs == 0) timerAtUs = NowUs();
         DispatchMessageA(&msg);
-        dispatched = true;
       }
-      if (!dispatched) continue;
       pulse = FindPulse(control, from);
       if (pulse.found) break;
     }
@@ -332,6 +331,37 @@ void MeasureUndispatchedKicks(const TevroApi& tevro, HANDLE control, const Optio
   }
   PrintDistribution("pulse_width_nodispatch_ms", widthMs);
   PrintDistribution("nodispatch_calls_per_pulse", callsPerPulse);
+}
+
+// Kicks after which the caller neither dispatches nor calls: the release, if the library ends
+// the pulse by itself, as the driver's log shows it; looked for every millisecond.
+void MeasureTimerKicks(const TevroApi& tevro, HANDLE control, const Options& options) {
+  std::vector<double> widthMs;
+  uint32_t missing = 0;
+  for (uint32_t k = 0; k < options.kicks; ++k) {
+    const uint32_t from = NextSeq(control);
+    if (!tevro.KasseOpen()) {
+      Error("no-call kick %u returned 0", k);
+      continue;
+    }
+    const uint64_t deadline = NowUs() + kReleaseWaitUs;
+    Pulse pulse;
+    while (!pulse.found && NowUs() < deadline) {
+      Sleep(1);
+      pulse = FindPulse(control, from);
+    }
+    if (!pulse.found) {
+      ++missing;
+      tevro.KasseClose();
+      continue;
+    }
+    widthMs.push_back(static_cast<double>(pulse.endUs - pulse.startUs) / 1000.0);
+  }
+  if (missing != 0) {
+    Error("%u of %u pulses with no dispatch and no call had no release within %llu ms", missing,
+          options.kicks, static_cast<unsigned long long>(kReleaseWaitUs / 1000u));
+  }
+  PrintDistribution("pulse_width_nocall_ms", widthMs);
 }
 
 // Sessions of one kick each, closed right after the kick: the close waits out the pulse,
@@ -691,6 +721,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   MeasureKicks(tevro, control, options);
+  MeasureTimerKicks(tevro, control, options);
   MeasureUndispatchedKicks(tevro, control, options);
   MeasurePortIdentity(tevro, control, options);
   t0 = Ticks();

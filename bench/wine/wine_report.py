@@ -113,6 +113,8 @@ def distribution_table(p, runs):
          "ms", 3),
         ("timer_dispatched_after_pulse_start_ms",
          "The pulse timer's WM_TIMER dispatched, after the line fell", "ms", 3),
+        ("pulse_width_nocall_ms", "Drawer pulse width, caller neither dispatching nor calling "
+         "(driver's log)", "ms", 3),
         ("pulse_width_nodispatch_ms", "Drawer pulse width, caller never dispatching, calling "
          "GetNumPos in a loop (driver's log)", "ms", 3),
         ("nodispatch_calls_per_pulse", "GetNumPos calls until the release, never dispatching",

@@ -76,6 +76,23 @@ bool ControlResetAll(HANDLE control) {
   return Request(control, kCtlResetAll, nullptr, 0, nullptr, 0);
 }
 
+bool ControlHold(HANDLE control, const HoldRequest& request, HoldState* state) {
+  HoldState after;
+  return Request(control, kCtlHold, &request, sizeof request, state ? state : &after, sizeof after);
+}
+
+bool ControlLetGo(HANDLE control, bool carryOut, HoldState* state) {
+  LetGo letGo = {carryOut ? 1u : 0u};
+  HoldState after;
+  return Request(control, kCtlLetGo, &letGo, sizeof letGo, state ? state : &after, sizeof after);
+}
+
+bool ControlHoldState(HANDLE control, HoldState& state) {
+  DWORD bytes = 0;
+  return Request(control, kCtlHoldState, nullptr, 0, &state, sizeof state, &bytes) &&
+         bytes == sizeof state;
+}
+
 bool ControlReadLog(HANDLE control, uint32_t fromSeq, Event* events, uint32_t capacity,
                     uint32_t* returned, uint32_t* next, uint32_t* oldest) {
   std::vector<uint8_t> buffer(sizeof(LogReply) + kLogChunk * sizeof(Event));

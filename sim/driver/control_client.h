@@ -25,6 +25,13 @@ bool ControlEepromWrite(HANDLE control, uint32_t box, uint32_t offset, const uin
 bool ControlClearLog(HANDLE control);
 bool ControlResetAll(HANDLE control);
 
+// The hold (control_interface.h): arms it (request.request 0 disarms), lets a held request
+// go (carried out, or cancelled), or reads its state. *state, when given, receives the state
+// after the request.
+bool ControlHold(HANDLE control, const HoldRequest& request, HoldState* state = nullptr);
+bool ControlLetGo(HANDLE control, bool carryOut, HoldState* state = nullptr);
+bool ControlHoldState(HANDLE control, HoldState& state);
+
 // Reads up to `capacity` events from sequence number fromSeq on into events; *returned
 // receives how many, *next the sequence number to continue from, *oldest the oldest one
 // the driver still held (a gap when it is above fromSeq).

@@ -24,7 +24,7 @@ namespace drelvansim {
 
 constexpr uint32_t kBoxCount = 10;
 constexpr uint32_t kEepromBytes = 128;
-constexpr uint32_t kInterfaceVersion = 1;
+constexpr uint32_t kInterfaceVersion = 2;
 constexpr uint32_t kInfoMagic = 0x4D495344;  // "DSIM"
 
 // User-mode paths.
@@ -47,6 +47,9 @@ constexpr uint32_t kCtlEepromWrite = ControlCode(4);  // in: EepromWrite   out: 
 constexpr uint32_t kCtlReadLog = ControlCode(5);      // in: LogRequest    out: LogReply + events
 constexpr uint32_t kCtlClearLog = ControlCode(6);     // in: none          out: none
 constexpr uint32_t kCtlResetAll = ControlCode(7);     // in: none          out: none
+constexpr uint32_t kCtlHold = ControlCode(8);         // in: HoldRequest   out: HoldState
+constexpr uint32_t kCtlLetGo = ControlCode(9);        // in: LetGo         out: HoldState
+constexpr uint32_t kCtlHoldState = ControlCode(10);   // in: none          out: HoldState
 
 struct SimInfo {
   uint32_t magic;       // kInfoMagic
@@ -127,6 +130,44 @@ struct EepromWrite {
   uint8_t data[kEepromBytes];
 };
 
+// A request held pending, so that a check can stop a process at a chosen request whatever
+// the machine's speed: the request-th request on box `box` of process `pid` (0: of the first
+// process to make a request on the box once the hold is armed) is neither carried out nor
+// answered until the hold is let go (kCtlLetGo) or the request is cancelled, as Wine cancels
+// the requests of a process that is killed. Requests are counted from the arming, or with
+// kHoldAfterPulse from that process's request that lowered the drawer line (request 1 is the
+// first after it). One hold at a time; arming a new one lets a held request go as cancelled;
+// request 0 disarms.
+enum HoldCount : uint32_t { kHoldFromArming = 0, kHoldAfterPulse = 1 };
+
+struct HoldRequest {
+  uint32_t box;
+  uint32_t pid;
+  uint32_t request;
+  uint32_t count;  // HoldCount
+};
+
+enum HoldPhase : uint32_t {
+  kHoldOff,        // nothing armed
+  kHoldArmed,      // waiting for the request
+  kHoldHeld,       // the request is pending in the driver
+  kHoldCancelled,  // it was cancelled (its process ended): not carried out
+  kHoldCarriedOut  // it was let go: carried out and answered
+};
+
+struct HoldState {
+  uint32_t phase;  // HoldPhase
+  uint32_t box;
+  uint32_t pid;      // the process whose requests count (latched when armed with 0)
+  uint32_t request;  // the request held, or to be held
+  uint32_t counted;  // that process's requests counted so far on the box
+  uint32_t heldSeq;  // the kEventHold event that held it (phases held and after)
+};
+
+struct LetGo {
+  uint32_t carryOut;  // 1: the held request is carried out and answered; 0: cancelled
+};
+
 enum EventKind : uint8_t {
   kEventRequest = 1,  // a request on a box device (code, command, ok, reply)
   kEventDrawer = 2,   // the drawer line changed (level; code = the request's code, 0 for config)
@@ -134,6 +175,7 @@ enum EventKind : uint8_t {
   kEventClose = 4,    // a box device handle was closed
   kEventConfig = 5,   // the control device changed a box (code = BoxConfig::fields)
   kEventLink = 6,     // the link appeared (level 1) or disappeared (level 0)
+  kEventHold = 7,  // a request held (level 1; code, command) or its end (level 0; ok: carried out)
 };
 
 struct Event {
@@ -148,6 +190,8 @@ struct Event {
   uint8_t reply[6];  // reply block as handed back (zero when no reply bytes)
   uint8_t status;    // status register after the event
   uint8_t replyBytes;
+  uint32_t pid;  // the process that made the request, opened or closed the device (0: unknown)
+  uint32_t reserved;
 };
 
 struct LogRequest {
@@ -168,7 +212,9 @@ constexpr uint32_t kLogCapacity = 16384;
 static_assert(sizeof(SimInfo) == 24, "SimInfo layout");
 static_assert(sizeof(BoxConfig) == 24, "BoxConfig layout");
 static_assert(sizeof(BoxInfo) == 72, "BoxInfo layout");
-static_assert(sizeof(Event) == 32, "Event layout");
+static_assert(sizeof(Event) == 40, "Event layout");
+static_assert(sizeof(HoldRequest) == 16, "HoldRequest layout");
+static_assert(sizeof(HoldState) == 24, "HoldState layout");
 static_assert(sizeof(LogReply) == 16, "LogReply layout");
 
 }  // namespace drelvansim

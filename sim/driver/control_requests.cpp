@@ -125,7 +125,23 @@ NTSTATUS ReadLog(PIRP irp, const Buffers& buffers) {
   return STATUS_SUCCESS;
 }
 
-NTSTATUS Serve(PIRP irp, uint32_t code, const Buffers& buffers, uint64_t now) {
+// A request the hold let go, to be completed once the lock is left.
+struct Released {
+  PIRP irp;
+  uint32_t box;
+  uint32_t pid;  // the process that made the request
+  bool carryOut;
+};
+
+NTSTATUS GiveHoldState(PIRP irp, const Buffers& buffers) {
+  if (buffers.outLength < sizeof(HoldState)) return STATUS_SUCCESS;
+  GiveOutput(irp, buffers, &g_driver.hold.state, sizeof(HoldState));
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS Serve(PIRP irp, uint32_t code, const Buffers& buffers, uint64_t now, Released& released) {
+  released.box = g_driver.hold.state.box;
+  released.pid = g_driver.hold.state.pid;
   switch (code) {
     case kCtlInfo: {
       SimInfo info;
@@ -176,13 +192,36 @@ NTSTATUS Serve(PIRP irp, uint32_t code, const Buffers& buffers, uint64_t now) {
     case kCtlClearLog:
       LogClear();
       return STATUS_SUCCESS;
-    case kCtlResetAll:
+    case kCtlHold: {
+      HoldRequest request;
+      if (!TakeInput(buffers, request) || request.box >= kBoxCount ||
+          request.count > kHoldAfterPulse) {
+        return STATUS_INVALID_PARAMETER;
+      }
+      HoldArm(request, now, &released.irp, &released.carryOut);
+      return GiveHoldState(irp, buffers);
+    }
+    case kCtlLetGo: {
+      LetGo letGo;
+      if (!TakeInput(buffers, letGo)) return STATUS_INVALID_PARAMETER;
+      released.carryOut = letGo.carryOut != 0;
+      HoldLetGo(released.carryOut, now, &released.irp);
+      return GiveHoldState(irp, buffers);
+    }
+    case kCtlHoldState:
+      return GiveOutput(irp, buffers, &g_driver.hold.state, sizeof(HoldState))
+                 ? STATUS_SUCCESS
+                 : STATUS_INVALID_PARAMETER;
+    case kCtlResetAll: {
+      const HoldRequest off = {0, 0, 0, kHoldFromArming};
+      HoldArm(off, now, &released.irp, &released.carryOut);
       for (uint32_t box = 0; box < kBoxCount; ++box) {
         ResetBox(box);
         SyncBoxLink(box, now);
       }
       LogClear();
       return STATUS_SUCCESS;
+    }
     default:
       return STATUS_INVALID_DEVICE_REQUEST;
   }
@@ -224,9 +263,14 @@ NTSTATUS ControlDeviceControl(PIRP irp, PIO_STACK_LOCATION stack) {
   buffers.outLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
   irp->IoStatus.Information = 0;
   const uint64_t now = NowUs();
+  Released released = {nullptr, 0, 0, false};
   DriverLock();
-  const NTSTATUS status = Serve(irp, stack->Parameters.DeviceIoControl.IoControlCode, buffers, now);
+  const NTSTATUS status =
+      Serve(irp, stack->Parameters.DeviceIoControl.IoControlCode, buffers, now, released);
   DriverUnlock();
+  if (released.irp != nullptr) {
+    HoldComplete(released.irp, released.box, released.pid, released.carryOut);
+  }
   return status;
 }
 

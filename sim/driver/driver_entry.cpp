@@ -113,15 +113,23 @@ NTSTATUS DispatchCleanup(PDEVICE_OBJECT, PIRP irp) { return Complete(irp, STATUS
 NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   const uint32_t box = TagOf(device);
+  if (box != kControlDevice && HoldTakes(box, irp, stack)) return STATUS_PENDING;
   // Both routines fill irp->IoStatus; completion happens here.
-  NTSTATUS status =
-      box == kControlDevice ? ControlDeviceControl(irp, stack) : BoxDeviceControl(box, irp, stack);
+  NTSTATUS status = box == kControlDevice ? ControlDeviceControl(irp, stack)
+                                          : BoxDeviceControl(box, irp, stack, RequestorPid());
   irp->IoStatus.Status = status;
   IoCompleteRequest(irp, IO_NO_INCREMENT);
   return status;
 }
 
 void Unload(PDRIVER_OBJECT) {
+  PIRP held = nullptr;
+  bool carryOut = false;
+  const HoldRequest off = {0, 0, 0, kHoldFromArming};
+  DriverLock();
+  HoldArm(off, NowUs(), &held, &carryOut);
+  DriverUnlock();
+  if (held != nullptr) HoldComplete(held, 0, 0, false);
   for (uint32_t box = 0; box < kBoxCount; ++box) {
     if (g_driver.linked[box]) DeleteLink(box);
     g_driver.linked[box] = false;

@@ -19,6 +19,8 @@ Event& LogEvent(EventKind kind, uint32_t box, uint64_t timeUs) {
   for (uint32_t i = 0; i < sizeof event.reply; ++i) event.reply[i] = 0;
   event.status = 0;
   event.replyBytes = 0;
+  event.pid = RequestorPid();
+  event.reserved = 0;
   return event;
 }
 

@@ -17,7 +17,7 @@ uint8_t* ReplyBuffer(PIRP irp, uint32_t code) {
 
 }  // namespace
 
-NTSTATUS BoxDeviceControl(uint32_t box, PIRP irp, PIO_STACK_LOCATION stack) {
+NTSTATUS BoxDeviceControl(uint32_t box, PIRP irp, PIO_STACK_LOCATION stack, uint32_t pid) {
   const uint32_t code = stack->Parameters.DeviceIoControl.IoControlCode;
   const uint32_t inLength = stack->Parameters.DeviceIoControl.InputBufferLength;
   const uint32_t outLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
@@ -55,6 +55,7 @@ NTSTATUS BoxDeviceControl(uint32_t box, PIRP irp, PIO_STACK_LOCATION stack) {
   }
 
   Event& event = LogEvent(kEventRequest, box, now);
+  event.pid = pid;
   event.ok = ok ? 1 : 0;
   event.code = code;
   for (uint32_t i = 0; i < sim::kPortCommandBytes; ++i) event.command[i] = command[i];
@@ -65,8 +66,10 @@ NTSTATUS BoxDeviceControl(uint32_t box, PIRP irp, PIO_STACK_LOCATION stack) {
   event.level = model.drawerLine;
   event.status = model.port;
 
+  HoldSawRequest(box, pid, lineBefore, model.drawerLine);
   if (model.drawerLine != lineBefore) {
     Event& change = LogEvent(kEventDrawer, box, now);
+    change.pid = pid;
     change.ok = 1;
     change.code = code;
     for (uint32_t i = 0; i < sim::kPortCommandBytes; ++i) change.command[i] = command[i];

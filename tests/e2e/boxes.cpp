@@ -113,6 +113,24 @@ std::vector<Pulse> PulsesIn(const std::vector<Event>& events, uint32_t box) {
   return pulses;
 }
 
+bool PortHold(HANDLE control, uint32_t box, uint32_t pid, uint32_t request, HoldCount count) {
+  const HoldRequest hold = {box, pid, request, count};
+  return ControlHold(control, hold);
+}
+
+bool WaitForHold(HANDLE control, HoldPhase phase, HANDLE process, DWORD limitMs, HoldState* state) {
+  const uint64_t deadline = NowUs() + static_cast<uint64_t>(limitMs) * 1000u;
+  for (;;) {
+    if (!ControlHoldState(control, *state)) return false;
+    if (state->phase == phase) return true;
+    if (NowUs() >= deadline) return false;
+    if (process != nullptr && WaitForSingleObject(process, 2) == WAIT_OBJECT_0) {
+      return ControlHoldState(control, *state) && state->phase == phase;
+    }
+    if (process == nullptr) Sleep(2);
+  }
+}
+
 // --- bridge boxes --------------------------------------------------------------------------
 
 bool BridgeResetAll() {
@@ -193,20 +211,22 @@ uint32_t BridgeCallsBy(uint32_t pid, uint32_t from) {
 
 // --- messages ------------------------------------------------------------------------------
 
-bool PumpUntilTimer(DWORD limitMs) {
+bool PumpUntilReleased(uint32_t box, DWORD limitMs) {
+  // One control handle for the process: the roles in child processes pump too.
+  static HANDLE control = INVALID_HANDLE_VALUE;
+  if (control == INVALID_HANDLE_VALUE) control = ControlOpen();
   const uint64_t deadline = NowUs() + static_cast<uint64_t>(limitMs) * 1000u;
-  while (NowUs() < deadline) {
+  for (;;) {
     MSG msg;
-    bool timer = false;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == WM_TIMER) timer = true;
       TranslateMessage(&msg);
       DispatchMessageA(&msg);
     }
-    if (timer) return true;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    BoxInfo info;
+    if (ControlQuery(control, box, info) && info.drawerLine == 1) return true;
+    if (NowUs() >= deadline) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 2, QS_ALLINPUT);
   }
-  return false;
 }
 
 void PumpFor(DWORD ms) {

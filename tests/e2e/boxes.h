@@ -53,6 +53,16 @@ struct Pulse {
 };
 std::vector<Pulse> PulsesIn(const std::vector<drelvansim::Event>& events, uint32_t box);
 
+// The hold (control_interface.h): arms it for the request-th request of process `pid` on box
+// `box`, counted as `count` says.
+bool PortHold(HANDLE control, uint32_t box, uint32_t pid, uint32_t request,
+              drelvansim::HoldCount count);
+
+// Waits until the hold reaches `phase`, `process` (optional) has ended, or limitMs has passed;
+// true when the phase was reached. *state receives the last state read.
+bool WaitForHold(HANDLE control, drelvansim::HoldPhase phase, HANDLE process, DWORD limitMs,
+                 drelvansim::HoldState* state);
+
 // --- bridge boxes (stand-in ftd2xx.dll) ---------------------------------------------------
 // The world is mapped at the first use and stays mapped.
 
@@ -82,9 +92,10 @@ uint32_t BridgeCallsBy(uint32_t pid, uint32_t from);
 
 // --- the calling thread's messages ---------------------------------------------------------
 
-// Dispatches this thread's messages until a timer message has been dispatched or limitMs
-// has passed; true when a timer message was dispatched.
-bool PumpUntilTimer(DWORD limitMs);
+// Dispatches this thread's messages until the driver shows port box `box`'s drawer line
+// released, or limitMs has passed; true when it was released. Whatever ends the pulse (a
+// timer message dispatched here, or the library's own timer), the caller goes on once it ended.
+bool PumpUntilReleased(uint32_t box, DWORD limitMs);
 
 // Dispatches this thread's messages for ms milliseconds.
 void PumpFor(DWORD ms);

@@ -127,7 +127,10 @@ void CallChecks(const D2xx& d2xx, WorldView& view, const std::string& simctl) {
   const uint64_t startUs = NowUs();
   status = d2xx.Read(handle, &byte, 1, &got);
   const uint64_t tookMs = (NowUs() - startUs) / 1000u;
-  Check(status == 0 && got == 0 && tookMs >= kReadTimeoutMs && tookMs < 2000,
+  // At least the timeout: how much longer is the machine's speed, printed.
+  printf("  FT_Read with nothing to read returned after %llu ms\n",
+         static_cast<unsigned long long>(tookMs));
+  Check(status == 0 && got == 0 && tookMs >= kReadTimeoutMs,
         "bridge: FT_Read with nothing to read waits out the 50 ms read timeout",
         "status=%lu got=%lu took=%llu ms", status, got, static_cast<unsigned long long>(tookMs));
 

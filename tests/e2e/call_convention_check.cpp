@@ -247,7 +247,7 @@ void CdeclCalls(HANDLE control, const char* tevroPath) {
         "cdecl calls: the three setters' arguments arrived: the box holds the written record",
         "box holds %u/%08x/%08x", stored.count, stored.serial, stored.date);
   Step(t, "KasseOpen", {}, "result 1", one);
-  PumpUntilTimer(kTimerLimitMs);
+  PumpUntilReleased(0, kTimerLimitMs);
   Step(t, "KasseOpenP", {junk}, "result 1", one);
   Step(t, "KasseClose", {}, "result 1", one);
   Step(t, "KasseCloseP", {junk}, "result 1", one);

@@ -126,7 +126,7 @@ int OverlapRole(const char* tevro, uint8_t device, bool port, const char* prefix
     }
     if (step < kicks) {
       kicked += t.KasseOpen();
-      if (port) PumpUntilTimer(kTimerLimitMs);
+      if (port) PumpUntilReleased(0, kTimerLimitMs);
     } else {
       t.ClosePosInterface();
     }

@@ -126,7 +126,7 @@ void UnloadOpenCheck(const DllContext& context, bool bridge) {
   if (t.OpenPosInterface(0) != -1) {
     for (int i = 0; i < kKicks; ++i) {
       kicked += t.KasseOpen();
-      if (!bridge) PumpUntilTimer(kTimerLimitMs);
+      if (!bridge) PumpUntilReleased(0, kTimerLimitMs);
     }
   }
   CounterWhileShown seen = {&context, bridge, 0, false, 0};

@@ -147,9 +147,9 @@ void ExerciseDevice(const DllContext& context, const Tevro& t, uint8_t n, uint32
         got.count, got.serial, got.date, gotP.count, gotP.serial, gotP.date);
 
   const uint8_t kick = t.KasseOpen();
-  if (!p.bridge) PumpUntilTimer(kTimerLimitMs);
+  if (!p.bridge) PumpUntilReleased(p.index, kTimerLimitMs);
   const uint8_t kickP = t.KasseOpenP(nullptr);
-  if (!p.bridge) PumpUntilTimer(kTimerLimitMs);
+  if (!p.bridge) PumpUntilReleased(p.index, kTimerLimitMs);
   const BoxState kicked = Observe(context, p);
   snprintf(name, sizeof name,
            "%s: KasseOpen and KasseOpenP return 1 and fire this box's drawer "

@@ -1,6 +1,8 @@
-// The drawer pulse on a driver-port box, timed on the driver's log: KasseOpen returns with
-// the line still energised, and the caller's message dispatch releases it 60 ms or more later;
-// a close right after the kick waits out the rest of the pulse before it releases.
+// The drawer pulse on a driver-port box, judged on the driver's log: KasseOpen returns while
+// its release is held back in the driver, so it never waits for the release; every pulse is
+// released, 60 ms or more after it began, while the caller dispatches messages; a close right
+// after the kick waits out the rest of the pulse before it releases. How fast each of these
+// was is printed, never judged: a loaded machine may take any time.
 #include <stdio.h>
 
 #include <algorithm>
@@ -18,15 +20,11 @@ namespace {
 constexpr int kKicks = 36;
 constexpr uint64_t kPulseUs = 60000;
 constexpr DWORD kTimerLimitMs = 2000;
-constexpr DWORD kNoDispatchMs = 150;
+// How long a KasseOpen that waited for its own (held) release would be left blocked before
+// the hold is let go, so that the check ends and says so.
+constexpr DWORD kHeldReturnLimitMs = 5000;
 constexpr uint32_t kStart = 10;
-// A close right after a kick: how late after the pulse's 60 ms its release may reach the
-// driver (a device open, a status read and the drawer write, on a loaded machine), and how
-// much longer than a close after an ended pulse its write-back may take.
-constexpr uint64_t kReleaseLateUs = 30000;
 constexpr int kWriteBackSamples = 3;
-constexpr uint64_t kWriteBackFactor = 3;
-constexpr uint64_t kWriteBackSlackUs = 100000;
 constexpr uint8_t kPinWriteRequest = 0x15;
 
 uint8_t DrawerLine(const DllContext& context) {
@@ -53,8 +51,7 @@ void TimedKicks(const DllContext& context, const Tevro& t) {
   std::vector<double> returnMs;
   std::vector<uint64_t> returnedAtUs;
   int returnedOne = 0;
-  int energisedOnReturn = 0;
-  int releasedByDispatch = 0;
+  int released = 0;
   for (int i = 0; i < kKicks; ++i) {
     const uint64_t calledUs = NowUs();
     const uint8_t result = t.KasseOpen();
@@ -62,10 +59,7 @@ void TimedKicks(const DllContext& context, const Tevro& t) {
     returnMs.push_back(static_cast<double>(returnedUs - calledUs) / 1000.0);
     returnedAtUs.push_back(returnedUs);
     if (result == 1) ++returnedOne;
-    // No message dispatched and no library call since the kick: the line must still be 0
-    // unless KasseOpen itself waited for the pulse to end.
-    if (DrawerLine(context) == 0) ++energisedOnReturn;
-    if (PumpUntilTimer(kTimerLimitMs) && DrawerLine(context) == 1) ++releasedByDispatch;
+    if (PumpUntilReleased(0, kTimerLimitMs)) ++released;
   }
   const std::vector<Pulse> pulses = PulsesIn(PortEventsSince(context.control, mark), 0);
 
@@ -74,12 +68,6 @@ void TimedKicks(const DllContext& context, const Tevro& t) {
          returned.min, returned.median, returned.max, kKicks);
   Check(returnedOne == kKicks, "pulse: KasseOpen on a driver-port box returns 1 for every kick",
         "%d of %d", returnedOne, kKicks);
-  Check(energisedOnReturn == kKicks,
-        "pulse: KasseOpen returns with the drawer line still energised (the release is left to "
-        "the timer)",
-        "line still 0 on return for %d of %d kicks", energisedOnReturn, kKicks);
-  // Returning "at once" means well inside the pulse it started. Judged on the typical kick
-  // (at least half of them), so that a machine that stalls now and then does not fail it.
   std::vector<double> afterWriteMs;
   for (size_t i = 0; i < pulses.size() && i < returnedAtUs.size(); ++i) {
     if (returnedAtUs[i] >= pulses[i].lowUs) {
@@ -89,14 +77,11 @@ void TimedKicks(const DllContext& context, const Tevro& t) {
   const Spread afterWrite = SpreadOf(afterWriteMs);
   printf("  KasseOpen returned %.2f / %.2f / %.2f ms after its pulse write (min / median / max)\n",
          afterWrite.min, afterWrite.median, afterWrite.max);
-  Check(afterWriteMs.size() == static_cast<size_t>(kKicks) &&
-            afterWrite.median < static_cast<double>(kPulseUs) / 1000.0,
-        "pulse: KasseOpen returns at once, within the pulse it started (median kick)",
-        "median %.2f ms after the pulse write, %zu kicks matched to pulses", afterWrite.median,
-        afterWriteMs.size());
-  Check(releasedByDispatch == kKicks,
-        "pulse: the caller's message dispatch (the pulse timer) releases the line",
-        "released for %d of %d kicks", releasedByDispatch, kKicks);
+  Check(afterWriteMs.size() == static_cast<size_t>(kKicks),
+        "pulse: every KasseOpen returned after its own pulse write (driver log)",
+        "%zu of %d kicks matched to pulses", afterWriteMs.size(), kKicks);
+  Check(released == kKicks, "pulse: each pulse is released while the caller dispatches messages",
+        "released for %d of %d kicks", released, kKicks);
 
   std::vector<double> widthMs;
   bool complete = pulses.size() == static_cast<size_t>(kKicks);
@@ -130,21 +115,47 @@ void TimedKicks(const DllContext& context, const Tevro& t) {
         "pulse: GetLocalOpenCnt counts every kick", "%u", t.GetLocalOpenCnt());
 }
 
-// Without dispatch and without a call into the library the pulse goes on; a call 60 ms or
-// more after the kick ends it.
-void UndispatchedPulse(const DllContext& context, const Tevro& t) {
+struct HeldKick {
+  const DllContext* context;
+  HANDLE returned;  // set once KasseOpen has returned
+};
+
+// Lets a held release go if KasseOpen has not returned in time: a KasseOpen that waited for
+// its release would otherwise wait for ever.
+DWORD WINAPI LetGoIfStuck(LPVOID parameter) {
+  HeldKick& k = *static_cast<HeldKick*>(parameter);
+  if (WaitForSingleObject(k.returned, kHeldReturnLimitMs) != WAIT_OBJECT_0) {
+    ControlLetGo(k.context->control, true);
+  }
+  return 0;
+}
+
+// KasseOpen does not wait for its release: the driver holds this process's first request after
+// the pulse (the release's first, whoever makes it and whenever), and KasseOpen returns all the
+// same, the line still energised. Decided on the hold, not on how fast the call was.
+void KickReturnsBeforeRelease(const DllContext& context, const Tevro& t) {
+  const uint32_t mark = PortLogMark(context.control);
+  HeldKick k = {&context, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+  const bool armed = PortHold(context.control, 0, GetCurrentProcessId(), 1, kHoldAfterPulse);
+  HANDLE watchdog = CreateThread(nullptr, 0, LetGoIfStuck, &k, 0, nullptr);
   const uint8_t kicked = t.KasseOpen();
-  Sleep(kNoDispatchMs);
-  const uint8_t lineAfterWait = DrawerLine(context);
-  t.GetNumPos();  // touches no box itself; its entry ends the overdue pulse
-  const uint8_t lineAfterCall = DrawerLine(context);
-  PumpUntilTimer(kTimerLimitMs);
-  Check(kicked == 1 && lineAfterWait == 0,
-        "pulse: with no message dispatch and no library call the line stays energised",
-        "kick %u, line %u after %lu ms", kicked, lineAfterWait, kNoDispatchMs);
-  Check(lineAfterCall == 1,
-        "pulse: a library call made after the pulse time ends the pulse without dispatch",
-        "line %u after GetNumPos", lineAfterCall);
+  HoldState state;
+  const bool read = ControlHoldState(context.control, state);
+  const uint8_t line = DrawerLine(context);
+  SetEvent(k.returned);
+  WaitForSingleObject(watchdog, INFINITE);
+  CloseHandle(watchdog);
+  CloseHandle(k.returned);
+  ControlLetGo(context.control, true);
+  const bool ended = PumpUntilReleased(0, kTimerLimitMs);
+  const std::vector<Pulse> pulses = PulsesIn(PortEventsSince(context.control, mark), 0);
+  Check(armed && read && kicked == 1 && state.phase != kHoldCarriedOut && line == 0,
+        "pulse: KasseOpen returns while its release is held back in the driver, the line still "
+        "energised (it never waits for the release)",
+        "kick %u, hold phase %u at the return, line %u", kicked, state.phase, line);
+  Check(ended && pulses.size() == 1 && pulses[0].highUs >= pulses[0].lowUs + kPulseUs,
+        "pulse: once let go, that release ends the pulse, 60 ms or more after it began",
+        "released %d, %zu pulses", ended, pulses.size());
 }
 
 double Ms(uint64_t us) { return static_cast<double>(us) / 1000.0; }
@@ -167,7 +178,7 @@ void CloseRightAfterKick(const DllContext& context) {
   for (int i = 0; i < kWriteBackSamples; ++i) {
     firstOpened = firstOpened && t.OpenPosInterface(0) != -1;
     firstKicks += t.KasseOpen();
-    PumpUntilTimer(kTimerLimitMs);
+    PumpUntilReleased(0, kTimerLimitMs);
     const uint64_t startUs = NowUs();
     t.ClosePosInterface();
     writeBackUs = std::max(writeBackUs, NowUs() - startUs);
@@ -194,7 +205,6 @@ void CloseRightAfterKick(const DllContext& context) {
   const uint64_t remainingUs = endsUs > calledUs ? endsUs - calledUs : 0;
   const uint64_t waitedUs = p.highUs > calledUs ? p.highUs - calledUs : 0;
   const uint64_t afterReleaseUs = returnedUs > p.highUs ? returnedUs - p.highUs : 0;
-  const uint64_t writeBackBoundUs = kWriteBackFactor * writeBackUs + kWriteBackSlackUs;
   uint32_t pinRequestsBeforeRelease = 0;
   for (const Event& e : events) {
     if (e.box == 0 && e.kind == kEventRequest && e.timeUs < p.highUs &&
@@ -214,20 +224,15 @@ void CloseRightAfterKick(const DllContext& context) {
   Check(pinRequestsBeforeRelease == 0,
         "close after a kick: the close releases the drawer before it writes the opening back",
         "%u EEPROM transfers before the release", pinRequestsBeforeRelease);
-  char name[200];
-  snprintf(name, sizeof name,
-           "close after a kick: the release reaches the box at most %llu ms after the pulse's "
-           "60 ms",
-           static_cast<unsigned long long>(kReleaseLateUs / 1000));
-  Check(waitedUs <= remainingUs + kReleaseLateUs, name, "%.2f ms late",
-        Ms(p.highUs - std::min(p.highUs, endsUs)));
-  snprintf(name, sizeof name,
-           "close after a kick: after the release the close takes at most %llu x the longest "
-           "close after an ended pulse + %llu ms (its write-back)",
-           static_cast<unsigned long long>(kWriteBackFactor),
-           static_cast<unsigned long long>(kWriteBackSlackUs / 1000));
-  Check(afterReleaseUs <= writeBackBoundUs, name, "%.2f ms, bound %.2f ms", Ms(afterReleaseUs),
-        Ms(writeBackBoundUs));
+  // The close waited for the pulse: the release reached the box while it ran (how long after
+  // the pulse's 60 ms is printed above: on a loaded machine it may be any time).
+  // A close called once the 60 ms were already up (a stalled machine) finds nothing to wait
+  // out; then the release must still come before it returns.
+  const bool running = calledUs < p.lowUs + kPulseUs;
+  Check(p.highUs <= returnedUs && (p.highUs >= calledUs || !running),
+        "close after a kick: the release reaches the box while ClosePosInterface runs",
+        "release %.2f ms after the call, which returned after %.2f ms", Ms(waitedUs),
+        Ms(returnedUs - calledUs));
   Identity after = {0, 0, 0};
   PortReadIdentity(context.control, 0, &after);
   BoxInfo info;
@@ -250,7 +255,7 @@ void PulseChecks(const DllContext& context) {
   if (!LoadQuietly(context, t, "driver-port box")) return;
   if (Check(t.OpenPosInterface(0) != -1, "pulse: device 0 opens")) {
     TimedKicks(context, t);
-    UndispatchedPulse(context, t);
+    KickReturnsBeforeRelease(context, t);
     const uint32_t kicks = t.GetLocalOpenCnt();
     t.ClosePosInterface();
     Identity after = {0, 0, 0};

@@ -331,6 +331,64 @@ void SecondProcessChecks(HANDLE control) {
         after.served[kDrawerWrite]);
 }
 
+// The hold, as the checks that kill a process at a chosen request use it: another process's
+// drawer write (its only request) is held; then it is either let go, and carried out as if
+// never held, or its process is killed, and it is cancelled, never carried out. Either way
+// the line changes only if the request was carried out, and the log says which.
+void HoldChecks(HANDLE control) {
+  struct Case {
+    const char* name;
+    bool kill;
+  };
+  const Case kCases[] = {{"let go", false}, {"its process killed", true}};
+  for (const Case& k : kCases) {
+    const std::string name = std::string("hold, ") + k.name + ": ";
+    PortPlugIn(control, 0);
+    const uint32_t mark = PortLogMark(control);
+    const bool armed = PortHold(control, 0, 0, 1, kHoldFromArming);
+    BackgroundRun child;
+    StartBackground(child, SelfCommand() + " --child port-kick 0", kToolTimeoutMs);
+    HoldState held;
+    const bool reached = WaitForHold(control, kHoldHeld, child.thread, kToolTimeoutMs, &held);
+    BoxInfo during;
+    ControlQuery(control, 0, during);
+    Check(armed && reached && held.counted == 1 && during.drawerLine == 1 &&
+              WaitForSingleObject(child.thread, 0) == WAIT_TIMEOUT,
+          (name + "the process's first request is held pending, not carried out").c_str(),
+          "armed %d, phase %u, counted %u, line %u", armed, held.phase, held.counted,
+          during.drawerLine);
+    if (k.kill) {
+      HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, held.pid);
+      if (process != nullptr) TerminateProcess(process, 0xDEAD);
+      if (process != nullptr) CloseHandle(process);
+    } else {
+      ControlLetGo(control, true);
+    }
+    JoinBackground(child);
+    HoldState after;
+    const bool ended =
+        WaitForHold(control, k.kill ? kHoldCancelled : kHoldCarriedOut, nullptr, 5000, &after);
+    const BoxInfo settled = SettledBox(control);
+    uint32_t requests = 0, holds = 0, opens = 0;
+    for (const Event& e : PortEventsSince(control, mark)) {
+      if (e.box != 0 || e.pid != held.pid) continue;
+      requests += e.kind == kEventRequest ? 1 : 0;
+      holds += e.kind == kEventHold ? 1 : 0;
+      opens += e.kind == kEventOpen ? 1 : 0;
+    }
+    Check(ended && settled.closes == settled.opens && settled.drawerLine == (k.kill ? 1 : 0) &&
+              requests == (k.kill ? 0u : 1u) && opens == 1 &&
+              (k.kill || (child.ended && child.exitCode == 0)),
+          (name + (k.kill ? "the request is cancelled and never carried out; the handle closes"
+                          : "the request is carried out and answered; the process goes on"))
+              .c_str(),
+          "phase %u, line %u, %u requests and %u opens logged under pid %u, exit 0x%lx",
+          after.phase, settled.drawerLine, requests, opens, held.pid, child.exitCode);
+    Check(holds >= 1, (name + "the log shows the hold under the process's id").c_str());
+    ControlResetAll(control);
+  }
+}
+
 }  // namespace
 
 int PortKickChild(uint32_t box) {
@@ -367,6 +425,7 @@ void PortChecks(const std::string& simctl) {
   OpenCloseChecks(control);
   EepromChecks(control, simctl);
   SecondProcessChecks(control);
+  HoldChecks(control);
   ControlClose(control);
 }
 

@@ -136,7 +136,7 @@ void Session(Worker& w, uint32_t box) {
       ++kicked;
       ++w.kicks[box];
       // This thread's dispatch ends the pulse.
-      if (box == kPort) PumpUntilTimer(kTimerLimitMs);
+      if (box == kPort) PumpUntilReleased(0, kTimerLimitMs);
     } else {
       ++w.refused[box];
     }

@@ -3,8 +3,8 @@
 //   record         two processes read and write the identity record and kick, for SECONDS;
 //   threads        one process, three threads: kicks with its own message loop, switch
 //                  reads, serial number writes and reads;
-//   killed write   processes killed (TerminateProcess once the driver has logged a chosen
-//                  number of their write's requests) inside a serial number write, each
+//   killed write   processes killed inside a serial number write, each at a chosen request
+//                  that the stand-in driver holds pending until the kill cancels it, each
 //                  followed by another process's operations on the box. Asserted: every
 //                  byte outside the field unchanged; each byte of the field the old or the
 //                  new value's, the new ones from the most significant byte down (a byte is
@@ -58,16 +58,7 @@ constexpr uint32_t kWriteRequests = 290;  // a field write: the open's status re
 constexpr uint32_t kKillAt[] = {15, 60, 120, 180, 230, 262};
 constexpr uint32_t kKills = sizeof kKillAt / sizeof kKillAt[0];
 
-struct Context {
-  std::string dll;       // this architecture's TEVRO.DLL
-  std::string otherExe;  // the second process's program and DLL; empty: this program's
-  std::string otherDll;
-  std::string arch;  // "x64" or "x86", and the second process's
-  std::string otherArch;
-  HANDLE control;
-  uint32_t seconds;
-  std::string prefix;  // of the named events, this run's own
-};
+using Context = SharingContext;
 
 uint32_t Field(const std::string& output, const std::string& key) {
   return static_cast<uint32_t>(strtoul(ValueOf(output, key.c_str()).c_str(), nullptr, 10));
@@ -87,7 +78,6 @@ struct Tally {
   }
 };
 
-// Port box 0 alone, switch as given, the start record and the padding; no bridge box.
 bool SetUpBox(const Context& c, bool switchClosed) {
   uint8_t padding[kEepromBytes - kPaddingFrom];
   for (uint32_t a = kPaddingFrom; a < kEepromBytes; ++a) padding[a - kPaddingFrom] = PaddingByte(a);
@@ -115,30 +105,7 @@ bool Released(const Context& c) {
 }
 
 bool LoadTevro(const std::string& dll, Tevro& t, unsigned char* device) {
-  int bound = 0;
-  if (!TevroLoad(dll, t, &bound) || bound != kTevroExportCount) return false;
-  const uint32_t counts = t.GetNumPos();
-  *device = static_cast<unsigned char>(counts >> 8);
-  return (counts & 0xFF) == 1;
-}
-
-bool StartChild(const std::string& commandLine, PROCESS_INFORMATION* process) {
-  STARTUPINFOA startup;
-  memset(&startup, 0, sizeof startup);
-  startup.cb = sizeof startup;
-  std::string line = commandLine;
-  return CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        process) != FALSE;
-}
-
-// Kills the child (if it still runs); true when it was still running, so the kill ended it.
-bool KillChild(PROCESS_INFORMATION& process) {
-  const bool running = WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT;
-  TerminateProcess(process.hProcess, 0xDEAD);
-  WaitForSingleObject(process.hProcess, kChildMs);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return running;
+  return LoadSharedTevro(dll, t, device);
 }
 
 // The driver's drawer-line events of box 0, read as they come so the log cannot wrap first.
@@ -348,7 +315,7 @@ struct Threads {
   uint64_t deadline;
   CRITICAL_SECTION print;
   LONG violations;
-  uint32_t kicks, refused, noTimer, switchReads, writes, reads, lastSerial;
+  uint32_t kicks, refused, unreleased, switchReads, writes, reads, lastSerial;
 };
 
 void ThreadViolation(Threads& s, const char* what, uint32_t value) {
@@ -358,16 +325,16 @@ void ThreadViolation(Threads& s, const char* what, uint32_t value) {
   LeaveCriticalSection(&s.print);
 }
 
-// Kicks, and ends each pulse from this thread's own message loop.
+// Kicks, dispatching this thread's messages until each pulse has ended.
 DWORD WINAPI KickThread(LPVOID parameter) {
   Threads& s = *static_cast<Threads*>(parameter);
   uint32_t random = 7;
   while (NowUs() < s.deadline) {
     if (s.t->KasseOpen() == 1) {
       ++s.kicks;
-      if (!PumpUntilTimer(kTimerLimitMs)) ++s.noTimer;
+      if (!PumpUntilReleased(0, kTimerLimitMs)) ++s.unreleased;
     } else {
-      // This thread waits for each pulse's timer before the next kick: none is pending.
+      // This thread waits for each pulse's end before the next kick: none is pending.
       ++s.refused;
       ThreadViolation(s, "KasseOpen returned 0", 0);
     }
@@ -502,14 +469,6 @@ bool OutsideUnchanged(const uint8_t (&a)[kEepromBytes], const uint8_t (&b)[kEepr
   return true;
 }
 
-uint32_t RequestsSince(const Context& c, uint32_t mark) {
-  uint32_t requests = 0;
-  for (const Event& e : PortEventsSince(c.control, mark)) {
-    if (e.kind == kEventRequest && e.box == 0) ++requests;
-  }
-  return requests;
-}
-
 void KilledWriteRun(const Context& c) {
   Tevro t;
   unsigned char device = 0;
@@ -534,45 +493,61 @@ void KilledWriteRun(const Context& c) {
     const bool started = StartChild(SelfCommand() + " --role victim " + Quote(c.dll) + " " +
                                         std::to_string(value) + " " + prefix,
                                     &victim);
-    bool killed = false;
+    // The driver holds the victim's request kKillAt[i] + 1 (its first is the open's status
+    // read), so the victim has made exactly kKillAt[i] requests when it is killed, however
+    // fast or slow the machine. The kill cancels the held request: it is never carried out.
+    bool killed = false, reached = false, cancelled = false;
     uint32_t mark = 0;
+    HoldState hold;
+    memset(&hold, 0, sizeof hold);
     if (started) {
       HANDLE either[2] = {ready, victim.hProcess};
-      if (WaitForMultipleObjects(2, either, FALSE, kReadyWaitMs) == WAIT_OBJECT_0) {
+      if (WaitForMultipleObjects(2, either, FALSE, kReadyWaitMs) == WAIT_OBJECT_0 &&
+          PortHold(c.control, 0, victim.dwProcessId, kKillAt[i] + 1, kHoldFromArming)) {
         mark = PortLogMark(c.control);
         SetEvent(go);
-        // The log's events since the mark: the device open, then one per request.
-        const uint64_t limitUs = NowUs() + 10000000u;
-        SimInfo info;
-        while (NowUs() < limitUs && ControlInfo(c.control, info) &&
-               info.eventCount - mark < 1 + kKillAt[i] &&
-               WaitForSingleObject(victim.hProcess, 0) == WAIT_TIMEOUT) {
-        }
+        reached = WaitForHold(c.control, kHoldHeld, victim.hProcess, kChildMs, &hold);
       }
-      killed = KillChild(victim) && mark != 0;
+      killed = KillChild(victim) && reached;
+      cancelled = WaitForHold(c.control, kHoldCancelled, nullptr, kChildMs, &hold);
+      if (!cancelled) ControlLetGo(c.control, false);
     }
     CloseHandle(ready);
     CloseHandle(go);
-    const uint32_t requests = killed ? RequestsSince(c, mark) : 0;
+    const std::vector<Event> events =
+        killed ? PortEventsSince(c.control, mark) : std::vector<Event>();
+    uint32_t requests = 0, victimAfter = 0;
+    bool holdSeen = false;
+    for (const Event& e : events) {
+      if (e.box != 0) continue;
+      if (e.kind == kEventHold && e.level == 1) holdSeen = true;
+      if (e.kind == kEventRequest && !holdSeen) ++requests;
+      if (e.kind == kEventRequest && holdSeen && e.pid == victim.dwProcessId) ++victimAfter;
+    }
     BoxInfo box;
     memset(&box, 0, sizeof box);
     const bool settled = PortSettled(c.control, 0, &box);
     ControlEepromRead(c.control, 0, after);
     uint32_t fresh = 0;
     const bool field = OldOrNewFromTheTop(after + kSerialAddress, old, value, &fresh);
-    const bool landed = killed && requests > 0 && requests < kWriteRequests;
+    // The log shows the victim's kKillAt[i] requests, then its held one, cancelled; nothing of
+    // it after that (the requests after the hold are the next process's, once it is gone).
+    const bool landed =
+        killed && cancelled && holdSeen && requests == kKillAt[i] && victimAfter == 0;
     inside += landed ? 1 : 0;
     writable += box.eepromWritable;
     points += (i ? ", " : "") + std::to_string(requests);
     freshBytes += (i ? ", " : "") + std::to_string(fresh);
     char name[256];
     snprintf(name, sizeof name,
-             "killed write %u: killed inside a serial number write (request %u of %u); the field "
-             "holds old bytes under new ones, every other byte unchanged",
-             i + 1, requests, kWriteRequests);
+             "killed write %u: killed while the driver held its request %u of %u, the held one "
+             "cancelled; the field holds old bytes under new ones, every other byte unchanged",
+             i + 1, kKillAt[i] + 1, kWriteRequests);
     tally(Check(landed && settled && field && OutsideUnchanged(before, after), name,
-                "killed %d, settled %d, field 0x%08x (old 0x%08x, new 0x%08x)", killed, settled,
-                Le32(after + kSerialAddress), old, value));
+                "held %d, killed %d, cancelled %d, %u requests before the hold, settled %d, field "
+                "0x%08x (old 0x%08x, new 0x%08x)",
+                reached, killed, cancelled, requests, settled, Le32(after + kSerialAddress), old,
+                value));
 
     // The next process on the box: on even kills this one, whose library then takes the
     // box's mutex abandoned; on odd kills a new one, whose load's scan takes it.
@@ -629,8 +604,9 @@ void KilledWriteRun(const Context& c) {
 
 // --- kicks: two processes kick one box; one is killed with its pulse running -----------------
 
-// A process killed right after its kick: its pulse runs on until a call of another process,
-// made once the 60 ms are up, releases it. *releasedMs: the pulse's width.
+// A process killed right after its kick, held back by the driver from ending its pulse itself:
+// its pulse runs on until a call of another process, made once the 60 ms are up, releases it.
+// *releasedMs: the pulse's width.
 void KilledPulse(const Context& c, Tally& tally, double* releasedMs) {
   *releasedMs = 0;
   const std::string run = RunName(c, "killed pulse") + ": ";
@@ -643,19 +619,9 @@ void KilledPulse(const Context& c, Tally& tally, double* releasedMs) {
     return;
   }
   const uint32_t mark = PortLogMark(c.control);
-  const std::string prefix = c.prefix + "-hang";
-  HANDLE kicked = CreateEventA(nullptr, TRUE, FALSE, (prefix + "-kicked").c_str());
-  const bool other = !c.otherExe.empty();
-  PROCESS_INFORMATION child;
-  bool fired = false;
-  if (StartChild((other ? Quote(c.otherExe) : SelfCommand()) + " --role kick-and-hang " +
-                     Quote(other ? c.otherDll : c.dll) + " " + prefix,
-                 &child)) {
-    HANDLE either[2] = {kicked, child.hProcess};
-    fired = WaitForMultipleObjects(2, either, FALSE, kChildMs) == WAIT_OBJECT_0;
-    fired = KillChild(child) && fired;
-  }
-  CloseHandle(kicked);
+  uint32_t pid = 0;
+  const bool fired =
+      KillRightAfterKick(c, c.otherExe, c.otherExe.empty() ? c.dll : c.otherDll, &pid);
   std::vector<Pulse> pulses = PulsesIn(PortEventsSince(c.control, mark), 0);
   BoxInfo info;
   const bool running = fired && pulses.size() == 1 && pulses[0].highUs == 0 &&
@@ -685,9 +651,9 @@ void KilledPulse(const Context& c, Tally& tally, double* releasedMs) {
                      "none before")
                   .c_str(),
               "released %d after %u calls, pulse %.1f ms", released, calls, *releasedMs));
-  const bool again = t.KasseOpen() == 1 && PumpUntilTimer(kTimerLimitMs);
-  tally(Check(again && ControlQuery(c.control, 0, info) && info.drawerLine == 1,
-              (run + "the box then takes the other process's kick, ended by its timer").c_str()));
+  const bool again = t.KasseOpen() == 1 && PumpUntilReleased(0, kTimerLimitMs);
+  tally(Check(again,
+              (run + "the box then takes the other process's kick, and its pulse ends").c_str()));
   t.ClosePosInterface();
   TevroUnload(t);
 }
@@ -721,10 +687,11 @@ void KicksRun(const Context& c) {
                   violations == 0,
               name, "log %s, %u pulses for %u kicks, %u unreleased, %u shorter than 60 ms",
               log.gap ? "incomplete" : "complete", p.count, total, p.unreleased, p.shorter));
-  snprintf(name, sizeof name, "%s: the processes contended: kicks refused during the other's pulse",
-           r);
-  tally(Check(refused > 0 && kicks[0] > 0 && kicks[1] > 0, name, "kicks %u and %u, %u refused",
-              kicks[0], kicks[1], refused));
+  // How often the two kicked into each other's pulses depends on the machine's speed: the
+  // refusals are a figure; overlapping pulses, had any been let through, show in the log.
+  snprintf(name, sizeof name, "%s: both processes' kicks reached the box", r);
+  tally(Check(kicks[0] > 0 && kicks[1] > 0, name, "kicks %u and %u, %u refused", kicks[0], kicks[1],
+              refused));
   Identity got = {0, 0, 0};
   PortReadIdentity(c.control, 0, &got);
   snprintf(name, sizeof name, "%s: counter = %u + %u successful kicks", r, kStartCount, total);
@@ -741,6 +708,72 @@ void KicksRun(const Context& c) {
 }
 
 }  // namespace
+
+namespace e2e {
+
+bool SetUpSharedBox(const SharingContext& c, bool switchClosed) {
+  return SetUpBox(c, switchClosed);
+}
+
+bool LoadSharedTevro(const std::string& dll, Tevro& t, unsigned char* device) {
+  int bound = 0;
+  if (!TevroLoad(dll, t, &bound) || bound != kTevroExportCount) return false;
+  const uint32_t counts = t.GetNumPos();
+  *device = static_cast<unsigned char>(counts >> 8);
+  return (counts & 0xFF) == 1;
+}
+
+bool StartChild(const std::string& commandLine, PROCESS_INFORMATION* process) {
+  STARTUPINFOA startup;
+  memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  std::string line = commandLine;
+  return CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        process) != FALSE;
+}
+
+bool KillChild(PROCESS_INFORMATION& process) {
+  const bool running = WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT;
+  TerminateProcess(process.hProcess, 0xDEAD);
+  WaitForSingleObject(process.hProcess, kChildMs);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return running;
+}
+
+bool KillRightAfterKick(const SharingContext& c, const std::string& exe, const std::string& dll,
+                        uint32_t* pid) {
+  const std::string prefix = c.prefix + "-hang-" + std::to_string(PortLogMark(c.control));
+  HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, (prefix + "-ready").c_str());
+  HANDLE go = CreateEventA(nullptr, TRUE, FALSE, (prefix + "-go").c_str());
+  HANDLE kicked = CreateEventA(nullptr, TRUE, FALSE, (prefix + "-kicked").c_str());
+  PROCESS_INFORMATION child;
+  bool fired = false;
+  *pid = 0;
+  if (StartChild((exe.empty() ? SelfCommand() : Quote(exe)) + " --role kick-and-hang " +
+                     Quote(dll) + " " + prefix,
+                 &child)) {
+    *pid = child.dwProcessId;
+    HANDLE either[2] = {ready, child.hProcess};
+    if (WaitForMultipleObjects(2, either, FALSE, kChildMs) == WAIT_OBJECT_0 &&
+        PortHold(c.control, 0, child.dwProcessId, 1, kHoldAfterPulse)) {
+      SetEvent(go);
+      either[0] = kicked;
+      fired = WaitForMultipleObjects(2, either, FALSE, kChildMs) == WAIT_OBJECT_0;
+    }
+    fired = KillChild(child) && fired;
+  }
+  // A release the child had begun is cancelled with it; then the hold is off.
+  HoldState state;
+  if (ControlHoldState(c.control, state) && state.phase == kHoldHeld) {
+    WaitForHold(c.control, kHoldCancelled, nullptr, kChildMs, &state);
+  }
+  PortHold(c.control, 0, 0, 0, kHoldFromArming);
+  for (HANDLE h : {ready, go, kicked}) CloseHandle(h);
+  return fired && state.phase != kHoldCarriedOut;
+}
+
+}  // namespace e2e
 
 int main(int argc, char** argv) {
   // A process that crashes (this one or a child, which inherits the mode) ends at once with
@@ -779,6 +812,9 @@ int main(int argc, char** argv) {
     if (!mixed) ThreadsRun(c);
     if (!mixed) KilledWriteRun(c);
     KicksRun(c);
+    DeadPulseRun(c);
+    if (!mixed) PulseTimerRun(c);
+    if (!mixed) UnloadRun(c);
   }
   if (c.control != INVALID_HANDLE_VALUE) ControlClose(c.control);
   return Summary();

@@ -129,7 +129,7 @@ void RecordStep(RecordRole& r, const Tevro& t) {
   } else if (t.KasseOpen() == 1) {
     // Another process's pulse may be running: then the kick is refused, rightly.
     ++r.kicks;
-    PumpUntilTimer(kTimerLimitMs);
+    PumpUntilReleased(0, kTimerLimitMs);
   } else {
     ++r.refused;
   }
@@ -190,7 +190,7 @@ int KickerRoleMain(uint32_t id, const char* dll, uint32_t seconds, const std::st
     if (t.KasseOpen() == 1) {
       ++kicks;
       ++local;
-      PumpUntilTimer(kTimerLimitMs);
+      PumpUntilReleased(0, kTimerLimitMs);
     } else {
       ++refused;
     }
@@ -230,14 +230,20 @@ int VictimRoleMain(const char* dll, uint32_t value, const std::string& prefix) {
   return Finish(5);
 }
 
-// kick-and-hang DLL PREFIX: kicks; when the kick reached the box, sets PREFIX-kicked and
-// waits without dispatching, to be killed with its pulse running.
+// kick-and-hang DLL PREFIX: opens the box, sets PREFIX-ready, and at PREFIX-go kicks; when
+// the kick reached the box, sets PREFIX-kicked and waits without dispatching, to be killed
+// with its pulse running.
 int KickAndHangRoleMain(const char* dll, const std::string& prefix) {
   Tevro t;
   unsigned char device = 0;
   if (!Load(dll, t, &device) || t.OpenPosInterface(device) == -1) return Finish(1);
+  HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, (prefix + "-ready").c_str());
+  HANDLE go = OpenEventA(SYNCHRONIZE, FALSE, (prefix + "-go").c_str());
   HANDLE kicked = OpenEventA(EVENT_MODIFY_STATE, FALSE, (prefix + "-kicked").c_str());
-  if (kicked == nullptr || t.KasseOpen() != 1) return Finish(3);
+  if (ready == nullptr || go == nullptr || kicked == nullptr || !SetEvent(ready) ||
+      WaitForSingleObject(go, kGoWaitMs) != WAIT_OBJECT_0 || t.KasseOpen() != 1) {
+    return Finish(3);
+  }
   SetEvent(kicked);
   Sleep(kHangMs);
   return Finish(5);
@@ -281,6 +287,7 @@ uint8_t PaddingByte(uint32_t address) { return static_cast<uint8_t>(address * 29
 
 int SharingRoleMain(int argc, char** argv) {
   if (argc < 1) return 2;
+  int status = 2;
   const std::string role = argv[0];
   if ((role == "record" || role == "kicker") && argc == 5) {
     const uint32_t id = Number(argv[1]);
@@ -290,6 +297,7 @@ int SharingRoleMain(int argc, char** argv) {
   }
   if (role == "victim" && argc == 4) return VictimRoleMain(argv[1], Number(argv[2]), argv[3]);
   if (role == "kick-and-hang" && argc == 3) return KickAndHangRoleMain(argv[1], argv[2]);
+  if (PulseRoleMain(role, argc, argv, &status)) return status;
   if (role == "next" && argc == 3) return NextRoleMain(argv[1], Number(argv[2]));
   return 2;
 }

@@ -33,6 +33,8 @@ const char* KindName(uint8_t kind) {
       return "config";
     case kEventLink:
       return "link";
+    case kEventHold:
+      return "hold";
     default:
       return "?";
   }
@@ -59,7 +61,7 @@ void PrintBox(const BoxInfo& info) {
 void PrintEvent(const Event& e) {
   printf("#%u t=", e.seq);
   PrintMs(e.timeUs);
-  printf(" box=%u %s", e.box, KindName(e.kind));
+  printf(" box=%u pid=%u %s", e.box, e.pid, KindName(e.kind));
   switch (e.kind) {
     case kEventRequest:
       printf(" code=0x%x cmd=", e.code);
@@ -88,6 +90,15 @@ void PrintEvent(const Event& e) {
     case kEventLink:
       // level is the link's state here, not the drawer line's.
       printf(" %s status=0x%02x\n", e.level ? "up" : "down", e.status);
+      return;
+    case kEventHold:
+      if (e.level) {
+        printf(" held code=0x%x cmd=", e.code);
+        PrintHex(e.command, sizeof e.command);
+      } else {
+        printf(" %s", e.ok ? "let go: carried out" : "cancelled: not carried out");
+      }
+      printf(" status=0x%02x\n", e.status);
       return;
     default:
       break;
@@ -275,6 +286,55 @@ int Log(HANDLE control, int argc, char** argv) {
   return kExitOk;
 }
 
+void PrintHold(const HoldState& state) {
+  static const char* const kPhases[] = {"off", "armed", "held", "cancelled", "carried-out"};
+  printf("hold %s box=%u pid=%u request=%u counted=%u held-event=%u\n",
+         state.phase <= kHoldCarriedOut ? kPhases[state.phase] : "?", state.box, state.pid,
+         state.request, state.counted, state.heldSeq);
+}
+
+// port hold N K [pid=P] [after-pulse]: holds the K-th request on box N of process P (of the
+// first process to make one, without pid=), counted from now or after its pulse.
+int ArmHold(HANDLE control, int argc, char** argv) {
+  HoldRequest request = {0, 0, 0, kHoldFromArming};
+  if (argc < 3 || !ParseBox(argv[1], &request.box) ||
+      !ParseNumber(argv[2], 0xFFFFFFFFu, &request.request)) {
+    return Usage("port hold N K [pid=P] [after-pulse]");
+  }
+  for (int i = 3; i < argc; ++i) {
+    char key[16];
+    const char* value = nullptr;
+    if (strcmp(argv[i], "after-pulse") == 0) {
+      request.count = kHoldAfterPulse;
+    } else if (!SplitSetting(argv[i], key, sizeof key, &value) || strcmp(key, "pid") != 0 ||
+               !ParseNumber(value, 0xFFFFFFFFu, &request.pid)) {
+      return Usage("port hold: bad option");
+    }
+  }
+  HoldState state;
+  if (!ControlHold(control, request, &state)) return kExitFailed;
+  PrintHold(state);
+  return kExitOk;
+}
+
+int LetGoHeld(HANDLE control, int argc, char** argv) {
+  const bool carryOut = argc > 1 && strcmp(argv[1], "carry-out") == 0;
+  if (argc > 2 || (argc == 2 && !carryOut && strcmp(argv[1], "cancel") != 0)) {
+    return Usage("port let-go [carry-out|cancel]");
+  }
+  HoldState state;
+  if (!ControlLetGo(control, carryOut, &state)) return kExitFailed;
+  PrintHold(state);
+  return kExitOk;
+}
+
+int ShowHold(HANDLE control) {
+  HoldState state;
+  if (!ControlHoldState(control, state)) return kExitFailed;
+  PrintHold(state);
+  return kExitOk;
+}
+
 int Time(HANDLE control) {
   SimInfo info;
   if (!ControlInfo(control, info)) return kExitFailed;
@@ -328,6 +388,9 @@ int Run(HANDLE control, int argc, char** argv) {
   if (strcmp(command, "clear-log") == 0) return ControlClearLog(control) ? kExitOk : kExitFailed;
   if (strcmp(command, "reset-all") == 0) return ControlResetAll(control) ? kExitOk : kExitFailed;
   if (strcmp(command, "time") == 0) return Time(control);
+  if (strcmp(command, "hold") == 0) return ArmHold(control, argc, argv);
+  if (strcmp(command, "let-go") == 0) return LetGoHeld(control, argc, argv);
+  if (strcmp(command, "hold-state") == 0) return ShowHold(control);
   return Usage("port: unknown command");
 }
 
