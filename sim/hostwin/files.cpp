@@ -1,5 +1,8 @@
-// Files other than devices, the registry and the local time: the little the trace needs,
-// in memory. Paths and registry names compare without regard to case, as on Windows.
+// Files other than box devices, the registry and the local time: the little the trace
+// needs, in memory. Paths and registry names compare without regard to case, as on
+// Windows. A name that is a device or a pipe opens a handle that is no file on a disk;
+// what is written to it is recorded.
+#include <ctype.h>
 #include <string.h>
 
 #include <algorithm>
@@ -31,14 +34,65 @@ const std::string* FileOf(HANDLE handle) {
   return it == S().fileHandles.end() ? nullptr : &it->second;
 }
 
-std::string RegistryName(HKEY root, const std::string& key, const std::string& name) {
-  return Lower(std::string(root == HKEY_LOCAL_MACHINE ? "HKLM\\" : "HKCU\\") + key + "\\" + name);
+// The key's path in the store: HKLM\Software of the 32-bit view lies under
+// HKLM\Software\WOW6432Node, as on 64-bit Windows. (Simplified: no key below
+// HKLM\Software is shared between the views, and HKCU\Software is one for both.)
+std::string KeyPath(HKEY root, const std::string& key, RegistryView view) {
+  std::string path = Lower(key);
+  const std::string software = "software";
+  bool underSoftware = path.compare(0, software.size(), software) == 0 &&
+                       (path.size() == software.size() || path[software.size()] == '\\');
+  if (root == HKEY_LOCAL_MACHINE && view == RegistryView::k32 && underSoftware &&
+      path.compare(software.size(), 12, "\\wow6432node") != 0) {
+    path.insert(software.size(), "\\wow6432node");
+  }
+  return std::string(root == HKEY_LOCAL_MACHINE ? "hklm\\" : "hkcu\\") + path;
 }
 
-// An open key is its root and path, kept until closed.
-std::map<uintptr_t, std::pair<HKEY, std::string>>& OpenKeys() {
-  static std::map<uintptr_t, std::pair<HKEY, std::string>> keys;
+std::string RegistryName(const std::string& keyPath, const std::string& name) {
+  return keyPath + "\\" + Lower(name);
+}
+
+struct OpenKey {
+  std::string path;  // as KeyPath gives it
+  REGSAM access;
+};
+// Open keys, kept until closed.
+std::map<uintptr_t, OpenKey>& OpenKeys() {
+  static std::map<uintptr_t, OpenKey> keys;
   return keys;
+}
+
+bool StartsWith(const std::string& text, const char* prefix) {
+  return Lower(text.substr(0, strlen(prefix))) == prefix;
+}
+
+// CON, PRN, AUX, NUL, COM1-9, LPT1-9 as the last part of a path, also with an extension
+// or a trailing colon: Windows opens the device whatever folder is named.
+bool IsDosDeviceName(const std::string& path) {
+  size_t slash = path.find_last_of("\\/");
+  std::string base = Lower(path.substr(slash == std::string::npos ? 0 : slash + 1));
+  base = base.substr(0, base.find('.'));
+  while (!base.empty() && (base.back() == ' ' || base.back() == ':')) base.pop_back();
+  if (base == "con" || base == "prn" || base == "aux" || base == "nul") return true;
+  return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
+         base[3] >= '1' && base[3] <= '9';
+}
+
+// The file type of a name that is no file on a disk, or FILE_TYPE_DISK. *diskPath is the
+// path of a disk file ("\\.\C:\x" and "\\?\C:\x" are C:\x).
+DWORD TypeOfName(const std::string& name, std::string* diskPath) {
+  *diskPath = name;
+  if (StartsWith(name, "\\\\.\\") || StartsWith(name, "\\\\?\\")) {
+    std::string rest = name.substr(4);
+    if (rest.size() >= 3 && isalpha(static_cast<unsigned char>(rest[0])) && rest[1] == ':' &&
+        rest[2] == '\\') {
+      *diskPath = rest;
+      return IsDosDeviceName(rest) ? FILE_TYPE_CHAR : FILE_TYPE_DISK;
+    }
+    return StartsWith(rest, "pipe\\") ? FILE_TYPE_PIPE : FILE_TYPE_CHAR;
+  }
+  return IsDosDeviceName(name) ? FILE_TYPE_CHAR : FILE_TYPE_DISK;
 }
 
 }  // namespace
@@ -58,23 +112,45 @@ void FailFileWrites(bool fail) { S().failFileWrites = fail; }
 void FailFileRenames(bool fail) { S().failFileRenames = fail; }
 
 void SetRegistryString(bool machine, const std::string& key, const std::string& name,
-                       const std::string& value) {
-  S().registry[RegistryName(machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, key, name)] = value;
+                       const std::string& value, RegistryView view) {
+  HKEY root = machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+  S().registry[RegistryName(KeyPath(root, key, view), name)] = value;
 }
 
-void DeleteRegistryValue(bool machine, const std::string& key, const std::string& name) {
-  S().registry.erase(RegistryName(machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, key, name));
+void DeleteRegistryValue(bool machine, const std::string& key, const std::string& name,
+                         RegistryView view) {
+  HKEY root = machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+  S().registry.erase(RegistryName(KeyPath(root, key, view), name));
 }
+
+void SetProcessBits(int bits) { S().processBits = bits; }
+
+const std::vector<NonDiskWrite>& NonDiskWrites() { return S().nonDiskWrites; }
 
 HANDLE OpenFile(const char* name, DWORD, DWORD disposition) {
   COUNT_CALL("CreateFileA(file)");
-  std::string path = Lower(name);
-  if (S().files.count(path) == 0) {
-    if (disposition != OPEN_ALWAYS || !HasFolder(path)) return INVALID_HANDLE_VALUE;
+  std::string diskPath;
+  DWORD type = TypeOfName(name, &diskPath);
+  if (type != FILE_TYPE_DISK) {
+    // The device or pipe is there (a pipe as if its server listened).
+    uintptr_t handle = S().nextFileHandle++;
+    S().deviceFiles[handle] = name;
+    S().deviceFileTypes[handle] = type;
+    SetError(ERROR_SUCCESS);
+    return reinterpret_cast<HANDLE>(handle);
+  }
+  std::string path = Lower(diskPath);
+  const bool existed = S().files.count(path) == 1;
+  if (!existed) {
+    if (disposition != OPEN_ALWAYS || !HasFolder(path)) {
+      SetError(HasFolder(path) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+      return INVALID_HANDLE_VALUE;
+    }
     S().files[path] = std::string();
   }
   uintptr_t handle = S().nextFileHandle++;
   S().fileHandles[handle] = path;
+  SetError(existed && disposition == OPEN_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
   return reinterpret_cast<HANDLE>(handle);
 }
 
@@ -82,24 +158,66 @@ bool CloseFileHandle(HANDLE handle) {
   return S().fileHandles.erase(reinterpret_cast<uintptr_t>(handle)) == 1;
 }
 
+bool CloseDeviceFile(HANDLE handle) {
+  uintptr_t value = reinterpret_cast<uintptr_t>(handle);
+  S().deviceFileTypes.erase(value);
+  return S().deviceFiles.erase(value) == 1;
+}
+
 }  // namespace hostwin
 
 extern "C" {
 
+// A device or a pipe takes every byte; a box device's driver serves requests only.
 BOOL WriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD written, LPOVERLAPPED) {
   COUNT_CALL("WriteFile");
+  uintptr_t value = reinterpret_cast<uintptr_t>(file);
+  std::string bytes(static_cast<const char*>(data), length);
+  auto device = S().deviceFiles.find(value);
+  if (device != S().deviceFiles.end() || IsBoxDevice(file)) {
+    const bool box = device == S().deviceFiles.end();
+    S().nonDiskWrites.push_back(NonDiskWrite{box ? "box device" : device->second, bytes});
+    if (box) {
+      SetError(ERROR_INVALID_FUNCTION);
+      return FALSE;
+    }
+    if (written != nullptr) *written = length;
+    return TRUE;
+  }
   const std::string* path = FileOf(file);
-  if (path == nullptr || S().failFileWrites) return FALSE;
-  S().files[*path].append(static_cast<const char*>(data), length);
+  if (path == nullptr || S().failFileWrites) {
+    SetError(path == nullptr ? ERROR_INVALID_HANDLE : ERROR_DISK_FULL);
+    return FALSE;
+  }
+  S().files[*path].append(bytes);
   if (written != nullptr) *written = length;
   return TRUE;
 }
 
+// Simplified: a device or a pipe reports the size 0.
 BOOL GetFileSizeEx(HANDLE file, LARGE_INTEGER* size) {
+  if (S().deviceFiles.count(reinterpret_cast<uintptr_t>(file)) == 1) {
+    size->QuadPart = 0;
+    return TRUE;
+  }
   const std::string* path = FileOf(file);
-  if (path == nullptr) return FALSE;
+  if (path == nullptr) {
+    SetError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
   size->QuadPart = static_cast<LONGLONG>(S().files[*path].size());
   return TRUE;
+}
+
+DWORD GetFileType(HANDLE file) {
+  COUNT_CALL("GetFileType");
+  uintptr_t value = reinterpret_cast<uintptr_t>(file);
+  SetError(ERROR_SUCCESS);
+  if (S().fileHandles.count(value) == 1) return FILE_TYPE_DISK;
+  auto device = S().deviceFileTypes.find(value);
+  if (device != S().deviceFileTypes.end()) return device->second;
+  if (!IsBoxDevice(file)) SetError(ERROR_INVALID_HANDLE);
+  return FILE_TYPE_UNKNOWN;
 }
 
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
@@ -107,8 +225,16 @@ BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
   std::string source = Lower(from);
   std::string target = Lower(to);
   auto it = S().files.find(source);
-  if (it == S().files.end() || !HasFolder(target) || S().failFileRenames) return FALSE;
-  if (S().files.count(target) == 1 && (flags & MOVEFILE_REPLACE_EXISTING) == 0) return FALSE;
+  if (it == S().files.end() || !HasFolder(target) || S().failFileRenames) {
+    SetError(it == S().files.end() ? ERROR_FILE_NOT_FOUND
+             : !HasFolder(target)  ? ERROR_PATH_NOT_FOUND
+                                   : ERROR_SHARING_VIOLATION);
+    return FALSE;
+  }
+  if (S().files.count(target) == 1 && (flags & MOVEFILE_REPLACE_EXISTING) == 0) {
+    SetError(ERROR_ALREADY_EXISTS);
+    return FALSE;
+  }
   S().files[target] = it->second;
   S().files.erase(source);
   // Handles open on the old name keep writing to the renamed file, as on Windows.
@@ -130,14 +256,22 @@ void GetLocalTime(SYSTEMTIME* time) {
   time->wMilliseconds = static_cast<WORD>(ms % 1000);
 }
 
-LSTATUS RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD, REGSAM, PHKEY key) {
+// A key is there when a value lies at or below it. Without a view flag a 32-bit process
+// reads the 32-bit view; both flags at once are refused, as Windows refuses them.
+LSTATUS RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD, REGSAM access, PHKEY key) {
   COUNT_CALL("RegOpenKeyExA");
-  std::string prefix = RegistryName(root, subKey, "");
+  const REGSAM views = access & (KEY_WOW64_32KEY | KEY_WOW64_64KEY);
+  if (views == (KEY_WOW64_32KEY | KEY_WOW64_64KEY)) return ERROR_INVALID_PARAMETER;
+  RegistryView view = views == KEY_WOW64_32KEY || (views == 0 && S().processBits == 32)
+                          ? RegistryView::k32
+                          : RegistryView::k64;
+  std::string path = KeyPath(root, subKey, view);
+  std::string prefix = path + "\\";
   for (const auto& entry : S().registry) {
     if (entry.first.compare(0, prefix.size(), prefix) != 0) continue;
     static uintptr_t next = 0x7E000000;
     uintptr_t handle = ++next;
-    OpenKeys()[handle] = {root, subKey};
+    OpenKeys()[handle] = OpenKey{path, access};
     *key = reinterpret_cast<HKEY>(handle);
     return ERROR_SUCCESS;
   }
@@ -147,13 +281,14 @@ LSTATUS RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD, REGSAM, PHKEY key) {
 LSTATUS RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD size) {
   COUNT_CALL("RegQueryValueExA");
   auto open = OpenKeys().find(reinterpret_cast<uintptr_t>(key));
-  if (open == OpenKeys().end()) return ERROR_FILE_NOT_FOUND;
-  auto it = S().registry.find(RegistryName(open->second.first, open->second.second, name));
+  if (open == OpenKeys().end()) return ERROR_INVALID_HANDLE;
+  if ((open->second.access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
+  auto it = S().registry.find(RegistryName(open->second.path, name));
   if (it == S().registry.end()) return ERROR_FILE_NOT_FOUND;
   DWORD needed = static_cast<DWORD>(it->second.size() + 1);
   if (type != nullptr) *type = REG_SZ;
   if (data != nullptr) {
-    if (*size < needed) return 234;  // ERROR_MORE_DATA
+    if (*size < needed) return ERROR_MORE_DATA;
     memcpy(data, it->second.c_str(), needed);
   }
   *size = needed;

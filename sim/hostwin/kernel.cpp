@@ -12,12 +12,17 @@ const HMODULE kSystemD2xx = reinterpret_cast<HMODULE>(0xD2D20000);
 const HMODULE kPlantedD2xx = reinterpret_cast<HMODULE>(0xBAD00000);
 const HANDLE kFindHandle = reinterpret_cast<HANDLE>(0xF1D0);
 
+const char kBoxDevicePrefix[] = "\\\\.\\Drelvan_";
+
+// A name of the box driver's devices: CreateFileA takes the traced device path for it.
+bool IsBoxDevicePath(const char* name) {
+  return strncmp(name, kBoxDevicePrefix, sizeof kBoxDevicePrefix - 1) == 0;
+}
+
 // The box index N of "\\.\Drelvan_N" (N one digit), or -1.
 int PortIndexOfPath(const char* name) {
-  static const char kPrefix[] = "\\\\.\\Drelvan_";
-  size_t prefixLength = sizeof kPrefix - 1;
-  if (strncmp(name, kPrefix, prefixLength) != 0) return -1;
-  const char* digit = name + prefixLength;
+  if (!IsBoxDevicePath(name)) return -1;
+  const char* digit = name + sizeof kBoxDevicePrefix - 1;
   if (digit[0] < '0' || digit[0] > '9' || digit[1] != '\0') return -1;
   return digit[0] - '0';
 }
@@ -30,6 +35,14 @@ std::string DeviceText(HANDLE handle) {
 }
 
 }  // namespace
+
+namespace hostwin {
+
+bool IsBoxDevice(HANDLE handle) {
+  return S().deviceHandles.count(reinterpret_cast<uintptr_t>(handle)) == 1;
+}
+
+}  // namespace hostwin
 
 extern "C" {
 
@@ -109,13 +122,14 @@ BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE templateFile) {
-  if (strncmp(name, "\\\\.\\", 4) != 0) return OpenFile(name, access, disposition);
+  if (!IsBoxDevicePath(name)) return OpenFile(name, access, disposition);
   TRACE_CALL("CreateFileA", std::string(name) + "," + HexValue(access) + "," + HexValue(share) +
                                 "," + (security ? "sa" : "null") + "," +
                                 std::to_string(disposition) + "," + HexValue(flags) + "," +
                                 (templateFile ? "tmpl" : "null"));
   int index = PortIndexOfPath(name);
   if (index < 0 || !S().portPresent[index] || !S().ports[index].present) {
+    SetError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
   uintptr_t value = 0xD000 + 0x100 * static_cast<uintptr_t>(index) + (++S().deviceSerial & 0xFF);
@@ -129,22 +143,30 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID 
   auto it = S().deviceHandles.find(reinterpret_cast<uintptr_t>(device));
   if (it == S().deviceHandles.end() || inSize != sim::kPortCommandBytes ||
       outSize != sim::kPortReplyBytes || overlapped != nullptr) {
+    SetError(it == S().deviceHandles.end() ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  if (S().deviceHook && !S().deviceHook(it->second, code, static_cast<const uint8_t*>(in))) {
-    return FALSE;
+  if (S().deviceHook) {
+    Callout inTest;
+    if (!S().deviceHook(it->second, code, static_cast<const uint8_t*>(in))) {
+      SetError(ERROR_GEN_FAILURE);
+      return FALSE;
+    }
   }
   uint32_t replyBytes = 0;
   bool ok = sim::PortBoxRequest(S().ports[it->second], code, static_cast<const uint8_t*>(in),
                                 static_cast<uint8_t*>(out), NowMs(), &replyBytes);
   if (ok && returned != nullptr) *returned = replyBytes;
+  if (!ok) SetError(ERROR_GEN_FAILURE);
   return ok ? TRUE : FALSE;
 }
 
 BOOL CloseHandle(HANDLE handle) {
-  if (CloseSyncHandle(handle) || CloseFileHandle(handle)) return TRUE;
+  if (CloseSyncHandle(handle) || CloseFileHandle(handle) || CloseDeviceFile(handle)) return TRUE;
   TRACE_CALL("CloseHandle", DeviceText(handle));
-  return S().deviceHandles.erase(reinterpret_cast<uintptr_t>(handle)) == 1 ? TRUE : FALSE;
+  if (S().deviceHandles.erase(reinterpret_cast<uintptr_t>(handle)) == 1) return TRUE;
+  SetError(ERROR_INVALID_HANDLE);
+  return FALSE;
 }
 
 }  // extern "C"

@@ -5,12 +5,37 @@
 #include <windows.h>
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "world.h"
 
 namespace hostwin {
+
+// A parsed security descriptor: its access entries in order, and the label if any.
+struct Ace {
+  bool allow;
+  uint32_t rights;  // generic rights not yet mapped
+  std::string sid;  // a two-letter alias, or "S-1-..." text
+};
+struct Security {
+  bool hasDacl = false;  // false: no DACL, everything granted
+  std::vector<Ace> dacl;
+  std::string label;  // "LW", "ME", ... or ""
+};
+
+struct PoolTimer {
+  PTP_TIMER_CALLBACK callback;
+  void* context;
+  bool armed = false;  // an expiry is pending at dueUs
+  uint64_t dueUs = 0;
+  uint32_t periodMs = 0;
+  bool queued = false;  // an expiry came; its callback has not started
+  uint64_t queuedAtUs = 0;
+  bool running = false;
+  bool closed = false;
+};
 
 struct Timer {
   UINT_PTR id;
@@ -20,7 +45,7 @@ struct Timer {
   TIMERPROC proc;
 };
 
-constexpr int kMaxCallKinds = 64;
+constexpr int kMaxCallKinds = 128;
 
 struct State {
   std::map<std::string, std::string> env;
@@ -56,27 +81,70 @@ struct State {
   std::vector<BeepRecord> beeps;
   std::function<void(const MessageBoxRecord&)> messageBoxHook;
 
-  struct Mutex {
-    uint32_t ownerThread = 0;  // 0 free; kOtherProgram: another program holds it
+  // A named object (or an unnamed one, under a name no program can give). Objects live
+  // until Reset: the stand-in does not destroy one when its last handle closes.
+  struct Object {
+    ObjectKind kind = ObjectKind::kMutex;
+    std::string sddl;  // "" for the default security
+    Security security;
+    bool madeElevated = false;
+    bool madeByOther = false;  // another program made it (MakeObjectAs, HoldMutex, ...)
+    uint32_t ownerThread = 0;  // mutex: 0 free; kOtherProgram: another program holds it
     uint32_t recursion = 0;
     uint64_t otherUntilUs = 0;  // with kOtherProgram: released then (0: never)
     bool abandoned = false;
+    std::vector<uint8_t> memory;  // mapping: whole pages, zeroed at creation
+    size_t size = 0;              // mapping: the size it was made with
   };
-  std::map<std::string, Mutex> mutexes;
-  std::map<std::string, std::vector<uint8_t>> sharedMemory;
-  std::map<uintptr_t, std::string> syncHandles;  // mutex or mapping handle -> name
-  std::map<uint32_t, uint64_t> processes;        // live pid -> creation time
+  std::map<std::string, Object> objects;
+  uint32_t unnamedObjects = 0;
+  struct SyncHandle {
+    std::string name;
+    DWORD access;  // the rights it was opened with, generic rights mapped
+  };
+  std::map<uintptr_t, SyncHandle> syncHandles;  // mutex or mapping handle
   uintptr_t nextSyncHandle = 0x50000000;
+
+  struct Process {
+    uint64_t creationTime;
+    bool opens;  // OpenProcess may open it
+    bool alive;
+  };
+  std::map<uint32_t, Process> processes;
+  std::map<uintptr_t, uint32_t> processHandles;  // handle -> pid
+  std::map<uintptr_t, DWORD> tokenHandles;       // token handle -> rights
+  uintptr_t nextProcessHandle = 0x60000000;
+  bool elevated = false;
+  int processBits = 64;
+
   uint32_t thread = 1;
+  std::map<uint32_t, DWORD> lastError;  // by thread
   bool libraryPinned = false;
+  struct Section {
+    int number;  // 1 for the first initialised since Reset
+    uint32_t owner = 0;
+    long recursion = 0;
+    std::vector<std::pair<uint32_t, long>> displaced;  // owners a violating entry took over from
+  };
+  std::map<const CRITICAL_SECTION*, Section> sections;
+  int sectionsMade = 0;
+  std::vector<std::string> violations;
+  int callouts = 0;  // library code or a test's hook runs from inside the stand-in
+
+  std::map<uintptr_t, PoolTimer> poolTimers;
+  uintptr_t nextPoolTimer = 0x90000000;
+  bool poolHeld = false;
 
   std::vector<std::string> folders;
   std::map<std::string, std::string> files;      // by lower-case path
   std::map<uintptr_t, std::string> fileHandles;  // open file -> lower-case path
   bool failFileWrites = false;
   bool failFileRenames = false;
-  std::map<std::string, std::string> registry;  // "HKCU\key\name" (lower case) -> value
+  std::map<std::string, std::string> registry;  // "hklm\key\name" (lower case) -> value
   uintptr_t nextFileHandle = 0x70000000;
+  std::map<uintptr_t, std::string> deviceFiles;  // open non-disk handle -> name as opened
+  std::map<uintptr_t, DWORD> deviceFileTypes;
+  std::vector<NonDiskWrite> nonDiskWrites;
 
   std::vector<TraceEntry> trace;
   bool traceEnabled = true;
@@ -105,7 +173,41 @@ int CallSlot(const char* call);  // the counter of that call name, assigned at f
     ++::hostwin::S().callCounts[traceCallSlot];                     \
     if (::hostwin::S().traceEnabled) ::hostwin::Record(call, args); \
   } while (0)
-bool CloseSyncHandle(HANDLE handle);  // a mutex, mapping or process handle: untraced
+bool CloseSyncHandle(HANDLE handle);  // a mutex, mapping, process or token handle: untraced
+bool CloseDeviceFile(HANDLE handle);  // a non-disk handle from CreateFileA: untraced
+// A box device handle, as GetFileType and WriteFile see it.
+bool IsBoxDevice(HANDLE handle);
+
+void SetError(DWORD error);  // the calling thread's last error
+void Violation(const std::string& text);
+// A violation when the calling thread holds a lock: "<what> with a lock held: <locks>".
+void CheckNoLockHeld(const std::string& what);
+// Texts of the locks 'thread' holds (any thread's critical sections with kAnyThread).
+constexpr uint32_t kAnyThread = 0;
+std::vector<std::string> LocksOf(uint32_t thread);
+// Parses SDDL text; false when it is not one the stand-in reads.
+bool ParseSecurity(const std::string& text, Security* out);
+// Whether an object made with 'security' (or the default, by an elevated maker or not)
+// grants 'access' (generic rights allowed) to a program elevated or not.
+bool Grants(const State::Object& object, DWORD access, bool openerElevated);
+DWORD MapGeneric(ObjectKind kind, DWORD access);
+// The descriptor security attributes carry: true with "" for the defaults, true with its
+// text for a live one, false for one never made or freed already.
+bool DescriptorOf(const SECURITY_ATTRIBUTES* attributes, std::string* text, Security* security);
+void FreeDescriptors();  // every descriptor still unfreed (Reset)
+// When a timer of 'us' microseconds begun now expires: measured from the last tick on a
+// coarse clock, as the system's interrupt-time timers are.
+uint64_t DueAfterUs(uint64_t us);
+// Time passes up to 'targetUs', stopping at each pool timer's due time to run callbacks.
+void AdvanceToUs(uint64_t targetUs);
+// Library code (or a test's hook) runs from inside a stand-in call while one lives: no pool
+// callback may run then.
+struct Callout {
+  Callout();
+  ~Callout();
+  Callout(const Callout&) = delete;
+  Callout& operator=(const Callout&) = delete;
+};
 // Files other than devices (files.cpp): the handle of a file opened by CreateFileA, or
 // INVALID_HANDLE_VALUE; closing one. Untraced.
 HANDLE OpenFile(const char* name, DWORD access, DWORD disposition);

@@ -10,8 +10,12 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   MessageBoxRecord record{text ? text : "", caption ? caption : "", type, owner != nullptr,
                           NowMs()};
   TRACE_CALL("MessageBoxA", record.text + "|" + record.caption + "|" + HexValue(type));
+  CheckNoLockHeld("a message box waits for the user");
   S().messageBoxes.push_back(record);
-  if (S().messageBoxHook) S().messageBoxHook(record);
+  if (S().messageBoxHook) {
+    Callout inTest;
+    S().messageBoxHook(record);
+  }
   return IDOK;
 }
 

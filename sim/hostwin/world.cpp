@@ -46,6 +46,7 @@ bool SameText(const std::string& a, const std::string& b) {
 }
 
 void Reset() {
+  FreeDescriptors();
   S() = State{};
   S().env["windir"] = "C:\\WINDOWS";
   // A test run can switch the library's trace on for every test from outside, to show that
@@ -122,17 +123,19 @@ int OpenDeviceHandles() { return static_cast<int>(S().deviceHandles.size()); }
 
 uint32_t NowMs() { return static_cast<uint32_t>(S().nowUs / 1000); }
 uint64_t NowUs() { return S().nowUs; }
-void AdvanceMs(uint32_t ms) { S().nowUs += 1000 * static_cast<uint64_t>(ms); }
-void AdvanceUs(uint64_t us) { S().nowUs += us; }
+void AdvanceMs(uint32_t ms) { AdvanceToUs(S().nowUs + 1000 * static_cast<uint64_t>(ms)); }
+void AdvanceUs(uint64_t us) { AdvanceToUs(S().nowUs + us); }
 void SetCoarseTicks(bool coarse) { S().coarseTicks = coarse; }
 
 uint64_t TickAtOrBefore(uint64_t us) { return S().coarseTicks ? us - us % kCoarseTickUs : us; }
 
-uint64_t WaitEndUs(uint32_t ms) {
-  uint64_t due = TickAtOrBefore(S().nowUs) + 1000 * static_cast<uint64_t>(ms);
+uint64_t DueAfterUs(uint64_t us) {
+  uint64_t due = TickAtOrBefore(S().nowUs) + us;
   if (S().coarseTicks && due % kCoarseTickUs != 0) due += kCoarseTickUs - due % kCoarseTickUs;
   return due > S().nowUs ? due : S().nowUs;
 }
+
+uint64_t WaitEndUs(uint32_t ms) { return DueAfterUs(1000 * static_cast<uint64_t>(ms)); }
 
 int Pump() {
   int ran = 0;
@@ -147,6 +150,7 @@ int Pump() {
       t.dueUs = WaitEndUs(t.elapseMs);
       TIMERPROC proc = t.proc;
       TRACE_CALL("WM_TIMER", HexValue(id));
+      Callout inLibrary;
       proc(nullptr, WM_TIMER, id, GetTickCount());
       ++ran;
       break;

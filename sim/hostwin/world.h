@@ -44,7 +44,8 @@ enum class D2xxFile {
 constexpr int kMaxBridgeBoxes = 16;
 
 // Back to a fresh machine: windir "C:\WINDOWS", no D2XX library, no boxes, clock at
-// 1000 ms, no timers, empty records and trace. TEVRO_TRACE of the real environment, when
+// 1000 ms, no timers, no named objects, thread 1 of a 64-bit process that is not elevated,
+// empty records and trace. TEVRO_TRACE of the real environment, when
 // set, is set in the world's too.
 void Reset();
 
@@ -97,7 +98,7 @@ void OnDeviceRequest(std::function<bool(int index, uint32_t code, const uint8_t*
 constexpr uint64_t kCoarseTickUs = 15625;
 uint32_t NowMs();
 uint64_t NowUs();
-void AdvanceMs(uint32_t ms);  // time passes; nothing is dispatched
+void AdvanceMs(uint32_t ms);  // time passes; pool callbacks run, no message is dispatched
 void AdvanceUs(uint64_t us);
 void SetCoarseTicks(bool coarse);
 int Pump();                    // dispatches every due timer once; returns how many ran
@@ -111,8 +112,11 @@ size_t ActiveTimers();
 // timers belong to the thread that set them: only that thread kills them, and Pump()
 // dispatches the current thread's timers only.
 constexpr uint32_t kProcessId = 4242;
+constexpr uint32_t kPoolThreadId = 0x900;  // the pool thread timer callbacks run on
 void AddProcess(uint32_t pid, uint64_t creationTime);
+void AddProcessDenyingOpen(uint32_t pid, uint64_t creationTime);  // OpenProcess: access denied
 void EndProcess(uint32_t pid);
+void SetElevated(bool elevated);  // this process runs elevated (its token says so)
 void HoldMutex(const std::string& name, uint32_t forMs);  // forMs 0: until released
 void AbandonMutex(const std::string& name);  // the next wait on it returns WAIT_ABANDONED
 bool MutexHeld(const std::string& name);     // by anyone, this process included
@@ -120,7 +124,44 @@ std::vector<std::string> MutexNames();       // every name a mutex was created w
 // The bytes of the shared memory of that name; null before anyone created it.
 uint8_t* SharedMemory(const std::string& name);
 void SetThread(uint32_t threadId);  // the thread the library is called on (1 at Reset)
-bool LibraryPinned();               // the library asked to stay loaded until the process ends
+// The thread ends: each named mutex it owns is abandoned; a critical section it holds stays
+// held for ever, a lock violation.
+void EndThread(uint32_t threadId);
+bool LibraryPinned();  // the library asked to stay loaded until the process ends
+
+// Named objects and their security. An object made with no descriptor grants everything
+// to every program of the session, unless an elevated program made it: then only elevated
+// ones may open it. Objects live until Reset(), whoever closes their handles.
+enum class ObjectKind { kMutex, kMapping };
+// Another program makes the object first, with this descriptor text ("" for the default),
+// elevated or not. False when the text does not parse or the name is taken.
+bool MakeObjectAs(const std::string& name, ObjectKind kind, const std::string& sddl, bool elevated);
+std::string ObjectSecurityText(const std::string& name);  // as made; "" for the default
+std::vector<uint32_t> ObjectAccess(
+    const std::string& name);  // rights of this process's open handles
+// Whether another program, elevated or not, may open the object for these rights.
+bool OpenableBy(const std::string& name, uint32_t access, bool elevated);
+size_t UnfreedDescriptors();  // security descriptors made and not given to LocalFree
+
+// Locks: named mutexes and critical sections have an owning thread. What would hang or
+// break on Windows (a critical section entered while another thread holds it, left by a
+// thread that does not hold it, deleted while held; a wait with no end; a message box shown
+// with a lock held; a pool callback returning with one) is recorded as a violation, and
+// the call goes on.
+std::vector<std::string> LockViolations();  // in order
+void ClearLockViolations();
+// Each named mutex a thread of this process owns and each critical section anyone holds;
+// empty when none.
+std::vector<std::string> LocksHeld();
+
+// Thread-pool timers on the virtual clock. A due callback runs on kPoolThreadId when time
+// passes through AdvanceMs, AdvanceUs or RunFor (the clock stops at each due time), or when
+// RunDuePoolTimers is called; never inside a library call, nor while the pool is held.
+int RunDuePoolTimers();          // runs the callbacks due now; returns how many ran
+void HoldPoolTimers(bool held);  // held: due callbacks wait (a starved pool)
+size_t PoolTimersOpen();         // created and not closed
+size_t PoolTimersArmed();        // with an expiry pending or a callback queued
+void DiscardPoolTimers();        // every timer dropped unrun: the code behind them is gone
 
 // Files, the registry and the local time, as the trace uses them. Files can be made only
 // in folders the world has; the local date is 2026-12-08, 10:00:00.000 at clock 0.
@@ -130,9 +171,21 @@ std::string FileText(const std::string& path);
 void SetFileText(const std::string& path, const std::string& text);  // its folder need not exist
 void FailFileWrites(bool fail);   // every write fails (a full disk)
 void FailFileRenames(bool fail);  // every rename fails (a file held without delete sharing)
+// The registry's two views: HKLM\Software has one for 64-bit and one for 32-bit programs
+// (read without KEY_WOW64_64KEY, a 32-bit process sees the 32-bit one); HKCU\Software is
+// one for both. A value is written into the given view.
+enum class RegistryView { k64, k32 };
+void SetProcessBits(int bits);  // 32 or 64 (64 at Reset)
 void SetRegistryString(bool machine, const std::string& key, const std::string& name,
-                       const std::string& value);
-void DeleteRegistryValue(bool machine, const std::string& key, const std::string& name);
+                       const std::string& value, RegistryView view = RegistryView::k64);
+void DeleteRegistryValue(bool machine, const std::string& key, const std::string& name,
+                         RegistryView view = RegistryView::k64);
+// Writes to handles that are no file on a disk (a device, a pipe): what went where.
+struct NonDiskWrite {
+  std::string name;  // as opened
+  std::string data;
+};
+const std::vector<NonDiskWrite>& NonDiskWrites();
 
 // User interface.
 const std::vector<MessageBoxRecord>& MessageBoxes();

@@ -1,6 +1,13 @@
 // Loads the library afresh for one test, as a process that loads the DLL does, and
 // resolves the exported interface (the TevroApi pointers, by their plain names). Unloading
 // delivers the detach notification first.
+//
+// Each pointer calls the export through a check: when it returns, the library holds no
+// box mutex, no trace mutex and no process lock, and the stand-in saw no lock violation;
+// then the pool callbacks due by then run (as they would once the call left the process
+// lock), and the same holds after them. At an unload that is not the process's end, the
+// library also leaves no pool timer open or armed, no window-less timer, and is not pinned.
+// A failed check is a test failure naming the export and what was found.
 #ifndef TESTS_HOST_LIBRARY_H
 #define TESTS_HOST_LIBRARY_H
 
@@ -27,6 +34,16 @@ class Library : public TevroApi {
   void* handle_ = nullptr;
   decltype(&::DllMain) dllMain_ = nullptr;
   bool detached_ = false;
+};
+
+// While one lives, the checks after each export and at the unload are not made: for the
+// rare test that sets its own expectations on locks, violations or timers.
+class UncheckedLocks {
+ public:
+  UncheckedLocks();
+  ~UncheckedLocks();
+  UncheckedLocks(const UncheckedLocks&) = delete;
+  UncheckedLocks& operator=(const UncheckedLocks&) = delete;
 };
 
 // Base fixture: a fresh simulated world for every test.

@@ -24,14 +24,18 @@ typedef uintptr_t UINT_PTR;
 typedef intptr_t INT_PTR;
 typedef uintptr_t ULONG_PTR;
 typedef char CHAR;
+typedef void* PVOID;
 typedef void* LPVOID;
 typedef const void* LPCVOID;
 typedef void* HANDLE;
+typedef HANDLE* PHANDLE;
+typedef HANDLE HLOCAL;
 typedef HANDLE HWND;
 typedef HANDLE HMODULE;
 typedef HANDLE HINSTANCE;
 typedef UCHAR* PUCHAR;
 typedef DWORD* LPDWORD;
+typedef DWORD* PDWORD;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
 typedef INT_PTR (*FARPROC)(void);
@@ -60,7 +64,7 @@ typedef struct _OVERLAPPED* LPOVERLAPPED;
 typedef struct _FILETIME {
   DWORD dwLowDateTime;
   DWORD dwHighDateTime;
-} FILETIME;
+} FILETIME, *PFILETIME;
 
 typedef struct _WIN32_FIND_DATAA {
   DWORD dwFileAttributes;
@@ -95,9 +99,25 @@ typedef struct _WIN32_FIND_DATAA {
 #define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002u)
 #define KEY_QUERY_VALUE 0x0001u
 #define KEY_WOW64_64KEY 0x0100u
+#define KEY_WOW64_32KEY 0x0200u
 #define REG_SZ 1u
-#define ERROR_SUCCESS 0
-#define ERROR_FILE_NOT_FOUND 2
+
+// System error codes (GetLastError, and the registry's results), as winerror.h has them.
+#define ERROR_SUCCESS 0L
+#define ERROR_INVALID_FUNCTION 1L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_GEN_FAILURE 31L
+#define ERROR_SHARING_VIOLATION 32L
+#define ERROR_DISK_FULL 112L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_ALREADY_EXISTS 183L
+#define ERROR_MORE_DATA 234L
+#define ERROR_NOT_OWNER 288L
+#define ERROR_INVALID_SECURITY_DESCR 1338L
 
 #define FILE_APPEND_DATA 0x0004u
 #define FILE_SHARE_READ 0x00000001u
@@ -126,15 +146,61 @@ typedef struct _SYSTEMTIME {
 #define WAIT_TIMEOUT 0x00000102u
 #define WAIT_FAILED 0xFFFFFFFFu
 #define PAGE_READWRITE 0x04u
-#define FILE_MAP_ALL_ACCESS 0x000F001Fu
 #define PROCESS_QUERY_LIMITED_INFORMATION 0x1000u
 #define STILL_ACTIVE 259u
 
-// Plain data as far as the library is concerned; the stand-in keeps what it needs here.
+// Access rights: standard, generic, and those of mutexes, file mappings and tokens.
+#define DELETE 0x00010000u
+#define READ_CONTROL 0x00020000u
+#define WRITE_DAC 0x00040000u
+#define WRITE_OWNER 0x00080000u
+#define SYNCHRONIZE 0x00100000u
+#define STANDARD_RIGHTS_REQUIRED 0x000F0000u
+#define GENERIC_ALL 0x10000000u
+#define GENERIC_EXECUTE 0x20000000u
+#define GENERIC_READ 0x80000000u
+#define MUTEX_MODIFY_STATE 0x0001u
+#define MUTEX_ALL_ACCESS 0x001F0001u
+#define CREATE_MUTEX_INITIAL_OWNER 0x00000001u
+#define SECTION_QUERY 0x0001u
+#define SECTION_MAP_WRITE 0x0002u
+#define SECTION_MAP_READ 0x0004u
+#define SECTION_MAP_EXECUTE 0x0008u
+#define SECTION_EXTEND_SIZE 0x0010u
+#define SECTION_ALL_ACCESS 0x000F001Fu
+#define FILE_MAP_WRITE SECTION_MAP_WRITE
+#define FILE_MAP_READ SECTION_MAP_READ
+#define FILE_MAP_ALL_ACCESS SECTION_ALL_ACCESS
+#define TOKEN_QUERY 0x0008u
+
+typedef enum _TOKEN_INFORMATION_CLASS {
+  TokenUser = 1,
+  TokenElevationType = 18,
+  TokenElevation = 20,
+  TokenIntegrityLevel = 25,
+} TOKEN_INFORMATION_CLASS;
+
+typedef struct _TOKEN_ELEVATION {
+  DWORD TokenIsElevated;
+} TOKEN_ELEVATION, *PTOKEN_ELEVATION;
+
+#define FILE_TYPE_UNKNOWN 0x0000u
+#define FILE_TYPE_DISK 0x0001u
+#define FILE_TYPE_CHAR 0x0002u
+#define FILE_TYPE_PIPE 0x0003u
+
+// Plain data as far as the library is concerned: the stand-in keeps each section's owner
+// and depth in the simulated world, by the section's address.
 typedef struct _CRITICAL_SECTION {
-  void* owner;
-  long recursion;
+  void* reserved[5];
 } CRITICAL_SECTION, *LPCRITICAL_SECTION;
+
+// Thread-pool timers: opaque to their users.
+typedef struct _TP_TIMER TP_TIMER, *PTP_TIMER;
+typedef struct _TP_CALLBACK_INSTANCE TP_CALLBACK_INSTANCE, *PTP_CALLBACK_INSTANCE;
+typedef struct _TP_CALLBACK_ENVIRON_V3 TP_CALLBACK_ENVIRON, *PTP_CALLBACK_ENVIRON;
+typedef void(CALLBACK* PTP_TIMER_CALLBACK)(PTP_CALLBACK_INSTANCE instance, PVOID context,
+                                           PTP_TIMER timer);
 
 #define DLL_PROCESS_DETACH 0
 #define DLL_PROCESS_ATTACH 1
@@ -150,6 +216,14 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
 BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWORD outSize,
                      LPDWORD returned, LPOVERLAPPED overlapped);
 BOOL CloseHandle(HANDLE handle);
+// FILE_TYPE_DISK for a file on a disk; FILE_TYPE_CHAR for a DOS device (CON, NUL, COM1,
+// ...) and other \\.\ names, FILE_TYPE_PIPE for \\.\pipe\...; a box device is
+// FILE_TYPE_UNKNOWN (a FILE_DEVICE_UNKNOWN driver device, as Windows reports it).
+DWORD GetFileType(HANDLE file);
+
+// The calling thread's last error.
+DWORD GetLastError(void);
+void SetLastError(DWORD error);
 
 DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 HANDLE FindFirstFileA(LPCSTR name, LPWIN32_FIND_DATAA data);
@@ -161,22 +235,27 @@ BOOL GetModuleHandleExA(DWORD flags, LPCSTR name, HMODULE* module);
 FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 BOOL FreeLibrary(HMODULE module);
 
-// Synchronisation and shared memory between processes. Kept out of the call trace: they
-// carry no box traffic.
+// Synchronisation and shared memory between processes and threads. Kept out of the call
+// trace: they carry no box traffic.
 void InitializeCriticalSection(LPCRITICAL_SECTION section);
 void DeleteCriticalSection(LPCRITICAL_SECTION section);
 void EnterCriticalSection(LPCRITICAL_SECTION section);
 void LeaveCriticalSection(LPCRITICAL_SECTION section);
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name);
-// Security descriptors: the stand-in accepts any text and hands out a token to free.
+HANDLE CreateMutexExA(LPSECURITY_ATTRIBUTES security, LPCSTR name, DWORD flags,
+                      DWORD desiredAccess);
+HANDLE OpenMutexA(DWORD access, BOOL inherit, LPCSTR name);
+// Security descriptors from their text: "D:" with allow (A) and deny (D) entries, an
+// optional "S:" integrity label; the result is freed with LocalFree.
 BOOL ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR text, DWORD revision,
                                                           PSECURITY_DESCRIPTOR* descriptor,
                                                           ULONG* size);
-void* LocalFree(void* memory);
+HLOCAL LocalFree(HLOCAL memory);
 BOOL ReleaseMutex(HANDLE mutex);
 DWORD WaitForSingleObject(HANDLE object, DWORD ms);
 HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES security, DWORD protect,
                           DWORD sizeHigh, DWORD sizeLow, LPCSTR name);
+HANDLE OpenFileMappingA(DWORD access, BOOL inherit, LPCSTR name);
 LPVOID MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow, size_t bytes);
 BOOL UnmapViewOfFile(LPCVOID view);
 HANDLE GetCurrentProcess(void);
@@ -186,6 +265,17 @@ HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId);
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD code);
 BOOL GetProcessTimes(HANDLE process, FILETIME* created, FILETIME* exited, FILETIME* kernel,
                      FILETIME* user);
+BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);
+BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass, LPVOID information,
+                         DWORD length, PDWORD returned);
+
+// Thread-pool timers. The callback runs on a pool thread; in the stand-in, when the test
+// lets virtual time pass or the harness runs due callbacks, never inside a library call.
+PTP_TIMER CreateThreadpoolTimer(PTP_TIMER_CALLBACK callback, PVOID context,
+                                PTP_CALLBACK_ENVIRON environment);
+void SetThreadpoolTimer(PTP_TIMER timer, PFILETIME dueTime, DWORD msPeriod, DWORD msWindowLength);
+void WaitForThreadpoolTimerCallbacks(PTP_TIMER timer, BOOL cancelPending);
+void CloseThreadpoolTimer(PTP_TIMER timer);
 
 // Files (other than devices), the registry and the local time: what the trace needs. Kept
 // out of the call trace.

@@ -1,0 +1,278 @@
+// Security descriptors from their text (SDDL), and the access check of a named object.
+//
+// The stand-in reads the forms a program of this session passes: an optional owner and
+// group, "D:" with allow and deny entries, and "S:" with one integrity label. The program
+// that opens an object is one user of the desktop session: it is in WD (everyone), AU,
+// IU and BU, and in BA only when elevated. There are no integrity levels here (every
+// program runs at medium or, elevated, at high), so a label is kept, not checked.
+#include <stdlib.h>
+#include <string.h>
+
+#include <memory>
+
+#include "state.h"
+
+using namespace hostwin;
+
+namespace {
+
+struct Descriptor {
+  std::string text;
+  Security security;
+};
+
+// The live descriptors, each freed by LocalFree or at Reset.
+std::map<const void*, std::unique_ptr<Descriptor>>& Descriptors() {
+  static std::map<const void*, std::unique_ptr<Descriptor>> descriptors;
+  return descriptors;
+}
+
+const char* const kAliases[] = {"WD", "AU", "IU", "BU", "BA", "SY", "LS", "NS", "CO", "OW",
+                                "AN", "BG", "PU", "RD", "NU", "SU", "BO", "SO", "PO", "AO"};
+const char* const kLabels[] = {"LW", "ME", "MP", "HI", "SI"};
+
+// Well-known SIDs written out, as their aliases.
+const struct {
+  const char* sid;
+  const char* alias;
+} kSidAliases[] = {{"S-1-1-0", "WD"},      {"S-1-5-11", "AU"},     {"S-1-5-4", "IU"},
+                   {"S-1-5-32-545", "BU"}, {"S-1-5-32-544", "BA"}, {"S-1-5-18", "SY"}};
+
+const struct {
+  const char* code;
+  uint32_t rights;
+} kRightCodes[] = {{"GA", GENERIC_ALL},     {"GR", GENERIC_READ}, {"GW", GENERIC_WRITE},
+                   {"GX", GENERIC_EXECUTE}, {"SD", DELETE},       {"RC", READ_CONTROL},
+                   {"WD", WRITE_DAC},       {"WO", WRITE_OWNER}};
+
+template <size_t N>
+bool OneOf(const std::string& text, const char* const (&list)[N]) {
+  for (const char* item : list) {
+    if (text == item) return true;
+  }
+  return false;
+}
+
+// Reads up to (not including) 'end' from 'at'; false when 'end' never comes.
+bool Field(const std::string& text, size_t* at, char end, std::string* out) {
+  size_t stop = text.find(end, *at);
+  if (stop == std::string::npos) return false;
+  *out = text.substr(*at, stop - *at);
+  *at = stop + 1;
+  return true;
+}
+
+bool ParseSid(std::string text, std::string* out) {
+  for (const auto& known : kSidAliases) {
+    if (text == known.sid) text = known.alias;
+  }
+  if (OneOf(text, kAliases)) {
+    *out = text;
+    return true;
+  }
+  // Another SID written out: kept, it names no one the session's user is.
+  if (text.compare(0, 4, "S-1-") != 0 || text.size() < 5) return false;
+  for (size_t i = 4; i < text.size(); ++i) {
+    if (!(isdigit(static_cast<unsigned char>(text[i])) || text[i] == '-')) return false;
+  }
+  *out = text;
+  return true;
+}
+
+bool ParseRights(const std::string& text, uint32_t* out) {
+  if (text.empty()) return false;
+  if (isdigit(static_cast<unsigned char>(text[0]))) {
+    char* end = nullptr;
+    unsigned long value = strtoul(text.c_str(), &end, 0);
+    if (*end != '\0' || value > 0xFFFFFFFFul) return false;
+    *out = static_cast<uint32_t>(value);
+    return true;
+  }
+  if (text.size() % 2 != 0) return false;
+  *out = 0;
+  for (size_t i = 0; i < text.size(); i += 2) {
+    bool known = false;
+    for (const auto& code : kRightCodes) {
+      if (text.compare(i, 2, code.code) == 0) {
+        *out |= code.rights;
+        known = true;
+      }
+    }
+    if (!known) return false;
+  }
+  return true;
+}
+
+bool ParseAceFlags(const std::string& text) {
+  static const char* const kFlags[] = {"CI", "OI", "NP", "IO", "ID"};
+  if (text.size() % 2 != 0) return false;
+  for (size_t i = 0; i < text.size(); i += 2) {
+    if (!OneOf(text.substr(i, 2), kFlags)) return false;
+  }
+  return true;
+}
+
+// "P", "AI", "AR" in any order before the entries of a D: or S: part.
+void SkipAclFlags(const std::string& text, size_t* at) {
+  for (;;) {
+    if (text.compare(*at, 2, "AI") == 0 || text.compare(*at, 2, "AR") == 0) {
+      *at += 2;
+    } else if (text.compare(*at, 1, "P") == 0) {
+      *at += 1;
+    } else {
+      return;
+    }
+  }
+}
+
+// One "(type;flags;rights;;;sid)" at 'at'. 'label' selects the S: part's form.
+bool ParseAce(const std::string& text, size_t* at, bool label, Security* out) {
+  if (text.compare(*at, 1, "(") != 0) return false;
+  ++*at;
+  std::string type, flags, rights, object, inherited, sid;
+  if (!Field(text, at, ';', &type) || !Field(text, at, ';', &flags) ||
+      !Field(text, at, ';', &rights) || !Field(text, at, ';', &object) ||
+      !Field(text, at, ';', &inherited) || !Field(text, at, ')', &sid)) {
+    return false;
+  }
+  if (!ParseAceFlags(flags) || !object.empty() || !inherited.empty()) return false;
+  if (label) {
+    if (type != "ML" || !OneOf(sid, kLabels) || !out->label.empty()) return false;
+    for (size_t i = 0; i < rights.size(); i += 2) {
+      std::string policy = rights.substr(i, 2);
+      if (policy != "NW" && policy != "NR" && policy != "NX") return false;
+    }
+    out->label = sid;
+    return true;
+  }
+  Ace ace;
+  if (type != "A" && type != "D") return false;
+  ace.allow = type == "A";
+  if (!ParseRights(rights, &ace.rights) || !ParseSid(sid, &ace.sid)) return false;
+  out->dacl.push_back(ace);
+  return true;
+}
+
+bool IsMember(const std::string& sid, bool elevated) {
+  return sid == "WD" || sid == "AU" || sid == "IU" || sid == "BU" || (elevated && sid == "BA");
+}
+
+}  // namespace
+
+namespace hostwin {
+
+bool ParseSecurity(const std::string& text, Security* out) {
+  *out = Security{};
+  size_t at = 0;
+  bool seen[4] = {};  // O, G, D, S: each once, in that order
+  const char kParts[] = "OGDS";
+  int last = -1;
+  while (at < text.size()) {
+    if (at + 1 >= text.size() || text[at + 1] != ':') return false;
+    const char* part = strchr(kParts, text[at]);
+    if (part == nullptr || *part == '\0') return false;
+    int index = static_cast<int>(part - kParts);
+    if (seen[index] || index < last) return false;
+    seen[index] = true;
+    last = index;
+    at += 2;
+    if (index < 2) {  // an owner or group: one SID, up to the next part
+      size_t stop = at;
+      while (stop < text.size() && !(stop + 1 < text.size() && text[stop + 1] == ':' &&
+                                     strchr(kParts, text[stop]) != nullptr)) {
+        ++stop;
+      }
+      std::string sid;
+      if (!ParseSid(text.substr(at, stop - at), &sid)) return false;
+      at = stop;
+      continue;
+    }
+    SkipAclFlags(text, &at);
+    if (index == 2) out->hasDacl = true;
+    while (at < text.size() && text[at] == '(') {
+      if (!ParseAce(text, &at, index == 3, out)) return false;
+    }
+  }
+  return true;
+}
+
+// The generic mappings of the two object types, as Windows has them.
+DWORD MapGeneric(ObjectKind kind, DWORD access) {
+  const bool mutex = kind == ObjectKind::kMutex;
+  DWORD mapped = access & 0x0FFFFFFFu;
+  if (access & GENERIC_READ) {
+    mapped |= READ_CONTROL | (mutex ? MUTEX_MODIFY_STATE : SECTION_QUERY | SECTION_MAP_READ);
+  }
+  if (access & GENERIC_WRITE) mapped |= READ_CONTROL | (mutex ? 0 : SECTION_MAP_WRITE);
+  if (access & GENERIC_EXECUTE) {
+    mapped |= READ_CONTROL | (mutex ? SYNCHRONIZE : SECTION_MAP_EXECUTE);
+  }
+  if (access & GENERIC_ALL) mapped |= mutex ? MUTEX_ALL_ACCESS : SECTION_ALL_ACCESS;
+  return mapped;
+}
+
+bool Grants(const State::Object& object, DWORD access, bool openerElevated) {
+  // The default DACL of an elevated program's token grants administrators and the system
+  // only; a program that is not elevated is not an administrator.
+  if (object.sddl.empty() || !object.security.hasDacl) {
+    return !object.madeElevated || openerElevated;
+  }
+  DWORD wanted = MapGeneric(object.kind, access);
+  for (const Ace& ace : object.security.dacl) {
+    if (wanted == 0) break;
+    if (!IsMember(ace.sid, openerElevated)) continue;
+    DWORD rights = MapGeneric(object.kind, ace.rights) & wanted;
+    if (rights == 0) continue;
+    if (!ace.allow) return false;
+    wanted &= ~rights;
+  }
+  return wanted == 0;
+}
+
+// The descriptor behind security attributes: true with null for the defaults (no
+// attributes, or none in them), true with its text and contents for a live one, false for
+// one that is not (never made, or freed already).
+bool DescriptorOf(const SECURITY_ATTRIBUTES* attributes, std::string* text, Security* security) {
+  text->clear();
+  *security = Security{};
+  if (attributes == nullptr || attributes->lpSecurityDescriptor == nullptr) return true;
+  auto it = Descriptors().find(attributes->lpSecurityDescriptor);
+  if (it == Descriptors().end()) return false;
+  *text = it->second->text;
+  *security = it->second->security;
+  return true;
+}
+
+size_t UnfreedDescriptors() { return Descriptors().size(); }
+void FreeDescriptors() { Descriptors().clear(); }
+
+}  // namespace hostwin
+
+extern "C" {
+
+BOOL ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR text, DWORD revision,
+                                                          PSECURITY_DESCRIPTOR* descriptor,
+                                                          ULONG* size) {
+  COUNT_CALL("ConvertStringSecurityDescriptorToSecurityDescriptorA");
+  Security security;
+  if (text == nullptr || descriptor == nullptr || revision != 1 ||
+      !ParseSecurity(text, &security)) {
+    SetError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  auto made = std::make_unique<Descriptor>(Descriptor{text, security});
+  *descriptor = made.get();
+  Descriptors()[made.get()] = std::move(made);
+  if (size != nullptr) *size = static_cast<ULONG>(sizeof(Descriptor));
+  return TRUE;
+}
+
+HLOCAL LocalFree(HLOCAL memory) {
+  if (memory == nullptr) return nullptr;
+  if (Descriptors().erase(memory) == 1) return nullptr;
+  // Only descriptors are handed out to be freed here.
+  SetError(ERROR_INVALID_HANDLE);
+  return memory;
+}
+
+}  // extern "C"
