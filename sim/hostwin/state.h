@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -20,7 +19,7 @@ struct Ace {
   std::string sid;  // a two-letter alias, or "S-1-..." text
 };
 struct Security {
-  bool hasDacl = false;  // false: no DACL, everything granted
+  bool hasDacl = false;  // false: no D: part, so the maker's default DACL applies
   std::vector<Ace> dacl;
   std::string label;  // "LW", "ME", ... or ""
 };
@@ -208,8 +207,8 @@ struct Callout {
   Callout(const Callout&) = delete;
   Callout& operator=(const Callout&) = delete;
 };
-// Files other than devices (files.cpp): the handle of a file opened by CreateFileA, or
-// INVALID_HANDLE_VALUE; closing one. Untraced.
+// Names other than box devices (files.cpp): the handle CreateFileA opens for a file, a
+// device or a pipe, or INVALID_HANDLE_VALUE; closing a file's. Untraced.
 HANDLE OpenFile(const char* name, DWORD access, DWORD disposition);
 bool CloseFileHandle(HANDLE handle);
 

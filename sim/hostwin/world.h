@@ -137,8 +137,8 @@ enum class ObjectKind { kMutex, kMapping };
 // elevated or not. False when the text does not parse or the name is taken.
 bool MakeObjectAs(const std::string& name, ObjectKind kind, const std::string& sddl, bool elevated);
 std::string ObjectSecurityText(const std::string& name);  // as made; "" for the default
-std::vector<uint32_t> ObjectAccess(
-    const std::string& name);  // rights of this process's open handles
+// The rights of each handle this process has open to the object, in the order opened.
+std::vector<uint32_t> ObjectAccess(const std::string& name);
 // Whether another program, elevated or not, may open the object for these rights.
 bool OpenableBy(const std::string& name, uint32_t access, bool elevated);
 size_t UnfreedDescriptors();  // security descriptors made and not given to LocalFree
@@ -156,7 +156,8 @@ std::vector<std::string> LocksHeld();
 
 // Thread-pool timers on the virtual clock. A due callback runs on kPoolThreadId when time
 // passes through AdvanceMs, AdvanceUs or RunFor (the clock stops at each due time), or when
-// RunDuePoolTimers is called; never inside a library call, nor while the pool is held.
+// RunDuePoolTimers is called; never inside a library call, nor while the pool is held (a
+// wait for a timer's callbacks that does not cancel them runs a queued one: see pool.cpp).
 int RunDuePoolTimers();          // runs the callbacks due now; returns how many ran
 void HoldPoolTimers(bool held);  // held: due callbacks wait (a starved pool)
 size_t PoolTimersOpen();         // created and not closed

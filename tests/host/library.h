@@ -37,7 +37,8 @@ class Library : public TevroApi {
 };
 
 // While one lives, the checks after each export and at the unload are not made: for the
-// rare test that sets its own expectations on locks, violations or timers.
+// rare test that sets its own expectations on locks, violations or timers. Violations it
+// leaves recorded are reported at the next check: clear them (ClearLockViolations).
 class UncheckedLocks {
  public:
   UncheckedLocks();
