@@ -366,8 +366,15 @@ std::vector<Operation> FunctionOperations() {
   pulseEnd.box = BoxKind::kPort;
   pulseEnd.world = kPortWorld;
   pulseEnd.prepare = OpenBox;
-  pulseEnd.before = KickAndWait;
-  pulseEnd.call = [](const TevroApi&, uint32_t) { return static_cast<uint32_t>(hostwin::Pump()); };
+  // The library's timer is held back until the call, which lets it run.
+  pulseEnd.before = [](const TevroApi& api) {
+    hostwin::HoldPoolTimers(true);
+    KickAndWait(api);
+  };
+  pulseEnd.call = [](const TevroApi&, uint32_t) {
+    hostwin::HoldPoolTimers(false);
+    return static_cast<uint32_t>(hostwin::RunDuePoolTimers());
+  };
   pulseEnd.protocol = Port(kOpen + 2, 1);
   ops.push_back(pulseEnd);
   return ops;

@@ -164,6 +164,11 @@ extern "C" {
 
 PTP_TIMER CreateThreadpoolTimer(PTP_TIMER_CALLBACK callback, PVOID context, PTP_CALLBACK_ENVIRON) {
   COUNT_CALL("CreateThreadpoolTimer");
+  if (S().failSetTimer > 0) {
+    --S().failSetTimer;
+    SetError(ERROR_GEN_FAILURE);
+    return nullptr;
+  }
   if (callback == nullptr) {
     SetError(ERROR_INVALID_PARAMETER);
     return nullptr;

@@ -166,8 +166,8 @@ void RunFor(uint32_t ms) {
   }
 }
 
-void FailSetTimer(int count) { S().failSetTimer = count; }
-size_t ActiveTimers() { return S().timers.size(); }
+void FailTimerCreation(int count) { S().failSetTimer = count; }
+size_t ActiveTimers() { return S().timers.size() + PoolTimersArmed(); }
 
 const std::vector<MessageBoxRecord>& MessageBoxes() { return S().messageBoxes; }
 const std::vector<BeepRecord>& Beeps() { return S().beeps; }

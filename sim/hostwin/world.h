@@ -103,8 +103,8 @@ void AdvanceUs(uint64_t us);
 void SetCoarseTicks(bool coarse);
 int Pump();                    // dispatches every due timer once; returns how many ran
 void RunFor(uint32_t ms);      // time passes in 1 ms steps with the thread dispatching
-void FailSetTimer(int count);  // the next 'count' SetTimer calls fail
-size_t ActiveTimers();
+void FailTimerCreation(int count);  // the next 'count' SetTimer or CreateThreadpoolTimer calls fail
+size_t ActiveTimers();  // timers that will still fire: window-less ones and armed pool timers
 
 // Other programs and threads. The library runs as process kProcessId; other processes can
 // be added and ended. A named mutex can be held by another program (for a while, or for

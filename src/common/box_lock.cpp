@@ -115,10 +115,14 @@ HANDLE OpenRecord(const char* name) {
     LPSECURITY_ATTRIBUTES made = Attributes(gBoxes.recordSecurity, kRecordSecurity, &attributes);
     if (made == nullptr) return nullptr;
     // Memory backed by the paging file starts zeroed: no pulse running, the EEPROM idle.
-    mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, made, PAGE_READWRITE, 0,
-                                 sizeof(SharedPulse), name);
+    HANDLE creator = CreateFileMappingA(INVALID_HANDLE_VALUE, made, PAGE_READWRITE, 0,
+                                        sizeof(SharedPulse), name);
+    if (creator == nullptr) continue;  // another process made it meanwhile: open that one
+    // The maker's handle has every right: the record is kept through one with only those
+    // the library uses.
+    mapping = OpenFileMappingA(kRecordRights, FALSE, name);
+    CloseHandle(creator);
     if (mapping != nullptr) return mapping;
-    // Another process made it in the meantime: open it again.
   }
   return nullptr;
 }

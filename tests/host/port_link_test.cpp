@@ -10,7 +10,7 @@ using ::testing::IsEmpty;
 namespace {
 
 TEST_F(PortTest, ScanCountsPortBoxesAndProbesThemOnTheWire) {
-  hostwin::AddPortBox(0, 0xF2);
+  hostwin::AddPortBox(0, 0xF1);
   Library lib;
   EXPECT_EQ(lib.GetNumPos(), 0x0001u);
   std::vector<std::string> opens = hostwin::TraceTexts("CreateFileA");
@@ -21,8 +21,8 @@ TEST_F(PortTest, ScanCountsPortBoxesAndProbesThemOnTheWire) {
   ASSERT_GE(commands.size(), 4u);
   EXPECT_EQ(commands[0], "14 14 00 00");  // the first status read after load
   EXPECT_EQ(commands[1], "14 14 00 00");
-  EXPECT_EQ(commands[2], "17 2f f6 00");  // written back as read, bit 2 set
-  EXPECT_EQ(commands[3], "14 14 f6 00");  // a read carries the last pattern written
+  EXPECT_EQ(commands[2], "17 2f f5 00");  // written back as read, bit 2 set
+  EXPECT_EQ(commands[3], "14 14 f5 00");  // a read carries the last pattern written
   EXPECT_EQ(hostwin::OpenDeviceHandles(), 0);
   EXPECT_EQ(Box(0).unknown, 0u);
 }

@@ -52,7 +52,7 @@ TEST_F(PulseTest, NoPathEndsAPulseBeforeItsTime) {
            l->GetNumPos();
          }
        }},
-      {"no timer", [](Lib&) { hostwin::FailSetTimer(1); }, [](Lib&) {}},
+      {"no timer", [](Lib&) { hostwin::FailTimerCreation(1); }, [](Lib&) {}},
       {"close", nullptr, [](Lib& l) { l->ClosePosInterface(); }},
       {"open of another box", nullptr, [](Lib& l) { l->OpenPosInterface(1); }},
       {"open of the same number", nullptr, [](Lib& l) { l->OpenPosInterface(0); }},

@@ -33,7 +33,7 @@ class TraceTest : public PortTest {
       size_t end = text.find("\r\n", at);
       std::string line = text.substr(at, end - at);
       EXPECT_THAT(line, ::testing::MatchesRegex(
-                            "2026-12-08 [0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3} pid 4242 tid 1 .*"));
+                            "2026-12-08 [0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3} pid 4242 tid [0-9]+ .*"));
       size_t tid = line.find(" tid ");
       lines.push_back(line.substr(line.find(' ', tid + 5) + 1));
       at = end == std::string::npos ? text.size() : end + 2;
@@ -109,10 +109,11 @@ TEST_F(TraceTest, EachPulseSaysHowLongItLastedAndWhatEndedIt) {
     const char* line;
   } cases[] = {
       {nullptr, [](Lib&) { hostwin::RunFor(100); }, "released after 60.000 ms, by the timer"},
-      {nullptr,
+      {[](Lib&) { hostwin::HoldPoolTimers(true); },
        [](Lib& l) {
          hostwin::AdvanceMs(70);
          l->GetNumPos();
+         hostwin::HoldPoolTimers(false);
        },
        "released after 70.000 ms, by a later call"},
       {nullptr,
@@ -124,7 +125,7 @@ TEST_F(TraceTest, EachPulseSaysHowLongItLastedAndWhatEndedIt) {
       {nullptr, [](Lib& l) { l->OpenPosInterface(0); }, "released after 60.000 ms, by an open"},
       {nullptr, [](Lib& l) { l->ScanForPos(); }, "released after 60.000 ms, by the scan"},
       {nullptr, [](Lib& l) { l.reset(); }, "released after 60.000 ms, by the unload"},
-      {[](Lib&) { hostwin::FailSetTimer(1); }, [](Lib&) {},
+      {[](Lib&) { hostwin::FailTimerCreation(1); }, [](Lib&) {},
        "released after 60.000 ms, by the no-timer fallback"},
   };
   for (const auto& c : cases) {

@@ -44,6 +44,14 @@ void NoteOtherScope(const ToolHost& host, TraceScope changed) {
   }
 }
 
+// A path that names a device or a pipe: refused before anything opens it (the touch below
+// would), as the library refuses it.
+int RefusedPath(const ToolHost& host, const std::string& path, const char* problem) {
+  host.err("tevro: " + path + " " + problem +
+           "; TEVRO.DLL writes its trace only to a file on a disk\n");
+  return kExitFailed;
+}
+
 int TraceOn(const ToolHost& host, const CommandLine& line) {
   const TraceScope scope = line.machine ? TraceScope::kMachine : TraceScope::kUser;
   std::string path;
@@ -54,14 +62,13 @@ int TraceOn(const ToolHost& host, const CommandLine& line) {
       return Failed(host, "no folder for the trace file", error);
     }
     path = folder + "\\" + kDefaultTraceFileName;
+  } else if (const char* problem = TracePathProblem(line.traceFile.c_str())) {
+    return RefusedPath(host, line.traceFile, problem);
   } else if (!host.fullPath(line.traceFile, &path, &error)) {
     return Failed(host, "FILE '" + line.traceFile + "' has no full path", error);
   }
-  // A device or a pipe would be opened by the touch below; the library refuses it anyway.
   if (const char* problem = TracePathProblem(path.c_str())) {
-    host.err("tevro: " + path + " " + problem +
-             "; TEVRO.DLL writes its trace only to a file on a disk\n");
-    return kExitFailed;
+    return RefusedPath(host, path, problem);
   }
   if (path.size() > kLongestTracePath) {
     host.err("tevro: the trace file's path is " + std::to_string(path.size()) +
