@@ -101,8 +101,8 @@ uint64_t NowUs();
 void AdvanceMs(uint32_t ms);  // time passes; pool callbacks run, no message is dispatched
 void AdvanceUs(uint64_t us);
 void SetCoarseTicks(bool coarse);
-int Pump();                    // dispatches every due timer once; returns how many ran
-void RunFor(uint32_t ms);      // time passes in 1 ms steps with the thread dispatching
+int Pump();                         // dispatches every due timer once; returns how many ran
+void RunFor(uint32_t ms);           // time passes in 1 ms steps with the thread dispatching
 void FailTimerCreation(int count);  // the next 'count' SetTimer or CreateThreadpoolTimer calls fail
 size_t ActiveTimers();  // timers that will still fire: window-less ones and armed pool timers
 

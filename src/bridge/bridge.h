@@ -20,7 +20,7 @@ int32_t BridgeOpenInterface(uint8_t index);
 bool BridgeCloseInterface(uint32_t total);
 
 // Drawer and switch.
-bool BridgeKick();     // true when the box took the whole kick (counted); else beeps, false
+bool BridgeKick();  // true when the box took the whole kick (counted); else beeps, false
 bool BridgeGetSwitch(char* readFlag);      // last known state; *readFlag 1 when read now
 void BridgeGetFirmWareVersion(char* buf);  // "FTDI>=1.6" or "FTDI<1.6"; untouched if no box
 

@@ -123,7 +123,8 @@ bool BridgeSetLastOpenCnt(uint32_t value) { return SetField(UserAreaField::kLast
 BoxReach BridgeHoldBox(uint8_t index, DWORD waitMs) {
   BoxReach reach = BoxReach::kNoDevice;
   if (BridgeOpen(index, waitMs, &reach) == BridgeNoHandle()) return reach;
-  DWORD size = index == gBridgeLink.index ? gBridgeLink.userAreaSize : gBridgeLink.areaSizeOf[index];
+  DWORD size =
+      index == gBridgeLink.index ? gBridgeLink.userAreaSize : gBridgeLink.areaSizeOf[index];
   if (reach == BoxReach::kReached && size < kUserAreaImageSize) reach = BoxReach::kNoRecord;
   if (reach != BoxReach::kReached) {
     BridgeClose(index);

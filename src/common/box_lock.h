@@ -48,7 +48,7 @@ void FormObjectName(char (&name)[96], const char* suffix);
 HANDLE OpenSessionMutex(const char* name);
 
 // What the shared record of a driver-port box knows of its EEPROM.
-constexpr uint32_t kEepromUnsure = 0x1;        // the last deselect may not have arrived
+constexpr uint32_t kEepromUnsure = 0x1;         // the last deselect may not have arrived
 constexpr uint32_t kEepromWritesEnabled = 0x2;  // a write enable may still be in force
 
 // The shared record of driver-port box 'index': the running pulse and the EEPROM's state,

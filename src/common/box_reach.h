@@ -6,10 +6,10 @@
 #include <stdint.h>
 
 enum class BoxReach : uint8_t {
-  kReached,   // the box is open and taken for the operation
-  kBusy,      // another caller kept the box for the whole wait; nothing was opened
-  kNoDevice,  // the box's device could not be opened at all: it is not there
-  kNoAnswer,  // the device opened, but the box did not answer as it should
+  kReached,    // the box is open and taken for the operation
+  kBusy,       // another caller kept the box for the whole wait; nothing was opened
+  kNoDevice,   // the box's device could not be opened at all: it is not there
+  kNoAnswer,   // the device opened, but the box did not answer as it should
   kUnguarded,  // the box's turn cannot be had (its mutex): it is not written now
   kNoRecord,   // the box cannot keep the record (a bridge box whose user area is too small)
 };

@@ -11,9 +11,9 @@
 namespace {
 
 struct LibraryTimer {
-  PTP_TIMER timer;    // made at the first setting, freed at unload
-  void (*work)();     // what the next expiry runs
-  bool closing;       // the unload has begun: the work is not run, the timer not set again
+  PTP_TIMER timer;  // made at the first setting, freed at unload
+  void (*work)();   // what the next expiry runs
+  bool closing;     // the unload has begun: the work is not run, the timer not set again
 };
 
 LibraryTimer gTimer;

@@ -23,7 +23,7 @@ struct TraceState {
   bool decided;  // the environment or a look-up said whether the trace is on
   bool on;
   bool elevated;  // this process runs elevated: only an administrator's setting counts
-  bool quiet;  // the last write failed: nothing is written for kTraceLookupIntervalMs
+  bool quiet;     // the last write failed: nothing is written for kTraceLookupIntervalMs
   DWORD quietSinceMs;
   char path[MAX_PATH];
   char lines[kBufferBytes];

@@ -15,9 +15,9 @@ struct TraceFile {
 TraceFile gTraceFile;
 
 HANDLE OpenForAppend(const char* path) {
-  HANDLE file = CreateFileA(path, FILE_APPEND_DATA,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   // Only a file on a disk takes the lines; a name that turned out to be a device or a pipe
   // gets nothing.
   if (file != INVALID_HANDLE_VALUE && GetFileType(file) != FILE_TYPE_DISK) {

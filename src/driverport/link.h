@@ -47,11 +47,11 @@ struct DriverPortLink {
   PortReply reply = {};                  // filled by the driver
   DWORD bytesReturned = 0;               // never examined
   Microwire eeprom = {{PortPinWrite, PortPinSample, nullptr}, {}};  // the EEPROM on the pins
-  bool boxHeld = false;                 // the open device's box is taken (common/box_lock.h)
-  bool boxGuarded = false;              // ... and its mutex is had: the box may be written
-  uint8_t openIndex = kPortNoIndex;     // the box whose device is open
-  uint16_t usedBoxes = 0;               // bit N: this process has opened box N's device
-  bool eepromWritesEnabled = false;     // the EEPROM work under way may have left writes on
+  bool boxHeld = false;              // the open device's box is taken (common/box_lock.h)
+  bool boxGuarded = false;           // ... and its mutex is had: the box may be written
+  uint8_t openIndex = kPortNoIndex;  // the box whose device is open
+  uint16_t usedBoxes = 0;            // bit N: this process has opened box N's device
+  bool eepromWritesEnabled = false;  // the EEPROM work under way may have left writes on
 
   // The session: the box addressed and its counts. Only the session open and close (and a
   // scan with no session open) choose the box.

@@ -16,7 +16,7 @@ struct Backend {
   // what GetTotalOpenCnt reports from then on. Always true.
   bool (*closeSession)(uint32_t total);
   bool (*kick)();
-  bool (*release)();  // optional
+  bool (*release)();                  // optional
   bool (*getSwitch)(char* readFlag);  // readFlag never null here
   void (*getFirmWareVersion)(char* buf);
   uint32_t (*getLastOpenCnt)();

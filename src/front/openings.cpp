@@ -128,8 +128,8 @@ void SettleOwedOpenings(DWORD waitMs) {
         continue;
       }
       if (outcome == Outcome::kWritten) {
-        TraceEvent("owed openings", "%s %u: %u written; the counter holds %u", Name(backend),
-                   index, owed.count, total);
+        TraceEvent("owed openings", "%s %u: %u written; the counter holds %u", Name(backend), index,
+                   owed.count, total);
       }
       owed = OwedOpenings{};
     }

@@ -353,10 +353,10 @@ TEST_F(SharingTest, AReusedProcessIdIsNotTakenForThisProcess) {
   Load(false);
   SharedPulse* record = PulseRecord(0);
   ASSERT_NE(record, nullptr);
-  *record = SharedPulse{hostwin::kProcessId, 0, kOurStart + 1,
-                        static_cast<int64_t>(hostwin::NowUs())};
+  *record =
+      SharedPulse{hostwin::kProcessId, 0, kOurStart + 1, static_cast<int64_t>(hostwin::NowUs())};
   Box(0).port = 0xF2, Box(0).drawerLine = 0;  // its line energised
-  EXPECT_EQ(lib_->KasseOpen(), 0);  // not into its pulse
+  EXPECT_EQ(lib_->KasseOpen(), 0);            // not into its pulse
   hostwin::AdvanceMs(60);
   hostwin::ClearTrace();
   char flag = 0;
@@ -447,10 +447,10 @@ TEST_F(SharingTest, ABoxWithoutItsMutexIsReadAndKickedButNeverWritten) {
       SCOPED_TRACE(std::string(bridge ? "bridge" : "driver port") +
                    (elevatedOwner ? ", mutex of an elevated program" : ", name of a mapping"));
       hostwin::Reset();
-      ASSERT_TRUE(hostwin::MakeObjectAs(bridge ? BridgeMutex(0) : PortMutex(0),
-                                        elevatedOwner ? hostwin::ObjectKind::kMutex
-                                                      : hostwin::ObjectKind::kMapping,
-                                        "", elevatedOwner));
+      ASSERT_TRUE(hostwin::MakeObjectAs(
+          bridge ? BridgeMutex(0) : PortMutex(0),
+          elevatedOwner ? hostwin::ObjectKind::kMutex : hostwin::ObjectKind::kMapping, "",
+          elevatedOwner));
       Load(bridge);
       if (bridge) {
         hostwin::BridgeBoxAt(0).userArea[4] = 7;

@@ -32,8 +32,9 @@ class TraceTest : public PortTest {
     for (size_t at = 0; at < text.size();) {
       size_t end = text.find("\r\n", at);
       std::string line = text.substr(at, end - at);
-      EXPECT_THAT(line, ::testing::MatchesRegex(
-                            "2026-12-08 [0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3} pid 4242 tid [0-9]+ .*"));
+      EXPECT_THAT(line,
+                  ::testing::MatchesRegex(
+                      "2026-12-08 [0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3} pid 4242 tid [0-9]+ .*"));
       size_t tid = line.find(" tid ");
       lines.push_back(line.substr(line.find(' ', tid + 5) + 1));
       at = end == std::string::npos ? text.size() : end + 2;
@@ -263,10 +264,10 @@ TEST_F(TraceTest, OnlyAFileOnADiskAndOnlyTheSettingsThisProgramMayTrust) {
       {"a serial port", "COM1", nullptr, nullptr, false, hostwin::RegistryView::k64, 64, nullptr},
       {"a printer port in a folder", nullptr, "C:\\trace\\LPT1.log", nullptr, false,
        hostwin::RegistryView::k64, 64, nullptr},
-      {"a pipe", nullptr, "\\\\.\\pipe\\tevro", nullptr, false, hostwin::RegistryView::k64,
+      {"a pipe", nullptr, "\\\\.\\pipe\\tevro", nullptr, false, hostwin::RegistryView::k64, 64,
+       nullptr},
+      {"a box's device", nullptr, nullptr, "\\\\.\\Drelvan_0", false, hostwin::RegistryView::k64,
        64, nullptr},
-      {"a box's device", nullptr, nullptr, "\\\\.\\Drelvan_0", false,
-       hostwin::RegistryView::k64, 64, nullptr},
       {"elevated: the environment", kMine, nullptr, nullptr, true, hostwin::RegistryView::k64, 64,
        nullptr},
       {"elevated: the user's value", nullptr, kMine, nullptr, true, hostwin::RegistryView::k64, 64,
@@ -287,7 +288,8 @@ TEST_F(TraceTest, OnlyAFileOnADiskAndOnlyTheSettingsThisProgramMayTrust) {
     hostwin::SetElevated(c.elevated);
     hostwin::SetProcessBits(c.bits);
     if (c.environment != nullptr) hostwin::SetEnv("TEVRO_TRACE", c.environment);
-    if (c.user != nullptr) hostwin::SetRegistryString(false, "Software\\TEVRO", "TraceFile", c.user);
+    if (c.user != nullptr)
+      hostwin::SetRegistryString(false, "Software\\TEVRO", "TraceFile", c.user);
     if (c.machine != nullptr) {
       hostwin::SetRegistryString(true, "Software\\TEVRO", "TraceFile", c.machine, c.machineView);
     }

@@ -275,8 +275,8 @@ int RunCheck(const Context& context, const CommandLine& line) {
   const char* problem =
       trace.status == HostStatus::kOk ? TracePathProblem(trace.path.c_str()) : nullptr;
   if (problem != nullptr) {
-    step("trace", "off", trace.path + " (" + ScopeTitle(trace.scope) + ") " + problem +
-                             ": not a file on a disk");
+    step("trace", "off",
+         trace.path + " (" + ScopeTitle(trace.scope) + ") " + problem + ": not a file on a disk");
   } else if (trace.status == HostStatus::kOk) {
     step("trace", "on", trace.path + " (" + ScopeTitle(trace.scope) + ")");
   } else if (trace.status == HostStatus::kAbsent) {
