@@ -12,8 +12,8 @@
 
 namespace tevro_tool {
 
-// Time to dispatch messages after a kick: a driver-port drawer pulse is ended by a
-// 60 ms timer that runs from the message dispatch of the kicking thread.
+// Time to wait after a kick, dispatching messages as a program's thread would: the
+// library's own timer ends a driver-port drawer pulse 60 ms after the kick.
 constexpr uint32_t kPulseDispatchMs = 100;
 
 // The host and the bound library, for the commands of one run.
