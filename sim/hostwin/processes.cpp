@@ -54,6 +54,7 @@ void EndProcess(uint32_t pid) {
 }
 
 void SetElevated(bool elevated) { S().elevated = elevated; }
+void SetUserAccountControl(bool on) { S().splitToken = on; }
 bool LibraryPinned() { return S().libraryPinned; }
 
 bool CloseSyncHandle(HANDLE handle) {
@@ -129,7 +130,9 @@ BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
   return TRUE;
 }
 
-// Only TokenElevation is answered; other classes fail with ERROR_INVALID_PARAMETER.
+// Only TokenElevation and TokenElevationType are answered; other classes fail with
+// ERROR_INVALID_PARAMETER. Without user account control the user has one token, of the
+// default type, elevated when the user is an administrator (SetElevated).
 BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass, LPVOID information,
                          DWORD length, PDWORD returned) {
   auto it = S().tokenHandles.find(reinterpret_cast<uintptr_t>(token));
@@ -141,16 +144,25 @@ BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass,
     SetError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
-  if (informationClass != TokenElevation || returned == nullptr) {
+  DWORD size = informationClass == TokenElevation       ? sizeof(TOKEN_ELEVATION)
+               : informationClass == TokenElevationType ? sizeof(TOKEN_ELEVATION_TYPE)
+                                                        : 0;
+  if (size == 0 || returned == nullptr) {
     SetError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  *returned = sizeof(TOKEN_ELEVATION);
-  if (information == nullptr || length < sizeof(TOKEN_ELEVATION)) {
+  *returned = size;
+  if (information == nullptr || length < size) {
     SetError(ERROR_INSUFFICIENT_BUFFER);
     return FALSE;
   }
-  static_cast<TOKEN_ELEVATION*>(information)->TokenIsElevated = S().elevated ? 1 : 0;
+  if (informationClass == TokenElevation) {
+    static_cast<TOKEN_ELEVATION*>(information)->TokenIsElevated = S().elevated ? 1 : 0;
+  } else {
+    *static_cast<TOKEN_ELEVATION_TYPE*>(information) = !S().splitToken ? TokenElevationTypeDefault
+                                                       : S().elevated  ? TokenElevationTypeFull
+                                                                       : TokenElevationTypeLimited;
+  }
   return TRUE;
 }
 

@@ -114,6 +114,7 @@ struct State {
   std::map<uintptr_t, DWORD> tokenHandles;       // token handle -> rights
   uintptr_t nextProcessHandle = 0x60000000;
   bool elevated = false;
+  bool splitToken = true;  // user account control gives the user a limited and a full token
   int processBits = 64;
 
   uint32_t thread = 1;

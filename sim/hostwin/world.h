@@ -117,6 +117,9 @@ void AddProcess(uint32_t pid, uint64_t creationTime);
 void AddProcessDenyingOpen(uint32_t pid, uint64_t creationTime);  // OpenProcess: access denied
 void EndProcess(uint32_t pid);
 void SetElevated(bool elevated);  // this process runs elevated (its token says so)
+// User account control on (at Reset): an administrator's programs run with a limited token
+// unless elevated. Off: every program of an administrator has the one, full token.
+void SetUserAccountControl(bool on);
 void HoldMutex(const std::string& name, uint32_t forMs);  // forMs 0: until released
 void AbandonMutex(const std::string& name);  // the next wait on it returns WAIT_ABANDONED
 bool MutexHeld(const std::string& name);     // by anyone, this process included

@@ -150,16 +150,18 @@ __attribute__((noinline)) void WriteAfterUnlocking() {
   UnlockProcess();
 }
 
-// An elevated process must not be steered by what the user's unelevated programs can set
-// (the environment it inherits, the user's own registry value): it would append to and
-// rename whatever file they name, with its rights.
+// A program elevated by user account control (the full token of an administrator whose
+// other programs run with a limited one) must not be steered by what those other programs
+// can set, the environment it inherits and the user's own registry value: it would append
+// to and rename whatever file they name, with its rights. Where every program of the user
+// has the full token anyway (user account control off), there is no such boundary.
 bool RunsElevated() {
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-  TOKEN_ELEVATION elevation = {};
+  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
   DWORD size = 0;
-  bool elevated = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size) &&
-                  elevation.TokenIsElevated != 0;
+  bool elevated = GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size) &&
+                  type == TokenElevationTypeFull;
   CloseHandle(token);
   return elevated;
 }

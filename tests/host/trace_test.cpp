@@ -245,6 +245,11 @@ TEST_F(TraceTest, WithNoValueNothingIsWritten) {
   EXPECT_EQ(hostwin::CountCalls("WriteFile"), 0u);
 }
 
+// The token a program runs with: limited (user account control on, not elevated), elevated
+// (the full token of an administrator whose other programs run limited), or the one token
+// of an administrator where user account control is off.
+enum class Token { kLimited, kElevated, kAdministratorWithoutUac };
+
 // Where the switch may come from and what it may name: a device or a pipe is never opened
 // or written; an elevated program takes only the machine-wide value (the environment and
 // the user's value can be set by the user's unelevated programs); a 32-bit program reads
@@ -256,27 +261,30 @@ TEST_F(TraceTest, OnlyAFileOnADiskAndOnlyTheSettingsThisProgramMayTrust) {
     const char* environment;  // TEVRO_TRACE, or null
     const char* user;         // the current user's value, or null
     const char* machine;      // the machine-wide value, or null
-    bool elevated;
+    Token token;
     hostwin::RegistryView machineView;
     int bits;
     const char* traced;  // the file that gets the lines, or null
   } cases[] = {
-      {"a serial port", "COM1", nullptr, nullptr, false, hostwin::RegistryView::k64, 64, nullptr},
-      {"a printer port in a folder", nullptr, "C:\\trace\\LPT1.log", nullptr, false,
+      {"a serial port", "COM1", nullptr, nullptr, Token::kLimited, hostwin::RegistryView::k64, 64,
+       nullptr},
+      {"a printer port in a folder", nullptr, "C:\\trace\\LPT1.log", nullptr, Token::kLimited,
        hostwin::RegistryView::k64, 64, nullptr},
-      {"a pipe", nullptr, "\\\\.\\pipe\\tevro", nullptr, false, hostwin::RegistryView::k64, 64,
-       nullptr},
-      {"a box's device", nullptr, nullptr, "\\\\.\\Drelvan_0", false, hostwin::RegistryView::k64,
-       64, nullptr},
-      {"elevated: the environment", kMine, nullptr, nullptr, true, hostwin::RegistryView::k64, 64,
-       nullptr},
-      {"elevated: the user's value", nullptr, kMine, nullptr, true, hostwin::RegistryView::k64, 64,
-       nullptr},
-      {"elevated: the user's value, then the machine's", kMine, kMine, kFile, true,
+      {"a pipe", nullptr, "\\\\.\\pipe\\tevro", nullptr, Token::kLimited,
+       hostwin::RegistryView::k64, 64, nullptr},
+      {"a box's device", nullptr, nullptr, "\\\\.\\Drelvan_0", Token::kLimited,
+       hostwin::RegistryView::k64, 64, nullptr},
+      {"elevated: the environment", kMine, nullptr, nullptr, Token::kElevated,
+       hostwin::RegistryView::k64, 64, nullptr},
+      {"elevated: the user's value", nullptr, kMine, nullptr, Token::kElevated,
+       hostwin::RegistryView::k64, 64, nullptr},
+      {"elevated: the user's value, then the machine's", kMine, kMine, kFile, Token::kElevated,
        hostwin::RegistryView::k64, 64, kFile},
-      {"a 32-bit program: the machine's 64-bit view", nullptr, nullptr, kFile, false,
+      {"an administrator without user account control: no boundary, the user's value", nullptr,
+       kMine, nullptr, Token::kAdministratorWithoutUac, hostwin::RegistryView::k64, 64, kMine},
+      {"a 32-bit program: the machine's 64-bit view", nullptr, nullptr, kFile, Token::kLimited,
        hostwin::RegistryView::k64, 32, kFile},
-      {"a 32-bit program: not the 32-bit view", nullptr, nullptr, kFile, false,
+      {"a 32-bit program: not the 32-bit view", nullptr, nullptr, kFile, Token::kLimited,
        hostwin::RegistryView::k32, 32, nullptr},
   };
   for (const auto& c : cases) {
@@ -285,7 +293,8 @@ TEST_F(TraceTest, OnlyAFileOnADiskAndOnlyTheSettingsThisProgramMayTrust) {
     hostwin::UnsetEnv("TEVRO_TRACE");
     hostwin::AddFolder("C:\\trace");
     hostwin::AddPortBox(0);
-    hostwin::SetElevated(c.elevated);
+    hostwin::SetElevated(c.token != Token::kLimited);
+    hostwin::SetUserAccountControl(c.token != Token::kAdministratorWithoutUac);
     hostwin::SetProcessBits(c.bits);
     if (c.environment != nullptr) hostwin::SetEnv("TEVRO_TRACE", c.environment);
     if (c.user != nullptr)

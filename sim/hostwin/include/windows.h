@@ -184,6 +184,12 @@ typedef struct _TOKEN_ELEVATION {
   DWORD TokenIsElevated;
 } TOKEN_ELEVATION, *PTOKEN_ELEVATION;
 
+typedef enum _TOKEN_ELEVATION_TYPE {
+  TokenElevationTypeDefault = 1,
+  TokenElevationTypeFull = 2,
+  TokenElevationTypeLimited = 3,
+} TOKEN_ELEVATION_TYPE, *PTOKEN_ELEVATION_TYPE;
+
 #define FILE_TYPE_UNKNOWN 0x0000u
 #define FILE_TYPE_DISK 0x0001u
 #define FILE_TYPE_CHAR 0x0002u
