@@ -119,6 +119,7 @@ ToolRun::ToolRun() {
     CloseHandle(file);
     return true;
   };
+  host_.runsElevated = [this] { return elevated_; };
   host_.readFile = [this](const std::string& path, std::string* text, std::string*) {
     ++traceHostCalls_;
     if (!hostwin::FileExists(path)) return HostStatus::kAbsent;

@@ -47,6 +47,11 @@ class ToolRun {
   void LookupWith(std::function<void*(const char*)> lookup) { lookup_ = std::move(lookup); }
   // The machine-wide trace value cannot be changed, as for a user who is no administrator.
   void DenyMachineChanges() { denyMachine_ = true; }
+  // The tool (and the library it loads) runs elevated, with user account control on.
+  void RunElevated() {
+    elevated_ = true;
+    hostwin::SetElevated(true);
+  }
 
   const std::string& out() const { return out_; }
   const std::string& err() const { return err_; }
@@ -83,6 +88,7 @@ class ToolRun {
   std::string err_;
   int loads_ = 0;
   bool denyMachine_ = false;
+  bool elevated_ = false;
   int traceHostCalls_ = 0;
 };
 

@@ -156,6 +156,34 @@ TEST_F(TraceCommandTest, OnRefusesAFileThatCannotBeWrittenOrIsTooLongForTheLibra
   EXPECT_EQ(TraceValueOf(false), longest);
 }
 
+// An elevated program (as every program under Wine) takes only the machine-wide value: the
+// tool says so when it sets or shows the user's value, and the library traces nothing there.
+TEST_F(TraceCommandTest, AnElevatedProgramTakesOnlyTheMachineWideValue) {
+  const std::string mine = std::string(kWorkFolder) + "\\mine.log";
+  const std::string everyone = std::string(kWorkFolder) + "\\everyone.log";
+  ToolRun on;
+  on.RunElevated();
+  EXPECT_EQ(on.Run({"trace", "on", mine}), 0);
+  EXPECT_THAT(on.out(), HasSubstr("\nnote: this program runs elevated (as administrator); "
+                                  "programs that run so take only the machine-wide value"));
+  ToolRun check;
+  check.RunElevated();
+  EXPECT_EQ(check.Run({"check", "1"}), 0);
+  EXPECT_EQ(hostwin::FileText(mine), "");
+  ToolRun show;
+  show.RunElevated();
+  EXPECT_EQ(show.Run({"trace", "show"}), 0);
+  EXPECT_THAT(show.out(), HasSubstr("note: not for programs that run elevated"));
+  ToolRun machine;
+  machine.RunElevated();
+  EXPECT_EQ(machine.Run({"trace", "on", "--machine", everyone}), 0);
+  ToolRun traced;
+  traced.RunElevated();
+  EXPECT_EQ(traced.Run({"check", "1"}), 0);
+  EXPECT_THAT(hostwin::FileText(everyone), HasSubstr(" call: OpenPosInterface(1) -> "));
+  EXPECT_EQ(hostwin::FileText(mine), "");
+}
+
 TEST_F(TraceCommandTest, APathThatNamesNoFileOnADiskIsRefusedAndShownAsOff) {
   const struct {
     const char* path;

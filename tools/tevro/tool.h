@@ -85,6 +85,9 @@ struct ToolHost {
   // Opens the file for appending as the library does, creating it when missing, and closes
   // it: false when it cannot be written.
   std::function<bool(const std::string& path, std::string* error)> touchFile;
+  // True when this program runs with user account control's full token (elevated): the
+  // library then takes the trace switch only from the machine-wide value.
+  std::function<bool()> runsElevated;
   // The whole file; kAbsent when it does not exist.
   std::function<HostStatus(const std::string& path, std::string* text, std::string* error)>
       readFile;
