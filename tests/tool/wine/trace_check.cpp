@@ -40,6 +40,33 @@ std::string gOther;  // the other architecture's tevro.exe, or ""
 std::string gDll;    // the TEVRO.DLL beside gTool
 std::string gFolder;
 
+// Programs that run elevated (with user account control's full token: every program under
+// Wine) take the trace switch only from the machine-wide value; the checks of what a traced
+// program writes then switch it there.
+bool gElevated;
+
+bool RunsElevated() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+  DWORD size = 0;
+  bool elevated = GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size) &&
+                  type == TokenElevationTypeFull;
+  CloseHandle(token);
+  return elevated;
+}
+
+// 'trace on FILE' or 'trace off' for the value that programs here take.
+std::vector<std::string> TraceOn(const std::string& file) {
+  if (gElevated) return {"trace", "on", "--machine", file};
+  return {"trace", "on", file};
+}
+std::vector<std::string> TraceOff() {
+  if (gElevated) return {"trace", "off", "--machine"};
+  return {"trace", "off"};
+}
+const char* InForce() { return gElevated ? "the machine-wide value" : "the current user's value"; }
+
 const char* ThisArch() { return sizeof(void*) == 8 ? "x64" : "x86"; }
 const char* OtherArch() { return sizeof(void*) == 8 ? "x86" : "x64"; }
 
@@ -243,6 +270,22 @@ void UserValueChecks() {
            "trace on FILE sets the current user's value to FILE's full path");
   Check(UserValue() == path, "the value is in HKEY_CURRENT_USER\\Software\\TEVRO",
         "TraceFile reads '" + UserValue() + "'");
+  if (gElevated) {
+    ToolSays({"trace", "on", "user.log"}, 0,
+             "note: this program runs elevated (as administrator); programs that run so take "
+             "only the machine-wide value",
+             "tevro trace on says that elevated programs do not take the user's value");
+    ToolProcess ignoring = StartChild(3, 0, false);
+    ToolRun ignored = FinishTool(ignoring, 60000);
+    TraceText none = ReadTrace(path);
+    Check(ignored.code == 0 && none.lines.empty(),
+          "an elevated program (every program under Wine) takes no trace switch from the "
+          "user's value",
+          Describe(ignored) + Format("; %zu lines", none.lines.size()));
+    ToolSays({"trace", "off"}, 0, "trace off for the current user", "trace off");
+    ToolSays(TraceOn("user.log"), 0, path,
+             "trace on --machine FILE: the value that programs here take");
+  }
 
   ToolProcess child = StartChild(5, 0, false);
   ToolRun ran = FinishTool(child, 60000);
@@ -263,7 +306,7 @@ void UserValueChecks() {
                                ran.pid));
 
   ToolRun check;
-  ToolSays({"check", "1"}, 0, "  trace            on       " + path + " (the current user's value)",
+  ToolSays({"check", "1"}, 0, "  trace            on       " + path + " (" + InForce() + ")",
            "tevro check says the trace is on and where", &check);
   trace = ReadTrace(path);
   Check(CallsOf(trace, check.pid, "OpenPosInterface(1) -> ").size() == 1 &&
@@ -277,9 +320,10 @@ void UserValueChecks() {
     last += trace.lines[i].whole + "\n";
   }
   ToolRun show = Tevro({"trace", "show", "4"});
-  Check(show.code == 0 && show.out == "trace on (the current user's value): " + path + "\n" + last,
-        "tevro trace show 4 names the current user's value and prints the file's last 4 lines",
+  Check(show.code == 0 && show.out == std::string("trace on (") + InForce() + "): " + path + "\n" + last,
+        "tevro trace show 4 names the value in force and prints the file's last 4 lines",
         Describe(show));
+  Tevro(TraceOff());
 }
 
 // A program that runs on: the trace stops within the look-up interval after 'trace off' and
@@ -287,11 +331,11 @@ void UserValueChecks() {
 void RunningProgramChecks() {
   const std::string busy = File("busy.log");
   const std::string again = File("again.log");
-  ToolRun on = Tevro({"trace", "on", busy});
+  ToolRun on = Tevro(TraceOn(busy));
   HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, kStop);
   ToolProcess child = StartChild(0, 20, false);
   const size_t before = WaitForCalls(busy, child.pid, 5, 15000);
-  ToolRun off = Tevro({"trace", "off"});
+  ToolRun off = Tevro(TraceOff());
   const uint64_t offAt = LocalNowMs();
   Sleep(7000);
   const size_t settled = CallsOf(ReadTrace(busy), child.pid).size();
@@ -314,7 +358,7 @@ void RunningProgramChecks() {
   // library looks the value up at a call once 5 s have passed since its last look-up, so the
   // first call made 5 s after the switch is traced. 0.5 s covers the clocks' steps and one
   // gap of the child's 20 ms calls stretched by a loaded machine.
-  ToolRun onAgain = Tevro({"trace", "on", again});
+  ToolRun onAgain = Tevro(TraceOn(again));
   const uint64_t onAt = LocalNowMs();
   const size_t resumed = WaitForCalls(again, child.pid, 3, 60000);
   const std::vector<Line> first = CallsOf(ReadTrace(again), child.pid);
@@ -328,14 +372,14 @@ void RunningProgramChecks() {
   ToolRun ended = FinishTool(child, 30000);
   Check(ended.ended && ended.code == 0, "the traced program ends normally", Describe(ended));
   CloseHandle(stop);
-  Tevro({"trace", "off"});
+  Tevro(TraceOff());
 }
 
 // Two processes, released together, each making kCalls calls into one file.
 void SharedFileChecks() {
   constexpr uint32_t kCalls = 4000;
   const std::string shared = File("shared.log");
-  ToolRun on = Tevro({"trace", "on", shared});
+  ToolRun on = Tevro(TraceOn(shared));
   HANDLE ready = CreateSemaphoreA(nullptr, 0, 2, kReady);
   HANDLE go = CreateEventA(nullptr, TRUE, FALSE, kGo);
   HANDLE half = CreateSemaphoreA(nullptr, 0, 2, kHalf);
@@ -372,7 +416,7 @@ void SharedFileChecks() {
              trace.wholeLines ? "yes" : "no", callsA, callsB, kCalls, lines.size(), alternations));
   printf("  %zu lines from 2 processes, %zu and %zu calls, the writer changed %zu times\n",
          trace.lines.size(), callsA, callsB, alternations);
-  Tevro({"trace", "off"});
+  Tevro(TraceOff());
 }
 
 void MachineValueChecks() {
@@ -447,6 +491,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: trace_check TEVRO_EXE [OTHER_ARCH_TEVRO_EXE]\n");
     return 2;
   }
+  gElevated = RunsElevated();
   gTool = argv[1];
   gOther = argc == 3 ? argv[2] : "";
   gDll = gTool.substr(0, gTool.find_last_of("\\/") + 1) + "TEVRO.DLL";
