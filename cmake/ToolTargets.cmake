@@ -7,7 +7,8 @@
 
 include(${CMAKE_SOURCE_DIR}/tools/tevro/sources.cmake)
 
-add_executable(tevro_tool ${TEVRO_TOOL_CORE_SOURCES} ${TEVRO_TOOL_DIR}/main_windows.cpp)
+add_executable(tevro_tool ${TEVRO_TOOL_CORE_SOURCES} ${TEVRO_TOOL_DIR}/main_windows.cpp
+  ${CMAKE_SOURCE_DIR}/src/common/elevation.cpp)
 set_target_properties(tevro_tool PROPERTIES
   OUTPUT_NAME tevro
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})

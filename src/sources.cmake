@@ -8,6 +8,8 @@ set(TEVRO_LIBRARY_SOURCES
   ${TEVRO_SRC_DIR}/front/dllmain.cpp
   ${TEVRO_SRC_DIR}/front/openings.cpp
   ${TEVRO_SRC_DIR}/common/box_lock.cpp
+  ${TEVRO_SRC_DIR}/common/elevation.cpp
+  ${TEVRO_SRC_DIR}/common/gone_box.cpp
   ${TEVRO_SRC_DIR}/common/library_timer.cpp
   ${TEVRO_SRC_DIR}/common/process_lock.cpp
   ${TEVRO_SRC_DIR}/common/trace.cpp

@@ -12,6 +12,7 @@
 #include <stdint.h>
 
 #include "common/box_reach.h"
+#include "common/unload_kind.h"
 
 // Session. Open: selects box 'index' (local count 0), sets up its line and caches its
 // identity record; the open result, or kNotOpen. Close: the front has written the
@@ -53,6 +54,6 @@ uint8_t BridgeScan(bool leaveSession);
 
 // Detach: the library is unloaded; releases the D2XX library unless the whole process is
 // ending.
-void BridgeDetach(bool processExit);
+void BridgeDetach(UnloadKind kind);
 
 #endif  // TEVRO_BRIDGE_BRIDGE_H

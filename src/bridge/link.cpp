@@ -96,8 +96,8 @@ bool BridgeCloseInterface(uint32_t total) {
   return true;
 }
 
-void BridgeDetach(bool processExit) {
+void BridgeDetach(UnloadKind kind) {
   // At process exit the system unloads every module itself; releasing another library
   // from here is only safe when this one is unloaded on its own.
-  if (!processExit) D2xxRelease();
+  if (kind == UnloadKind::kLibrary) D2xxRelease();
 }

@@ -252,9 +252,10 @@ PulseOwner OwnerOf(const SharedPulse* pulse) {
   }
   HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pulse->ownerPid);
   if (process == nullptr) {
-    // A process this one may not look at is there; one that is not there cannot be opened.
-    return GetLastError() == ERROR_ACCESS_DENIED ? PulseOwner::kOtherProcess
-                                                 : PulseOwner::kGoneProcess;
+    // Only "no such process" tells that it is gone; one this process may not look at (access
+    // denied), or that cannot be opened for any other reason, counts as alive.
+    return GetLastError() == ERROR_INVALID_PARAMETER ? PulseOwner::kGoneProcess
+                                                     : PulseOwner::kOtherProcess;
   }
   DWORD code = 0;
   bool alive = GetExitCodeProcess(process, &code) && code == kStillActive &&

@@ -6,6 +6,7 @@
 #include <stdio.h>
 
 #include "common/process_lock.h"
+#include "common/elevation.h"
 #include "common/trace_file.h"
 #include "common/trace_path.h"
 
@@ -150,27 +151,11 @@ __attribute__((noinline)) void WriteAfterUnlocking() {
   UnlockProcess();
 }
 
-// A program elevated by user account control (the full token of an administrator whose
-// other programs run with a limited one) must not be steered by what those other programs
-// can set, the environment it inherits and the user's own registry value: it would append
-// to and rename whatever file they name, with its rights. Where every program of the user
-// has the full token anyway (user account control off), there is no such boundary.
-bool RunsElevated() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
-  DWORD size = 0;
-  bool elevated = GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size) &&
-                  type == TokenElevationTypeFull;
-  CloseHandle(token);
-  return elevated;
-}
-
 }  // namespace
 
 void TraceAtLoad() {
   gTraceSwitch.gathering = true;  // undecided until the environment or a look-up says
-  gTrace.elevated = RunsElevated();
+  gTrace.elevated = RunsElevatedByUac();
   if (gTrace.elevated) return;
   char path[MAX_PATH];
   DWORD length = GetEnvironmentVariableA(kEnvironmentName, path, sizeof path);
@@ -184,9 +169,12 @@ void TraceLookUp() {
   gTraceSwitch.lookedUp = true;
   gTraceSwitch.lastLookupMs = GetTickCount();
   char path[MAX_PATH];
-  // The machine-wide value is read in the 64-bit view, so the x86 and x64 DLLs agree.
-  bool on = (!gTrace.elevated && ReadTraceFileValue(HKEY_CURRENT_USER, 0, path)) ||
-            ReadTraceFileValue(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, path);
+  // The user's value comes first, unless this program runs elevated (common/elevation.h)
+  // or it names no file on a disk; the machine-wide value is read in the 64-bit view, so
+  // the x86 and x64 DLLs agree.
+  bool on = !gTrace.elevated && ReadTraceFileValue(HKEY_CURRENT_USER, 0, path) &&
+            TracePathProblem(path) == nullptr;
+  if (!on) on = ReadTraceFileValue(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, path);
   Decide(on, path);
 }
 

@@ -25,9 +25,6 @@
 namespace {
 
 constexpr int64_t kPulseUs = 60000;
-// Tries in a row on which the device of a box owed a release could not be opened at all
-// before the box counts as gone, and with it the current through its solenoid.
-constexpr uint8_t kMaxReleaseMisses = 3;
 // A release the timer could not write is tried again this soon; each of its tries waits at
 // most this long for a box another caller holds, so the process lock is never kept long.
 constexpr int64_t kReleaseRetryUs = 5000;
@@ -114,19 +111,14 @@ void TracePulseEnd(const char* endedBy, bool released) {
 }
 
 // Opens box 'index', to which a release is owed, waiting at most waitMs for another
-// caller. When its device cannot be opened at all on kMaxReleaseMisses tries in a row, the
-// box is gone and the debt is dropped; a box that is there but does not answer keeps it.
+// caller. Once the box counts as gone (common/gone_box.h) the debt is dropped; a box that
+// is there but does not answer keeps it.
 bool OpenOwedBox(uint8_t index, DWORD waitMs) {
   BoxReach reach = BoxReach::kNoAnswer;
-  if (PortOpenDevice(index, &reach, waitMs) != INVALID_HANDLE_VALUE) {
-    gPortLink.releaseMisses[index] = 0;
-    return true;
-  }
-  if (reach == BoxReach::kNoAnswer) {
-    gPortLink.releaseMisses[index] = 0;
-  } else if (reach == BoxReach::kNoDevice &&
-             ++gPortLink.releaseMisses[index] >= kMaxReleaseMisses) {
+  const bool opened = PortOpenDevice(index, &reach, waitMs) != INVALID_HANDLE_VALUE;
+  if (CountTry(gPortLink.releaseMissed[index], reach)) {
     gPortLink.releasesOwed &= static_cast<uint16_t>(~BoxBit(index));
+    gPortLink.releaseMissed[index] = MissedOpens{};
     TraceEvent("owed release", "port %u: its device cannot be opened; no longer tried", index);
     // No process is to wait for this pulse's end any more.
     BoxTake take = TakeBox(BoxKind::kPort, index, waitMs);
@@ -136,7 +128,7 @@ bool OpenOwedBox(uint8_t index, DWORD waitMs) {
       GiveBox(BoxKind::kPort, index);
     }
   }
-  return false;  // a box another caller keeps is not a failed try
+  return opened;
 }
 
 // Writes the release owed to box 'index'. True when it reached the box.
@@ -162,7 +154,8 @@ void SettleReleases(DWORD waitMs, uint8_t tried = kPortNoIndex) {
 // reach the box stays owed to it.
 void EndPendingPulse(const char* endedBy, DWORD waitMs) {
   gPortLink.pulsePending = false;
-  TracePulseEnd(endedBy, WriteOwedRelease(gPortLink.releaseIndex, waitMs));
+  WriteOwedRelease(gPortLink.releaseIndex, waitMs);
+  TracePulseEnd(endedBy, !ReleaseOwedTo(gPortLink.releaseIndex));
 }
 
 void TimerWork();
@@ -209,17 +202,16 @@ void ReleaseDeadPulses() {
     if (OwnerOf(shared) != PulseOwner::kGoneProcess) continue;
     BoxReach reach = BoxReach::kNoAnswer;
     if (PortOpenDevice(index, &reach, 0) != INVALID_HANDLE_VALUE) {
-      gPortLink.deadPulseMisses[index] = 0;
       PortCloseDevice(index);
       gPortLink.ownerCheckAt[index] = 0;
-    } else if (reach == BoxReach::kNoDevice &&
-               ++gPortLink.deadPulseMisses[index] >= kMaxReleaseMisses) {
+    }
+    if (CountTry(gPortLink.deadPulseMissed[index], reach)) {
       // Unplugged, and with it the current through the solenoid: the record is cleared.
       if (TakeBox(BoxKind::kPort, index, 0) != BoxTake::kBusy) {
         ClearPulse(PortSharedPulse(index));
         GiveBox(BoxKind::kPort, index);
       }
-      gPortLink.deadPulseMisses[index] = 0;
+      gPortLink.deadPulseMissed[index] = MissedOpens{};
     }
   }
 }
@@ -249,7 +241,7 @@ void PortCompletePulse(const char* endedBy) {
     tried = gPortLink.releaseIndex;
     EndPendingPulse(endedBy, kBoxWaitMs);
   }
-  SettleReleases(kBoxWaitMs, tried);
+  SettleReleases(0, tried);
   ScheduleTimer();
 }
 
@@ -272,7 +264,7 @@ bool PortKick() {
   ClaimPulse(shared, FineNow());
   gPortLink.releaseIndex = index;
   gPortLink.releasesOwed |= BoxBit(index);
-  gPortLink.releaseMisses[index] = 0;
+  gPortLink.releaseMissed[index] = MissedOpens{};
   bool ok = PortWriteDrawer(PulsePattern(status));
   gPortLink.pulseStart = FineNow();
   if (shared != nullptr) shared->writtenAt = gPortLink.pulseStart;
@@ -285,7 +277,8 @@ bool PortKick() {
     // No timer to end the pulse: end it here, after the pulse time.
     WaitForPulseTime();
     gPortLink.pulsePending = false;
-    TracePulseEnd("the no-timer fallback", WriteRelease(index));
+    WriteRelease(index);
+    TracePulseEnd("the no-timer fallback", !ReleaseOwedTo(index));
   }
   PortCloseDevice(index);
   return ok && IsValidStatus(status);
@@ -327,19 +320,32 @@ void PortGetFirmWareVersion(char* buf) {
   for (size_t i = 0; i < sizeof kFirmwareText; ++i) buf[i] = kFirmwareText[i];
 }
 
+// Every export: what is overdue is tried once, without waiting for a box another caller
+// keeps (the library's timer goes on trying), so that no call waits for another's box.
 void PortSettle() {
   if (gPortLink.pulsePending && MicrosecondsSincePulse() >= kPulseUs) {
-    EndPendingPulse("a later call", kBoxWaitMs);
-    SettleReleases(kBoxWaitMs, gPortLink.releaseIndex);
+    EndPendingPulse("a later call", 0);
+    SettleReleases(0, gPortLink.releaseIndex);
     ScheduleTimer();
   } else if (gPortLink.releasesOwed != 0) {
-    SettleReleases(kBoxWaitMs);
+    SettleReleases(0);
     if (gPortLink.releasesOwed == 0) ScheduleTimer();
   }
   if (gPortLink.usedBoxes != 0) ReleaseDeadPulses();
 }
 
-void PortDetach(bool) {
-  // No solenoid stays energised.
-  PortCompletePulse("the unload");
+// The pulse was completed (front/dllmain.cpp). A release this process still owes (its box
+// kept by another program all along) is left to the other processes: its record is made a
+// gone process's, which the next of them to use the box releases. The record is written
+// without the box's turn here, which nothing else does: one field, which any process reads
+// as "gone" whatever it read before.
+void PortDetach(UnloadKind) {
+  SettleReleases(0);
+  for (uint8_t index = 0; index <= kPortMaxIndex; ++index) {
+    if (!ReleaseOwedTo(index)) continue;
+    SharedPulse* shared = PortSharedPulseIfOpen(index);
+    if (OwnerOf(shared) == PulseOwner::kThisProcess) shared->ownerStart = 0;
+    TraceEvent("owed release", "port %u: not written before the unload; left to the next program",
+               index);
+  }
 }

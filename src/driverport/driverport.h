@@ -12,6 +12,7 @@
 #include <stdint.h>
 
 #include "common/box_reach.h"
+#include "common/unload_kind.h"
 
 // Session. Open: completes a pending pulse (waits out its 60 ms, then releases), selects box
 // 'index' (counts 0), probes it and loads its stored counter; the open result, or kNotOpen.
@@ -63,6 +64,6 @@ uint8_t PortScan(bool leaveSession);
 // running.
 void PortSettle();
 void PortCompletePulse(const char* endedBy);
-void PortDetach(bool processExit);
+void PortDetach(UnloadKind kind);
 
 #endif  // TEVRO_DRIVERPORT_DRIVERPORT_H

@@ -16,6 +16,7 @@
 
 #include "common/box_lock.h"
 #include "common/box_reach.h"
+#include "common/gone_box.h"
 #include "driverport/microwire.h"
 
 constexpr uint8_t kPortMaxIndex = 9;
@@ -67,11 +68,11 @@ struct DriverPortLink {
   int64_t pulseStart = 0;     // performance counter when the pending pulse was written
   uint8_t releaseIndex = 0;   // the box of the last pulse written
   uint16_t releasesOwed = 0;  // bit N: a pulse was written to box N and no release since
-  uint8_t releaseMisses[kPortMaxIndex + 1] = {};  // tries in a row box N's device did not open
+  MissedOpens releaseMissed[kPortMaxIndex + 1] = {};  // box N's device not found, for its release
   // Pulses of processes that are gone, on boxes this process has used: when box N's owner
-  // is next asked about, and tries in a row its device did not open.
+  // was last asked about, and the tries that did not find box N's device.
   int64_t ownerCheckAt[kPortMaxIndex + 1] = {};
-  uint8_t deadPulseMisses[kPortMaxIndex + 1] = {};
+  MissedOpens deadPulseMissed[kPortMaxIndex + 1] = {};
 };
 
 extern DriverPortLink gPortLink;

@@ -9,6 +9,7 @@
 #include <stdint.h>
 
 #include "common/box_reach.h"
+#include "common/unload_kind.h"
 
 struct Backend {
   int32_t (*openSession)(uint8_t index);  // kNotOpen, or the open result
@@ -45,7 +46,7 @@ struct Backend {
   // out a running pulse and ends it ('endedBy' names the caller for the trace).
   void (*settle)();
   void (*completePulse)(const char* endedBy);
-  void (*detach)(bool processExit);
+  void (*detach)(UnloadKind kind);
 };
 
 extern const Backend kBridgeBackend;

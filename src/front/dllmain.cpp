@@ -26,28 +26,29 @@ void Attach() {
   if (counts == 0) ShowNoBoxFound();
 }
 
-// A non-null reserved argument: the whole process is ending, not only this library. Then
-// no lock is taken (a thread that held it may be gone) and nothing is released that the
-// system releases anyway. A running pulse is completed first, before the warning waits for
-// the user: the solenoid is not kept energised meanwhile. No lock is held while the warning
-// waits, nor while the library's timer is stopped (its work takes the process lock).
-void Detach(bool processExit) {
-  if (!processExit) LockProcess();
+// A process that ends (a non-null reserved argument) is not only unloading this library:
+// then no lock is taken (a thread that held it may be gone) and nothing is released that
+// the system releases anyway. A running pulse is completed first, before the warning waits
+// for the user: the solenoid is not kept energised meanwhile. No lock is held while the
+// warning waits, nor while the library's timer is stopped (its work takes the process lock).
+void Detach(UnloadKind kind) {
+  const bool locks = kind == UnloadKind::kLibrary;
+  if (locks) LockProcess();
   for (const Backend* backend : kBackends) {
     if (backend->completePulse != nullptr) backend->completePulse("the unload");
   }
   const bool selected = gSession.currentDevice != kNoDevice;
   if (selected) TraceEvent("message box", "%s", kStillOpenText);
   TraceFlush();
-  if (!processExit) UnlockProcess();
+  if (locks) UnlockProcess();
   if (selected) MessageBoxA(nullptr, kStillOpenText, kStillOpenCaption, MB_ICONINFORMATION);
-  if (!processExit) LockProcess();
+  if (locks) LockProcess();
   if (selected) CloseSession();
   SettleOwedOpenings(kBoxWaitMs);
-  kPortBackend.detach(processExit);
-  kBridgeBackend.detach(processExit);
+  GiveUpOwedOpenings();
+  for (const Backend* backend : kBackends) backend->detach(kind);
   TraceFlush();
-  if (processExit) return;
+  if (!locks) return;
   UnlockProcess();
   LibraryTimerClose();
   LockProcess();
@@ -65,7 +66,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
       Attach();
       break;
     case DLL_PROCESS_DETACH:
-      Detach(reserved != nullptr);
+      Detach(reserved != nullptr ? UnloadKind::kProcessExit : UnloadKind::kLibrary);
       break;
     default:
       break;

@@ -9,14 +9,12 @@
 #include "front/openings.h"
 
 #include "common/box_lock.h"
+#include "common/gone_box.h"
 #include "common/trace.h"
 
 namespace {
 
 constexpr uint8_t kBoxes = 10;
-// Tries in a row on which a box's device could not be opened at all before the box counts
-// as gone, and with it the openings owed to it (as for an owed drawer release).
-constexpr uint8_t kMaxMisses = 3;
 
 struct OwedOpenings {
   uint32_t count;       // openings not yet in the box's counter; 0 when nothing is owed
@@ -24,7 +22,7 @@ struct OwedOpenings {
   uint32_t replaced;    // what the box held before that write
   uint32_t meant;       // what that write meant to store
   uint32_t doubtCount;  // the openings that write carried (the rest came later)
-  uint8_t misses;       // tries in a row that found no device
+  MissedOpens missed;   // tries that found no device (common/gone_box.h)
 };
 
 struct OwedWork {
@@ -62,13 +60,11 @@ enum class Outcome : uint8_t { kWritten, kOwed, kDropped };
 Outcome TryToWrite(const Backend& backend, uint8_t index, OwedOpenings& owed, DWORD waitMs,
                    bool useCopy, uint32_t* total) {
   BoxReach reach = backend.holdBox(index, waitMs);
-  if (reach == BoxReach::kNoDevice) {
-    if (++owed.misses < kMaxMisses) return Outcome::kOwed;
+  if (CountTry(owed.missed, reach)) {
     TraceEvent("owed openings", "%s %u: its device cannot be opened; %u openings are lost",
                Name(backend), index, owed.count);
     return Outcome::kDropped;
   }
-  owed.misses = 0;
   if (reach == BoxReach::kNoRecord) return Outcome::kDropped;
   if (reach == BoxReach::kUnguarded) {
     TraceEvent("owed openings", "%s %u: not written without the box's turn; still owed",
@@ -84,7 +80,7 @@ Outcome TryToWrite(const Backend& backend, uint8_t index, OwedOpenings& owed, DW
       *total = target;
       outcome = Outcome::kWritten;
     } else {
-      owed = OwedOpenings{owed.count, true, holds, target, owed.count, 0};
+      owed = OwedOpenings{owed.count, true, holds, target, owed.count, owed.missed};
     }
   }
   backend.letGo(index);
@@ -134,4 +130,19 @@ void SettleOwedOpenings(DWORD waitMs) {
       owed = OwedOpenings{};
     }
   }
+}
+
+void GiveUpOwedOpenings() {
+  if (!gOwed.any) return;
+  for (int which = 0; which < 2; ++which) {
+    const Backend& backend = which == 1 ? kPortBackend : kBridgeBackend;
+    for (uint8_t index = 0; index < kBoxes; ++index) {
+      OwedOpenings& owed = gOwed.owed[which][index];
+      if (owed.count == 0) continue;
+      TraceEvent("owed openings", "%s %u: %u openings not written before the unload; lost",
+                 Name(backend), index, owed.count);
+      owed = OwedOpenings{};
+    }
+  }
+  gOwed.any = false;
 }

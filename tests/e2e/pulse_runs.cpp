@@ -167,11 +167,14 @@ void ReleaseWhileKept(const SharingContext& c, const Tevro& t, double* afterLetG
   for (const Event& e : events) {
     if (e.kind == kEventDrawer && e.box == 0 && e.level == 1) releasedBy = e.pid;
   }
+  // The holder waited on the mutex while the kick was held in the driver, so the mutex was
+  // its the moment the kick gave it back, before the 60 ms; when its own thread got to run
+  // and read the clock (takenUs) depends on the machine and decides nothing here.
   const bool kept = queued && kick.result == 1 && holder.ended && holder.exitCode == 0 &&
-                    pulses.size() == 1 && takenUs < pulses[0].lowUs + kPulseUs;
+                    pulses.size() == 1 && takenUs < letGoUs;
   Check(kept,
         "box kept: another process took the box's mutex right after the kick and kept it "
-        "2 s, from before the pulse's 60 ms were up",
+        "2 s, waiting for it while the kick ran",
         "queued %d, kick %u, holder exit 0x%lx, %zu pulses", queued, kick.result, holder.exitCode,
         pulses.size());
   const bool after =

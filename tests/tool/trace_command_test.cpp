@@ -39,7 +39,9 @@ TEST_F(TraceCommandTest, OnTracesTheNextProgramShowPrintsItsEndOffStopsIt) {
   EXPECT_EQ(on.Run({"trace", "on", "trace.log"}), 0);
   EXPECT_EQ(on.out(), "trace on for the current user: " + file +
                           "\nprograms that use TEVRO.DLL append to it from their next call "
-                          "(running ones within 5 s)\n");
+                          "(running ones within 5 s)\nnote: programs that run elevated (as "
+                          "administrator) take only the machine-wide value: for them, 'tevro "
+                          "trace on --machine'\n");
   EXPECT_EQ(on.loads(), 0);
   EXPECT_EQ(TraceValueOf(false), file);
   EXPECT_EQ(TraceValueOf(true), "");
@@ -55,7 +57,10 @@ TEST_F(TraceCommandTest, OnTracesTheNextProgramShowPrintsItsEndOffStopsIt) {
 
   ToolRun show;
   EXPECT_EQ(show.Run({"trace", "show", "2"}), 0);
-  EXPECT_EQ(show.out(), "trace on (the current user's value): " + file + "\n" + LastLines(file, 2));
+  EXPECT_EQ(show.out(), "trace on (the current user's value): " + file +
+                            "\nnote: not for programs that run elevated (as administrator): they "
+                            "take only the machine-wide value\n" +
+                            LastLines(file, 2));
   EXPECT_THAT(show.out(), HasSubstr("call: ClosePosInterface()"));
   EXPECT_EQ(show.loads(), 0);
 
@@ -164,8 +169,8 @@ TEST_F(TraceCommandTest, AnElevatedProgramTakesOnlyTheMachineWideValue) {
   ToolRun on;
   on.RunElevated();
   EXPECT_EQ(on.Run({"trace", "on", mine}), 0);
-  EXPECT_THAT(on.out(), HasSubstr("\nnote: this program runs elevated (as administrator); "
-                                  "programs that run so take only the machine-wide value"));
+  EXPECT_THAT(on.out(), HasSubstr("\nnote: programs that run elevated (as administrator), this "
+                                  "one among them, take only the machine-wide value"));
   ToolRun check;
   check.RunElevated();
   EXPECT_EQ(check.Run({"check", "1"}), 0);

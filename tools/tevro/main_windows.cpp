@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/elevation.h"
 #include "tool.h"
 
 namespace {
@@ -251,19 +252,6 @@ HostStatus ReadWholeFile(const std::string& path, std::string* text, std::string
   return HostStatus::kOk;
 }
 
-// As the library decides it (src/common/trace.cpp): the full token of an administrator
-// whose other programs run with a limited one.
-bool RunsElevated() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
-  DWORD size = 0;
-  bool elevated = GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size) &&
-                  type == TokenElevationTypeFull;
-  CloseHandle(token);
-  return elevated;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -284,7 +272,7 @@ int main(int argc, char** argv) {
   host.traceFolder = TraceFolder;
   host.touchFile = TouchFile;
   host.readFile = ReadWholeFile;
-  host.runsElevated = RunsElevated;
+  host.runsElevated = RunsElevatedByUac;
 
   std::vector<std::string> args(argv + 1, argv + argc);
   int code = tevro_tool::RunTool(args, host);

@@ -86,10 +86,10 @@ int TraceOn(const ToolHost& host, const CommandLine& line) {
   host.out(
       "programs that use TEVRO.DLL append to it from their next call (running ones within 5 s)\n");
   if (scope == TraceScope::kMachine) NoteOtherScope(host, scope);
-  if (scope == TraceScope::kUser && host.runsElevated()) {
-    host.out(
-        "note: this program runs elevated (as administrator); programs that run so take only "
-        "the machine-wide value ('tevro trace on --machine')\n");
+  if (scope == TraceScope::kUser) {
+    host.out(std::string("note: programs that run elevated (as administrator)") +
+             (host.runsElevated() ? ", this one among them," : "") +
+             " take only the machine-wide value: for them, 'tevro trace on --machine'\n");
   }
   return kExitOk;
 }
@@ -147,10 +147,10 @@ int TraceShow(const ToolHost& host, const CommandLine& line) {
     return Failed(host, "cannot read " + trace.path, error);
   }
   host.out(std::string("trace on (") + ScopeTitle(trace.scope) + "): " + trace.path + "\n");
-  if (trace.scope == TraceScope::kUser && host.runsElevated()) {
-    host.out(
-        "note: not for programs that run elevated (as administrator), this one among them: "
-        "they take only the machine-wide value\n");
+  if (trace.scope == TraceScope::kUser) {
+    host.out(std::string("note: not for programs that run elevated (as administrator)") +
+             (host.runsElevated() ? ", this one among them" : "") +
+             ": they take only the machine-wide value\n");
   }
   if (status == HostStatus::kAbsent) {
     host.out(

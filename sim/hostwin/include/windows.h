@@ -188,7 +188,8 @@ typedef enum _TOKEN_ELEVATION_TYPE {
   TokenElevationTypeDefault = 1,
   TokenElevationTypeFull = 2,
   TokenElevationTypeLimited = 3,
-} TOKEN_ELEVATION_TYPE, *PTOKEN_ELEVATION_TYPE;
+} TOKEN_ELEVATION_TYPE,
+    *PTOKEN_ELEVATION_TYPE;
 
 #define FILE_TYPE_UNKNOWN 0x0000u
 #define FILE_TYPE_DISK 0x0001u

@@ -272,7 +272,7 @@ void UserValueChecks() {
         "TraceFile reads '" + UserValue() + "'");
   if (gElevated) {
     ToolSays({"trace", "on", "user.log"}, 0,
-             "note: this program runs elevated (as administrator); programs that run so take "
+             "note: programs that run elevated (as administrator), this one among them, take "
              "only the machine-wide value",
              "tevro trace on says that elevated programs do not take the user's value");
     ToolProcess ignoring = StartChild(3, 0, false);
@@ -320,7 +320,8 @@ void UserValueChecks() {
     last += trace.lines[i].whole + "\n";
   }
   ToolRun show = Tevro({"trace", "show", "4"});
-  Check(show.code == 0 && show.out == std::string("trace on (") + InForce() + "): " + path + "\n" + last,
+  Check(show.code == 0 &&
+            show.out == std::string("trace on (") + InForce() + "): " + path + "\n" + last,
         "tevro trace show 4 names the value in force and prints the file's last 4 lines",
         Describe(show));
   Tevro(TraceOff());
