@@ -183,6 +183,25 @@ TEST_F(SharingTest, APulseEndsOnTimeWhicheverThreadKickedAndAnyThreadUnloads) {
   EXPECT_EQ(hostwin::PoolTimersOpen(), 0u);
 }
 
+// The unload cannot write its release: another program keeps the box past the wait. The
+// record is left as a gone process's, and the next program to use the box releases it.
+TEST_F(SharingTest, AReleaseTheUnloadCannotWriteIsLeftToTheNextProgram) {
+  Load(false);
+  ASSERT_EQ(lib_->KasseOpen(), 1);
+  hostwin::HoldMutex(PortMutex(0), 60000);
+  lib_->ClosePosInterface();
+  lib_.reset();
+  EXPECT_EQ(Box(0).drawerLine, 0);
+  SharedPulse* record = PulseRecord(0);
+  ASSERT_NE(record, nullptr);
+  EXPECT_EQ(record->ownerPid, hostwin::kProcessId);
+  EXPECT_NE(record->ownerStart, kOurStart);  // no longer this process's
+  hostwin::AdvanceMs(60000);
+  Library next;
+  EXPECT_EQ(Box(0).drawerLine, 1);
+  EXPECT_EQ(record->ownerPid, 0u);
+}
+
 // Process A's identity write loses a burst of pin writes, its deselect among them, and
 // fails; then process B only reads. Wherever the burst begins, B's instructions begin
 // cleanly: nothing is written that nobody meant.
