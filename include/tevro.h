@@ -22,15 +22,18 @@
  * caller keeps is waited for up to 5 s (a close: 30 s); then the call fails as
  * if the box did not answer: getters 0, setters and KasseOpen 0, nothing
  * written, no opening counted. The openings of a close that could not write
- * stay owed and are written by a later call or at unload. One drawer pulse runs
+ * stay owed and are written by a later call or at unload; they are given up
+ * only when the box is gone. One drawer pulse runs
  * per box at a time, whichever process started it: KasseOpen returns 0 while
  * another's pulse runs, and only its own process ends it.
  *
- * Pulse: after KasseOpen on a driver-port box the calling thread should
- * dispatch window messages (GetMessage/DispatchMessage, or any modal loop) so
- * that the 60 ms pulse is ended by its timer; a call into the library made
- * 60 ms or more after the kick ends the pulse as well, and ClosePosInterface
- * waits for the rest of the pulse before it releases the drawer.
+ * Pulse: KasseOpen on a driver-port box energises the solenoid and returns at
+ * once; the library's own timer (a thread-pool timer) releases it 60 ms later,
+ * whatever the application's threads do: no message dispatch and no further
+ * call is needed. A release that meets a busy box is tried again until it
+ * lands. ClosePosInterface, OpenPosInterface, ScanForPos and the unload wait for
+ * the rest of a running pulse before they release the drawer; only KasseClose
+ * cuts it short. Windows Vista or later.
  *
  * Functions whose name ends in P take one leading pointer that is ignored; they
  * exist because existing applications call those export forms.

@@ -111,8 +111,6 @@ def distribution_table(p, runs):
          "KasseOpen returned, after the drawer line fell (driver's log)", "µs", 1),
         ("pulse_width_ms", "Drawer pulse width, caller dispatching messages (driver's log)",
          "ms", 3),
-        ("timer_dispatched_after_pulse_start_ms",
-         "The pulse timer's WM_TIMER dispatched, after the line fell", "ms", 3),
         ("pulse_width_nocall_ms", "Drawer pulse width, caller neither dispatching nor calling "
          "(driver's log)", "ms", 3),
         ("pulse_width_nodispatch_ms", "Drawer pulse width, caller never dispatching, calling "
