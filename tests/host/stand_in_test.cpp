@@ -449,6 +449,18 @@ TEST_F(StandInTest, PoolTimerMisuseIsAViolation) {
          hostwin::AdvanceMs(100);
        },
        "closed while armed", 0},
+      {"a cancelling wait with a lock held while the callback is queued",
+       [](PTP_TIMER t, Calls*) {
+         static CRITICAL_SECTION cs;
+         InitializeCriticalSection(&cs);
+         EnterCriticalSection(&cs);
+         Sleep(70);
+         SetThreadpoolTimer(t, nullptr, 0, 0);
+         WaitForThreadpoolTimerCallbacks(t, TRUE);
+         LeaveCriticalSection(&cs);
+         CloseThreadpoolTimer(t);
+       },
+       "waits for a queued callback with a lock held", 0},
       {"a cancelling wait alone, then a close",
        [](PTP_TIMER t, Calls*) {
          WaitForThreadpoolTimerCallbacks(t, TRUE);  // leaves the future expiry armed
