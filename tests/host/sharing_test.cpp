@@ -442,12 +442,14 @@ TEST_F(SharingTest, TheNamedObjectsGrantOnlyWhatTheLibraryUses) {
     EXPECT_THAT(hostwin::ObjectAccess(name), ::testing::Each(kMutexRights));
     EXPECT_FALSE(hostwin::ObjectAccess(name).empty());
     EXPECT_TRUE(hostwin::OpenableBy(name, kMutexRights, false));
-    EXPECT_FALSE(hostwin::OpenableBy(name, 0x00040000, false));  // WRITE_DAC
+    // WRITE_DAC: not even the owner, the administrators, may change the access list.
+    EXPECT_FALSE(hostwin::OpenableBy(name, 0x00040000, true));
   }
   const std::string record = PortMutex(0) + ".pulse";
   EXPECT_THAT(hostwin::ObjectAccess(record), ::testing::Each(kRecordRights));
   EXPECT_TRUE(hostwin::OpenableBy(record, kRecordRights, false));
   EXPECT_FALSE(hostwin::OpenableBy(record, 0x000F001F, false));  // everything
+  EXPECT_FALSE(hostwin::OpenableBy(record, 0x00040000, true));   // WRITE_DAC
   lib_.reset();
   EXPECT_EQ(hostwin::UnfreedDescriptors(), 0u);
 }

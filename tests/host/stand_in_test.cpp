@@ -172,6 +172,10 @@ TEST_F(StandInTest, OpeningAnObjectAsksForRightsItsMakerMustHaveGranted) {
        [] { return OpenMutexA(MUTEX_ALL_ACCESS, FALSE, kMutex); }, ERROR_ACCESS_DENIED},
       {"D:(A;;GX;;;WD)", ObjectKind::kMutex, false, false,
        [] { return OpenMutexA(SYNCHRONIZE, FALSE, kMutex); }, ERROR_SUCCESS},
+      {"D:(A;;0x00100001;;;WD)", ObjectKind::kMutex, false, false,
+       [] { return OpenMutexA(WRITE_DAC, FALSE, kMutex); }, ERROR_SUCCESS},  // the owner
+      {"D:(A;;0x00100001;;;WD)(A;;0x00100001;;;OW)", ObjectKind::kMutex, false, false,
+       [] { return OpenMutexA(WRITE_DAC, FALSE, kMutex); }, ERROR_ACCESS_DENIED},
       {"D:(D;;0x1;;;WD)(A;;GA;;;WD)", ObjectKind::kMutex, false, false,
        [&] { return CreateMutexExA(nullptr, kMutex, 0, kTurns); }, ERROR_ACCESS_DENIED},
       {"D:(A;;GA;;;BA)", ObjectKind::kMutex, false, false,
