@@ -203,6 +203,10 @@ void WaitForThreadpoolTimerCallbacks(PTP_TIMER timer, BOOL cancelPending) {
   }
   Collect();
   if (!t->queued) return;
+  // A queued callback may have begun on Windows, waiting for a lock (see above): a wait,
+  // cancelling or not, does not stop it, and it would never end while the caller holds that
+  // lock.
+  CheckNoLockHeld("WaitForThreadpoolTimerCallbacks waits for a queued callback");
   if (cancelPending) {
     t->queued = false;
     return;
@@ -211,9 +215,6 @@ void WaitForThreadpoolTimerCallbacks(PTP_TIMER timer, BOOL cancelPending) {
     Violation("WaitForThreadpoolTimerCallbacks waits for a callback the pool cannot start now");
     return;
   }
-  // The callback runs before the wait ends; one that needs a lock the caller holds would
-  // never end.
-  CheckNoLockHeld("WaitForThreadpoolTimerCallbacks waits for a queued callback");
   Run(reinterpret_cast<uintptr_t>(timer));
 }
 

@@ -3,8 +3,11 @@
 // The stand-in reads the forms a program of this session passes: an optional owner and
 // group, "D:" with allow and deny entries, and "S:" with one integrity label. The program
 // that opens an object is one user of the desktop session: it is in WD (everyone), AU,
-// IU and BU, and in BA only when elevated. There are no integrity levels here (every
-// program runs at medium or, elevated, at high), so a label is kept, not checked.
+// IU and BU, and in BA only when elevated. An object's owner is its maker's user, or BA
+// when an elevated program made it (an owner given in the text is read, not kept); the
+// owner may read and change the DACL whatever it says, unless an entry for OW (owner
+// rights) says what the owner may do. There are no integrity levels here (every program
+// runs at medium or, elevated, at high), so a label is kept, not checked.
 #include <stdlib.h>
 #include <string.h>
 
@@ -217,10 +220,14 @@ bool Grants(const State::Object& object, DWORD access, bool openerElevated) {
   if (object.sddl.empty() || !object.security.hasDacl) {
     return !object.madeElevated || openerElevated;
   }
+  const bool owner = !object.madeElevated || openerElevated;
+  bool ownerEntry = false;
+  for (const Ace& ace : object.security.dacl) ownerEntry = ownerEntry || ace.sid == "OW";
   DWORD wanted = MapGeneric(object.kind, access);
+  if (owner && !ownerEntry) wanted &= ~static_cast<DWORD>(READ_CONTROL | WRITE_DAC);
   for (const Ace& ace : object.security.dacl) {
     if (wanted == 0) break;
-    if (!IsMember(ace.sid, openerElevated)) continue;
+    if (!IsMember(ace.sid, openerElevated) && !(owner && ace.sid == "OW")) continue;
     DWORD rights = MapGeneric(object.kind, ace.rights) & wanted;
     if (rights == 0) continue;
     if (!ace.allow) return false;

@@ -145,21 +145,23 @@ TEST_F(PulseTest, ABoxAnotherProgramKeepsIsNotAFailedTryOfAnOwedRelease) {
   EXPECT_EQ(Box(0).drawerLine, 1);
 }
 
+// Box 9, the last index, owes the release.
 TEST_F(PulseTest, AReleaseOwedToOneBoxOutlivesAKickOnAnother) {
+  hostwin::AddPortBox(9, 0xF3);
   Library lib;
-  ASSERT_NE(lib.OpenPosInterface(0), -1);
+  ASSERT_NE(lib.OpenPosInterface(9), -1);
   ASSERT_EQ(lib.KasseOpen(), 1);
   hostwin::OnDeviceRequest([](int index, uint32_t, const uint8_t* cmd) {
-    return !(index == 0 && cmd[0] == 0x17 && (cmd[2] & 1) != 0);  // box 0 refuses releases
+    return !(index == 9 && cmd[0] == 0x17 && (cmd[2] & 1) != 0);  // box 9 refuses releases
   });
   ASSERT_NE(lib.OpenPosInterface(1), -1);  // completes the pulse: its release is owed
   ASSERT_EQ(lib.KasseOpen(), 1);
   hostwin::RunFor(100);
   EXPECT_EQ(Box(1).drawerLine, 1);
-  EXPECT_EQ(Box(0).drawerLine, 0);
+  EXPECT_EQ(Box(9).drawerLine, 0);
   hostwin::OnDeviceRequest(nullptr);
   lib.GetNumPos();
-  EXPECT_EQ(Box(0).drawerLine, 1);
+  EXPECT_EQ(Box(9).drawerLine, 1);
 }
 
 TEST_F(PulseTest, AReleaseRefusedByABoxThatIsThereIsRetriedUntilItArrives) {

@@ -306,6 +306,8 @@ TEST_F(SharingTest, OwedOpeningsOutliveAFailedRequestAndAreWrittenOnce) {
     hostwin::AdvanceMs(2000);
     f.failOnce();
     lib_->GetNumPos();
+    // The write disable went out despite the failure, not only at the next operation.
+    EXPECT_FALSE(!f.bridge && Box(0).eeprom.writeEnabled);
     hostwin::OnDeviceRequest(nullptr);
     lib_->GetNumPos();
     lib_->GetNumPos();
@@ -396,6 +398,11 @@ TEST_F(SharingTest, AReusedProcessIdIsNotTakenForThisProcess) {
   EXPECT_EQ(lib_->KasseOpen(), 0);
   lib_->KasseClose();
   EXPECT_TRUE(DrawerWrites().empty());
+  // A living process that took over a dead owner's id started later: the pulse is released.
+  hostwin::AddProcess(79, 12);
+  *record = SharedPulse{79, 0, 11, static_cast<int64_t>(hostwin::NowUs()) - 100000};
+  lib_->GetSwitch(&flag);
+  EXPECT_THAT(DrawerWrites(), ElementsAre("17 2f f7 00"));
 }
 
 TEST_F(SharingTest, TheRecordIsStampedBeforeTheLineIsEnergised) {
@@ -409,6 +416,8 @@ TEST_F(SharingTest, TheRecordIsStampedBeforeTheLineIsEnergised) {
   });
   ASSERT_EQ(lib_->KasseOpen(), 1);
   EXPECT_EQ(*stamped, 1);
+  hostwin::RunFor(100);
+  EXPECT_EQ(record->ownerPid, 0u);  // released: no other program waits for it
 }
 
 // Program 77 kicks and dies. A program that used the box releases the pulse once its
@@ -430,11 +439,15 @@ TEST_F(SharingTest, ADeadProgramsPulseIsReleasedByAnyCallOfAnotherThatUsedTheBox
   EXPECT_EQ(record->ownerPid, 0u);
   lib_.reset();
 
-  Box(0).port = 0xF2, Box(0).drawerLine = 0;  // energised, no pulse in the record
-  hostwin::ClearTrace();
-  Library fresh;
-  EXPECT_THAT(DrawerWrites(), ElementsAre("17 2f f7 00"));
-  EXPECT_EQ(Box(0).drawerLine, 1);
+  // Energised with no pulse in the record, or with one of a process that died inside it.
+  for (uint32_t owner : {0u, 77u}) {
+    Box(0).port = 0xF2, Box(0).drawerLine = 0;
+    *record = SharedPulse{owner, 0, 5, static_cast<int64_t>(hostwin::NowUs())};
+    hostwin::ClearTrace();
+    Library fresh;
+    EXPECT_THAT(DrawerWrites(), ElementsAre("17 2f f7 00"));
+    EXPECT_EQ(Box(0).drawerLine, 1);
+  }
 }
 
 // The objects grant the session's programs only what the library does with them, and the
@@ -454,12 +467,14 @@ TEST_F(SharingTest, TheNamedObjectsGrantOnlyWhatTheLibraryUses) {
     EXPECT_THAT(hostwin::ObjectAccess(name), ::testing::Each(kMutexRights));
     EXPECT_FALSE(hostwin::ObjectAccess(name).empty());
     EXPECT_TRUE(hostwin::OpenableBy(name, kMutexRights, false));
-    EXPECT_FALSE(hostwin::OpenableBy(name, 0x00040000, false));  // WRITE_DAC
+    // WRITE_DAC: not even the owner, the administrators, may change the access list.
+    EXPECT_FALSE(hostwin::OpenableBy(name, 0x00040000, true));
   }
   const std::string record = PortMutex(0) + ".pulse";
   EXPECT_THAT(hostwin::ObjectAccess(record), ::testing::Each(kRecordRights));
   EXPECT_TRUE(hostwin::OpenableBy(record, kRecordRights, false));
   EXPECT_FALSE(hostwin::OpenableBy(record, 0x000F001F, false));  // everything
+  EXPECT_FALSE(hostwin::OpenableBy(record, 0x00040000, true));   // WRITE_DAC
   lib_.reset();
   EXPECT_EQ(hostwin::UnfreedDescriptors(), 0u);
 }
@@ -487,9 +502,9 @@ TEST_F(SharingTest, ABoxWithoutItsMutexIsReadAndKickedButNeverWritten) {
       hostwin::AdvanceMs(100);
       hostwin::ClearTrace();
       EXPECT_EQ(lib_->SetSerialNumber(0x12345678), 0);
+      lib_->ClosePosInterface();
       EXPECT_EQ(hostwin::CountCalls("FT_EE_UAWrite"), 0u);
       for (const std::string& c : Commands()) EXPECT_NE(c.substr(0, 2), "15") << c;
-      lib_->ClosePosInterface();
       auto counter = [&] {
         return bridge ? hostwin::BridgeBoxAt(0).userArea[0] : Box(0).eeprom.memory[0];
       };

@@ -172,6 +172,10 @@ TEST_F(StandInTest, OpeningAnObjectAsksForRightsItsMakerMustHaveGranted) {
        [] { return OpenMutexA(MUTEX_ALL_ACCESS, FALSE, kMutex); }, ERROR_ACCESS_DENIED},
       {"D:(A;;GX;;;WD)", ObjectKind::kMutex, false, false,
        [] { return OpenMutexA(SYNCHRONIZE, FALSE, kMutex); }, ERROR_SUCCESS},
+      {"D:(A;;0x00100001;;;WD)", ObjectKind::kMutex, false, false,
+       [] { return OpenMutexA(WRITE_DAC, FALSE, kMutex); }, ERROR_SUCCESS},  // the owner
+      {"D:(A;;0x00100001;;;WD)(A;;0x00100001;;;OW)", ObjectKind::kMutex, false, false,
+       [] { return OpenMutexA(WRITE_DAC, FALSE, kMutex); }, ERROR_ACCESS_DENIED},
       {"D:(D;;0x1;;;WD)(A;;GA;;;WD)", ObjectKind::kMutex, false, false,
        [&] { return CreateMutexExA(nullptr, kMutex, 0, kTurns); }, ERROR_ACCESS_DENIED},
       {"D:(A;;GA;;;BA)", ObjectKind::kMutex, false, false,
@@ -449,6 +453,18 @@ TEST_F(StandInTest, PoolTimerMisuseIsAViolation) {
          hostwin::AdvanceMs(100);
        },
        "closed while armed", 0},
+      {"a cancelling wait with a lock held while the callback is queued",
+       [](PTP_TIMER t, Calls*) {
+         static CRITICAL_SECTION cs;
+         InitializeCriticalSection(&cs);
+         EnterCriticalSection(&cs);
+         Sleep(70);
+         SetThreadpoolTimer(t, nullptr, 0, 0);
+         WaitForThreadpoolTimerCallbacks(t, TRUE);
+         LeaveCriticalSection(&cs);
+         CloseThreadpoolTimer(t);
+       },
+       "waits for a queued callback with a lock held", 0},
       {"a cancelling wait alone, then a close",
        [](PTP_TIMER t, Calls*) {
          WaitForThreadpoolTimerCallbacks(t, TRUE);  // leaves the future expiry armed

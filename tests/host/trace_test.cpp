@@ -172,6 +172,11 @@ TEST_F(TraceTest, WaitsMessageBoxesAndOwedReleasesHaveTheirLines) {
   hostwin::AdvanceMs(1500);
   EXPECT_THAT(Matching("owed release: "),
               ElementsAre("owed release: port 0: its device cannot be opened; no longer tried"));
+  // A program that died appending left the trace's mutex abandoned: the lines go on.
+  const size_t lines = Lines().size();
+  hostwin::AbandonMutex("Local\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.trace");
+  lib.GetNumPos();
+  EXPECT_EQ(Lines().size(), lines + 1);
 }
 
 TEST_F(TraceTest, TheFileIsRenamedAtItsLimitAndNeverGrowsBeyondIt) {
@@ -249,10 +254,10 @@ TEST_F(TraceTest, WithNoValueNothingIsWritten) {
 // of an administrator where user account control is off.
 enum class Token { kLimited, kElevated, kAdministratorWithoutUac };
 
-// Where the switch may come from and what it may name: a device or a pipe is never opened
-// or written; an elevated program takes only the machine-wide value (the environment and
-// the user's value can be set by the user's unelevated programs); a 32-bit program reads
-// the machine-wide value in the 64-bit view.
+// Where the switch may come from and what it may name: a name of a device or a pipe is never
+// opened, and a handle that turns out to be one is never written; an elevated program takes only
+// the machine-wide value (the environment and the user's value can be set by the user's unelevated
+// programs); a 32-bit program reads the machine-wide value in the 64-bit view.
 TEST_F(TraceTest, OnlyAFileOnADiskAndOnlyTheSettingsThisProgramMayTrust) {
   const char kMine[] = "C:\\trace\\mine.log";
   const struct {
@@ -263,7 +268,8 @@ TEST_F(TraceTest, OnlyAFileOnADiskAndOnlyTheSettingsThisProgramMayTrust) {
     Token token;
     hostwin::RegistryView machineView;
     int bits;
-    const char* traced;  // the file that gets the lines, or null
+    const char* traced;   // the file that gets the lines, or null
+    bool opened = false;  // the name passes for a file's: only the handle's type refuses it
   } cases[] = {
       {"a serial port", "COM1", nullptr, nullptr, Token::kLimited, hostwin::RegistryView::k64, 64,
        nullptr},
@@ -273,6 +279,14 @@ TEST_F(TraceTest, OnlyAFileOnADiskAndOnlyTheSettingsThisProgramMayTrust) {
        hostwin::RegistryView::k64, 64, nullptr},
       {"a box's device", nullptr, nullptr, "\\\\.\\Drelvan_0", Token::kLimited,
        hostwin::RegistryView::k64, 64, nullptr},
+      {"another machine's pipe", nullptr, "\\\\server\\pipe\\tevro", nullptr, Token::kLimited,
+       hostwin::RegistryView::k64, 64, nullptr},
+      {"the device namespace", "\\??\\pipe\\tevro", nullptr, nullptr, Token::kLimited,
+       hostwin::RegistryView::k64, 64, nullptr},
+      {"a device name, spaces before the extension", "C:\\trace\\nul .log", nullptr, nullptr,
+       Token::kLimited, hostwin::RegistryView::k64, 64, nullptr},
+      {"another machine's pipe by its long name", "\\\\?\\UNC\\server\\pipe\\tevro", nullptr,
+       nullptr, Token::kLimited, hostwin::RegistryView::k64, 64, nullptr, true},
       {"elevated: the environment", kMine, nullptr, nullptr, Token::kElevated,
        hostwin::RegistryView::k64, 64, nullptr},
       {"elevated: the user's value", nullptr, kMine, nullptr, Token::kElevated,
@@ -315,6 +329,7 @@ TEST_F(TraceTest, OnlyAFileOnADiskAndOnlyTheSettingsThisProgramMayTrust) {
     }
     // A device is not even opened: no box request goes to \\.\Drelvan_0 but the probes'.
     EXPECT_EQ(hostwin::OpenDeviceHandles(), 0);
+    EXPECT_EQ(hostwin::CountCalls("CreateFileA(file)") > 0, c.traced != nullptr || c.opened);
   }
 }
 
