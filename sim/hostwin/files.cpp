@@ -83,6 +83,7 @@ bool IsDosDeviceName(const std::string& path) {
 // path of a disk file ("\\.\C:\x" and "\\?\C:\x" are C:\x).
 DWORD TypeOfName(const std::string& name, std::string* diskPath) {
   *diskPath = name;
+  if (S().nonDiskNames.count(Lower(name)) == 1) return FILE_TYPE_CHAR;
   if (StartsWith(name, "\\\\.\\") || StartsWith(name, "\\\\?\\")) {
     std::string rest = name.substr(4);
     if (rest.size() >= 3 && isalpha(static_cast<unsigned char>(rest[0])) && rest[1] == ':' &&
@@ -126,6 +127,7 @@ void DeleteRegistryValue(bool machine, const std::string& key, const std::string
 void SetProcessBits(int bits) { S().processBits = bits; }
 
 const std::vector<NonDiskWrite>& NonDiskWrites() { return S().nonDiskWrites; }
+void MakeNonDiskName(const std::string& name) { S().nonDiskNames.insert(Lower(name)); }
 
 HANDLE OpenFile(const char* name, DWORD, DWORD disposition) {
   COUNT_CALL("CreateFileA(file)");

@@ -190,6 +190,9 @@ struct NonDiskWrite {
   std::string data;
 };
 const std::vector<NonDiskWrite>& NonDiskWrites();
+// A name that reads as a file's but opens a device (redirected by a link or a driver): only
+// the handle's type tells.
+void MakeNonDiskName(const std::string& name);
 
 // User interface.
 const std::vector<MessageBoxRecord>& MessageBoxes();

@@ -42,13 +42,18 @@ const char* TracePathProblem(const char* path) {
   if (StartsWith(path, "\\\\.\\") || StartsWith(path, "\\??\\")) {
     return StartsWith(path, "\\\\.\\pipe\\") ? "names a pipe" : "names a device";
   }
+  const char* server = nullptr;  // of a path on another machine: \\server\share\...
   if (StartsWith(path, "\\\\?\\")) {
     const char* rest = path + 4;
     bool drive = rest[0] != '\0' && rest[1] == ':';
     if (!drive && !StartsWith(rest, "unc\\")) return "names a device";
+    if (!drive) server = rest + 4;
   } else if (Separator(path[0]) && Separator(path[1])) {
+    server = path + 2;
+  }
+  if (server != nullptr) {
     // \\server\pipe\name: another machine's pipe.
-    const char* share = path + 2;
+    const char* share = server;
     while (*share != '\0' && !Separator(*share)) ++share;
     if (*share != '\0' && StartsWith(share + 1, "pipe") &&
         (share[5] == '\0' || Separator(share[5]))) {

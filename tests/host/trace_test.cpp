@@ -269,7 +269,8 @@ TEST_F(TraceTest, OnlyAFileOnADiskAndOnlyTheSettingsThisProgramMayTrust) {
     hostwin::RegistryView machineView;
     int bits;
     const char* traced;   // the file that gets the lines, or null
-    bool opened = false;  // the name passes for a file's: only the handle's type refuses it
+    bool opened = false;  // the environment's name passes for a file's, but opens a device:
+                          // only the handle's type refuses it
   } cases[] = {
       {"a serial port", "COM1", nullptr, nullptr, Token::kLimited, hostwin::RegistryView::k64, 64,
        nullptr},
@@ -286,7 +287,9 @@ TEST_F(TraceTest, OnlyAFileOnADiskAndOnlyTheSettingsThisProgramMayTrust) {
       {"a device name, spaces before the extension", "C:\\trace\\nul .log", nullptr, nullptr,
        Token::kLimited, hostwin::RegistryView::k64, 64, nullptr},
       {"another machine's pipe by its long name", "\\\\?\\UNC\\server\\pipe\\tevro", nullptr,
-       nullptr, Token::kLimited, hostwin::RegistryView::k64, 64, nullptr, true},
+       nullptr, Token::kLimited, hostwin::RegistryView::k64, 64, nullptr},
+      {"a file's name that a link turns into a device", "C:\\trace\\linked.log", nullptr, nullptr,
+       Token::kLimited, hostwin::RegistryView::k64, 64, nullptr, true},
       {"elevated: the environment", kMine, nullptr, nullptr, Token::kElevated,
        hostwin::RegistryView::k64, 64, nullptr},
       {"elevated: the user's value", nullptr, kMine, nullptr, Token::kElevated,
@@ -310,6 +313,7 @@ TEST_F(TraceTest, OnlyAFileOnADiskAndOnlyTheSettingsThisProgramMayTrust) {
     hostwin::SetUserAccountControl(c.token != Token::kAdministratorWithoutUac);
     hostwin::SetProcessBits(c.bits);
     if (c.environment != nullptr) hostwin::SetEnv("TEVRO_TRACE", c.environment);
+    if (c.opened) hostwin::MakeNonDiskName(c.environment);
     if (c.user != nullptr)
       hostwin::SetRegistryString(false, "Software\\TEVRO", "TraceFile", c.user);
     if (c.machine != nullptr) {

@@ -211,6 +211,8 @@ TEST_F(TraceCommandTest, APathThatNamesNoFileOnADiskIsRefusedAndShownAsOff) {
       {"\\\\.\\pipe\\x", "names a pipe"},
       {"//./PIPE/x", "names a pipe"},
       {"\\\\server\\pipe\\x", "names a pipe"},
+      {"\\\\?\\UNC\\server\\pipe\\x", "names a pipe"},
+      {"\\\\?\\UNC\\server\\share\\t.log", nullptr},
       {"C:\\work\\", "names a folder, not a file"},
   };
   for (const auto& p : paths) {
