@@ -139,7 +139,7 @@ struct State {
   std::vector<std::string> folders;
   std::map<std::string, std::string> files;      // by lower-case path
   std::map<uintptr_t, std::string> fileHandles;  // open file -> lower-case path
-  std::set<std::string> nonDiskNames;  // lower case: names that open a device
+  std::set<std::string> nonDiskNames;            // lower case: names that open a device
   bool failFileWrites = false;
   bool failFileRenames = false;
   std::map<std::string, std::string> registry;  // "hklm\key\name" (lower case) -> value
