@@ -1,9 +1,10 @@
 """Checks the release archive as a user receives it: unpacked into an empty folder, every
 file matches SHA256SUMS, the folders hold the architecture they name, the archive's name,
 both DLLs' version resources and both tools' --version state one version, the runtime
-notices are there, and the README's C example, taken from the unpacked README, builds with
-the README's MinGW lines against the unpacked header and import libraries and runs for x64
-and x86 under Wine against a simulated driver-port box.
+notices are there, every link of the unpacked README leads to a file of the archive, and the
+README's C example, taken from the unpacked README, builds with the README's MinGW lines
+against the unpacked header and import libraries and runs for x64 and x86 under Wine
+against a simulated driver-port box.
 
     python3 tests/release/archive_check.py [ZIP]
 
@@ -22,7 +23,9 @@ import glob
 
 import pefile
 
+import doc_links
 import readme_blocks
+from readme_blocks import LINK_SECTION, MINGW_COMPILERS
 from tally import Tally
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -41,7 +44,6 @@ NOTICE_TEXTS = {
     "NOTICES/winpthreads.txt": ["Copyright (c) 2011-2016 mingw-w64 project", "Lockless Inc.",
                                 "Permission is hereby granted, free of charge"],
 }
-MINGW_COMPILERS = ("x86_64-w64-mingw32-gcc ", "i686-w64-mingw32-gcc ")
 
 TALLY = Tally("archive")
 check = TALLY.check
@@ -147,19 +149,23 @@ def main(argv):
         missing = [text for text in texts if text not in content]
         check(f"{path} holds the licence text", not missing, f"lacks {missing}")
 
+    # The README travels with the documents it links to.
+    count, dead = doc_links.dead_links(folder, ["README.md"])
+    check(f"the README's {count} links lead to files of the archive", count > 0 and not dead,
+          "; ".join(dead))
+
     # The README's C example and its MinGW link lines, from the README the archive carries.
     with open(os.path.join(folder, "README.md"), encoding="utf-8") as file:
         readme = file.read()
     try:
-        example = readme_blocks.first_block(readme, "C and C++", "c").code
-        lines = [line for block, _ in readme_blocks.command_blocks(readme, "The release archive")
-                 for line in block.code.splitlines() if line.startswith(MINGW_COMPILERS)]
+        example = readme_blocks.first_block(readme, LINK_SECTION, "c").code
+        lines = readme_blocks.command_lines(readme, LINK_SECTION, MINGW_COMPILERS)
     except KeyError as error:
-        check("the unpacked README has its C example and archive section", False, str(error))
+        check("the unpacked README has its linking section and C example", False, str(error))
         example, lines = "", []
     with open(os.path.join(folder, "app.c"), "w", encoding="utf-8") as file:
         file.write(example)
-    check("the README's archive section gives a MinGW line for x64 and for x86",
+    check("the README's linking section gives a MinGW line for x64 and for x86",
           sorted(line.split()[0] for line in lines) == sorted(c.strip() for c in MINGW_COMPILERS),
           f"lines: {lines}")
     for line in lines:

@@ -1,13 +1,16 @@
 """A newcomer's first hour, run as the README gives it, in a fresh copy of the source tree
 (the tracked files and the new ones git does not ignore, no build folders):
 
-  1. the set-up's scripts/demo;
-  2. every file of the "What ships" table in both build folders;
-  3. the C example saved as app.c and built with each MinGW line of the C section;
-  4. every command block of "Running your own application against the simulated boxes", in
-     order: it must end before the runner's time limit (a session that hangs on a message
-     box nobody sees, or on a pipe a background process holds, does not), and print the
-     lines of the ```text block that follows it, in that order.
+  1. every link between the pages (doc_links.py) leads to a page and a heading that exist;
+  2. the set-up's scripts/demo;
+  3. the release archive's commands (scripts/package, the unpacking and sha256sum -c), and
+     every path of its table in the folder they unpack into;
+  4. the C example saved as app.c in that folder and built there with each MinGW line of
+     the README's linking section;
+  5. every command block of the walkthrough in docs/simulated-boxes.md, in order: it must
+     end before the runner's time limit (a session that hangs on a message box nobody sees,
+     or on a pipe a background process holds, does not), and print the lines of the
+     ```text block that follows it, in that order.
 
     python3 tests/release/first_hour_check.py [--tree DIR]
 
@@ -23,15 +26,20 @@ import subprocess
 import sys
 import time
 
+import doc_links
 import readme_blocks
+from readme_blocks import ARCHIVE_SECTION, LINK_SECTION, MINGW_COMPILERS
 from tally import Tally
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-MINGW_COMPILERS = ("x86_64-w64-mingw32-gcc ", "i686-w64-mingw32-gcc ")
-RUN_SECTION = "Running your own application against the simulated boxes"
+# The page and section of the walkthrough the README sends a newcomer to.
+WALKTHROUGH = ("docs/simulated-boxes.md",
+               "Running your own application against the simulated boxes")
 # Below the runner's default time limit (300 s), so that a session that only ends there fails.
 BLOCK_LIMIT_S = 200
 DEMO_LIMIT_S = 1800
+# The archive's block builds only what the demo left out of date, then zips and unpacks.
+ARCHIVE_LIMIT_S = 900
 
 TALLY = Tally("readme")
 check = TALLY.check
@@ -97,6 +105,43 @@ def heading_of(text, line):
     return title
 
 
+def read(path):
+    with open(path, encoding="utf-8") as file:
+        return file.read()
+
+
+def unpacked_folder(blocks):
+    """The folder the archive's commands change into (their `cd FOLDER` line), or None."""
+    for block, _ in blocks:
+        for line in block.code.splitlines():
+            words = line.split("#")[0].split()
+            if len(words) == 2 and words[0] == "cd":
+                return words[1]
+    return None
+
+
+def run_blocks(blocks, page, text, cwd, logs, name, limit):
+    """Runs each (block, expected lines) in turn; one check per block."""
+    for index, (block, expected) in enumerate(blocks, 1):
+        log = os.path.join(logs, f"{name}-{index}.log")
+        status, output, seconds = run(block.code, cwd, log, limit)
+        where = f"{page} '{heading_of(text, block.line)}', block at line {block.line}"
+        detail = f"(log: {log})"
+        if status is None:
+            detail = f"still running after {limit} s {detail}"
+        else:
+            missing = in_order(expected, output)
+            if status != 0 and not expected:
+                detail = f"exit status {status}; {output.strip()[-300:]} {detail}"
+            elif missing:
+                detail = f"exit status {status}; does not print {missing} {detail}"
+        # A block with lines to print is judged by them (a session may end non-zero after
+        # printing them, as a program the runner answers does); one without, by its status.
+        ok = status is not None and (not in_order(expected, output) if expected else status == 0)
+        check(f"{where} ends in {seconds:.0f} s"
+              + (" and prints the page's lines" if expected else " with status 0"), ok, detail)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--tree", default=os.path.join(REPO, "build-readme", "tree"))
@@ -105,13 +150,18 @@ def main():
     shutil.rmtree(logs, ignore_errors=True)
     os.makedirs(logs)
     fresh_tree(tree)
-    with open(os.path.join(tree, "README.md"), encoding="utf-8") as file:
-        readme = file.read()
+    readme = read(os.path.join(tree, "README.md"))
+    walkthrough_page, walkthrough_title = WALKTHROUGH
+    walkthrough = read(os.path.join(tree, walkthrough_page))
 
-    # 1. The set-up.
-    setup = [line.split("#")[0].strip()
-             for block, _ in readme_blocks.command_blocks(readme, "Set-up on a fresh Debian machine")
-             for line in block.code.splitlines() if line.startswith("scripts/demo")]
+    # 1. The links between the pages.
+    count, dead = doc_links.dead_links(tree, doc_links.pages(tree))
+    check(f"the {count} links between the pages lead to pages and headings that exist",
+          count > 0 and not dead, "; ".join(dead))
+
+    # 2. The set-up.
+    setup = [line.split("#")[0].strip() for line in readme_blocks.command_lines(
+        readme, "Set-up on a fresh Debian machine", ["scripts/demo"])]
     if not check("the set-up names scripts/demo", setup == ["scripts/demo"], f"{setup}"):
         return 1
     log = os.path.join(logs, "demo.log")
@@ -119,43 +169,35 @@ def main():
     check(f"scripts/demo in a fresh tree ({seconds:.0f} s)", status == 0,
           f"exit status {status}; {output.strip()[-300:]} (log: {log})")
 
-    # 2. What the build folders hold after it.
-    names = readme_blocks.table_first_column(readme, "What ships")
-    absent = [f"{folder}/{name}" for folder in ("build-win32", "build-win64") for name in names
-              if not os.path.isfile(os.path.join(tree, folder, name))]
-    check(f"every file of the What ships table ({', '.join(names)}) is in build-win32 and "
-          "build-win64", bool(names) and not absent, f"absent: {absent}")
+    # 3. The release archive, made, unpacked and checked as the README gives it.
+    archive_blocks = readme_blocks.command_blocks(readme, ARCHIVE_SECTION)
+    folder = unpacked_folder(archive_blocks)
+    if not check("the archive's commands unpack it into a folder they change into",
+                 bool(archive_blocks) and folder is not None, f"{len(archive_blocks)} blocks"):
+        return TALLY.summary()
+    run_blocks(archive_blocks, "README.md", readme, tree, logs, "archive", ARCHIVE_LIMIT_S)
+    unpacked = os.path.join(tree, folder)
+    names = readme_blocks.table_first_column(readme, ARCHIVE_SECTION)
+    absent = [name for name in names if not os.path.exists(os.path.join(unpacked, name))]
+    check(f"every path of the archive's table ({', '.join(names)}) is in {folder}",
+          bool(names) and not absent, f"absent: {absent}")
 
-    # 3. The C example, built with the C section's MinGW lines.
-    with open(os.path.join(tree, "app.c"), "w", encoding="utf-8") as file:
-        file.write(readme_blocks.first_block(readme, "C and C++", "c").code)
-    lines = [line for block, _ in readme_blocks.command_blocks(readme, "C and C++")
-             for line in block.code.splitlines() if line.startswith(MINGW_COMPILERS)]
-    check("the C section gives a MinGW line for x64 and for x86",
+    # 4. The C example, built in the unpacked folder with the linking section's MinGW lines.
+    with open(os.path.join(unpacked, "app.c"), "w", encoding="utf-8") as file:
+        file.write(readme_blocks.first_block(readme, LINK_SECTION, "c").code)
+    lines = readme_blocks.command_lines(readme, LINK_SECTION, MINGW_COMPILERS)
+    check("the linking section gives a MinGW line for x64 and for x86",
           sorted(line.split()[0] for line in lines) == sorted(c.strip() for c in MINGW_COMPILERS),
           f"lines: {lines}")
     for index, line in enumerate(lines, 1):
         log = os.path.join(logs, f"c-build-{index}.log")
-        status, output, _ = run(line, tree, log, 120)
-        check(f"C section: {line.split('#')[0].strip()}", status == 0,
+        status, output, _ = run(line, unpacked, log, 120)
+        check(f"in {folder}: {line.split('#')[0].strip()}", status == 0,
               f"exit status {status}; {output.strip()[:300]}")
 
-    # 4. The runner's sessions, block by block.
-    for index, (block, expected) in enumerate(readme_blocks.command_blocks(readme, RUN_SECTION), 1):
-        log = os.path.join(logs, f"run-{index}.log")
-        status, output, seconds = run(block.code, tree, log, BLOCK_LIMIT_S)
-        where = f"'{heading_of(readme, block.line)}', block at README line {block.line}"
-        detail = f"(log: {log})"
-        if status is None:
-            detail = f"still running after {BLOCK_LIMIT_S} s {detail}"
-        else:
-            missing = in_order(expected, output)
-            if missing:
-                detail = f"exit status {status}; does not print {missing} {detail}"
-            if "unknown option --ftd2xx32" in output:
-                detail += "; scripts/wine-run lacks --ftd2xx32, which the x86 work adds"
-        check(f"{where} ends in {seconds:.0f} s and prints the README's lines",
-              status is not None and not in_order(expected, output), detail)
+    # 5. The walkthrough's sessions, block by block.
+    run_blocks(readme_blocks.command_blocks(walkthrough, walkthrough_title), walkthrough_page,
+               walkthrough, tree, logs, "run", BLOCK_LIMIT_S)
 
     return TALLY.summary()
 

@@ -1,7 +1,8 @@
 """The fenced code blocks of a Markdown file, by the section they stand in, so that the
 release checks run the commands and code the README gives rather than copies of them.
 
-    python3 readme_blocks.py README.md "C and C++" c     the first ```c block of the section
+    python3 readme_blocks.py README.md "Linking from C and C++" c
+                                              the first ```c block of the section
 """
 
 import re
@@ -87,6 +88,13 @@ def command_blocks(text, title):
     return pairs
 
 
+def command_lines(text, title, starts):
+    """The lines of the section's unlabelled blocks (and its subsections') that begin with
+    one of the strings starts, e.g. the compiler lines among a section's commands."""
+    return [line for block, _ in command_blocks(text, title)
+            for line in block.code.splitlines() if line.startswith(tuple(starts))]
+
+
 def table_first_column(text, title):
     """The backquoted names in the first column of the first table of the section."""
     lines = text.splitlines()
@@ -104,6 +112,12 @@ def table_first_column(text, title):
                 break
         return names
     raise KeyError(f"no section '{title}'")
+
+
+# The README's sections the release checks read, and the compilers of its link lines.
+ARCHIVE_SECTION = "The release archive"
+LINK_SECTION = "Linking from C and C++"
+MINGW_COMPILERS = ("x86_64-w64-mingw32-gcc ", "i686-w64-mingw32-gcc ")
 
 
 if __name__ == "__main__":
