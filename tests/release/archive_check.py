@@ -36,6 +36,7 @@ EXPECTED_FILES = sorted(
     + ["include/tevro.h", "README.md"]
     # The README links to these: every one ships.
     + sorted("docs/" + os.path.basename(p) for p in glob.glob(os.path.join(REPO, "docs", "*.md")))
+    + ["tests/README.md"]  # the contributors' page links to it
     + ["NOTICES/README.txt", "NOTICES/gcc-runtime-library-exception.txt",
        "NOTICES/winpthreads.txt", "NOTICES/mingw-w64-runtime.txt", "SHA256SUMS"])
 NOTICE_TEXTS = {
