@@ -1,8 +1,8 @@
 // Loads the library afresh, as a process that loads the DLL does: dlopen of the shared
 // object, then the process-attach notification (which scans). Each measurement starts from
 // the values at load this way.
-#ifndef BENCH_LOADER_H
-#define BENCH_LOADER_H
+#ifndef TESTS_PROTOCOL_LOADER_H
+#define TESTS_PROTOCOL_LOADER_H
 
 #include <windows.h>
 
@@ -34,4 +34,4 @@ class LoadedLibrary {
   std::string error_;
 };
 
-#endif  // BENCH_LOADER_H
+#endif  // TESTS_PROTOCOL_LOADER_H

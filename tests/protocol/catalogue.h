@@ -1,8 +1,8 @@
 // The measured operations: every exported function on each kind of box, the pulse end, and
 // the scan over a range of worlds, each with the requests the box protocol prescribes.
 // Shared by the benchmarks, the callgrind runs and the request-count test.
-#ifndef BENCH_CATALOGUE_H
-#define BENCH_CATALOGUE_H
+#ifndef TESTS_PROTOCOL_CATALOGUE_H
+#define TESTS_PROTOCOL_CATALOGUE_H
 
 #include <stdint.h>
 
@@ -104,4 +104,4 @@ constexpr uint32_t kFieldReadTransfers = 4 * kByteTransfers;  // 224
 constexpr uint32_t kFieldWriteTransfers =
     kWriteEnableTransfers + 4 * kByteTransfers + kWriteDisableTransfers;  // 289
 
-#endif  // BENCH_CATALOGUE_H
+#endif  // TESTS_PROTOCOL_CATALOGUE_H
