@@ -2,11 +2,11 @@
 #   ftd2xx.dll      stand-in D2XX library over the bridge-box model (x86 and x64)
 #   drelvansim.sys  stand-in kernel driver over the port-box model (x64)
 #   simctl.exe      control tool of both (x64; it drives the world for 32-bit checks too)
-#   sim_check.exe   end-to-end check of the simulated world under Wine (x86 and x64)
-#   dll_check.exe, shared_boxes_check.exe  end-to-end checks of TEVRO.DLL (x86 and x64)
-#   call_convention_check.exe  the exports called as an old x86 application calls them (x86)
+#   tests/e2e       the end-to-end checks under Wine (x86 and x64): sim_check.exe of the
+#                   simulated world; dll_check.exe, three_processes_two_boxes_check.exe and
+#                   one_box_many_callers_check.exe of TEVRO.DLL; call_convention_check.exe
+#                   (x86); tool_check.exe and trace_check.exe of tevro.exe (tests/e2e/tool)
 #   wine_bench.exe  TEVRO.DLL timed against the stand-ins under Wine (x86 and x64)
-#   tool_check.exe  checks of tevro.exe under Wine against the simulated boxes (x86 and x64)
 # A 32-bit process reaches the x64 stand-in driver through WoW64; only the user-mode
 # client of its control device is built for x86.
 
@@ -22,7 +22,4 @@ endif()
 add_subdirectory(${PROJECT_SOURCE_DIR}/tests/e2e ${PROJECT_BINARY_DIR}/tests/e2e)
 if(TARGET tevro_dll)
   add_subdirectory(${PROJECT_SOURCE_DIR}/bench/wine ${PROJECT_BINARY_DIR}/bench/wine)
-endif()
-if(TARGET tevro_tool)
-  add_subdirectory(${PROJECT_SOURCE_DIR}/tests/tool/wine ${PROJECT_BINARY_DIR}/tests/tool/wine)
 endif()

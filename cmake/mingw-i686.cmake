@@ -1,7 +1,7 @@
 # Cross build for 32-bit Windows (x86) with MinGW-w64, posix thread model.
 # Debian: g++-mingw-w64-i686-posix, binutils-mingw-w64-i686.
-#   scripts/configure build-win32   (cmake -S . -B build-win32 -G Ninja
-#     -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release)
+# The win32 preset of CMakePresets.json uses it (Ninja, Release, folder build-win32):
+#   cmake --preset win32 && cmake --build --preset win32      (or scripts/configure build-win32)
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(TEVRO_MINGW_TRIPLE i686-w64-mingw32)

@@ -1,7 +1,7 @@
 # Cross build for 64-bit Windows (x64) with MinGW-w64, posix thread model.
 # Debian: g++-mingw-w64-x86-64-posix, binutils-mingw-w64-x86-64.
-#   scripts/configure build-win64   (cmake -S . -B build-win64 -G Ninja
-#     -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release)
+# The win64 preset of CMakePresets.json uses it (Ninja, Release, folder build-win64):
+#   cmake --preset win64 && cmake --build --preset win64      (or scripts/configure build-win64)
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
 set(TEVRO_MINGW_TRIPLE x86_64-w64-mingw32)

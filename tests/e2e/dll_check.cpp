@@ -1,14 +1,17 @@
 // dll_check: TEVRO.DLL end to end under Wine, built for the architecture of the DLL it
 // checks, against the stand-in port driver and the stand-in ftd2xx.dll in the system folder
-// as this process sees it (scripts/wine-run --ftd2xx, or --ftd2xx32 for a 32-bit process).
+// as this process sees it (scripts/wine-run --ftd2xx, or --ftd2xx32 for a 32-bit process):
+// the message boxes at load and unload and the D2XX library it takes (loading/), numbering
+// and every export on every variant (numbering/), the pulse while the caller dispatches
+// (pulse/), identity records across processes (identity/), overlapping sessions (sharing/).
 //   dll_check TEVRO_DLL              runs every check; PASS/FAIL lines and a summary
-//   dll_check --child ROLE ARGS...   a part played in another process (dll_process_checks.cpp)
+//   dll_check --child ROLE ARGS...   a part played in another process (dll_check_children.cpp)
 #include <stdio.h>
 #include <string.h>
 
-#include "boxes.h"
-#include "check_support.h"
 #include "dll_checks.h"
+#include "support/boxes.h"
+#include "support/check_support.h"
 
 using namespace e2e;
 
@@ -54,7 +57,8 @@ int main(int argc, char** argv) {
     LoadChecks(context);
     NumberingChecks(context);
     PulseChecks(context);
-    ProcessChecks(context);
+    IdentityAcrossProcessesChecks(context);
+    OverlappingSessionsChecks(context);
     UnloadChecks(context);
     D2xxFileChecks(context);
   }

@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""Checks on the Windows build of TEVRO.DLL.
+"""Checks on the Windows images: TEVRO.DLL and, for the end-to-end stage, the
+stand-ins of the simulated boxes. scripts/windows-checks and scripts/e2e run them.
 
 Each subcommand prints what it found wrong, one problem a line, and exits 1
 when there was any problem, 0 when there was none:
@@ -15,6 +16,15 @@ when there was any problem, 0 when there was none:
   wine-run    EXE PREFIX           runs link_by_name.exe under Wine, no box present
   self-test   DLL DEF MAP FAULTY_DLL FAULTY_MAP OBJDUMP HEADER
                                    the checks above reject known-bad input
+
+The stand-ins (sim/ftd2xx/ftd2xx.def lists the stand-in D2XX library's names):
+
+  plain-exports DLL DEF            the export table holds exactly the names of a .def
+                                   of plain names, undecorated
+  stdcall-exports DLL DEF NM       each name of that .def is a stdcall function of the
+                                   DLL, _NAME@N in its symbol table (x86)
+  imports-within IMAGE DLL...      every DLL the image imports is one of these
+  native-subsystem IMAGE           a native-subsystem image (a kernel driver)
 
 Needs Debian's python3-pefile (run with /usr/bin/python3).
 """
@@ -429,6 +439,65 @@ def check_linked_imports(exe_path, def_entries):
     return problems
 
 
+# --- the stand-ins ---------------------------------------------------------------------
+
+def read_plain_def(text):
+    """The export names of a .def that lists plain names, one a line under EXPORTS."""
+    names, in_exports = [], False
+    for raw in text.splitlines():
+        line = raw.split(";", 1)[0].strip()
+        if line == "EXPORTS":
+            in_exports = True
+        elif line and in_exports:
+            names.append(line.split()[0])
+    return names
+
+
+def load_plain_def(path):
+    with open(path, encoding="ascii") as f:
+        return read_plain_def(f.read())
+
+
+def check_plain_exports(dll_path, names):
+    pe = pefile.PE(dll_path)
+    if not hasattr(pe, "DIRECTORY_ENTRY_EXPORT"):
+        return ["no export table"]
+    exported = [s.name.decode("latin-1") for s in pe.DIRECTORY_ENTRY_EXPORT.symbols if s.name]
+    problems = [f"{name} is not exported" for name in sorted(set(names) - set(exported))]
+    problems += [f"exports {name!r}, which the .def does not list"
+                 for name in sorted(set(exported) - set(names))]
+    if not problems and sorted(exported) != sorted(names):
+        problems.append("a name is exported twice")
+    return problems
+
+
+def check_stdcall_exports(dll_path, names, nm):
+    """Each name is defined as the stdcall function _NAME@N (nm's 'T' symbols)."""
+    output = subprocess.run([nm, dll_path], check=True, capture_output=True, text=True).stdout
+    defined = {fields[2] for fields in (line.split() for line in output.splitlines())
+               if len(fields) == 3 and fields[1] == "T"}
+    return [f"{name} is not stdcall" for name in names
+            if not any(re.fullmatch(rf"_{re.escape(name)}@\d+", symbol) for symbol in defined)]
+
+
+def check_imports_within(image_path, allowed):
+    pe = pefile.PE(image_path)
+    allowed = {dll.lower() for dll in allowed}
+    problems = []
+    for kind in ("DIRECTORY_ENTRY_IMPORT", "DIRECTORY_ENTRY_DELAY_IMPORT"):
+        for entry in getattr(pe, kind, []):
+            name = entry.dll.decode("latin-1")
+            if name.lower() not in allowed:
+                problems.append(f"unexpected import {name}")
+    return problems
+
+
+def check_native_subsystem(image_path):
+    subsystem = pefile.PE(image_path).OPTIONAL_HEADER.Subsystem
+    native = pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_NATIVE"]
+    return [] if subsystem == native else [f"subsystem {subsystem}, expected {native} (native)"]
+
+
 # --- wine-run ----------------------------------------------------------------------
 
 def find_wine():
@@ -569,6 +638,14 @@ def main(argv):
             problems = check_wine_run(args[0], args[1])
         elif command == "self-test" and len(args) == 7:
             problems = check_self_test(*args)
+        elif command == "plain-exports" and len(args) == 2:
+            problems = check_plain_exports(args[0], load_plain_def(args[1]))
+        elif command == "stdcall-exports" and len(args) == 3:
+            problems = check_stdcall_exports(args[0], load_plain_def(args[1]), args[2])
+        elif command == "imports-within" and len(args) >= 2:
+            problems = check_imports_within(args[0], args[1:])
+        elif command == "native-subsystem" and len(args) == 1:
+            problems = check_native_subsystem(args[0])
         else:
             print(__doc__)
             return 2
