@@ -12,6 +12,7 @@ set(TEVRO_LIBRARY_SOURCES
   ${TEVRO_SRC_DIR}/common/gone_box.cpp
   ${TEVRO_SRC_DIR}/common/library_timer.cpp
   ${TEVRO_SRC_DIR}/common/process_lock.cpp
+  ${TEVRO_SRC_DIR}/common/process_lock_scope.cpp
   ${TEVRO_SRC_DIR}/common/trace.cpp
   ${TEVRO_SRC_DIR}/common/trace_file.cpp
   ${TEVRO_SRC_DIR}/common/trace_path.cpp

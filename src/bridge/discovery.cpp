@@ -68,7 +68,7 @@ bool D2xxUsable(char (&path)[kWindirBufferSize + sizeof kD2xxRelativePath]) {
 
 }  // namespace
 
-uint8_t BridgeScan(bool leaveSession) {
+uint8_t BridgeScan(ScanMode mode) {
   char path[kWindirBufferSize + sizeof kD2xxRelativePath];
   if (!D2xxUsable(path)) return 0;
   // Each probe is a session open and close without the session: the box is opened, set up
@@ -83,11 +83,10 @@ uint8_t BridgeScan(bool leaveSession) {
       break;
     }
   }
-  if (!leaveSession) {
+  if (mode == ScanMode::kNoSession) {
     // Addressing the first number that did not open, as the last probe left it; the image
-    // is no session's, and the last close's total stands.
+    // is no session's.
     gBridgeLink.index = index;
-    gBridgeLink.localOpenCnt = 0;
     gBridgeLink.userAreaSize = last.userAreaSize;
     gBridgeLink.image = last.image;
     gBridgeLink.imageCurrent = false;

@@ -154,11 +154,11 @@ HANDLE OpenSessionMutex(const char* name) {
   return CreateMutexExA(made, name, 0, kMutexRights);
 }
 
-BoxTake TakeBox(BoxKind kind, uint8_t index, DWORD waitMs) {
-  if (index >= kBoxes) return BoxTake::kTaken;
+BoxLock LockBox(BoxKind kind, uint8_t index, DWORD waitMs) {
+  if (index >= kBoxes) return BoxLock::kLocked;
   TraceBox(kind, index);
   HANDLE mutex = MutexOf(kind, index);
-  if (mutex == nullptr) return BoxTake::kUnguarded;
+  if (mutex == nullptr) return BoxLock::kWithoutLock;
   DWORD result = WaitForSingleObject(mutex, 0);
   if (result == WAIT_TIMEOUT && waitMs > 0) {
     // Held by another caller: wait for it, and say how long.
@@ -175,17 +175,17 @@ BoxTake TakeBox(BoxKind kind, uint8_t index, DWORD waitMs) {
   }
   switch (result) {
     case WAIT_OBJECT_0:
-      return BoxTake::kTaken;
+      return BoxLock::kLocked;
     case WAIT_ABANDONED:
-      return BoxTake::kAbandoned;
+      return BoxLock::kAbandoned;
     case WAIT_TIMEOUT:
-      return BoxTake::kBusy;
+      return BoxLock::kBusy;
     default:
-      return BoxTake::kUnguarded;  // not held: GiveBox's release then fails harmlessly
+      return BoxLock::kWithoutLock;  // not held: UnlockBox's release then fails harmlessly
   }
 }
 
-void GiveBox(BoxKind kind, uint8_t index) {
+void UnlockBox(BoxKind kind, uint8_t index) {
   if (index >= kBoxes) return;
   HANDLE mutex = gBoxes.mutex[kind == BoxKind::kPort][index];
   if (mutex != nullptr) ReleaseMutex(mutex);

@@ -22,19 +22,19 @@ enum class BoxKind : uint8_t { kBridge, kPort };
 constexpr DWORD kBoxWaitMs = 5000;
 constexpr DWORD kBoxCloseWaitMs = 30000;
 
-enum class BoxTake : uint8_t {
-  kTaken,      // the box is the caller's until GiveBox
-  kAbandoned,  // the caller's, but the last holder died inside an operation
-  kBusy,       // another caller kept it for the whole wait; nothing is held
-  kUnguarded,  // its mutex cannot be had (the name is another object's, or refuses us):
-               // the box may be read, never written; GiveBox is still called
+enum class BoxLock : uint8_t {
+  kLocked,       // the box is the caller's until UnlockBox
+  kAbandoned,    // the caller's, but the last holder died inside an operation
+  kBusy,         // another caller kept it for the whole wait; nothing is held
+  kWithoutLock,  // its mutex cannot be had (the name is another object's, or refuses us):
+                 // the box may be read, never written; UnlockBox is still called
 };
 
 // Takes box (kind, index 0..9) for one operation, waiting at most waitMs. Boxes above 9
 // have no mutex: taken at once, without a system call.
-BoxTake TakeBox(BoxKind kind, uint8_t index, DWORD waitMs);
-// Gives back what TakeBox took.
-void GiveBox(BoxKind kind, uint8_t index);
+BoxLock LockBox(BoxKind kind, uint8_t index, DWORD waitMs);
+// Gives back what LockBox took.
+void UnlockBox(BoxKind kind, uint8_t index);
 // Closes the mutexes and the shared records of this process (at unload).
 void CloseBoxes();
 

@@ -7,7 +7,7 @@
 
 #include <stdint.h>
 
-#include "common/box_reach.h"
+#include "common/contract.h"
 
 struct MissedOpens {
   uint8_t count;       // tries in a row that found no device, counted as below

@@ -4,7 +4,7 @@
 #include "driverport/driverport.h"
 #include "driverport/link.h"
 
-uint8_t PortScan(bool leaveSession) {
+uint8_t PortScan(ScanMode mode) {
   PortCompletePulse("the scan");
   // Each probe is a session open and close without the session: the box is probed and its
   // stored counter read, as an open does; with no openings, a close writes nothing. A box
@@ -19,11 +19,9 @@ uint8_t PortScan(bool leaveSession) {
       break;
     }
   }
-  if (!leaveSession) {
-    // Addressing the first index that did not answer, as the last probe left it; the last
-    // close's total stands.
+  if (mode == ScanMode::kNoSession) {
+    // Addressing the first index that did not answer, as the last probe left it.
     gPortLink.deviceIndex = index;
-    gPortLink.localOpenCnt = 0;
     gPortLink.storedOpenCnt = 0;
     gPortLink.storedValid = false;
   }

@@ -24,6 +24,22 @@
 
 namespace {
 
+// The drawer pulse of this process: at most one pending, and the releases still owed to
+// boxes. Written by this file only.
+struct DrawerPulse {
+  bool pulsePending;      // a pulse is written and its release not yet tried
+  int64_t pulseStart;     // performance counter when the pending pulse was written
+  uint8_t releaseIndex;   // the box of the last pulse written
+  uint16_t releasesOwed;  // bit N: a pulse was written to box N and no release since
+  MissedOpens releaseMissed[kPortMaxIndex + 1];  // box N's device not found, for its release
+  // Pulses of processes that are gone, on boxes this process has used: when box N's owner
+  // was last asked about, and the tries that did not find box N's device.
+  int64_t ownerCheckAt[kPortMaxIndex + 1];
+  MissedOpens deadPulseMissed[kPortMaxIndex + 1];
+};
+
+DrawerPulse gPulse;
+
 constexpr int64_t kPulseUs = 60000;
 // A release the timer could not write is tried again this soon; each of its tries waits at
 // most this long for a box another caller holds, so the process lock is never kept long.
@@ -52,7 +68,7 @@ int64_t MicrosecondsSince(int64_t start) {
          ticks % frequency.QuadPart * 1000000 / frequency.QuadPart;
 }
 
-int64_t MicrosecondsSincePulse() { return MicrosecondsSince(gPortLink.pulseStart); }
+int64_t MicrosecondsSincePulse() { return MicrosecondsSince(gPulse.pulseStart); }
 
 // Sleeps until the pulse has lasted its time by the fine clock: a sleep of the time left,
 // which the system may end a tick early or late, then short ones until it has passed.
@@ -74,7 +90,7 @@ bool WriteReleasePattern() {
 }
 
 uint16_t BoxBit(uint8_t index) { return static_cast<uint16_t>(1u << index); }
-bool ReleaseOwedTo(uint8_t index) { return (gPortLink.releasesOwed & BoxBit(index)) != 0; }
+bool ReleaseOwedTo(uint8_t index) { return (gPulse.releasesOwed & BoxBit(index)) != 0; }
 
 // Device 'index' open: writes the release, and pays a release owed to that box: no process
 // sees this process's pulse running on it any more.
@@ -83,7 +99,7 @@ bool WriteRelease(uint8_t index) {
   uint8_t status = gPortLink.reply.bytes[1];
   bool ok = PortWriteDrawer(ReleasePattern(status));
   if (ok && ReleaseOwedTo(index)) {
-    gPortLink.releasesOwed &= static_cast<uint16_t>(~BoxBit(index));
+    gPulse.releasesOwed &= static_cast<uint16_t>(~BoxBit(index));
     SharedPulse* shared = PortSharedPulse(index);
     if (OwnerOf(shared) == PulseOwner::kThisProcess) ClearPulse(shared);
   }
@@ -102,11 +118,11 @@ bool AnotherProcessesPulse(uint8_t index) {
 void TracePulseEnd(const char* endedBy, bool released) {
   TraceHold(false);
   if (released) {
-    TraceEvent("pulse", "port %u released after %.3f ms, by %s", gPortLink.releaseIndex,
+    TraceEvent("pulse", "port %u released after %.3f ms, by %s", gPulse.releaseIndex,
                static_cast<double>(MicrosecondsSincePulse()) / 1000.0, endedBy);
   } else {
     TraceEvent("pulse", "port %u: the release by %s did not reach the box; it is owed",
-               gPortLink.releaseIndex, endedBy);
+               gPulse.releaseIndex, endedBy);
   }
 }
 
@@ -116,16 +132,16 @@ void TracePulseEnd(const char* endedBy, bool released) {
 bool OpenOwedBox(uint8_t index, DWORD waitMs) {
   BoxReach reach = BoxReach::kNoAnswer;
   const bool opened = PortOpenDevice(index, &reach, waitMs) != INVALID_HANDLE_VALUE;
-  if (CountTry(gPortLink.releaseMissed[index], reach)) {
-    gPortLink.releasesOwed &= static_cast<uint16_t>(~BoxBit(index));
-    gPortLink.releaseMissed[index] = MissedOpens{};
+  if (CountTry(gPulse.releaseMissed[index], reach)) {
+    gPulse.releasesOwed &= static_cast<uint16_t>(~BoxBit(index));
+    gPulse.releaseMissed[index] = MissedOpens{};
     TraceEvent("owed release", "port %u: its device cannot be opened; no longer tried", index);
     // No process is to wait for this pulse's end any more.
-    BoxTake take = TakeBox(BoxKind::kPort, index, waitMs);
-    if (take != BoxTake::kBusy) {
+    BoxLock lock = LockBox(BoxKind::kPort, index, waitMs);
+    if (lock != BoxLock::kBusy) {
       SharedPulse* shared = PortSharedPulse(index);
       if (OwnerOf(shared) == PulseOwner::kThisProcess) ClearPulse(shared);
-      GiveBox(BoxKind::kPort, index);
+      UnlockBox(BoxKind::kPort, index);
     }
   }
   return opened;
@@ -142,10 +158,10 @@ bool WriteOwedRelease(uint8_t index, DWORD waitMs) {
 // Writes the releases still owed to boxes, except to the box of a pulse still running and
 // to box 'tried', whose release was just tried.
 void SettleReleases(DWORD waitMs, uint8_t tried = kPortNoIndex) {
-  if (gPortLink.releasesOwed == 0) return;
+  if (gPulse.releasesOwed == 0) return;
   for (uint8_t index = 0; index <= kPortMaxIndex; ++index) {
     if (!ReleaseOwedTo(index) || index == tried) continue;
-    if (gPortLink.pulsePending && index == gPortLink.releaseIndex) continue;
+    if (gPulse.pulsePending && index == gPulse.releaseIndex) continue;
     if (WriteOwedRelease(index, waitMs)) TraceEvent("owed release", "port %u: written", index);
   }
 }
@@ -153,9 +169,9 @@ void SettleReleases(DWORD waitMs, uint8_t tried = kPortNoIndex) {
 // Ends the pending pulse, its time being up: the release, tried once; one that does not
 // reach the box stays owed to it.
 void EndPendingPulse(const char* endedBy, DWORD waitMs) {
-  gPortLink.pulsePending = false;
-  WriteOwedRelease(gPortLink.releaseIndex, waitMs);
-  TracePulseEnd(endedBy, !ReleaseOwedTo(gPortLink.releaseIndex));
+  gPulse.pulsePending = false;
+  WriteOwedRelease(gPulse.releaseIndex, waitMs);
+  TracePulseEnd(endedBy, !ReleaseOwedTo(gPulse.releaseIndex));
 }
 
 void TimerWork();
@@ -163,9 +179,9 @@ void TimerWork();
 // Sets the library's timer for what is left to do: the end of the pending pulse, or the
 // next try of an owed release; cancels it when nothing is.
 void ScheduleTimer() {
-  if (gPortLink.pulsePending) {
+  if (gPulse.pulsePending) {
     LibraryTimerSet(TimerWork, kPulseUs - MicrosecondsSincePulse());
-  } else if (gPortLink.releasesOwed != 0) {
+  } else if (gPulse.releasesOwed != 0) {
     LibraryTimerSet(TimerWork, kReleaseRetryUs);
   } else {
     LibraryTimerCancel();
@@ -175,7 +191,7 @@ void ScheduleTimer() {
 // On the library's timer, under the process lock. A timer that ends a tick early finds the
 // pulse time not yet up and is set for the rest.
 void TimerWork() {
-  if (!gPortLink.pulsePending) {
+  if (!gPulse.pulsePending) {
     SettleReleases(kTimerWaitMs);
   } else if (MicrosecondsSincePulse() >= kPulseUs) {
     EndPendingPulse("the timer", kTimerWaitMs);
@@ -192,26 +208,26 @@ void ReleaseDeadPulses() {
     while ((used & BoxBit(index)) == 0) ++index;
     const SharedPulse* shared = PortSharedPulseIfOpen(index);
     if (shared == nullptr || shared->ownerPid == 0) continue;
-    if (gPortLink.pulsePending && index == gPortLink.releaseIndex) continue;
+    if (gPulse.pulsePending && index == gPulse.releaseIndex) continue;
     if (MicrosecondsSince(shared->writtenAt) < kPulseUs) continue;
-    if (gPortLink.ownerCheckAt[index] != 0 &&
-        MicrosecondsSince(gPortLink.ownerCheckAt[index]) < kOwnerCheckUs) {
+    if (gPulse.ownerCheckAt[index] != 0 &&
+        MicrosecondsSince(gPulse.ownerCheckAt[index]) < kOwnerCheckUs) {
       continue;
     }
-    gPortLink.ownerCheckAt[index] = FineNow();
+    gPulse.ownerCheckAt[index] = FineNow();
     if (OwnerOf(shared) != PulseOwner::kGoneProcess) continue;
     BoxReach reach = BoxReach::kNoAnswer;
     if (PortOpenDevice(index, &reach, 0) != INVALID_HANDLE_VALUE) {
       PortCloseDevice(index);
-      gPortLink.ownerCheckAt[index] = 0;
+      gPulse.ownerCheckAt[index] = 0;
     }
-    if (CountTry(gPortLink.deadPulseMissed[index], reach)) {
+    if (CountTry(gPulse.deadPulseMissed[index], reach)) {
       // Unplugged, and with it the current through the solenoid: the record is cleared.
-      if (TakeBox(BoxKind::kPort, index, 0) != BoxTake::kBusy) {
+      if (LockBox(BoxKind::kPort, index, 0) != BoxLock::kBusy) {
         ClearPulse(PortSharedPulse(index));
-        GiveBox(BoxKind::kPort, index);
+        UnlockBox(BoxKind::kPort, index);
       }
-      gPortLink.deadPulseMissed[index] = MissedOpens{};
+      gPulse.deadPulseMissed[index] = MissedOpens{};
     }
   }
 }
@@ -236,24 +252,24 @@ void PortReleaseOrphanedPulse(uint8_t index) {
 
 void PortCompletePulse(const char* endedBy) {
   uint8_t tried = kPortNoIndex;
-  if (gPortLink.pulsePending) {
+  if (gPulse.pulsePending) {
     WaitForPulseTime();
-    tried = gPortLink.releaseIndex;
+    tried = gPulse.releaseIndex;
     EndPendingPulse(endedBy, kBoxWaitMs);
   }
   SettleReleases(0, tried);
   ScheduleTimer();
 }
 
-bool PortKick() {
-  if (gPortLink.pulsePending) return false;
+KickResult PortKick() {
+  if (gPulse.pulsePending) return KickResult{false, false};
   const uint8_t index = gPortLink.deviceIndex;
-  if (!OpenSelected()) return false;
+  if (!OpenSelected()) return KickResult{false, false};
   if (AnotherProcessesPulse(index)) {
     TraceEvent("pulse", "port %u: no kick, a pulse of process %lu is running", index,
                static_cast<unsigned long>(PortSharedPulse(index)->ownerPid));
     PortCloseDevice(index);
-    return false;
+    return KickResult{false, false};
   }
   PortReadStatus();
   uint8_t status = gPortLink.reply.bytes[1];
@@ -262,74 +278,65 @@ bool PortKick() {
   // end of its write.
   SharedPulse* shared = PortSharedPulse(index);
   ClaimPulse(shared, FineNow());
-  gPortLink.releaseIndex = index;
-  gPortLink.releasesOwed |= BoxBit(index);
-  gPortLink.releaseMissed[index] = MissedOpens{};
+  gPulse.releaseIndex = index;
+  gPulse.releasesOwed |= BoxBit(index);
+  gPulse.releaseMissed[index] = MissedOpens{};
   bool ok = PortWriteDrawer(PulsePattern(status));
-  gPortLink.pulseStart = FineNow();
-  if (shared != nullptr) shared->writtenAt = gPortLink.pulseStart;
+  gPulse.pulseStart = FineNow();
+  if (shared != nullptr) shared->writtenAt = gPulse.pulseStart;
   TraceEvent("pulse", "port %u started%s", index, ok ? "" : " (the pulse write failed)");
-  ++gPortLink.localOpenCnt;
-  gPortLink.pulsePending = true;
+  gPulse.pulsePending = true;
   if (LibraryTimerSet(TimerWork, kPulseUs)) {
     TraceHold(true);
   } else {
     // No timer to end the pulse: end it here, after the pulse time.
     WaitForPulseTime();
-    gPortLink.pulsePending = false;
+    gPulse.pulsePending = false;
     WriteRelease(index);
     TracePulseEnd("the no-timer fallback", !ReleaseOwedTo(index));
   }
   PortCloseDevice(index);
-  return ok && IsValidStatus(status);
+  // Counted however the write went: the solenoid may have fired.
+  return KickResult{ok && IsValidStatus(status), true};
 }
 
 bool PortRelease() {
-  bool pending = gPortLink.pulsePending;
-  gPortLink.pulsePending = false;
+  bool pending = gPulse.pulsePending;
+  gPulse.pulsePending = false;
   bool ok = false;
   if (OpenSelected()) {
     // Only a pulse's own process ends it.
     ok = !AnotherProcessesPulse(gPortLink.deviceIndex) && WriteRelease(gPortLink.deviceIndex);
     PortCloseDevice(gPortLink.deviceIndex);
   }
-  if (pending) TracePulseEnd("KasseClose", !ReleaseOwedTo(gPortLink.releaseIndex));
+  if (pending) TracePulseEnd("KasseClose", !ReleaseOwedTo(gPulse.releaseIndex));
   ScheduleTimer();
   return ok;
 }
 
-bool PortGetSwitch(char* readFlag) {
-  *readFlag = 0;
+bool PortReadSwitch(bool* readNow) {
+  *readNow = false;
   if (!OpenSelected()) return false;
   bool ok = PortReadStatus();
   PortCloseDevice(gPortLink.deviceIndex);
   uint8_t status = gPortLink.reply.bytes[1];
   if (!ok || !IsValidStatus(status)) return false;
-  *readFlag = 1;
+  *readNow = true;
   return (status & kStatusSwitch) == 0;
 }
 
-uint32_t PortGetLocalOpenCnt() { return gPortLink.localOpenCnt; }
-
-uint32_t PortGetTotalOpenCnt() {
-  if (gPortLink.closed) return gPortLink.closedTotal;
-  return gPortLink.storedOpenCnt + gPortLink.localOpenCnt;
-}
-
-void PortGetFirmWareVersion(char* buf) {
+void PortFirmwareText(char* buf) {
   for (size_t i = 0; i < sizeof kFirmwareText; ++i) buf[i] = kFirmwareText[i];
 }
 
-// Every export: what is overdue is tried once, without waiting for a box another caller
-// keeps (the library's timer goes on trying), so that no call waits for another's box.
-void PortSettle() {
-  if (gPortLink.pulsePending && MicrosecondsSincePulse() >= kPulseUs) {
+void PortFinishOverdue() {
+  if (gPulse.pulsePending && MicrosecondsSincePulse() >= kPulseUs) {
     EndPendingPulse("a later call", 0);
-    SettleReleases(0, gPortLink.releaseIndex);
+    SettleReleases(0, gPulse.releaseIndex);
     ScheduleTimer();
-  } else if (gPortLink.releasesOwed != 0) {
+  } else if (gPulse.releasesOwed != 0) {
     SettleReleases(0);
-    if (gPortLink.releasesOwed == 0) ScheduleTimer();
+    if (gPulse.releasesOwed == 0) ScheduleTimer();
   }
   if (gPortLink.usedBoxes != 0) ReleaseDeadPulses();
 }

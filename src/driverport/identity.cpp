@@ -47,44 +47,42 @@ bool WriteOpenField(uint8_t address, uint32_t value) {
   return !bus.state.failed;
 }
 
-// A field read as one operation on box 'index': false when the box cannot be opened or a
+uint8_t AddressOf(IdentityField field) {
+  switch (field) {
+    case IdentityField::kLastOpenCnt:
+      return kCountAddress;
+    case IdentityField::kSerialNumber:
+      return kSerialAddress;
+    case IdentityField::kMfgDate:
+      return kDateAddress;
+  }
+  return kCountAddress;
+}
+
+// The box an operation addresses: the held one inside a hold, else the session's.
+uint8_t TargetBox() { return gPortLink.holding ? gPortLink.openIndex : gPortLink.deviceIndex; }
+
+// A field read as one operation on box 'index': false when the box cannot be reached or a
 // transfer failed.
 bool ReadField(uint8_t index, uint8_t address, uint32_t* value) {
-  if (PortOpenDevice(index) == INVALID_HANDLE_VALUE) return false;
+  if (!PortBeginOperation(index)) return false;
   bool ok = ReadOpenField(address, value);
-  PortCloseDevice(index);
+  PortEndOperation(index);
   return ok;
 }
 
-// A completed write of the session box's counter keeps the copy in step; every completed
-// write beeps.
-void WriteCompleted(uint8_t index, uint8_t address, uint32_t value) {
-  if (address == kCountAddress && index == gPortLink.deviceIndex) {
-    gPortLink.storedOpenCnt = value;
-    gPortLink.storedValid = true;
-  }
-  MessageBeep(0);
+// A read or a completed write of the session box's counter keeps the copy in step.
+void CounterSeen(uint8_t index, uint32_t value) {
+  if (index != gPortLink.deviceIndex) return;
+  gPortLink.storedOpenCnt = value;
+  gPortLink.storedValid = true;
 }
 
-// Device open: a box whose turn could not be had is never written.
+// Device open: a box whose lock could not be had is never written.
 bool MayWrite() {
-  if (gPortLink.boxGuarded) return true;
-  TraceEvent("wait", "port %u: not written without the box's turn", gPortLink.openIndex);
+  if (gPortLink.mayWrite) return true;
+  TraceEvent("wait", "port %u: not written without the box's lock", gPortLink.openIndex);
   return false;
-}
-
-bool WriteField(uint8_t address, uint32_t value) {
-  const uint8_t index = gPortLink.deviceIndex;
-  if (PortOpenDevice(index) == INVALID_HANDLE_VALUE) return false;
-  bool ok = MayWrite() && WriteOpenField(address, value);
-  PortCloseDevice(index);
-  if (ok) WriteCompleted(index, address, value);
-  return ok;
-}
-
-uint32_t GetField(uint8_t address) {
-  uint32_t value = 0;
-  return ReadField(gPortLink.deviceIndex, address, &value) ? value : 0;
 }
 
 }  // namespace
@@ -93,40 +91,44 @@ bool PortReadCounterOf(uint8_t index, uint32_t* value) {
   return ReadField(index, kCountAddress, value);
 }
 
-uint32_t PortGetLastOpenCnt() {
-  uint32_t value = 0;
-  if (!PortReadCounterOf(gPortLink.deviceIndex, &value)) return 0;
-  gPortLink.storedOpenCnt = value;
-  gPortLink.storedValid = true;
-  return value;
+bool PortReadField(IdentityField field, uint32_t* value) {
+  const uint8_t index = TargetBox();
+  uint32_t read = 0;
+  if (!ReadField(index, AddressOf(field), &read)) return false;
+  if (field == IdentityField::kLastOpenCnt) CounterSeen(index, read);
+  *value = read;
+  return true;
 }
 
-uint32_t PortGetSerialNumber() { return GetField(kSerialAddress); }
-uint32_t PortGetMfgDate() { return GetField(kDateAddress); }
+bool PortWriteField(IdentityField field, uint32_t value, const uint32_t*) {
+  const uint8_t index = TargetBox();
+  if (!PortBeginOperation(index)) return false;
+  bool ok = MayWrite() && WriteOpenField(AddressOf(field), value);
+  PortEndOperation(index);
+  if (!ok) return false;
+  if (field == IdentityField::kLastOpenCnt) CounterSeen(index, value);
+  MessageBeep(0);
+  return true;
+}
 
-bool PortSetSerialNumber(uint32_t value) { return WriteField(kSerialAddress, value); }
-bool PortSetMfgDate(uint32_t value) { return WriteField(kDateAddress, value); }
-bool PortSetLastOpenCnt(uint32_t value) { return WriteField(kCountAddress, value); }
+bool PortStoredCounter(uint32_t* value) {
+  if (!gPortLink.storedValid) return false;
+  *value = gPortLink.storedOpenCnt;
+  return true;
+}
 
 BoxReach PortHoldBox(uint8_t index, DWORD waitMs) {
   BoxReach reach = BoxReach::kNoAnswer;
   if (PortOpenDevice(index, &reach, waitMs) == INVALID_HANDLE_VALUE) return reach;
-  if (reach == BoxReach::kUnguarded) PortCloseDevice(index);
+  if (reach == BoxReach::kWithoutLock) {
+    PortCloseDevice(index);
+    return reach;
+  }
+  gPortLink.holding = true;
   return reach;
 }
 
-void PortLetGo(uint8_t index) { PortCloseDevice(index); }
-
-bool PortReadHeldCounter(uint32_t* value) { return ReadOpenField(kCountAddress, value); }
-
-bool PortWriteHeldCounter(uint32_t value) {
-  if (!WriteOpenField(kCountAddress, value)) return false;
-  WriteCompleted(gPortLink.openIndex, kCountAddress, value);
-  return true;
-}
-
-bool PortCachedCounter(uint32_t* value) {
-  if (!gPortLink.storedValid) return false;
-  *value = gPortLink.storedOpenCnt;
-  return true;
+void PortLetGo(uint8_t index) {
+  gPortLink.holding = false;
+  PortCloseDevice(index);
 }

@@ -5,7 +5,7 @@
 #include "common/trace.h"
 #include "driverport/driverport.h"
 
-DriverPortLink gPortLink;
+PortLink gPortLink;
 
 namespace {
 
@@ -35,15 +35,15 @@ HANDLE PortOpenDevice(uint8_t index, BoxReach* reach, DWORD waitMs) {
   BoxReach& how = reach != nullptr ? *reach : unused;
   how = BoxReach::kNoAnswer;
   if (index > kPortMaxIndex) return INVALID_HANDLE_VALUE;
-  BoxTake take = TakeBox(BoxKind::kPort, index, waitMs);
-  if (take == BoxTake::kBusy) {
+  BoxLock lock = LockBox(BoxKind::kPort, index, waitMs);
+  if (lock == BoxLock::kBusy) {
     how = BoxReach::kBusy;
     return INVALID_HANDLE_VALUE;
   }
-  gPortLink.boxHeld = true;
-  gPortLink.boxGuarded = take != BoxTake::kUnguarded;
+  gPortLink.boxLocked = true;
+  gPortLink.mayWrite = lock != BoxLock::kWithoutLock;
   gPortLink.openIndex = index;
-  if (take == BoxTake::kAbandoned) {
+  if (lock == BoxLock::kAbandoned) {
     TraceEvent("wait", "port %u: its last holder died inside an operation", index);
     // It may have left the EEPROM inside an instruction with writes enabled, and the
     // counter half written.
@@ -59,9 +59,9 @@ HANDLE PortOpenDevice(uint8_t index, BoxReach* reach, DWORD waitMs) {
   gPortLink.handle =
       CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   if (gPortLink.handle == INVALID_HANDLE_VALUE) {
-    gPortLink.boxHeld = false;
+    gPortLink.boxLocked = false;
     gPortLink.openIndex = kPortNoIndex;
-    GiveBox(BoxKind::kPort, index);
+    UnlockBox(BoxKind::kPort, index);
     how = BoxReach::kNoDevice;
     return INVALID_HANDLE_VALUE;
   }
@@ -75,7 +75,7 @@ HANDLE PortOpenDevice(uint8_t index, BoxReach* reach, DWORD waitMs) {
     return INVALID_HANDLE_VALUE;
   }
   PortReleaseOrphanedPulse(index);
-  how = gPortLink.boxGuarded ? BoxReach::kReached : BoxReach::kUnguarded;
+  how = gPortLink.mayWrite ? BoxReach::kReached : BoxReach::kWithoutLock;
   return gPortLink.handle;
 }
 
@@ -84,9 +84,9 @@ void PortCloseDevice(uint8_t index) {
   CloseHandle(gPortLink.handle);
   gPortLink.handle = INVALID_HANDLE_VALUE;
   gPortLink.openIndex = kPortNoIndex;
-  if (gPortLink.boxHeld) {
-    gPortLink.boxHeld = false;
-    GiveBox(BoxKind::kPort, index);
+  if (gPortLink.boxLocked) {
+    gPortLink.boxLocked = false;
+    UnlockBox(BoxKind::kPort, index);
   }
 }
 
@@ -178,21 +178,23 @@ int32_t PortProbe(uint8_t index, BoxReach* reach) {
 
 int32_t PortOpenSession(uint8_t index) {
   PortCompletePulse("an open");
-  gPortLink.localOpenCnt = 0;
   gPortLink.storedOpenCnt = 0;
   gPortLink.storedValid = false;
   gPortLink.deviceIndex = index;
   int32_t result = PortProbe(index);
   if (result == kNotOpen) return result;
-  // The last close's total stands until a box is open again.
-  gPortLink.closed = false;
-  PortGetLastOpenCnt();
+  uint32_t counter = 0;
+  PortReadField(IdentityField::kLastOpenCnt, &counter);
   return result;
 }
 
-bool PortCloseSession(uint32_t total) {
-  gPortLink.closed = true;
-  gPortLink.closedTotal = total;
-  gPortLink.deviceIndex = kPortNoIndex;
-  return true;
+void PortCloseSession() { gPortLink.deviceIndex = kPortNoIndex; }
+
+bool PortBeginOperation(uint8_t index) {
+  if (gPortLink.holding) return index == gPortLink.openIndex;
+  return PortOpenDevice(index) != INVALID_HANDLE_VALUE;
+}
+
+void PortEndOperation(uint8_t index) {
+  if (!gPortLink.holding) PortCloseDevice(index);
 }

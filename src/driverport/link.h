@@ -15,7 +15,7 @@
 #include <stdint.h>
 
 #include "common/box_lock.h"
-#include "common/box_reach.h"
+#include "common/contract.h"
 #include "common/gone_box.h"
 #include "driverport/microwire.h"
 
@@ -41,41 +41,30 @@ struct PortReply {
 bool PortPinWrite(void* context, uint8_t pattern);
 bool PortPinSample(void* context, uint8_t* reply);
 
-struct DriverPortLink {
-  // The link: one device open per operation, the blocks every transfer uses.
+// The link: one device open per operation, the blocks every transfer uses, and the box the
+// session addresses with the copy of its stored counter. Owned by link.cpp; identity.cpp
+// keeps the copy in step. (The drawer pulse is drawer.cpp's own record.)
+struct PortLink {
   HANDLE handle = INVALID_HANDLE_VALUE;  // open device inside one operation only
   PortCommand command = {};              // sent by every transfer as it stands
   PortReply reply = {};                  // filled by the driver
   DWORD bytesReturned = 0;               // never examined
   Microwire eeprom = {{PortPinWrite, PortPinSample, nullptr}, {}};  // the EEPROM on the pins
-  bool boxHeld = false;              // the open device's box is taken (common/box_lock.h)
-  bool boxGuarded = false;           // ... and its mutex is had: the box may be written
+  bool boxLocked = false;            // the open device's box is locked (common/box_lock.h)
+  bool mayWrite = false;             // ... with its mutex: the box may be written
+  bool holding = false;              // the device stays open between operations (a hold)
   uint8_t openIndex = kPortNoIndex;  // the box whose device is open
   uint16_t usedBoxes = 0;            // bit N: this process has opened box N's device
   bool eepromWritesEnabled = false;  // the EEPROM work under way may have left writes on
 
-  // The session: the box addressed and its counts. Only the session open and close (and a
-  // scan with no session open) choose the box.
+  // The box the session addresses: chosen by the session open and close, and by a scan
+  // with no session open.
   uint8_t deviceIndex = 0;     // N of \\.\Drelvan_N; kPortNoIndex after the close
-  uint32_t localOpenCnt = 0;   // pulses started since the session was opened
   uint32_t storedOpenCnt = 0;  // copy of the opening counter stored in the box
   bool storedValid = false;    // storedOpenCnt was read from the box (or written) in this session
-  bool closed = false;         // the last session was closed; no successful open since
-  uint32_t closedTotal = 0;    // total openings as that close left them
-
-  // The drawer pulse: at most one pending, and a release still owed to a box.
-  bool pulsePending = false;  // a pulse is written and its release not yet tried
-  int64_t pulseStart = 0;     // performance counter when the pending pulse was written
-  uint8_t releaseIndex = 0;   // the box of the last pulse written
-  uint16_t releasesOwed = 0;  // bit N: a pulse was written to box N and no release since
-  MissedOpens releaseMissed[kPortMaxIndex + 1] = {};  // box N's device not found, for its release
-  // Pulses of processes that are gone, on boxes this process has used: when box N's owner
-  // was last asked about, and the tries that did not find box N's device.
-  int64_t ownerCheckAt[kPortMaxIndex + 1] = {};
-  MissedOpens deadPulseMissed[kPortMaxIndex + 1] = {};
 };
 
-extern DriverPortLink gPortLink;
+extern PortLink gPortLink;
 
 // True for a valid port status: bit 3 clear and bits 4-7 set (0xF0..0xF7).
 bool IsValidStatus(uint8_t status);
@@ -102,7 +91,7 @@ bool PortSamplePins();  // data out in reply byte 1, bit 6
 // Decides whether box 'index' answers: open, read the status, write it back with bit 2 set
 // (and, when the drawer line reads energised with no living process's pulse on it, with
 // the release), close. Returns the open result (never kNotOpen on success) or kNotOpen;
-// *reach, when given, says how the open went. Touches only the link, not the session.
+// *reach, when given, says how the open went. Does not change the box addressed.
 int32_t PortProbe(uint8_t index, BoxReach* reach = nullptr);
 
 // The EEPROM work of one operation on the open device. Begin starts it as the box's shared
@@ -119,8 +108,14 @@ void PortEndEepromWork();
 // running on it, once the pulse's time is up (drawer.cpp).
 void PortReleaseOrphanedPulse(uint8_t index);
 
-// Reads the counter stored in box 'index' in one device open; touches no session field.
+// Reads the counter stored in box 'index' in one device open; changes no copy of it.
 // False when the box did not open or a transfer failed (identity.cpp).
 bool PortReadCounterOf(uint8_t index, uint32_t* value);
+
+// The device of box 'index' for one operation: opened, or (inside a hold of that box) the
+// one already open. End gives it back unless a hold keeps it. Begin returns false when the
+// box was not reached.
+bool PortBeginOperation(uint8_t index);
+void PortEndOperation(uint8_t index);
 
 #endif  // TEVRO_DRIVERPORT_LINK_H

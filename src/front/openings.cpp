@@ -33,7 +33,6 @@ struct OwedWork {
 OwedWork gOwed;
 
 int Which(const Backend& backend) { return &backend == &kPortBackend ? 1 : 0; }
-const char* Name(const Backend& backend) { return &backend == &kPortBackend ? "port" : "bridge"; }
 
 bool SameBytesAsOneOf(uint32_t value, uint32_t a, uint32_t b) {
   for (int shift = 0; shift < 32; shift += 8) {
@@ -62,21 +61,24 @@ Outcome TryToWrite(const Backend& backend, uint8_t index, OwedOpenings& owed, DW
   BoxReach reach = backend.holdBox(index, waitMs);
   if (CountTry(owed.missed, reach)) {
     TraceEvent("owed openings", "%s %u: its device cannot be opened; %u openings are lost",
-               Name(backend), index, owed.count);
+               backend.name, index, owed.count);
     return Outcome::kDropped;
   }
   if (reach == BoxReach::kNoRecord) return Outcome::kDropped;
-  if (reach == BoxReach::kUnguarded) {
+  if (reach == BoxReach::kWithoutLock) {
     TraceEvent("owed openings", "%s %u: not written without the box's turn; still owed",
-               Name(backend), index);
+               backend.name, index);
   }
   if (reach != BoxReach::kReached) return Outcome::kOwed;
   uint32_t holds = 0;
-  bool known = backend.readHeldCounter(&holds) || (useCopy && backend.cachedCounter(&holds));
+  const bool read = backend.readField(IdentityField::kLastOpenCnt, &holds);
+  const bool known = read || (useCopy && backend.storedCounter(&holds));
   Outcome outcome = Outcome::kOwed;
   if (known) {
     uint32_t target = Target(owed, holds);
-    if (target == holds || backend.writeHeldCounter(target)) {
+    // What the box holds is passed on only when it was read from the box now.
+    if (target == holds ||
+        backend.writeField(IdentityField::kLastOpenCnt, target, read ? &holds : nullptr)) {
       *total = target;
       outcome = Outcome::kWritten;
     } else {
@@ -99,7 +101,7 @@ uint32_t WriteBackOpenings(const Backend& backend, uint8_t index, uint32_t local
     case Outcome::kOwed:
       gOwed.any = true;
       TraceEvent("owed openings", "%s %u: %u openings not written yet; owed to the box",
-                 Name(backend), index, owed.count);
+                 backend.name, index, owed.count);
       return sessionTotal;
     case Outcome::kWritten:
     case Outcome::kDropped:
@@ -124,7 +126,7 @@ void SettleOwedOpenings(DWORD waitMs) {
         continue;
       }
       if (outcome == Outcome::kWritten) {
-        TraceEvent("owed openings", "%s %u: %u written; the counter holds %u", Name(backend), index,
+        TraceEvent("owed openings", "%s %u: %u written; the counter holds %u", backend.name, index,
                    owed.count, total);
       }
       owed = OwedOpenings{};
@@ -140,7 +142,7 @@ void GiveUpOwedOpenings() {
       OwedOpenings& owed = gOwed.owed[which][index];
       if (owed.count == 0) continue;
       TraceEvent("owed openings", "%s %u: %u openings not written before the unload; lost",
-                 Name(backend), index, owed.count);
+                 backend.name, index, owed.count);
       owed = OwedOpenings{};
     }
   }

@@ -1,0 +1,38 @@
+// What the backends' operations take and give: the same types for both, so that the front
+// handles every box alike (front/backends.h).
+#ifndef TEVRO_COMMON_CONTRACT_H
+#define TEVRO_COMMON_CONTRACT_H
+
+#include <stdint.h>
+
+// What came of trying to reach a box for an operation.
+enum class BoxReach : uint8_t {
+  kReached,      // the box is open and locked for the operation
+  kBusy,         // another caller kept the box for the whole wait; nothing was opened
+  kNoDevice,     // the box's device could not be opened at all: it may be gone
+  kNoAnswer,     // the device opened, but the box did not answer as it should
+  kWithoutLock,  // the box's lock (its mutex) cannot be had: it is not written now
+  kNoRecord,     // the box cannot keep the record (a bridge box whose user area is too small)
+};
+
+// The three fields of a box's identity record.
+enum class IdentityField : uint8_t { kLastOpenCnt, kSerialNumber, kMfgDate };
+
+// What a kick did: whether the box took it, and whether it counts as an opening (a
+// driver-port box's does once its device opened, as the solenoid may have fired).
+struct KickResult {
+  bool reached;
+  bool counted;
+};
+
+// What a scan does to a backend with no session open: it is left addressing the first
+// index its probes found empty, as the scan has always left it.
+enum class ScanMode : uint8_t { kSessionOpen, kNoSession };
+
+// How the library is being unloaded.
+enum class UnloadKind : uint8_t {
+  kLibrary,      // FreeLibrary: the process goes on; everything of the library is given back
+  kProcessExit,  // the process ends: its other threads are gone, and the system frees the rest
+};
+
+#endif  // TEVRO_COMMON_CONTRACT_H
