@@ -42,13 +42,13 @@ bool Query(UCHAR* command, DWORD length, DWORD txQueue, UCHAR* reply) {
 }  // namespace
 
 KickResult BridgeKick() {
-  if (!OpenBox()) return KickResult{false, false};
+  if (!OpenBox()) return kNotKicked;
   DWORD written = 0;
   FT_STATUS status = gD2xx.Write(gBridgeLink.handle, kKickCommand, sizeof kKickCommand, &written);
   bool ok = status == FT_OK && written == sizeof kKickCommand;
   if (!ok) MessageBeep(MB_ICONEXCLAMATION);
   BridgeClose(gBridgeLink.index);
-  return KickResult{ok, ok};
+  return KickResult{.reached = ok, .counted = ok};
 }
 
 bool BridgeReadSwitch(bool* readNow) {

@@ -74,7 +74,10 @@ uint8_t BridgeScan(ScanMode mode) {
   // Each probe is a session open and close without the session: the box is opened, set up
   // and read, and closed as a close with nothing to write back closes it.
   // A box another caller keeps is there: it counts, so the numbering does not shift.
-  BridgeOpening last = {gBridgeLink.userAreaSize, gBridgeLink.image, false, BoxReach::kNoDevice};
+  BridgeOpening last = {.userAreaSize = gBridgeLink.userAreaSize,
+                        .image = gBridgeLink.image,
+                        .imageRead = false,
+                        .reach = BoxReach::kNoDevice};
   uint8_t index = 0;
   for (;; ++index) {
     if (BridgeOpenBox(index, &last) != kNotOpen) {

@@ -77,7 +77,10 @@ int32_t BridgeOpenBox(uint8_t index, BridgeOpening* opening) {
 
 int32_t BridgeOpenInterface(uint8_t index) {
   gBridgeLink.index = index;
-  BridgeOpening opening = {gBridgeLink.userAreaSize, gBridgeLink.image, false, BoxReach::kNoDevice};
+  BridgeOpening opening = {.userAreaSize = gBridgeLink.userAreaSize,
+                           .image = gBridgeLink.image,
+                           .imageRead = false,
+                           .reach = BoxReach::kNoDevice};
   int32_t result = BridgeOpenBox(index, &opening);
   gBridgeLink.userAreaSize = opening.userAreaSize;
   gBridgeLink.image = opening.image;

@@ -24,6 +24,7 @@ struct KickResult {
   bool reached;
   bool counted;
 };
+constexpr KickResult kNotKicked = {.reached = false, .counted = false};
 
 // What a scan does to a backend with no session open: it is left addressing the first
 // index its probes found empty, as the scan has always left it.

@@ -27,10 +27,10 @@ namespace {
 // The drawer pulse of this process: at most one pending, and the releases still owed to
 // boxes. Written by this file only.
 struct DrawerPulse {
-  bool pulsePending;      // a pulse is written and its release not yet tried
-  int64_t pulseStart;     // performance counter when the pending pulse was written
-  uint8_t releaseIndex;   // the box of the last pulse written
-  uint16_t releasesOwed;  // bit N: a pulse was written to box N and no release since
+  bool pulsePending;         // a pulse is written and its release not yet tried
+  int64_t pulseStart;        // performance counter when the pending pulse was written
+  uint8_t releaseIndex;      // the box of the last pulse written
+  uint16_t pendingReleases;  // bit N: a pulse was written to box N and no release since
   MissedOpens releaseMissed[kPortMaxIndex + 1];  // box N's device not found, for its release
   // Pulses of processes that are gone, on boxes this process has used: when box N's owner
   // was last asked about, and the tries that did not find box N's device.
@@ -90,7 +90,7 @@ bool WriteReleasePattern() {
 }
 
 uint16_t BoxBit(uint8_t index) { return static_cast<uint16_t>(1u << index); }
-bool ReleaseOwedTo(uint8_t index) { return (gPulse.releasesOwed & BoxBit(index)) != 0; }
+bool ReleasePendingFor(uint8_t index) { return (gPulse.pendingReleases & BoxBit(index)) != 0; }
 
 // Device 'index' open: writes the release, and pays a release owed to that box: no process
 // sees this process's pulse running on it any more.
@@ -98,8 +98,8 @@ bool WriteRelease(uint8_t index) {
   PortReadStatus();
   uint8_t status = gPortLink.reply.bytes[1];
   bool ok = PortWriteDrawer(ReleasePattern(status));
-  if (ok && ReleaseOwedTo(index)) {
-    gPulse.releasesOwed &= static_cast<uint16_t>(~BoxBit(index));
+  if (ok && ReleasePendingFor(index)) {
+    gPulse.pendingReleases &= static_cast<uint16_t>(~BoxBit(index));
     SharedPulse* shared = PortSharedPulse(index);
     if (OwnerOf(shared) == PulseOwner::kThisProcess) ClearPulse(shared);
   }
@@ -129,11 +129,11 @@ void TracePulseEnd(const char* endedBy, bool released) {
 // Opens box 'index', to which a release is owed, waiting at most waitMs for another
 // caller. Once the box counts as gone (common/gone_box.h) the debt is dropped; a box that
 // is there but does not answer keeps it.
-bool OpenOwedBox(uint8_t index, DWORD waitMs) {
+bool OpenBoxForRelease(uint8_t index, DWORD waitMs) {
   BoxReach reach = BoxReach::kNoAnswer;
   const bool opened = PortOpenDevice(index, &reach, waitMs) != INVALID_HANDLE_VALUE;
   if (CountTry(gPulse.releaseMissed[index], reach)) {
-    gPulse.releasesOwed &= static_cast<uint16_t>(~BoxBit(index));
+    gPulse.pendingReleases &= static_cast<uint16_t>(~BoxBit(index));
     gPulse.releaseMissed[index] = MissedOpens{};
     TraceEvent("owed release", "port %u: its device cannot be opened; no longer tried", index);
     // No process is to wait for this pulse's end any more.
@@ -148,8 +148,8 @@ bool OpenOwedBox(uint8_t index, DWORD waitMs) {
 }
 
 // Writes the release owed to box 'index'. True when it reached the box.
-bool WriteOwedRelease(uint8_t index, DWORD waitMs) {
-  if (!OpenOwedBox(index, waitMs)) return false;
+bool WritePendingRelease(uint8_t index, DWORD waitMs) {
+  if (!OpenBoxForRelease(index, waitMs)) return false;
   bool written = WriteRelease(index);
   PortCloseDevice(index);
   return written;
@@ -157,12 +157,12 @@ bool WriteOwedRelease(uint8_t index, DWORD waitMs) {
 
 // Writes the releases still owed to boxes, except to the box of a pulse still running and
 // to box 'tried', whose release was just tried.
-void SettleReleases(DWORD waitMs, uint8_t tried = kPortNoIndex) {
-  if (gPulse.releasesOwed == 0) return;
+void RetryPendingReleases(DWORD waitMs, uint8_t tried = kPortNoIndex) {
+  if (gPulse.pendingReleases == 0) return;
   for (uint8_t index = 0; index <= kPortMaxIndex; ++index) {
-    if (!ReleaseOwedTo(index) || index == tried) continue;
+    if (!ReleasePendingFor(index) || index == tried) continue;
     if (gPulse.pulsePending && index == gPulse.releaseIndex) continue;
-    if (WriteOwedRelease(index, waitMs)) TraceEvent("owed release", "port %u: written", index);
+    if (WritePendingRelease(index, waitMs)) TraceEvent("owed release", "port %u: written", index);
   }
 }
 
@@ -170,8 +170,8 @@ void SettleReleases(DWORD waitMs, uint8_t tried = kPortNoIndex) {
 // reach the box stays owed to it.
 void EndPendingPulse(const char* endedBy, DWORD waitMs) {
   gPulse.pulsePending = false;
-  WriteOwedRelease(gPulse.releaseIndex, waitMs);
-  TracePulseEnd(endedBy, !ReleaseOwedTo(gPulse.releaseIndex));
+  WritePendingRelease(gPulse.releaseIndex, waitMs);
+  TracePulseEnd(endedBy, !ReleasePendingFor(gPulse.releaseIndex));
 }
 
 void TimerWork();
@@ -181,7 +181,7 @@ void TimerWork();
 void ScheduleTimer() {
   if (gPulse.pulsePending) {
     LibraryTimerSet(TimerWork, kPulseUs - MicrosecondsSincePulse());
-  } else if (gPulse.releasesOwed != 0) {
+  } else if (gPulse.pendingReleases != 0) {
     LibraryTimerSet(TimerWork, kReleaseRetryUs);
   } else {
     LibraryTimerCancel();
@@ -192,7 +192,7 @@ void ScheduleTimer() {
 // pulse time not yet up and is set for the rest.
 void TimerWork() {
   if (!gPulse.pulsePending) {
-    SettleReleases(kTimerWaitMs);
+    RetryPendingReleases(kTimerWaitMs);
   } else if (MicrosecondsSincePulse() >= kPulseUs) {
     EndPendingPulse("the timer", kTimerWaitMs);
   }
@@ -257,19 +257,19 @@ void PortCompletePulse(const char* endedBy) {
     tried = gPulse.releaseIndex;
     EndPendingPulse(endedBy, kBoxWaitMs);
   }
-  SettleReleases(0, tried);
+  RetryPendingReleases(0, tried);
   ScheduleTimer();
 }
 
 KickResult PortKick() {
-  if (gPulse.pulsePending) return KickResult{false, false};
+  if (gPulse.pulsePending) return kNotKicked;
   const uint8_t index = gPortLink.deviceIndex;
-  if (!OpenSelected()) return KickResult{false, false};
+  if (!OpenSelected()) return kNotKicked;
   if (AnotherProcessesPulse(index)) {
     TraceEvent("pulse", "port %u: no kick, a pulse of process %lu is running", index,
                static_cast<unsigned long>(PortSharedPulse(index)->ownerPid));
     PortCloseDevice(index);
-    return KickResult{false, false};
+    return kNotKicked;
   }
   PortReadStatus();
   uint8_t status = gPortLink.reply.bytes[1];
@@ -279,7 +279,7 @@ KickResult PortKick() {
   SharedPulse* shared = PortSharedPulse(index);
   ClaimPulse(shared, FineNow());
   gPulse.releaseIndex = index;
-  gPulse.releasesOwed |= BoxBit(index);
+  gPulse.pendingReleases |= BoxBit(index);
   gPulse.releaseMissed[index] = MissedOpens{};
   bool ok = PortWriteDrawer(PulsePattern(status));
   gPulse.pulseStart = FineNow();
@@ -293,11 +293,11 @@ KickResult PortKick() {
     WaitForPulseTime();
     gPulse.pulsePending = false;
     WriteRelease(index);
-    TracePulseEnd("the no-timer fallback", !ReleaseOwedTo(index));
+    TracePulseEnd("the no-timer fallback", !ReleasePendingFor(index));
   }
   PortCloseDevice(index);
   // Counted however the write went: the solenoid may have fired.
-  return KickResult{ok && IsValidStatus(status), true};
+  return KickResult{.reached = ok && IsValidStatus(status), .counted = true};
 }
 
 bool PortRelease() {
@@ -309,7 +309,7 @@ bool PortRelease() {
     ok = !AnotherProcessesPulse(gPortLink.deviceIndex) && WriteRelease(gPortLink.deviceIndex);
     PortCloseDevice(gPortLink.deviceIndex);
   }
-  if (pending) TracePulseEnd("KasseClose", !ReleaseOwedTo(gPulse.releaseIndex));
+  if (pending) TracePulseEnd("KasseClose", !ReleasePendingFor(gPulse.releaseIndex));
   ScheduleTimer();
   return ok;
 }
@@ -332,11 +332,11 @@ void PortFirmwareText(char* buf) {
 void PortFinishOverdue() {
   if (gPulse.pulsePending && MicrosecondsSincePulse() >= kPulseUs) {
     EndPendingPulse("a later call", 0);
-    SettleReleases(0, gPulse.releaseIndex);
+    RetryPendingReleases(0, gPulse.releaseIndex);
     ScheduleTimer();
-  } else if (gPulse.releasesOwed != 0) {
-    SettleReleases(0);
-    if (gPulse.releasesOwed == 0) ScheduleTimer();
+  } else if (gPulse.pendingReleases != 0) {
+    RetryPendingReleases(0);
+    if (gPulse.pendingReleases == 0) ScheduleTimer();
   }
   if (gPortLink.usedBoxes != 0) ReleaseDeadPulses();
 }
@@ -347,9 +347,9 @@ void PortFinishOverdue() {
 // without the box's turn here, which nothing else does: one field, which any process reads
 // as "gone" whatever it read before.
 void PortDetach(UnloadKind) {
-  SettleReleases(0);
+  RetryPendingReleases(0);
   for (uint8_t index = 0; index <= kPortMaxIndex; ++index) {
-    if (!ReleaseOwedTo(index)) continue;
+    if (!ReleasePendingFor(index)) continue;
     SharedPulse* shared = PortSharedPulseIfOpen(index);
     if (OwnerOf(shared) == PulseOwner::kThisProcess) shared->ownerStart = 0;
     TraceEvent("owed release", "port %u: not written before the unload; left to the next program",

@@ -50,8 +50,8 @@ void Detach(UnloadKind kind) {
       lock.Relock();
       CloseSession();
     }
-    SettleOwedOpenings(kBoxWaitMs);
-    GiveUpOwedOpenings();
+    RetryUnwrittenOpenings(kBoxWaitMs);
+    DropUnwrittenOpenings();
     for (const Backend* backend : kBackends) backend->detach(kind);
     if (kind == UnloadKind::kProcessExit) return;
     TraceFlush();

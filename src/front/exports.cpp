@@ -14,7 +14,16 @@
 
 // Straight after load GetSwitch reports the switch closed; a bridge box that has not yet
 // answered reports it open.
-SessionState gSession = {kNoDevice, 0, 0, &kPortBackend, kNotOpen, 0, {0, false, 0}, {true, false}};
+SessionState gSession = {
+    .currentDevice = kNoDevice,
+    .bridgeCount = 0,
+    .portCount = 0,
+    .backend = &kPortBackend,
+    .openResult = kNotOpen,
+    .boxIndex = 0,
+    .counts = {.local = 0, .closed = false, .closedTotal = 0},
+    .switchState = {.lastResult = true, .lastRead = false},
+};
 
 ExportCall::ExportCall(const char* name) : tracing_(false), result_("nothing") { Begin(name, ""); }
 
@@ -140,7 +149,7 @@ void FinishOverdueWork() {
   for (const Backend* backend : kBackends) {
     if (backend->finishOverdue != nullptr) backend->finishOverdue();
   }
-  SettleOwedOpenings(0);
+  RetryUnwrittenOpenings(0);
 }
 
 bool CloseSession() {
