@@ -250,6 +250,28 @@ void PortReleaseOrphanedPulse(uint8_t index) {
              static_cast<unsigned long>(owner));
 }
 
+void PortReleaseDuePulse(uint8_t index) {
+  const bool ours = gPulse.pulsePending && gPulse.releaseIndex == index;
+  SharedPulse* shared = PortSharedPulseIfOpen(index);
+  if (!ours && (shared == nullptr || shared->ownerPid == 0)) return;
+  const int64_t writtenAt = ours ? gPulse.pulseStart : shared->writtenAt;
+  if (MicrosecondsSince(writtenAt) < kPulseUs) return;
+  if (ours) {
+    gPulse.pulsePending = false;
+    WriteRelease(index);
+    TracePulseEnd("this process between EEPROM instructions", !ReleasePendingFor(index));
+    return;
+  }
+  const uint32_t owner = shared->ownerPid;
+  if (!WriteReleasePattern()) return;
+  ClearPulse(shared);
+  TraceEvent("pulse",
+             "port %u released after %.3f ms, by this process between EEPROM instructions: "
+             "process %lu wrote it",
+             index, static_cast<double>(MicrosecondsSince(writtenAt)) / 1000.0,
+             static_cast<unsigned long>(owner));
+}
+
 void PortCompletePulse(const char* endedBy) {
   uint8_t tried = kPortNoIndex;
   if (gPulse.pulsePending) {
