@@ -524,6 +524,8 @@ TEST_F(SharingTest, ABoxWithoutItsMutexIsReadAndKickedButNeverWritten) {
       SCOPED_TRACE(std::string(bridge ? "bridge" : "driver port") +
                    (elevatedOwner ? ", mutex of an elevated program" : ", name of a mapping"));
       hostwin::Reset();
+      hostwin::AddFolder("C:\\trace");
+      hostwin::SetEnv("TEVRO_TRACE", "C:\\trace\\t.log");
       ASSERT_TRUE(hostwin::MakeObjectAs(
           bridge ? BridgeMutex(0) : PortMutex(0),
           elevatedOwner ? hostwin::ObjectKind::kMutex : hostwin::ObjectKind::kMapping, "",
@@ -547,7 +549,17 @@ TEST_F(SharingTest, ABoxWithoutItsMutexIsReadAndKickedButNeverWritten) {
       };
       EXPECT_EQ(counter(), 100);  // owed, not written without the box's turn
       lib_.reset();
+      // The trace says why, once, and that the openings were lost at the unload.
+      const std::string trace = hostwin::FileText("C:\\trace\\t.log");
+      const std::string box = std::string(bridge ? "bridge" : "port") + " 0";
+      EXPECT_THAT(trace, ::testing::HasSubstr(" wait: " + box + ": its mutex cannot be had ("));
+      EXPECT_EQ(trace.find(": its mutex cannot be had ("),
+                trace.rfind(": its mutex cannot be had ("));
+      EXPECT_THAT(trace, ::testing::HasSubstr(" owed openings: " + box +
+                                              ": 1 openings not written before the unload; "
+                                              "lost"));
     }
   }
 }
+
 }  // namespace
