@@ -49,10 +49,7 @@ bool GetField(IdentityField field, uint32_t* value) {
 bool SetField(IdentityField field, uint32_t value) {
   if (!OpenForUserArea()) return false;
   UserAreaImage fresh;
-  if (!gBridgeLink.mayWrite || !ReadUserArea(fresh)) {
-    if (!gBridgeLink.mayWrite) {
-      TraceEvent("wait", "bridge %u: not written without the box's lock", gBridgeLink.index);
-    }
+  if (!MayWriteBox(BoxKind::kBridge, gBridgeLink.index, gBridgeLink.turn) || !ReadUserArea(fresh)) {
     BridgeClose(gBridgeLink.index);
     return false;
   }

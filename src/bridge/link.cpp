@@ -25,16 +25,13 @@ FT_HANDLE BridgeOpen(uint8_t index, DWORD waitMs, BoxReach* reach) {
   BoxReach& how = reach != nullptr ? *reach : unused;
   how = BoxReach::kNoDevice;
   if (index > kBridgeMaxIndex || !D2xxReady()) return BridgeNoHandle();
-  BoxLock lock = LockBox(BoxKind::kBridge, index, waitMs);
-  if (lock == BoxLock::kBusy) {
-    how = BoxReach::kBusy;
-    return BridgeNoHandle();
-  }
+  const BoxTurn turn = TakeBoxForOperation(BoxKind::kBridge, index, waitMs);
+  how = turn.reach;
+  if (turn.reach == BoxReach::kBusy) return BridgeNoHandle();
   gBridgeLink.boxLocked = true;
-  gBridgeLink.mayWrite = lock != BoxLock::kWithoutLock;
+  gBridgeLink.turn = turn;
   // A holder that died may have left the record half written: read it afresh.
-  if (lock == BoxLock::kAbandoned && index == gBridgeLink.index) gBridgeLink.imageCurrent = false;
-  how = gBridgeLink.mayWrite ? BoxReach::kReached : BoxReach::kWithoutLock;
+  if (turn.lastHolderDied && index == gBridgeLink.index) gBridgeLink.imageCurrent = false;
   if (gD2xx.Open(index, &gBridgeLink.handle) == FT_OK) return gBridgeLink.handle;
   Sleep(kOpenRetryDelayMs);
   if (gD2xx.Open(index, &gBridgeLink.handle) == FT_OK) return gBridgeLink.handle;

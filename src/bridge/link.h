@@ -23,7 +23,7 @@ struct BridgeLink {
   UserAreaImage image;  // cached copy of the first 16 user-area bytes
   bool imageCurrent;    // image came from a complete read of this box in this session
   bool boxLocked;       // the open box is locked (common/box_lock.h)
-  bool mayWrite;        // ... and its mutex is had: the box may be written
+  BoxTurn turn;         // ... and how: whether it may be written
   // The box held for the front's counter write-back (BridgeHoldBox .. BridgeLetGo), and its
   // record as read in that hold.
   bool holding;

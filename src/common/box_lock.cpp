@@ -35,7 +35,8 @@ struct Descriptor {
 
 struct BoxObjects {
   HANDLE mutex[2][kBoxes];
-  bool refusalTraced[2][kBoxes];  // the trace has said why box N's mutex cannot be had
+  bool refusalTraced[2][kBoxes];    // the trace has said why box N's mutex cannot be had
+  uint32_t deadHolders[2][kBoxes];  // operations that found box N's last holder dead
   HANDLE mapping[kBoxes];
   SharedPulse* pulse[kBoxes];
   uint64_t processStart;  // this process's creation time, once read
@@ -45,13 +46,14 @@ struct BoxObjects {
 
 BoxObjects gBoxes;
 
+const char* KindName(BoxKind kind) { return kind == BoxKind::kPort ? "port" : "bridge"; }
+
 // "<prefix>port.3" or "<prefix>bridge.3", then the suffix.
 void FormName(char (&name)[96], BoxKind kind, uint8_t index, const char* suffix) {
   char box[16] = {};
   DWORD at = 0;
-  for (const char* p = kind == BoxKind::kPort ? "port." : "bridge."; *p != '\0'; ++p) {
-    box[at++] = *p;
-  }
+  for (const char* p = KindName(kind); *p != '\0'; ++p) box[at++] = *p;
+  box[at++] = '.';
   box[at++] = static_cast<char>('0' + index);
   for (const char* p = suffix; *p != '\0' && at + 1 < sizeof box; ++p) box[at++] = *p;
   FormObjectName(name, box);
@@ -101,7 +103,7 @@ HANDLE MutexOf(BoxKind kind, uint8_t index) {
     if (mutex == nullptr && !said) {
       said = true;  // tried again at every operation, said once
       TraceEvent("wait", "%s %u: its mutex cannot be had (%s); the box is not written",
-                 kind == BoxKind::kPort ? "port" : "bridge", index, WhyNotHad(GetLastError()));
+                 KindName(kind), index, WhyNotHad(GetLastError()));
     }
   }
   return mutex;
@@ -170,8 +172,8 @@ BoxLock LockBox(BoxKind kind, uint8_t index, DWORD waitMs) {
     result = WaitForSingleObject(mutex, waitMs);
     QueryPerformanceCounter(&end);
     QueryPerformanceFrequency(&frequency);
-    TraceEvent("wait", "%s %u was held by another caller; waited %.1f ms, %s",
-               kind == BoxKind::kPort ? "port" : "bridge", index,
+    TraceEvent("wait", "%s %u was held by another caller; waited %.1f ms, %s", KindName(kind),
+               index,
                static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 /
                    static_cast<double>(frequency.QuadPart),
                result == WAIT_TIMEOUT ? "gave up" : "then took it");
@@ -192,6 +194,32 @@ void UnlockBox(BoxKind kind, uint8_t index) {
   if (index >= kBoxes) return;
   HANDLE mutex = gBoxes.mutex[kind == BoxKind::kPort][index];
   if (mutex != nullptr) ReleaseMutex(mutex);
+}
+
+BoxTurn TakeBoxForOperation(BoxKind kind, uint8_t index, DWORD waitMs) {
+  switch (LockBox(kind, index, waitMs)) {
+    case BoxLock::kLocked:
+      return BoxTurn{.reach = BoxReach::kReached, .lastHolderDied = false};
+    case BoxLock::kAbandoned:
+      TraceEvent("wait", "%s %u: its last holder died inside an operation", KindName(kind), index);
+      ++gBoxes.deadHolders[kind == BoxKind::kPort][index];
+      return BoxTurn{.reach = BoxReach::kReached, .lastHolderDied = true};
+    case BoxLock::kBusy:
+      return BoxTurn{.reach = BoxReach::kBusy, .lastHolderDied = false};
+    case BoxLock::kWithoutLock:
+      break;
+  }
+  return BoxTurn{.reach = BoxReach::kWithoutLock, .lastHolderDied = false};
+}
+
+bool MayWriteBox(BoxKind kind, uint8_t index, const BoxTurn& turn) {
+  if (turn.reach == BoxReach::kReached) return true;
+  TraceEvent("wait", "%s %u: not written without the box's lock", KindName(kind), index);
+  return false;
+}
+
+uint32_t DeadHoldersFound(BoxKind kind, uint8_t index) {
+  return index < kBoxes ? gBoxes.deadHolders[kind == BoxKind::kPort][index] : 0;
 }
 
 void CloseBoxes() {

@@ -15,7 +15,7 @@
 #include <windows.h>
 #include <stdint.h>
 
-enum class BoxKind : uint8_t { kBridge, kPort };
+#include "common/contract.h"
 
 // How long an operation waits for a box another caller is using, and how long a session
 // close waits to write the session's openings back.
@@ -35,6 +35,22 @@ enum class BoxLock : uint8_t {
 BoxLock LockBox(BoxKind kind, uint8_t index, DWORD waitMs);
 // Gives back what LockBox took.
 void UnlockBox(BoxKind kind, uint8_t index);
+
+// A box taken for one operation, as both backends take it.
+struct BoxTurn {
+  BoxReach reach;       // kReached: taken, may be written; kWithoutLock: taken without its
+                        // mutex, never written; kBusy: another caller kept it, nothing taken
+  bool lastHolderDied;  // the last holder died inside an operation: what it was writing to the
+                        // box may be half written
+};
+// Takes box (kind, index) for one operation, waiting at most waitMs (LockBox). A last holder
+// that died is traced and counted (DeadHoldersFound). Unless kBusy, UnlockBox gives it back.
+BoxTurn TakeBoxForOperation(BoxKind kind, uint8_t index, DWORD waitMs);
+// True when 'turn' lets the box be written; otherwise traces that the write is refused.
+bool MayWriteBox(BoxKind kind, uint8_t index, const BoxTurn& turn);
+// How many times this process took box (kind, index) after a holder that died: a copy of
+// what the box stores, taken when the count was lower, is no longer to be trusted.
+uint32_t DeadHoldersFound(BoxKind kind, uint8_t index);
 // Closes the mutexes and the shared records of this process (at unload).
 void CloseBoxes();
 

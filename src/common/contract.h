@@ -5,6 +5,9 @@
 
 #include <stdint.h>
 
+// The two kinds of box: the bridge box (D2XX) and the driver-port box.
+enum class BoxKind : uint8_t { kBridge, kPort };
+
 // What came of trying to reach a box for an operation.
 enum class BoxReach : uint8_t {
   kReached,      // the box is open and locked for the operation

@@ -98,13 +98,6 @@ void CounterSeen(uint8_t index, uint32_t value) {
   gPortLink.storedValid = true;
 }
 
-// Device open: a box whose lock could not be had is never written.
-bool MayWrite() {
-  if (gPortLink.mayWrite) return true;
-  TraceEvent("wait", "port %u: not written without the box's lock", gPortLink.openIndex);
-  return false;
-}
-
 }  // namespace
 
 bool PortReadField(IdentityField field, uint32_t* value, const uint32_t* expected) {
@@ -119,7 +112,9 @@ bool PortReadField(IdentityField field, uint32_t* value, const uint32_t* expecte
 bool PortWriteField(IdentityField field, uint32_t value, const uint32_t* holds) {
   const uint8_t index = TargetBox();
   if (!PortBeginOperation(index)) return false;
-  bool ok = MayWrite() && WriteOpenField(AddressOf(field), value, holds);
+  // A box whose lock could not be had is never written.
+  bool ok = MayWriteBox(BoxKind::kPort, gPortLink.openIndex, gPortLink.turn) &&
+            WriteOpenField(AddressOf(field), value, holds);
   PortEndOperation(index);
   if (!ok) return false;
   if (field == IdentityField::kLastOpenCnt) CounterSeen(index, value);

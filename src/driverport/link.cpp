@@ -35,16 +35,15 @@ HANDLE PortOpenDevice(uint8_t index, BoxReach* reach, DWORD waitMs) {
   BoxReach& how = reach != nullptr ? *reach : unused;
   how = BoxReach::kNoAnswer;
   if (index > kPortMaxIndex) return INVALID_HANDLE_VALUE;
-  BoxLock lock = LockBox(BoxKind::kPort, index, waitMs);
-  if (lock == BoxLock::kBusy) {
+  const BoxTurn turn = TakeBoxForOperation(BoxKind::kPort, index, waitMs);
+  if (turn.reach == BoxReach::kBusy) {
     how = BoxReach::kBusy;
     return INVALID_HANDLE_VALUE;
   }
   gPortLink.boxLocked = true;
-  gPortLink.mayWrite = lock != BoxLock::kWithoutLock;
+  gPortLink.turn = turn;
   gPortLink.openIndex = index;
-  if (lock == BoxLock::kAbandoned) {
-    TraceEvent("wait", "port %u: its last holder died inside an operation", index);
+  if (turn.lastHolderDied) {
     // It may have left the EEPROM inside an instruction with writes enabled, and the
     // counter half written.
     SharedPulse* record = PortSharedPulse(index);
@@ -75,7 +74,7 @@ HANDLE PortOpenDevice(uint8_t index, BoxReach* reach, DWORD waitMs) {
     return INVALID_HANDLE_VALUE;
   }
   PortReleaseOrphanedPulse(index);
-  how = gPortLink.mayWrite ? BoxReach::kReached : BoxReach::kWithoutLock;
+  how = turn.reach;
   return gPortLink.handle;
 }
 

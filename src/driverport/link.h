@@ -55,7 +55,7 @@ struct PortLink {
   DWORD bytesReturned = 0;               // never examined
   Microwire eeprom = {{PortPinWrite, PortPinSample, PortBetweenInstructions, nullptr}, {}};
   bool boxLocked = false;            // the open device's box is locked (common/box_lock.h)
-  bool mayWrite = false;             // ... with its mutex: the box may be written
+  BoxTurn turn = {};                 // ... and how: whether it may be written
   bool holding = false;              // the device stays open between operations (a hold)
   uint8_t openIndex = kPortNoIndex;  // the box whose device is open
   uint16_t usedBoxes = 0;            // bit N: this process has opened box N's device
