@@ -7,6 +7,7 @@ set(TEVRO_LIBRARY_SOURCES
   ${TEVRO_SRC_DIR}/front/scan.cpp
   ${TEVRO_SRC_DIR}/front/dllmain.cpp
   ${TEVRO_SRC_DIR}/front/openings.cpp
+  ${TEVRO_SRC_DIR}/front/counter_copy.cpp
   ${TEVRO_SRC_DIR}/common/box_lock.cpp
   ${TEVRO_SRC_DIR}/common/elevation.cpp
   ${TEVRO_SRC_DIR}/common/gone_box.cpp

@@ -13,9 +13,10 @@
 
 #include "common/contract.h"
 
-// Session. Open: addresses box 'index', sets up its line and caches its identity record;
-// the open result, or kNotOpen. Close: the box is no longer addressed.
-int32_t BridgeOpenInterface(uint8_t index);
+// Session. Open: addresses box 'index', sets up its line and caches its identity record
+// (*counter: its stored counter, when the record was read whole); the open result, or
+// kNotOpen. Close: the box is no longer addressed.
+int32_t BridgeOpenInterface(uint8_t index, CounterSeen* counter);
 void BridgeCloseInterface();
 
 // Drawer and switch.
@@ -24,10 +25,12 @@ bool BridgeReadSwitch(bool* readNow);  // true unless the firmware answered '}'
 void BridgeFirmwareText(char* buf);    // "FTDI>=1.6" or "FTDI<1.6"; untouched if no box
 
 // Identity record, in the user area: a write reads the record first, so that only its
-// field changes; a counter already stored is not written again.
-bool BridgeReadField(IdentityField field, uint32_t* value, const uint32_t* expected);
-bool BridgeWriteField(IdentityField field, uint32_t value, const uint32_t* holds);
-bool BridgeStoredCounter(uint32_t* value);
+// field changes; a counter already stored is not written again. Every record read whole,
+// for any field, shows the stored counter (*counter).
+bool BridgeReadField(IdentityField field, uint32_t* value, const uint32_t* expected,
+                     CounterSeen* counter);
+bool BridgeWriteField(IdentityField field, uint32_t value, const uint32_t* holds,
+                      CounterSeen* counter);
 
 // The box held for a read-modify-write: open, its lock kept. A box whose lock cannot be
 // had (kWithoutLock) or whose user area cannot hold the record (kNoRecord) is not held.

@@ -31,7 +31,12 @@ bool OpenForUserArea() {
   return true;
 }
 
-bool GetField(IdentityField field, uint32_t* value) {
+// The record 'image' now taken to be the box's: its counter, for the front.
+void SeeCounterIn(const UserAreaImage& image, CounterSeen* counter) {
+  *counter = {.known = true, .value = UserAreaGet(image, IdentityField::kLastOpenCnt)};
+}
+
+bool GetField(IdentityField field, uint32_t* value, CounterSeen* counter) {
   if (!OpenForUserArea()) return false;
   UserAreaImage fresh;
   bool ok = ReadUserArea(fresh);
@@ -39,6 +44,7 @@ bool GetField(IdentityField field, uint32_t* value) {
   if (!ok) return false;
   gBridgeLink.image = fresh;
   gBridgeLink.imageCurrent = true;
+  SeeCounterIn(fresh, counter);
   *value = UserAreaGet(fresh, field);
   return true;
 }
@@ -46,7 +52,7 @@ bool GetField(IdentityField field, uint32_t* value) {
 // Writes one field: reads the record from the box first so that only this field's bytes
 // change, then writes the record back; nothing is written when that read fails, or when
 // the box's lock could not be had. A counter already stored is not written again.
-bool SetField(IdentityField field, uint32_t value) {
+bool SetField(IdentityField field, uint32_t value, CounterSeen* counter) {
   if (!OpenForUserArea()) return false;
   UserAreaImage fresh;
   if (!MayWriteBox(BoxKind::kBridge, gBridgeLink.index, gBridgeLink.turn) || !ReadUserArea(fresh)) {
@@ -57,9 +63,11 @@ bool SetField(IdentityField field, uint32_t value) {
   gBridgeLink.imageCurrent = true;
   if (field == IdentityField::kLastOpenCnt && UserAreaGet(gBridgeLink.image, field) == value) {
     BridgeClose(gBridgeLink.index);
+    SeeCounterIn(gBridgeLink.image, counter);
     return true;
   }
   UserAreaPut(gBridgeLink.image, field, value);
+  SeeCounterIn(gBridgeLink.image, counter);
   FT_STATUS status =
       gD2xx.EE_UAWrite(gBridgeLink.handle, gBridgeLink.image.bytes, kUserAreaImageSize);
   BridgeClose(gBridgeLink.index);
@@ -100,8 +108,8 @@ void UserAreaPut(UserAreaImage& image, IdentityField field, uint32_t value) {
   }
 }
 
-bool BridgeReadField(IdentityField field, uint32_t* value, const uint32_t*) {
-  if (!gBridgeLink.holding) return GetField(field, value);
+bool BridgeReadField(IdentityField field, uint32_t* value, const uint32_t*, CounterSeen* counter) {
+  if (!gBridgeLink.holding) return GetField(field, value, counter);
   // Held: the record read in this hold, which a write in it then changes.
   if (!ReadUserArea(gBridgeLink.heldImage)) return false;
   gBridgeLink.heldImageRead = true;
@@ -109,15 +117,16 @@ bool BridgeReadField(IdentityField field, uint32_t* value, const uint32_t*) {
     gBridgeLink.image = gBridgeLink.heldImage;
     gBridgeLink.imageCurrent = true;
   }
+  SeeCounterIn(gBridgeLink.heldImage, counter);
   *value = UserAreaGet(gBridgeLink.heldImage, field);
   return true;
 }
 
-// Held: writes the record read in this hold with the new field; without one, the
-// session's copy of the record, but only when it is this box's, read in this session
-// (anything else would carry another box's serial number and date into this one).
-bool BridgeWriteField(IdentityField field, uint32_t value, const uint32_t*) {
-  if (!gBridgeLink.holding) return SetField(field, value);
+// Held: writes the record read in this hold with the new field; without one, the record
+// kept of the session's box, but only when it is this box's, read in this session (anything
+// else would carry another box's serial number and date into this one).
+bool BridgeWriteField(IdentityField field, uint32_t value, const uint32_t*, CounterSeen* counter) {
+  if (!gBridgeLink.holding) return SetField(field, value, counter);
   const bool sessionBox = gBridgeLink.heldIndex == gBridgeLink.index;
   UserAreaImage record = gBridgeLink.heldImage;
   if (!gBridgeLink.heldImageRead) {
@@ -134,12 +143,7 @@ bool BridgeWriteField(IdentityField field, uint32_t value, const uint32_t*) {
     gBridgeLink.image = record;
     gBridgeLink.imageCurrent = true;
   }
-  return true;
-}
-
-bool BridgeStoredCounter(uint32_t* value) {
-  if (!gBridgeLink.imageCurrent) return false;
-  *value = UserAreaGet(gBridgeLink.image, IdentityField::kLastOpenCnt);
+  SeeCounterIn(record, counter);
   return true;
 }
 

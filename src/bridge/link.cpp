@@ -72,7 +72,7 @@ int32_t BridgeOpenBox(uint8_t index, BridgeOpening* opening) {
   return handle == BridgeNoHandle() ? kNotOpen : OpenResultFromHandle(handle);
 }
 
-int32_t BridgeOpenInterface(uint8_t index) {
+int32_t BridgeOpenInterface(uint8_t index, CounterSeen* counter) {
   gBridgeLink.index = index;
   BridgeOpening opening = {.userAreaSize = gBridgeLink.userAreaSize,
                            .image = gBridgeLink.image,
@@ -82,6 +82,9 @@ int32_t BridgeOpenInterface(uint8_t index) {
   gBridgeLink.userAreaSize = opening.userAreaSize;
   gBridgeLink.image = opening.image;
   gBridgeLink.imageCurrent = opening.imageRead;
+  if (opening.imageRead) {
+    *counter = {.known = true, .value = UserAreaGet(opening.image, IdentityField::kLastOpenCnt)};
+  }
   return result;
 }
 

@@ -17,9 +17,11 @@ constexpr uint8_t kBridgeNoIndex = 255;
 inline FT_HANDLE BridgeNoHandle() { return reinterpret_cast<FT_HANDLE>(-1); }
 
 struct BridgeLink {
-  FT_HANDLE handle;     // the open box inside one operation; BridgeNoHandle() otherwise
-  uint8_t index;        // selected box (D2XX device number); kBridgeNoIndex when none
-  DWORD userAreaSize;   // user-area size reported at the last interface open
+  FT_HANDLE handle;    // the open box inside one operation; BridgeNoHandle() otherwise
+  uint8_t index;       // selected box (D2XX device number); kBridgeNoIndex when none
+  DWORD userAreaSize;  // user-area size reported at the last interface open
+  // The record of the addressed box, kept for writes that were not preceded by a read in
+  // the same hold; the front keeps the session's counter (front/counter_copy.h).
   UserAreaImage image;  // cached copy of the first 16 user-area bytes
   bool imageCurrent;    // image came from a complete read of this box in this session
   bool boxLocked;       // the open box is locked (common/box_lock.h)

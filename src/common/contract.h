@@ -21,6 +21,15 @@ enum class BoxReach : uint8_t {
 // The three fields of a box's identity record.
 enum class IdentityField : uint8_t { kLastOpenCnt, kSerialNumber, kMfgDate };
 
+// The box's stored counter as an operation left it known: 'known' when the operation read
+// the counter from the box or wrote it (a bridge box's record is read and written whole, so
+// any of its fields does), 'value' what the box is taken to hold from then on (a bridge
+// write that failed leaves the record it meant to write taken as the box's).
+struct CounterSeen {
+  bool known;
+  uint32_t value;
+};
+
 // What a kick did: whether the box took it, and whether it counts as an opening (a
 // driver-port box's does once its device opened, as the solenoid may have fired).
 struct KickResult {

@@ -18,8 +18,6 @@ uint8_t PortScan(ScanMode mode) {
   if (mode == ScanMode::kNoSession) {
     // Addressing the first index that did not answer, as the last probe left it.
     gPortLink.deviceIndex = index;
-    gPortLink.storedOpenCnt = 0;
-    gPortLink.storedValid = false;
   }
   return index;
 }

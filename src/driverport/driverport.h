@@ -14,8 +14,9 @@
 #include "common/contract.h"
 
 // Session. Open: completes a pending pulse (waits out its 60 ms, then releases), addresses
-// box 'index', probes it and reads its stored counter; the open result, or kNotOpen.
-int32_t PortOpenSession(uint8_t index);
+// box 'index', probes it and reads its stored counter (*counter); the open result, or
+// kNotOpen.
+int32_t PortOpenSession(uint8_t index, CounterSeen* counter);
 void PortCloseSession();
 
 // Drawer and switch.
@@ -26,10 +27,12 @@ bool PortRelease();     // ends the pulse now; true when the release reached a v
 bool PortReadSwitch(bool* readNow);  // true when the switch line reads 0 on a valid status
 void PortFirmwareText(char* buf);    // "Cy"; no device access
 
-// Identity record, in the box's serial EEPROM; every completed write beeps once.
-bool PortReadField(IdentityField field, uint32_t* value, const uint32_t* expected);
-bool PortWriteField(IdentityField field, uint32_t value, const uint32_t* holds);
-bool PortStoredCounter(uint32_t* value);
+// Identity record, in the box's serial EEPROM; every completed write beeps once. A read or
+// completed write of the counter field shows the stored counter (*counter).
+bool PortReadField(IdentityField field, uint32_t* value, const uint32_t* expected,
+                   CounterSeen* counter);
+bool PortWriteField(IdentityField field, uint32_t value, const uint32_t* holds,
+                    CounterSeen* counter);
 
 // The box held for a read-modify-write: one device open, its lock kept.
 BoxReach PortHoldBox(uint8_t index, DWORD waitMs);

@@ -91,25 +91,20 @@ bool ReadField(uint8_t index, uint8_t address, uint32_t* value, const uint32_t* 
   return ok;
 }
 
-// A read or a completed write of the session box's counter keeps the copy in step.
-void CounterSeen(uint8_t index, uint32_t value) {
-  if (index != gPortLink.deviceIndex) return;
-  gPortLink.storedOpenCnt = value;
-  gPortLink.storedValid = true;
-}
-
 }  // namespace
 
-bool PortReadField(IdentityField field, uint32_t* value, const uint32_t* expected) {
+bool PortReadField(IdentityField field, uint32_t* value, const uint32_t* expected,
+                   CounterSeen* counter) {
   const uint8_t index = TargetBox();
   uint32_t read = 0;
   if (!ReadField(index, AddressOf(field), &read, expected)) return false;
-  if (field == IdentityField::kLastOpenCnt) CounterSeen(index, read);
+  if (field == IdentityField::kLastOpenCnt) *counter = {.known = true, .value = read};
   *value = read;
   return true;
 }
 
-bool PortWriteField(IdentityField field, uint32_t value, const uint32_t* holds) {
+bool PortWriteField(IdentityField field, uint32_t value, const uint32_t* holds,
+                    CounterSeen* counter) {
   const uint8_t index = TargetBox();
   if (!PortBeginOperation(index)) return false;
   // A box whose lock could not be had is never written.
@@ -117,14 +112,8 @@ bool PortWriteField(IdentityField field, uint32_t value, const uint32_t* holds) 
             WriteOpenField(AddressOf(field), value, holds);
   PortEndOperation(index);
   if (!ok) return false;
-  if (field == IdentityField::kLastOpenCnt) CounterSeen(index, value);
+  if (field == IdentityField::kLastOpenCnt) *counter = {.known = true, .value = value};
   MessageBeep(0);
-  return true;
-}
-
-bool PortStoredCounter(uint32_t* value) {
-  if (!gPortLink.storedValid) return false;
-  *value = gPortLink.storedOpenCnt;
   return true;
 }
 

@@ -44,11 +44,9 @@ HANDLE PortOpenDevice(uint8_t index, BoxReach* reach, DWORD waitMs) {
   gPortLink.turn = turn;
   gPortLink.openIndex = index;
   if (turn.lastHolderDied) {
-    // It may have left the EEPROM inside an instruction with writes enabled, and the
-    // counter half written.
+    // It may have left the EEPROM inside an instruction with writes enabled.
     SharedPulse* record = PortSharedPulse(index);
     if (record != nullptr) record->eepromState = kEepromUnsure | kEepromWritesEnabled;
-    if (index == gPortLink.deviceIndex) gPortLink.storedValid = false;
   }
   char path[64];
   DWORD length = 0;
@@ -177,15 +175,13 @@ int32_t PortProbe(uint8_t index, BoxReach* reach) {
   return OpenResultFromHandle(handle);
 }
 
-int32_t PortOpenSession(uint8_t index) {
+int32_t PortOpenSession(uint8_t index, CounterSeen* counter) {
   PortCompletePulse("an open");
-  gPortLink.storedOpenCnt = 0;
-  gPortLink.storedValid = false;
   gPortLink.deviceIndex = index;
   int32_t result = PortProbe(index);
   if (result == kNotOpen) return result;
-  uint32_t counter = 0;
-  PortReadField(IdentityField::kLastOpenCnt, &counter, nullptr);
+  uint32_t value = 0;
+  PortReadField(IdentityField::kLastOpenCnt, &value, nullptr, counter);
   return result;
 }
 

@@ -46,8 +46,8 @@ bool PortPinSample(void* context, uint8_t* reply);
 void PortBetweenInstructions(void* context);
 
 // The link: one device open per operation, the blocks every transfer uses, and the box the
-// session addresses with the copy of its stored counter. Owned by link.cpp; identity.cpp
-// keeps the copy in step. (The drawer pulse is drawer.cpp's own record.)
+// session addresses. Owned by link.cpp; identity.cpp sets the hold, discovery.cpp the box
+// addressed after a scan with no session open. (The drawer pulse is drawer.cpp's own record.)
 struct PortLink {
   HANDLE handle = INVALID_HANDLE_VALUE;  // open device inside one operation only
   PortCommand command = {};              // sent by every transfer as it stands
@@ -63,9 +63,7 @@ struct PortLink {
 
   // The box the session addresses: chosen by the session open and close, and by a scan
   // with no session open.
-  uint8_t deviceIndex = 0;     // N of \\.\Drelvan_N; kPortNoIndex after the close
-  uint32_t storedOpenCnt = 0;  // copy of the opening counter stored in the box
-  bool storedValid = false;    // storedOpenCnt was read from the box (or written) in this session
+  uint8_t deviceIndex = 0;  // N of \\.\Drelvan_N; kPortNoIndex after the close
 };
 
 extern PortLink gPortLink;
@@ -77,9 +75,8 @@ bool IsValidStatus(uint8_t status);
 // CreateFileA, a status read and, when the status is not valid, one recovery request.
 // Returns the open handle, or INVALID_HANDLE_VALUE (nothing held, device closed again);
 // *reach, when given, says how it went. Index above 9: INVALID_HANDLE_VALUE without a
-// system call. After a holder that died, the session's copy of the counter is not trusted
-// and the box's EEPROM starts its next operation cleanly; a pulse left running by a
-// process that is gone is released once its time is up.
+// system call. After a holder that died, the box's EEPROM starts its next operation
+// cleanly; a pulse left running by a process that is gone is released once its time is up.
 HANDLE PortOpenDevice(uint8_t index, BoxReach* reach = nullptr, DWORD waitMs = kBoxWaitMs);
 // Closes the operation's handle and gives the box back (index 0..9; nothing above).
 void PortCloseDevice(uint8_t index);

@@ -6,6 +6,7 @@
 
 const Backend kBridgeBackend = {
     "bridge",
+    BoxKind::kBridge,      // kind
     true,                  // lastSwitchStands
     BridgeOpenInterface,   // openSession
     BridgeCloseInterface,  // closeSession
@@ -15,7 +16,6 @@ const Backend kBridgeBackend = {
     BridgeFirmwareText,    // firmwareText
     BridgeReadField,       // readField
     BridgeWriteField,      // writeField
-    BridgeStoredCounter,   // storedCounter
     BridgeHoldBox,         // holdBox
     BridgeLetGo,           // letGo
     BridgeScan,            // scan
@@ -26,6 +26,7 @@ const Backend kBridgeBackend = {
 
 const Backend kPortBackend = {
     "port",
+    BoxKind::kPort,     // kind
     false,              // lastSwitchStands
     PortOpenSession,    // openSession
     PortCloseSession,   // closeSession
@@ -35,7 +36,6 @@ const Backend kPortBackend = {
     PortFirmwareText,   // firmwareText
     PortReadField,      // readField
     PortWriteField,     // writeField
-    PortStoredCounter,  // storedCounter
     PortHoldBox,        // holdBox
     PortLetGo,          // letGo
     PortScan,           // scan

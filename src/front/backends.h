@@ -1,9 +1,9 @@
 // The two backends as the front sees them: one table of operations each, the same set with
 // the same types. A backend offers what its boxes do; the session's rules (the opening
-// counts, the write-back and what it owes, the closed session's total, the last switch
-// state) are the front's. Every export routes through the table of the backend the session
-// record selects, instead of asking which backend it is. An entry a backend has nothing
-// for is null (the bridge box times its own pulse), and the front skips it.
+// counts, the write-back and what it owes, the closed session's total, the copy of the
+// stored counter, the last switch state) are the front's. Every export routes through the table of
+// the backend the session record selects, instead of asking which backend it is. An entry a backend
+// has nothing for is null (the bridge box times its own pulse), and the front skips it.
 //
 // Unless an entry says otherwise it addresses the box of the last session open, opens it
 // for the operation and closes it again before it returns, waiting at most 5 s for a box
@@ -18,13 +18,15 @@
 
 struct Backend {
   const char* name;  // "port" or "bridge", as the trace names the backend's boxes
+  BoxKind kind;
   // A switch read that fails reports the state read last (true), or open (false).
   bool lastSwitchStands;
 
   // Session. Open: addresses box 'index', probes and sets it up, and reads its identity
-  // record as far as the open does; the open result, or kNotOpen. Close: the front has
-  // written the session's openings back; the box is no longer addressed.
-  int32_t (*openSession)(uint8_t index);
+  // record as far as the open does (*counter: the stored counter, when it was read); the
+  // open result, or kNotOpen. Close: the front has written the session's openings back; the
+  // box is no longer addressed.
+  int32_t (*openSession)(uint8_t index, CounterSeen* counter);
   void (*closeSession)();
 
   // The drawer and the switch. Release (optional): ends the pulse of the box at once.
@@ -39,15 +41,15 @@ struct Backend {
   // given, is what the caller expects the field to hold, and the backend may then read
   // only part of it (the driver port: the low byte) and take the rest to be as expected
   // when that part matches. Write: false unless written whole; 'holds', when given, is
-  // what the box holds now (the driver port then writes only the bytes that differ). Both keep the
-  // backend's copy of the stored counter in step (storedCounter). Inside holdBox .. letGo they act
-  // on the held box, in the device open of the hold; a write there of a field not read in the hold
-  // writes the session's copy of the record, and only when that copy is the held box's.
-  bool (*readField)(IdentityField field, uint32_t* value, const uint32_t* expected);
-  bool (*writeField)(IdentityField field, uint32_t value, const uint32_t* holds);
-  // The session's copy of its box's stored counter, when it was read from that box (or
-  // written) in this session and no holder has died on the box since.
-  bool (*storedCounter)(uint32_t* value);
+  // what the box holds now (the driver port then writes only the bytes that differ). Both
+  // set *counter when they saw the box's stored counter (CounterSeen), and leave it
+  // otherwise. Inside holdBox .. letGo they act on the held box, in the device open of the
+  // hold; a bridge write there of a field not read in the hold writes the record the bridge
+  // keeps of the session's box, and only when the held box is that box.
+  bool (*readField)(IdentityField field, uint32_t* value, const uint32_t* expected,
+                    CounterSeen* counter);
+  bool (*writeField)(IdentityField field, uint32_t value, const uint32_t* holds,
+                     CounterSeen* counter);
 
   // One device open of box 'index' with its lock kept throughout, for a read-modify-write:
   // kReached, or why not (nothing held then).

@@ -7,6 +7,7 @@
 
 #include "common/trace.h"
 #include "front/backends.h"
+#include "front/counter_copy.h"
 #include "front/export_call.h"
 #include "front/openings.h"
 #include "front/session.h"
@@ -60,7 +61,10 @@ bool IsOpen() { return gSession.openResult != kNotOpen; }
 // The local count starts again with every attempt.
 int32_t OpenThrough(const Backend& backend, uint8_t n, uint8_t index) {
   gSession.counts.local = 0;
-  gSession.openResult = backend.openSession(index);
+  AddressCounterCopy(backend, index);
+  CounterSeen counter = {};
+  gSession.openResult = backend.openSession(index, &counter);
+  NoteCounterSeen(backend, index, counter);
   if (IsOpen()) {
     gSession.backend = &backend;
     gSession.currentDevice = n;
@@ -116,12 +120,20 @@ bool Switch(char* readFlag) {
 }
 
 uint32_t Field(IdentityField field) {
+  if (!IsOpen()) return 0;
   uint32_t value = 0;
-  return IsOpen() && Selected().readField(field, &value, nullptr) ? value : 0;
+  CounterSeen counter = {};
+  const bool read = Selected().readField(field, &value, nullptr, &counter);
+  NoteCounterSeen(Selected(), gSession.boxIndex, counter);
+  return read ? value : 0;
 }
 
 bool SetField(IdentityField field, uint32_t value) {
-  return IsOpen() && Selected().writeField(field, value, nullptr);
+  if (!IsOpen()) return false;
+  CounterSeen counter = {};
+  const bool written = Selected().writeField(field, value, nullptr, &counter);
+  NoteCounterSeen(Selected(), gSession.boxIndex, counter);
+  return written;
 }
 
 uint32_t LocalOpenings() { return gSession.counts.local; }
@@ -131,7 +143,7 @@ uint32_t LocalOpenings() { return gSession.counts.local; }
 uint32_t TotalOpenings() {
   if (gSession.counts.closed) return gSession.counts.closedTotal;
   uint32_t stored = 0;
-  if (!Selected().storedCounter(&stored)) stored = 0;
+  if (!CounterCopyOf(Selected(), &stored)) stored = 0;
   return stored + gSession.counts.local;
 }
 
@@ -163,6 +175,7 @@ bool CloseSession() {
     gSession.counts.closed = true;
     gSession.counts.closedTotal = total;
     backend.closeSession();
+    AddressCounterCopy(backend, kNoBox);
   }
   gSession.currentDevice = kNoDevice;
   gSession.openResult = kNotOpen;

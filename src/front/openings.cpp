@@ -11,6 +11,7 @@
 #include "common/box_lock.h"
 #include "common/gone_box.h"
 #include "common/trace.h"
+#include "front/counter_copy.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ struct UnwrittenWork {
 
 UnwrittenWork gUnwritten;
 
-int Which(const Backend& backend) { return &backend == &kPortBackend ? 1 : 0; }
+int Which(const Backend& backend) { return static_cast<uint8_t>(backend.kind); }
 
 bool SameBytesAsOneOf(uint32_t value, uint32_t a, uint32_t b) {
   for (int shift = 0; shift < 32; shift += 8) {
@@ -79,20 +80,25 @@ Outcome TryToWrite(const Backend& backend, uint8_t index, UnwrittenOpenings& ope
   // not carry out of it (only the low byte is written then; whatever else another caller
   // changed stays as it is).
   uint32_t copy = 0;
-  const bool haveCopy = source == CounterSource::kBoxOrSessionCopy && backend.storedCounter(&copy);
+  const bool haveCopy = source == CounterSource::kBoxOrSessionCopy && CounterCopyOf(backend, &copy);
   const bool lowByteEnough =
       haveCopy && !openings.inDoubt && (copy & 0xFF) + uint64_t{openings.count} <= 0xFF;
   uint32_t holds = 0;
-  const bool read =
-      backend.readField(IdentityField::kLastOpenCnt, &holds, lowByteEnough ? &copy : nullptr);
+  CounterSeen seen = {};
+  const bool read = backend.readField(IdentityField::kLastOpenCnt, &holds,
+                                      lowByteEnough ? &copy : nullptr, &seen);
+  NoteCounterSeen(backend, index, seen);
   if (!read && haveCopy) holds = copy;
   const bool known = read || haveCopy;
   Outcome outcome = Outcome::kStillUnwritten;
   if (known) {
     uint32_t target = Target(openings, holds);
     // What the box holds is passed on only when it was read from the box now.
-    if (target == holds ||
-        backend.writeField(IdentityField::kLastOpenCnt, target, read ? &holds : nullptr)) {
+    CounterSeen written = {};
+    const bool done = target == holds || backend.writeField(IdentityField::kLastOpenCnt, target,
+                                                            read ? &holds : nullptr, &written);
+    NoteCounterSeen(backend, index, written);
+    if (done) {
       *total = target;
       outcome = Outcome::kWritten;
     } else {

@@ -3,6 +3,7 @@
 
 #include "common/process_lock_scope.h"
 #include "common/trace.h"
+#include "front/counter_copy.h"
 #include "front/session.h"
 
 namespace {
@@ -13,15 +14,16 @@ const char kNoBoxCaption[] = "Info from TEVRO.DLL";
 }  // namespace
 
 uint32_t ScanBoxes() {
-  // The probes leave an open session alone, with its counts. With no box open, each backend
-  // is left addressing the first index its probes found empty, and the local count starts
-  // again.
+  // The probes leave an open session alone, with its counts. A backend that holds no open
+  // session is left addressing the first index its probes found empty (its counter copy
+  // unknown), and with no box open the local count starts again.
   const bool open = gSession.openResult != kNotOpen;
   const Backend* const inOrder[] = {&kBridgeBackend, &kPortBackend};
   for (const Backend* backend : inOrder) {
     const bool sessionHere = open && backend == gSession.backend;
     uint8_t count = backend->scan(sessionHere ? ScanMode::kSessionOpen : ScanMode::kNoSession);
-    (backend == &kBridgeBackend ? gSession.bridgeCount : gSession.portCount) = count;
+    if (!sessionHere) AddressCounterCopy(*backend, count);
+    (backend->kind == BoxKind::kBridge ? gSession.bridgeCount : gSession.portCount) = count;
   }
   if (!open) gSession.counts.local = 0;
   TraceEvent("scan", "%u bridge boxes, %u driver-port boxes", gSession.bridgeCount,

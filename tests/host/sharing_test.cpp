@@ -137,6 +137,34 @@ TEST_F(SharingTest, AfterAHolderDiedTheEepromStartsCleanAndTheCacheIsNotTrusted)
   EXPECT_EQ(Box(0).eeprom.writeEnabled, false);
 }
 
+// The session's copy of the stored counter (what the total adds its openings to) is not
+// trusted once an operation found the box's last holder dead, until the counter is seen again.
+TEST_F(SharingTest, AfterAHolderDiedTheTotalTrustsOnlyACounterSeenSince) {
+  using Lib = std::unique_ptr<Library>;
+  const struct {
+    bool bridge;
+    const char* call;
+    std::function<void(Lib&)> run;
+    uint32_t total;
+  } cases[] = {
+      {false, "KasseOpen", [](Lib& l) { l->KasseOpen(); }, 1},
+      {true, "KasseOpen", [](Lib& l) { l->KasseOpen(); }, 1},
+      {false, "GetSerialNumber", [](Lib& l) { l->GetSerialNumber(); }, 0},
+      {true, "GetSerialNumber", [](Lib& l) { l->GetSerialNumber(); }, 100},  // the record, whole
+      {false, "GetLastOpenCnt", [](Lib& l) { l->GetLastOpenCnt(); }, 100},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.bridge ? "bridge " : "driver port ") + c.call);
+    hostwin::Reset();
+    Load(c.bridge);
+    ASSERT_EQ(lib_->GetTotalOpenCnt(), 100u);
+    hostwin::AbandonMutex(c.bridge ? BridgeMutex(0) : PortMutex(0));
+    c.run(lib_);
+    EXPECT_EQ(lib_->GetTotalOpenCnt(), c.total);
+    lib_.reset();
+  }
+}
+
 TEST_F(SharingTest, APulseOfAnotherProcessIsNeitherKickedIntoNorCutShort) {
   Load(false);
   hostwin::AddProcess(77, 5);
