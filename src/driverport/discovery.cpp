@@ -5,7 +5,6 @@
 #include "driverport/link.h"
 
 uint8_t PortScan(ScanMode mode) {
-  PortCompletePulse("the scan");
   // Each box is probed: its status read and written back (the release, where its line is
   // energised by no living process). Its counter is not read: the scan needs none, and the
   // session open reads it. A box another caller keeps is there: it counts, so the

@@ -13,9 +13,8 @@
 
 #include "common/contract.h"
 
-// Session. Open: completes a pending pulse (waits out its 60 ms, then releases), addresses
-// box 'index', probes it and reads its stored counter (*counter); the open result, or
-// kNotOpen.
+// Session. Open: addresses box 'index', probes it and reads its stored counter (*counter);
+// the open result, or kNotOpen. The front completes a pending pulse first.
 int32_t PortOpenSession(uint8_t index, CounterSeen* counter);
 void PortCloseSession();
 
@@ -38,7 +37,8 @@ bool PortWriteField(IdentityField field, uint32_t value, const uint32_t* holds,
 BoxReach PortHoldBox(uint8_t index, DWORD waitMs);
 void PortLetGo(uint8_t index);
 
-// Discovery. A pending pulse is completed first (its 60 ms waited out).
+// Discovery: the boxes at indexes 0, 1, ... up to the first that does not answer. The front
+// completes a pending pulse first.
 uint8_t PortScan(ScanMode mode);
 
 // Lifetime. FinishOverdue: ends a pulse whose time is up (when the library's timer is

@@ -176,7 +176,6 @@ int32_t PortProbe(uint8_t index, BoxReach* reach) {
 }
 
 int32_t PortOpenSession(uint8_t index, CounterSeen* counter) {
-  PortCompletePulse("an open");
   gPortLink.deviceIndex = index;
   int32_t result = PortProbe(index);
   if (result == kNotOpen) return result;

@@ -58,9 +58,11 @@ const Backend& Selected() { return *gSession.backend; }
 bool IsOpen() { return gSession.openResult != kNotOpen; }
 
 // Opens number n through 'backend' at its index there; on success the record selects it.
-// The local count starts again with every attempt.
+// The local count starts again with every attempt. A pulse still running on the backend's
+// boxes is completed first.
 int32_t OpenThrough(const Backend& backend, uint8_t n, uint8_t index) {
   gSession.counts.local = 0;
+  if (backend.completePulse != nullptr) backend.completePulse("an open");
   AddressCounterCopy(backend, index);
   CounterSeen counter = {};
   gSession.openResult = backend.openSession(index, &counter);

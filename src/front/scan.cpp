@@ -14,13 +14,15 @@ const char kNoBoxCaption[] = "Info from TEVRO.DLL";
 }  // namespace
 
 uint32_t ScanBoxes() {
-  // The probes leave an open session alone, with its counts. A backend that holds no open
-  // session is left addressing the first index its probes found empty (its counter copy
-  // unknown), and with no box open the local count starts again.
+  // A pulse still running on a backend's boxes is completed before its probes. The probes
+  // leave an open session alone, with its counts. A backend that holds no open session is
+  // left addressing the first index its probes found empty (its counter copy unknown), and
+  // with no box open the local count starts again.
   const bool open = gSession.openResult != kNotOpen;
   const Backend* const inOrder[] = {&kBridgeBackend, &kPortBackend};
   for (const Backend* backend : inOrder) {
     const bool sessionHere = open && backend == gSession.backend;
+    if (backend->completePulse != nullptr) backend->completePulse("the scan");
     uint8_t count = backend->scan(sessionHere ? ScanMode::kSessionOpen : ScanMode::kNoSession);
     if (!sessionHere) AddressCounterCopy(*backend, count);
     (backend->kind == BoxKind::kBridge ? gSession.bridgeCount : gSession.portCount) = count;
