@@ -145,8 +145,10 @@ void KilledWriteRun(const SharingContext& c) {
         killed && cancelled && holdSeen && requests == kKillAt[i] && victimAfter == 0;
     inside += landed ? 1 : 0;
     writable += box.eepromWritable;
-    points += (i ? ", " : "") + std::to_string(requests);
-    freshBytes += (i ? ", " : "") + std::to_string(fresh);
+    points += i ? ", " : "";
+    points += std::to_string(requests);
+    freshBytes += i ? ", " : "";
+    freshBytes += std::to_string(fresh);
     char name[256];
     snprintf(name, sizeof name,
              "killed write %u: killed while the driver held its request %u of %u, the held one "
