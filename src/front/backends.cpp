@@ -1,47 +1,53 @@
-// The backend tables: one entry per member of Backend, in its order.
+// The backend tables.
 #include "front/backends.h"
 
 #include "bridge/bridge.h"
 #include "driverport/driverport.h"
 
+namespace {
+
+const PulseOps kPortPulse = {
+    .release = PortRelease,
+    .finishOverdue = PortFinishOverdue,
+    .completePulse = PortCompletePulse,
+};
+
+}  // namespace
+
 const Backend kBridgeBackend = {
-    "bridge",
-    BoxKind::kBridge,      // kind
-    true,                  // lastSwitchStands
-    BridgeOpenInterface,   // openSession
-    BridgeCloseInterface,  // closeSession
-    BridgeKick,            // kick
-    nullptr,               // release: the box times its own pulse
-    BridgeReadSwitch,      // readSwitch
-    BridgeFirmwareText,    // firmwareText
-    BridgeReadField,       // readField
-    BridgeWriteField,      // writeField
-    BridgeHoldBox,         // holdBox
-    BridgeLetGo,           // letGo
-    BridgeScan,            // scan
-    nullptr,               // finishOverdue
-    nullptr,               // completePulse
-    BridgeDetach,          // detach
+    .name = "bridge",
+    .kind = BoxKind::kBridge,
+    .failedSwitchRead = FailedSwitchRead::kLastStateRead,
+    .openSession = BridgeOpenInterface,
+    .closeSession = BridgeCloseInterface,
+    .kick = BridgeKick,
+    .readSwitch = BridgeReadSwitch,
+    .firmwareText = BridgeFirmwareText,
+    .readField = BridgeReadField,
+    .writeField = BridgeWriteField,
+    .holdBox = BridgeHoldBox,
+    .letGo = BridgeLetGo,
+    .scan = BridgeScan,
+    .pulse = nullptr,  // the box times its own pulse
+    .detach = BridgeDetach,
 };
 
 const Backend kPortBackend = {
-    "port",
-    BoxKind::kPort,     // kind
-    false,              // lastSwitchStands
-    PortOpenSession,    // openSession
-    PortCloseSession,   // closeSession
-    PortKick,           // kick
-    PortRelease,        // release
-    PortReadSwitch,     // readSwitch
-    PortFirmwareText,   // firmwareText
-    PortReadField,      // readField
-    PortWriteField,     // writeField
-    PortHoldBox,        // holdBox
-    PortLetGo,          // letGo
-    PortScan,           // scan
-    PortFinishOverdue,  // finishOverdue
-    PortCompletePulse,  // completePulse
-    PortDetach,         // detach
+    .name = "port",
+    .kind = BoxKind::kPort,
+    .failedSwitchRead = FailedSwitchRead::kOpen,
+    .openSession = PortOpenSession,
+    .closeSession = PortCloseSession,
+    .kick = PortKick,
+    .readSwitch = PortReadSwitch,
+    .firmwareText = PortFirmwareText,
+    .readField = PortReadField,
+    .writeField = PortWriteField,
+    .holdBox = PortHoldBox,
+    .letGo = PortLetGo,
+    .scan = PortScan,
+    .pulse = &kPortPulse,
+    .detach = PortDetach,
 };
 
 const Backend* const kBackends[2] = {&kPortBackend, &kBridgeBackend};

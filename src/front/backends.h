@@ -1,9 +1,10 @@
 // The two backends as the front sees them: one table of operations each, the same set with
 // the same types. A backend offers what its boxes do; the session's rules (the opening
 // counts, the write-back and what it owes, the closed session's total, the copy of the
-// stored counter, the last switch state) are the front's. Every export routes through the table of
-// the backend the session record selects, instead of asking which backend it is. An entry a backend
-// has nothing for is null (the bridge box times its own pulse), and the front skips it.
+// stored counter, the last switch state) are the front's. Every export routes through the
+// table of the backend the session record selects, instead of asking which backend it is.
+// The drawer pulse the library times itself is one group of operations (PulseOps), null for
+// the bridge, whose box times its own pulse.
 //
 // Unless an entry says otherwise it addresses the box of the last session open, opens it
 // for the operation and closes it again before it returns, waiting at most 5 s for a box
@@ -16,11 +17,29 @@
 
 #include "common/contract.h"
 
+// What GetSwitch reports when the switch cannot be read from the box.
+enum class FailedSwitchRead : uint8_t {
+  kLastStateRead,  // the state read last from such a box (open until one is read)
+  kOpen,           // open
+};
+
+// The drawer pulse the library times itself: at most one of this process pending, and the
+// releases owed to boxes.
+struct PulseOps {
+  // Ends the pulse of the addressed box at once, even with none pending, but never another
+  // process's; true when the release reached a box with a valid status.
+  bool (*release)();
+  // On entry to every export: ends a pulse whose time is up and tries what is owed, without
+  // waiting for a box another caller keeps.
+  void (*finishOverdue)();
+  // Waits out a pending pulse and ends it ('endedBy' names the caller for the trace).
+  void (*completePulse)(const char* endedBy);
+};
+
 struct Backend {
   const char* name;  // "port" or "bridge", as the trace names the backend's boxes
   BoxKind kind;
-  // A switch read that fails reports the state read last (true), or open (false).
-  bool lastSwitchStands;
+  FailedSwitchRead failedSwitchRead;
 
   // Session. Open: addresses box 'index', probes and sets it up, and reads its identity
   // record as far as the open does (*counter: the stored counter, when it was read); the
@@ -29,11 +48,9 @@ struct Backend {
   int32_t (*openSession)(uint8_t index, CounterSeen* counter);
   void (*closeSession)();
 
-  // The drawer and the switch. Release (optional): ends the pulse of the box at once.
-  // Switch: true when the switch contact reads closed; *readNow tells whether it was read
-  // from the box in this call.
+  // The drawer and the switch. Switch: true when the switch contact reads closed; *readNow
+  // tells whether it was read from the box in this call.
   KickResult (*kick)();
-  bool (*release)();
   bool (*readSwitch)(bool* readNow);
   void (*firmwareText)(char* buf);  // buf never null; nothing written when the box is not reached
 
@@ -60,12 +77,10 @@ struct Backend {
   // caller keeps counts); probes leave an open session alone.
   uint8_t (*scan)(ScanMode mode);
 
-  // Lifetime, both optional but detach. Overdue: on entry to every export, ends what is
-  // overdue without waiting for a box another caller keeps. CompletePulse: waits out a
-  // running pulse and ends it ('endedBy' names the caller for the trace). Detach: the
-  // library is being unloaded.
-  void (*finishOverdue)();
-  void (*completePulse)(const char* endedBy);
+  // The pulse's operations; null when the box times its own pulse.
+  const PulseOps* pulse;
+
+  // The library is being unloaded.
   void (*detach)(UnloadKind kind);
 };
 

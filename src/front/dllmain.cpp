@@ -38,9 +38,7 @@ void Detach(UnloadKind kind) {
   {
     ProcessLockScope lock(kind == UnloadKind::kLibrary ? ProcessLockScope::Take::kLock
                                                        : ProcessLockScope::Take::kNone);
-    for (const Backend* backend : kBackends) {
-      if (backend->completePulse != nullptr) backend->completePulse("the unload");
-    }
+    for (const Backend* backend : kBackends) CompletePulse(*backend, "the unload");
     const bool selected = gSession.currentDevice != kNoDevice;
     if (selected) {
       TraceEvent("message box", "%s", kStillOpenText);

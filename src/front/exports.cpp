@@ -62,7 +62,7 @@ bool IsOpen() { return gSession.openResult != kNotOpen; }
 // boxes is completed first.
 int32_t OpenThrough(const Backend& backend, uint8_t n, uint8_t index) {
   gSession.counts.local = 0;
-  if (backend.completePulse != nullptr) backend.completePulse("an open");
+  CompletePulse(backend, "an open");
   AddressCounterCopy(backend, index);
   CounterSeen counter = {};
   gSession.openResult = backend.openSession(index, &counter);
@@ -95,7 +95,7 @@ bool Kick() {
 }
 
 void Release() {
-  if (Selected().release != nullptr) Selected().release();
+  if (Selected().pulse != nullptr) Selected().pulse->release();
 }
 
 // A box that cannot be read now reports the state read last where the backend repeats it
@@ -111,7 +111,7 @@ bool Switch(char* readFlag) {
   }
   bool readNow = false;
   bool closed = Selected().readSwitch(&readNow);
-  if (Selected().lastSwitchStands) {
+  if (Selected().failedSwitchRead == FailedSwitchRead::kLastStateRead) {
     if (readNow) memory.lastRead = closed;
     memory.lastResult = memory.lastRead;
   } else {
@@ -161,16 +161,20 @@ TEVRO_BOOL Bool(bool value) { return value ? 1 : 0; }
 
 void FinishOverdueWork() {
   for (const Backend* backend : kBackends) {
-    if (backend->finishOverdue != nullptr) backend->finishOverdue();
+    if (backend->pulse != nullptr) backend->pulse->finishOverdue();
   }
   RetryUnwrittenOpenings(0);
+}
+
+void CompletePulse(const Backend& backend, const char* endedBy) {
+  if (backend.pulse != nullptr) backend.pulse->completePulse(endedBy);
 }
 
 bool CloseSession() {
   if (IsOpen()) {
     const Backend& backend = Selected();
     // The drawer is released before the openings are written back.
-    if (backend.completePulse != nullptr) backend.completePulse("the close");
+    CompletePulse(backend, "the close");
     const uint32_t local = gSession.counts.local;
     uint32_t total = TotalOpenings();
     if (local != 0) total = WriteBackOpenings(backend, gSession.boxIndex, local, total);

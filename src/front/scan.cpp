@@ -22,7 +22,7 @@ uint32_t ScanBoxes() {
   const Backend* const inOrder[] = {&kBridgeBackend, &kPortBackend};
   for (const Backend* backend : inOrder) {
     const bool sessionHere = open && backend == gSession.backend;
-    if (backend->completePulse != nullptr) backend->completePulse("the scan");
+    CompletePulse(*backend, "the scan");
     uint8_t count = backend->scan(sessionHere ? ScanMode::kSessionOpen : ScanMode::kNoSession);
     if (!sessionHere) AddressCounterCopy(*backend, count);
     (backend->kind == BoxKind::kBridge ? gSession.bridgeCount : gSession.portCount) = count;

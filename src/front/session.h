@@ -46,6 +46,9 @@ uint32_t ScanBoxes();
 // Every export: what is overdue on any box is ended first, without waiting for a box
 // another caller keeps, and the openings owed to boxes are tried.
 void FinishOverdueWork();
+// Waits out a pulse pending on 'backend's boxes and ends it; 'endedBy' names the caller for
+// the trace. Nothing for a backend whose box times its own pulse.
+void CompletePulse(const Backend& backend, const char* endedBy);
 
 // The "none found" message box, shown when a scan counted no box; waits for the user.
 // Caller does not hold the process lock: other threads go on meanwhile.
