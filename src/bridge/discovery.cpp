@@ -86,7 +86,7 @@ uint8_t BridgeScan(ScanMode mode) {
       break;
     }
   }
-  if (mode == ScanMode::kNoSession) {
+  if (mode == ScanMode::kNoSessionOnThisBackend) {
     // Addressing the first number that did not open, as the last probe left it; the image
     // is no session's.
     gBridgeLink.index = index;

@@ -38,7 +38,7 @@ struct BoxObjects {
   bool refusalTraced[2][kBoxes];    // the trace has said why box N's mutex cannot be had
   uint32_t deadHolders[2][kBoxes];  // operations that found box N's last holder dead
   HANDLE mapping[kBoxes];
-  SharedPulse* pulse[kBoxes];
+  SharedBoxRecord* record[kBoxes];
   uint64_t processStart;  // this process's creation time, once read
   Descriptor mutexSecurity;
   Descriptor recordSecurity;
@@ -121,7 +121,7 @@ HANDLE OpenRecord(const char* name) {
     if (made == nullptr) return nullptr;
     // Memory backed by the paging file starts zeroed: no pulse running, the EEPROM idle.
     HANDLE creator = CreateFileMappingA(INVALID_HANDLE_VALUE, made, PAGE_READWRITE, 0,
-                                        sizeof(SharedPulse), name);
+                                        sizeof(SharedBoxRecord), name);
     if (creator == nullptr) continue;  // another process made it meanwhile: open that one
     // The maker's handle has every right: the record is kept through one with only those
     // the library uses.
@@ -228,60 +228,60 @@ void CloseBoxes() {
       if (kinds[i] != nullptr) CloseHandle(kinds[i]);
       kinds[i] = nullptr;
     }
-    if (gBoxes.pulse[i] != nullptr) UnmapViewOfFile(gBoxes.pulse[i]);
+    if (gBoxes.record[i] != nullptr) UnmapViewOfFile(gBoxes.record[i]);
     if (gBoxes.mapping[i] != nullptr) CloseHandle(gBoxes.mapping[i]);
-    gBoxes.pulse[i] = nullptr;
+    gBoxes.record[i] = nullptr;
     gBoxes.mapping[i] = nullptr;
   }
   FreeDescriptor(gBoxes.mutexSecurity);
   FreeDescriptor(gBoxes.recordSecurity);
 }
 
-SharedPulse* PortSharedPulse(uint8_t index) {
+SharedBoxRecord* PortSharedRecord(uint8_t index) {
   if (index >= kBoxes) return nullptr;
-  if (gBoxes.pulse[index] == nullptr) {
+  if (gBoxes.record[index] == nullptr) {
     char name[96];
-    FormName(name, BoxKind::kPort, index, ".pulse");
+    FormName(name, BoxKind::kPort, index, ".pulse");  // the name every process opens it by
     HANDLE mapping = OpenRecord(name);
     if (mapping == nullptr) return nullptr;
-    void* view = MapViewOfFile(mapping, kRecordRights, 0, 0, sizeof(SharedPulse));
+    void* view = MapViewOfFile(mapping, kRecordRights, 0, 0, sizeof(SharedBoxRecord));
     if (view == nullptr) {
       CloseHandle(mapping);
       return nullptr;
     }
     gBoxes.mapping[index] = mapping;
-    gBoxes.pulse[index] = static_cast<SharedPulse*>(view);
+    gBoxes.record[index] = static_cast<SharedBoxRecord*>(view);
   }
-  return gBoxes.pulse[index];
+  return gBoxes.record[index];
 }
 
-SharedPulse* PortSharedPulseIfOpen(uint8_t index) {
-  return index < kBoxes ? gBoxes.pulse[index] : nullptr;
+SharedBoxRecord* PortSharedRecordIfOpen(uint8_t index) {
+  return index < kBoxes ? gBoxes.record[index] : nullptr;
 }
 
-void ClaimPulse(SharedPulse* pulse, int64_t writtenAt) {
-  if (pulse == nullptr) return;
-  pulse->ownerPid = GetCurrentProcessId();
-  pulse->ownerStart = ThisProcessStart();
-  pulse->writtenAt = writtenAt;
+void ClaimPulse(SharedBoxRecord* record, int64_t writtenAt) {
+  if (record == nullptr) return;
+  record->ownerPid = GetCurrentProcessId();
+  record->ownerStart = ThisProcessStart();
+  record->writtenAt = writtenAt;
 }
 
-void ClearPulse(SharedPulse* pulse) {
-  if (pulse == nullptr) return;
-  pulse->ownerPid = 0;
-  pulse->ownerStart = 0;
-  pulse->writtenAt = 0;
+void ClearPulse(SharedBoxRecord* record) {
+  if (record == nullptr) return;
+  record->ownerPid = 0;
+  record->ownerStart = 0;
+  record->writtenAt = 0;
 }
 
-PulseOwner OwnerOf(const SharedPulse* pulse) {
-  if (pulse == nullptr) return PulseOwner::kUnknown;
-  if (pulse->ownerPid == 0) return PulseOwner::kNone;
-  if (pulse->ownerPid == GetCurrentProcessId()) {
+PulseOwner OwnerOf(const SharedBoxRecord* record) {
+  if (record == nullptr) return PulseOwner::kUnknown;
+  if (record->ownerPid == 0) return PulseOwner::kNone;
+  if (record->ownerPid == GetCurrentProcessId()) {
     // An earlier process that had this id left it.
-    return pulse->ownerStart == ThisProcessStart() ? PulseOwner::kThisProcess
-                                                   : PulseOwner::kGoneProcess;
+    return record->ownerStart == ThisProcessStart() ? PulseOwner::kThisProcess
+                                                    : PulseOwner::kGoneProcess;
   }
-  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pulse->ownerPid);
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, record->ownerPid);
   if (process == nullptr) {
     // Only "no such process" tells that it is gone; one this process may not look at (access
     // denied), or that cannot be opened for any other reason, counts as alive.
@@ -290,7 +290,7 @@ PulseOwner OwnerOf(const SharedPulse* pulse) {
   }
   DWORD code = 0;
   bool alive = GetExitCodeProcess(process, &code) && code == kStillActive &&
-               CreationTime(process) == pulse->ownerStart;
+               CreationTime(process) == record->ownerStart;
   CloseHandle(process);
   return alive ? PulseOwner::kOtherProcess : PulseOwner::kGoneProcess;
 }

@@ -70,7 +70,7 @@ constexpr uint32_t kEepromWritesEnabled = 0x2;  // a write enable may still be i
 // The shared record of driver-port box 'index': the running pulse and the EEPROM's state,
 // as all processes see them. Read and written only while the box is taken. Same layout on
 // x86 and x64.
-struct SharedPulse {
+struct SharedBoxRecord {
   uint32_t ownerPid;     // 0 when no pulse is running
   uint32_t eepromState;  // kEepromUnsure | kEepromWritesEnabled
   uint64_t ownerStart;   // the owner process's creation time, so a reused id is not taken for it
@@ -79,18 +79,18 @@ struct SharedPulse {
 
 // The record of box 'index' (0..9), or null when it cannot be had (then each process
 // knows only its own pulses, and every EEPROM operation starts as after a failure).
-SharedPulse* PortSharedPulse(uint8_t index);
+SharedBoxRecord* PortSharedRecord(uint8_t index);
 // The record of box 'index' when this process has it already; never a system call.
-SharedPulse* PortSharedPulseIfOpen(uint8_t index);
+SharedBoxRecord* PortSharedRecordIfOpen(uint8_t index);
 
 // Stamps the record as this process's pulse written at 'writtenAt'; clears the pulse.
-void ClaimPulse(SharedPulse* pulse, int64_t writtenAt);
-void ClearPulse(SharedPulse* pulse);
+void ClaimPulse(SharedBoxRecord* record, int64_t writtenAt);
+void ClearPulse(SharedBoxRecord* record);
 
 // Who a running pulse belongs to. A process that cannot be opened for lack of rights is
 // alive; one that no longer exists, has ended, or is another process under a reused id is
 // gone. kUnknown: there is no record to ask.
 enum class PulseOwner : uint8_t { kNone, kThisProcess, kOtherProcess, kGoneProcess, kUnknown };
-PulseOwner OwnerOf(const SharedPulse* pulse);
+PulseOwner OwnerOf(const SharedBoxRecord* record);
 
 #endif  // TEVRO_COMMON_BOX_LOCK_H

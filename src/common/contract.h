@@ -38,9 +38,9 @@ struct KickResult {
 };
 constexpr KickResult kNotKicked = {.reached = false, .counted = false};
 
-// What a scan does to a backend with no session open: it is left addressing the first
-// index its probes found empty, as the scan has always left it.
-enum class ScanMode : uint8_t { kSessionOpen, kNoSession };
+// Whether the scanned backend holds the open session. One that does not is left addressing
+// the first index its probes found empty, as the scan has always left it.
+enum class ScanMode : uint8_t { kSessionOnThisBackend, kNoSessionOnThisBackend };
 
 // How the library is being unloaded.
 enum class UnloadKind : uint8_t {

@@ -73,18 +73,27 @@ bool ReadTraceFileValue(HKEY root, REGSAM view, char (&path)[MAX_PATH]) {
   return path[0] != '\0';
 }
 
-// On only for a path that names a file on a disk (common/trace_path.h).
-void Decide(bool on, const char* path) {
-  if (on && TracePathProblem(path) != nullptr) on = false;
+// The trace is off: what was gathered is dropped.
+void DecideOff() {
   gTrace.decided = true;
-  gTrace.on = on;
-  gTraceSwitch.gathering = on;
+  gTrace.on = false;
+  gTraceSwitch.gathering = false;
   gTrace.quiet = false;
-  if (!on) {
-    gTrace.used = 0;
-    gTrace.dropped = false;
+  gTrace.used = 0;
+  gTrace.dropped = false;
+}
+
+// The trace goes to 'path', when it names a file on a disk (common/trace_path.h); off
+// otherwise.
+void DecideOn(const char* path) {
+  if (TracePathProblem(path) != nullptr) {
+    DecideOff();
     return;
   }
+  gTrace.decided = true;
+  gTrace.on = true;
+  gTraceSwitch.gathering = true;
+  gTrace.quiet = false;
   DWORD at = 0;
   for (; path[at] != '\0' && at + 1 < sizeof gTrace.path; ++at) gTrace.path[at] = path[at];
   gTrace.path[at] = '\0';
@@ -161,7 +170,7 @@ void TraceAtLoad() {
   DWORD length = GetEnvironmentVariableA(kEnvironmentName, path, sizeof path);
   if (length > 0 && length < sizeof path) {
     gTraceSwitch.fromEnvironment = true;
-    Decide(true, path);
+    DecideOn(path);
   }
 }
 
@@ -175,7 +184,11 @@ void TraceLookUp() {
   bool on = !gTrace.elevated && ReadTraceFileValue(HKEY_CURRENT_USER, 0, path) &&
             TracePathProblem(path) == nullptr;
   if (!on) on = ReadTraceFileValue(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, path);
-  Decide(on, path);
+  if (on) {
+    DecideOn(path);
+  } else {
+    DecideOff();
+  }
 }
 
 void TraceCallBegin(const char* name, const char* args) {
@@ -234,7 +247,8 @@ void TraceEvent(const char* kind, const char* format, ...) {
   Gather(text);
 }
 
-void TraceHold(bool hold) { gTrace.held = hold; }
+void TraceHoldForPulse() { gTrace.held = true; }
+void TraceEndPulseHold() { gTrace.held = false; }
 
 void TraceFlush() {
   if (!ReadyToWrite()) return;

@@ -61,13 +61,16 @@ void TraceRequest(bool ok);
 void TraceEvent(const char* kind, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // Writes the gathered lines. Call with the process lock held and no box held. Nothing is
-// written while a pulse runs (TraceHold): its release must not wait for the trace file.
+// written while a pulse runs (TraceHoldForPulse): its release must not wait for the trace
+// file.
 void TraceFlush();
 // Leaves the process lock, then writes the gathered lines: every place that leaves it after
 // an export, the timer callback, the load or a message box's line ends with this.
 void TraceUnlockProcess();
-// While a pulse runs the gathered lines are kept, and written after its release.
-void TraceHold(bool hold);
+// While a pulse runs the gathered lines are kept: held from its start, written again once
+// it has ended.
+void TraceHoldForPulse();
+void TraceEndPulseHold();
 // Unload: gives back what the trace holds of the system.
 void TraceAtUnload();
 

@@ -14,7 +14,7 @@ uint8_t PortScan(ScanMode mode) {
     BoxReach reach = BoxReach::kNoAnswer;
     if (PortProbe(index, &reach) == kNotOpen && reach != BoxReach::kBusy) break;
   }
-  if (mode == ScanMode::kNoSession) {
+  if (mode == ScanMode::kNoSessionOnThisBackend) {
     // Addressing the first index that did not answer, as the last probe left it.
     gPortLink.deviceIndex = index;
   }

@@ -27,10 +27,10 @@ namespace {
 // The drawer pulse of this process: at most one pending, and the releases still owed to
 // boxes. Written by this file only.
 struct DrawerPulse {
-  bool pulsePending;         // a pulse is written and its release not yet tried
-  int64_t pulseStart;        // performance counter when the pending pulse was written
-  uint8_t releaseIndex;      // the box of the last pulse written
-  uint16_t pendingReleases;  // bit N: a pulse was written to box N and no release since
+  bool pulsePending;      // a pulse is written and its release not yet tried
+  int64_t pulseStart;     // performance counter when the pending pulse was written
+  uint8_t releaseIndex;   // the box of the last pulse written
+  uint16_t owedReleases;  // bit N: a pulse was written to box N and no release since
   MissedOpens releaseMissed[kPortMaxIndex + 1];  // box N's device not found, for its release
   // Pulses of processes that are gone, on boxes this process has used: when box N's owner
   // was last asked about, and the tries that did not find box N's device.
@@ -90,7 +90,7 @@ bool WriteReleasePattern() {
 }
 
 uint16_t BoxBit(uint8_t index) { return static_cast<uint16_t>(1u << index); }
-bool ReleasePendingFor(uint8_t index) { return (gPulse.pendingReleases & BoxBit(index)) != 0; }
+bool ReleaseOwedTo(uint8_t index) { return (gPulse.owedReleases & BoxBit(index)) != 0; }
 
 // Device 'index' open: writes the release, and pays a release owed to that box: no process
 // sees this process's pulse running on it any more.
@@ -98,9 +98,9 @@ bool WriteRelease(uint8_t index) {
   PortReadStatus();
   uint8_t status = gPortLink.reply.bytes[1];
   bool ok = PortWriteDrawer(ReleasePattern(status));
-  if (ok && ReleasePendingFor(index)) {
-    gPulse.pendingReleases &= static_cast<uint16_t>(~BoxBit(index));
-    SharedPulse* shared = PortSharedPulse(index);
+  if (ok && ReleaseOwedTo(index)) {
+    gPulse.owedReleases &= static_cast<uint16_t>(~BoxBit(index));
+    SharedBoxRecord* shared = PortSharedRecord(index);
     if (OwnerOf(shared) == PulseOwner::kThisProcess) ClearPulse(shared);
   }
   return ok && IsValidStatus(status);
@@ -109,15 +109,16 @@ bool WriteRelease(uint8_t index) {
 // Device 'index' open: true when another process's pulse runs on the box (one whose process
 // is gone counts until its time is up, when the next open releases it).
 bool AnotherProcessesPulse(uint8_t index) {
-  PulseOwner owner = OwnerOf(PortSharedPulse(index));
+  PulseOwner owner = OwnerOf(PortSharedRecord(index));
   return owner == PulseOwner::kOtherProcess || owner == PulseOwner::kGoneProcess;
 }
 
-// The trace's line for the end of a pulse: how long it lasted and what ended it. The lines
-// kept while it ran may be written now.
-void TracePulseEnd(const char* endedBy, bool released) {
-  TraceHold(false);
-  if (released) {
+// The trace's line for the end of the last pulse, its release just tried: how long it lasted
+// and what ended it, or that the release is still owed. The lines kept while it ran may be
+// written now.
+void TracePulseEnd(const char* endedBy) {
+  TraceEndPulseHold();
+  if (!ReleaseOwedTo(gPulse.releaseIndex)) {
     TraceEvent("pulse", "port %u released after %.3f ms, by %s", gPulse.releaseIndex,
                static_cast<double>(MicrosecondsSincePulse()) / 1000.0, endedBy);
   } else {
@@ -132,14 +133,14 @@ void TracePulseEnd(const char* endedBy, bool released) {
 bool OpenBoxForRelease(uint8_t index, DWORD waitMs) {
   BoxReach reach = BoxReach::kNoAnswer;
   const bool opened = PortOpenDevice(index, &reach, waitMs) != INVALID_HANDLE_VALUE;
-  if (CountTry(gPulse.releaseMissed[index], reach)) {
-    gPulse.pendingReleases &= static_cast<uint16_t>(~BoxBit(index));
+  if (GoneAfterTry(gPulse.releaseMissed[index], reach)) {
+    gPulse.owedReleases &= static_cast<uint16_t>(~BoxBit(index));
     gPulse.releaseMissed[index] = MissedOpens{};
     TraceEvent("owed release", "port %u: its device cannot be opened; no longer tried", index);
     // No process is to wait for this pulse's end any more.
     BoxLock lock = LockBox(BoxKind::kPort, index, waitMs);
     if (lock != BoxLock::kBusy) {
-      SharedPulse* shared = PortSharedPulse(index);
+      SharedBoxRecord* shared = PortSharedRecord(index);
       if (OwnerOf(shared) == PulseOwner::kThisProcess) ClearPulse(shared);
       UnlockBox(BoxKind::kPort, index);
     }
@@ -148,7 +149,7 @@ bool OpenBoxForRelease(uint8_t index, DWORD waitMs) {
 }
 
 // Writes the release owed to box 'index'. True when it reached the box.
-bool WritePendingRelease(uint8_t index, DWORD waitMs) {
+bool WriteOwedRelease(uint8_t index, DWORD waitMs) {
   if (!OpenBoxForRelease(index, waitMs)) return false;
   bool written = WriteRelease(index);
   PortCloseDevice(index);
@@ -157,12 +158,12 @@ bool WritePendingRelease(uint8_t index, DWORD waitMs) {
 
 // Writes the releases still owed to boxes, except to the box of a pulse still running and
 // to box 'tried', whose release was just tried.
-void RetryPendingReleases(DWORD waitMs, uint8_t tried = kPortNoIndex) {
-  if (gPulse.pendingReleases == 0) return;
+void RetryOwedReleases(DWORD waitMs, uint8_t tried = kPortNoIndex) {
+  if (gPulse.owedReleases == 0) return;
   for (uint8_t index = 0; index <= kPortMaxIndex; ++index) {
-    if (!ReleasePendingFor(index) || index == tried) continue;
+    if (!ReleaseOwedTo(index) || index == tried) continue;
     if (gPulse.pulsePending && index == gPulse.releaseIndex) continue;
-    if (WritePendingRelease(index, waitMs)) TraceEvent("owed release", "port %u: written", index);
+    if (WriteOwedRelease(index, waitMs)) TraceEvent("owed release", "port %u: written", index);
   }
 }
 
@@ -170,8 +171,8 @@ void RetryPendingReleases(DWORD waitMs, uint8_t tried = kPortNoIndex) {
 // reach the box stays owed to it.
 void EndPendingPulse(const char* endedBy, DWORD waitMs) {
   gPulse.pulsePending = false;
-  WritePendingRelease(gPulse.releaseIndex, waitMs);
-  TracePulseEnd(endedBy, !ReleasePendingFor(gPulse.releaseIndex));
+  WriteOwedRelease(gPulse.releaseIndex, waitMs);
+  TracePulseEnd(endedBy);
 }
 
 void TimerWork();
@@ -181,7 +182,7 @@ void TimerWork();
 void ScheduleTimer() {
   if (gPulse.pulsePending) {
     LibraryTimerSet(TimerWork, kPulseUs - MicrosecondsSincePulse());
-  } else if (gPulse.pendingReleases != 0) {
+  } else if (gPulse.owedReleases != 0) {
     LibraryTimerSet(TimerWork, kReleaseRetryUs);
   } else {
     LibraryTimerCancel();
@@ -192,7 +193,7 @@ void ScheduleTimer() {
 // pulse time not yet up and is set for the rest.
 void TimerWork() {
   if (!gPulse.pulsePending) {
-    RetryPendingReleases(kTimerWaitMs);
+    RetryOwedReleases(kTimerWaitMs);
   } else if (MicrosecondsSincePulse() >= kPulseUs) {
     EndPendingPulse("the timer", kTimerWaitMs);
   }
@@ -206,7 +207,7 @@ void ReleaseDeadPulses() {
   for (uint16_t used = gPortLink.usedBoxes; used != 0; used &= static_cast<uint16_t>(used - 1)) {
     uint8_t index = 0;
     while ((used & BoxBit(index)) == 0) ++index;
-    const SharedPulse* shared = PortSharedPulseIfOpen(index);
+    const SharedBoxRecord* shared = PortSharedRecordIfOpen(index);
     if (shared == nullptr || shared->ownerPid == 0) continue;
     if (gPulse.pulsePending && index == gPulse.releaseIndex) continue;
     if (MicrosecondsSince(shared->writtenAt) < kPulseUs) continue;
@@ -221,10 +222,10 @@ void ReleaseDeadPulses() {
       PortCloseDevice(index);
       gPulse.ownerCheckAt[index] = 0;
     }
-    if (CountTry(gPulse.deadPulseMissed[index], reach)) {
+    if (GoneAfterTry(gPulse.deadPulseMissed[index], reach)) {
       // Unplugged, and with it the current through the solenoid: the record is cleared.
       if (LockBox(BoxKind::kPort, index, 0) != BoxLock::kBusy) {
-        ClearPulse(PortSharedPulse(index));
+        ClearPulse(PortSharedRecord(index));
         UnlockBox(BoxKind::kPort, index);
       }
       gPulse.deadPulseMissed[index] = MissedOpens{};
@@ -234,7 +235,7 @@ void ReleaseDeadPulses() {
 
 // Device 'index' open: releases the pulse of another process that the record names, its
 // time being up, and clears the record; 'why' says in the trace why this process did.
-void ReleaseRecordedPulse(uint8_t index, SharedPulse* shared, const char* why) {
+void ReleaseRecordedPulse(uint8_t index, SharedBoxRecord* shared, const char* why) {
   const int64_t writtenAt = shared->writtenAt;
   const uint32_t owner = shared->ownerPid;
   if (!WriteReleasePattern()) return;
@@ -247,7 +248,7 @@ void ReleaseRecordedPulse(uint8_t index, SharedPulse* shared, const char* why) {
 }  // namespace
 
 void PortReleaseOrphanedPulse(uint8_t index) {
-  SharedPulse* shared = PortSharedPulse(index);
+  SharedBoxRecord* shared = PortSharedRecord(index);
   if (shared == nullptr || shared->ownerPid == 0) return;
   if (MicrosecondsSince(shared->writtenAt) < kPulseUs) return;
   if (OwnerOf(shared) != PulseOwner::kGoneProcess) return;
@@ -256,7 +257,7 @@ void PortReleaseOrphanedPulse(uint8_t index) {
 
 void PortReleaseDuePulse(uint8_t index) {
   const bool ours = gPulse.pulsePending && gPulse.releaseIndex == index;
-  SharedPulse* shared = PortSharedPulseIfOpen(index);
+  SharedBoxRecord* shared = PortSharedRecordIfOpen(index);
   if (!ours && (shared == nullptr || shared->ownerPid == 0)) return;
   const int64_t writtenAt = ours ? gPulse.pulseStart : shared->writtenAt;
   if (MicrosecondsSince(writtenAt) < kPulseUs) return;
@@ -266,7 +267,7 @@ void PortReleaseDuePulse(uint8_t index) {
   }
   gPulse.pulsePending = false;
   WriteRelease(index);
-  TracePulseEnd("this process between EEPROM instructions", !ReleasePendingFor(index));
+  TracePulseEnd("this process between EEPROM instructions");
 }
 
 void PortCompletePulse(const char* endedBy) {
@@ -276,7 +277,7 @@ void PortCompletePulse(const char* endedBy) {
     tried = gPulse.releaseIndex;
     EndPendingPulse(endedBy, kBoxWaitMs);
   }
-  RetryPendingReleases(0, tried);
+  RetryOwedReleases(0, tried);
   ScheduleTimer();
 }
 
@@ -286,7 +287,7 @@ KickResult PortKick() {
   if (!OpenSelected()) return kNotKicked;
   if (AnotherProcessesPulse(index)) {
     TraceEvent("pulse", "port %u: no kick, a pulse of process %lu is running", index,
-               static_cast<unsigned long>(PortSharedPulse(index)->ownerPid));
+               static_cast<unsigned long>(PortSharedRecord(index)->ownerPid));
     PortCloseDevice(index);
     return kNotKicked;
   }
@@ -295,10 +296,10 @@ KickResult PortKick() {
   // The record is stamped before the line is energised: a process that dies between the two
   // leaves a pulse that the others know of and release. The pulse's time counts from the
   // end of its write.
-  SharedPulse* shared = PortSharedPulse(index);
+  SharedBoxRecord* shared = PortSharedRecord(index);
   ClaimPulse(shared, FineNow());
   gPulse.releaseIndex = index;
-  gPulse.pendingReleases |= BoxBit(index);
+  gPulse.owedReleases |= BoxBit(index);
   gPulse.releaseMissed[index] = MissedOpens{};
   bool ok = PortWriteDrawer(PulsePattern(status));
   gPulse.pulseStart = FineNow();
@@ -306,13 +307,13 @@ KickResult PortKick() {
   TraceEvent("pulse", "port %u started%s", index, ok ? "" : " (the pulse write failed)");
   gPulse.pulsePending = true;
   if (LibraryTimerSet(TimerWork, kPulseUs)) {
-    TraceHold(true);
+    TraceHoldForPulse();
   } else {
     // No timer to end the pulse: end it here, after the pulse time.
     WaitForPulseTime();
     gPulse.pulsePending = false;
     WriteRelease(index);
-    TracePulseEnd("the no-timer fallback", !ReleasePendingFor(index));
+    TracePulseEnd("the no-timer fallback");
   }
   PortCloseDevice(index);
   // Counted however the write went: the solenoid may have fired.
@@ -328,7 +329,7 @@ bool PortRelease() {
     ok = !AnotherProcessesPulse(gPortLink.deviceIndex) && WriteRelease(gPortLink.deviceIndex);
     PortCloseDevice(gPortLink.deviceIndex);
   }
-  if (pending) TracePulseEnd("KasseClose", !ReleasePendingFor(gPulse.releaseIndex));
+  if (pending) TracePulseEnd("KasseClose");
   ScheduleTimer();
   return ok;
 }
@@ -351,11 +352,11 @@ void PortFirmwareText(char* buf) {
 void PortFinishOverdue() {
   if (gPulse.pulsePending && MicrosecondsSincePulse() >= kPulseUs) {
     EndPendingPulse("a later call", 0);
-    RetryPendingReleases(0, gPulse.releaseIndex);
+    RetryOwedReleases(0, gPulse.releaseIndex);
     ScheduleTimer();
-  } else if (gPulse.pendingReleases != 0) {
-    RetryPendingReleases(0);
-    if (gPulse.pendingReleases == 0) ScheduleTimer();
+  } else if (gPulse.owedReleases != 0) {
+    RetryOwedReleases(0);
+    if (gPulse.owedReleases == 0) ScheduleTimer();
   }
   if (gPortLink.usedBoxes != 0) ReleaseDeadPulses();
 }
@@ -366,10 +367,10 @@ void PortFinishOverdue() {
 // without the box's turn here, which nothing else does: one field, which any process reads
 // as "gone" whatever it read before.
 void PortDetach(UnloadKind) {
-  RetryPendingReleases(0);
+  RetryOwedReleases(0);
   for (uint8_t index = 0; index <= kPortMaxIndex; ++index) {
-    if (!ReleasePendingFor(index)) continue;
-    SharedPulse* shared = PortSharedPulseIfOpen(index);
+    if (!ReleaseOwedTo(index)) continue;
+    SharedBoxRecord* shared = PortSharedRecordIfOpen(index);
     if (OwnerOf(shared) == PulseOwner::kThisProcess) shared->ownerStart = 0;
     TraceEvent("owed release", "port %u: not written before the unload; left to the next program",
                index);

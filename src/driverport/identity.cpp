@@ -56,13 +56,13 @@ bool WriteOpenField(uint8_t address, uint32_t value, const uint32_t* holds) {
   for (uint8_t i = 0; i < kFieldBytes; ++i) any = any || bytes[i] != old[i];
   if (!any) return true;
   PortBeginEepromWork();
-  PortMarkWritesEnabled(true);
+  PortMarkWritesEnabled();
   EepromWriteEnable(bus);
   for (uint8_t i = kFieldBytes; i-- > 0;) {
     if (bytes[i] != old[i]) EepromWriteByte(bus, static_cast<uint8_t>(address + i), bytes[i]);
   }
   MicrowireResume(bus);
-  if (EepromWriteDisable(bus)) PortMarkWritesEnabled(false);
+  if (EepromWriteDisable(bus)) PortMarkWritesDisabled();
   PortEndEepromWork();
   return !bus.state.failed;
 }

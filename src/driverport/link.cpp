@@ -45,7 +45,7 @@ HANDLE PortOpenDevice(uint8_t index, BoxReach* reach, DWORD waitMs) {
   gPortLink.openIndex = index;
   if (turn.lastHolderDied) {
     // It may have left the EEPROM inside an instruction with writes enabled.
-    SharedPulse* record = PortSharedPulse(index);
+    SharedBoxRecord* record = PortSharedRecord(index);
     if (record != nullptr) record->eepromState = kEepromUnsure | kEepromWritesEnabled;
   }
   char path[64];
@@ -89,7 +89,7 @@ void PortCloseDevice(uint8_t index) {
 
 void PortBeginEepromWork() {
   Microwire& bus = gPortLink.eeprom;
-  SharedPulse* record = PortSharedPulse(gPortLink.openIndex);
+  SharedBoxRecord* record = PortSharedRecord(gPortLink.openIndex);
   // Without a record nothing is known of the other processes: begin as after a failure.
   uint32_t left = record != nullptr ? record->eepromState : kEepromUnsure;
   if (record != nullptr) record->eepromState = left | kEepromUnsure;
@@ -101,16 +101,18 @@ void PortBeginEepromWork() {
   }
 }
 
-void PortMarkWritesEnabled(bool enabled) {
-  gPortLink.eepromWritesEnabled = enabled;
-  SharedPulse* record = PortSharedPulse(gPortLink.openIndex);
-  if (record != nullptr && enabled) record->eepromState |= kEepromWritesEnabled;
+void PortMarkWritesEnabled() {
+  gPortLink.eepromWritesEnabled = true;
+  SharedBoxRecord* record = PortSharedRecord(gPortLink.openIndex);
+  if (record != nullptr) record->eepromState |= kEepromWritesEnabled;
 }
+
+void PortMarkWritesDisabled() { gPortLink.eepromWritesEnabled = false; }
 
 void PortEndEepromWork() {
   Microwire& bus = gPortLink.eeprom;
   MicrowireStop(bus);
-  SharedPulse* record = PortSharedPulse(gPortLink.openIndex);
+  SharedBoxRecord* record = PortSharedRecord(gPortLink.openIndex);
   if (record == nullptr) return;
   record->eepromState = (bus.state.unsure ? kEepromUnsure : 0) |
                         (gPortLink.eepromWritesEnabled ? kEepromWritesEnabled : 0);
@@ -162,7 +164,7 @@ int32_t PortProbe(uint8_t index, BoxReach* reach) {
   // or no record of it at all) is released rather than written back as it reads.
   uint8_t pattern = status | kStatusSwitch;
   if ((status & kStatusDrawer) == 0) {
-    PulseOwner owner = OwnerOf(PortSharedPulse(index));
+    PulseOwner owner = OwnerOf(PortSharedRecord(index));
     if (owner == PulseOwner::kNone || owner == PulseOwner::kGoneProcess) {
       pattern |= kStatusDrawer;
       TraceEvent("pulse", "port %u: its drawer line was energised by no living process; released",

@@ -100,9 +100,11 @@ int32_t PortProbe(uint8_t index, BoxReach* reach = nullptr);
 // arrived, a write disable first when writes may still be enabled; until End records how
 // this operation left the part, the record says it is unsure, so that a holder that dies
 // meanwhile leaves the next one a clean start. MarkWritesEnabled: before a write enable
-// goes out (true), and once the write disable has (false).
+// goes out (the shared record learns it at once). MarkWritesDisabled: once the write disable
+// has gone out (the record learns it at End).
 void PortBeginEepromWork();
-void PortMarkWritesEnabled(bool enabled);
+void PortMarkWritesEnabled();
+void PortMarkWritesDisabled();
 void PortEndEepromWork();
 
 // Device 'index' open and its box taken: releases a pulse that a process that is gone left

@@ -48,8 +48,8 @@ void Detach(UnloadKind kind) {
       lock.Relock();
       CloseSession();
     }
-    RetryUnwrittenOpenings(kBoxWaitMs);
-    DropUnwrittenOpenings();
+    RetryOwedOpenings(kBoxWaitMs);
+    DropOwedOpenings();
     for (const Backend* backend : kBackends) backend->detach(kind);
     if (kind == UnloadKind::kProcessExit) return;
     TraceFlush();

@@ -163,7 +163,7 @@ void FinishOverdueWork() {
   for (const Backend* backend : kBackends) {
     if (backend->pulse != nullptr) backend->pulse->finishOverdue();
   }
-  RetryUnwrittenOpenings(0);
+  RetryOwedOpenings(0);
 }
 
 void CompletePulse(const Backend& backend, const char* endedBy) {

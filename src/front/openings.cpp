@@ -1,5 +1,5 @@
-// Openings not yet written into their box's counter, and the one way they are written:
-// read the counter, add, write, in one hold of the box.
+// Openings owed to their box (not yet written into its counter), and the one way they are
+// written: read the counter, add, write, in one hold of the box.
 //
 // A write that failed may have landed in part (the driver port programs the counter's
 // bytes one by one, most significant first). The next try tells by what the box holds:
@@ -17,7 +17,7 @@ namespace {
 
 constexpr uint8_t kBoxes = 10;
 
-struct UnwrittenOpenings {
+struct OwedOpenings {
   uint32_t count;       // openings not yet in the box's counter; 0 when there are none
   bool inDoubt;         // a write of 'meant' over 'replaced' failed and may have landed
   uint32_t replaced;    // what the box held before that write
@@ -27,12 +27,12 @@ struct UnwrittenOpenings {
 };
 
 // Written by WriteBackOpenings and the retries only.
-struct UnwrittenWork {
-  UnwrittenOpenings boxes[2][kBoxes];  // by backend (bridge, driver port) and box index
-  bool any;                            // some entry has a count
+struct OwedOpeningsByBox {
+  OwedOpenings boxes[2][kBoxes];  // by backend (bridge, driver port) and box index
+  bool any;                       // some entry has a count
 };
 
-UnwrittenWork gUnwritten;
+OwedOpeningsByBox gOwedOpenings;
 
 int Which(const Backend& backend) { return static_cast<uint8_t>(backend.kind); }
 
@@ -45,7 +45,7 @@ bool SameBytesAsOneOf(uint32_t value, uint32_t a, uint32_t b) {
 }
 
 // What the counter must become, given what the box holds now.
-uint32_t Target(const UnwrittenOpenings& openings, uint32_t holds) {
+uint32_t Target(const OwedOpenings& openings, uint32_t holds) {
   if (!openings.inDoubt) return holds + openings.count;
   uint32_t later = openings.count - openings.doubtCount;
   if (holds == openings.meant) return holds + later;
@@ -57,14 +57,14 @@ uint32_t Target(const UnwrittenOpenings& openings, uint32_t holds) {
 // or the session's copy of it too (at the session's own close).
 enum class CounterSource : uint8_t { kBox, kBoxOrSessionCopy };
 
-enum class Outcome : uint8_t { kWritten, kStillUnwritten, kDropped };
+enum class Outcome : uint8_t { kWritten, kStillOwed, kDropped };
 
 // One try to write 'openings' into box 'index', the box held for waitMs at most. *total
 // receives the counter written.
-Outcome TryToWrite(const Backend& backend, uint8_t index, UnwrittenOpenings& openings, DWORD waitMs,
+Outcome TryToWrite(const Backend& backend, uint8_t index, OwedOpenings& openings, DWORD waitMs,
                    CounterSource source, uint32_t* total) {
   BoxReach reach = backend.holdBox(index, waitMs);
-  if (CountTry(openings.missed, reach)) {
+  if (GoneAfterTry(openings.missed, reach)) {
     TraceEvent("owed openings", "%s %u: its device cannot be opened; %u openings are lost",
                backend.name, index, openings.count);
     return Outcome::kDropped;
@@ -74,7 +74,7 @@ Outcome TryToWrite(const Backend& backend, uint8_t index, UnwrittenOpenings& ope
     TraceEvent("owed openings", "%s %u: not written without the box's lock; still owed",
                backend.name, index);
   }
-  if (reach != BoxReach::kReached) return Outcome::kStillUnwritten;
+  if (reach != BoxReach::kReached) return Outcome::kStillOwed;
   // The session's copy of the counter, when the close may rely on it: the box need then
   // only show that the low byte is still the copy's, as long as adding the openings does
   // not carry out of it (only the low byte is written then; whatever else another caller
@@ -90,7 +90,7 @@ Outcome TryToWrite(const Backend& backend, uint8_t index, UnwrittenOpenings& ope
   NoteCounterSeen(backend, index, seen);
   if (!read && haveCopy) holds = copy;
   const bool known = read || haveCopy;
-  Outcome outcome = Outcome::kStillUnwritten;
+  Outcome outcome = Outcome::kStillOwed;
   if (known) {
     uint32_t target = Target(openings, holds);
     // What the box holds is passed on only when it was read from the box now.
@@ -117,56 +117,56 @@ Outcome TryToWrite(const Backend& backend, uint8_t index, UnwrittenOpenings& ope
 uint32_t WriteBackOpenings(const Backend& backend, uint8_t index, uint32_t local,
                            uint32_t sessionTotal) {
   if (index >= kBoxes) return sessionTotal;
-  UnwrittenOpenings& openings = gUnwritten.boxes[Which(backend)][index];
+  OwedOpenings& openings = gOwedOpenings.boxes[Which(backend)][index];
   openings.count += local;
   uint32_t total = sessionTotal;
   switch (TryToWrite(backend, index, openings, kBoxCloseWaitMs, CounterSource::kBoxOrSessionCopy,
                      &total)) {
-    case Outcome::kStillUnwritten:
-      gUnwritten.any = true;
+    case Outcome::kStillOwed:
+      gOwedOpenings.any = true;
       TraceEvent("owed openings", "%s %u: %u openings not written yet; owed to the box",
                  backend.name, index, openings.count);
       return sessionTotal;
     case Outcome::kWritten:
     case Outcome::kDropped:
-      openings = UnwrittenOpenings{};
+      openings = OwedOpenings{};
       break;
   }
   return total;
 }
 
-void RetryUnwrittenOpenings(DWORD waitMs) {
-  if (!gUnwritten.any) return;
-  gUnwritten.any = false;
+void RetryOwedOpenings(DWORD waitMs) {
+  if (!gOwedOpenings.any) return;
+  gOwedOpenings.any = false;
   for (const Backend* backend : kBackends) {
     for (uint8_t index = 0; index < kBoxes; ++index) {
-      UnwrittenOpenings& openings = gUnwritten.boxes[Which(*backend)][index];
+      OwedOpenings& openings = gOwedOpenings.boxes[Which(*backend)][index];
       if (openings.count == 0) continue;
       uint32_t total = 0;
       Outcome outcome = TryToWrite(*backend, index, openings, waitMs, CounterSource::kBox, &total);
-      if (outcome == Outcome::kStillUnwritten) {
-        gUnwritten.any = true;
+      if (outcome == Outcome::kStillOwed) {
+        gOwedOpenings.any = true;
         continue;
       }
       if (outcome == Outcome::kWritten) {
         TraceEvent("owed openings", "%s %u: %u written; the counter holds %u", backend->name, index,
                    openings.count, total);
       }
-      openings = UnwrittenOpenings{};
+      openings = OwedOpenings{};
     }
   }
 }
 
-void DropUnwrittenOpenings() {
-  if (!gUnwritten.any) return;
+void DropOwedOpenings() {
+  if (!gOwedOpenings.any) return;
   for (const Backend* backend : kBackends) {
     for (uint8_t index = 0; index < kBoxes; ++index) {
-      UnwrittenOpenings& openings = gUnwritten.boxes[Which(*backend)][index];
+      OwedOpenings& openings = gOwedOpenings.boxes[Which(*backend)][index];
       if (openings.count == 0) continue;
       TraceEvent("owed openings", "%s %u: %u openings not written before the unload; lost",
                  backend->name, index, openings.count);
-      openings = UnwrittenOpenings{};
+      openings = OwedOpenings{};
     }
   }
-  gUnwritten.any = false;
+  gOwedOpenings.any = false;
 }

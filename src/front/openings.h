@@ -17,10 +17,10 @@
 uint32_t WriteBackOpenings(const Backend& backend, uint8_t index, uint32_t local,
                            uint32_t sessionTotal);
 
-// Tries the openings not yet written again, waiting at most waitMs for a box another
+// Tries the owed openings again, waiting at most waitMs for a box another
 // caller keeps. With none it costs one flag test.
-void RetryUnwrittenOpenings(DWORD waitMs);
-// At unload, after the last try: what is still unwritten is lost, and the trace says so.
-void DropUnwrittenOpenings();
+void RetryOwedOpenings(DWORD waitMs);
+// At unload, after the last try: what is still owed is lost, and the trace says so.
+void DropOwedOpenings();
 
 #endif  // TEVRO_FRONT_OPENINGS_H

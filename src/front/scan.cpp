@@ -23,7 +23,8 @@ uint32_t ScanBoxes() {
   for (const Backend* backend : inOrder) {
     const bool sessionHere = open && backend == gSession.backend;
     CompletePulse(*backend, "the scan");
-    uint8_t count = backend->scan(sessionHere ? ScanMode::kSessionOpen : ScanMode::kNoSession);
+    uint8_t count = backend->scan(sessionHere ? ScanMode::kSessionOnThisBackend
+                                              : ScanMode::kNoSessionOnThisBackend);
     if (!sessionHere) AddressCounterCopy(*backend, count);
     (backend->kind == BoxKind::kBridge ? gSession.bridgeCount : gSession.portCount) = count;
   }

@@ -18,15 +18,15 @@ std::string PortMutex(int n) { return kNames + "port." + std::to_string(n); }
 std::string BridgeMutex(int n) { return kNames + "bridge." + std::to_string(n); }
 
 // The shared record of driver-port box n, as the library lays it out.
-struct SharedPulse {
+struct SharedBoxRecord {
   uint32_t ownerPid;
   uint32_t eepromState;  // 1: the last deselect may not have arrived; 2: writes may be enabled
   uint64_t ownerStart;
   int64_t writtenAt;
 };
 constexpr uint64_t kOurStart = 0x01D9000000000001ull;  // the stand-in's start of this process
-SharedPulse* PulseRecord(int n) {
-  return reinterpret_cast<SharedPulse*>(hostwin::SharedMemory(PortMutex(n) + ".pulse"));
+SharedBoxRecord* PulseRecord(int n) {
+  return reinterpret_cast<SharedBoxRecord*>(hostwin::SharedMemory(PortMutex(n) + ".pulse"));
 }
 
 class SharingTest : public PortTest {
@@ -168,9 +168,9 @@ TEST_F(SharingTest, AfterAHolderDiedTheTotalTrustsOnlyACounterSeenSince) {
 TEST_F(SharingTest, APulseOfAnotherProcessIsNeitherKickedIntoNorCutShort) {
   Load(false);
   hostwin::AddProcess(77, 5);
-  SharedPulse* record = PulseRecord(0);
+  SharedBoxRecord* record = PulseRecord(0);
   ASSERT_NE(record, nullptr);
-  *record = SharedPulse{77, 0, 5, static_cast<int64_t>(hostwin::NowUs())};
+  *record = SharedBoxRecord{77, 0, 5, static_cast<int64_t>(hostwin::NowUs())};
   hostwin::ClearTrace();
   EXPECT_EQ(lib_->KasseOpen(), 0);
   EXPECT_EQ(lib_->GetLocalOpenCnt(), 0u);
@@ -220,7 +220,7 @@ TEST_F(SharingTest, AReleaseTheUnloadCannotWriteIsLeftToTheNextProgram) {
   lib_->ClosePosInterface();
   lib_.reset();
   EXPECT_EQ(Box(0).drawerLine, 0);
-  SharedPulse* record = PulseRecord(0);
+  SharedBoxRecord* record = PulseRecord(0);
   ASSERT_NE(record, nullptr);
   EXPECT_EQ(record->ownerPid, hostwin::kProcessId);
   EXPECT_NE(record->ownerStart, kOurStart);  // no longer this process's
@@ -250,7 +250,7 @@ TEST_F(SharingTest, TheBoxsHolderReleasesADuePulseBetweenInstructions) {
       pulseUs = hostwin::NowUs();
     } else {
       hostwin::AddProcess(77, 5);
-      *PulseRecord(0) = SharedPulse{77, 0, 5, static_cast<int64_t>(pulseUs)};
+      *PulseRecord(0) = SharedBoxRecord{77, 0, 5, static_cast<int64_t>(pulseUs)};
       Box(0).port = 0xF2, Box(0).drawerLine = 0;
     }
     ASSERT_EQ(lib_->SetSerialNumber(0x12345678), 1);
@@ -443,10 +443,10 @@ TEST_F(SharingTest, AReleaseThatMeetsABusyBoxOrAFailedRequestIsRetriedWithoutHel
 // A record whose owner has this process's id but another start time is a dead process's.
 TEST_F(SharingTest, AReusedProcessIdIsNotTakenForThisProcess) {
   Load(false);
-  SharedPulse* record = PulseRecord(0);
+  SharedBoxRecord* record = PulseRecord(0);
   ASSERT_NE(record, nullptr);
-  *record =
-      SharedPulse{hostwin::kProcessId, 0, kOurStart + 1, static_cast<int64_t>(hostwin::NowUs())};
+  *record = SharedBoxRecord{hostwin::kProcessId, 0, kOurStart + 1,
+                            static_cast<int64_t>(hostwin::NowUs())};
   Box(0).port = 0xF2, Box(0).drawerLine = 0;  // its line energised
   EXPECT_EQ(lib_->KasseOpen(), 0);            // not into its pulse
   hostwin::AdvanceMs(60);
@@ -457,7 +457,7 @@ TEST_F(SharingTest, AReusedProcessIdIsNotTakenForThisProcess) {
   EXPECT_EQ(record->ownerPid, 0u);
   // A process that exists but may not be looked at is alive: its pulse is not cut short.
   hostwin::AddProcessDenyingOpen(78, 9);
-  *record = SharedPulse{78, 0, 9, static_cast<int64_t>(hostwin::NowUs()) - 100000};
+  *record = SharedBoxRecord{78, 0, 9, static_cast<int64_t>(hostwin::NowUs()) - 100000};
   hostwin::ClearTrace();
   lib_->GetSwitch(&flag);
   EXPECT_EQ(lib_->KasseOpen(), 0);
@@ -465,14 +465,14 @@ TEST_F(SharingTest, AReusedProcessIdIsNotTakenForThisProcess) {
   EXPECT_TRUE(DrawerWrites().empty());
   // A living process that took over a dead owner's id started later: the pulse is released.
   hostwin::AddProcess(79, 12);
-  *record = SharedPulse{79, 0, 11, static_cast<int64_t>(hostwin::NowUs()) - 100000};
+  *record = SharedBoxRecord{79, 0, 11, static_cast<int64_t>(hostwin::NowUs()) - 100000};
   lib_->GetSwitch(&flag);
   EXPECT_THAT(DrawerWrites(), ElementsAre("17 2f f7 00"));
 }
 
 TEST_F(SharingTest, TheRecordIsStampedBeforeTheLineIsEnergised) {
   Load(false);
-  SharedPulse* record = PulseRecord(0);
+  SharedBoxRecord* record = PulseRecord(0);
   ASSERT_NE(record, nullptr);
   auto stamped = std::make_shared<int>(-1);
   hostwin::OnDeviceRequest([record, stamped](int, uint32_t, const uint8_t* cmd) {
@@ -491,9 +491,9 @@ TEST_F(SharingTest, TheRecordIsStampedBeforeTheLineIsEnergised) {
 TEST_F(SharingTest, ADeadProgramsPulseIsReleasedByAnyCallOfAnotherThatUsedTheBox) {
   Load(false);
   ASSERT_EQ(lib_->ClosePosInterface(), 1);
-  SharedPulse* record = PulseRecord(0);
+  SharedBoxRecord* record = PulseRecord(0);
   ASSERT_NE(record, nullptr);
-  *record = SharedPulse{77, 0, 5, static_cast<int64_t>(hostwin::NowUs())};
+  *record = SharedBoxRecord{77, 0, 5, static_cast<int64_t>(hostwin::NowUs())};
   Box(0).port = 0xF2, Box(0).drawerLine = 0;
   hostwin::ClearTrace();
   lib_->GetLocalOpenCnt();
@@ -507,7 +507,7 @@ TEST_F(SharingTest, ADeadProgramsPulseIsReleasedByAnyCallOfAnotherThatUsedTheBox
   // Energised with no pulse in the record, or with one of a process that died inside it.
   for (uint32_t owner : {0u, 77u}) {
     Box(0).port = 0xF2, Box(0).drawerLine = 0;
-    *record = SharedPulse{owner, 0, 5, static_cast<int64_t>(hostwin::NowUs())};
+    *record = SharedBoxRecord{owner, 0, 5, static_cast<int64_t>(hostwin::NowUs())};
     hostwin::ClearTrace();
     Library fresh;
     EXPECT_THAT(DrawerWrites(), ElementsAre("17 2f f7 00"));
