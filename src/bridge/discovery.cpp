@@ -23,7 +23,6 @@ bool D2xxPath(char (&path)[kWindirBufferSize + sizeof kD2xxRelativePath]) {
   return true;
 }
 
-// True when a directory entry of that path exists and is not a directory.
 // The directory entry of that path: absent, a directory, or a file.
 enum class Entry { kNone, kDirectory, kFile };
 

@@ -5,7 +5,6 @@
 // loaded for the timer's whole life); the unload stops it instead.
 #include "common/library_timer.h"
 
-#include "common/process_lock.h"
 #include "common/process_lock_scope.h"
 #include "common/trace.h"
 

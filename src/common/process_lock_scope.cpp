@@ -9,7 +9,7 @@ ProcessLockScope::ProcessLockScope(Take take) : taking_(take == Take::kLock), he
 
 ProcessLockScope::~ProcessLockScope() {
   if (held_) {
-    TraceUnlockProcess();
+    TraceUnlockProcess(LeaveKey());
   } else if (!taking_) {
     TraceFlush();
   }
@@ -18,7 +18,7 @@ ProcessLockScope::~ProcessLockScope() {
 void ProcessLockScope::Unlock() {
   if (!held_) return;
   held_ = false;
-  TraceUnlockProcess();
+  TraceUnlockProcess(LeaveKey());
 }
 
 void ProcessLockScope::Relock() {

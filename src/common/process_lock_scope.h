@@ -6,6 +6,13 @@
 
 class ProcessLockScope {
  public:
+  // Made only here: what leaving the process lock takes (common/process_lock.h,
+  // TraceUnlockProcess), so that no other code can leave it.
+  class LeaveKey {
+    friend class ProcessLockScope;
+    LeaveKey() = default;
+  };
+
   // kNone: the process is ending and a thread that held the lock may be gone: nothing is
   // taken or given back.
   enum class Take { kLock, kNone };

@@ -144,7 +144,7 @@ bool ReadyToWrite() {
 // Takes the gathered lines, leaves the process lock, then writes them: no other thread of
 // the process waits for the trace file. Its own frame, so that an export's frame stays
 // small when the trace is off.
-__attribute__((noinline)) void WriteAfterUnlocking() {
+__attribute__((noinline)) void WriteAfterUnlocking(ProcessLockScope::LeaveKey key) {
   char path[MAX_PATH];
   char lines[kBufferBytes];
   DWORD used = gTrace.used;
@@ -152,12 +152,12 @@ __attribute__((noinline)) void WriteAfterUnlocking() {
   for (DWORD i = 0; i < sizeof path; ++i) path[i] = gTrace.path[i];
   gTrace.used = 0;
   PrepareTraceFile();
-  UnlockProcess();
+  UnlockProcess(key);
   if (AppendTraceFile(path, lines, used)) return;
   LockProcess();
   gTrace.quiet = true;
   gTrace.quietSinceMs = GetTickCount();
-  UnlockProcess();
+  UnlockProcess(key);
 }
 
 }  // namespace
@@ -258,11 +258,11 @@ void TraceFlush() {
   gTrace.used = 0;
 }
 
-void TraceUnlockProcess() {
+void TraceUnlockProcess(ProcessLockScope::LeaveKey key) {
   if (ReadyToWrite()) {
-    WriteAfterUnlocking();
+    WriteAfterUnlocking(key);
   } else {
-    UnlockProcess();
+    UnlockProcess(key);
   }
 }
 

@@ -17,7 +17,6 @@
 
 #include "common/box_lock.h"
 #include "common/library_timer.h"
-#include "common/process_lock.h"
 #include "common/trace.h"
 #include "driverport/driverport.h"
 #include "driverport/link.h"

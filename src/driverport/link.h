@@ -46,8 +46,9 @@ bool PortPinSample(void* context, uint8_t* reply);
 void PortBetweenInstructions(void* context);
 
 // The link: one device open per operation, the blocks every transfer uses, and the box the
-// session addresses. Owned by link.cpp; identity.cpp sets the hold, discovery.cpp the box
-// addressed after a scan with no session open. (The drawer pulse is drawer.cpp's own record.)
+// session addresses. Written by link.cpp, except: the hold (identity.cpp), the box addressed
+// after a scan with no session open (discovery.cpp), and the framing's state (microwire.cpp,
+// through the Microwire record it is passed). The drawer pulse is drawer.cpp's own record.
 struct PortLink {
   HANDLE handle = INVALID_HANDLE_VALUE;  // open device inside one operation only
   PortCommand command = {};              // sent by every transfer as it stands

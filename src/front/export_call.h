@@ -27,6 +27,7 @@ class ExportCall {
   }
 
  private:
+  // After the trace was looked at (TraceRefresh): the call line begun, what is overdue ended.
   void Begin(const char* name, const char* args);
 
   ProcessLockScope lock_;

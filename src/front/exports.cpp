@@ -26,12 +26,15 @@ SessionState gSession = {
     .switchState = {.lastResult = true, .lastRead = false},
 };
 
-ExportCall::ExportCall(const char* name) : tracing_(false), result_("nothing") { Begin(name, ""); }
+ExportCall::ExportCall(const char* name) : tracing_(false), result_("nothing") {
+  TraceRefresh();
+  Begin(name, "");
+}
 
 ExportCall::ExportCall(const char* name, const char* format, ...)
     : tracing_(false), result_("nothing") {
-  char args[48] = "";
   TraceRefresh();
+  char args[48] = "";
   if (Tracing()) {
     va_list list;
     va_start(list, format);
@@ -42,7 +45,6 @@ ExportCall::ExportCall(const char* name, const char* format, ...)
 }
 
 void ExportCall::Begin(const char* name, const char* args) {
-  TraceRefresh();
   tracing_ = Tracing();
   if (tracing_) TraceCallBegin(name, args);
   FinishOverdueWork();
