@@ -206,8 +206,7 @@ uint8_t PinLevels(bool cs, bool clk, bool di) {
 
 // Called before the step changes anything, so the record shows the phase the change met.
 void CountTimingFault(Eeprom93c46& e, bool di) {
-  if (e.timingFaults++ > 0) return;
-  EepromTimingFault& f = e.firstTimingFault;
+  EepromTimingFault& f = e.lastTimingFault;
   f.phase = e.phase;
   const bool decoded = e.phase == kEepromReadOut || e.phase == kEepromData ||
                        e.phase == kEepromArmed || e.phase == kEepromDone;
@@ -216,6 +215,7 @@ void CountTimingFault(Eeprom93c46& e, bool di) {
   f.bits = e.phase == kEepromCommand || e.phase == kEepromData ? e.bits : 0;
   f.pinsBefore = PinLevels(e.cs, e.clk, e.di);
   f.pinsAfter = PinLevels(true, true, di);
+  if (e.timingFaults++ == 0) e.firstTimingFault = f;
 }
 
 }  // namespace
@@ -244,15 +244,9 @@ void EepromPowerUp(Eeprom93c46& eeprom) { ResetMachine(eeprom); }
 
 void EepromClearTimingFaults(Eeprom93c46& e) {
   e.timingFaults = 0;
-  EepromTimingFault& f = e.firstTimingFault;
-  f.phase = 0;
-  f.instruction = 0;
-  f.address = 0;
-  f.bits = 0;
-  f.pinsBefore = 0;
-  f.pinsAfter = 0;
-  f.reserved[0] = 0;
-  f.reserved[1] = 0;
+  const EepromTimingFault none = {0, 0, 0, 0, 0, 0, {0, 0}};
+  e.firstTimingFault = none;
+  e.lastTimingFault = none;
 }
 
 bool EepromStep(Eeprom93c46& eeprom, bool cs, bool clk, bool di) {

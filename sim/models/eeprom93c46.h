@@ -122,6 +122,7 @@ struct Eeprom93c46 {
   uint32_t ignoredWhileBusy;  // start bits clocked in while the part was busy
   uint32_t timingFaults;      // DI changes while selected with SK high (the timing rule above)
   EepromTimingFault firstTimingFault;  // the first of them; zero while there is none
+  EepromTimingFault lastTimingFault;   // the latest of them
 
   EepromLogEntry log[kEepromLogSize];  // the last kEepromLogSize received instructions
   uint32_t logCount;                   // instructions logged since EepromInit

@@ -433,7 +433,8 @@ INSTANTIATE_TEST_SUITE_P(Framings, FramingTest, ::testing::ValuesIn(kFramingCase
                            return std::string(info.param.name);
                          });
 
-// The record keeps the first fault; a power cycle keeps the count, a new part has none.
+// The record keeps the first fault and the latest; a power cycle keeps them, a new part
+// has none.
 TEST(EepromTimingFaults, FirstFaultKeptAndDescribedByPhase) {
   sim::Eeprom93c46 e;
   sim::EepromInit(e, 0x00);
@@ -447,6 +448,9 @@ TEST(EepromTimingFaults, FirstFaultKeptAndDescribedByPhase) {
   sim::EepromStep(e, true, true, true);  // with the rising edge
   EXPECT_EQ(e.timingFaults, 2u);
   EXPECT_EQ(FaultText(e), "command after 4 bits: CS=1 SK=1 DI=0 -> CS=1 SK=1 DI=1");
+  char last[sim::kEepromFaultTextSize];
+  sim::EepromTimingFaultText(e.lastTimingFault, last, sizeof last);
+  EXPECT_STREQ(last, "command after 4 bits: CS=1 SK=0 DI=0 -> CS=1 SK=1 DI=1");
   sim::EepromPowerUp(e);
   EXPECT_EQ(e.timingFaults, 2u);
   sim::EepromClearTimingFaults(e);
