@@ -103,7 +103,7 @@ void UserAreaPut(UserAreaImage& image, IdentityField field, uint32_t value) {
   }
 }
 
-bool BridgeReadField(IdentityField field, uint32_t* value) {
+bool BridgeReadField(IdentityField field, uint32_t* value, const uint32_t*) {
   if (!gBridgeLink.holding) return GetField(field, value);
   // Held: the record read in this hold, which a write in it then changes.
   if (!ReadUserArea(gBridgeLink.heldImage)) return false;

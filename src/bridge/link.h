@@ -39,7 +39,7 @@ extern BridgeLink gBridgeLink;
 // Takes box 'index' (waiting at most waitMs) and opens it into the link's handle, with one
 // retry after 10 ms. Returns the handle, or BridgeNoHandle() (nothing held) when the box
 // is busy, both attempts failed (after a BridgeClose), or the index is above 9; *reach,
-// when given, says which (kUnguarded: opened, but its turn could not be had).
+// when given, says which (kWithoutLock: opened, but its lock could not be had).
 FT_HANDLE BridgeOpen(uint8_t index, DWORD waitMs = kBoxWaitMs, BoxReach* reach = nullptr);
 // Closes the link's handle (status ignored), sets it to BridgeNoHandle() and gives the box
 // back; nothing for an index above 9.

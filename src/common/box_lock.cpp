@@ -35,6 +35,7 @@ struct Descriptor {
 
 struct BoxObjects {
   HANDLE mutex[2][kBoxes];
+  bool refusalTraced[2][kBoxes];  // the trace has said why box N's mutex cannot be had
   HANDLE mapping[kBoxes];
   SharedPulse* pulse[kBoxes];
   uint64_t processStart;  // this process's creation time, once read
@@ -96,7 +97,9 @@ HANDLE MutexOf(BoxKind kind, uint8_t index) {
     char name[96];
     FormName(name, kind, index, "");
     mutex = OpenSessionMutex(name);
-    if (mutex == nullptr) {
+    bool& said = gBoxes.refusalTraced[kind == BoxKind::kPort][index];
+    if (mutex == nullptr && !said) {
+      said = true;  // tried again at every operation, said once
       TraceEvent("wait", "%s %u: its mutex cannot be had (%s); the box is not written",
                  kind == BoxKind::kPort ? "port" : "bridge", index, WhyNotHad(GetLastError()));
     }

@@ -6,18 +6,14 @@
 
 uint8_t PortScan(ScanMode mode) {
   PortCompletePulse("the scan");
-  // Each probe is a session open and close without the session: the box is probed and its
-  // stored counter read, as an open does; with no openings, a close writes nothing. A box
-  // another caller keeps is there: it counts, so the numbering does not shift.
+  // Each box is probed: its status read and written back (the release, where its line is
+  // energised by no living process). Its counter is not read: the scan needs none, and the
+  // session open reads it. A box another caller keeps is there: it counts, so the
+  // numbering does not shift.
   uint8_t index = 0;
   for (;; ++index) {
     BoxReach reach = BoxReach::kNoAnswer;
-    if (PortProbe(index, &reach) != kNotOpen) {
-      uint32_t counter = 0;
-      PortReadCounterOf(index, &counter);
-    } else if (reach != BoxReach::kBusy) {
-      break;
-    }
+    if (PortProbe(index, &reach) == kNotOpen && reach != BoxReach::kBusy) break;
   }
   if (mode == ScanMode::kNoSession) {
     // Addressing the first index that did not answer, as the last probe left it.

@@ -232,6 +232,18 @@ void ReleaseDeadPulses() {
   }
 }
 
+// Device 'index' open: releases the pulse of another process that the record names, its
+// time being up, and clears the record; 'why' says in the trace why this process did.
+void ReleaseRecordedPulse(uint8_t index, SharedPulse* shared, const char* why) {
+  const int64_t writtenAt = shared->writtenAt;
+  const uint32_t owner = shared->ownerPid;
+  if (!WriteReleasePattern()) return;
+  ClearPulse(shared);
+  TraceEvent("pulse", "port %u released after %.3f ms, by this process: process %lu %s", index,
+             static_cast<double>(MicrosecondsSince(writtenAt)) / 1000.0,
+             static_cast<unsigned long>(owner), why);
+}
+
 }  // namespace
 
 void PortReleaseOrphanedPulse(uint8_t index) {
@@ -239,15 +251,22 @@ void PortReleaseOrphanedPulse(uint8_t index) {
   if (shared == nullptr || shared->ownerPid == 0) return;
   if (MicrosecondsSince(shared->writtenAt) < kPulseUs) return;
   if (OwnerOf(shared) != PulseOwner::kGoneProcess) return;
-  const int64_t writtenAt = shared->writtenAt;
-  const uint32_t owner = shared->ownerPid;
-  if (!WriteReleasePattern()) return;
-  ClearPulse(shared);
-  TraceEvent("pulse",
-             "port %u released after %.3f ms, by this process: process %lu, which "
-             "wrote it, is gone",
-             index, static_cast<double>(MicrosecondsSince(writtenAt)) / 1000.0,
-             static_cast<unsigned long>(owner));
+  ReleaseRecordedPulse(index, shared, "wrote it and is gone");
+}
+
+void PortReleaseDuePulse(uint8_t index) {
+  const bool ours = gPulse.pulsePending && gPulse.releaseIndex == index;
+  SharedPulse* shared = PortSharedPulseIfOpen(index);
+  if (!ours && (shared == nullptr || shared->ownerPid == 0)) return;
+  const int64_t writtenAt = ours ? gPulse.pulseStart : shared->writtenAt;
+  if (MicrosecondsSince(writtenAt) < kPulseUs) return;
+  if (!ours) {
+    ReleaseRecordedPulse(index, shared, "wrote it; this one holds the box");
+    return;
+  }
+  gPulse.pulsePending = false;
+  WriteRelease(index);
+  TracePulseEnd("this process between EEPROM instructions", !ReleasePendingFor(index));
 }
 
 void PortCompletePulse(const char* endedBy) {

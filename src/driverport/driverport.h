@@ -27,7 +27,7 @@ bool PortReadSwitch(bool* readNow);  // true when the switch line reads 0 on a v
 void PortFirmwareText(char* buf);    // "Cy"; no device access
 
 // Identity record, in the box's serial EEPROM; every completed write beeps once.
-bool PortReadField(IdentityField field, uint32_t* value);
+bool PortReadField(IdentityField field, uint32_t* value, const uint32_t* expected);
 bool PortWriteField(IdentityField field, uint32_t value, const uint32_t* holds);
 bool PortStoredCounter(uint32_t* value);
 

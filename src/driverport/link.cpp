@@ -148,6 +148,8 @@ bool PortSamplePins() {
 
 bool PortPinWrite(void*, uint8_t pattern) { return PortWritePins(pattern); }
 
+void PortBetweenInstructions(void*) { PortReleaseDuePulse(gPortLink.openIndex); }
+
 bool PortPinSample(void*, uint8_t* reply) {
   bool ok = PortSamplePins();
   *reply = gPortLink.reply.bytes[1];
@@ -184,7 +186,7 @@ int32_t PortOpenSession(uint8_t index) {
   int32_t result = PortProbe(index);
   if (result == kNotOpen) return result;
   uint32_t counter = 0;
-  PortReadField(IdentityField::kLastOpenCnt, &counter);
+  PortReadField(IdentityField::kLastOpenCnt, &counter, nullptr);
   return result;
 }
 

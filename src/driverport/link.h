@@ -40,6 +40,10 @@ struct PortReply {
 // byte 1 carries data out. Only between PortOpenDevice and PortCloseDevice.
 bool PortPinWrite(void* context, uint8_t pattern);
 bool PortPinSample(void* context, uint8_t* reply);
+// Between two EEPROM instructions, the part deselected: a pulse on the open box whose
+// 60 ms are up is released, whoever started it (drawer.cpp), so that no pulse waits for a
+// field write to end.
+void PortBetweenInstructions(void* context);
 
 // The link: one device open per operation, the blocks every transfer uses, and the box the
 // session addresses with the copy of its stored counter. Owned by link.cpp; identity.cpp
@@ -49,7 +53,7 @@ struct PortLink {
   PortCommand command = {};              // sent by every transfer as it stands
   PortReply reply = {};                  // filled by the driver
   DWORD bytesReturned = 0;               // never examined
-  Microwire eeprom = {{PortPinWrite, PortPinSample, nullptr}, {}};  // the EEPROM on the pins
+  Microwire eeprom = {{PortPinWrite, PortPinSample, PortBetweenInstructions, nullptr}, {}};
   bool boxLocked = false;            // the open device's box is locked (common/box_lock.h)
   bool mayWrite = false;             // ... with its mutex: the box may be written
   bool holding = false;              // the device stays open between operations (a hold)
@@ -107,10 +111,9 @@ void PortEndEepromWork();
 // Device 'index' open and its box taken: releases a pulse that a process that is gone left
 // running on it, once the pulse's time is up (drawer.cpp).
 void PortReleaseOrphanedPulse(uint8_t index);
-
-// Reads the counter stored in box 'index' in one device open; changes no copy of it.
-// False when the box did not open or a transfer failed (identity.cpp).
-bool PortReadCounterOf(uint8_t index, uint32_t* value);
+// Device 'index' open and its box locked: releases a pulse whose time is up, whichever
+// process started it (drawer.cpp).
+void PortReleaseDuePulse(uint8_t index);
 
 // The device of box 'index' for one operation: opened, or (inside a hold of that box) the
 // one already open. End gives it back unless a hold keeps it. Begin returns false when the

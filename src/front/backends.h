@@ -35,13 +35,15 @@ struct Backend {
   bool (*readSwitch)(bool* readNow);
   void (*firmwareText)(char* buf);  // buf never null; nothing written when the box is not reached
 
-  // The identity record. Read: false when the field cannot be read. Write: false unless
-  // written whole; 'holds', when given, is what the box holds now (the driver port then
-  // writes only the bytes that differ). Both keep the backend's copy of the stored counter
-  // in step (storedCounter). Inside holdBox .. letGo they act on the held box, in the
-  // device open of the hold; a write there of a field not read in the hold writes the
-  // session's copy of the record, and only when that copy is the held box's.
-  bool (*readField)(IdentityField field, uint32_t* value);
+  // The identity record. Read: false when the field cannot be read; 'expected', when
+  // given, is what the caller expects the field to hold, and the backend may then read
+  // only part of it (the driver port: the low byte) and take the rest to be as expected
+  // when that part matches. Write: false unless written whole; 'holds', when given, is
+  // what the box holds now (the driver port then writes only the bytes that differ). Both keep the
+  // backend's copy of the stored counter in step (storedCounter). Inside holdBox .. letGo they act
+  // on the held box, in the device open of the hold; a write there of a field not read in the hold
+  // writes the session's copy of the record, and only when that copy is the held box's.
+  bool (*readField)(IdentityField field, uint32_t* value, const uint32_t* expected);
   bool (*writeField)(IdentityField field, uint32_t value, const uint32_t* holds);
   // The session's copy of its box's stored counter, when it was read from that box (or
   // written) in this session and no holder has died on the box since.

@@ -117,7 +117,7 @@ bool Switch(char* readFlag) {
 
 uint32_t Field(IdentityField field) {
   uint32_t value = 0;
-  return IsOpen() && Selected().readField(field, &value) ? value : 0;
+  return IsOpen() && Selected().readField(field, &value, nullptr) ? value : 0;
 }
 
 bool SetField(IdentityField field, uint32_t value) {

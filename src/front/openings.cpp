@@ -74,10 +74,19 @@ Outcome TryToWrite(const Backend& backend, uint8_t index, UnwrittenOpenings& ope
                backend.name, index);
   }
   if (reach != BoxReach::kReached) return Outcome::kStillUnwritten;
+  // The session's copy of the counter, when the close may rely on it: the box need then
+  // only show that the low byte is still the copy's, as long as adding the openings does
+  // not carry out of it (only the low byte is written then; whatever else another caller
+  // changed stays as it is).
+  uint32_t copy = 0;
+  const bool haveCopy = source == CounterSource::kBoxOrSessionCopy && backend.storedCounter(&copy);
+  const bool lowByteEnough =
+      haveCopy && !openings.inDoubt && (copy & 0xFF) + uint64_t{openings.count} <= 0xFF;
   uint32_t holds = 0;
-  const bool read = backend.readField(IdentityField::kLastOpenCnt, &holds);
-  const bool known =
-      read || (source == CounterSource::kBoxOrSessionCopy && backend.storedCounter(&holds));
+  const bool read =
+      backend.readField(IdentityField::kLastOpenCnt, &holds, lowByteEnough ? &copy : nullptr);
+  if (!read && haveCopy) holds = copy;
+  const bool known = read || haveCopy;
   Outcome outcome = Outcome::kStillUnwritten;
   if (known) {
     uint32_t target = Target(openings, holds);

@@ -1,6 +1,8 @@
 // The drawer pulse, its release, the switch, and the opening counts on a driver-port box.
 #include <gmock/gmock.h>
 
+#include <memory>
+
 #include "port_fixture.h"
 
 using ::testing::ElementsAre;
@@ -191,6 +193,55 @@ TEST_F(DrawerTest, TheCloseAddsToTheCounterAsTheBoxHoldsItNow) {
   PutEeprom(0, 0, {150, 0, 0, 0});  // another process's session closed meanwhile
   lib_->ClosePosInterface();
   EXPECT_EQ(EepromField(0, 0), 152u);
+}
+
+// The close reads what it needs to know the counter the box holds (the low byte alone
+// while it is the one the session read and the openings do not carry out of it), adds the
+// openings, and writes only the bytes that differ.
+TEST_F(DrawerTest, TheCloseReadsAndWritesOnlyWhatItNeeds) {
+  const struct {
+    const char* name;
+    uint32_t atOpen;     // the counter when the session opened
+    uint32_t meanwhile;  // what another caller left in it before the close
+    uint32_t kicks;
+    uint32_t bytesRead;   // by the close's one read instruction
+    uint32_t programmed;  // bytes written
+    uint32_t after;       // the counter after the close
+  } cases[] = {
+      {"nobody else, no carry", 100, 100, 1, 1, 1, 101},
+      {"another caller's openings in the low byte", 100, 150, 2, 4, 1, 152},
+      {"a carry out of the low byte", 255, 255, 1, 4, 2, 256},
+      {"another caller's 256 openings: the low byte alone still says enough", 100, 356, 1, 1, 1,
+       357},
+      {"high bytes set: only the low byte changes", 0x01020304, 0x01020304, 3, 1, 1, 0x01020307},
+  };
+  lib_.reset();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    hostwin::Reset();
+    hostwin::AddPortBox(0, 0xF3);
+    PutEeprom(0, 0,
+              {static_cast<uint8_t>(c.atOpen), static_cast<uint8_t>(c.atOpen >> 8),
+               static_cast<uint8_t>(c.atOpen >> 16), static_cast<uint8_t>(c.atOpen >> 24)});
+    auto lib = std::make_unique<Library>();
+    ASSERT_NE(lib->OpenPosInterface(0), -1);
+    for (uint32_t k = 0; k < c.kicks; ++k) {
+      ASSERT_EQ(lib->KasseOpen(), 1);
+      hostwin::AdvanceMs(60);
+    }
+    PutEeprom(0, 0,
+              {static_cast<uint8_t>(c.meanwhile), static_cast<uint8_t>(c.meanwhile >> 8),
+               static_cast<uint8_t>(c.meanwhile >> 16), static_cast<uint8_t>(c.meanwhile >> 24)});
+    const uint32_t reads = Box(0).eeprom.executed[sim::kEepromRead];
+    const uint32_t programmed = Box(0).eeprom.bytesProgrammed;
+    const size_t samples = Box(0).served[sim::kPortPinSample];
+    lib->ClosePosInterface();
+    EXPECT_EQ(Box(0).eeprom.executed[sim::kEepromRead], reads + 1);
+    EXPECT_EQ(Box(0).served[sim::kPortPinSample] - samples, 8 * c.bytesRead);
+    EXPECT_EQ(Box(0).eeprom.bytesProgrammed - programmed, c.programmed);
+    EXPECT_EQ(EepromField(0, 0), c.after);
+    lib.reset();
+  }
 }
 
 TEST_F(DrawerTest, TheCloseFallsBackToTheCachedCounterWhenItsReadFails) {

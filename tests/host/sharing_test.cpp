@@ -202,6 +202,43 @@ TEST_F(SharingTest, AReleaseTheUnloadCannotWriteIsLeftToTheNextProgram) {
   EXPECT_EQ(record->ownerPid, 0u);
 }
 
+// A field write takes its time (a millisecond a request, as on the box's USB controller):
+// whoever holds the box releases a pulse whose 60 ms are up between two EEPROM
+// instructions, this process's own as well as another's, instead of keeping it energised
+// until the write ends.
+TEST_F(SharingTest, TheBoxsHolderReleasesADuePulseBetweenInstructions) {
+  for (bool own : {true, false}) {
+    SCOPED_TRACE(own ? "this process's pulse" : "another process's pulse");
+    hostwin::Reset();
+    Load(false);
+    hostwin::OnDeviceRequest([](int, uint32_t, const uint8_t*) {
+      hostwin::AdvanceUs(1000);
+      return true;
+    });
+    hostwin::HoldPoolTimers(true);  // the timer cannot run while the write holds the lock
+    uint64_t pulseUs = hostwin::NowUs();
+    if (own) {
+      ASSERT_EQ(lib_->KasseOpen(), 1);
+      pulseUs = hostwin::NowUs();
+    } else {
+      hostwin::AddProcess(77, 5);
+      *PulseRecord(0) = SharedPulse{77, 0, 5, static_cast<int64_t>(pulseUs)};
+      Box(0).port = 0xF2, Box(0).drawerLine = 0;
+    }
+    ASSERT_EQ(lib_->SetSerialNumber(0x12345678), 1);
+    const sim::PortDrawerEvent* release = PortBoxDrawerEventAt(Box(0), Box(0).drawerEventCount - 1);
+    ASSERT_NE(release, nullptr);
+    EXPECT_EQ(release->level, 1);
+    const uint32_t widthMs = release->timeMs - static_cast<uint32_t>(pulseUs / 1000);
+    EXPECT_GE(widthMs, 60u);
+    EXPECT_LE(widthMs, 60u + 38u + 2u);  // one byte write's instruction, then the release
+    EXPECT_EQ(PulseRecord(0)->ownerPid, 0u);
+    hostwin::OnDeviceRequest(nullptr);
+    hostwin::HoldPoolTimers(false);
+    lib_.reset();
+  }
+}
+
 // Process A's identity write loses a burst of pin writes, its deselect among them, and
 // fails; then process B only reads. Wherever the burst begins, B's instructions begin
 // cleanly: nothing is written that nobody meant.
@@ -487,6 +524,8 @@ TEST_F(SharingTest, ABoxWithoutItsMutexIsReadAndKickedButNeverWritten) {
       SCOPED_TRACE(std::string(bridge ? "bridge" : "driver port") +
                    (elevatedOwner ? ", mutex of an elevated program" : ", name of a mapping"));
       hostwin::Reset();
+      hostwin::AddFolder("C:\\trace");
+      hostwin::SetEnv("TEVRO_TRACE", "C:\\trace\\t.log");
       ASSERT_TRUE(hostwin::MakeObjectAs(
           bridge ? BridgeMutex(0) : PortMutex(0),
           elevatedOwner ? hostwin::ObjectKind::kMutex : hostwin::ObjectKind::kMapping, "",
@@ -510,7 +549,17 @@ TEST_F(SharingTest, ABoxWithoutItsMutexIsReadAndKickedButNeverWritten) {
       };
       EXPECT_EQ(counter(), 100);  // owed, not written without the box's turn
       lib_.reset();
+      // The trace says why, once, and that the openings were lost at the unload.
+      const std::string trace = hostwin::FileText("C:\\trace\\t.log");
+      const std::string box = std::string(bridge ? "bridge" : "port") + " 0";
+      EXPECT_THAT(trace, ::testing::HasSubstr(" wait: " + box + ": its mutex cannot be had ("));
+      EXPECT_EQ(trace.find(": its mutex cannot be had ("),
+                trace.rfind(": its mutex cannot be had ("));
+      EXPECT_THAT(trace, ::testing::HasSubstr(" owed openings: " + box +
+                                              ": 1 openings not written before the unload; "
+                                              "lost"));
     }
   }
 }
+
 }  // namespace

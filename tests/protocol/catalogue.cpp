@@ -103,6 +103,17 @@ Figures ScanFigures(const WorldSpec& w) {
   return f;
 }
 
+// The library's scan: each driver-port box probed (3 transfers), no counter read (the scan
+// needs none; the session open reads it).
+const char kProbesOnly[] = "the scan probes each driver-port box without reading its counter";
+Figures ScanByProbes(const Figures& protocol, const WorldSpec& w) {
+  Figures f = protocol;
+  f.transfers = (kOpen + 2) * w.portBoxes;
+  f.deviceOpens = w.portBoxes + (w.portBoxes < 10 ? 1 : 0);
+  f.deviceCloses = w.portBoxes;
+  return f;
+}
+
 // Hooks shared by several operations.
 void OpenBox(const TevroApi& api) { api.OpenPosInterface(0); }
 void CloseBox(const TevroApi& api) { api.ClosePosInterface(); }
@@ -160,9 +171,10 @@ void MarkKnownDifferences(std::vector<Operation>* ops) {
        "the write-back adds the session's openings to the counter as the box holds it at the "
        "close, read from the box (one FT_EE_UARead more)"},
       {"ClosePosInterface (after a kick) [port]",
-       Port(kOpen + kFieldReadTransfers + kFieldWriteTransfers, 1),
-       "the write-back reads the counter from the box (224 transfers) before it writes the "
-       "sum (289), so openings another process stored meanwhile are kept"},
+       Port(kOpen + LibraryReadTransfers(1) + LibraryFieldWriteTransfers(1), 1),
+       "the write-back reads the counter's low byte from the box (46 transfers; it is the "
+       "session's and one opening does not carry) and writes that byte alone (83), so "
+       "openings another process stored meanwhile are kept"},
   };
   for (const Known& k : known) {
     for (Operation& op : *ops) {
@@ -171,6 +183,38 @@ void MarkKnownDifferences(std::vector<Operation>* ops) {
       op.library = k.library;
       op.why = k.why;
     }
+  }
+  // The driver port's EEPROM instructions in fewer transfers than the protocol frames them.
+  const char kSequentialRead[] =
+      "one read instruction and the part's sequential read, two pin writes per bit out: "
+      "118 transfers, not 4 x 56";
+  const char kTwoWriteBits[] =
+      "two pin writes per bit out: write enable 23, a byte 38, write disable 22 (197 "
+      "transfers, not 289)";
+  const char kSessionOpen[] =
+      "the probe (3 transfers), then the counter with one read instruction (118, not 224)";
+  for (Operation& op : *ops) {
+    if (op.box != BoxKind::kPort || op.knownDifference) continue;
+    const std::string& n = op.name;
+    if (n.compare(0, 3, "Get") == 0 && op.protocol.transfers == kOpen + kFieldReadTransfers) {
+      op.library = Port(kOpen + kLibraryFieldReadTransfers, 1);
+      op.why = kSequentialRead;
+    } else if (n.compare(0, 3, "Set") == 0) {
+      op.library = Port(kOpen + LibraryFieldWriteTransfers(4), 1);
+      op.why = kTwoWriteBits;
+    } else if (n.compare(0, 16, "OpenPosInterface") == 0) {
+      op.library = Port((kOpen + 2) + (kOpen + kLibraryFieldReadTransfers), 2);
+      op.why = kSessionOpen;
+    } else if (n == "ScanForPos") {
+      op.library = ScanByProbes(op.protocol, op.world);
+      op.why = kProbesOnly;
+      op.knownDifference = true;
+      continue;
+    } else {
+      continue;
+    }
+    op.library.result = op.protocol.result;
+    op.knownDifference = true;
   }
 }
 
@@ -391,6 +435,11 @@ std::vector<Operation> ScanOperations() {
         op.world = WorldSpec{d2xx, bridges, ports};
         op.call = [](const TevroApi& a, uint32_t) { return a.ScanForPos(); };
         op.protocol = ScanFigures(op.world);
+        if (ports > 0) {
+          op.knownDifference = true;
+          op.library = ScanByProbes(op.protocol, op.world);
+          op.why = kProbesOnly;
+        }
         ops.push_back(op);
       }
     }

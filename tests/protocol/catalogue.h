@@ -104,4 +104,20 @@ constexpr uint32_t kFieldReadTransfers = 4 * kByteTransfers;  // 224
 constexpr uint32_t kFieldWriteTransfers =
     kWriteEnableTransfers + 4 * kByteTransfers + kWriteDisableTransfers;  // 289
 
+// Transfers per instruction as the library frames them: two pin writes per bit out (the
+// data with the clock going low, then the clock high), two pin writes and a sample per bit
+// in, and one read instruction for consecutive bytes (the part's sequential read).
+constexpr uint32_t kLibraryWordTransfers = 2 * 10;
+constexpr uint32_t LibraryReadTransfers(uint32_t bytes) {
+  return 1 + kLibraryWordTransfers + 24 * bytes + 1;  // select, word, the bytes, deselect
+}
+constexpr uint32_t kLibraryByteWriteTransfers = 1 + kLibraryWordTransfers + 2 * 8 + 1;  // 38
+constexpr uint32_t kLibraryWriteEnableTransfers = 1 + 1 + kLibraryWordTransfers + 1;    // 23
+constexpr uint32_t kLibraryWriteDisableTransfers = 1 + kLibraryWordTransfers + 1;       // 22
+constexpr uint32_t kLibraryFieldReadTransfers = LibraryReadTransfers(4);                // 118
+constexpr uint32_t LibraryFieldWriteTransfers(uint32_t bytes) {
+  return kLibraryWriteEnableTransfers + bytes * kLibraryByteWriteTransfers +
+         kLibraryWriteDisableTransfers;
+}
+
 #endif  // TESTS_PROTOCOL_CATALOGUE_H

@@ -20,6 +20,7 @@ DIR (default build-readme/tree) is emptied first. Prints one line per check and
 
 import argparse
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -120,12 +121,26 @@ def unpacked_folder(blocks):
     return None
 
 
+def kernel_refuses_32_bit():
+    """Why this machine cannot run 32-bit programs, or "" when it can."""
+    result = subprocess.run([os.path.join(REPO, "tools", "wine-run", "runs-32-bit")],
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    return "" if result.returncode == 0 else result.stdout.strip()
+
+
 def run_blocks(blocks, page, text, cwd, logs, name, limit):
-    """Runs each (block, expected lines) in turn; one check per block."""
+    """Runs each (block, expected lines) in turn; one check per block. A block that runs an
+    x86 program is a NOT RUN line where the kernel does not execute 32-bit programs."""
+    refuses = None
     for index, (block, expected) in enumerate(blocks, 1):
+        where = f"{page} '{heading_of(text, block.line)}', block at line {block.line}"
+        if re.search(r"\bx86/\S*\.exe\b", block.code):
+            refuses = kernel_refuses_32_bit() if refuses is None else refuses
+            if refuses:
+                TALLY.skip(where, refuses)
+                continue
         log = os.path.join(logs, f"{name}-{index}.log")
         status, output, seconds = run(block.code, cwd, log, limit)
-        where = f"{page} '{heading_of(text, block.line)}', block at line {block.line}"
         detail = f"(log: {log})"
         if status is None:
             detail = f"still running after {limit} s {detail}"

@@ -8,6 +8,7 @@ class Tally:
         self.prefix = prefix
         self.passed = 0
         self.failed = 0
+        self.not_run = 0
 
     def check(self, name, ok, detail=""):
         """One line for the check 'name'; returns ok."""
@@ -20,7 +21,15 @@ class Tally:
         sys.stdout.flush()
         return ok
 
+    def skip(self, name, why):
+        """A loud line for a check this machine cannot run; it neither passes nor fails."""
+        self.not_run += 1
+        print(f"NOT RUN  {self.prefix}: {name}: {why}")
+        sys.stdout.flush()
+
     def summary(self):
-        """Prints "N passed, M failed"; the exit status: 1 when a check failed."""
-        print(f"{self.passed} passed, {self.failed} failed")
+        """Prints "N passed, M failed" (and how many did not run); the exit status: 1 when a
+        check failed."""
+        print(f"{self.passed} passed, {self.failed} failed"
+              + (f", {self.not_run} NOT RUN (see above)" if self.not_run else ""))
         return 0 if self.failed == 0 else 1
