@@ -122,14 +122,14 @@ struct BoxInfo {
   uint32_t failFrom;
   uint32_t pullOutBefore;
   uint32_t served[kRequestKindCount];
-  uint32_t failed;          // requests not carried out, for any reason
-  uint32_t unknown;         // requests with an unknown code or command block
-  uint32_t opens;           // creates of the device since reset
-  uint32_t closes;          // closes of the device since reset
-  uint32_t drawerPulses;    // changes of the drawer line from 1 to 0
-  uint32_t drawerLowMs;     // total time the line has been at 0 up to now
-  uint32_t eepromPrograms;  // cells programmed since reset
-  uint32_t timingFaults;    // EEPROM timing faults since reset or cleared counters
+  uint32_t failed;                          // requests not carried out, for any reason
+  uint32_t unknown;                         // requests with an unknown code or command block
+  uint32_t opens;                           // creates of the device since reset
+  uint32_t closes;                          // closes of the device since reset
+  uint32_t drawerPulses;                    // changes of the drawer line from 1 to 0
+  uint32_t drawerLowMs;                     // total time the line has been at 0 up to now
+  uint32_t eepromPrograms;                  // cells programmed since reset
+  uint32_t timingFaults;                    // EEPROM timing faults since reset or cleared counters
   sim::EepromTimingFault firstTimingFault;  // the first of them
 };
 
@@ -224,8 +224,8 @@ constexpr uint32_t kLogCapacity = 16384;
 
 // A timing fault event's reply bytes: phase, instruction, address, bits, pins before, after.
 inline sim::EepromTimingFault TimingFaultOfEvent(const Event& event) {
-  sim::EepromTimingFault fault = {event.reply[0], event.reply[1], event.reply[2],
-                                  event.reply[3], event.reply[4], event.reply[5], {0, 0}};
+  sim::EepromTimingFault fault = {event.reply[0], event.reply[1], event.reply[2], event.reply[3],
+                                  event.reply[4], event.reply[5], {0, 0}};
   return fault;
 }
 
