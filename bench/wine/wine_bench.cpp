@@ -542,7 +542,8 @@ PortSpan PortSpanSince(HANDLE control, uint32_t from) {
 }
 
 struct Step {
-  const char* name;
+  explicit Step(const char* figure) : name(figure) {}
+  const char* name;  // the figures' name: NAME_us, NAME_requests
   std::vector<double> us, requests;
 };
 
@@ -563,8 +564,8 @@ void TimeStep(HANDLE control, Step& step, Call call) {
 // ended the pulse. A whole session is the load's driver-port part, the open, the kick and the
 // close, as the request counts count it.
 void MeasureSessions(HANDLE control, const Options& options) {
-  Step load{"step_load"}, loadPort{"step_load_port"}, open{"step_open"}, read{"step_read"},
-      write{"step_write"}, kick{"step_kick"}, close{"step_close"}, session{"step_session"};
+  Step load("step_load"), loadPort("step_load_port"), open("step_open"), read("step_read"),
+      write("step_write"), kick("step_kick"), close("step_close"), session("step_session");
   TEVRO_U32 original = 0;
   for (uint32_t s = 0; s < options.sessions; ++s) {
     const uint32_t from = NextSeq(control);
