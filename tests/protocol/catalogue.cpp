@@ -509,6 +509,46 @@ bool Observe(const Operation& op, Observation* out, std::string* error) {
   return true;
 }
 
+std::vector<SessionStep> SessionSteps() {
+  // The previous release's figures (its request-count test pinned them: the protocol's, but
+  // 514 for the close), and the goals set when the driver-port requests were cut. The scan's
+  // world has one driver-port box and no other, so its figure is the figure per box.
+  return {
+      {"load or ScanForPos, per driver-port box", "ScanForPos [port]", 228, 4},
+      {"OpenPosInterface (probe + counter)", "OpenPosInterface [port]", 228, 125},
+      {"identity field read (GetSerialNumber, ...)", "GetSerialNumber [port]", 225, 120},
+      {"identity field write (SetSerialNumber, ...)", "SetSerialNumber [port]", 290, 200},
+      {"ClosePosInterface after one kick", "ClosePosInterface (after a kick) [port]", 514, 135},
+      {"a whole session: load with one box, open, one kick, close", "", 973, 270},
+  };
+}
+
+bool ObserveSession(SessionRequests* out, std::string* error) {
+  BuildWorld(kPortWorld);
+  uint64_t mark = RequestCount();
+  auto step = [&mark](uint64_t* requests) {
+    *requests = RequestCount() - mark;
+    mark = RequestCount();
+  };
+  std::unique_ptr<LoadedLibrary> library(new LoadedLibrary);
+  if (!library->ok()) {
+    *error = library->error();
+    return false;
+  }
+  step(&out->load);
+  const TevroApi& api = library->api();
+  api.OpenPosInterface(0);
+  step(&out->open);
+  api.KasseOpen();
+  step(&out->kick);
+  hostwin::AdvanceMs(kPulseMs);
+  step(&out->release);
+  api.ClosePosInterface();
+  step(&out->close);
+  library.reset();
+  return true;
+}
+
 uint64_t RequestCount() {
   uint64_t n = hostwin::CountCalls("DeviceIoControl");
   for (const char* name : kFtNames) n += hostwin::CountCalls(name);
