@@ -149,8 +149,10 @@ struct Row {
   Figures port;
 };
 
-// Where the library reads the identity record from the box before it writes: one more
-// user-area read on the bridge, a whole counter read (224 transfers) on the driver port.
+// Where the library departs from the protocol's figures, with the reason: on the bridge the
+// record read before a write; on the driver port the framing in two pin writes a bit and
+// sequential reads, the scan without a counter read, and a close that reads and writes
+// only what it needs.
 void MarkKnownDifferences(std::vector<Operation>* ops) {
   const char kReadBeforeWrite[] =
       "the identity writes read the record from the box first and change only their own "
