@@ -122,7 +122,7 @@ TEST(SessionSteps, AWholeSessionIsItsStepsWithinItsGoal) {
   EXPECT_EQ(session.kick, ObservedRequests(ops, "KasseOpen [port]"));
   EXPECT_EQ(session.release, ObservedRequests(ops, "pulse end (timer) [port]"));
   EXPECT_EQ(session.close, ObservedRequests(ops, "ClosePosInterface (after a kick) [port]"));
-  const SessionStep& whole = SessionSteps().back();
+  const SessionStep whole = SessionSteps().back();
   ASSERT_TRUE(whole.label.empty());
   EXPECT_LE(session.Session(), whole.goal);
 }
