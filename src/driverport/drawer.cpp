@@ -92,15 +92,24 @@ uint16_t BoxBit(uint8_t index) { return static_cast<uint16_t>(1u << index); }
 bool ReleaseOwedTo(uint8_t index) { return (gPulse.owedReleases & BoxBit(index)) != 0; }
 
 // Device 'index' open: writes the release, and pays a release owed to that box: no process
-// sees this process's pulse running on it any more.
+// sees this process's pulse running on it any more. When the record names another process's
+// pulse, this process's was released already (by the box's holder between its EEPROM
+// instructions; only then could the other claim the box), and a release written now would
+// cut the other's pulse short: the debt is paid without a write.
 bool WriteRelease(uint8_t index) {
+  SharedBoxRecord* shared = PortSharedRecord(index);
+  const PulseOwner owner = OwnerOf(shared);
+  if (ReleaseOwedTo(index) &&
+      (owner == PulseOwner::kOtherProcess || owner == PulseOwner::kGoneProcess)) {
+    gPulse.owedReleases &= static_cast<uint16_t>(~BoxBit(index));
+    return true;
+  }
   PortReadStatus();
   uint8_t status = gPortLink.reply.bytes[1];
   bool ok = PortWriteDrawer(ReleasePattern(status));
   if (ok && ReleaseOwedTo(index)) {
     gPulse.owedReleases &= static_cast<uint16_t>(~BoxBit(index));
-    SharedBoxRecord* shared = PortSharedRecord(index);
-    if (OwnerOf(shared) == PulseOwner::kThisProcess) ClearPulse(shared);
+    if (owner == PulseOwner::kThisProcess) ClearPulse(shared);
   }
   return ok && IsValidStatus(status);
 }

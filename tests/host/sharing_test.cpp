@@ -267,6 +267,23 @@ TEST_F(SharingTest, TheBoxsHolderReleasesADuePulseBetweenInstructions) {
   }
 }
 
+// This process's pulse, released by another process that held the box, which then kicked
+// a pulse of its own: this process's timer, late, leaves the other's pulse alone.
+TEST_F(SharingTest, APulseTheHolderReleasedIsNotReleasedAgainIntoTheHoldersPulse) {
+  Load(false);
+  hostwin::HoldPoolTimers(true);
+  ASSERT_EQ(lib_->KasseOpen(), 1);
+  hostwin::AdvanceMs(70);
+  hostwin::AddProcess(77, 5);
+  *PulseRecord(0) = SharedBoxRecord{77, 0, 5, static_cast<int64_t>(hostwin::NowUs())};
+  const uint32_t changes = Box(0).drawerEventCount;
+  hostwin::HoldPoolTimers(false);
+  hostwin::AdvanceMs(20);
+  EXPECT_EQ(Box(0).drawerEventCount, changes);  // no release written into 77's pulse
+  EXPECT_EQ(PulseRecord(0)->ownerPid, 77u);
+  EXPECT_EQ(lib_->KasseOpen(), 0);  // 77's pulse runs
+}
+
 // Process A's identity write loses a burst of pin writes, its deselect among them, and
 // fails; then process B only reads. Wherever the burst begins, B's instructions begin
 // cleanly: nothing is written that nobody meant.

@@ -94,6 +94,39 @@ TEST(EepromInstructions, FieldWriteIsEnableFourByteWritesDisable) {
   EXPECT_EQ(got[5].transfers, kLibraryWriteDisableTransfers);
 }
 
+uint32_t ObservedRequests(const std::vector<Operation>& ops, const std::string& label) {
+  Observation seen;
+  std::string error;
+  EXPECT_TRUE(Observe(Find(ops, label), &seen, &error)) << error;
+  return seen.figures.Requests();
+}
+
+// The steps of a driver-port session held to their goals, each as its operation makes it alone.
+TEST(SessionSteps, EachStepWithinItsGoal) {
+  std::vector<Operation> ops = FunctionOperations();
+  for (const SessionStep& step : SessionSteps()) {
+    if (step.label.empty()) continue;
+    EXPECT_LE(ObservedRequests(ops, step.label), step.goal) << step.name;
+  }
+}
+
+// A whole session in one process makes what its steps make alone (the load is the scan, the
+// close after the timer's release is the catalogue's close after a kick), within its goal.
+TEST(SessionSteps, AWholeSessionIsItsStepsWithinItsGoal) {
+  std::vector<Operation> ops = FunctionOperations();
+  SessionRequests session;
+  std::string error;
+  ASSERT_TRUE(ObserveSession(&session, &error)) << error;
+  EXPECT_EQ(session.load, ObservedRequests(ops, "ScanForPos [port]"));
+  EXPECT_EQ(session.open, ObservedRequests(ops, "OpenPosInterface [port]"));
+  EXPECT_EQ(session.kick, ObservedRequests(ops, "KasseOpen [port]"));
+  EXPECT_EQ(session.release, ObservedRequests(ops, "pulse end (timer) [port]"));
+  EXPECT_EQ(session.close, ObservedRequests(ops, "ClosePosInterface (after a kick) [port]"));
+  const SessionStep whole = SessionSteps().back();
+  ASSERT_TRUE(whole.label.empty());
+  EXPECT_LE(session.Session(), whole.goal);
+}
+
 // The benchmarks count with the trace off: the stand-in's counters must agree with its trace.
 TEST(StandInCounters, CountTheSameWithTheTraceOff) {
   std::vector<Operation> ops = FunctionOperations();
