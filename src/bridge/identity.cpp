@@ -67,11 +67,16 @@ bool SetField(IdentityField field, uint32_t value, CounterSeen* counter) {
     return true;
   }
   UserAreaPut(gBridgeLink.image, field, value);
-  SeeCounterIn(gBridgeLink.image, counter);
   FT_STATUS status =
       gD2xx.EE_UAWrite(gBridgeLink.handle, gBridgeLink.image.bytes, kUserAreaImageSize);
   BridgeClose(gBridgeLink.index);
-  return status == FT_OK;
+  // A write that failed may have landed in part, or not at all: the record is not known.
+  if (status != FT_OK) {
+    gBridgeLink.imageCurrent = false;
+    return false;
+  }
+  SeeCounterIn(gBridgeLink.image, counter);
+  return true;
 }
 
 }  // namespace
