@@ -27,7 +27,7 @@ void BridgeFirmwareText(char* buf);    // "FTDI>=1.6" or "FTDI<1.6"; untouched i
 // Identity record, in the user area: a write reads the record first, so that only its
 // field changes; a counter already stored is not written again. Every record read whole,
 // for any field, shows the stored counter (*counter).
-bool BridgeReadField(IdentityField field, uint32_t* value, const uint32_t* expected,
+bool BridgeReadField(IdentityField field, uint32_t* value, const CounterSeen* expected,
                      CounterSeen* counter);
 bool BridgeWriteField(IdentityField field, uint32_t value, const uint32_t* holds,
                       CounterSeen* counter);

@@ -33,7 +33,10 @@ bool OpenForUserArea() {
 
 // The record 'image' now taken to be the box's: its counter, for the front.
 void SeeCounterIn(const UserAreaImage& image, CounterSeen* counter) {
-  *counter = {.known = true, .value = UserAreaGet(image, IdentityField::kLastOpenCnt)};
+  *counter = {.known = true,
+              .value = UserAreaGet(image, IdentityField::kLastOpenCnt),
+              .writesKnown = false,
+              .writes = 0};
 }
 
 bool GetField(IdentityField field, uint32_t* value, CounterSeen* counter) {
@@ -113,7 +116,8 @@ void UserAreaPut(UserAreaImage& image, IdentityField field, uint32_t value) {
   }
 }
 
-bool BridgeReadField(IdentityField field, uint32_t* value, const uint32_t*, CounterSeen* counter) {
+bool BridgeReadField(IdentityField field, uint32_t* value, const CounterSeen*,
+                     CounterSeen* counter) {
   if (!gBridgeLink.holding) return GetField(field, value, counter);
   // Held: the record read in this hold, which a write in it then changes.
   if (!ReadUserArea(gBridgeLink.heldImage)) return false;

@@ -83,7 +83,10 @@ int32_t BridgeOpenInterface(uint8_t index, CounterSeen* counter) {
   gBridgeLink.image = opening.image;
   gBridgeLink.imageCurrent = opening.imageRead;
   if (opening.imageRead) {
-    *counter = {.known = true, .value = UserAreaGet(opening.image, IdentityField::kLastOpenCnt)};
+    *counter = {.known = true,
+                .value = UserAreaGet(opening.image, IdentityField::kLastOpenCnt),
+                .writesKnown = false,
+                .writes = 0};
   }
   return result;
 }

@@ -66,13 +66,18 @@ HANDLE OpenSessionMutex(const char* name);
 // What the shared record of a driver-port box knows of its EEPROM.
 constexpr uint32_t kEepromUnsure = 0x1;         // the last deselect may not have arrived
 constexpr uint32_t kEepromWritesEnabled = 0x2;  // a write enable may still be in force
+constexpr uint32_t kEepromStateBits = 0xFF;
+// Above those bits: the writes of the opening counter that any process began, counting up
+// (and wrapping). Kept in the same word so the record's layout stays that of earlier
+// versions, which leave these bits alone.
+constexpr uint32_t kCounterWriteStep = 0x100;
 
 // The shared record of driver-port box 'index': the running pulse and the EEPROM's state,
 // as all processes see them. Read and written only while the box is taken. Same layout on
 // x86 and x64.
 struct SharedBoxRecord {
   uint32_t ownerPid;     // 0 when no pulse is running
-  uint32_t eepromState;  // kEepromUnsure | kEepromWritesEnabled
+  uint32_t eepromState;  // kEepromUnsure | kEepromWritesEnabled, and the counter's writes
   uint64_t ownerStart;   // the owner process's creation time, so a reused id is not taken for it
   int64_t writtenAt;     // performance counter when the pulse was written
 };

@@ -23,11 +23,15 @@ enum class IdentityField : uint8_t { kLastOpenCnt, kSerialNumber, kMfgDate };
 
 // The box's stored counter as an operation left it known: 'known' when the operation read
 // the counter from the box or wrote it (a bridge box's record is read and written whole, so
-// any of its fields does), 'value' what the box is taken to hold from then on (a bridge
-// write that failed leaves the record it meant to write taken as the box's).
+// any of its fields does), 'value' what the box is taken to hold from then on. A driver-port
+// box also tells how many writes of its counter any process had begun by then
+// ('writesKnown', 'writes'): while that has not moved, 'value' is still the box's. It is
+// told on a failed read as well, so that a stale copy is known for one.
 struct CounterSeen {
   bool known;
   uint32_t value;
+  bool writesKnown;
+  uint32_t writes;
 };
 
 // What a kick did: whether the box took it, and whether it counts as an opening (a

@@ -28,7 +28,7 @@ void PortFirmwareText(char* buf);    // "Cy"; no device access
 
 // Identity record, in the box's serial EEPROM; every completed write beeps once. A read or
 // completed write of the counter field shows the stored counter (*counter).
-bool PortReadField(IdentityField field, uint32_t* value, const uint32_t* expected,
+bool PortReadField(IdentityField field, uint32_t* value, const CounterSeen* expected,
                    CounterSeen* counter);
 bool PortWriteField(IdentityField field, uint32_t value, const uint32_t* holds,
                     CounterSeen* counter);

@@ -17,19 +17,22 @@ constexpr uint8_t kDateAddress = 8;
 constexpr uint8_t kFieldBytes = 4;
 constexpr uint32_t kBitsPerByte = 8;
 
-// Device open; reads the field with one read instruction. With 'expected' given, the read
-// stops after the low byte when that byte is expected's, and the field is taken to be as
-// expected (the caller knows its other bytes); otherwise it goes on into the other bytes.
+// Device open; reads the field with one read instruction. With 'expected' given, and no
+// write of the counter begun by any process since it was seen, the read stops after the
+// low byte when that byte is expected's, and the field is taken to be as expected (only a
+// write could have changed its other bytes); otherwise it goes on into the other bytes.
 // False when a transfer failed (value unusable).
-bool ReadOpenField(uint8_t address, uint32_t* value, const uint32_t* expected) {
+bool ReadOpenField(uint8_t address, uint32_t* value, const CounterSeen* expected) {
   Microwire& bus = gPortLink.eeprom;
   uint8_t bytes[kFieldBytes] = {};
+  uint32_t writes = 0;
+  const bool unwritten = expected != nullptr && expected->known && expected->writesKnown &&
+                         PortCounterWrites(&writes) && writes == expected->writes;
   PortBeginEepromWork();
   if (MicrowireBeginInstruction(bus, kReadWord | address)) {
     bytes[0] = static_cast<uint8_t>(ShiftInBits(bus, kBitsPerByte));
-    const bool asExpected =
-        expected != nullptr && !bus.state.failed && bytes[0] == (*expected & 0xFF);
-    if (asExpected) PutLe32(bytes, *expected);
+    const bool asExpected = unwritten && !bus.state.failed && bytes[0] == (expected->value & 0xFF);
+    if (asExpected) PutLe32(bytes, expected->value);
     for (uint8_t i = 1; i < kFieldBytes && !asExpected; ++i) {
       bytes[i] = static_cast<uint8_t>(ShiftInBits(bus, kBitsPerByte));
     }
@@ -56,6 +59,7 @@ bool WriteOpenField(uint8_t address, uint32_t value, const uint32_t* holds) {
   for (uint8_t i = 0; i < kFieldBytes; ++i) any = any || bytes[i] != old[i];
   if (!any) return true;
   PortBeginEepromWork();
+  if (address == kCountAddress) PortNoteCounterWrite();
   PortMarkWritesEnabled();
   EepromWriteEnable(bus);
   for (uint8_t i = kFieldBytes; i-- > 0;) {
@@ -84,8 +88,11 @@ uint8_t TargetBox() { return gPortLink.holding ? gPortLink.openIndex : gPortLink
 
 // A field read as one operation on box 'index': false when the box cannot be reached or a
 // transfer failed.
-bool ReadField(uint8_t index, uint8_t address, uint32_t* value, const uint32_t* expected) {
+// *counter: for the counter, the box's count of counter writes, on a failed read too.
+bool ReadField(uint8_t index, uint8_t address, uint32_t* value, const CounterSeen* expected,
+               CounterSeen* counter) {
   if (!PortBeginOperation(index)) return false;
+  if (address == kCountAddress) counter->writesKnown = PortCounterWrites(&counter->writes);
   bool ok = ReadOpenField(address, value, expected);
   PortEndOperation(index);
   return ok;
@@ -93,12 +100,18 @@ bool ReadField(uint8_t index, uint8_t address, uint32_t* value, const uint32_t* 
 
 }  // namespace
 
-bool PortReadField(IdentityField field, uint32_t* value, const uint32_t* expected,
+bool PortReadField(IdentityField field, uint32_t* value, const CounterSeen* expected,
                    CounterSeen* counter) {
   const uint8_t index = TargetBox();
   uint32_t read = 0;
-  if (!ReadField(index, AddressOf(field), &read, expected)) return false;
-  if (field == IdentityField::kLastOpenCnt) *counter = {.known = true, .value = read};
+  CounterSeen seen = {};
+  const bool ok = ReadField(index, AddressOf(field), &read, expected, &seen);
+  if (field == IdentityField::kLastOpenCnt) {
+    seen.known = ok;
+    seen.value = read;
+    *counter = seen;
+  }
+  if (!ok) return false;
   *value = read;
   return true;
 }
@@ -110,9 +123,12 @@ bool PortWriteField(IdentityField field, uint32_t value, const uint32_t* holds,
   // A box whose lock could not be had is never written.
   bool ok = MayWriteBox(BoxKind::kPort, gPortLink.openIndex, gPortLink.turn) &&
             WriteOpenField(AddressOf(field), value, holds);
+  CounterSeen seen = {.known = ok, .value = value, .writesKnown = false, .writes = 0};
+  if (ok && field == IdentityField::kLastOpenCnt)
+    seen.writesKnown = PortCounterWrites(&seen.writes);
   PortEndOperation(index);
   if (!ok) return false;
-  if (field == IdentityField::kLastOpenCnt) *counter = {.known = true, .value = value};
+  if (field == IdentityField::kLastOpenCnt) *counter = seen;
   MessageBeep(0);
   return true;
 }

@@ -46,7 +46,10 @@ HANDLE PortOpenDevice(uint8_t index, BoxReach* reach, DWORD waitMs) {
   if (turn.lastHolderDied) {
     // It may have left the EEPROM inside an instruction with writes enabled.
     SharedBoxRecord* record = PortSharedRecord(index);
-    if (record != nullptr) record->eepromState = kEepromUnsure | kEepromWritesEnabled;
+    if (record != nullptr) {
+      record->eepromState =
+          (record->eepromState & ~kEepromStateBits) | kEepromUnsure | kEepromWritesEnabled;
+    }
   }
   char path[64];
   DWORD length = 0;
@@ -114,8 +117,21 @@ void PortEndEepromWork() {
   MicrowireStop(bus);
   SharedBoxRecord* record = PortSharedRecord(gPortLink.openIndex);
   if (record == nullptr) return;
-  record->eepromState = (bus.state.unsure ? kEepromUnsure : 0) |
+  record->eepromState = (record->eepromState & ~kEepromStateBits) |
+                        (bus.state.unsure ? kEepromUnsure : 0) |
                         (gPortLink.eepromWritesEnabled ? kEepromWritesEnabled : 0);
+}
+
+void PortNoteCounterWrite() {
+  SharedBoxRecord* record = PortSharedRecord(gPortLink.openIndex);
+  if (record != nullptr) record->eepromState += kCounterWriteStep;
+}
+
+bool PortCounterWrites(uint32_t* writes) {
+  SharedBoxRecord* record = PortSharedRecord(gPortLink.openIndex);
+  if (record == nullptr) return false;
+  *writes = record->eepromState / kCounterWriteStep;
+  return true;
 }
 
 bool PortTransfer() { return Request(kPortRequestCode); }

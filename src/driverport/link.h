@@ -107,6 +107,11 @@ void PortBeginEepromWork();
 void PortMarkWritesEnabled();
 void PortMarkWritesDisabled();
 void PortEndEepromWork();
+// The open box's count of counter writes begun by any process (box_lock.h): Note before a
+// write of the counter goes out, so that one cut short counts too; false from Writes when
+// the box's record cannot be had.
+void PortNoteCounterWrite();
+bool PortCounterWrites(uint32_t* writes);
 
 // Device 'index' open and its box taken: releases a pulse that a process that is gone left
 // running on it, once the pulse's time is up (drawer.cpp).

@@ -63,7 +63,7 @@ struct Backend {
   // otherwise. Inside holdBox .. letGo they act on the held box, in the device open of the
   // hold; a bridge write there of a field not read in the hold writes the record the bridge
   // keeps of the session's box, and only when the held box is that box.
-  bool (*readField)(IdentityField field, uint32_t* value, const uint32_t* expected,
+  bool (*readField)(IdentityField field, uint32_t* value, const CounterSeen* expected,
                     CounterSeen* counter);
   bool (*writeField)(IdentityField field, uint32_t value, const uint32_t* holds,
                      CounterSeen* counter);

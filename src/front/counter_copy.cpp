@@ -5,9 +5,11 @@
 namespace {
 
 struct CounterCopy {
-  uint8_t index;         // the box the backend addresses; kNoBox when none
-  bool known;            // 'value' was seen on that box since the backend addressed it
-  uint32_t value;        // the counter last seen there
+  uint8_t index;     // the box the backend addresses; kNoBox when none
+  bool known;        // 'value' was seen on that box since the backend addressed it
+  uint32_t value;    // the counter last seen there
+  bool writesKnown;  // the box's count of counter writes when 'value' was seen
+  uint32_t writes;
   uint32_t deadHolders;  // DeadHoldersFound of the box when 'value' was seen
 };
 
@@ -26,7 +28,12 @@ CounterCopy& CopyOf(const Backend& backend) {
 }  // namespace
 
 void AddressCounterCopy(const Backend& backend, uint8_t index) {
-  CopyOf(backend) = CounterCopy{.index = index, .known = false, .value = 0, .deadHolders = 0};
+  CopyOf(backend) = CounterCopy{.index = index,
+                                .known = false,
+                                .value = 0,
+                                .writesKnown = false,
+                                .writes = 0,
+                                .deadHolders = 0};
 }
 
 void NoteCounterSeen(const Backend& backend, uint8_t index, const CounterSeen& seen) {
@@ -34,12 +41,22 @@ void NoteCounterSeen(const Backend& backend, uint8_t index, const CounterSeen& s
   if (!seen.known || index != copy.index) return;
   copy.known = true;
   copy.value = seen.value;
+  copy.writesKnown = seen.writesKnown;
+  copy.writes = seen.writes;
   copy.deadHolders = DeadHoldersFound(backend.kind, index);
 }
 
 bool CounterCopyOf(const Backend& backend, uint32_t* value) {
+  CounterSeen seen = {};
+  if (!CounterCopySeen(backend, &seen)) return false;
+  *value = seen.value;
+  return true;
+}
+
+bool CounterCopySeen(const Backend& backend, CounterSeen* seen) {
   const CounterCopy& copy = CopyOf(backend);
   if (!copy.known || copy.deadHolders != DeadHoldersFound(backend.kind, copy.index)) return false;
-  *value = copy.value;
+  *seen = CounterSeen{
+      .known = true, .value = copy.value, .writesKnown = copy.writesKnown, .writes = copy.writes};
   return true;
 }

@@ -24,5 +24,7 @@ void NoteCounterSeen(const Backend& backend, uint8_t index, const CounterSeen& s
 // The copy of the box 'backend' addresses: false unless it was seen and no holder died on
 // the box since.
 bool CounterCopyOf(const Backend& backend, uint32_t* value);
+// The same, as it was seen: with the box's count of counter writes then, where known.
+bool CounterCopySeen(const Backend& backend, CounterSeen* seen);
 
 #endif  // TEVRO_FRONT_COUNTER_COPY_H

@@ -75,21 +75,24 @@ Outcome TryToWrite(const Backend& backend, uint8_t index, OwedOpenings& openings
                backend.name, index);
   }
   if (reach != BoxReach::kReached) return Outcome::kStillOwed;
-  // The session's copy of the counter, when the close may rely on it: the box need then
-  // only show that the low byte is still the copy's, as long as adding the openings does
-  // not carry out of it (only the low byte is written then; whatever else another caller
-  // changed stays as it is).
-  uint32_t copy = 0;
-  const bool haveCopy = source == CounterSource::kBoxOrSessionCopy && CounterCopyOf(backend, &copy);
+  // The session's copy of the counter, when the close may rely on it: as long as no
+  // process began a write of the counter since the copy was seen, the box need only show
+  // that the low byte is still the copy's, and adding the openings must not carry out of it
+  // (only the low byte is written then).
+  CounterSeen copy = {};
+  const bool haveCopy =
+      source == CounterSource::kBoxOrSessionCopy && CounterCopySeen(backend, &copy);
   const bool lowByteEnough =
-      haveCopy && !openings.inDoubt && (copy & 0xFF) + uint64_t{openings.count} <= 0xFF;
+      haveCopy && !openings.inDoubt && (copy.value & 0xFF) + uint64_t{openings.count} <= 0xFF;
   uint32_t holds = 0;
   CounterSeen seen = {};
   const bool read = backend.readField(IdentityField::kLastOpenCnt, &holds,
                                       lowByteEnough ? &copy : nullptr, &seen);
   NoteCounterSeen(backend, index, seen);
-  if (!read && haveCopy) holds = copy;
-  const bool known = read || haveCopy;
+  // A copy the box shows stale (a counter write begun since) is not fallen back on.
+  const bool copyStale = copy.writesKnown && seen.writesKnown && seen.writes != copy.writes;
+  if (!read && haveCopy && !copyStale) holds = copy.value;
+  const bool known = read || (haveCopy && !copyStale);
   Outcome outcome = Outcome::kStillOwed;
   if (known) {
     uint32_t target = Target(openings, holds);
