@@ -270,7 +270,12 @@ void PortReleaseDuePulse(uint8_t index) {
   const int64_t writtenAt = ours ? gPulse.pulseStart : shared->writtenAt;
   if (MicrosecondsSince(writtenAt) < kPulseUs) return;
   if (!ours) {
-    ReleaseRecordedPulse(index, shared, "wrote it; this one holds the box");
+    if (OwnerOf(shared) != PulseOwner::kThisProcess) {
+      ReleaseRecordedPulse(index, shared, "wrote it; this one holds the box");
+    } else if (WriteRelease(index)) {
+      // This process's own pulse whose release was owed: paid as the timer would pay it.
+      TraceEvent("owed release", "port %u: written", index);
+    }
     return;
   }
   gPulse.pulsePending = false;
