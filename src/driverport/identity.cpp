@@ -15,7 +15,6 @@ constexpr uint8_t kCountAddress = 0;
 constexpr uint8_t kSerialAddress = 4;
 constexpr uint8_t kDateAddress = 8;
 constexpr uint8_t kFieldBytes = 4;
-constexpr uint32_t kBitsPerByte = 8;
 
 // Device open; reads the field with one read instruction. With 'expected' given, and no
 // write of the counter begun by any process since it was seen, the read stops after the
@@ -29,12 +28,12 @@ bool ReadOpenField(uint8_t address, uint32_t* value, const CounterSeen* expected
   const bool unwritten = expected != nullptr && expected->known && expected->writesKnown &&
                          PortCounterWrites(&writes) && writes == expected->writes;
   PortBeginEepromWork();
-  if (MicrowireBeginInstruction(bus, kReadWord | address)) {
-    bytes[0] = static_cast<uint8_t>(ShiftInBits(bus, kBitsPerByte));
+  if (EepromBeginRead(bus, address)) {
+    bytes[0] = EepromReadNextByte(bus);
     const bool asExpected = unwritten && !bus.state.failed && bytes[0] == (expected->value & 0xFF);
     if (asExpected) PutLe32(bytes, expected->value);
     for (uint8_t i = 1; i < kFieldBytes && !asExpected; ++i) {
-      bytes[i] = static_cast<uint8_t>(ShiftInBits(bus, kBitsPerByte));
+      bytes[i] = EepromReadNextByte(bus);
     }
     MicrowireEndInstruction(bus);
   }

@@ -92,11 +92,12 @@ uint32_t ShiftInBits(Microwire& bus, uint32_t count) {
   return value;
 }
 
-uint8_t EepromReadByte(Microwire& bus, uint8_t address) {
-  if (!MicrowireBeginInstruction(bus, kReadWord | (address & kAddressMask))) return 0;
-  uint8_t value = static_cast<uint8_t>(ShiftInBits(bus, kDataBits));
-  MicrowireEndInstruction(bus);
-  return value;
+bool EepromBeginRead(Microwire& bus, uint8_t address) {
+  return MicrowireBeginInstruction(bus, kReadWord | (address & kAddressMask));
+}
+
+uint8_t EepromReadNextByte(Microwire& bus) {
+  return static_cast<uint8_t>(ShiftInBits(bus, kDataBits));
 }
 
 bool EepromWriteByte(Microwire& bus, uint8_t address, uint8_t value) {
@@ -118,18 +119,4 @@ bool EepromWriteDisable(Microwire& bus) {
   if (!MicrowireBeginInstruction(bus, kWriteDisableWord)) return false;
   MicrowireEndInstruction(bus);
   return !bus.state.halted;
-}
-
-// One READ: the part goes on shifting out the following bytes while the clock runs
-// (127 is followed by 0), so each further byte costs only its own clocking.
-void EepromReadBlock(Microwire& bus, uint8_t* destination, uint8_t start, uint8_t length) {
-  if (!bus.state.active || length == 0) return;
-  if (!MicrowireBeginInstruction(bus, kReadWord | (start & kAddressMask))) {
-    for (uint8_t i = 0; i < length; ++i) destination[i] = 0;
-    return;
-  }
-  for (uint8_t i = 0; i < length; ++i) {
-    destination[i] = static_cast<uint8_t>(ShiftInBits(bus, kDataBits));
-  }
-  MicrowireEndInstruction(bus);
 }

@@ -82,12 +82,14 @@ bool MicrowireSample(Microwire& bus);
 // Instructions. Results are false (0 for the read) when the operation is inactive or a
 // transfer of the instruction failed; write enable's is false only when the operation is
 // inactive or already abandoned (its callers do not look at it).
-uint8_t EepromReadByte(Microwire& bus, uint8_t address);
 bool EepromWriteByte(Microwire& bus, uint8_t address, uint8_t value);
 bool EepromWriteEnable(Microwire& bus);
 bool EepromWriteDisable(Microwire& bus);
-// length bytes into consecutive bytes of destination, with one read instruction (the
-// part's sequential read); the address wraps from 127 to 0.
-void EepromReadBlock(Microwire& bus, uint8_t* destination, uint8_t start, uint8_t length);
+// A read: Begin sends the READ of 'address' (false as MicrowireBeginInstruction); each
+// NextByte then clocks one byte out of the part, which goes on into the following bytes
+// while the clock runs (its sequential read; 127 is followed by 0); MicrowireEndInstruction
+// ends it, after as many bytes as the caller needs.
+bool EepromBeginRead(Microwire& bus, uint8_t address);
+uint8_t EepromReadNextByte(Microwire& bus);
 
 #endif  // TEVRO_DRIVERPORT_MICROWIRE_H

@@ -14,6 +14,24 @@ using ::testing::IsEmpty;
 
 namespace {
 
+// The reads the tests make, from the framing's read steps as the library uses them.
+uint8_t EepromReadByte(Microwire& bus, uint8_t address) {
+  if (!EepromBeginRead(bus, address)) return 0;
+  uint8_t value = EepromReadNextByte(bus);
+  MicrowireEndInstruction(bus);
+  return value;
+}
+
+void EepromReadBlock(Microwire& bus, uint8_t* destination, uint8_t start, uint8_t length) {
+  if (!bus.state.active || length == 0) return;
+  if (!EepromBeginRead(bus, start)) {
+    for (uint8_t i = 0; i < length; ++i) destination[i] = 0;
+    return;
+  }
+  for (uint8_t i = 0; i < length; ++i) destination[i] = EepromReadNextByte(bus);
+  MicrowireEndInstruction(bus);
+}
+
 // Polls of data out the ready wait below makes before it gives up.
 constexpr uint32_t kMaxReadyPolls = 1000;
 
