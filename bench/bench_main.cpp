@@ -271,12 +271,21 @@ std::string Fixed(double value, int decimals) {
 
 std::string FtColumn(const Figures& f) { return f.ftCalls.empty() ? "-" : f.ftCalls; }
 
+// ok: the protocol's figures; known: a known difference, with the library's figures it is
+// held to (tests/protocol/catalogue.cpp gives the reason); DIFF: anything else.
+const char* CheckText(const Entry& e) {
+  if (e.seen.figures == e.op.protocol) return "ok";
+  if (e.op.knownDifference && e.seen.figures == e.op.library) return "known";
+  return "DIFF";
+}
+
 void PrintRequestTable(Output& out) {
   out.Print("\n## Requests per call against the protocol\n\n");
   out.Print(
       "Requests = driver transfers (DeviceIoControl) + D2XX calls. Device opens are "
       "CreateFileA calls, failed ones included. Counted with the trace on, first call after "
-      "the set-up.\n\n");
+      "the set-up. Check: ok, the protocol's figures; known, a difference the request-count "
+      "test holds the library to, its reason below; DIFF, anything else.\n\n");
   out.Print(
       "| Function | Box | Requests | Protocol | Transfers | Device opens | D2XX calls | Check |\n");
   out.Print("|---|---|--:|--:|--:|--:|---|---|\n");
@@ -288,7 +297,7 @@ void PrintRequestTable(Output& out) {
     if (!ok) differences.push_back(&e);
     out.Print("| %s | %s | %u | %u | %u | %u | %s | %s |\n", e.op.name.c_str(), BoxName(e.op.box),
               f.Requests(), e.op.protocol.Requests(), f.transfers, f.deviceOpens,
-              FtColumn(f).c_str(), ok ? "ok" : "DIFF");
+              FtColumn(f).c_str(), CheckText(e));
   }
   for (const Entry* e : differences) {
     out.Print("\nDIFF %s:\n  measured: %s\n  protocol: %s\n", e->op.Label().c_str(),
@@ -304,29 +313,106 @@ const Entry* FindEntry(const std::string& label) {
   return nullptr;
 }
 
+// Transfers of one instruction as the library frames it, in the calls of this table.
+uint32_t LibraryFraming(const EepromInstruction& in) {
+  if (in.kind == "write enable") return kLibraryWriteEnableTransfers;
+  if (in.kind == "write disable") return kLibraryWriteDisableTransfers;
+  if (in.kind == "read") return kLibraryFieldReadTransfers;  // the field's 4 bytes at once
+  return kLibraryByteWriteTransfers;
+}
+
+// Transfers of the same work as the protocol frames it (a read: its four byte reads).
+uint32_t ProtocolFraming(const EepromInstruction& in) {
+  if (in.kind == "write enable") return kWriteEnableTransfers;
+  if (in.kind == "write disable") return kWriteDisableTransfers;
+  if (in.kind == "read") return kFieldReadTransfers;
+  return kByteTransfers;
+}
+
 void PrintEepromTable(Output& out) {
   const Entry* read = FindEntry("GetSerialNumber [port]");
   const Entry* write = FindEntry("SetSerialNumber [port]");
   if (read == nullptr || write == nullptr) return;
   out.Print("\n## Serial-EEPROM instructions inside a field read and a field write\n\n");
-  out.Print("| Call | Instruction | Address | Transfers | Protocol | Check |\n");
-  out.Print("|---|---|--:|--:|--:|---|\n");
+  out.Print(
+      "Library framing: two pin writes per bit out, one read instruction for the field's four "
+      "bytes (the part's sequential read). Protocol: the same work as the protocol frames it "
+      "(a byte read 56 transfers, a byte write 56, write enable 33, write disable 32).\n\n");
+  out.Print("| Call | Instruction | Address | Transfers | Library framing | Protocol | Check |\n");
+  out.Print("|---|---|--:|--:|--:|--:|---|\n");
   for (const Entry* e : {read, write}) {
     uint32_t sum = 0;
     for (const EepromInstruction& in : EepromInstructions(e->seen.calls)) {
-      uint32_t expected = in.kind == "write enable"    ? kWriteEnableTransfers
-                          : in.kind == "write disable" ? kWriteDisableTransfers
-                                                       : kByteTransfers;
       sum += in.transfers;
       bool addressed = in.kind == "read" || in.kind == "write";
-      out.Print("| %s | %s | %s | %u | %u | %s |\n", e->op.name.c_str(), in.kind.c_str(),
-                addressed ? std::to_string(in.address).c_str() : "-", in.transfers, expected,
-                in.transfers == expected ? "ok" : "DIFF");
+      out.Print("| %s | %s | %s | %u | %u | %u | %s |\n", e->op.name.c_str(), in.kind.c_str(),
+                addressed ? std::to_string(in.address).c_str() : "-", in.transfers,
+                LibraryFraming(in), ProtocolFraming(in),
+                in.transfers == LibraryFraming(in) ? "ok" : "DIFF");
     }
-    uint32_t expected = e == read ? kFieldReadTransfers : kFieldWriteTransfers;
-    out.Print("| %s | between open and close | | %u | %u | %s |\n", e->op.name.c_str(), sum,
-              expected, sum == expected ? "ok" : "DIFF");
+    uint32_t library = e == read ? kLibraryFieldReadTransfers : LibraryFieldWriteTransfers(4);
+    uint32_t protocol = e == read ? kFieldReadTransfers : kFieldWriteTransfers;
+    out.Print("| %s | between open and close | | %u | %u | %u | %s |\n", e->op.name.c_str(), sum,
+              library, protocol, sum == library ? "ok" : "DIFF");
   }
+}
+
+// The session steps the driver-port request cut set goals for: the previous release's
+// figure, the protocol's, the one measured now from the stand-in's trace, and the goal.
+void PrintSessionTable(Output& out) {
+  std::vector<Operation> ops = FunctionOperations();
+  auto find = [&ops](const std::string& label) -> const Operation* {
+    for (const Operation& op : ops) {
+      if (op.Label() == label) return &op;
+    }
+    return nullptr;
+  };
+  SessionRequests session;
+  std::string error;
+  if (!ObserveSession(&session, &error)) {
+    out.Print("\nSession steps not measured: %s\n", error.c_str());
+    return;
+  }
+  out.Print("\n## Session steps on a driver-port box\n\n");
+  out.Print(
+      "Requests of each step, each counting the status read of the device open. Previous "
+      "release: its figures, pinned by its request-count test. Protocol: the box protocol's, "
+      "as first described. Now: measured from the stand-in's trace (the first call after the "
+      "set-up; the whole session in one process). Check: ok when now is within the goal.\n\n");
+  out.Print("| Step | Previous release | Protocol | Now | Goal | Check |\n");
+  out.Print("|---|--:|--:|--:|--:|---|\n");
+  const char* const sessionLabels[] = {"ScanForPos [port]", "OpenPosInterface [port]",
+                                       "KasseOpen [port]",
+                                       "ClosePosInterface (after a kick) [port]"};
+  for (const SessionStep& step : SessionSteps()) {
+    uint64_t now = 0, protocol = 0;
+    if (step.label.empty()) {
+      now = session.Session();
+      for (const char* label : sessionLabels) {
+        if (find(label) != nullptr) protocol += find(label)->protocol.Requests();
+      }
+    } else {
+      const Operation* op = find(step.label);
+      Observation seen;
+      if (op == nullptr || !Observe(*op, &seen, &error)) {
+        out.Print("| %s | %u | - | - | %u | not measured |\n", step.name.c_str(),
+                  step.previousRelease, step.goal);
+        continue;
+      }
+      now = seen.figures.Requests();
+      protocol = op->protocol.Requests();
+    }
+    out.Print("| %s | %u | %llu | %llu | %u | %s |\n", step.name.c_str(), step.previousRelease,
+              static_cast<unsigned long long>(protocol), static_cast<unsigned long long>(now),
+              step.goal, now <= step.goal ? "ok" : "OVER");
+  }
+  out.Print(
+      "\nThe whole session, in one process: load %llu, OpenPosInterface %llu, KasseOpen %llu, "
+      "ClosePosInterface %llu requests; the pulse's release by the library's timer (%llu more) "
+      "is counted in no column, as in the earlier figures.\n",
+      static_cast<unsigned long long>(session.load), static_cast<unsigned long long>(session.open),
+      static_cast<unsigned long long>(session.kick), static_cast<unsigned long long>(session.close),
+      static_cast<unsigned long long>(session.release));
 }
 
 void PrintCostTable(Output& out, bool timed) {
@@ -401,12 +487,13 @@ void PrintScanTable(Output& out, bool timed) {
     out.Print("| %s | %d | %d | 0x%04x | %u | %u | %u | %u | %u | %s | %s | %s | %s | %s |\n",
               e.op.world.d2xxFile ? "yes" : "no", e.op.world.bridgeBoxes, e.op.world.portBoxes,
               static_cast<unsigned>(e.seen.result), f.Requests(), f.transfers, f.deviceOpens,
-              f.FtCount(), f.virtualMs, f.messageBoxes ? "yes" : "no", ok ? "ok" : "DIFF",
-              wall.c_str(), own.c_str(), ir.c_str());
+              f.FtCount(), f.virtualMs, f.messageBoxes ? "yes" : "no", CheckText(e), wall.c_str(),
+              own.c_str(), ir.c_str());
   }
   for (const Entry* e : differences) {
     out.Print("\nDIFF %s:\n  measured: %s\n  protocol: %s\n", e->op.Label().c_str(),
               Describe(e->seen.figures).c_str(), Describe(e->op.protocol).c_str());
+    if (e->op.knownDifference) out.Print("  known: %s\n", e->op.why.c_str());
   }
 }
 
@@ -511,6 +598,7 @@ int main(int argc, char** argv) {
             sysconf(_SC_NPROCESSORS_ONLN));
   if (!note.empty()) out.Print(" %s", note.c_str());
   out.Print("\n");
+  PrintSessionTable(out);
   PrintRequestTable(out);
   PrintEepromTable(out);
   PrintCostTable(out, !countsOnly);

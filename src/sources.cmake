@@ -7,11 +7,13 @@ set(TEVRO_LIBRARY_SOURCES
   ${TEVRO_SRC_DIR}/front/scan.cpp
   ${TEVRO_SRC_DIR}/front/dllmain.cpp
   ${TEVRO_SRC_DIR}/front/openings.cpp
+  ${TEVRO_SRC_DIR}/front/counter_copy.cpp
   ${TEVRO_SRC_DIR}/common/box_lock.cpp
   ${TEVRO_SRC_DIR}/common/elevation.cpp
   ${TEVRO_SRC_DIR}/common/gone_box.cpp
   ${TEVRO_SRC_DIR}/common/library_timer.cpp
   ${TEVRO_SRC_DIR}/common/process_lock.cpp
+  ${TEVRO_SRC_DIR}/common/process_lock_scope.cpp
   ${TEVRO_SRC_DIR}/common/trace.cpp
   ${TEVRO_SRC_DIR}/common/trace_file.cpp
   ${TEVRO_SRC_DIR}/common/trace_path.cpp

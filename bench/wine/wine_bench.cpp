@@ -2,7 +2,8 @@
 // stand-in ftd2xx.dll, measured on the performance counter (the clock the driver logs with).
 //
 //   wine_bench [--kicks=N] [--close-kicks=N] [--reads=N] [--writes=N] [--requests=N]
-//              [--opens=N] [--lock-batches=N]
+//              [--opens=N] [--lock-batches=N] [--contended-kicks=N] [--sessions=N]
+//   wine_bench --writer=NAME     (the second process of the contended kicks, started by the first)
 //
 // Expects one bridge box and at least one driver-port box plugged in before it starts (the
 // library counts the boxes when it is loaded). Loads TEVRO.DLL by the normal search (the
@@ -24,10 +25,18 @@
 //     put back afterwards.
 //   - close-kicks sessions on the driver-port box, each KasseOpen then ClosePosInterface at
 //     once: the pulse width and the close's duration.
+//   - contended-kicks kicks while a second process (this program, --writer) writes the
+//     serial number in a loop: the pulse width, who released each pulse (this process's timer
+//     or the writer between two EEPROM instructions), the longest EEPROM instruction the log
+//     shows, and each release judged against the holder's instructions (holder_release_log.h);
 //   - the locks every export takes, uncontended: the box's named mutex as the library takes
 //     and gives it for each operation on a box (driver-port and bridge), alone and around the
 //     bare bridge field read, against that read without it; the process lock (a critical
-//     section) entered and left.
+//     section) entered and left;
+//   - sessions whole sessions on the driver-port box, each in a fresh instance of the library:
+//     the load (and from the driver's log the driver-port box's part of it), OpenPosInterface,
+//     a field read and a field write, KasseOpen, ClosePosInterface once the pulse has ended:
+//     the time and the requests the driver logged for each step.
 // Also prints the requests the driver logged for a kick, a release, a field read and a
 // field write.
 // Prints one figure a line, tab-separated: NAME then values; a distribution is
@@ -46,6 +55,7 @@
 
 #include "d2xx_functions.h"
 #include "driver/control_client.h"
+#include "pulse/holder_release_log.h"
 #include "tevro_api.h"
 
 using namespace drelvansim;
@@ -67,7 +77,14 @@ struct Options {
   uint32_t requests = 5000;
   uint32_t opens = 500;
   uint32_t lockBatches = 200;
+  uint32_t contendedKicks = 20;
+  uint32_t sessions = 20;
 };
+
+constexpr uint64_t kPulseUs = 60000;
+constexpr DWORD kWriterWaitMs = 60000;
+// The writer's exit status when a write failed or it could not start; otherwise its writes.
+constexpr DWORD kWriterFailed = 0xFFFFFFFFu;
 
 int g_errors = 0;
 
@@ -382,6 +399,232 @@ void MeasureCloseAfterKick(const TevroApi& tevro, HANDLE control, unsigned char 
   PrintDistribution("close_after_kick_us", closeUs);
 }
 
+// --- kicks while another process writes fields --------------------------------------------
+
+HANDLE NamedEvent(const char* prefix, const char* what, bool create) {
+  char name[96];
+  snprintf(name, sizeof name, "Local\\wine_bench.%s.%s", prefix, what);
+  return create ? CreateEventA(nullptr, TRUE, FALSE, name)
+                : OpenEventA(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, name);
+}
+
+// --writer=NAME: loads TEVRO.DLL, opens the first driver-port box, sets NAME's ready event and
+// writes serial numbers until its stop event. Exit status: the writes, or kWriterFailed.
+int WriterMain(const char* prefix) {
+  HANDLE ready = NamedEvent(prefix, "ready", false);
+  HANDLE stop = NamedEvent(prefix, "stop", false);
+  HMODULE dll = LoadLibraryA("TEVRO.DLL");
+  TevroApi tevro;
+  if (ready == nullptr || stop == nullptr || dll == nullptr || !BindTevro(dll, tevro)) {
+    return static_cast<int>(kWriterFailed);
+  }
+  const unsigned char device = static_cast<unsigned char>(tevro.GetNumPos() >> 8 & 0xFF);
+  if (tevro.OpenPosInterface(device) == -1 || !SetEvent(ready))
+    return static_cast<int>(kWriterFailed);
+  uint32_t writes = 0;
+  bool failed = false;
+  while (WaitForSingleObject(stop, 0) == WAIT_TIMEOUT) {
+    failed = failed || !tevro.SetSerialNumber(kSerialProbe + 0x10000 + writes++);
+  }
+  tevro.ClosePosInterface();
+  FreeLibrary(dll);
+  return static_cast<int>(failed ? kWriterFailed : writes);
+}
+
+// Kicks with no dispatch and no call while the writer writes the serial number: whoever holds
+// the box releases a due pulse between two EEPROM instructions. Each pulse is judged on the
+// driver's log (holderlog::JudgePulse); the bound printed is 60 ms plus the longest EEPROM
+// instruction the log shows.
+void MeasureContendedKicks(const TevroApi& tevro, HANDLE control, const Options& options) {
+  if (options.contendedKicks == 0) return;
+  const TEVRO_U32 original = tevro.GetSerialNumber();
+  char prefix[32];
+  snprintf(prefix, sizeof prefix, "%lu", GetCurrentProcessId());
+  HANDLE ready = NamedEvent(prefix, "ready", true);
+  HANDLE stop = NamedEvent(prefix, "stop", true);
+  char self[MAX_PATH];
+  GetModuleFileNameA(nullptr, self, sizeof self);
+  char commandLine[MAX_PATH + 64];
+  snprintf(commandLine, sizeof commandLine, "\"%s\" --writer=%s", self, prefix);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION writer = {};
+  if (ready == nullptr || stop == nullptr ||
+      !CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &writer)) {
+    Error("the contended kicks' writer did not start (error %lu)", GetLastError());
+    return;
+  }
+  HANDLE either[2] = {ready, writer.hProcess};
+  if (WaitForMultipleObjects(2, either, FALSE, kWriterWaitMs) != WAIT_OBJECT_0) {
+    Error("the contended kicks' writer did not open the box");
+  }
+  std::vector<double> widthMs;
+  uint32_t byTimer = 0, byHolder = 0, within = 0, judgedWhole = 0;
+  uint64_t longestUs = 0;
+  std::vector<holderlog::Judged> judged;
+  for (uint32_t k = 0; k < options.contendedKicks && WaitForSingleObject(ready, 0) == WAIT_OBJECT_0;
+       ++k) {
+    const uint32_t from = NextSeq(control);
+    if (!tevro.KasseOpen()) {
+      Error("contended kick %u returned 0", k);
+      continue;
+    }
+    const uint64_t returnedUs = NowUs();
+    const uint64_t deadline = returnedUs + kReleaseWaitUs;
+    Pulse pulse;
+    while (!pulse.found && NowUs() < deadline) {
+      Sleep(1);
+      pulse = FindPulse(control, from);
+    }
+    const std::vector<Event> events = BoxEvents(control, from, kLogCapacity);
+    longestUs = std::max(
+        longestUs, holderlog::LongestInstructionUs(holderlog::InstructionsIn(events, kPortBox)));
+    judged.push_back(holderlog::JudgePulse(events, kPortBox, kPulseUs, returnedUs + kPulseUs));
+    if (!pulse.found) tevro.KasseClose();
+  }
+  SetEvent(stop);
+  DWORD writes = kWriterFailed;
+  if (WaitForSingleObject(writer.hProcess, kWriterWaitMs) != WAIT_OBJECT_0 ||
+      !GetExitCodeProcess(writer.hProcess, &writes) || writes == kWriterFailed) {
+    Error("the contended kicks' writer failed a write or did not end");
+    writes = 0;
+  }
+  CloseHandle(writer.hProcess);
+  CloseHandle(writer.hThread);
+  CloseHandle(ready);
+  CloseHandle(stop);
+  for (const holderlog::Judged& j : judged) {
+    if (holderlog::Whole(j)) {
+      ++judgedWhole;
+    } else {
+      Error("contended pulse: %s", holderlog::VerdictText(j.verdict));
+    }
+    if (j.highUs == 0) continue;
+    widthMs.push_back(static_cast<double>(j.highUs - j.lowUs) / 1000.0);
+    within += j.highUs - j.lowUs <= kPulseUs + longestUs ? 1 : 0;
+    (j.releasedBy == GetCurrentProcessId() ? byTimer : byHolder) += 1;
+  }
+  PrintDistribution("pulse_width_contended_ms", widthMs);
+  printf("contended_writer_writes\t%lu\n", writes);
+  printf("contended_released_by\t%u\t%u\n", byTimer, byHolder);
+  printf("contended_longest_instruction_us\t%llu\n", static_cast<unsigned long long>(longestUs));
+  printf("contended_within_bound\t%u\t%u\n", within, static_cast<unsigned>(widthMs.size()));
+  printf("contended_holder_rule\t%u\t%u\n", judgedWhole, static_cast<unsigned>(judged.size()));
+  fflush(stdout);
+  if (!tevro.SetSerialNumber(original)) {
+    Error("port: could not put serial number 0x%08x back after the contended kicks", original);
+  }
+}
+
+// --- whole sessions, step by step -------------------------------------------------------------
+
+// The driver's log of the port box from `from` on: its requests, and the time from the box's
+// first device open (or first request) to its last request.
+struct PortSpan {
+  uint32_t requests = 0;
+  double us = 0;
+};
+
+PortSpan PortSpanSince(HANDLE control, uint32_t from) {
+  PortSpan span;
+  uint64_t first = 0, last = 0;
+  for (const Event& e : BoxEvents(control, from, kLogCapacity)) {
+    if (e.box != kPortBox || (e.kind != kEventOpen && e.kind != kEventRequest)) continue;
+    if (first == 0) first = e.timeUs;
+    if (e.kind == kEventRequest) {
+      ++span.requests;
+      last = e.timeUs;
+    }
+  }
+  if (last > first) span.us = static_cast<double>(last - first);
+  return span;
+}
+
+struct Step {
+  explicit Step(const char* figure) : name(figure) {}
+  const char* name;  // the figures' name: NAME_us, NAME_requests
+  std::vector<double> us, requests;
+};
+
+// Times one call and counts the port box's requests the driver logged meanwhile.
+template <typename Call>
+void TimeStep(HANDLE control, Step& step, Call call) {
+  const uint32_t from = NextSeq(control);
+  const uint64_t t0 = Ticks();
+  call();
+  step.us.push_back(TicksToUs(Ticks() - t0));
+  step.requests.push_back(PortSpanSince(control, from).requests);
+}
+
+// Whole sessions on the driver-port box, each in a fresh instance of the library (the load
+// scans the boxes): the load, and its driver-port part from the driver's log (the box's
+// device open to its last request: the load's cost per driver-port box); OpenPosInterface; a
+// field read and a field write; KasseOpen; ClosePosInterface after the library's timer has
+// ended the pulse. A whole session is the load's driver-port part, the open, the kick and the
+// close, as the request counts count it.
+void MeasureSessions(HANDLE control, const Options& options) {
+  Step load("step_load"), loadPort("step_load_port"), open("step_open"), read("step_read"),
+      write("step_write"), kick("step_kick"), close("step_close"), session("step_session");
+  TEVRO_U32 original = 0;
+  for (uint32_t s = 0; s < options.sessions; ++s) {
+    const uint32_t from = NextSeq(control);
+    const uint64_t t0 = Ticks();
+    HMODULE dll = LoadLibraryA("TEVRO.DLL");
+    load.us.push_back(TicksToUs(Ticks() - t0));
+    TevroApi tevro;
+    if (dll == nullptr || !BindTevro(dll, tevro)) {
+      Error("session %u: TEVRO.DLL did not load (error %lu)", s, GetLastError());
+      break;
+    }
+    const PortSpan scan = PortSpanSince(control, from);
+    load.requests.push_back(scan.requests);
+    loadPort.us.push_back(scan.us);
+    loadPort.requests.push_back(scan.requests);
+    const unsigned char device = static_cast<unsigned char>(tevro.GetNumPos() >> 8 & 0xFF);
+    int32_t opened = -1;
+    TimeStep(control, open, [&] { opened = tevro.OpenPosInterface(device); });
+    if (opened == -1) {
+      Error("session %u: OpenPosInterface(%u) failed", s, device);
+      FreeLibrary(dll);
+      break;
+    }
+    TEVRO_U32 serial = 0;
+    TimeStep(control, read, [&] { serial = tevro.GetSerialNumber(); });
+    if (s == 0) original = serial;
+    TEVRO_BOOL wrote = 0;
+    TimeStep(control, write, [&] { wrote = tevro.SetSerialNumber(kSerialProbe + 0x20000 + s); });
+    if (!wrote) Error("session %u: SetSerialNumber returned 0", s);
+    if (s + 1 == options.sessions && !tevro.SetSerialNumber(original)) {
+      Error("sessions: could not put serial number 0x%08x back", original);
+    }
+    const uint32_t kickFrom = NextSeq(control);
+    TEVRO_BOOL kicked = 0;
+    TimeStep(control, kick, [&] { kicked = tevro.KasseOpen(); });
+    // Neither dispatching nor calling: the library's timer ends the pulse.
+    const uint64_t deadline = NowUs() + kReleaseWaitUs;
+    Pulse pulse;
+    while (!pulse.found && NowUs() < deadline) {
+      Sleep(1);
+      pulse = FindPulse(control, kickFrom);
+    }
+    if (!kicked || !pulse.found)
+      Error("session %u: kick %d, release %s", s, kicked, pulse.found ? "found" : "not found");
+    TimeStep(control, close, [&] { tevro.ClosePosInterface(); });
+    session.us.push_back(loadPort.us.back() + open.us.back() + kick.us.back() + close.us.back());
+    session.requests.push_back(loadPort.requests.back() + open.requests.back() +
+                               kick.requests.back() + close.requests.back());
+    FreeLibrary(dll);
+  }
+  char name[64];
+  for (const Step* step : {&load, &loadPort, &open, &read, &write, &kick, &close, &session}) {
+    snprintf(name, sizeof name, "%s_us", step->name);
+    PrintDistribution(name, step->us);
+    snprintf(name, sizeof name, "%s_requests", step->name);
+    PrintDistribution(name, step->requests);
+  }
+}
+
 // --- identity reads and writes -----------------------------------------------------------
 
 // A request on the port box as the driver logged it.
@@ -658,10 +901,17 @@ int main(int argc, char** argv) {
         !ParseOption(argv[i], "--writes", &options.writes) &&
         !ParseOption(argv[i], "--requests", &options.requests) &&
         !ParseOption(argv[i], "--opens", &options.opens) &&
-        !ParseOption(argv[i], "--lock-batches", &options.lockBatches)) {
+        !ParseOption(argv[i], "--lock-batches", &options.lockBatches) &&
+        !ParseOption(argv[i], "--contended-kicks", &options.contendedKicks) &&
+        !ParseOption(argv[i], "--sessions", &options.sessions)) {
+      if (strncmp(argv[i], "--writer=", 9) == 0) {
+        QueryPerformanceFrequency(&g_frequency);
+        return WriterMain(argv[i] + 9);
+      }
       fprintf(stderr,
               "usage: wine_bench [--kicks=N] [--close-kicks=N] [--reads=N] [--writes=N] "
-              "[--requests=N] [--opens=N] [--lock-batches=N]\n");
+              "[--requests=N] [--opens=N] [--lock-batches=N] [--contended-kicks=N] "
+              "[--sessions=N]\n");
       return 2;
     }
   }
@@ -714,6 +964,7 @@ int main(int argc, char** argv) {
   MeasureKicks(tevro, control, options);
   MeasureTimerKicks(tevro, control, options);
   MeasureUndispatchedKicks(tevro, control, options);
+  MeasureContendedKicks(tevro, control, options);
   MeasurePortIdentity(tevro, control, options);
   t0 = Ticks();
   tevro.ClosePosInterface();
@@ -731,6 +982,7 @@ int main(int argc, char** argv) {
   }
   MeasureLocks(options, g_d2xx.Open != nullptr);
   FreeLibrary(dll);
+  MeasureSessions(control, options);
   ControlClose(control);
   printf("done\t%d\n", g_errors);
   return g_errors == 0 ? 0 : 1;

@@ -14,8 +14,8 @@ import argparse
 import json
 import sys
 
-FIELD_READ_REQUESTS = 225  # the device open's status read + 224 transfers
-FIELD_WRITE_REQUESTS = 290  # the device open's status read + 289 transfers
+FIELD_READ_REQUESTS = 225  # the protocol's: the device open's status read + 224 transfers
+FIELD_WRITE_REQUESTS = 290  # the protocol's: the device open's status read + 289 transfers
 BRIDGE_READ_CALLS = 3  # FT_Open, FT_EE_UARead, FT_Close
 BRIDGE_WRITE_CALLS = 4  # FT_Open, FT_EE_UARead, FT_EE_UAWrite, FT_Close
 
@@ -117,12 +117,14 @@ def distribution_table(p, runs):
          "GetNumPos in a loop (driver's log)", "ms", 3),
         ("nodispatch_calls_per_pulse", "GetNumPos calls until the release, never dispatching",
          "calls", 0),
+        ("pulse_width_contended_ms", "Drawer pulse width, caller neither dispatching nor "
+         "calling, while another process writes fields (driver's log)", "ms", 3),
         ("pulse_width_close_ms", "Drawer pulse width, ClosePosInterface right after KasseOpen "
          "(driver's log)", "ms", 3),
         ("close_after_kick_us", "ClosePosInterface right after KasseOpen, until it returns "
          "(rest of the pulse, release, write-back)", "ms", 1),
-        ("port_read_us", "GetSerialNumber, driver-port box (225 requests)", "ms", 2),
-        ("port_write_us", "SetSerialNumber, driver-port box (290 requests)", "ms", 2),
+        ("port_read_us", "GetSerialNumber, driver-port box", "ms", 2),
+        ("port_write_us", "SetSerialNumber, driver-port box", "ms", 2),
         ("bridge_read_us", "GetSerialNumber, bridge box (3 D2XX calls)", "µs", 1),
         ("bridge_write_us", "SetSerialNumber, bridge box (4 D2XX calls)", "µs", 1),
     ]
@@ -161,9 +163,9 @@ def value_table(p, runs):
           " |")
     for key, label in (
             ("load_us", "LoadLibraryA(\"TEVRO.DLL\"), the scan at attach included"),
-            ("port_open_session_us", "OpenPosInterface on the driver-port box (228 requests)"),
+            ("port_open_session_us", "OpenPosInterface on the driver-port box"),
             ("port_close_session_us", "ClosePosInterface on the driver-port box after the "
-                                      "kicks and writes (514 requests)"),
+                                      "kicks and writes"),
             ("bridge_open_session_us", "OpenPosInterface on the bridge box (8 D2XX calls)")):
         cells = []
         for _, figures in runs:
@@ -171,28 +173,99 @@ def value_table(p, runs):
             cells.append(f"{fmt(None if value is None else value / 1000, 2)} ms")
         p(f"| {label} | " + " | ".join(cells) + " |")
 
+    def pair(figures, name):
+        values = figures.get(name)
+        return f"{values[0]} / {values[1]}" if values and len(values) >= 2 else "-"
 
-def request_table(p, runs):
-    p("\n| Requests the driver logged under Wine | DLL | Requests | Protocol | Check |")
-    p("|---|---|--:|--:|---|")
-    for name, label, protocol in (
-            ("kick_requests", "KasseOpen (per kick; min-max over the kicks)", 3),
-            ("release_requests", "Pulse end by the timer (per kick; min-max)", 3),
-            ("port_read_requests", "GetSerialNumber, field read", FIELD_READ_REQUESTS),
-            ("port_write_requests", "SetSerialNumber, field write", FIELD_WRITE_REQUESTS)):
+    longest = [number(figures, "contended_longest_instruction_us") for _, figures in runs]
+    for key, label in (
+            ("contended_released_by", "Contended pulses released by this process's timer / by "
+                                      "the writer between its EEPROM instructions"),
+            ("contended_within_bound", "Contended pulses within 60 ms + the longest EEPROM "
+                                       "instruction the log shows / pulses"),
+            ("contended_holder_rule", "Contended pulses released no later than the holder's "
+                                      "first instruction end once due (driver's log) / pulses")):
+        p(f"| {label} | " + " | ".join(pair(figures, key) for _, figures in runs) + " |")
+    p("| The bound: 60 ms + the longest EEPROM instruction logged | " +
+      " | ".join("-" if v is None else f"{60 + v / 1000:.2f} ms" for v in longest) + " |")
+    p("| The writer's serial-number writes during the contended kicks | " +
+      " | ".join(fmt(number(figures, "contended_writer_writes"), 0) for _, figures in runs) +
+      " |")
+
+
+def span(figures, name):
+    """"LO" or "LO-HI" of a distribution, or of a single value; None when absent."""
+    d = distribution(figures, name)
+    if d is not None:
+        lo, hi = int(d[1]), int(d[4])
+    else:
+        v = number(figures, name)
+        if v is None:
+            return None
+        lo = hi = int(v)
+    return f"{lo}" if lo == hi else f"{lo}-{hi}"
+
+
+def request_table(p, runs, host):
+    p("\n| Requests the driver logged under Wine | DLL | Requests | On the host | Protocol | "
+      "Check |")
+    p("|---|---|--:|--:|--:|---|")
+    for name, label, host_key, protocol in (
+            ("kick_requests", "KasseOpen (per kick; min-max over the kicks)",
+             ("KasseOpen", "port"), 3),
+            ("release_requests", "Pulse end by the timer (per kick; min-max)",
+             ("pulse_end/timer", "port"), 3),
+            ("port_read_requests", "GetSerialNumber, field read", ("GetSerialNumber", "port"),
+             FIELD_READ_REQUESTS),
+            ("port_write_requests", "SetSerialNumber, field write", ("SetSerialNumber", "port"),
+             FIELD_WRITE_REQUESTS)):
+        on_host = host.get(host_key) if host else None
+        expected = f"{on_host[0]:.0f}" if on_host else None
         for arch, figures in runs:
-            d = distribution(figures, name)
-            if d is not None:
-                lo, hi = int(d[1]), int(d[4])
-            else:
-                v = number(figures, name)
-                if v is None:
-                    p(f"| {label} | {arch} | - | {protocol} | - |")
-                    continue
-                lo = hi = int(v)
-            shown = f"{lo}" if lo == hi else f"{lo}-{hi}"
-            ok = "ok" if lo == hi == protocol else "DIFF"
-            p(f"| {label} | {arch} | {shown} | {protocol} | {ok} |")
+            shown = span(figures, name)
+            if shown is None:
+                p(f"| {label} | {arch} | - | {expected or '-'} | {protocol} | - |")
+                continue
+            ok = "-" if expected is None else ("ok" if shown == expected else "DIFF")
+            p(f"| {label} | {arch} | {shown} | {expected or '-'} | {protocol} | {ok} |")
+    p("\nCheck: the requests the driver logged under Wine against the host's count of the same "
+      "call (Google Benchmark's figures of this run); the protocol's figure for comparison.")
+
+
+# The session steps, as scripts/bench's host report lists them: (name, label).
+SESSION_STEPS = [
+    ("step_load_port", "load or ScanForPos, per driver-port box (its part of the load: the "
+                       "box's device open to its last request, driver's log)"),
+    ("step_open", "OpenPosInterface (probe + counter)"),
+    ("step_read", "identity field read (GetSerialNumber)"),
+    ("step_write", "identity field write (SetSerialNumber)"),
+    ("step_close", "ClosePosInterface after one kick (the pulse ended by the timer)"),
+    ("step_session", "a whole session: load (driver-port part), open, one kick, close"),
+    ("step_kick", "KasseOpen (part of the session)"),
+    ("step_load", "LoadLibraryA as a whole (also the bridge box and the D2XX library's 10 ms "
+                  "retry)"),
+]
+
+
+def session_table(p, runs):
+    p("\n### Session steps under Wine\n")
+    p("Whole sessions on the driver-port box, each in a fresh instance of the library (loaded, "
+      "then freed): the load, OpenPosInterface, a field read, a field write, KasseOpen, and "
+      "ClosePosInterface once the library's timer has ended the pulse. Milliseconds per step "
+      "on the performance counter; requests as the driver logged them for the driver-port "
+      "box. The whole session adds the load's driver-port part, the open, the kick and the "
+      "close, as the request counts do; the pulse's 60 ms are not in it.\n")
+    p("| Step | DLL | Requests | Sessions | Min ms | Median ms | Max ms |")
+    p("|---|---|--:|--:|--:|--:|--:|")
+    for name, label in SESSION_STEPS:
+        for arch, figures in runs:
+            d = distribution(figures, f"{name}_us")
+            requests = span(figures, f"{name}_requests") or "-"
+            if d is None:
+                p(f"| {label} | {arch} | {requests} | 0 | - | - | - |")
+                continue
+            p(f"| {label} | {arch} | {requests} | {d[0]} | {d[1] / 1000:.2f} | "
+              f"{d[2] / 1000:.2f} | {d[4] / 1000:.2f} |")
 
 
 def paired_table(p, runs):
@@ -353,10 +426,18 @@ def main():
       f"with. {args.note}\n")
     if args.x86_missing:
         p(f"**x86: NOT MEASURED.** {args.x86_missing}\n")
+    host = None
+    host_error = None
+    if args.host_json:
+        try:
+            host = host_rows(args.host_json)
+        except (OSError, ValueError, KeyError) as e:
+            host_error = f"{args.host_json}: {e}"
     distribution_table(p, runs)
     p("")
     value_table(p, runs)
-    request_table(p, runs)
+    request_table(p, runs, host)
+    session_table(p, runs)
     paired_table(p, runs)
     lock_table(p, runs)
 
@@ -364,12 +445,8 @@ def main():
     bare_bridge_read = distribution(figures, "bridge_read_bare_us")
     request_us = request[2] if request else None
     d2xx_call_us = bare_bridge_read[2] / BRIDGE_READ_CALLS if bare_bridge_read else None
-    host = None
-    if args.host_json:
-        try:
-            host = host_rows(args.host_json)
-        except (OSError, ValueError, KeyError) as e:
-            p(f"\nHost figures unreadable ({args.host_json}: {e}).")
+    if host_error:
+        p(f"\nHost figures unreadable ({host_error}).")
     if host is None:
         p("\nNo host timing figures: the library's share of a request is not computed.")
     elif request_us is None:

@@ -20,11 +20,13 @@
 
 #include <stdint.h>
 
+#include "models/eeprom93c46.h"
+
 namespace drelvansim {
 
 constexpr uint32_t kBoxCount = 10;
 constexpr uint32_t kEepromBytes = 128;
-constexpr uint32_t kInterfaceVersion = 2;
+constexpr uint32_t kInterfaceVersion = 3;
 constexpr uint32_t kInfoMagic = 0x4D495344;  // "DSIM"
 
 // User-mode paths.
@@ -57,6 +59,11 @@ struct SimInfo {
   uint32_t boxCount;    // kBoxCount
   uint32_t eventCount;  // the next event's sequence number (events logged since the driver started)
   uint64_t nowUs;       // the driver's clock: the performance counter in microseconds
+  // EEPROM timing faults (models/eeprom93c46.h) on every box since the driver started; box
+  // resets and cleared counters keep them, so a check can look once at its end.
+  uint32_t timingFaults;
+  uint32_t firstFaultBox;                   // the box of the first one
+  sim::EepromTimingFault firstTimingFault;  // the first one; zero while there is none
 };
 
 struct BoxSelect {
@@ -72,7 +79,8 @@ enum ConfigField : uint32_t {
   kConfigRecovery = 1u << 4,       // status valid only after a recovery request
   kConfigFailFrom = 1u << 5,       // requests fail from the failFrom-th on (0 = off)
   kConfigPullOutBefore = 1u << 6,  // box pulled out before the pullOutBefore-th request (0 = off)
-  kConfigClearCounters = 1u << 7,  // request counters and drawer statistics back to 0
+  kConfigClearCounters = 1u << 7,  // request counters, drawer statistics, the box's timing
+                                   // faults back to 0 (SimInfo's tally keeps them)
 };
 
 struct BoxConfig {
@@ -114,13 +122,15 @@ struct BoxInfo {
   uint32_t failFrom;
   uint32_t pullOutBefore;
   uint32_t served[kRequestKindCount];
-  uint32_t failed;          // requests not carried out, for any reason
-  uint32_t unknown;         // requests with an unknown code or command block
-  uint32_t opens;           // creates of the device since reset
-  uint32_t closes;          // closes of the device since reset
-  uint32_t drawerPulses;    // changes of the drawer line from 1 to 0
-  uint32_t drawerLowMs;     // total time the line has been at 0 up to now
-  uint32_t eepromPrograms;  // cells programmed since reset
+  uint32_t failed;                          // requests not carried out, for any reason
+  uint32_t unknown;                         // requests with an unknown code or command block
+  uint32_t opens;                           // creates of the device since reset
+  uint32_t closes;                          // closes of the device since reset
+  uint32_t drawerPulses;                    // changes of the drawer line from 1 to 0
+  uint32_t drawerLowMs;                     // total time the line has been at 0 up to now
+  uint32_t eepromPrograms;                  // cells programmed since reset
+  uint32_t timingFaults;                    // EEPROM timing faults since reset or cleared counters
+  sim::EepromTimingFault firstTimingFault;  // the first of them
 };
 
 struct EepromWrite {
@@ -176,6 +186,9 @@ enum EventKind : uint8_t {
   kEventConfig = 5,   // the control device changed a box (code = BoxConfig::fields)
   kEventLink = 6,     // the link appeared (level 1) or disappeared (level 0)
   kEventHold = 7,  // a request held (level 1; code, command) or its end (level 0; ok: carried out)
+  // The pin write just logged broke the EEPROM's timing rule: code = the box's timing faults
+  // so far, command = the request's, reply = the fault (TimingFaultOfEvent).
+  kEventTimingFault = 8,
 };
 
 struct Event {
@@ -209,9 +222,17 @@ struct LogReply {
 
 constexpr uint32_t kLogCapacity = 16384;
 
-static_assert(sizeof(SimInfo) == 24, "SimInfo layout");
+// A timing fault event's reply bytes: phase, instruction, address, bits, pins before, after.
+inline sim::EepromTimingFault TimingFaultOfEvent(const Event& event) {
+  sim::EepromTimingFault fault = {event.reply[0], event.reply[1], event.reply[2], event.reply[3],
+                                  event.reply[4], event.reply[5], {0, 0}};
+  return fault;
+}
+
+static_assert(sizeof(sim::EepromTimingFault) == 8, "EepromTimingFault layout");
+static_assert(sizeof(SimInfo) == 40, "SimInfo layout");
 static_assert(sizeof(BoxConfig) == 24, "BoxConfig layout");
-static_assert(sizeof(BoxInfo) == 72, "BoxInfo layout");
+static_assert(sizeof(BoxInfo) == 84, "BoxInfo layout");
 static_assert(sizeof(Event) == 40, "Event layout");
 static_assert(sizeof(HoldRequest) == 16, "HoldRequest layout");
 static_assert(sizeof(HoldState) == 24, "HoldState layout");

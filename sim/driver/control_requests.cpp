@@ -61,6 +61,7 @@ void ClearCounters(uint32_t box, uint64_t timeUs) {
   model.drawerLowMs = 0;
   model.drawerLowSinceMs = static_cast<uint32_t>(timeUs / 1000u);
   model.eeprom.bytesProgrammed = 0;
+  sim::EepromClearTimingFaults(model.eeprom);
   g_driver.opens[box] = 0;
   g_driver.closes[box] = 0;
 }
@@ -150,6 +151,9 @@ NTSTATUS Serve(PIRP irp, uint32_t code, const Buffers& buffers, uint64_t now, Re
       info.boxCount = kBoxCount;
       info.eventCount = g_driver.eventCount;
       info.nowUs = now;
+      info.timingFaults = g_driver.timingFaults;
+      info.firstFaultBox = g_driver.firstFaultBox;
+      info.firstTimingFault = g_driver.firstTimingFault;
       return GiveOutput(irp, buffers, &info, sizeof info) ? STATUS_SUCCESS
                                                           : STATUS_INVALID_PARAMETER;
     }
@@ -254,6 +258,8 @@ void DescribeBox(uint32_t box, uint64_t timeUs, BoxInfo& info) {
   info.drawerPulses = model.drawerPulses;
   info.drawerLowMs = sim::PortBoxDrawerLowMs(model, static_cast<uint32_t>(timeUs / 1000u));
   info.eepromPrograms = model.eeprom.bytesProgrammed;
+  info.timingFaults = model.eeprom.timingFaults;
+  info.firstTimingFault = model.eeprom.firstTimingFault;
 }
 
 NTSTATUS ControlDeviceControl(PIRP irp, PIO_STACK_LOCATION stack) {

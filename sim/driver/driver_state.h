@@ -46,6 +46,11 @@ struct DriverState {
 
   Hold hold;
 
+  // EEPROM timing faults on every box since the driver started (SimInfo).
+  uint32_t timingFaults;
+  uint32_t firstFaultBox;
+  sim::EepromTimingFault firstTimingFault;
+
   LARGE_INTEGER counterFrequency;
 };
 

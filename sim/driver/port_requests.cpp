@@ -15,6 +15,31 @@ uint8_t* ReplyBuffer(PIRP irp, uint32_t code) {
   return static_cast<uint8_t*>(MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority));
 }
 
+// A pin write that broke the EEPROM's timing rule: counted for the driver's tally and logged
+// after the request's own event.
+void NoteTimingFault(uint32_t box, uint32_t pid, const uint8_t* command, uint64_t timeUs) {
+  const sim::Eeprom93c46& eeprom = g_driver.boxes[box].eeprom;
+  if (g_driver.timingFaults++ == 0) {
+    g_driver.firstFaultBox = box;
+    g_driver.firstTimingFault = eeprom.firstTimingFault;
+  }
+  const sim::EepromTimingFault& fault = eeprom.lastTimingFault;
+  Event& event = LogEvent(kEventTimingFault, box, timeUs);
+  event.pid = pid;
+  event.ok = 1;
+  event.code = eeprom.timingFaults;
+  for (uint32_t i = 0; i < sim::kPortCommandBytes; ++i) event.command[i] = command[i];
+  event.reply[0] = fault.phase;
+  event.reply[1] = fault.instruction;
+  event.reply[2] = fault.address;
+  event.reply[3] = fault.bits;
+  event.reply[4] = fault.pinsBefore;
+  event.reply[5] = fault.pinsAfter;
+  event.replyBytes = sim::kPortReplyBytes;
+  event.level = g_driver.boxes[box].drawerLine;
+  event.status = g_driver.boxes[box].port;
+}
+
 }  // namespace
 
 NTSTATUS BoxDeviceControl(uint32_t box, PIRP irp, PIO_STACK_LOCATION stack, uint32_t pid) {
@@ -41,6 +66,7 @@ NTSTATUS BoxDeviceControl(uint32_t box, PIRP irp, PIO_STACK_LOCATION stack, uint
   DriverLock();
   sim::PortBox& model = g_driver.boxes[box];
   const uint8_t lineBefore = model.drawerLine;
+  const uint32_t faultsBefore = model.eeprom.timingFaults;
   bool ok = false;
   NTSTATUS status = STATUS_INVALID_DEVICE_REQUEST;
   if (!blocksOk) {
@@ -65,6 +91,8 @@ NTSTATUS BoxDeviceControl(uint32_t box, PIRP irp, PIO_STACK_LOCATION stack, uint
   event.replyBytes = static_cast<uint8_t>(ok ? replyBytes : 0);
   event.level = model.drawerLine;
   event.status = model.port;
+
+  if (model.eeprom.timingFaults != faultsBefore) NoteTimingFault(box, pid, command, now);
 
   HoldSawRequest(box, pid, lineBefore, model.drawerLine);
   if (model.drawerLine != lineBefore) {

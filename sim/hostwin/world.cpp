@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "models/eeprom_fault_text.h"
 #include "state.h"
 
 namespace hostwin {
@@ -120,6 +121,21 @@ void ReplugPortBox(int index) {
 }
 
 int OpenDeviceHandles() { return static_cast<int>(S().deviceHandles.size()); }
+
+std::vector<std::string> PortTimingFaults() {
+  std::vector<std::string> lines;
+  for (int index = 0; index < kMaxPortBoxes; ++index) {
+    const sim::Eeprom93c46& eeprom = S().ports[index].eeprom;
+    if (eeprom.timingFaults == 0) continue;
+    char fault[sim::kEepromFaultTextSize];
+    sim::EepromTimingFaultText(eeprom.firstTimingFault, fault, sizeof fault);
+    char line[sizeof fault + 80];
+    snprintf(line, sizeof line, "port box %d: %u EEPROM timing fault%s, the first: %s", index,
+             eeprom.timingFaults, eeprom.timingFaults == 1 ? "" : "s", fault);
+    lines.push_back(line);
+  }
+  return lines;
+}
 
 uint32_t NowMs() { return static_cast<uint32_t>(S().nowUs / 1000); }
 uint64_t NowUs() { return S().nowUs; }

@@ -117,6 +117,7 @@ void DecodeExtended(Eeprom93c46& e, uint8_t addressBits) {
     e.phase = kEepromArmed;
   } else {
     const uint8_t kind = sub == kSubEwds ? kEepromEwds : kEepromEwen;
+    e.instruction = kind;
     e.writeEnabled = kind == kEepromEwen;
     ++e.executed[kind];
     Log(e, kind, 0, 0, false);
@@ -132,6 +133,7 @@ void Decode(Eeprom93c46& e) {
   e.bits = 0;
   switch (opcode) {
     case kOpRead:
+      e.instruction = kEepromRead;
       ++e.executed[kEepromRead];
       Log(e, kEepromRead, address, e.memory[address], false);
       e.phase = kEepromReadOut;
@@ -197,6 +199,25 @@ void Clock(Eeprom93c46& e, bool di) {
   }
 }
 
+uint8_t PinLevels(bool cs, bool clk, bool di) {
+  return static_cast<uint8_t>((cs ? kEepromPinCs : 0) | (clk ? kEepromPinSk : 0) |
+                              (di ? kEepromPinDi : 0));
+}
+
+// Called before the step changes anything, so the record shows the phase the change met.
+void CountTimingFault(Eeprom93c46& e, bool di) {
+  EepromTimingFault& f = e.lastTimingFault;
+  f.phase = e.phase;
+  const bool decoded = e.phase == kEepromReadOut || e.phase == kEepromData ||
+                       e.phase == kEepromArmed || e.phase == kEepromDone;
+  f.instruction = decoded ? e.instruction : 0;
+  f.address = decoded ? e.address : 0;
+  f.bits = e.phase == kEepromCommand || e.phase == kEepromData ? e.bits : 0;
+  f.pinsBefore = PinLevels(e.cs, e.clk, e.di);
+  f.pinsAfter = PinLevels(true, true, di);
+  if (e.timingFaults++ == 0) e.firstTimingFault = f;
+}
+
 }  // namespace
 
 void EepromInit(Eeprom93c46& eeprom, uint8_t fill) {
@@ -209,6 +230,7 @@ void EepromInit(Eeprom93c46& eeprom, uint8_t fill) {
   eeprom.refusedDisabled = 0;
   eeprom.aborted = 0;
   eeprom.ignoredWhileBusy = 0;
+  EepromClearTimingFaults(eeprom);
   for (uint32_t i = 0; i < kEepromLogSize; ++i) {
     eeprom.log[i].instruction = 0;
     eeprom.log[i].address = 0;
@@ -220,7 +242,15 @@ void EepromInit(Eeprom93c46& eeprom, uint8_t fill) {
 
 void EepromPowerUp(Eeprom93c46& eeprom) { ResetMachine(eeprom); }
 
+void EepromClearTimingFaults(Eeprom93c46& e) {
+  e.timingFaults = 0;
+  const EepromTimingFault none = {0, 0, 0, 0, 0, 0, {0, 0}};
+  e.firstTimingFault = none;
+  e.lastTimingFault = none;
+}
+
 bool EepromStep(Eeprom93c46& eeprom, bool cs, bool clk, bool di) {
+  if (cs && eeprom.cs && clk && di != eeprom.di) CountTimingFault(eeprom, di);
   const bool rising = clk && !eeprom.clk;
   if (rising) BusyTick(eeprom);
   if (!cs) {

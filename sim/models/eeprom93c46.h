@@ -17,6 +17,12 @@
  * a start bit is clocked in. Where the part does not drive DO the line reads 1 (the port's
  * pull-up).
  *
+ * Timing rule: DI must not change while the part is selected and SK is high. The part
+ * samples DI at the rising edge, so DI has to settle before it (setup) and stay until after
+ * it (hold); a sequence that moves DI together with the rising edge, or during the high
+ * half of the clock, depends on the wiring's delays. Such a change is counted as a timing
+ * fault (the first one described); the part goes on as if the edge took the new level.
+ *
  * Freestanding: plain data without pointers (it may live in memory shared between
  * processes), no heap, no C library.
  */
@@ -54,6 +60,22 @@ enum EepromPhase : uint8_t {
   kEepromData,        // shifting in the 8 data bits of WRITE or WRAL
   kEepromArmed,       // programming instruction complete: acts when CS falls
   kEepromDone         // EWEN/EWDS carried out: further clocks ignored until CS falls
+};
+
+// Pin levels in a timing fault record.
+constexpr uint8_t kEepromPinCs = 0x01;
+constexpr uint8_t kEepromPinSk = 0x02;
+constexpr uint8_t kEepromPinDi = 0x04;
+
+// A DI change while selected with SK high: what the part was doing, and the pins around it.
+struct EepromTimingFault {
+  uint8_t phase;        // EepromPhase before the change
+  uint8_t instruction;  // EepromInstruction decoded (phases read-out, data, armed, done)
+  uint8_t address;      // its address (READ, WRITE, ERASE)
+  uint8_t bits;         // bits clocked in so far (phases command and data)
+  uint8_t pinsBefore;   // kEepromPin* levels
+  uint8_t pinsAfter;
+  uint8_t reserved[2];
 };
 
 // One instruction that was received in full.
@@ -98,6 +120,9 @@ struct Eeprom93c46 {
   uint32_t refusedDisabled;                    // programming instructions refused: writes disabled
   uint32_t aborted;           // CS fell in the middle of an instruction or its data
   uint32_t ignoredWhileBusy;  // start bits clocked in while the part was busy
+  uint32_t timingFaults;      // DI changes while selected with SK high (the timing rule above)
+  EepromTimingFault firstTimingFault;  // the first of them; zero while there is none
+  EepromTimingFault lastTimingFault;   // the latest of them
 
   EepromLogEntry log[kEepromLogSize];  // the last kEepromLogSize received instructions
   uint32_t logCount;                   // instructions logged since EepromInit
@@ -106,12 +131,17 @@ struct Eeprom93c46 {
 // Powers the part up with every cell = fill, default configuration, zero counters, empty log.
 void EepromInit(Eeprom93c46& eeprom, uint8_t fill);
 
-// Power cycle: cells, configuration, counters and log kept; writes disabled, state machine
-// reset, an unfinished instruction or programming cycle dropped.
+// Power cycle: cells, configuration, counters (timing faults included) and log kept; writes
+// disabled, state machine reset, an unfinished instruction or programming cycle dropped.
 void EepromPowerUp(Eeprom93c46& eeprom);
+
+// Back to no timing fault counted (for a caller that clears its counters).
+void EepromClearTimingFaults(Eeprom93c46& eeprom);
 
 // Applies one set of pin levels (a CS change first, then a rising clock edge if CS stays
 // high; an edge on the step that raises CS is not taken). Returns the DO line level after.
+// A DI change with CS high before and after and SK high after is a timing fault: with the
+// rising edge or while SK stays high. With the falling edge, or while SK is low, it is not.
 bool EepromStep(Eeprom93c46& eeprom, bool cs, bool clk, bool di);
 
 // The DO line level: the part's output where it drives it, else 1.

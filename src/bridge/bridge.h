@@ -11,46 +11,36 @@
 #include <windows.h>
 #include <stdint.h>
 
-#include "common/box_reach.h"
-#include "common/unload_kind.h"
+#include "common/contract.h"
 
-// Session. Open: selects box 'index' (local count 0), sets up its line and caches its
-// identity record; the open result, or kNotOpen. Close: the front has written the
-// openings back; 'total' is the total from then on; deselects. Always true.
-int32_t BridgeOpenInterface(uint8_t index);
-bool BridgeCloseInterface(uint32_t total);
+// Session. Open: addresses box 'index', sets up its line and caches its identity record
+// (*counter: its stored counter, when the record was read whole); the open result, or
+// kNotOpen. Close: the box is no longer addressed.
+int32_t BridgeOpenInterface(uint8_t index, CounterSeen* counter);
+void BridgeCloseInterface();
 
 // Drawer and switch.
-bool BridgeKick();  // true when the box took the whole kick (counted); else beeps, false
-bool BridgeGetSwitch(char* readFlag);      // last known state; *readFlag 1 when read now
-void BridgeGetFirmWareVersion(char* buf);  // "FTDI>=1.6" or "FTDI<1.6"; untouched if no box
+KickResult BridgeKick();  // reached and counted when the box took the whole kick; else beeps
+bool BridgeReadSwitch(bool* readNow);  // true unless the firmware answered '}'
+void BridgeFirmwareText(char* buf);    // "FTDI>=1.6" or "FTDI<1.6"; untouched if no box
 
-// Counts and identity record. Getters: the field as the box holds it now, 0 when it cannot
-// be read. Setters: true when written; each changes only its own field.
-uint32_t BridgeGetLastOpenCnt();
-uint32_t BridgeGetLocalOpenCnt();  // openings since the session open; no device access
-uint32_t BridgeGetTotalOpenCnt();  // stored + local (after a close: the total written back)
-uint32_t BridgeGetSerialNumber();
-uint32_t BridgeGetMfgDate();
-bool BridgeSetSerialNumber(uint32_t value);
-bool BridgeSetMfgDate(uint32_t value);
-bool BridgeSetLastOpenCnt(uint32_t value);  // true without a write when already stored
+// Identity record, in the user area: a write reads the record first, so that only its
+// field changes; a counter already stored is not written again. Every record read whole,
+// for any field, shows the stored counter (*counter).
+bool BridgeReadField(IdentityField field, uint32_t* value, const CounterSeen* expected,
+                     CounterSeen* counter);
+bool BridgeWriteField(IdentityField field, uint32_t value, const uint32_t* holds,
+                      CounterSeen* counter);
 
-// The counter of box 'index' for the front's write-back: held (the box open, its turn
-// kept) from BridgeHoldBox to BridgeLetGo, and read and written in between. A box whose
-// turn cannot be had (kUnguarded) or whose user area cannot hold the record (kNoRecord)
-// is not held. The write writes the record read in the hold with the new counter.
+// The box held for a read-modify-write: open, its lock kept. A box whose lock cannot be
+// had (kWithoutLock) or whose user area cannot hold the record (kNoRecord) is not held.
 BoxReach BridgeHoldBox(uint8_t index, DWORD waitMs);
 void BridgeLetGo(uint8_t index);
-bool BridgeReadHeldCounter(uint32_t* value);
-bool BridgeWriteHeldCounter(uint32_t value);
-bool BridgeCachedCounter(uint32_t* value);  // the session's copy, when read in it
 
 // Discovery: the boxes at device numbers 0, 1, ... up to the first that does not open; 0
 // without a D2XX call when the D2XX library is not in the system folder or cannot be
-// bound. The probes leave the session alone; with leaveSession false the backend is left
-// addressing the first number that did not open, local count 0.
-uint8_t BridgeScan(bool leaveSession);
+// bound.
+uint8_t BridgeScan(ScanMode mode);
 
 // Detach: the library is unloaded; releases the D2XX library unless the whole process is
 // ending.

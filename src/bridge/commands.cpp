@@ -21,9 +21,6 @@ constexpr UCHAR kVersionNewReplyB = 0x50;  // 'P'
 const char kVersionNew[] = "FTDI>=1.6";
 const char kVersionOld[] = "FTDI<1.6";
 
-// Last switch state any bridge box reported; only a reply changes it.
-bool gLastSwitchState = false;
-
 bool OpenBox() {
   if (BridgeOpen(gBridgeLink.index) != BridgeNoHandle()) return true;
   BridgeClose(gBridgeLink.index);
@@ -44,36 +41,33 @@ bool Query(UCHAR* command, DWORD length, DWORD txQueue, UCHAR* reply) {
 
 }  // namespace
 
-bool BridgeKick() {
-  if (!OpenBox()) return false;
+KickResult BridgeKick() {
+  if (!OpenBox()) return kNotKicked;
   DWORD written = 0;
   FT_STATUS status = gD2xx.Write(gBridgeLink.handle, kKickCommand, sizeof kKickCommand, &written);
   bool ok = status == FT_OK && written == sizeof kKickCommand;
-  if (ok) {
-    ++gBridgeLink.localOpenCnt;
-  } else {
-    MessageBeep(MB_ICONEXCLAMATION);
-  }
+  if (!ok) MessageBeep(MB_ICONEXCLAMATION);
   BridgeClose(gBridgeLink.index);
-  return ok;
+  return KickResult{.reached = ok, .counted = ok};
 }
 
-bool BridgeGetSwitch(char* readFlag) {
-  *readFlag = 0;
-  if (!OpenBox()) return gLastSwitchState;
+bool BridgeReadSwitch(bool* readNow) {
+  *readNow = false;
+  if (!OpenBox()) return false;
+  bool closed = false;
   DWORD rxQueue = 0, txQueue = 0, events = 0;
   if (gD2xx.GetStatus(gBridgeLink.handle, &rxQueue, &txQueue, &events) == FT_OK) {
     UCHAR reply = 0;
     if (Query(kSwitchQuery, sizeof kSwitchQuery, txQueue, &reply)) {
-      gLastSwitchState = reply != kSwitchStateZeroReply;
-      *readFlag = 1;
+      closed = reply != kSwitchStateZeroReply;
+      *readNow = true;
     }
   }
   BridgeClose(gBridgeLink.index);
-  return gLastSwitchState;
+  return closed;
 }
 
-void BridgeGetFirmWareVersion(char* buf) {
+void BridgeFirmwareText(char* buf) {
   if (!OpenBox()) return;
   DWORD rxQueue = 0, txQueue = 0, events = 0;
   // Without a queue status the query is still sent: the reply decides the text.

@@ -23,7 +23,6 @@ bool D2xxPath(char (&path)[kWindirBufferSize + sizeof kD2xxRelativePath]) {
   return true;
 }
 
-// True when a directory entry of that path exists and is not a directory.
 // The directory entry of that path: absent, a directory, or a file.
 enum class Entry { kNone, kDirectory, kFile };
 
@@ -68,13 +67,16 @@ bool D2xxUsable(char (&path)[kWindirBufferSize + sizeof kD2xxRelativePath]) {
 
 }  // namespace
 
-uint8_t BridgeScan(bool leaveSession) {
+uint8_t BridgeScan(ScanMode mode) {
   char path[kWindirBufferSize + sizeof kD2xxRelativePath];
   if (!D2xxUsable(path)) return 0;
   // Each probe is a session open and close without the session: the box is opened, set up
   // and read, and closed as a close with nothing to write back closes it.
   // A box another caller keeps is there: it counts, so the numbering does not shift.
-  BridgeOpening last = {gBridgeLink.userAreaSize, gBridgeLink.image, false, BoxReach::kNoDevice};
+  BridgeOpening last = {.userAreaSize = gBridgeLink.userAreaSize,
+                        .image = gBridgeLink.image,
+                        .imageRead = false,
+                        .reach = BoxReach::kNoDevice};
   uint8_t index = 0;
   for (;; ++index) {
     if (BridgeOpenBox(index, &last) != kNotOpen) {
@@ -83,11 +85,10 @@ uint8_t BridgeScan(bool leaveSession) {
       break;
     }
   }
-  if (!leaveSession) {
+  if (mode == ScanMode::kNoSessionOnThisBackend) {
     // Addressing the first number that did not open, as the last probe left it; the image
-    // is no session's, and the last close's total stands.
+    // is no session's.
     gBridgeLink.index = index;
-    gBridgeLink.localOpenCnt = 0;
     gBridgeLink.userAreaSize = last.userAreaSize;
     gBridgeLink.image = last.image;
     gBridgeLink.imageCurrent = false;

@@ -31,53 +31,67 @@ bool OpenForUserArea() {
   return true;
 }
 
-uint32_t GetField(UserAreaField field) {
-  if (!OpenForUserArea()) return 0;
+// The record 'image' now taken to be the box's: its counter, for the front.
+void SeeCounterIn(const UserAreaImage& image, CounterSeen* counter) {
+  *counter = {.known = true,
+              .value = UserAreaGet(image, IdentityField::kLastOpenCnt),
+              .writesKnown = false,
+              .writes = 0};
+}
+
+bool GetField(IdentityField field, uint32_t* value, CounterSeen* counter) {
+  if (!OpenForUserArea()) return false;
   UserAreaImage fresh;
   bool ok = ReadUserArea(fresh);
   BridgeClose(gBridgeLink.index);
-  if (!ok) return 0;
+  if (!ok) return false;
   gBridgeLink.image = fresh;
   gBridgeLink.imageCurrent = true;
-  return UserAreaGet(fresh, field);
+  SeeCounterIn(fresh, counter);
+  *value = UserAreaGet(fresh, field);
+  return true;
 }
 
 // Writes one field: reads the record from the box first so that only this field's bytes
 // change, then writes the record back; nothing is written when that read fails, or when
-// the box's turn could not be had. A counter already stored is not written again.
-bool SetField(UserAreaField field, uint32_t value) {
+// the box's lock could not be had. A counter already stored is not written again.
+bool SetField(IdentityField field, uint32_t value, CounterSeen* counter) {
   if (!OpenForUserArea()) return false;
   UserAreaImage fresh;
-  if (!gBridgeLink.boxGuarded || !ReadUserArea(fresh)) {
-    if (!gBridgeLink.boxGuarded) {
-      TraceEvent("wait", "bridge %u: not written without the box's turn", gBridgeLink.index);
-    }
+  if (!MayWriteBox(BoxKind::kBridge, gBridgeLink.index, gBridgeLink.turn) || !ReadUserArea(fresh)) {
     BridgeClose(gBridgeLink.index);
     return false;
   }
   gBridgeLink.image = fresh;
   gBridgeLink.imageCurrent = true;
-  if (field == UserAreaField::kLastOpenCnt && UserAreaGet(gBridgeLink.image, field) == value) {
+  if (field == IdentityField::kLastOpenCnt && UserAreaGet(gBridgeLink.image, field) == value) {
     BridgeClose(gBridgeLink.index);
+    SeeCounterIn(gBridgeLink.image, counter);
     return true;
   }
   UserAreaPut(gBridgeLink.image, field, value);
   FT_STATUS status =
       gD2xx.EE_UAWrite(gBridgeLink.handle, gBridgeLink.image.bytes, kUserAreaImageSize);
   BridgeClose(gBridgeLink.index);
-  return status == FT_OK;
+  // A write that failed may have landed in part, or not at all: the record is not known.
+  if (status != FT_OK) {
+    gBridgeLink.imageCurrent = false;
+    return false;
+  }
+  SeeCounterIn(gBridgeLink.image, counter);
+  return true;
 }
 
 }  // namespace
 
-uint32_t UserAreaGet(const UserAreaImage& image, UserAreaField field) {
+uint32_t UserAreaGet(const UserAreaImage& image, IdentityField field) {
   const uint8_t* b = image.bytes;
   switch (field) {
-    case UserAreaField::kLastOpenCnt:
+    case IdentityField::kLastOpenCnt:
       return GetLe32(b + kCountOffset);
-    case UserAreaField::kSerialNumber:
+    case IdentityField::kSerialNumber:
       return GetLe32(b + kSerialOffset);
-    case UserAreaField::kMfgDate:
+    case IdentityField::kMfgDate:
       return static_cast<uint32_t>(b[kDateLowOffset]) |
              static_cast<uint32_t>(b[kDateLowOffset + 1]) << 8 |
              GetLe32(b + kDateHighWordOffset) << 16;
@@ -85,16 +99,16 @@ uint32_t UserAreaGet(const UserAreaImage& image, UserAreaField field) {
   return 0;
 }
 
-void UserAreaPut(UserAreaImage& image, UserAreaField field, uint32_t value) {
+void UserAreaPut(UserAreaImage& image, IdentityField field, uint32_t value) {
   uint8_t* b = image.bytes;
   switch (field) {
-    case UserAreaField::kLastOpenCnt:
+    case IdentityField::kLastOpenCnt:
       PutLe32(b + kCountOffset, value);
       break;
-    case UserAreaField::kSerialNumber:
+    case IdentityField::kSerialNumber:
       PutLe32(b + kSerialOffset, value);
       break;
-    case UserAreaField::kMfgDate:
+    case IdentityField::kMfgDate:
       b[kDateLowOffset] = static_cast<uint8_t>(value);
       b[kDateLowOffset + 1] = static_cast<uint8_t>(value >> 8);
       PutLe32(b + kDateHighWordOffset, value >> 16);
@@ -102,23 +116,45 @@ void UserAreaPut(UserAreaImage& image, UserAreaField field, uint32_t value) {
   }
 }
 
-uint32_t BridgeGetLastOpenCnt() { return GetField(UserAreaField::kLastOpenCnt); }
-uint32_t BridgeGetSerialNumber() { return GetField(UserAreaField::kSerialNumber); }
-uint32_t BridgeGetMfgDate() { return GetField(UserAreaField::kMfgDate); }
-
-uint32_t BridgeGetLocalOpenCnt() { return gBridgeLink.localOpenCnt; }
-
-uint32_t BridgeGetTotalOpenCnt() {
-  if (gBridgeLink.closed) return gBridgeLink.closedTotal;
-  // A cached image that is not this box's says nothing of its counter.
-  uint32_t stored =
-      gBridgeLink.imageCurrent ? UserAreaGet(gBridgeLink.image, UserAreaField::kLastOpenCnt) : 0;
-  return stored + gBridgeLink.localOpenCnt;
+bool BridgeReadField(IdentityField field, uint32_t* value, const CounterSeen*,
+                     CounterSeen* counter) {
+  if (!gBridgeLink.holding) return GetField(field, value, counter);
+  // Held: the record read in this hold, which a write in it then changes.
+  if (!ReadUserArea(gBridgeLink.heldImage)) return false;
+  gBridgeLink.heldImageRead = true;
+  if (gBridgeLink.heldIndex == gBridgeLink.index) {
+    gBridgeLink.image = gBridgeLink.heldImage;
+    gBridgeLink.imageCurrent = true;
+  }
+  SeeCounterIn(gBridgeLink.heldImage, counter);
+  *value = UserAreaGet(gBridgeLink.heldImage, field);
+  return true;
 }
 
-bool BridgeSetSerialNumber(uint32_t value) { return SetField(UserAreaField::kSerialNumber, value); }
-bool BridgeSetMfgDate(uint32_t value) { return SetField(UserAreaField::kMfgDate, value); }
-bool BridgeSetLastOpenCnt(uint32_t value) { return SetField(UserAreaField::kLastOpenCnt, value); }
+// Held: writes the record read in this hold with the new field; without one, the record
+// kept of the session's box, but only when it is this box's, read in this session (anything
+// else would carry another box's serial number and date into this one).
+bool BridgeWriteField(IdentityField field, uint32_t value, const uint32_t*, CounterSeen* counter) {
+  if (!gBridgeLink.holding) return SetField(field, value, counter);
+  const bool sessionBox = gBridgeLink.heldIndex == gBridgeLink.index;
+  UserAreaImage record = gBridgeLink.heldImage;
+  if (!gBridgeLink.heldImageRead) {
+    if (!sessionBox || !gBridgeLink.imageCurrent) return false;
+    record = gBridgeLink.image;
+  }
+  UserAreaPut(record, field, value);
+  if (gD2xx.EE_UAWrite(gBridgeLink.handle, record.bytes, kUserAreaImageSize) != FT_OK) {
+    return false;
+  }
+  gBridgeLink.heldImage = record;
+  gBridgeLink.heldImageRead = true;
+  if (sessionBox) {
+    gBridgeLink.image = record;
+    gBridgeLink.imageCurrent = true;
+  }
+  SeeCounterIn(record, counter);
+  return true;
+}
 
 BoxReach BridgeHoldBox(uint8_t index, DWORD waitMs) {
   BoxReach reach = BoxReach::kNoDevice;
@@ -130,47 +166,13 @@ BoxReach BridgeHoldBox(uint8_t index, DWORD waitMs) {
     BridgeClose(index);
     return reach;
   }
+  gBridgeLink.holding = true;
   gBridgeLink.heldIndex = index;
   gBridgeLink.heldImageRead = false;
   return reach;
 }
 
-void BridgeLetGo(uint8_t index) { BridgeClose(index); }
-
-bool BridgeReadHeldCounter(uint32_t* value) {
-  if (!ReadUserArea(gBridgeLink.heldImage)) return false;
-  gBridgeLink.heldImageRead = true;
-  if (gBridgeLink.heldIndex == gBridgeLink.index) {
-    gBridgeLink.image = gBridgeLink.heldImage;
-    gBridgeLink.imageCurrent = true;
-  }
-  *value = UserAreaGet(gBridgeLink.heldImage, UserAreaField::kLastOpenCnt);
-  return true;
-}
-
-// Writes the record read in this hold with the new counter; without one, the session's
-// copy of the record, but only when it is this box's, read in this session (anything else
-// would carry another box's serial number and date into this one).
-bool BridgeWriteHeldCounter(uint32_t value) {
-  const bool sessionBox = gBridgeLink.heldIndex == gBridgeLink.index;
-  UserAreaImage record = gBridgeLink.heldImage;
-  if (!gBridgeLink.heldImageRead) {
-    if (!sessionBox || !gBridgeLink.imageCurrent) return false;
-    record = gBridgeLink.image;
-  }
-  UserAreaPut(record, UserAreaField::kLastOpenCnt, value);
-  if (gD2xx.EE_UAWrite(gBridgeLink.handle, record.bytes, kUserAreaImageSize) != FT_OK) {
-    return false;
-  }
-  if (sessionBox) {
-    gBridgeLink.image = record;
-    gBridgeLink.imageCurrent = true;
-  }
-  return true;
-}
-
-bool BridgeCachedCounter(uint32_t* value) {
-  if (!gBridgeLink.imageCurrent) return false;
-  *value = UserAreaGet(gBridgeLink.image, UserAreaField::kLastOpenCnt);
-  return true;
+void BridgeLetGo(uint8_t index) {
+  gBridgeLink.holding = false;
+  BridgeClose(index);
 }

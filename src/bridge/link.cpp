@@ -25,16 +25,13 @@ FT_HANDLE BridgeOpen(uint8_t index, DWORD waitMs, BoxReach* reach) {
   BoxReach& how = reach != nullptr ? *reach : unused;
   how = BoxReach::kNoDevice;
   if (index > kBridgeMaxIndex || !D2xxReady()) return BridgeNoHandle();
-  BoxTake take = TakeBox(BoxKind::kBridge, index, waitMs);
-  if (take == BoxTake::kBusy) {
-    how = BoxReach::kBusy;
-    return BridgeNoHandle();
-  }
-  gBridgeLink.boxHeld = true;
-  gBridgeLink.boxGuarded = take != BoxTake::kUnguarded;
+  const BoxTurn turn = TakeBoxForOperation(BoxKind::kBridge, index, waitMs);
+  how = turn.reach;
+  if (turn.reach == BoxReach::kBusy) return BridgeNoHandle();
+  gBridgeLink.boxLocked = true;
+  gBridgeLink.turn = turn;
   // A holder that died may have left the record half written: read it afresh.
-  if (take == BoxTake::kAbandoned && index == gBridgeLink.index) gBridgeLink.imageCurrent = false;
-  how = gBridgeLink.boxGuarded ? BoxReach::kReached : BoxReach::kUnguarded;
+  if (turn.lastHolderDied && index == gBridgeLink.index) gBridgeLink.imageCurrent = false;
   if (gD2xx.Open(index, &gBridgeLink.handle) == FT_OK) return gBridgeLink.handle;
   Sleep(kOpenRetryDelayMs);
   if (gD2xx.Open(index, &gBridgeLink.handle) == FT_OK) return gBridgeLink.handle;
@@ -47,9 +44,9 @@ void BridgeClose(uint8_t index) {
   if (index > kBridgeMaxIndex || !D2xxReady()) return;
   gD2xx.Close(gBridgeLink.handle);
   gBridgeLink.handle = BridgeNoHandle();
-  if (gBridgeLink.boxHeld) {
-    gBridgeLink.boxHeld = false;
-    GiveBox(BoxKind::kBridge, index);
+  if (gBridgeLink.boxLocked) {
+    gBridgeLink.boxLocked = false;
+    UnlockBox(BoxKind::kBridge, index);
   }
 }
 
@@ -75,25 +72,28 @@ int32_t BridgeOpenBox(uint8_t index, BridgeOpening* opening) {
   return handle == BridgeNoHandle() ? kNotOpen : OpenResultFromHandle(handle);
 }
 
-int32_t BridgeOpenInterface(uint8_t index) {
-  gBridgeLink.localOpenCnt = 0;
+int32_t BridgeOpenInterface(uint8_t index, CounterSeen* counter) {
   gBridgeLink.index = index;
-  BridgeOpening opening = {gBridgeLink.userAreaSize, gBridgeLink.image, false, BoxReach::kNoDevice};
+  BridgeOpening opening = {.userAreaSize = gBridgeLink.userAreaSize,
+                           .image = gBridgeLink.image,
+                           .imageRead = false,
+                           .reach = BoxReach::kNoDevice};
   int32_t result = BridgeOpenBox(index, &opening);
   gBridgeLink.userAreaSize = opening.userAreaSize;
   gBridgeLink.image = opening.image;
   gBridgeLink.imageCurrent = opening.imageRead;
-  // The last close's total stands until a box is open again.
-  if (result != kNotOpen) gBridgeLink.closed = false;
+  if (opening.imageRead) {
+    *counter = {.known = true,
+                .value = UserAreaGet(opening.image, IdentityField::kLastOpenCnt),
+                .writesKnown = false,
+                .writes = 0};
+  }
   return result;
 }
 
-bool BridgeCloseInterface(uint32_t total) {
+void BridgeCloseInterface() {
   BridgeClose(gBridgeLink.index);
   gBridgeLink.index = kBridgeNoIndex;
-  gBridgeLink.closed = true;
-  gBridgeLink.closedTotal = total;
-  return true;
 }
 
 void BridgeDetach(UnloadKind kind) {

@@ -9,7 +9,7 @@
 #include "bridge/d2xx.h"
 #include "bridge/user_area.h"
 #include "common/box_lock.h"
-#include "common/box_reach.h"
+#include "common/contract.h"
 
 constexpr uint8_t kBridgeMaxIndex = 9;
 constexpr uint8_t kBridgeNoIndex = 255;
@@ -17,18 +17,18 @@ constexpr uint8_t kBridgeNoIndex = 255;
 inline FT_HANDLE BridgeNoHandle() { return reinterpret_cast<FT_HANDLE>(-1); }
 
 struct BridgeLink {
-  FT_HANDLE handle;       // the open box inside one operation; BridgeNoHandle() otherwise
-  uint8_t index;          // selected box (D2XX device number); kBridgeNoIndex when none
-  uint32_t localOpenCnt;  // kicks taken since the last interface open
-  DWORD userAreaSize;     // user-area size reported at the last interface open
-  UserAreaImage image;    // cached copy of the first 16 user-area bytes
-  bool imageCurrent;      // image came from a complete read of this box in this session
-  bool closed;            // the last session was closed; no successful open since
-  uint32_t closedTotal;   // total openings as that close left them
-  bool boxHeld;           // the open box is taken (common/box_lock.h)
-  bool boxGuarded;        // ... and its mutex is had: the box may be written
+  FT_HANDLE handle;    // the open box inside one operation; BridgeNoHandle() otherwise
+  uint8_t index;       // selected box (D2XX device number); kBridgeNoIndex when none
+  DWORD userAreaSize;  // user-area size reported at the last interface open
+  // The record of the addressed box, kept for writes that were not preceded by a read in
+  // the same hold; the front keeps the session's counter (front/counter_copy.h).
+  UserAreaImage image;  // cached copy of the first 16 user-area bytes
+  bool imageCurrent;    // image came from a complete read of this box in this session
+  bool boxLocked;       // the open box is locked (common/box_lock.h)
+  BoxTurn turn;         // ... and how: whether it may be written
   // The box held for the front's counter write-back (BridgeHoldBox .. BridgeLetGo), and its
   // record as read in that hold.
+  bool holding;
   uint8_t heldIndex;
   UserAreaImage heldImage;
   bool heldImageRead;
@@ -41,7 +41,7 @@ extern BridgeLink gBridgeLink;
 // Takes box 'index' (waiting at most waitMs) and opens it into the link's handle, with one
 // retry after 10 ms. Returns the handle, or BridgeNoHandle() (nothing held) when the box
 // is busy, both attempts failed (after a BridgeClose), or the index is above 9; *reach,
-// when given, says which (kUnguarded: opened, but its turn could not be had).
+// when given, says which (kWithoutLock: opened, but its lock could not be had).
 FT_HANDLE BridgeOpen(uint8_t index, DWORD waitMs = kBoxWaitMs, BoxReach* reach = nullptr);
 // Closes the link's handle (status ignored), sets it to BridgeNoHandle() and gives the box
 // back; nothing for an index above 9.

@@ -10,17 +10,17 @@
 
 #include <stdint.h>
 
+#include "common/contract.h"
+
 constexpr uint32_t kUserAreaImageSize = 16;
 
 struct UserAreaImage {
   uint8_t bytes[kUserAreaImageSize];
 };
 
-enum class UserAreaField { kLastOpenCnt, kSerialNumber, kMfgDate };
-
 // The field's value as the image holds it.
-uint32_t UserAreaGet(const UserAreaImage& image, UserAreaField field);
+uint32_t UserAreaGet(const UserAreaImage& image, IdentityField field);
 // Stores value into the field's bytes; no other byte changes.
-void UserAreaPut(UserAreaImage& image, UserAreaField field, uint32_t value);
+void UserAreaPut(UserAreaImage& image, IdentityField field, uint32_t value);
 
 #endif  // TEVRO_BRIDGE_USER_AREA_H

@@ -35,8 +35,10 @@ struct Descriptor {
 
 struct BoxObjects {
   HANDLE mutex[2][kBoxes];
+  bool refusalTraced[2][kBoxes];    // the trace has said why box N's mutex cannot be had
+  uint32_t deadHolders[2][kBoxes];  // operations that found box N's last holder dead
   HANDLE mapping[kBoxes];
-  SharedPulse* pulse[kBoxes];
+  SharedBoxRecord* record[kBoxes];
   uint64_t processStart;  // this process's creation time, once read
   Descriptor mutexSecurity;
   Descriptor recordSecurity;
@@ -44,13 +46,14 @@ struct BoxObjects {
 
 BoxObjects gBoxes;
 
+const char* KindName(BoxKind kind) { return kind == BoxKind::kPort ? "port" : "bridge"; }
+
 // "<prefix>port.3" or "<prefix>bridge.3", then the suffix.
 void FormName(char (&name)[96], BoxKind kind, uint8_t index, const char* suffix) {
   char box[16] = {};
   DWORD at = 0;
-  for (const char* p = kind == BoxKind::kPort ? "port." : "bridge."; *p != '\0'; ++p) {
-    box[at++] = *p;
-  }
+  for (const char* p = KindName(kind); *p != '\0'; ++p) box[at++] = *p;
+  box[at++] = '.';
   box[at++] = static_cast<char>('0' + index);
   for (const char* p = suffix; *p != '\0' && at + 1 < sizeof box; ++p) box[at++] = *p;
   FormObjectName(name, box);
@@ -96,9 +99,11 @@ HANDLE MutexOf(BoxKind kind, uint8_t index) {
     char name[96];
     FormName(name, kind, index, "");
     mutex = OpenSessionMutex(name);
-    if (mutex == nullptr) {
+    bool& said = gBoxes.refusalTraced[kind == BoxKind::kPort][index];
+    if (mutex == nullptr && !said) {
+      said = true;  // tried again at every operation, said once
       TraceEvent("wait", "%s %u: its mutex cannot be had (%s); the box is not written",
-                 kind == BoxKind::kPort ? "port" : "bridge", index, WhyNotHad(GetLastError()));
+                 KindName(kind), index, WhyNotHad(GetLastError()));
     }
   }
   return mutex;
@@ -116,7 +121,7 @@ HANDLE OpenRecord(const char* name) {
     if (made == nullptr) return nullptr;
     // Memory backed by the paging file starts zeroed: no pulse running, the EEPROM idle.
     HANDLE creator = CreateFileMappingA(INVALID_HANDLE_VALUE, made, PAGE_READWRITE, 0,
-                                        sizeof(SharedPulse), name);
+                                        sizeof(SharedBoxRecord), name);
     if (creator == nullptr) continue;  // another process made it meanwhile: open that one
     // The maker's handle has every right: the record is kept through one with only those
     // the library uses.
@@ -154,11 +159,11 @@ HANDLE OpenSessionMutex(const char* name) {
   return CreateMutexExA(made, name, 0, kMutexRights);
 }
 
-BoxTake TakeBox(BoxKind kind, uint8_t index, DWORD waitMs) {
-  if (index >= kBoxes) return BoxTake::kTaken;
+BoxLock LockBox(BoxKind kind, uint8_t index, DWORD waitMs) {
+  if (index >= kBoxes) return BoxLock::kLocked;
   TraceBox(kind, index);
   HANDLE mutex = MutexOf(kind, index);
-  if (mutex == nullptr) return BoxTake::kUnguarded;
+  if (mutex == nullptr) return BoxLock::kWithoutLock;
   DWORD result = WaitForSingleObject(mutex, 0);
   if (result == WAIT_TIMEOUT && waitMs > 0) {
     // Held by another caller: wait for it, and say how long.
@@ -167,28 +172,54 @@ BoxTake TakeBox(BoxKind kind, uint8_t index, DWORD waitMs) {
     result = WaitForSingleObject(mutex, waitMs);
     QueryPerformanceCounter(&end);
     QueryPerformanceFrequency(&frequency);
-    TraceEvent("wait", "%s %u was held by another caller; waited %.1f ms, %s",
-               kind == BoxKind::kPort ? "port" : "bridge", index,
+    TraceEvent("wait", "%s %u was held by another caller; waited %.1f ms, %s", KindName(kind),
+               index,
                static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 /
                    static_cast<double>(frequency.QuadPart),
                result == WAIT_TIMEOUT ? "gave up" : "then took it");
   }
   switch (result) {
     case WAIT_OBJECT_0:
-      return BoxTake::kTaken;
+      return BoxLock::kLocked;
     case WAIT_ABANDONED:
-      return BoxTake::kAbandoned;
+      return BoxLock::kAbandoned;
     case WAIT_TIMEOUT:
-      return BoxTake::kBusy;
+      return BoxLock::kBusy;
     default:
-      return BoxTake::kUnguarded;  // not held: GiveBox's release then fails harmlessly
+      return BoxLock::kWithoutLock;  // not held: UnlockBox's release then fails harmlessly
   }
 }
 
-void GiveBox(BoxKind kind, uint8_t index) {
+void UnlockBox(BoxKind kind, uint8_t index) {
   if (index >= kBoxes) return;
   HANDLE mutex = gBoxes.mutex[kind == BoxKind::kPort][index];
   if (mutex != nullptr) ReleaseMutex(mutex);
+}
+
+BoxTurn TakeBoxForOperation(BoxKind kind, uint8_t index, DWORD waitMs) {
+  switch (LockBox(kind, index, waitMs)) {
+    case BoxLock::kLocked:
+      return BoxTurn{.reach = BoxReach::kReached, .lastHolderDied = false};
+    case BoxLock::kAbandoned:
+      TraceEvent("wait", "%s %u: its last holder died inside an operation", KindName(kind), index);
+      ++gBoxes.deadHolders[kind == BoxKind::kPort][index];
+      return BoxTurn{.reach = BoxReach::kReached, .lastHolderDied = true};
+    case BoxLock::kBusy:
+      return BoxTurn{.reach = BoxReach::kBusy, .lastHolderDied = false};
+    case BoxLock::kWithoutLock:
+      break;
+  }
+  return BoxTurn{.reach = BoxReach::kWithoutLock, .lastHolderDied = false};
+}
+
+bool MayWriteBox(BoxKind kind, uint8_t index, const BoxTurn& turn) {
+  if (turn.reach == BoxReach::kReached) return true;
+  TraceEvent("wait", "%s %u: not written without the box's lock", KindName(kind), index);
+  return false;
+}
+
+uint32_t DeadHoldersFound(BoxKind kind, uint8_t index) {
+  return index < kBoxes ? gBoxes.deadHolders[kind == BoxKind::kPort][index] : 0;
 }
 
 void CloseBoxes() {
@@ -197,60 +228,60 @@ void CloseBoxes() {
       if (kinds[i] != nullptr) CloseHandle(kinds[i]);
       kinds[i] = nullptr;
     }
-    if (gBoxes.pulse[i] != nullptr) UnmapViewOfFile(gBoxes.pulse[i]);
+    if (gBoxes.record[i] != nullptr) UnmapViewOfFile(gBoxes.record[i]);
     if (gBoxes.mapping[i] != nullptr) CloseHandle(gBoxes.mapping[i]);
-    gBoxes.pulse[i] = nullptr;
+    gBoxes.record[i] = nullptr;
     gBoxes.mapping[i] = nullptr;
   }
   FreeDescriptor(gBoxes.mutexSecurity);
   FreeDescriptor(gBoxes.recordSecurity);
 }
 
-SharedPulse* PortSharedPulse(uint8_t index) {
+SharedBoxRecord* PortSharedRecord(uint8_t index) {
   if (index >= kBoxes) return nullptr;
-  if (gBoxes.pulse[index] == nullptr) {
+  if (gBoxes.record[index] == nullptr) {
     char name[96];
-    FormName(name, BoxKind::kPort, index, ".pulse");
+    FormName(name, BoxKind::kPort, index, ".pulse");  // the name every process opens it by
     HANDLE mapping = OpenRecord(name);
     if (mapping == nullptr) return nullptr;
-    void* view = MapViewOfFile(mapping, kRecordRights, 0, 0, sizeof(SharedPulse));
+    void* view = MapViewOfFile(mapping, kRecordRights, 0, 0, sizeof(SharedBoxRecord));
     if (view == nullptr) {
       CloseHandle(mapping);
       return nullptr;
     }
     gBoxes.mapping[index] = mapping;
-    gBoxes.pulse[index] = static_cast<SharedPulse*>(view);
+    gBoxes.record[index] = static_cast<SharedBoxRecord*>(view);
   }
-  return gBoxes.pulse[index];
+  return gBoxes.record[index];
 }
 
-SharedPulse* PortSharedPulseIfOpen(uint8_t index) {
-  return index < kBoxes ? gBoxes.pulse[index] : nullptr;
+SharedBoxRecord* PortSharedRecordIfOpen(uint8_t index) {
+  return index < kBoxes ? gBoxes.record[index] : nullptr;
 }
 
-void ClaimPulse(SharedPulse* pulse, int64_t writtenAt) {
-  if (pulse == nullptr) return;
-  pulse->ownerPid = GetCurrentProcessId();
-  pulse->ownerStart = ThisProcessStart();
-  pulse->writtenAt = writtenAt;
+void ClaimPulse(SharedBoxRecord* record, int64_t writtenAt) {
+  if (record == nullptr) return;
+  record->ownerPid = GetCurrentProcessId();
+  record->ownerStart = ThisProcessStart();
+  record->writtenAt = writtenAt;
 }
 
-void ClearPulse(SharedPulse* pulse) {
-  if (pulse == nullptr) return;
-  pulse->ownerPid = 0;
-  pulse->ownerStart = 0;
-  pulse->writtenAt = 0;
+void ClearPulse(SharedBoxRecord* record) {
+  if (record == nullptr) return;
+  record->ownerPid = 0;
+  record->ownerStart = 0;
+  record->writtenAt = 0;
 }
 
-PulseOwner OwnerOf(const SharedPulse* pulse) {
-  if (pulse == nullptr) return PulseOwner::kUnknown;
-  if (pulse->ownerPid == 0) return PulseOwner::kNone;
-  if (pulse->ownerPid == GetCurrentProcessId()) {
+PulseOwner OwnerOf(const SharedBoxRecord* record) {
+  if (record == nullptr) return PulseOwner::kUnknown;
+  if (record->ownerPid == 0) return PulseOwner::kNone;
+  if (record->ownerPid == GetCurrentProcessId()) {
     // An earlier process that had this id left it.
-    return pulse->ownerStart == ThisProcessStart() ? PulseOwner::kThisProcess
-                                                   : PulseOwner::kGoneProcess;
+    return record->ownerStart == ThisProcessStart() ? PulseOwner::kThisProcess
+                                                    : PulseOwner::kGoneProcess;
   }
-  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pulse->ownerPid);
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, record->ownerPid);
   if (process == nullptr) {
     // Only "no such process" tells that it is gone; one this process may not look at (access
     // denied), or that cannot be opened for any other reason, counts as alive.
@@ -259,7 +290,7 @@ PulseOwner OwnerOf(const SharedPulse* pulse) {
   }
   DWORD code = 0;
   bool alive = GetExitCodeProcess(process, &code) && code == kStillActive &&
-               CreationTime(process) == pulse->ownerStart;
+               CreationTime(process) == record->ownerStart;
   CloseHandle(process);
   return alive ? PulseOwner::kOtherProcess : PulseOwner::kGoneProcess;
 }

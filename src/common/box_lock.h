@@ -15,26 +15,42 @@
 #include <windows.h>
 #include <stdint.h>
 
-enum class BoxKind : uint8_t { kBridge, kPort };
+#include "common/contract.h"
 
 // How long an operation waits for a box another caller is using, and how long a session
 // close waits to write the session's openings back.
 constexpr DWORD kBoxWaitMs = 5000;
 constexpr DWORD kBoxCloseWaitMs = 30000;
 
-enum class BoxTake : uint8_t {
-  kTaken,      // the box is the caller's until GiveBox
-  kAbandoned,  // the caller's, but the last holder died inside an operation
-  kBusy,       // another caller kept it for the whole wait; nothing is held
-  kUnguarded,  // its mutex cannot be had (the name is another object's, or refuses us):
-               // the box may be read, never written; GiveBox is still called
+enum class BoxLock : uint8_t {
+  kLocked,       // the box is the caller's until UnlockBox
+  kAbandoned,    // the caller's, but the last holder died inside an operation
+  kBusy,         // another caller kept it for the whole wait; nothing is held
+  kWithoutLock,  // its mutex cannot be had (the name is another object's, or refuses us):
+                 // the box may be read, never written; UnlockBox is still called
 };
 
 // Takes box (kind, index 0..9) for one operation, waiting at most waitMs. Boxes above 9
 // have no mutex: taken at once, without a system call.
-BoxTake TakeBox(BoxKind kind, uint8_t index, DWORD waitMs);
-// Gives back what TakeBox took.
-void GiveBox(BoxKind kind, uint8_t index);
+BoxLock LockBox(BoxKind kind, uint8_t index, DWORD waitMs);
+// Gives back what LockBox took.
+void UnlockBox(BoxKind kind, uint8_t index);
+
+// A box taken for one operation, as both backends take it.
+struct BoxTurn {
+  BoxReach reach;       // kReached: taken, may be written; kWithoutLock: taken without its
+                        // mutex, never written; kBusy: another caller kept it, nothing taken
+  bool lastHolderDied;  // the last holder died inside an operation: what it was writing to the
+                        // box may be half written
+};
+// Takes box (kind, index) for one operation, waiting at most waitMs (LockBox). A last holder
+// that died is traced and counted (DeadHoldersFound). Unless kBusy, UnlockBox gives it back.
+BoxTurn TakeBoxForOperation(BoxKind kind, uint8_t index, DWORD waitMs);
+// True when 'turn' lets the box be written; otherwise traces that the write is refused.
+bool MayWriteBox(BoxKind kind, uint8_t index, const BoxTurn& turn);
+// How many times this process took box (kind, index) after a holder that died: a copy of
+// what the box stores, taken when the count was lower, is no longer to be trusted.
+uint32_t DeadHoldersFound(BoxKind kind, uint8_t index);
 // Closes the mutexes and the shared records of this process (at unload).
 void CloseBoxes();
 
@@ -50,31 +66,36 @@ HANDLE OpenSessionMutex(const char* name);
 // What the shared record of a driver-port box knows of its EEPROM.
 constexpr uint32_t kEepromUnsure = 0x1;         // the last deselect may not have arrived
 constexpr uint32_t kEepromWritesEnabled = 0x2;  // a write enable may still be in force
+constexpr uint32_t kEepromStateBits = 0xFF;
+// Above those bits: the writes of the opening counter that any process began, counting up
+// (and wrapping). Kept in the same word so the record's layout stays that of earlier
+// versions, which leave these bits alone.
+constexpr uint32_t kCounterWriteStep = 0x100;
 
 // The shared record of driver-port box 'index': the running pulse and the EEPROM's state,
 // as all processes see them. Read and written only while the box is taken. Same layout on
 // x86 and x64.
-struct SharedPulse {
+struct SharedBoxRecord {
   uint32_t ownerPid;     // 0 when no pulse is running
-  uint32_t eepromState;  // kEepromUnsure | kEepromWritesEnabled
+  uint32_t eepromState;  // kEepromUnsure | kEepromWritesEnabled, and the counter's writes
   uint64_t ownerStart;   // the owner process's creation time, so a reused id is not taken for it
   int64_t writtenAt;     // performance counter when the pulse was written
 };
 
 // The record of box 'index' (0..9), or null when it cannot be had (then each process
 // knows only its own pulses, and every EEPROM operation starts as after a failure).
-SharedPulse* PortSharedPulse(uint8_t index);
+SharedBoxRecord* PortSharedRecord(uint8_t index);
 // The record of box 'index' when this process has it already; never a system call.
-SharedPulse* PortSharedPulseIfOpen(uint8_t index);
+SharedBoxRecord* PortSharedRecordIfOpen(uint8_t index);
 
 // Stamps the record as this process's pulse written at 'writtenAt'; clears the pulse.
-void ClaimPulse(SharedPulse* pulse, int64_t writtenAt);
-void ClearPulse(SharedPulse* pulse);
+void ClaimPulse(SharedBoxRecord* record, int64_t writtenAt);
+void ClearPulse(SharedBoxRecord* record);
 
 // Who a running pulse belongs to. A process that cannot be opened for lack of rights is
 // alive; one that no longer exists, has ended, or is another process under a reused id is
 // gone. kUnknown: there is no record to ask.
 enum class PulseOwner : uint8_t { kNone, kThisProcess, kOtherProcess, kGoneProcess, kUnknown };
-PulseOwner OwnerOf(const SharedPulse* pulse);
+PulseOwner OwnerOf(const SharedBoxRecord* record);
 
 #endif  // TEVRO_COMMON_BOX_LOCK_H

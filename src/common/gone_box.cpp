@@ -17,7 +17,7 @@ int64_t NowUs() {
 
 }  // namespace
 
-bool CountTry(MissedOpens& missed, BoxReach reach) {
+bool GoneAfterTry(MissedOpens& missed, BoxReach reach) {
   if (reach == BoxReach::kBusy) return false;
   if (reach != BoxReach::kNoDevice) {
     missed = MissedOpens{};

@@ -5,7 +5,7 @@
 // loaded for the timer's whole life); the unload stops it instead.
 #include "common/library_timer.h"
 
-#include "common/process_lock.h"
+#include "common/process_lock_scope.h"
 #include "common/trace.h"
 
 namespace {
@@ -19,11 +19,10 @@ struct LibraryTimer {
 LibraryTimer gTimer;
 
 void CALLBACK Expired(PTP_CALLBACK_INSTANCE, PVOID, PTP_TIMER) {
-  LockProcess();
+  ProcessLockScope lock;
   void (*work)() = gTimer.closing ? nullptr : gTimer.work;
   gTimer.work = nullptr;
   if (work != nullptr) work();
-  TraceUnlockProcess();
 }
 
 }  // namespace
@@ -50,12 +49,14 @@ void LibraryTimerCancel() {
 }
 
 void LibraryTimerClose() {
-  LockProcess();
-  gTimer.closing = true;
-  PTP_TIMER timer = gTimer.timer;
-  gTimer.timer = nullptr;
-  gTimer.work = nullptr;
-  UnlockProcess();
+  PTP_TIMER timer = nullptr;
+  {
+    ProcessLockScope lock;
+    gTimer.closing = true;
+    timer = gTimer.timer;
+    gTimer.timer = nullptr;
+    gTimer.work = nullptr;
+  }
   if (timer == nullptr) return;
   SetThreadpoolTimer(timer, nullptr, 0, 0);
   WaitForThreadpoolTimerCallbacks(timer, TRUE);

@@ -11,4 +11,4 @@ CRITICAL_SECTION gProcessLock;
 void InitProcessLock() { InitializeCriticalSection(&gProcessLock); }
 void DeleteProcessLock() { DeleteCriticalSection(&gProcessLock); }
 void LockProcess() { EnterCriticalSection(&gProcessLock); }
-void UnlockProcess() { LeaveCriticalSection(&gProcessLock); }
+void UnlockProcess(ProcessLockScope::LeaveKey) { LeaveCriticalSection(&gProcessLock); }

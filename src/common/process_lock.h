@@ -4,12 +4,16 @@
 #ifndef TEVRO_COMMON_PROCESS_LOCK_H
 #define TEVRO_COMMON_PROCESS_LOCK_H
 
+#include "common/process_lock_scope.h"
+
 // Made when the library is loaded, before anything else runs; deleted when it is unloaded
 // on its own (at process exit a thread that held it may be gone).
 void InitProcessLock();
 void DeleteProcessLock();
 
+// Taken by a ProcessLockScope; left only with the key a ProcessLockScope makes, through the
+// trace (TraceUnlockProcess), which writes the lines gathered meanwhile.
 void LockProcess();
-void UnlockProcess();
+void UnlockProcess(ProcessLockScope::LeaveKey key);
 
 #endif  // TEVRO_COMMON_PROCESS_LOCK_H

@@ -73,18 +73,27 @@ bool ReadTraceFileValue(HKEY root, REGSAM view, char (&path)[MAX_PATH]) {
   return path[0] != '\0';
 }
 
-// On only for a path that names a file on a disk (common/trace_path.h).
-void Decide(bool on, const char* path) {
-  if (on && TracePathProblem(path) != nullptr) on = false;
+// The trace is off: what was gathered is dropped.
+void DecideOff() {
   gTrace.decided = true;
-  gTrace.on = on;
-  gTraceSwitch.gathering = on;
+  gTrace.on = false;
+  gTraceSwitch.gathering = false;
   gTrace.quiet = false;
-  if (!on) {
-    gTrace.used = 0;
-    gTrace.dropped = false;
+  gTrace.used = 0;
+  gTrace.dropped = false;
+}
+
+// The trace goes to 'path', when it names a file on a disk (common/trace_path.h); off
+// otherwise.
+void DecideOn(const char* path) {
+  if (TracePathProblem(path) != nullptr) {
+    DecideOff();
     return;
   }
+  gTrace.decided = true;
+  gTrace.on = true;
+  gTraceSwitch.gathering = true;
+  gTrace.quiet = false;
   DWORD at = 0;
   for (; path[at] != '\0' && at + 1 < sizeof gTrace.path; ++at) gTrace.path[at] = path[at];
   gTrace.path[at] = '\0';
@@ -135,7 +144,7 @@ bool ReadyToWrite() {
 // Takes the gathered lines, leaves the process lock, then writes them: no other thread of
 // the process waits for the trace file. Its own frame, so that an export's frame stays
 // small when the trace is off.
-__attribute__((noinline)) void WriteAfterUnlocking() {
+__attribute__((noinline)) void WriteAfterUnlocking(ProcessLockScope::LeaveKey key) {
   char path[MAX_PATH];
   char lines[kBufferBytes];
   DWORD used = gTrace.used;
@@ -143,12 +152,12 @@ __attribute__((noinline)) void WriteAfterUnlocking() {
   for (DWORD i = 0; i < sizeof path; ++i) path[i] = gTrace.path[i];
   gTrace.used = 0;
   PrepareTraceFile();
-  UnlockProcess();
+  UnlockProcess(key);
   if (AppendTraceFile(path, lines, used)) return;
   LockProcess();
   gTrace.quiet = true;
   gTrace.quietSinceMs = GetTickCount();
-  UnlockProcess();
+  UnlockProcess(key);
 }
 
 }  // namespace
@@ -161,7 +170,7 @@ void TraceAtLoad() {
   DWORD length = GetEnvironmentVariableA(kEnvironmentName, path, sizeof path);
   if (length > 0 && length < sizeof path) {
     gTraceSwitch.fromEnvironment = true;
-    Decide(true, path);
+    DecideOn(path);
   }
 }
 
@@ -175,7 +184,11 @@ void TraceLookUp() {
   bool on = !gTrace.elevated && ReadTraceFileValue(HKEY_CURRENT_USER, 0, path) &&
             TracePathProblem(path) == nullptr;
   if (!on) on = ReadTraceFileValue(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, path);
-  Decide(on, path);
+  if (on) {
+    DecideOn(path);
+  } else {
+    DecideOff();
+  }
 }
 
 void TraceCallBegin(const char* name, const char* args) {
@@ -234,7 +247,8 @@ void TraceEvent(const char* kind, const char* format, ...) {
   Gather(text);
 }
 
-void TraceHold(bool hold) { gTrace.held = hold; }
+void TraceHoldForPulse() { gTrace.held = true; }
+void TraceEndPulseHold() { gTrace.held = false; }
 
 void TraceFlush() {
   if (!ReadyToWrite()) return;
@@ -244,11 +258,11 @@ void TraceFlush() {
   gTrace.used = 0;
 }
 
-void TraceUnlockProcess() {
+void TraceUnlockProcess(ProcessLockScope::LeaveKey key) {
   if (ReadyToWrite()) {
-    WriteAfterUnlocking();
+    WriteAfterUnlocking(key);
   } else {
-    UnlockProcess();
+    UnlockProcess(key);
   }
 }
 

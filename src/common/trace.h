@@ -14,7 +14,8 @@
 #include <windows.h>
 #include <stdint.h>
 
-#include "common/box_lock.h"
+#include "common/contract.h"
+#include "common/process_lock_scope.h"
 
 // What every export call looks at, inline: with the trace off it costs this flag and one
 // clock comparison.
@@ -61,13 +62,17 @@ void TraceRequest(bool ok);
 void TraceEvent(const char* kind, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // Writes the gathered lines. Call with the process lock held and no box held. Nothing is
-// written while a pulse runs (TraceHold): its release must not wait for the trace file.
+// written while a pulse runs (TraceHoldForPulse): its release must not wait for the trace
+// file.
 void TraceFlush();
-// Leaves the process lock, then writes the gathered lines: every place that leaves it after
-// an export, the timer callback, the load or a message box's line ends with this.
-void TraceUnlockProcess();
-// While a pulse runs the gathered lines are kept, and written after its release.
-void TraceHold(bool hold);
+// Leaves the process lock, then writes the gathered lines (after leaving it, so no other
+// thread waits for the file). Only a ProcessLockScope can make the key: leaving the scope, or
+// its Unlock, is the one way out of the lock.
+void TraceUnlockProcess(ProcessLockScope::LeaveKey key);
+// While a pulse runs the gathered lines are kept: held from its start, written again once
+// it has ended.
+void TraceHoldForPulse();
+void TraceEndPulseHold();
 // Unload: gives back what the trace holds of the system.
 void TraceAtUnload();
 

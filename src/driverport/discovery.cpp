@@ -4,28 +4,19 @@
 #include "driverport/driverport.h"
 #include "driverport/link.h"
 
-uint8_t PortScan(bool leaveSession) {
-  PortCompletePulse("the scan");
-  // Each probe is a session open and close without the session: the box is probed and its
-  // stored counter read, as an open does; with no openings, a close writes nothing. A box
-  // another caller keeps is there: it counts, so the numbering does not shift.
+uint8_t PortScan(ScanMode mode) {
+  // Each box is probed: its status read and written back (the release, where its line is
+  // energised by no living process). Its counter is not read: the scan needs none, and the
+  // session open reads it. A box another caller keeps is there: it counts, so the
+  // numbering does not shift.
   uint8_t index = 0;
   for (;; ++index) {
     BoxReach reach = BoxReach::kNoAnswer;
-    if (PortProbe(index, &reach) != kNotOpen) {
-      uint32_t counter = 0;
-      PortReadCounterOf(index, &counter);
-    } else if (reach != BoxReach::kBusy) {
-      break;
-    }
+    if (PortProbe(index, &reach) == kNotOpen && reach != BoxReach::kBusy) break;
   }
-  if (!leaveSession) {
-    // Addressing the first index that did not answer, as the last probe left it; the last
-    // close's total stands.
+  if (mode == ScanMode::kNoSessionOnThisBackend) {
+    // Addressing the first index that did not answer, as the last probe left it.
     gPortLink.deviceIndex = index;
-    gPortLink.localOpenCnt = 0;
-    gPortLink.storedOpenCnt = 0;
-    gPortLink.storedValid = false;
   }
   return index;
 }

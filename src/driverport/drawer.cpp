@@ -17,12 +17,27 @@
 
 #include "common/box_lock.h"
 #include "common/library_timer.h"
-#include "common/process_lock.h"
 #include "common/trace.h"
 #include "driverport/driverport.h"
 #include "driverport/link.h"
 
 namespace {
+
+// The drawer pulse of this process: at most one pending, and the releases still owed to
+// boxes. Written by this file only.
+struct DrawerPulse {
+  bool pulsePending;      // a pulse is written and its release not yet tried
+  int64_t pulseStart;     // performance counter when the pending pulse was written
+  uint8_t releaseIndex;   // the box of the last pulse written
+  uint16_t owedReleases;  // bit N: a pulse was written to box N and no release since
+  MissedOpens releaseMissed[kPortMaxIndex + 1];  // box N's device not found, for its release
+  // Pulses of processes that are gone, on boxes this process has used: when box N's owner
+  // was last asked about, and the tries that did not find box N's device.
+  int64_t ownerCheckAt[kPortMaxIndex + 1];
+  MissedOpens deadPulseMissed[kPortMaxIndex + 1];
+};
+
+DrawerPulse gPulse;
 
 constexpr int64_t kPulseUs = 60000;
 // A release the timer could not write is tried again this soon; each of its tries waits at
@@ -52,7 +67,7 @@ int64_t MicrosecondsSince(int64_t start) {
          ticks % frequency.QuadPart * 1000000 / frequency.QuadPart;
 }
 
-int64_t MicrosecondsSincePulse() { return MicrosecondsSince(gPortLink.pulseStart); }
+int64_t MicrosecondsSincePulse() { return MicrosecondsSince(gPulse.pulseStart); }
 
 // Sleeps until the pulse has lasted its time by the fine clock: a sleep of the time left,
 // which the system may end a tick early or late, then short ones until it has passed.
@@ -74,18 +89,27 @@ bool WriteReleasePattern() {
 }
 
 uint16_t BoxBit(uint8_t index) { return static_cast<uint16_t>(1u << index); }
-bool ReleaseOwedTo(uint8_t index) { return (gPortLink.releasesOwed & BoxBit(index)) != 0; }
+bool ReleaseOwedTo(uint8_t index) { return (gPulse.owedReleases & BoxBit(index)) != 0; }
 
 // Device 'index' open: writes the release, and pays a release owed to that box: no process
-// sees this process's pulse running on it any more.
+// sees this process's pulse running on it any more. When the record names another process's
+// pulse, this process's was released already (by the box's holder between its EEPROM
+// instructions; only then could the other claim the box), and a release written now would
+// cut the other's pulse short: the debt is paid without a write.
 bool WriteRelease(uint8_t index) {
+  SharedBoxRecord* shared = PortSharedRecord(index);
+  const PulseOwner owner = OwnerOf(shared);
+  if (ReleaseOwedTo(index) &&
+      (owner == PulseOwner::kOtherProcess || owner == PulseOwner::kGoneProcess)) {
+    gPulse.owedReleases &= static_cast<uint16_t>(~BoxBit(index));
+    return true;
+  }
   PortReadStatus();
   uint8_t status = gPortLink.reply.bytes[1];
   bool ok = PortWriteDrawer(ReleasePattern(status));
   if (ok && ReleaseOwedTo(index)) {
-    gPortLink.releasesOwed &= static_cast<uint16_t>(~BoxBit(index));
-    SharedPulse* shared = PortSharedPulse(index);
-    if (OwnerOf(shared) == PulseOwner::kThisProcess) ClearPulse(shared);
+    gPulse.owedReleases &= static_cast<uint16_t>(~BoxBit(index));
+    if (owner == PulseOwner::kThisProcess) ClearPulse(shared);
   }
   return ok && IsValidStatus(status);
 }
@@ -93,39 +117,40 @@ bool WriteRelease(uint8_t index) {
 // Device 'index' open: true when another process's pulse runs on the box (one whose process
 // is gone counts until its time is up, when the next open releases it).
 bool AnotherProcessesPulse(uint8_t index) {
-  PulseOwner owner = OwnerOf(PortSharedPulse(index));
+  PulseOwner owner = OwnerOf(PortSharedRecord(index));
   return owner == PulseOwner::kOtherProcess || owner == PulseOwner::kGoneProcess;
 }
 
-// The trace's line for the end of a pulse: how long it lasted and what ended it. The lines
-// kept while it ran may be written now.
-void TracePulseEnd(const char* endedBy, bool released) {
-  TraceHold(false);
-  if (released) {
-    TraceEvent("pulse", "port %u released after %.3f ms, by %s", gPortLink.releaseIndex,
+// The trace's line for the end of the last pulse, its release just tried: how long it lasted
+// and what ended it, or that the release is still owed. The lines kept while it ran may be
+// written now.
+void TracePulseEnd(const char* endedBy) {
+  TraceEndPulseHold();
+  if (!ReleaseOwedTo(gPulse.releaseIndex)) {
+    TraceEvent("pulse", "port %u released after %.3f ms, by %s", gPulse.releaseIndex,
                static_cast<double>(MicrosecondsSincePulse()) / 1000.0, endedBy);
   } else {
     TraceEvent("pulse", "port %u: the release by %s did not reach the box; it is owed",
-               gPortLink.releaseIndex, endedBy);
+               gPulse.releaseIndex, endedBy);
   }
 }
 
 // Opens box 'index', to which a release is owed, waiting at most waitMs for another
 // caller. Once the box counts as gone (common/gone_box.h) the debt is dropped; a box that
 // is there but does not answer keeps it.
-bool OpenOwedBox(uint8_t index, DWORD waitMs) {
+bool OpenBoxForRelease(uint8_t index, DWORD waitMs) {
   BoxReach reach = BoxReach::kNoAnswer;
   const bool opened = PortOpenDevice(index, &reach, waitMs) != INVALID_HANDLE_VALUE;
-  if (CountTry(gPortLink.releaseMissed[index], reach)) {
-    gPortLink.releasesOwed &= static_cast<uint16_t>(~BoxBit(index));
-    gPortLink.releaseMissed[index] = MissedOpens{};
+  if (GoneAfterTry(gPulse.releaseMissed[index], reach)) {
+    gPulse.owedReleases &= static_cast<uint16_t>(~BoxBit(index));
+    gPulse.releaseMissed[index] = MissedOpens{};
     TraceEvent("owed release", "port %u: its device cannot be opened; no longer tried", index);
     // No process is to wait for this pulse's end any more.
-    BoxTake take = TakeBox(BoxKind::kPort, index, waitMs);
-    if (take != BoxTake::kBusy) {
-      SharedPulse* shared = PortSharedPulse(index);
+    BoxLock lock = LockBox(BoxKind::kPort, index, waitMs);
+    if (lock != BoxLock::kBusy) {
+      SharedBoxRecord* shared = PortSharedRecord(index);
       if (OwnerOf(shared) == PulseOwner::kThisProcess) ClearPulse(shared);
-      GiveBox(BoxKind::kPort, index);
+      UnlockBox(BoxKind::kPort, index);
     }
   }
   return opened;
@@ -133,7 +158,7 @@ bool OpenOwedBox(uint8_t index, DWORD waitMs) {
 
 // Writes the release owed to box 'index'. True when it reached the box.
 bool WriteOwedRelease(uint8_t index, DWORD waitMs) {
-  if (!OpenOwedBox(index, waitMs)) return false;
+  if (!OpenBoxForRelease(index, waitMs)) return false;
   bool written = WriteRelease(index);
   PortCloseDevice(index);
   return written;
@@ -141,11 +166,11 @@ bool WriteOwedRelease(uint8_t index, DWORD waitMs) {
 
 // Writes the releases still owed to boxes, except to the box of a pulse still running and
 // to box 'tried', whose release was just tried.
-void SettleReleases(DWORD waitMs, uint8_t tried = kPortNoIndex) {
-  if (gPortLink.releasesOwed == 0) return;
+void RetryOwedReleases(DWORD waitMs, uint8_t tried = kPortNoIndex) {
+  if (gPulse.owedReleases == 0) return;
   for (uint8_t index = 0; index <= kPortMaxIndex; ++index) {
     if (!ReleaseOwedTo(index) || index == tried) continue;
-    if (gPortLink.pulsePending && index == gPortLink.releaseIndex) continue;
+    if (gPulse.pulsePending && index == gPulse.releaseIndex) continue;
     if (WriteOwedRelease(index, waitMs)) TraceEvent("owed release", "port %u: written", index);
   }
 }
@@ -153,9 +178,9 @@ void SettleReleases(DWORD waitMs, uint8_t tried = kPortNoIndex) {
 // Ends the pending pulse, its time being up: the release, tried once; one that does not
 // reach the box stays owed to it.
 void EndPendingPulse(const char* endedBy, DWORD waitMs) {
-  gPortLink.pulsePending = false;
-  WriteOwedRelease(gPortLink.releaseIndex, waitMs);
-  TracePulseEnd(endedBy, !ReleaseOwedTo(gPortLink.releaseIndex));
+  gPulse.pulsePending = false;
+  WriteOwedRelease(gPulse.releaseIndex, waitMs);
+  TracePulseEnd(endedBy);
 }
 
 void TimerWork();
@@ -163,9 +188,9 @@ void TimerWork();
 // Sets the library's timer for what is left to do: the end of the pending pulse, or the
 // next try of an owed release; cancels it when nothing is.
 void ScheduleTimer() {
-  if (gPortLink.pulsePending) {
+  if (gPulse.pulsePending) {
     LibraryTimerSet(TimerWork, kPulseUs - MicrosecondsSincePulse());
-  } else if (gPortLink.releasesOwed != 0) {
+  } else if (gPulse.owedReleases != 0) {
     LibraryTimerSet(TimerWork, kReleaseRetryUs);
   } else {
     LibraryTimerCancel();
@@ -175,8 +200,8 @@ void ScheduleTimer() {
 // On the library's timer, under the process lock. A timer that ends a tick early finds the
 // pulse time not yet up and is set for the rest.
 void TimerWork() {
-  if (!gPortLink.pulsePending) {
-    SettleReleases(kTimerWaitMs);
+  if (!gPulse.pulsePending) {
+    RetryOwedReleases(kTimerWaitMs);
   } else if (MicrosecondsSincePulse() >= kPulseUs) {
     EndPendingPulse("the timer", kTimerWaitMs);
   }
@@ -190,146 +215,161 @@ void ReleaseDeadPulses() {
   for (uint16_t used = gPortLink.usedBoxes; used != 0; used &= static_cast<uint16_t>(used - 1)) {
     uint8_t index = 0;
     while ((used & BoxBit(index)) == 0) ++index;
-    const SharedPulse* shared = PortSharedPulseIfOpen(index);
+    const SharedBoxRecord* shared = PortSharedRecordIfOpen(index);
     if (shared == nullptr || shared->ownerPid == 0) continue;
-    if (gPortLink.pulsePending && index == gPortLink.releaseIndex) continue;
+    if (gPulse.pulsePending && index == gPulse.releaseIndex) continue;
     if (MicrosecondsSince(shared->writtenAt) < kPulseUs) continue;
-    if (gPortLink.ownerCheckAt[index] != 0 &&
-        MicrosecondsSince(gPortLink.ownerCheckAt[index]) < kOwnerCheckUs) {
+    if (gPulse.ownerCheckAt[index] != 0 &&
+        MicrosecondsSince(gPulse.ownerCheckAt[index]) < kOwnerCheckUs) {
       continue;
     }
-    gPortLink.ownerCheckAt[index] = FineNow();
+    gPulse.ownerCheckAt[index] = FineNow();
     if (OwnerOf(shared) != PulseOwner::kGoneProcess) continue;
     BoxReach reach = BoxReach::kNoAnswer;
     if (PortOpenDevice(index, &reach, 0) != INVALID_HANDLE_VALUE) {
       PortCloseDevice(index);
-      gPortLink.ownerCheckAt[index] = 0;
+      gPulse.ownerCheckAt[index] = 0;
     }
-    if (CountTry(gPortLink.deadPulseMissed[index], reach)) {
+    if (GoneAfterTry(gPulse.deadPulseMissed[index], reach)) {
       // Unplugged, and with it the current through the solenoid: the record is cleared.
-      if (TakeBox(BoxKind::kPort, index, 0) != BoxTake::kBusy) {
-        ClearPulse(PortSharedPulse(index));
-        GiveBox(BoxKind::kPort, index);
+      if (LockBox(BoxKind::kPort, index, 0) != BoxLock::kBusy) {
+        ClearPulse(PortSharedRecord(index));
+        UnlockBox(BoxKind::kPort, index);
       }
-      gPortLink.deadPulseMissed[index] = MissedOpens{};
+      gPulse.deadPulseMissed[index] = MissedOpens{};
     }
   }
+}
+
+// Device 'index' open: releases the pulse of another process that the record names, its
+// time being up, and clears the record; 'why' says in the trace why this process did.
+void ReleaseRecordedPulse(uint8_t index, SharedBoxRecord* shared, const char* why) {
+  const int64_t writtenAt = shared->writtenAt;
+  const uint32_t owner = shared->ownerPid;
+  if (!WriteReleasePattern()) return;
+  ClearPulse(shared);
+  TraceEvent("pulse", "port %u released after %.3f ms, by this process: process %lu %s", index,
+             static_cast<double>(MicrosecondsSince(writtenAt)) / 1000.0,
+             static_cast<unsigned long>(owner), why);
 }
 
 }  // namespace
 
 void PortReleaseOrphanedPulse(uint8_t index) {
-  SharedPulse* shared = PortSharedPulse(index);
+  SharedBoxRecord* shared = PortSharedRecord(index);
   if (shared == nullptr || shared->ownerPid == 0) return;
   if (MicrosecondsSince(shared->writtenAt) < kPulseUs) return;
   if (OwnerOf(shared) != PulseOwner::kGoneProcess) return;
-  const int64_t writtenAt = shared->writtenAt;
-  const uint32_t owner = shared->ownerPid;
-  if (!WriteReleasePattern()) return;
-  ClearPulse(shared);
-  TraceEvent("pulse",
-             "port %u released after %.3f ms, by this process: process %lu, which "
-             "wrote it, is gone",
-             index, static_cast<double>(MicrosecondsSince(writtenAt)) / 1000.0,
-             static_cast<unsigned long>(owner));
+  ReleaseRecordedPulse(index, shared, "wrote it and is gone");
+}
+
+void PortReleaseDuePulse(uint8_t index) {
+  const bool ours = gPulse.pulsePending && gPulse.releaseIndex == index;
+  SharedBoxRecord* shared = PortSharedRecordIfOpen(index);
+  if (!ours && (shared == nullptr || shared->ownerPid == 0)) return;
+  const int64_t writtenAt = ours ? gPulse.pulseStart : shared->writtenAt;
+  if (MicrosecondsSince(writtenAt) < kPulseUs) return;
+  if (!ours) {
+    if (OwnerOf(shared) != PulseOwner::kThisProcess) {
+      ReleaseRecordedPulse(index, shared, "wrote it; this one holds the box");
+    } else if (WriteRelease(index)) {
+      // This process's own pulse whose release was owed: paid as the timer would pay it.
+      TraceEvent("owed release", "port %u: written", index);
+    }
+    return;
+  }
+  gPulse.pulsePending = false;
+  WriteRelease(index);
+  TracePulseEnd("this process between EEPROM instructions");
 }
 
 void PortCompletePulse(const char* endedBy) {
   uint8_t tried = kPortNoIndex;
-  if (gPortLink.pulsePending) {
+  if (gPulse.pulsePending) {
     WaitForPulseTime();
-    tried = gPortLink.releaseIndex;
+    tried = gPulse.releaseIndex;
     EndPendingPulse(endedBy, kBoxWaitMs);
   }
-  SettleReleases(0, tried);
+  RetryOwedReleases(0, tried);
   ScheduleTimer();
 }
 
-bool PortKick() {
-  if (gPortLink.pulsePending) return false;
+KickResult PortKick() {
+  if (gPulse.pulsePending) return kNotKicked;
   const uint8_t index = gPortLink.deviceIndex;
-  if (!OpenSelected()) return false;
+  if (!OpenSelected()) return kNotKicked;
   if (AnotherProcessesPulse(index)) {
     TraceEvent("pulse", "port %u: no kick, a pulse of process %lu is running", index,
-               static_cast<unsigned long>(PortSharedPulse(index)->ownerPid));
+               static_cast<unsigned long>(PortSharedRecord(index)->ownerPid));
     PortCloseDevice(index);
-    return false;
+    return kNotKicked;
   }
   PortReadStatus();
   uint8_t status = gPortLink.reply.bytes[1];
   // The record is stamped before the line is energised: a process that dies between the two
   // leaves a pulse that the others know of and release. The pulse's time counts from the
   // end of its write.
-  SharedPulse* shared = PortSharedPulse(index);
+  SharedBoxRecord* shared = PortSharedRecord(index);
   ClaimPulse(shared, FineNow());
-  gPortLink.releaseIndex = index;
-  gPortLink.releasesOwed |= BoxBit(index);
-  gPortLink.releaseMissed[index] = MissedOpens{};
+  gPulse.releaseIndex = index;
+  gPulse.owedReleases |= BoxBit(index);
+  gPulse.releaseMissed[index] = MissedOpens{};
   bool ok = PortWriteDrawer(PulsePattern(status));
-  gPortLink.pulseStart = FineNow();
-  if (shared != nullptr) shared->writtenAt = gPortLink.pulseStart;
+  gPulse.pulseStart = FineNow();
+  if (shared != nullptr) shared->writtenAt = gPulse.pulseStart;
   TraceEvent("pulse", "port %u started%s", index, ok ? "" : " (the pulse write failed)");
-  ++gPortLink.localOpenCnt;
-  gPortLink.pulsePending = true;
+  gPulse.pulsePending = true;
   if (LibraryTimerSet(TimerWork, kPulseUs)) {
-    TraceHold(true);
+    TraceHoldForPulse();
   } else {
     // No timer to end the pulse: end it here, after the pulse time.
     WaitForPulseTime();
-    gPortLink.pulsePending = false;
+    gPulse.pulsePending = false;
     WriteRelease(index);
-    TracePulseEnd("the no-timer fallback", !ReleaseOwedTo(index));
+    TracePulseEnd("the no-timer fallback");
   }
   PortCloseDevice(index);
-  return ok && IsValidStatus(status);
+  // Counted however the write went: the solenoid may have fired.
+  return KickResult{.reached = ok && IsValidStatus(status), .counted = true};
 }
 
 bool PortRelease() {
-  bool pending = gPortLink.pulsePending;
-  gPortLink.pulsePending = false;
+  bool pending = gPulse.pulsePending;
+  gPulse.pulsePending = false;
   bool ok = false;
   if (OpenSelected()) {
     // Only a pulse's own process ends it.
     ok = !AnotherProcessesPulse(gPortLink.deviceIndex) && WriteRelease(gPortLink.deviceIndex);
     PortCloseDevice(gPortLink.deviceIndex);
   }
-  if (pending) TracePulseEnd("KasseClose", !ReleaseOwedTo(gPortLink.releaseIndex));
+  if (pending) TracePulseEnd("KasseClose");
   ScheduleTimer();
   return ok;
 }
 
-bool PortGetSwitch(char* readFlag) {
-  *readFlag = 0;
+bool PortReadSwitch(bool* readNow) {
+  *readNow = false;
   if (!OpenSelected()) return false;
   bool ok = PortReadStatus();
   PortCloseDevice(gPortLink.deviceIndex);
   uint8_t status = gPortLink.reply.bytes[1];
   if (!ok || !IsValidStatus(status)) return false;
-  *readFlag = 1;
+  *readNow = true;
   return (status & kStatusSwitch) == 0;
 }
 
-uint32_t PortGetLocalOpenCnt() { return gPortLink.localOpenCnt; }
-
-uint32_t PortGetTotalOpenCnt() {
-  if (gPortLink.closed) return gPortLink.closedTotal;
-  return gPortLink.storedOpenCnt + gPortLink.localOpenCnt;
-}
-
-void PortGetFirmWareVersion(char* buf) {
+void PortFirmwareText(char* buf) {
   for (size_t i = 0; i < sizeof kFirmwareText; ++i) buf[i] = kFirmwareText[i];
 }
 
-// Every export: what is overdue is tried once, without waiting for a box another caller
-// keeps (the library's timer goes on trying), so that no call waits for another's box.
-void PortSettle() {
-  if (gPortLink.pulsePending && MicrosecondsSincePulse() >= kPulseUs) {
+void PortFinishOverdue() {
+  if (gPulse.pulsePending && MicrosecondsSincePulse() >= kPulseUs) {
     EndPendingPulse("a later call", 0);
-    SettleReleases(0, gPortLink.releaseIndex);
+    RetryOwedReleases(0, gPulse.releaseIndex);
     ScheduleTimer();
-  } else if (gPortLink.releasesOwed != 0) {
-    SettleReleases(0);
-    if (gPortLink.releasesOwed == 0) ScheduleTimer();
+  } else if (gPulse.owedReleases != 0) {
+    RetryOwedReleases(0);
+    if (gPulse.owedReleases == 0) ScheduleTimer();
   }
   if (gPortLink.usedBoxes != 0) ReleaseDeadPulses();
 }
@@ -340,10 +380,10 @@ void PortSettle() {
 // without the box's turn here, which nothing else does: one field, which any process reads
 // as "gone" whatever it read before.
 void PortDetach(UnloadKind) {
-  SettleReleases(0);
+  RetryOwedReleases(0);
   for (uint8_t index = 0; index <= kPortMaxIndex; ++index) {
     if (!ReleaseOwedTo(index)) continue;
-    SharedPulse* shared = PortSharedPulseIfOpen(index);
+    SharedBoxRecord* shared = PortSharedRecordIfOpen(index);
     if (OwnerOf(shared) == PulseOwner::kThisProcess) shared->ownerStart = 0;
     TraceEvent("owed release", "port %u: not written before the unload; left to the next program",
                index);

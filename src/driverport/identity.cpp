@@ -16,117 +16,134 @@ constexpr uint8_t kSerialAddress = 4;
 constexpr uint8_t kDateAddress = 8;
 constexpr uint8_t kFieldBytes = 4;
 
-// Device open; reads the field. False when a transfer failed (value unusable).
-bool ReadOpenField(uint8_t address, uint32_t* value) {
+// Device open; reads the field with one read instruction. With 'expected' given, and no
+// write of the counter begun by any process since it was seen, the read stops after the
+// low byte when that byte is expected's, and the field is taken to be as expected (only a
+// write could have changed its other bytes); otherwise it goes on into the other bytes.
+// False when a transfer failed (value unusable).
+bool ReadOpenField(uint8_t address, uint32_t* value, const CounterSeen* expected) {
   Microwire& bus = gPortLink.eeprom;
   uint8_t bytes[kFieldBytes] = {};
+  uint32_t writes = 0;
+  const bool unwritten = expected != nullptr && expected->known && expected->writesKnown &&
+                         PortCounterWrites(&writes) && writes == expected->writes;
   PortBeginEepromWork();
-  EepromReadBlock(bus, bytes, address, kFieldBytes);
+  if (EepromBeginRead(bus, address)) {
+    bytes[0] = EepromReadNextByte(bus);
+    const bool asExpected = unwritten && !bus.state.failed && bytes[0] == (expected->value & 0xFF);
+    if (asExpected) PutLe32(bytes, expected->value);
+    for (uint8_t i = 1; i < kFieldBytes && !asExpected; ++i) {
+      bytes[i] = EepromReadNextByte(bus);
+    }
+    MicrowireEndInstruction(bus);
+  }
   PortEndEepromWork();
   *value = GetLe32(bytes);
   return !bus.state.failed;
 }
 
-// Device open; writes the field between write enable and write disable. False when a
-// transfer failed. The most significant byte is programmed first: a write cut short
+// Device open; writes the field's bytes that differ from what the box holds ('holds'; all
+// four when it is not known) between write enable and write disable: a byte is never
+// written with the value it holds. True, with nothing sent, when none differs; false when
+// a transfer failed. The most significant byte is programmed first: a write cut short
 // leaves the old value's low bytes under the new value's high ones, so a growing counter
 // never reads back below its old value. Write disable goes out even after a failure.
-bool WriteOpenField(uint8_t address, uint32_t value) {
+bool WriteOpenField(uint8_t address, uint32_t value, const uint32_t* holds) {
   Microwire& bus = gPortLink.eeprom;
   uint8_t bytes[kFieldBytes];
+  uint8_t old[kFieldBytes];
   PutLe32(bytes, value);
+  PutLe32(old, holds != nullptr ? *holds : ~value);
+  bool any = false;
+  for (uint8_t i = 0; i < kFieldBytes; ++i) any = any || bytes[i] != old[i];
+  if (!any) return true;
   PortBeginEepromWork();
-  PortMarkWritesEnabled(true);
+  if (address == kCountAddress) PortNoteCounterWrite();
+  PortMarkWritesEnabled();
   EepromWriteEnable(bus);
   for (uint8_t i = kFieldBytes; i-- > 0;) {
-    EepromWriteByte(bus, static_cast<uint8_t>(address + i), bytes[i]);
+    if (bytes[i] != old[i]) EepromWriteByte(bus, static_cast<uint8_t>(address + i), bytes[i]);
   }
   MicrowireResume(bus);
-  if (EepromWriteDisable(bus)) PortMarkWritesEnabled(false);
+  if (EepromWriteDisable(bus)) PortMarkWritesDisabled();
   PortEndEepromWork();
   return !bus.state.failed;
 }
 
-// A field read as one operation on box 'index': false when the box cannot be opened or a
-// transfer failed.
-bool ReadField(uint8_t index, uint8_t address, uint32_t* value) {
-  if (PortOpenDevice(index) == INVALID_HANDLE_VALUE) return false;
-  bool ok = ReadOpenField(address, value);
-  PortCloseDevice(index);
-  return ok;
-}
-
-// A completed write of the session box's counter keeps the copy in step; every completed
-// write beeps.
-void WriteCompleted(uint8_t index, uint8_t address, uint32_t value) {
-  if (address == kCountAddress && index == gPortLink.deviceIndex) {
-    gPortLink.storedOpenCnt = value;
-    gPortLink.storedValid = true;
+uint8_t AddressOf(IdentityField field) {
+  switch (field) {
+    case IdentityField::kLastOpenCnt:
+      return kCountAddress;
+    case IdentityField::kSerialNumber:
+      return kSerialAddress;
+    case IdentityField::kMfgDate:
+      return kDateAddress;
   }
-  MessageBeep(0);
+  return kCountAddress;
 }
 
-// Device open: a box whose turn could not be had is never written.
-bool MayWrite() {
-  if (gPortLink.boxGuarded) return true;
-  TraceEvent("wait", "port %u: not written without the box's turn", gPortLink.openIndex);
-  return false;
-}
+// The box an operation addresses: the held one inside a hold, else the session's.
+uint8_t TargetBox() { return gPortLink.holding ? gPortLink.openIndex : gPortLink.deviceIndex; }
 
-bool WriteField(uint8_t address, uint32_t value) {
-  const uint8_t index = gPortLink.deviceIndex;
-  if (PortOpenDevice(index) == INVALID_HANDLE_VALUE) return false;
-  bool ok = MayWrite() && WriteOpenField(address, value);
-  PortCloseDevice(index);
-  if (ok) WriteCompleted(index, address, value);
+// A field read as one operation on box 'index': false when the box cannot be reached or a
+// transfer failed.
+// *counter: for the counter, the box's count of counter writes, on a failed read too.
+bool ReadField(uint8_t index, uint8_t address, uint32_t* value, const CounterSeen* expected,
+               CounterSeen* counter) {
+  if (!PortBeginOperation(index)) return false;
+  if (address == kCountAddress) counter->writesKnown = PortCounterWrites(&counter->writes);
+  bool ok = ReadOpenField(address, value, expected);
+  PortEndOperation(index);
   return ok;
-}
-
-uint32_t GetField(uint8_t address) {
-  uint32_t value = 0;
-  return ReadField(gPortLink.deviceIndex, address, &value) ? value : 0;
 }
 
 }  // namespace
 
-bool PortReadCounterOf(uint8_t index, uint32_t* value) {
-  return ReadField(index, kCountAddress, value);
+bool PortReadField(IdentityField field, uint32_t* value, const CounterSeen* expected,
+                   CounterSeen* counter) {
+  const uint8_t index = TargetBox();
+  uint32_t read = 0;
+  CounterSeen seen = {};
+  const bool ok = ReadField(index, AddressOf(field), &read, expected, &seen);
+  if (field == IdentityField::kLastOpenCnt) {
+    seen.known = ok;
+    seen.value = read;
+    *counter = seen;
+  }
+  if (!ok) return false;
+  *value = read;
+  return true;
 }
 
-uint32_t PortGetLastOpenCnt() {
-  uint32_t value = 0;
-  if (!PortReadCounterOf(gPortLink.deviceIndex, &value)) return 0;
-  gPortLink.storedOpenCnt = value;
-  gPortLink.storedValid = true;
-  return value;
+bool PortWriteField(IdentityField field, uint32_t value, const uint32_t* holds,
+                    CounterSeen* counter) {
+  const uint8_t index = TargetBox();
+  if (!PortBeginOperation(index)) return false;
+  // A box whose lock could not be had is never written.
+  bool ok = MayWriteBox(BoxKind::kPort, gPortLink.openIndex, gPortLink.turn) &&
+            WriteOpenField(AddressOf(field), value, holds);
+  CounterSeen seen = {.known = ok, .value = value, .writesKnown = false, .writes = 0};
+  if (ok && field == IdentityField::kLastOpenCnt)
+    seen.writesKnown = PortCounterWrites(&seen.writes);
+  PortEndOperation(index);
+  if (!ok) return false;
+  if (field == IdentityField::kLastOpenCnt) *counter = seen;
+  MessageBeep(0);
+  return true;
 }
-
-uint32_t PortGetSerialNumber() { return GetField(kSerialAddress); }
-uint32_t PortGetMfgDate() { return GetField(kDateAddress); }
-
-bool PortSetSerialNumber(uint32_t value) { return WriteField(kSerialAddress, value); }
-bool PortSetMfgDate(uint32_t value) { return WriteField(kDateAddress, value); }
-bool PortSetLastOpenCnt(uint32_t value) { return WriteField(kCountAddress, value); }
 
 BoxReach PortHoldBox(uint8_t index, DWORD waitMs) {
   BoxReach reach = BoxReach::kNoAnswer;
   if (PortOpenDevice(index, &reach, waitMs) == INVALID_HANDLE_VALUE) return reach;
-  if (reach == BoxReach::kUnguarded) PortCloseDevice(index);
+  if (reach == BoxReach::kWithoutLock) {
+    PortCloseDevice(index);
+    return reach;
+  }
+  gPortLink.holding = true;
   return reach;
 }
 
-void PortLetGo(uint8_t index) { PortCloseDevice(index); }
-
-bool PortReadHeldCounter(uint32_t* value) { return ReadOpenField(kCountAddress, value); }
-
-bool PortWriteHeldCounter(uint32_t value) {
-  if (!WriteOpenField(kCountAddress, value)) return false;
-  WriteCompleted(gPortLink.openIndex, kCountAddress, value);
-  return true;
-}
-
-bool PortCachedCounter(uint32_t* value) {
-  if (!gPortLink.storedValid) return false;
-  *value = gPortLink.storedOpenCnt;
-  return true;
+void PortLetGo(uint8_t index) {
+  gPortLink.holding = false;
+  PortCloseDevice(index);
 }

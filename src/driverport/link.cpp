@@ -5,7 +5,7 @@
 #include "common/trace.h"
 #include "driverport/driverport.h"
 
-DriverPortLink gPortLink;
+PortLink gPortLink;
 
 namespace {
 
@@ -35,21 +35,21 @@ HANDLE PortOpenDevice(uint8_t index, BoxReach* reach, DWORD waitMs) {
   BoxReach& how = reach != nullptr ? *reach : unused;
   how = BoxReach::kNoAnswer;
   if (index > kPortMaxIndex) return INVALID_HANDLE_VALUE;
-  BoxTake take = TakeBox(BoxKind::kPort, index, waitMs);
-  if (take == BoxTake::kBusy) {
+  const BoxTurn turn = TakeBoxForOperation(BoxKind::kPort, index, waitMs);
+  if (turn.reach == BoxReach::kBusy) {
     how = BoxReach::kBusy;
     return INVALID_HANDLE_VALUE;
   }
-  gPortLink.boxHeld = true;
-  gPortLink.boxGuarded = take != BoxTake::kUnguarded;
+  gPortLink.boxLocked = true;
+  gPortLink.turn = turn;
   gPortLink.openIndex = index;
-  if (take == BoxTake::kAbandoned) {
-    TraceEvent("wait", "port %u: its last holder died inside an operation", index);
-    // It may have left the EEPROM inside an instruction with writes enabled, and the
-    // counter half written.
-    SharedPulse* record = PortSharedPulse(index);
-    if (record != nullptr) record->eepromState = kEepromUnsure | kEepromWritesEnabled;
-    if (index == gPortLink.deviceIndex) gPortLink.storedValid = false;
+  if (turn.lastHolderDied) {
+    // It may have left the EEPROM inside an instruction with writes enabled.
+    SharedBoxRecord* record = PortSharedRecord(index);
+    if (record != nullptr) {
+      record->eepromState =
+          (record->eepromState & ~kEepromStateBits) | kEepromUnsure | kEepromWritesEnabled;
+    }
   }
   char path[64];
   DWORD length = 0;
@@ -59,9 +59,9 @@ HANDLE PortOpenDevice(uint8_t index, BoxReach* reach, DWORD waitMs) {
   gPortLink.handle =
       CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   if (gPortLink.handle == INVALID_HANDLE_VALUE) {
-    gPortLink.boxHeld = false;
+    gPortLink.boxLocked = false;
     gPortLink.openIndex = kPortNoIndex;
-    GiveBox(BoxKind::kPort, index);
+    UnlockBox(BoxKind::kPort, index);
     how = BoxReach::kNoDevice;
     return INVALID_HANDLE_VALUE;
   }
@@ -75,7 +75,7 @@ HANDLE PortOpenDevice(uint8_t index, BoxReach* reach, DWORD waitMs) {
     return INVALID_HANDLE_VALUE;
   }
   PortReleaseOrphanedPulse(index);
-  how = gPortLink.boxGuarded ? BoxReach::kReached : BoxReach::kUnguarded;
+  how = turn.reach;
   return gPortLink.handle;
 }
 
@@ -84,15 +84,15 @@ void PortCloseDevice(uint8_t index) {
   CloseHandle(gPortLink.handle);
   gPortLink.handle = INVALID_HANDLE_VALUE;
   gPortLink.openIndex = kPortNoIndex;
-  if (gPortLink.boxHeld) {
-    gPortLink.boxHeld = false;
-    GiveBox(BoxKind::kPort, index);
+  if (gPortLink.boxLocked) {
+    gPortLink.boxLocked = false;
+    UnlockBox(BoxKind::kPort, index);
   }
 }
 
 void PortBeginEepromWork() {
   Microwire& bus = gPortLink.eeprom;
-  SharedPulse* record = PortSharedPulse(gPortLink.openIndex);
+  SharedBoxRecord* record = PortSharedRecord(gPortLink.openIndex);
   // Without a record nothing is known of the other processes: begin as after a failure.
   uint32_t left = record != nullptr ? record->eepromState : kEepromUnsure;
   if (record != nullptr) record->eepromState = left | kEepromUnsure;
@@ -104,19 +104,34 @@ void PortBeginEepromWork() {
   }
 }
 
-void PortMarkWritesEnabled(bool enabled) {
-  gPortLink.eepromWritesEnabled = enabled;
-  SharedPulse* record = PortSharedPulse(gPortLink.openIndex);
-  if (record != nullptr && enabled) record->eepromState |= kEepromWritesEnabled;
+void PortMarkWritesEnabled() {
+  gPortLink.eepromWritesEnabled = true;
+  SharedBoxRecord* record = PortSharedRecord(gPortLink.openIndex);
+  if (record != nullptr) record->eepromState |= kEepromWritesEnabled;
 }
+
+void PortMarkWritesDisabled() { gPortLink.eepromWritesEnabled = false; }
 
 void PortEndEepromWork() {
   Microwire& bus = gPortLink.eeprom;
   MicrowireStop(bus);
-  SharedPulse* record = PortSharedPulse(gPortLink.openIndex);
+  SharedBoxRecord* record = PortSharedRecord(gPortLink.openIndex);
   if (record == nullptr) return;
-  record->eepromState = (bus.state.unsure ? kEepromUnsure : 0) |
+  record->eepromState = (record->eepromState & ~kEepromStateBits) |
+                        (bus.state.unsure ? kEepromUnsure : 0) |
                         (gPortLink.eepromWritesEnabled ? kEepromWritesEnabled : 0);
+}
+
+void PortNoteCounterWrite() {
+  SharedBoxRecord* record = PortSharedRecord(gPortLink.openIndex);
+  if (record != nullptr) record->eepromState += kCounterWriteStep;
+}
+
+bool PortCounterWrites(uint32_t* writes) {
+  SharedBoxRecord* record = PortSharedRecord(gPortLink.openIndex);
+  if (record == nullptr) return false;
+  *writes = record->eepromState / kCounterWriteStep;
+  return true;
 }
 
 bool PortTransfer() { return Request(kPortRequestCode); }
@@ -148,6 +163,8 @@ bool PortSamplePins() {
 
 bool PortPinWrite(void*, uint8_t pattern) { return PortWritePins(pattern); }
 
+void PortBetweenInstructions(void*) { PortReleaseDuePulse(gPortLink.openIndex); }
+
 bool PortPinSample(void*, uint8_t* reply) {
   bool ok = PortSamplePins();
   *reply = gPortLink.reply.bytes[1];
@@ -163,7 +180,7 @@ int32_t PortProbe(uint8_t index, BoxReach* reach) {
   // or no record of it at all) is released rather than written back as it reads.
   uint8_t pattern = status | kStatusSwitch;
   if ((status & kStatusDrawer) == 0) {
-    PulseOwner owner = OwnerOf(PortSharedPulse(index));
+    PulseOwner owner = OwnerOf(PortSharedRecord(index));
     if (owner == PulseOwner::kNone || owner == PulseOwner::kGoneProcess) {
       pattern |= kStatusDrawer;
       TraceEvent("pulse", "port %u: its drawer line was energised by no living process; released",
@@ -176,23 +193,22 @@ int32_t PortProbe(uint8_t index, BoxReach* reach) {
   return OpenResultFromHandle(handle);
 }
 
-int32_t PortOpenSession(uint8_t index) {
-  PortCompletePulse("an open");
-  gPortLink.localOpenCnt = 0;
-  gPortLink.storedOpenCnt = 0;
-  gPortLink.storedValid = false;
+int32_t PortOpenSession(uint8_t index, CounterSeen* counter) {
   gPortLink.deviceIndex = index;
   int32_t result = PortProbe(index);
   if (result == kNotOpen) return result;
-  // The last close's total stands until a box is open again.
-  gPortLink.closed = false;
-  PortGetLastOpenCnt();
+  uint32_t value = 0;
+  PortReadField(IdentityField::kLastOpenCnt, &value, nullptr, counter);
   return result;
 }
 
-bool PortCloseSession(uint32_t total) {
-  gPortLink.closed = true;
-  gPortLink.closedTotal = total;
-  gPortLink.deviceIndex = kPortNoIndex;
-  return true;
+void PortCloseSession() { gPortLink.deviceIndex = kPortNoIndex; }
+
+bool PortBeginOperation(uint8_t index) {
+  if (gPortLink.holding) return index == gPortLink.openIndex;
+  return PortOpenDevice(index) != INVALID_HANDLE_VALUE;
+}
+
+void PortEndOperation(uint8_t index) {
+  if (!gPortLink.holding) PortCloseDevice(index);
 }

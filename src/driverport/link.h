@@ -15,7 +15,7 @@
 #include <stdint.h>
 
 #include "common/box_lock.h"
-#include "common/box_reach.h"
+#include "common/contract.h"
 #include "common/gone_box.h"
 #include "driverport/microwire.h"
 
@@ -40,42 +40,34 @@ struct PortReply {
 // byte 1 carries data out. Only between PortOpenDevice and PortCloseDevice.
 bool PortPinWrite(void* context, uint8_t pattern);
 bool PortPinSample(void* context, uint8_t* reply);
+// Between two EEPROM instructions, the part deselected: a pulse on the open box whose
+// 60 ms are up is released, whoever started it (drawer.cpp), so that no pulse waits for a
+// field write to end.
+void PortBetweenInstructions(void* context);
 
-struct DriverPortLink {
-  // The link: one device open per operation, the blocks every transfer uses.
+// The link: one device open per operation, the blocks every transfer uses, and the box the
+// session addresses. Written by link.cpp, except: the hold (identity.cpp), the box addressed
+// after a scan with no session open (discovery.cpp), and the framing's state (microwire.cpp,
+// through the Microwire record it is passed). The drawer pulse is drawer.cpp's own record.
+struct PortLink {
   HANDLE handle = INVALID_HANDLE_VALUE;  // open device inside one operation only
   PortCommand command = {};              // sent by every transfer as it stands
   PortReply reply = {};                  // filled by the driver
   DWORD bytesReturned = 0;               // never examined
-  Microwire eeprom = {{PortPinWrite, PortPinSample, nullptr}, {}};  // the EEPROM on the pins
-  bool boxHeld = false;              // the open device's box is taken (common/box_lock.h)
-  bool boxGuarded = false;           // ... and its mutex is had: the box may be written
+  Microwire eeprom = {{PortPinWrite, PortPinSample, PortBetweenInstructions, nullptr}, {}};
+  bool boxLocked = false;            // the open device's box is locked (common/box_lock.h)
+  BoxTurn turn = {};                 // ... and how: whether it may be written
+  bool holding = false;              // the device stays open between operations (a hold)
   uint8_t openIndex = kPortNoIndex;  // the box whose device is open
   uint16_t usedBoxes = 0;            // bit N: this process has opened box N's device
   bool eepromWritesEnabled = false;  // the EEPROM work under way may have left writes on
 
-  // The session: the box addressed and its counts. Only the session open and close (and a
-  // scan with no session open) choose the box.
-  uint8_t deviceIndex = 0;     // N of \\.\Drelvan_N; kPortNoIndex after the close
-  uint32_t localOpenCnt = 0;   // pulses started since the session was opened
-  uint32_t storedOpenCnt = 0;  // copy of the opening counter stored in the box
-  bool storedValid = false;    // storedOpenCnt was read from the box (or written) in this session
-  bool closed = false;         // the last session was closed; no successful open since
-  uint32_t closedTotal = 0;    // total openings as that close left them
-
-  // The drawer pulse: at most one pending, and a release still owed to a box.
-  bool pulsePending = false;  // a pulse is written and its release not yet tried
-  int64_t pulseStart = 0;     // performance counter when the pending pulse was written
-  uint8_t releaseIndex = 0;   // the box of the last pulse written
-  uint16_t releasesOwed = 0;  // bit N: a pulse was written to box N and no release since
-  MissedOpens releaseMissed[kPortMaxIndex + 1] = {};  // box N's device not found, for its release
-  // Pulses of processes that are gone, on boxes this process has used: when box N's owner
-  // was last asked about, and the tries that did not find box N's device.
-  int64_t ownerCheckAt[kPortMaxIndex + 1] = {};
-  MissedOpens deadPulseMissed[kPortMaxIndex + 1] = {};
+  // The box the session addresses: chosen by the session open and close, and by a scan
+  // with no session open.
+  uint8_t deviceIndex = 0;  // N of \\.\Drelvan_N; kPortNoIndex after the close
 };
 
-extern DriverPortLink gPortLink;
+extern PortLink gPortLink;
 
 // True for a valid port status: bit 3 clear and bits 4-7 set (0xF0..0xF7).
 bool IsValidStatus(uint8_t status);
@@ -84,9 +76,8 @@ bool IsValidStatus(uint8_t status);
 // CreateFileA, a status read and, when the status is not valid, one recovery request.
 // Returns the open handle, or INVALID_HANDLE_VALUE (nothing held, device closed again);
 // *reach, when given, says how it went. Index above 9: INVALID_HANDLE_VALUE without a
-// system call. After a holder that died, the session's copy of the counter is not trusted
-// and the box's EEPROM starts its next operation cleanly; a pulse left running by a
-// process that is gone is released once its time is up.
+// system call. After a holder that died, the box's EEPROM starts its next operation
+// cleanly; a pulse left running by a process that is gone is released once its time is up.
 HANDLE PortOpenDevice(uint8_t index, BoxReach* reach = nullptr, DWORD waitMs = kBoxWaitMs);
 // Closes the operation's handle and gives the box back (index 0..9; nothing above).
 void PortCloseDevice(uint8_t index);
@@ -102,7 +93,7 @@ bool PortSamplePins();  // data out in reply byte 1, bit 6
 // Decides whether box 'index' answers: open, read the status, write it back with bit 2 set
 // (and, when the drawer line reads energised with no living process's pulse on it, with
 // the release), close. Returns the open result (never kNotOpen on success) or kNotOpen;
-// *reach, when given, says how the open went. Touches only the link, not the session.
+// *reach, when given, says how the open went. Does not change the box addressed.
 int32_t PortProbe(uint8_t index, BoxReach* reach = nullptr);
 
 // The EEPROM work of one operation on the open device. Begin starts it as the box's shared
@@ -110,17 +101,29 @@ int32_t PortProbe(uint8_t index, BoxReach* reach = nullptr);
 // arrived, a write disable first when writes may still be enabled; until End records how
 // this operation left the part, the record says it is unsure, so that a holder that dies
 // meanwhile leaves the next one a clean start. MarkWritesEnabled: before a write enable
-// goes out (true), and once the write disable has (false).
+// goes out (the shared record learns it at once). MarkWritesDisabled: once the write disable
+// has gone out (the record learns it at End).
 void PortBeginEepromWork();
-void PortMarkWritesEnabled(bool enabled);
+void PortMarkWritesEnabled();
+void PortMarkWritesDisabled();
 void PortEndEepromWork();
+// The open box's count of counter writes begun by any process (box_lock.h): Note before a
+// write of the counter goes out, so that one cut short counts too; false from Writes when
+// the box's record cannot be had.
+void PortNoteCounterWrite();
+bool PortCounterWrites(uint32_t* writes);
 
 // Device 'index' open and its box taken: releases a pulse that a process that is gone left
 // running on it, once the pulse's time is up (drawer.cpp).
 void PortReleaseOrphanedPulse(uint8_t index);
+// Device 'index' open and its box locked: releases a pulse whose time is up, whichever
+// process started it (drawer.cpp).
+void PortReleaseDuePulse(uint8_t index);
 
-// Reads the counter stored in box 'index' in one device open; touches no session field.
-// False when the box did not open or a transfer failed (identity.cpp).
-bool PortReadCounterOf(uint8_t index, uint32_t* value);
+// The device of box 'index' for one operation: opened, or (inside a hold of that box) the
+// one already open. End gives it back unless a hold keeps it. Begin returns false when the
+// box was not reached.
+bool PortBeginOperation(uint8_t index);
+void PortEndOperation(uint8_t index);
 
 #endif  // TEVRO_DRIVERPORT_LINK_H

@@ -49,7 +49,9 @@ void MicrowireEndInstruction(Microwire& bus) {
   if (!ok) {
     bus.state.halted = true;
     bus.state.failed = true;
+    return;
   }
+  if (bus.pins.betweenInstructions != nullptr) bus.pins.betweenInstructions(bus.pins.context);
 }
 
 bool MicrowireBeginInstruction(Microwire& bus, uint32_t word) {
@@ -63,41 +65,39 @@ bool MicrowireBeginInstruction(Microwire& bus, uint32_t word) {
   return true;
 }
 
+// Each bit in two pin writes: the data presented together with the clock going low (the
+// part takes nothing on a falling edge), then the clock's rising edge with the data line
+// unchanged, which the part takes the bit at. The clock is left high.
 void ShiftOutBits(Microwire& bus, uint32_t value, uint32_t count) {
-  uint8_t pattern = kPinsSelect;
   for (uint32_t bit = count; bit-- > 0;) {
-    if ((value >> bit) & 1) {
-      pattern |= kPinDataIn;
-    } else {
-      pattern &= static_cast<uint8_t>(~kPinDataIn);
-    }
+    uint8_t pattern = ((value >> bit) & 1) != 0 ? kPinsSelect | kPinDataIn : kPinsSelect;
     MicrowirePins(bus, pattern);
-    pattern |= kPinClock;
-    MicrowirePins(bus, pattern);
-    pattern &= static_cast<uint8_t>(~kPinClock);
-    MicrowirePins(bus, pattern);
+    MicrowirePins(bus, pattern | kPinClock);
   }
 }
 
+// Each bit: the clock brought low (data in dropped to 0 with it), raised, and data out
+// sampled; the part moves data out on at the rising edge. The clock is left high.
 uint32_t ShiftInBits(Microwire& bus, uint32_t count) {
   uint32_t value = 0;
   for (uint32_t i = 0; i < count; ++i) {
     value <<= 1;
+    MicrowirePins(bus, kPinsSelect);
     MicrowirePins(bus, kPinsClockHigh);
     // A sample not taken loses the bits gathered so far; the current bit is read from the
     // reply as the failed transfer left it.
     if (!MicrowireSample(bus)) value = 0;
     if (bus.state.reply & kPinDataOut) value += 1;
-    MicrowirePins(bus, kPinsSelect);
   }
   return value;
 }
 
-uint8_t EepromReadByte(Microwire& bus, uint8_t address) {
-  if (!MicrowireBeginInstruction(bus, kReadWord | (address & kAddressMask))) return 0;
-  uint8_t value = static_cast<uint8_t>(ShiftInBits(bus, kDataBits));
-  MicrowireEndInstruction(bus);
-  return value;
+bool EepromBeginRead(Microwire& bus, uint8_t address) {
+  return MicrowireBeginInstruction(bus, kReadWord | (address & kAddressMask));
+}
+
+uint8_t EepromReadNextByte(Microwire& bus) {
+  return static_cast<uint8_t>(ShiftInBits(bus, kDataBits));
 }
 
 bool EepromWriteByte(Microwire& bus, uint8_t address, uint8_t value) {
@@ -119,11 +119,4 @@ bool EepromWriteDisable(Microwire& bus) {
   if (!MicrowireBeginInstruction(bus, kWriteDisableWord)) return false;
   MicrowireEndInstruction(bus);
   return !bus.state.halted;
-}
-
-void EepromReadBlock(Microwire& bus, uint8_t* destination, uint8_t start, uint8_t length) {
-  if (!bus.state.active) return;
-  for (uint8_t i = 0; i < length; ++i) {
-    destination[i] = EepromReadByte(bus, static_cast<uint8_t>(start + i));
-  }
 }

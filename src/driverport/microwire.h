@@ -1,11 +1,12 @@
 // The 93C46 serial EEPROM (8-bit organisation: 128 bytes, 7 address bits) driven one pin
 // change at a time. Every instruction is a select, a 10-bit word (start bit, 2 opcode bits,
 // 7 address or sub-code bits) shifted out most significant bit first with data taken at
-// the rising clock edge, the instruction's own part, and a deselect.
+// the rising clock edge, the instruction's own part, and a deselect. The data line changes
+// only while the clock is low or together with its falling edge, never while it is high.
 //
-// Pure framing: it drives a two-function pin port and keeps its own small state record; it
-// knows nothing of devices or of the driver. Transfer costs: a byte read or write 56, write
-// enable 33, write disable 32.
+// Pure framing: it drives a pin port and keeps its own small state record; it knows nothing
+// of devices or of the driver. Transfer costs: the word 20; a read of n bytes with one
+// instruction 22 + 24 n; a byte write 38, write enable 23, write disable 22.
 #ifndef TEVRO_DRIVERPORT_MICROWIRE_H
 #define TEVRO_DRIVERPORT_MICROWIRE_H
 
@@ -35,6 +36,9 @@ struct PinPort {
   // One look at the pins: *reply receives the byte whose bit 6 is data out, as the
   // transfer left it (after a failure: whatever the reply held before).
   bool (*samplePins)(void* context, uint8_t* reply);
+  // Optional: called after each instruction's deselect reached the part, with the part
+  // deselected, so that the port's other work can run between instructions.
+  void (*betweenInstructions)(void* context);
   void* context;
 };
 
@@ -60,8 +64,9 @@ void MicrowireStart(Microwire& bus);
 void MicrowireStop(Microwire& bus);
 void MicrowireResume(Microwire& bus);
 
-// Shift steps, inside an instruction: MSB first, three pin writes per bit out; per bit in,
-// clock high, a sample and clock low. A sample not taken loses the bits gathered so far.
+// Shift steps, inside an instruction: MSB first, two pin writes per bit out (the data with
+// the clock going low, then the clock high); per bit in, clock low, clock high and a
+// sample. A sample not taken loses the bits gathered so far. Both leave the clock high.
 void ShiftOutBits(Microwire& bus, uint32_t value, uint32_t count);
 uint32_t ShiftInBits(Microwire& bus, uint32_t count);
 
@@ -77,11 +82,14 @@ bool MicrowireSample(Microwire& bus);
 // Instructions. Results are false (0 for the read) when the operation is inactive or a
 // transfer of the instruction failed; write enable's is false only when the operation is
 // inactive or already abandoned (its callers do not look at it).
-uint8_t EepromReadByte(Microwire& bus, uint8_t address);
 bool EepromWriteByte(Microwire& bus, uint8_t address, uint8_t value);
 bool EepromWriteEnable(Microwire& bus);
 bool EepromWriteDisable(Microwire& bus);
-// length bytes into consecutive bytes of destination; the address wraps from 127 to 0.
-void EepromReadBlock(Microwire& bus, uint8_t* destination, uint8_t start, uint8_t length);
+// A read: Begin sends the READ of 'address' (false as MicrowireBeginInstruction); each
+// NextByte then clocks one byte out of the part, which goes on into the following bytes
+// while the clock runs (its sequential read; 127 is followed by 0); MicrowireEndInstruction
+// ends it, after as many bytes as the caller needs.
+bool EepromBeginRead(Microwire& bus, uint8_t address);
+uint8_t EepromReadNextByte(Microwire& bus);
 
 #endif  // TEVRO_DRIVERPORT_MICROWIRE_H

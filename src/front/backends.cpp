@@ -1,59 +1,53 @@
-// The backend tables: one entry per member of Backend, in its order.
+// The backend tables.
 #include "front/backends.h"
 
 #include "bridge/bridge.h"
 #include "driverport/driverport.h"
 
+namespace {
+
+const PulseOps kPortPulse = {
+    .release = PortRelease,
+    .finishOverdue = PortFinishOverdue,
+    .completePulse = PortCompletePulse,
+};
+
+}  // namespace
+
 const Backend kBridgeBackend = {
-    BridgeOpenInterface,       // openSession
-    BridgeCloseInterface,      // closeSession
-    BridgeKick,                // kick
-    nullptr,                   // release: the box times its own pulse
-    BridgeGetSwitch,           // getSwitch
-    BridgeGetFirmWareVersion,  // getFirmWareVersion
-    BridgeGetLastOpenCnt,      // getLastOpenCnt
-    BridgeGetLocalOpenCnt,     // getLocalOpenCnt
-    BridgeGetTotalOpenCnt,     // getTotalOpenCnt
-    BridgeGetSerialNumber,     // getSerialNumber
-    BridgeGetMfgDate,          // getMfgDate
-    BridgeSetSerialNumber,     // setSerialNumber
-    BridgeSetMfgDate,          // setMfgDate
-    BridgeSetLastOpenCnt,      // setLastOpenCnt
-    BridgeHoldBox,             // holdBox
-    BridgeLetGo,               // letGo
-    BridgeReadHeldCounter,     // readHeldCounter
-    BridgeWriteHeldCounter,    // writeHeldCounter
-    BridgeCachedCounter,       // cachedCounter
-    BridgeScan,                // scan
-    nullptr,                   // settle
-    nullptr,                   // completePulse
-    BridgeDetach,              // detach
+    .name = "bridge",
+    .kind = BoxKind::kBridge,
+    .failedSwitchRead = FailedSwitchRead::kLastStateRead,
+    .openSession = BridgeOpenInterface,
+    .closeSession = BridgeCloseInterface,
+    .kick = BridgeKick,
+    .readSwitch = BridgeReadSwitch,
+    .firmwareText = BridgeFirmwareText,
+    .readField = BridgeReadField,
+    .writeField = BridgeWriteField,
+    .holdBox = BridgeHoldBox,
+    .letGo = BridgeLetGo,
+    .scan = BridgeScan,
+    .pulse = nullptr,  // the box times its own pulse
+    .detach = BridgeDetach,
 };
 
 const Backend kPortBackend = {
-    PortOpenSession,         // openSession
-    PortCloseSession,        // closeSession
-    PortKick,                // kick
-    PortRelease,             // release
-    PortGetSwitch,           // getSwitch
-    PortGetFirmWareVersion,  // getFirmWareVersion
-    PortGetLastOpenCnt,      // getLastOpenCnt
-    PortGetLocalOpenCnt,     // getLocalOpenCnt
-    PortGetTotalOpenCnt,     // getTotalOpenCnt
-    PortGetSerialNumber,     // getSerialNumber
-    PortGetMfgDate,          // getMfgDate
-    PortSetSerialNumber,     // setSerialNumber
-    PortSetMfgDate,          // setMfgDate
-    PortSetLastOpenCnt,      // setLastOpenCnt
-    PortHoldBox,             // holdBox
-    PortLetGo,               // letGo
-    PortReadHeldCounter,     // readHeldCounter
-    PortWriteHeldCounter,    // writeHeldCounter
-    PortCachedCounter,       // cachedCounter
-    PortScan,                // scan
-    PortSettle,              // settle
-    PortCompletePulse,       // completePulse
-    PortDetach,              // detach
+    .name = "port",
+    .kind = BoxKind::kPort,
+    .failedSwitchRead = FailedSwitchRead::kOpen,
+    .openSession = PortOpenSession,
+    .closeSession = PortCloseSession,
+    .kick = PortKick,
+    .readSwitch = PortReadSwitch,
+    .firmwareText = PortFirmwareText,
+    .readField = PortReadField,
+    .writeField = PortWriteField,
+    .holdBox = PortHoldBox,
+    .letGo = PortLetGo,
+    .scan = PortScan,
+    .pulse = &kPortPulse,
+    .detach = PortDetach,
 };
 
 const Backend* const kBackends[2] = {&kPortBackend, &kBridgeBackend};

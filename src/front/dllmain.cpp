@@ -5,6 +5,7 @@
 #include "common/box_lock.h"
 #include "common/library_timer.h"
 #include "common/process_lock.h"
+#include "common/process_lock_scope.h"
 #include "common/trace.h"
 #include "front/openings.h"
 #include "front/session.h"
@@ -17,44 +18,47 @@ const char kStillOpenCaption[] = "Warnung aus DLL";
 
 void Attach() {
   InitProcessLock();
-  LockProcess();
-  TraceAtLoad();
-  TraceEvent("load", "TEVRO.DLL %s, %s", TEVRO_FILE_VERSION_TEXT,
-             sizeof(void*) == 8 ? "x64" : "x86");
-  uint32_t counts = ScanBoxes();
-  TraceUnlockProcess();
+  uint32_t counts = 0;
+  {
+    ProcessLockScope lock;
+    TraceAtLoad();
+    TraceEvent("load", "TEVRO.DLL %s, %s", TEVRO_FILE_VERSION_TEXT,
+               sizeof(void*) == 8 ? "x64" : "x86");
+    counts = ScanBoxes();
+  }
   if (counts == 0) ShowNoBoxFound();
 }
 
-// A process that ends (a non-null reserved argument) is not only unloading this library:
-// then no lock is taken (a thread that held it may be gone) and nothing is released that
-// the system releases anyway. A running pulse is completed first, before the warning waits
-// for the user: the solenoid is not kept energised meanwhile. No lock is held while the
-// warning waits, nor while the library's timer is stopped (its work takes the process lock).
+// A process that ends is not only unloading this library: then no lock is taken (a thread
+// that held it may be gone) and nothing is given back that the system frees anyway. A
+// running pulse is completed first, before the warning waits for the user: the solenoid is
+// not kept energised meanwhile. No lock is held while the warning waits, nor while the
+// library's timer is stopped (its work takes the process lock).
 void Detach(UnloadKind kind) {
-  const bool locks = kind == UnloadKind::kLibrary;
-  if (locks) LockProcess();
-  for (const Backend* backend : kBackends) {
-    if (backend->completePulse != nullptr) backend->completePulse("the unload");
+  {
+    ProcessLockScope lock(kind == UnloadKind::kLibrary ? ProcessLockScope::Take::kLock
+                                                       : ProcessLockScope::Take::kNone);
+    for (const Backend* backend : kBackends) CompletePulse(*backend, "the unload");
+    const bool selected = gSession.currentDevice != kNoDevice;
+    if (selected) {
+      TraceEvent("message box", "%s", kStillOpenText);
+      TraceFlush();
+      lock.Unlock();
+      MessageBoxA(nullptr, kStillOpenText, kStillOpenCaption, MB_ICONINFORMATION);
+      lock.Relock();
+      CloseSession();
+    }
+    RetryOwedOpenings(kBoxWaitMs);
+    DropOwedOpenings();
+    for (const Backend* backend : kBackends) backend->detach(kind);
+    if (kind == UnloadKind::kProcessExit) return;
+    TraceFlush();
+    lock.Unlock();
+    LibraryTimerClose();
+    lock.Relock();
+    CloseBoxes();
+    TraceAtUnload();
   }
-  const bool selected = gSession.currentDevice != kNoDevice;
-  if (selected) TraceEvent("message box", "%s", kStillOpenText);
-  TraceFlush();
-  if (locks) UnlockProcess();
-  if (selected) MessageBoxA(nullptr, kStillOpenText, kStillOpenCaption, MB_ICONINFORMATION);
-  if (locks) LockProcess();
-  if (selected) CloseSession();
-  SettleOwedOpenings(kBoxWaitMs);
-  GiveUpOwedOpenings();
-  for (const Backend* backend : kBackends) backend->detach(kind);
-  TraceFlush();
-  if (!locks) return;
-  UnlockProcess();
-  LibraryTimerClose();
-  LockProcess();
-  CloseBoxes();
-  TraceAtUnload();
-  UnlockProcess();
   DeleteProcessLock();
 }
 

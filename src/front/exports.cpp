@@ -1,83 +1,79 @@
-// The exported functions: each looks at the session record and calls at most one
-// operation of the selected backend.
+// The exported functions: each is one ExportCall that looks at the session record and
+// calls at most one operation of the selected backend.
 #include <windows.h>
 
 #include <stdarg.h>
 #include <stdio.h>
 
-#include "common/process_lock.h"
 #include "common/trace.h"
 #include "front/backends.h"
+#include "front/counter_copy.h"
+#include "front/export_call.h"
 #include "front/openings.h"
 #include "front/session.h"
 #include "tevro.h"
 
-SessionState gSession = {kNoDevice, 0, 0, kBackendDriverPort, 1, kNotOpen, 0};
+// Straight after load GetSwitch reports the switch closed; a bridge box that has not yet
+// answered reports it open.
+SessionState gSession = {
+    .currentDevice = kNoDevice,
+    .bridgeCount = 0,
+    .portCount = 0,
+    .backend = &kPortBackend,
+    .openResult = kNotOpen,
+    .boxIndex = 0,
+    .counts = {.local = 0, .closed = false, .closedTotal = 0},
+    .switchState = {.lastResult = true, .lastRead = false},
+};
 
-const Backend& SelectedBackend() {
-  return gSession.backend == kBackendBridge ? kBridgeBackend : kPortBackend;
+ExportCall::ExportCall(const char* name) : tracing_(false), result_("nothing") {
+  TraceRefresh();
+  Begin(name, "");
 }
 
-namespace {
-
-bool IsOpen() { return gSession.openResult != kNotOpen; }
-
-// Every export starts here: the process lock is taken, the trace is looked at, and what is
-// overdue on the boxes is ended first (front/session.h). 'name' is the export's name in
-// tevro.h; 'format' and what follows give its arguments as the trace shows them.
-
-void Enter(const char* name) {
-  LockProcess();
+ExportCall::ExportCall(const char* name, const char* format, ...)
+    : tracing_(false), result_("nothing") {
   TraceRefresh();
-  if (Tracing()) TraceCallBegin(name, "");
-  SettleBoxes();
-}
-
-void Enter(const char* name, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void Enter(const char* name, const char* format, ...) {
-  LockProcess();
-  TraceRefresh();
+  char args[48] = "";
   if (Tracing()) {
-    char args[48];
     va_list list;
     va_start(list, format);
     vsnprintf(args, sizeof args, format, list);
     va_end(list);
-    TraceCallBegin(name, args);
   }
-  SettleBoxes();
+  Begin(name, args);
 }
 
-// Every export ends here, with its result ('format' shows it in the trace). The trace's
-// lines are written now: no box is held any more.
-template <typename T>
-T Leave(T result, const char* format) {
-  if (Tracing()) {
-    char text[24];
-    snprintf(text, sizeof text, format, result);
-    TraceCallEnd(text);
-  }
-  TraceUnlockProcess();
-  return result;
-}
-TEVRO_BOOL LeaveBool(bool result) { return Leave<TEVRO_BOOL>(result ? 1 : 0, "%u"); }
-TEVRO_U32 LeaveCount(uint32_t result) { return Leave<TEVRO_U32>(result, "%u"); }
-void LeaveVoid() {
-  if (Tracing()) {
-    TraceCallEnd("nothing");
-  }
-  TraceUnlockProcess();
+void ExportCall::Begin(const char* name, const char* args) {
+  tracing_ = Tracing();
+  if (tracing_) TraceCallBegin(name, args);
+  FinishOverdueWork();
 }
 
-const char* Pointer(const void* p) { return p == nullptr ? "NULL" : "not NULL"; }
+ExportCall::~ExportCall() {
+  if (tracing_) TraceCallEnd(result_);
+}
+
+namespace {
+
+const Backend& Selected() { return *gSession.backend; }
+bool IsOpen() { return gSession.openResult != kNotOpen; }
 
 // Opens number n through 'backend' at its index there; on success the record selects it.
-int32_t OpenThrough(const Backend& backend, int32_t id, uint8_t n, uint8_t index) {
-  gSession.openResult = backend.openSession(index);
+// The local count starts again with every attempt. A pulse still running on the backend's
+// boxes is completed first.
+int32_t OpenThrough(const Backend& backend, uint8_t n, uint8_t index) {
+  gSession.counts.local = 0;
+  CompletePulse(backend, "an open");
+  AddressCounterCopy(backend, index);
+  CounterSeen counter = {};
+  gSession.openResult = backend.openSession(index, &counter);
+  NoteCounterSeen(backend, index, counter);
   if (IsOpen()) {
-    gSession.backend = id;
+    gSession.backend = &backend;
     gSession.currentDevice = n;
     gSession.boxIndex = index;
+    gSession.counts.closed = false;  // the last close's total stands until a box is open
   }
   return gSession.openResult;
 }
@@ -85,55 +81,109 @@ int32_t OpenThrough(const Backend& backend, int32_t id, uint8_t n, uint8_t index
 int32_t OpenSession(uint8_t n) {
   if (n != gSession.currentDevice) CloseSession();
   if (n >= gSession.bridgeCount) {
-    return OpenThrough(kPortBackend, kBackendDriverPort, n,
-                       static_cast<uint8_t>(n - gSession.bridgeCount));
+    return OpenThrough(kPortBackend, n, static_cast<uint8_t>(n - gSession.bridgeCount));
   }
   // A bridge box already open stays open with its counts; a driver-port number is opened
   // afresh every time.
   if (n == gSession.currentDevice && IsOpen()) return gSession.openResult;
-  return OpenThrough(kBridgeBackend, kBackendBridge, n, n);
+  return OpenThrough(kBridgeBackend, n, n);
 }
 
-bool GetSwitchOf(char* readFlag) {
+bool Kick() {
+  if (!IsOpen()) return false;
+  KickResult kick = Selected().kick();
+  if (kick.counted) ++gSession.counts.local;
+  return kick.reached;
+}
+
+void Release() {
+  if (Selected().pulse != nullptr) Selected().pulse->release();
+}
+
+// A box that cannot be read now reports the state read last where the backend repeats it
+// (the bridge), else open; with no box open, GetSwitch reports what it reported last.
+bool Switch(char* readFlag) {
   char unused = 0;
   char* flag = readFlag != nullptr ? readFlag : &unused;
+  SwitchMemory& memory = gSession.switchState;
   if (!IsOpen()) {
     MessageBeep(MB_ICONEXCLAMATION);
     *flag = 0;
-  } else {
-    gSession.lastSwitch = SelectedBackend().getSwitch(flag) ? 1 : 0;
+    return memory.lastResult;
   }
-  return gSession.lastSwitch != 0;
+  bool readNow = false;
+  bool closed = Selected().readSwitch(&readNow);
+  if (Selected().failedSwitchRead == FailedSwitchRead::kLastStateRead) {
+    if (readNow) memory.lastRead = closed;
+    memory.lastResult = memory.lastRead;
+  } else {
+    memory.lastResult = readNow && closed;
+  }
+  *flag = readNow ? 1 : 0;
+  return memory.lastResult;
 }
 
-bool KickOpenBox() { return IsOpen() && SelectedBackend().kick(); }
-uint32_t LastOpenCnt() { return IsOpen() ? SelectedBackend().getLastOpenCnt() : 0; }
-uint32_t SerialNumber() { return IsOpen() ? SelectedBackend().getSerialNumber() : 0; }
-uint32_t MfgDate() { return IsOpen() ? SelectedBackend().getMfgDate() : 0; }
-
-void Release() {
-  const Backend& backend = SelectedBackend();
-  if (backend.release != nullptr) backend.release();
+uint32_t Field(IdentityField field) {
+  if (!IsOpen()) return 0;
+  uint32_t value = 0;
+  CounterSeen counter = {};
+  const bool read = Selected().readField(field, &value, nullptr, &counter);
+  NoteCounterSeen(Selected(), gSession.boxIndex, counter);
+  return read ? value : 0;
 }
+
+bool SetField(IdentityField field, uint32_t value) {
+  if (!IsOpen()) return false;
+  CounterSeen counter = {};
+  const bool written = Selected().writeField(field, value, nullptr, &counter);
+  NoteCounterSeen(Selected(), gSession.boxIndex, counter);
+  return written;
+}
+
+uint32_t LocalOpenings() { return gSession.counts.local; }
+
+// The stored counter as the session last saw it, plus its openings; after a close, the
+// total it wrote back.
+uint32_t TotalOpenings() {
+  if (gSession.counts.closed) return gSession.counts.closedTotal;
+  uint32_t stored = 0;
+  if (!CounterCopyOf(Selected(), &stored)) stored = 0;
+  return stored + gSession.counts.local;
+}
+
+void FirmwareText(char* buf) {
+  if (IsOpen() && buf != nullptr) Selected().firmwareText(buf);
+}
+
+const char* Pointer(const void* p) { return p == nullptr ? "NULL" : "not NULL"; }
+
+TEVRO_BOOL Bool(bool value) { return value ? 1 : 0; }
 
 }  // namespace
 
-void SettleBoxes() {
+void FinishOverdueWork() {
   for (const Backend* backend : kBackends) {
-    if (backend->settle != nullptr) backend->settle();
+    if (backend->pulse != nullptr) backend->pulse->finishOverdue();
   }
-  SettleOwedOpenings(0);
+  RetryOwedOpenings(0);
+}
+
+void CompletePulse(const Backend& backend, const char* endedBy) {
+  if (backend.pulse != nullptr) backend.pulse->completePulse(endedBy);
 }
 
 bool CloseSession() {
   if (IsOpen()) {
-    const Backend& backend = SelectedBackend();
+    const Backend& backend = Selected();
     // The drawer is released before the openings are written back.
-    if (backend.completePulse != nullptr) backend.completePulse("the close");
-    uint32_t local = backend.getLocalOpenCnt();
-    uint32_t total = backend.getTotalOpenCnt();
+    CompletePulse(backend, "the close");
+    const uint32_t local = gSession.counts.local;
+    uint32_t total = TotalOpenings();
     if (local != 0) total = WriteBackOpenings(backend, gSession.boxIndex, local, total);
-    backend.closeSession(total);
+    gSession.counts.closed = true;
+    gSession.counts.closedTotal = total;
+    backend.closeSession();
+    AddressCounterCopy(backend, kNoBox);
   }
   gSession.currentDevice = kNoDevice;
   gSession.openResult = kNotOpen;
@@ -147,138 +197,140 @@ uint32_t PackedCounts() {
 extern "C" {
 
 TEVRO_U32 TEVRO_CALL ScanForPos(void) {
-  Enter("ScanForPos");
-  TEVRO_U32 counts = Leave<TEVRO_U32>(ScanBoxes(), "0x%04X");
+  TEVRO_U32 counts = 0;
+  {
+    ExportCall call("ScanForPos");
+    counts = call.Result<TEVRO_U32>(ScanBoxes(), "0x%04X");
+  }
   if (counts == 0) ShowNoBoxFound();
   return counts;
 }
 
 TEVRO_U32 TEVRO_CALL GetNumPos(void) {
-  Enter("GetNumPos");
-  return Leave<TEVRO_U32>(PackedCounts(), "0x%04X");
+  ExportCall call("GetNumPos");
+  return call.Result<TEVRO_U32>(PackedCounts(), "0x%04X");
 }
 
 void TEVRO_CALL GetFirmWareVersion(char* buf) {
-  Enter("GetFirmWareVersion", "%s", Pointer(buf));
-  if (IsOpen() && buf != nullptr) SelectedBackend().getFirmWareVersion(buf);
-  LeaveVoid();
+  ExportCall call("GetFirmWareVersion", "%s", Pointer(buf));
+  FirmwareText(buf);
 }
 
 TEVRO_S32 TEVRO_CALL OpenPosInterface(unsigned char n) {
-  Enter("OpenPosInterface", "%u", n);
-  return Leave<TEVRO_S32>(OpenSession(n), "%d");
+  ExportCall call("OpenPosInterface", "%u", n);
+  return call.Result<TEVRO_S32>(OpenSession(n), "%d");
 }
 
 TEVRO_S32 TEVRO_CALL OpenPosInterfaceV(void) {
-  Enter("OpenPosInterfaceV");
-  return Leave<TEVRO_S32>(OpenSession(0), "%d");
+  ExportCall call("OpenPosInterfaceV");
+  return call.Result<TEVRO_S32>(OpenSession(0), "%d");
 }
 
 TEVRO_BOOL TEVRO_CALL KasseOpen(void) {
-  Enter("KasseOpen");
-  return LeaveBool(KickOpenBox());
+  ExportCall call("KasseOpen");
+  return call.Result(Bool(Kick()), "%u");
 }
 
 TEVRO_BOOL TEVRO_CALL KasseOpenP(void* ignored) {
-  Enter("KasseOpenP", "%s", Pointer(ignored));
-  return LeaveBool(KickOpenBox());
+  ExportCall call("KasseOpenP", "%s", Pointer(ignored));
+  return call.Result(Bool(Kick()), "%u");
 }
 
 TEVRO_BOOL TEVRO_CALL KasseClose(void) {
-  Enter("KasseClose");
+  ExportCall call("KasseClose");
   Release();
-  return LeaveBool(true);
+  return call.Result(Bool(true), "%u");
 }
 
 TEVRO_BOOL TEVRO_CALL KasseCloseP(void* ignored) {
-  Enter("KasseCloseP", "%s", Pointer(ignored));
+  ExportCall call("KasseCloseP", "%s", Pointer(ignored));
   Release();
-  return LeaveBool(true);
+  return call.Result(Bool(true), "%u");
 }
 
 TEVRO_BOOL TEVRO_CALL GetSwitch(char* readFlag) {
-  Enter("GetSwitch", "%s", Pointer(readFlag));
-  return LeaveBool(GetSwitchOf(readFlag));
+  ExportCall call("GetSwitch", "%s", Pointer(readFlag));
+  return call.Result(Bool(Switch(readFlag)), "%u");
 }
 
 TEVRO_BOOL TEVRO_CALL GetSwitchP(void* ignored, char* readFlag) {
-  Enter("GetSwitchP", "%s, %s", Pointer(ignored), Pointer(readFlag));
-  return LeaveBool(GetSwitchOf(readFlag));
+  ExportCall call("GetSwitchP", "%s, %s", Pointer(ignored), Pointer(readFlag));
+  return call.Result(Bool(Switch(readFlag)), "%u");
 }
 
 TEVRO_U32 TEVRO_CALL GetLastOpenCnt(void) {
-  Enter("GetLastOpenCnt");
-  return LeaveCount(LastOpenCnt());
+  ExportCall call("GetLastOpenCnt");
+  return call.Result<TEVRO_U32>(Field(IdentityField::kLastOpenCnt), "%u");
 }
 
 TEVRO_U32 TEVRO_CALL GetLastOpenCntP(void* ignored) {
-  Enter("GetLastOpenCntP", "%s", Pointer(ignored));
-  return LeaveCount(LastOpenCnt());
+  ExportCall call("GetLastOpenCntP", "%s", Pointer(ignored));
+  return call.Result<TEVRO_U32>(Field(IdentityField::kLastOpenCnt), "%u");
 }
 
 TEVRO_U32 TEVRO_CALL GetLocalOpenCnt(void) {
-  Enter("GetLocalOpenCnt");
-  return LeaveCount(SelectedBackend().getLocalOpenCnt());
+  ExportCall call("GetLocalOpenCnt");
+  return call.Result<TEVRO_U32>(LocalOpenings(), "%u");
 }
 
 TEVRO_U32 TEVRO_CALL GetLocalOpenCntP(void* ignored) {
-  Enter("GetLocalOpenCntP", "%s", Pointer(ignored));
-  return LeaveCount(SelectedBackend().getLocalOpenCnt());
+  ExportCall call("GetLocalOpenCntP", "%s", Pointer(ignored));
+  return call.Result<TEVRO_U32>(LocalOpenings(), "%u");
 }
 
 TEVRO_U32 TEVRO_CALL GetTotalOpenCnt(void) {
-  Enter("GetTotalOpenCnt");
-  return LeaveCount(SelectedBackend().getTotalOpenCnt());
+  ExportCall call("GetTotalOpenCnt");
+  return call.Result<TEVRO_U32>(TotalOpenings(), "%u");
 }
 
 TEVRO_U32 TEVRO_CALL GetTotalOpenCntP(void* ignored) {
-  Enter("GetTotalOpenCntP", "%s", Pointer(ignored));
-  return LeaveCount(SelectedBackend().getTotalOpenCnt());
+  ExportCall call("GetTotalOpenCntP", "%s", Pointer(ignored));
+  return call.Result<TEVRO_U32>(TotalOpenings(), "%u");
 }
 
 TEVRO_U32 TEVRO_CALL GetSerialNumber(void) {
-  Enter("GetSerialNumber");
-  return LeaveCount(SerialNumber());
+  ExportCall call("GetSerialNumber");
+  return call.Result<TEVRO_U32>(Field(IdentityField::kSerialNumber), "%u");
 }
 
 TEVRO_U32 TEVRO_CALL GetSerialNumberP(void* ignored) {
-  Enter("GetSerialNumberP", "%s", Pointer(ignored));
-  return LeaveCount(SerialNumber());
+  ExportCall call("GetSerialNumberP", "%s", Pointer(ignored));
+  return call.Result<TEVRO_U32>(Field(IdentityField::kSerialNumber), "%u");
 }
 
 TEVRO_U32 TEVRO_CALL GetMfgDate(void) {
-  Enter("GetMfgDate");
-  return LeaveCount(MfgDate());
+  ExportCall call("GetMfgDate");
+  return call.Result<TEVRO_U32>(Field(IdentityField::kMfgDate), "%u");
 }
 
 TEVRO_U32 TEVRO_CALL GetMfgDateP(void* ignored) {
-  Enter("GetMfgDateP", "%s", Pointer(ignored));
-  return LeaveCount(MfgDate());
+  ExportCall call("GetMfgDateP", "%s", Pointer(ignored));
+  return call.Result<TEVRO_U32>(Field(IdentityField::kMfgDate), "%u");
 }
 
 TEVRO_BOOL TEVRO_CALL SetSerialNumber(TEVRO_U32 value) {
-  Enter("SetSerialNumber", "%u", value);
-  return LeaveBool(IsOpen() && SelectedBackend().setSerialNumber(value));
+  ExportCall call("SetSerialNumber", "%u", value);
+  return call.Result(Bool(SetField(IdentityField::kSerialNumber, value)), "%u");
 }
 
 TEVRO_BOOL TEVRO_CALL SetMfgDate(TEVRO_U32 value) {
-  Enter("SetMfgDate", "%u", value);
-  return LeaveBool(IsOpen() && SelectedBackend().setMfgDate(value));
+  ExportCall call("SetMfgDate", "%u", value);
+  return call.Result(Bool(SetField(IdentityField::kMfgDate, value)), "%u");
 }
 
 TEVRO_BOOL TEVRO_CALL SetLastOpenCnt(TEVRO_U32 value) {
-  Enter("SetLastOpenCnt", "%u", value);
-  return LeaveBool(IsOpen() && SelectedBackend().setLastOpenCnt(value));
+  ExportCall call("SetLastOpenCnt", "%u", value);
+  return call.Result(Bool(SetField(IdentityField::kLastOpenCnt, value)), "%u");
 }
 
 TEVRO_BOOL TEVRO_CALL ClosePosInterface(void) {
-  Enter("ClosePosInterface");
-  return LeaveBool(CloseSession());
+  ExportCall call("ClosePosInterface");
+  return call.Result(Bool(CloseSession()), "%u");
 }
 
 TEVRO_BOOL TEVRO_CALL ClosePosInterfaceP(void* ignored) {
-  Enter("ClosePosInterfaceP", "%s", Pointer(ignored));
-  return LeaveBool(CloseSession());
+  ExportCall call("ClosePosInterfaceP", "%s", Pointer(ignored));
+  return call.Result(Bool(CloseSession()), "%u");
 }
 
 }  // extern "C"

@@ -1,5 +1,5 @@
-// Openings owed to boxes, and the one way they are written: read the counter, add, write,
-// in one hold of the box.
+// Openings owed to their box (not yet written into its counter), and the one way they are
+// written: read the counter, add, write, in one hold of the box.
 //
 // A write that failed may have landed in part (the driver port programs the counter's
 // bytes one by one, most significant first). The next try tells by what the box holds:
@@ -11,13 +11,14 @@
 #include "common/box_lock.h"
 #include "common/gone_box.h"
 #include "common/trace.h"
+#include "front/counter_copy.h"
 
 namespace {
 
 constexpr uint8_t kBoxes = 10;
 
 struct OwedOpenings {
-  uint32_t count;       // openings not yet in the box's counter; 0 when nothing is owed
+  uint32_t count;       // openings not yet in the box's counter; 0 when there are none
   bool inDoubt;         // a write of 'meant' over 'replaced' failed and may have landed
   uint32_t replaced;    // what the box held before that write
   uint32_t meant;       // what that write meant to store
@@ -25,15 +26,15 @@ struct OwedOpenings {
   MissedOpens missed;   // tries that found no device (common/gone_box.h)
 };
 
-struct OwedWork {
-  OwedOpenings owed[2][kBoxes];  // by backend (bridge, driver port) and box index
-  bool any;                      // some entry has a count
+// Written by WriteBackOpenings and the retries only.
+struct OwedOpeningsByBox {
+  OwedOpenings boxes[2][kBoxes];  // by backend (bridge, driver port) and box index
+  bool any;                       // some entry has a count
 };
 
-OwedWork gOwed;
+OwedOpeningsByBox gOwedOpenings;
 
-int Which(const Backend& backend) { return &backend == &kPortBackend ? 1 : 0; }
-const char* Name(const Backend& backend) { return &backend == &kPortBackend ? "port" : "bridge"; }
+int Which(const Backend& backend) { return static_cast<uint8_t>(backend.kind); }
 
 bool SameBytesAsOneOf(uint32_t value, uint32_t a, uint32_t b) {
   for (int shift = 0; shift < 32; shift += 8) {
@@ -44,43 +45,70 @@ bool SameBytesAsOneOf(uint32_t value, uint32_t a, uint32_t b) {
 }
 
 // What the counter must become, given what the box holds now.
-uint32_t Target(const OwedOpenings& owed, uint32_t holds) {
-  if (!owed.inDoubt) return holds + owed.count;
-  uint32_t later = owed.count - owed.doubtCount;
-  if (holds == owed.meant) return holds + later;
-  if (SameBytesAsOneOf(holds, owed.replaced, owed.meant)) return owed.meant + later;
-  return holds + owed.count;
+uint32_t Target(const OwedOpenings& openings, uint32_t holds) {
+  if (!openings.inDoubt) return holds + openings.count;
+  uint32_t later = openings.count - openings.doubtCount;
+  if (holds == openings.meant) return holds + later;
+  if (SameBytesAsOneOf(holds, openings.replaced, openings.meant)) return openings.meant + later;
+  return holds + openings.count;
 }
 
-enum class Outcome : uint8_t { kWritten, kOwed, kDropped };
+// Where the counter's old value may come from when the box cannot be read: only the box,
+// or the session's copy of it too (at the session's own close).
+enum class CounterSource : uint8_t { kBox, kBoxOrSessionCopy };
 
-// One try to write 'owed' into box 'index': the box held for waitMs at most; when its
-// counter cannot be read, the session's copy is used if 'useCopy'. *total receives the
-// counter written.
-Outcome TryToWrite(const Backend& backend, uint8_t index, OwedOpenings& owed, DWORD waitMs,
-                   bool useCopy, uint32_t* total) {
+enum class Outcome : uint8_t { kWritten, kStillOwed, kDropped };
+
+// One try to write 'openings' into box 'index', the box held for waitMs at most. *total
+// receives the counter written.
+Outcome TryToWrite(const Backend& backend, uint8_t index, OwedOpenings& openings, DWORD waitMs,
+                   CounterSource source, uint32_t* total) {
   BoxReach reach = backend.holdBox(index, waitMs);
-  if (CountTry(owed.missed, reach)) {
+  if (GoneAfterTry(openings.missed, reach)) {
     TraceEvent("owed openings", "%s %u: its device cannot be opened; %u openings are lost",
-               Name(backend), index, owed.count);
+               backend.name, index, openings.count);
     return Outcome::kDropped;
   }
   if (reach == BoxReach::kNoRecord) return Outcome::kDropped;
-  if (reach == BoxReach::kUnguarded) {
-    TraceEvent("owed openings", "%s %u: not written without the box's turn; still owed",
-               Name(backend), index);
+  if (reach == BoxReach::kWithoutLock) {
+    TraceEvent("owed openings", "%s %u: not written without the box's lock; still owed",
+               backend.name, index);
   }
-  if (reach != BoxReach::kReached) return Outcome::kOwed;
+  if (reach != BoxReach::kReached) return Outcome::kStillOwed;
+  // The session's copy of the counter, when the close may rely on it: as long as no
+  // process began a write of the counter since the copy was seen, the box need only show
+  // that the low byte is still the copy's, and adding the openings must not carry out of it
+  // (only the low byte is written then).
+  CounterSeen copy = {};
+  const bool haveCopy =
+      source == CounterSource::kBoxOrSessionCopy && CounterCopySeen(backend, &copy);
+  const bool lowByteEnough =
+      haveCopy && !openings.inDoubt && (copy.value & 0xFF) + uint64_t{openings.count} <= 0xFF;
   uint32_t holds = 0;
-  bool known = backend.readHeldCounter(&holds) || (useCopy && backend.cachedCounter(&holds));
-  Outcome outcome = Outcome::kOwed;
+  CounterSeen seen = {};
+  const bool read = backend.readField(IdentityField::kLastOpenCnt, &holds,
+                                      lowByteEnough ? &copy : nullptr, &seen);
+  NoteCounterSeen(backend, index, seen);
+  // A copy the box shows stale (a counter write begun since) is not fallen back on.
+  const bool copyStale = copy.writesKnown && seen.writesKnown && seen.writes != copy.writes;
+  if (!read && haveCopy && !copyStale) holds = copy.value;
+  const bool known = read || (haveCopy && !copyStale);
+  Outcome outcome = Outcome::kStillOwed;
   if (known) {
-    uint32_t target = Target(owed, holds);
-    if (target == holds || backend.writeHeldCounter(target)) {
+    uint32_t target = Target(openings, holds);
+    // What the box holds is passed on only when it was read from the box now.
+    CounterSeen written = {};
+    const bool done = target == holds || backend.writeField(IdentityField::kLastOpenCnt, target,
+                                                            read ? &holds : nullptr, &written);
+    NoteCounterSeen(backend, index, written);
+    if (done) {
       *total = target;
       outcome = Outcome::kWritten;
     } else {
-      owed = OwedOpenings{owed.count, true, holds, target, owed.count, owed.missed};
+      openings.inDoubt = true;
+      openings.replaced = holds;
+      openings.meant = target;
+      openings.doubtCount = openings.count;
     }
   }
   backend.letGo(index);
@@ -92,57 +120,56 @@ Outcome TryToWrite(const Backend& backend, uint8_t index, OwedOpenings& owed, DW
 uint32_t WriteBackOpenings(const Backend& backend, uint8_t index, uint32_t local,
                            uint32_t sessionTotal) {
   if (index >= kBoxes) return sessionTotal;
-  OwedOpenings& owed = gOwed.owed[Which(backend)][index];
-  owed.count += local;
+  OwedOpenings& openings = gOwedOpenings.boxes[Which(backend)][index];
+  openings.count += local;
   uint32_t total = sessionTotal;
-  switch (TryToWrite(backend, index, owed, kBoxCloseWaitMs, true, &total)) {
-    case Outcome::kOwed:
-      gOwed.any = true;
+  switch (TryToWrite(backend, index, openings, kBoxCloseWaitMs, CounterSource::kBoxOrSessionCopy,
+                     &total)) {
+    case Outcome::kStillOwed:
+      gOwedOpenings.any = true;
       TraceEvent("owed openings", "%s %u: %u openings not written yet; owed to the box",
-                 Name(backend), index, owed.count);
+                 backend.name, index, openings.count);
       return sessionTotal;
     case Outcome::kWritten:
     case Outcome::kDropped:
-      owed = OwedOpenings{};
+      openings = OwedOpenings{};
       break;
   }
   return total;
 }
 
-void SettleOwedOpenings(DWORD waitMs) {
-  if (!gOwed.any) return;
-  gOwed.any = false;
-  for (int which = 0; which < 2; ++which) {
-    const Backend& backend = which == 1 ? kPortBackend : kBridgeBackend;
+void RetryOwedOpenings(DWORD waitMs) {
+  if (!gOwedOpenings.any) return;
+  gOwedOpenings.any = false;
+  for (const Backend* backend : kBackends) {
     for (uint8_t index = 0; index < kBoxes; ++index) {
-      OwedOpenings& owed = gOwed.owed[which][index];
-      if (owed.count == 0) continue;
+      OwedOpenings& openings = gOwedOpenings.boxes[Which(*backend)][index];
+      if (openings.count == 0) continue;
       uint32_t total = 0;
-      Outcome outcome = TryToWrite(backend, index, owed, waitMs, false, &total);
-      if (outcome == Outcome::kOwed) {
-        gOwed.any = true;
+      Outcome outcome = TryToWrite(*backend, index, openings, waitMs, CounterSource::kBox, &total);
+      if (outcome == Outcome::kStillOwed) {
+        gOwedOpenings.any = true;
         continue;
       }
       if (outcome == Outcome::kWritten) {
-        TraceEvent("owed openings", "%s %u: %u written; the counter holds %u", Name(backend), index,
-                   owed.count, total);
+        TraceEvent("owed openings", "%s %u: %u written; the counter holds %u", backend->name, index,
+                   openings.count, total);
       }
-      owed = OwedOpenings{};
+      openings = OwedOpenings{};
     }
   }
 }
 
-void GiveUpOwedOpenings() {
-  if (!gOwed.any) return;
-  for (int which = 0; which < 2; ++which) {
-    const Backend& backend = which == 1 ? kPortBackend : kBridgeBackend;
+void DropOwedOpenings() {
+  if (!gOwedOpenings.any) return;
+  for (const Backend* backend : kBackends) {
     for (uint8_t index = 0; index < kBoxes; ++index) {
-      OwedOpenings& owed = gOwed.owed[which][index];
-      if (owed.count == 0) continue;
+      OwedOpenings& openings = gOwedOpenings.boxes[Which(*backend)][index];
+      if (openings.count == 0) continue;
       TraceEvent("owed openings", "%s %u: %u openings not written before the unload; lost",
-                 Name(backend), index, owed.count);
-      owed = OwedOpenings{};
+                 backend->name, index, openings.count);
+      openings = OwedOpenings{};
     }
   }
-  gOwed.any = false;
+  gOwedOpenings.any = false;
 }

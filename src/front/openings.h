@@ -17,10 +17,10 @@
 uint32_t WriteBackOpenings(const Backend& backend, uint8_t index, uint32_t local,
                            uint32_t sessionTotal);
 
-// Tries the owed openings again, waiting at most waitMs for a box another caller keeps.
-// With nothing owed it costs one flag test.
-void SettleOwedOpenings(DWORD waitMs);
+// Tries the owed openings again, waiting at most waitMs for a box another
+// caller keeps. With none it costs one flag test.
+void RetryOwedOpenings(DWORD waitMs);
 // At unload, after the last try: what is still owed is lost, and the trace says so.
-void GiveUpOwedOpenings();
+void DropOwedOpenings();
 
 #endif  // TEVRO_FRONT_OPENINGS_H

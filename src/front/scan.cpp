@@ -1,8 +1,9 @@
 // The scan: counts the boxes of both variants and so fixes the device numbering.
 #include <windows.h>
 
-#include "common/process_lock.h"
+#include "common/process_lock_scope.h"
 #include "common/trace.h"
+#include "front/counter_copy.h"
 #include "front/session.h"
 
 namespace {
@@ -13,20 +14,30 @@ const char kNoBoxCaption[] = "Info from TEVRO.DLL";
 }  // namespace
 
 uint32_t ScanBoxes() {
-  // The probes leave the backends' sessions alone, so an open box stays open. A backend
-  // without an open box is left addressing the first index its probes found empty.
+  // A pulse still running on a backend's boxes is completed before its probes. The probes
+  // leave an open session alone, with its counts. A backend that holds no open session is
+  // left addressing the first index its probes found empty (its counter copy unknown), and
+  // with no box open the local count starts again.
   const bool open = gSession.openResult != kNotOpen;
-  const Backend& selected = SelectedBackend();
-  gSession.bridgeCount = kBridgeBackend.scan(open && &selected == &kBridgeBackend);
-  gSession.portCount = kPortBackend.scan(open && &selected == &kPortBackend);
+  const Backend* const inOrder[] = {&kBridgeBackend, &kPortBackend};
+  for (const Backend* backend : inOrder) {
+    const bool sessionHere = open && backend == gSession.backend;
+    CompletePulse(*backend, "the scan");
+    uint8_t count = backend->scan(sessionHere ? ScanMode::kSessionOnThisBackend
+                                              : ScanMode::kNoSessionOnThisBackend);
+    if (!sessionHere) AddressCounterCopy(*backend, count);
+    (backend->kind == BoxKind::kBridge ? gSession.bridgeCount : gSession.portCount) = count;
+  }
+  if (!open) gSession.counts.local = 0;
   TraceEvent("scan", "%u bridge boxes, %u driver-port boxes", gSession.bridgeCount,
              gSession.portCount);
   return PackedCounts();
 }
 
 void ShowNoBoxFound() {
-  LockProcess();
-  TraceEvent("message box", "%s", kNoBoxText);
-  TraceUnlockProcess();
+  {
+    ProcessLockScope lock;
+    TraceEvent("message box", "%s", kNoBoxText);
+  }
   MessageBoxA(nullptr, kNoBoxText, kNoBoxCaption, MB_ICONINFORMATION);
 }

@@ -1,5 +1,7 @@
-// The session record: which box the application selected, which backend serves it, and
-// the counts of the last scan. Library-wide, owned by the front.
+// The session record: which box the application selected, which backend serves it, the
+// counts of the last scan, and the session's rules: its opening counts, what the last
+// close left, the last switch state. Library-wide, owned by the front; the backends keep
+// none of it (front/backends.h).
 #ifndef TEVRO_FRONT_SESSION_H
 #define TEVRO_FRONT_SESSION_H
 
@@ -9,29 +11,44 @@
 #include "front/backends.h"
 
 constexpr uint8_t kNoDevice = 255;
-constexpr int32_t kBackendDriverPort = 0;
-constexpr int32_t kBackendBridge = 1;
+
+// The drawer openings of the session, and what the last close left.
+struct SessionCounts {
+  uint32_t local;        // openings counted since a box was last opened (not reset at close)
+  bool closed;           // the last session was closed, and no box opened since
+  uint32_t closedTotal;  // the total that close wrote back (or, when it could not, meant to)
+};
+
+// What the switch reported: the result GetSwitch gave last (returned again while no box is
+// open), and the state last read from a box whose failed reads repeat it (the bridge's:
+// open at load, shared by every such box).
+struct SwitchMemory {
+  bool lastResult;
+  bool lastRead;
+};
 
 struct SessionState {
-  uint8_t currentDevice;  // number of the selected box; kNoDevice when none
-  uint8_t bridgeCount;    // bridge boxes counted by the last scan (0..10)
-  uint8_t portCount;      // driver-port boxes counted by the last scan (0..10)
-  int32_t backend;        // kBackendBridge or kBackendDriverPort; set by a successful open
-  int32_t lastSwitch;     // low byte of the last backend switch read
-  int32_t openResult;     // what the last backend open returned; kNotOpen when no box is open
-  uint8_t boxIndex;       // the open box's index in its backend (D2XX number, or N of Drelvan_N)
+  uint8_t currentDevice;   // number of the selected box; kNoDevice when none
+  uint8_t bridgeCount;     // bridge boxes counted by the last scan (0..10)
+  uint8_t portCount;       // driver-port boxes counted by the last scan (0..10)
+  const Backend* backend;  // the last successful open's; the driver port before any
+  int32_t openResult;      // what the last backend open returned; kNotOpen when no box is open
+  uint8_t boxIndex;        // the open box's index in its backend (D2XX number, or N of Drelvan_N)
+  SessionCounts counts;
+  SwitchMemory switchState;
 };
 
 extern SessionState gSession;
 
-// The backend the record selects (the last successful open's; driver port before any).
-const Backend& SelectedBackend();
-
-// Runs both scans and returns the packed counts. A box that is open stays open and usable.
-// Caller holds the process lock.
+// Runs both scans and returns the packed counts. A box that is open stays open and usable,
+// with its counts. Caller holds the process lock.
 uint32_t ScanBoxes();
-// Every export, the load and the unload: what is overdue on any box is ended first.
-void SettleBoxes();
+// Every export: what is overdue on any box is ended first, without waiting for a box
+// another caller keeps, and the openings owed to boxes are tried.
+void FinishOverdueWork();
+// Waits out a pulse pending on 'backend's boxes and ends it; 'endedBy' names the caller for
+// the trace. Nothing for a backend whose box times its own pulse.
+void CompletePulse(const Backend& backend, const char* endedBy);
 
 // The "none found" message box, shown when a scan counted no box; waits for the user.
 // Caller does not hold the process lock: other threads go on meanwhile.

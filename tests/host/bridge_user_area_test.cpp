@@ -99,6 +99,9 @@ TEST_F(UserAreaTest, AFailedWriteReportsFalse) {
   EXPECT_EQ(lib_->SetSerialNumber(5), 0);
   EXPECT_EQ(box_->userArea[4], 0x78);
   EXPECT_EQ(hostwin::OpenBridgeHandles(), 0);
+  // The counter it meant to write is not taken for the box's.
+  EXPECT_EQ(lib_->SetLastOpenCnt(500), 0);
+  EXPECT_EQ(lib_->GetTotalOpenCnt(), 100u);
 }
 
 TEST_F(UserAreaTest, AFailedGetterReturnsZeroAndKeepsTheCompleteCache) {

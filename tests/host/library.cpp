@@ -34,11 +34,25 @@ void ExpectNoLock(const std::string& when) {
   }
 }
 
+// Port boxes already reported for an EEPROM timing fault: each once per library.
+std::set<std::string> gReportedFaulty;
+
+// Fails the test for each port box whose EEPROM counted a timing fault: the library's pin
+// sequences must keep the part's timing rule, whatever else the test checks.
+void ExpectNoTimingFault(const std::string& when) {
+  for (const std::string& line : hostwin::PortTimingFaults()) {
+    const std::string box = line.substr(0, line.find(':'));
+    if (gReportedFaulty.insert(box).second) ADD_FAILURE() << when << ": " << line;
+  }
+}
+
 void AfterExport(const char* name) {
   if (gCallDepth > 0) return;
   ExpectNoLock(std::string("after ") + name);
+  ExpectNoTimingFault(std::string("after ") + name);
   hostwin::RunDuePoolTimers();
   ExpectNoLock(std::string("after ") + name + " and the pool callbacks due then");
+  ExpectNoTimingFault(std::string("after ") + name + " and the pool callbacks due then");
 }
 
 // The checked pointer of export 'Slot' (named 'Name'): the export, then AfterExport.
@@ -98,12 +112,14 @@ Library::Library() : TevroApi{} {
   Bind(handle_, dllMain_, "DllMain");
   gExports = TevroApi{};
   gReportedHeld.clear();
+  gReportedFaulty.clear();
   BindTevroApi(
       TevroNames::kPlain, [this](const char* name) { return dlsym(handle_, name); },
       [](const char* name) { ADD_FAILURE() << "missing export " << name; }, &gExports);
   CheckEachExport(this);
   EXPECT_EQ(Notify(DLL_PROCESS_ATTACH), TRUE);
   ExpectNoLock("after the load");
+  ExpectNoTimingFault("after the load");
 }
 
 Library::~Library() {
@@ -121,6 +137,7 @@ Library::~Library() {
 void Library::Detach(LPVOID reserved) {
   detached_ = true;
   EXPECT_EQ(dllMain_(nullptr, DLL_PROCESS_DETACH, reserved), TRUE);
+  ExpectNoTimingFault("after the unload");
   // At the process's end the library leaves everything to the system.
   if (reserved != nullptr) return;
   ExpectNoLock("after the unload");

@@ -7,7 +7,9 @@
 // then the pool callbacks due by then run (as they would once the call left the process
 // lock), and the same holds after them. At an unload that is not the process's end, the
 // library also leaves no pool timer open or armed, no window-less timer, and is not pinned.
-// A failed check is a test failure naming the export and what was found.
+// After the load, after each export (and the pool callbacks then due) and at the unload, no
+// port box's EEPROM may have counted a timing fault (hostwin::PortTimingFaults); each box
+// is reported once. A failed check is a test failure naming the export and what was found.
 #ifndef TESTS_HOST_LIBRARY_H
 #define TESTS_HOST_LIBRARY_H
 

@@ -14,6 +14,24 @@ using ::testing::IsEmpty;
 
 namespace {
 
+// The reads the tests make, from the framing's read steps as the library uses them.
+uint8_t EepromReadByte(Microwire& bus, uint8_t address) {
+  if (!EepromBeginRead(bus, address)) return 0;
+  uint8_t value = EepromReadNextByte(bus);
+  MicrowireEndInstruction(bus);
+  return value;
+}
+
+void EepromReadBlock(Microwire& bus, uint8_t* destination, uint8_t start, uint8_t length) {
+  if (!bus.state.active || length == 0) return;
+  if (!EepromBeginRead(bus, start)) {
+    for (uint8_t i = 0; i < length; ++i) destination[i] = 0;
+    return;
+  }
+  for (uint8_t i = 0; i < length; ++i) destination[i] = EepromReadNextByte(bus);
+  MicrowireEndInstruction(bus);
+}
+
 // Polls of data out the ready wait below makes before it gives up.
 constexpr uint32_t kMaxReadyPolls = 1000;
 
@@ -54,12 +72,11 @@ struct BoxPins {
 // framing's steps as the part's datasheet frames them.
 bool WaitReady(Microwire& bus) {
   MicrowirePins(bus, kPinsDeselect);  // starts the programming
-  MicrowirePins(bus, kPinsSelect);
   for (uint32_t poll = 0; poll < kMaxReadyPolls && !bus.state.halted; ++poll) {
+    MicrowirePins(bus, kPinsSelect);
     MicrowirePins(bus, kPinsClockHigh);
     MicrowireSample(bus);
     bool ready = (bus.state.reply & kPinDataOut) != 0;
-    MicrowirePins(bus, kPinsSelect);
     if (ready && !bus.state.halted) return true;
   }
   return false;
@@ -118,7 +135,7 @@ class MicrowireTest : public ::testing::Test {
   }
 
   BoxPins pins_;
-  Microwire bus_ = {{BoxPins::Write, BoxPins::Sample, &pins_}, {}};
+  Microwire bus_ = {{BoxPins::Write, BoxPins::Sample, nullptr, &pins_}, {}};
 };
 
 TEST_F(MicrowireTest, InstructionCostsInTransfers) {
@@ -128,10 +145,16 @@ TEST_F(MicrowireTest, InstructionCostsInTransfers) {
     size_t transfers;
   };
   const Case cases[] = {
-      {"read", [](Microwire& b) { EepromReadByte(b, 3); }, 56},
-      {"write enable", [](Microwire& b) { EXPECT_TRUE(EepromWriteEnable(b)); }, 33},
-      {"write", [](Microwire& b) { EepromWriteByte(b, 3, 0x5A); }, 56},
-      {"write disable", [](Microwire& b) { EepromWriteDisable(b); }, 32},
+      {"read", [](Microwire& b) { EepromReadByte(b, 3); }, 46},
+      {"read of four bytes, one instruction",
+       [](Microwire& b) {
+         uint8_t four[4];
+         EepromReadBlock(b, four, 3, 4);
+       },
+       118},
+      {"write enable", [](Microwire& b) { EXPECT_TRUE(EepromWriteEnable(b)); }, 23},
+      {"write", [](Microwire& b) { EepromWriteByte(b, 3, 0x5A); }, 38},
+      {"write disable", [](Microwire& b) { EepromWriteDisable(b); }, 22},
   };
   for (const Case& c : cases) {
     ClearLog();
@@ -141,35 +164,42 @@ TEST_F(MicrowireTest, InstructionCostsInTransfers) {
   EXPECT_EQ(Memory()[3], 0x5A);
 }
 
+// Each bit in two pin writes: the data with the clock going low, then the clock's rising
+// edge with the data unchanged.
 TEST_F(MicrowireTest, WriteEnableWordGoesOutMostSignificantBitFirst) {
   EepromWriteEnable(bus_);
   std::vector<int> pins = PinWrites();
-  ASSERT_EQ(pins.size(), 33u);
+  ASSERT_EQ(pins.size(), 23u);
   EXPECT_EQ(pins[0], 0x40);
   EXPECT_EQ(pins[1], 0x48);
-  EXPECT_THAT(std::vector<int>(pins.begin() + 2, pins.begin() + 5), ElementsAre(0x68, 0x78, 0x68));
+  EXPECT_THAT(std::vector<int>(pins.begin() + 2, pins.begin() + 4), ElementsAre(0x68, 0x78));
   const int dataIn[10] = {1, 0, 0, 1, 1, 0, 0, 0, 0, 0};
   for (int bit = 0; bit < 10; ++bit) {
-    int base = 2 + 3 * bit;
+    int base = 2 + 2 * bit;
     int level = dataIn[bit] ? 0x20 : 0;
     EXPECT_EQ(pins[base], 0x48 | level) << bit;
     EXPECT_EQ(pins[base + 1], 0x58 | level) << bit;
-    EXPECT_EQ(pins[base + 2], 0x48 | level) << bit;
   }
-  EXPECT_EQ(pins[32], 0x40);
+  EXPECT_EQ(pins[22], 0x40);
   EXPECT_TRUE(pins_.box.eeprom.writeEnabled);
 }
 
-TEST_F(MicrowireTest, ReadClocksEachBitWithAWriteASampleAndAWrite) {
+// After the word, each bit in: the clock low (data in dropped with it), the clock high, a
+// sample; the part goes on into the following bytes while the clock runs.
+TEST_F(MicrowireTest, ReadClocksEachBitWithTwoWritesAndASampleAndRunsOnIntoTheNextBytes) {
   Memory()[5] = 0xA5;
-  EXPECT_EQ(EepromReadByte(bus_, 5), 0xA5);
-  ASSERT_EQ(Commands().size(), 56u);
-  for (int bit = 0; bit < 8; ++bit) {
-    EXPECT_EQ(Commands()[31 + 3 * bit], "15 00 58 00");
-    EXPECT_EQ(Commands()[32 + 3 * bit], "14 00 58 00");
-    EXPECT_EQ(Commands()[33 + 3 * bit], "15 00 48 00");
+  Memory()[6] = 0x3C;
+  uint8_t two[2] = {};
+  EepromReadBlock(bus_, two, 5, 2);
+  EXPECT_THAT(std::vector<uint8_t>(two, two + 2), ElementsAre(0xA5, 0x3C));
+  ASSERT_EQ(Commands().size(), 70u);
+  for (int bit = 0; bit < 16; ++bit) {
+    EXPECT_EQ(Commands()[21 + 3 * bit], "15 00 48 00");
+    EXPECT_EQ(Commands()[22 + 3 * bit], "15 00 58 00");
+    EXPECT_EQ(Commands()[23 + 3 * bit], "14 00 58 00");
   }
-  EXPECT_EQ(Commands()[55], "15 00 40 00");
+  EXPECT_EQ(Commands()[69], "15 00 40 00");
+  EXPECT_EQ(pins_.box.eeprom.executed[sim::kEepromRead], 1u);
 }
 
 TEST_F(MicrowireTest, AddressesKeepSevenBits) {
@@ -242,7 +272,7 @@ TEST_F(MicrowireTest, AnInstructionAfterAFailedDeselectStartsWithOne) {
   MicrowireStart(bus_);
   ClearLog();
   EXPECT_EQ(EepromReadByte(bus_, 2), 0x5A);
-  EXPECT_EQ(Requests(), 57u);
+  EXPECT_EQ(Requests(), 47u);
   EXPECT_EQ(Commands().front(), "15 00 40 00");
 }
 
@@ -264,7 +294,7 @@ TEST_F(MicrowireTest, WaitForReadyPollsUntilReady) {
   EepromWriteEnable(bus_);
   ClearLog();
   EXPECT_TRUE(WriteByteWaiting(bus_, 9, 0x12));
-  size_t polls = (Requests() - 56 - 2) / 3;
+  size_t polls = (Requests() - 39) / 3;
   EXPECT_GE(polls, 1u);
   EXPECT_LE(polls, 4u);
   EXPECT_EQ(Memory()[9], 0x12);
@@ -279,7 +309,7 @@ TEST_F(MicrowireTest, APartThatNeverBecomesReadyCannotHoldTheCaller) {
   EepromWriteEnable(bus_);
   ClearLog();
   EXPECT_FALSE(WriteByteWaiting(bus_, 9, 0x12));
-  EXPECT_EQ(Requests(), 56u + 2u + 3u * kMaxReadyPolls);
+  EXPECT_EQ(Requests(), 39u + 3u * kMaxReadyPolls);
   EXPECT_EQ(Commands().back(), "15 00 40 00");  // deselected at the end all the same
 }
 

@@ -1,6 +1,8 @@
 // The drawer pulse, its release, the switch, and the opening counts on a driver-port box.
 #include <gmock/gmock.h>
 
+#include <memory>
+
 #include "port_fixture.h"
 
 using ::testing::ElementsAre;
@@ -25,6 +27,17 @@ class DrawerTest : public PortTest {
       if (cmd[0] == 0x14 && cmd[1] == 0x14 && ++*reads == 2) hostwin::PortBoxAt(0).port = status;
       return true;
     });
+  }
+  // What another caller's library does as it writes the counter: the box's count of counter
+  // writes (bits 8-31 of the shared record's second word) moves on.
+  void AnotherCallerWritesTheCounter(uint32_t value) {
+    PutEeprom(0, 0,
+              {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+               static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)});
+    uint8_t* record =
+        hostwin::SharedMemory("Local\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.port.0.pulse");
+    ASSERT_NE(record, nullptr);
+    reinterpret_cast<uint32_t*>(record)[1] += 0x100;
   }
   std::unique_ptr<Library> lib_;
 };
@@ -191,6 +204,82 @@ TEST_F(DrawerTest, TheCloseAddsToTheCounterAsTheBoxHoldsItNow) {
   PutEeprom(0, 0, {150, 0, 0, 0});  // another process's session closed meanwhile
   lib_->ClosePosInterface();
   EXPECT_EQ(EepromField(0, 0), 152u);
+}
+
+// The close reads what it needs to know the counter the box holds (the low byte alone
+// while it is the one the session read, no caller wrote the counter since, and the
+// openings do not carry out of it), adds the openings, writes only the bytes that differ,
+// and reports the total it wrote.
+TEST_F(DrawerTest, TheCloseReadsAndWritesOnlyWhatItNeeds) {
+  const struct {
+    const char* name;
+    uint32_t atOpen;     // the counter when the session opened
+    uint32_t meanwhile;  // what another caller wrote before the close (atOpen: nothing)
+    uint32_t kicks;
+    uint32_t bytesRead;   // by the close's one read instruction
+    uint32_t programmed;  // bytes written
+    uint32_t after;       // the counter after the close, and the total reported
+  } cases[] = {
+      {"nobody else, no carry", 100, 100, 1, 1, 1, 101},
+      {"another caller's openings in the low byte", 100, 150, 2, 4, 1, 152},
+      {"a carry out of the low byte", 255, 255, 1, 4, 2, 256},
+      {"another caller's 256 openings", 100, 356, 1, 4, 1, 357},
+      {"another caller's write of the same low byte", 100, 0x07000064, 1, 4, 1, 0x07000065},
+      {"high bytes set: only the low byte changes", 0x01020304, 0x01020304, 3, 1, 1, 0x01020307},
+  };
+  lib_.reset();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    hostwin::Reset();
+    hostwin::AddPortBox(0, 0xF3);
+    PutEeprom(0, 0,
+              {static_cast<uint8_t>(c.atOpen), static_cast<uint8_t>(c.atOpen >> 8),
+               static_cast<uint8_t>(c.atOpen >> 16), static_cast<uint8_t>(c.atOpen >> 24)});
+    auto lib = std::make_unique<Library>();
+    ASSERT_NE(lib->OpenPosInterface(0), -1);
+    for (uint32_t k = 0; k < c.kicks; ++k) {
+      ASSERT_EQ(lib->KasseOpen(), 1);
+      hostwin::AdvanceMs(60);
+    }
+    if (c.meanwhile != c.atOpen) AnotherCallerWritesTheCounter(c.meanwhile);
+    const uint32_t reads = Box(0).eeprom.executed[sim::kEepromRead];
+    const uint32_t programmed = Box(0).eeprom.bytesProgrammed;
+    const size_t samples = Box(0).served[sim::kPortPinSample];
+    lib->ClosePosInterface();
+    EXPECT_EQ(Box(0).eeprom.executed[sim::kEepromRead], reads + 1);
+    EXPECT_EQ(Box(0).served[sim::kPortPinSample] - samples, 8 * c.bytesRead);
+    EXPECT_EQ(Box(0).eeprom.bytesProgrammed - programmed, c.programmed);
+    EXPECT_EQ(EepromField(0, 0), c.after);
+    EXPECT_EQ(lib->GetTotalOpenCnt(), c.after);
+    lib.reset();
+  }
+}
+
+// Another caller wrote the counter; this session's close fails from each of its requests
+// on, and a later call finishes the write: the session's opening reaches the box exactly
+// once, and a copy the box shows stale is never written back.
+TEST_F(DrawerTest, ACloseCutShortAfterAnotherCallersWriteCountsItsOpeningOnce) {
+  lib_.reset();
+  for (uint32_t failFrom = 1; failFrom <= 210; ++failFrom) {
+    SCOPED_TRACE("requests of the close fail from " + std::to_string(failFrom));
+    hostwin::Reset();
+    hostwin::AddPortBox(0, 0xF3);
+    PutEeprom(0, 0, {100, 0, 0, 0});
+    auto lib = std::make_unique<Library>();
+    ASSERT_NE(lib->OpenPosInterface(0), -1);
+    ASSERT_EQ(lib->KasseOpen(), 1);
+    hostwin::AdvanceMs(60);
+    AnotherCallerWritesTheCounter(failFrom % 2 == 0 ? 356 : 150);
+    auto requests = std::make_shared<uint32_t>(0);
+    hostwin::OnDeviceRequest(
+        [requests, failFrom](int, uint32_t, const uint8_t*) { return ++*requests < failFrom; });
+    lib->ClosePosInterface();
+    hostwin::OnDeviceRequest(nullptr);
+    hostwin::AdvanceMs(1000);
+    lib->GetLocalOpenCnt();  // any call tries the owed openings again
+    EXPECT_EQ(EepromField(0, 0), failFrom % 2 == 0 ? 357u : 151u);
+    lib.reset();
+  }
 }
 
 TEST_F(DrawerTest, TheCloseFallsBackToTheCachedCounterWhenItsReadFails) {

@@ -18,15 +18,15 @@ std::string PortMutex(int n) { return kNames + "port." + std::to_string(n); }
 std::string BridgeMutex(int n) { return kNames + "bridge." + std::to_string(n); }
 
 // The shared record of driver-port box n, as the library lays it out.
-struct SharedPulse {
+struct SharedBoxRecord {
   uint32_t ownerPid;
   uint32_t eepromState;  // 1: the last deselect may not have arrived; 2: writes may be enabled
   uint64_t ownerStart;
   int64_t writtenAt;
 };
 constexpr uint64_t kOurStart = 0x01D9000000000001ull;  // the stand-in's start of this process
-SharedPulse* PulseRecord(int n) {
-  return reinterpret_cast<SharedPulse*>(hostwin::SharedMemory(PortMutex(n) + ".pulse"));
+SharedBoxRecord* PulseRecord(int n) {
+  return reinterpret_cast<SharedBoxRecord*>(hostwin::SharedMemory(PortMutex(n) + ".pulse"));
 }
 
 class SharingTest : public PortTest {
@@ -137,12 +137,40 @@ TEST_F(SharingTest, AfterAHolderDiedTheEepromStartsCleanAndTheCacheIsNotTrusted)
   EXPECT_EQ(Box(0).eeprom.writeEnabled, false);
 }
 
+// The session's copy of the stored counter (what the total adds its openings to) is not
+// trusted once an operation found the box's last holder dead, until the counter is seen again.
+TEST_F(SharingTest, AfterAHolderDiedTheTotalTrustsOnlyACounterSeenSince) {
+  using Lib = std::unique_ptr<Library>;
+  const struct {
+    bool bridge;
+    const char* call;
+    std::function<void(Lib&)> run;
+    uint32_t total;
+  } cases[] = {
+      {false, "KasseOpen", [](Lib& l) { l->KasseOpen(); }, 1},
+      {true, "KasseOpen", [](Lib& l) { l->KasseOpen(); }, 1},
+      {false, "GetSerialNumber", [](Lib& l) { l->GetSerialNumber(); }, 0},
+      {true, "GetSerialNumber", [](Lib& l) { l->GetSerialNumber(); }, 100},  // the record, whole
+      {false, "GetLastOpenCnt", [](Lib& l) { l->GetLastOpenCnt(); }, 100},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.bridge ? "bridge " : "driver port ") + c.call);
+    hostwin::Reset();
+    Load(c.bridge);
+    ASSERT_EQ(lib_->GetTotalOpenCnt(), 100u);
+    hostwin::AbandonMutex(c.bridge ? BridgeMutex(0) : PortMutex(0));
+    c.run(lib_);
+    EXPECT_EQ(lib_->GetTotalOpenCnt(), c.total);
+    lib_.reset();
+  }
+}
+
 TEST_F(SharingTest, APulseOfAnotherProcessIsNeitherKickedIntoNorCutShort) {
   Load(false);
   hostwin::AddProcess(77, 5);
-  SharedPulse* record = PulseRecord(0);
+  SharedBoxRecord* record = PulseRecord(0);
   ASSERT_NE(record, nullptr);
-  *record = SharedPulse{77, 0, 5, static_cast<int64_t>(hostwin::NowUs())};
+  *record = SharedBoxRecord{77, 0, 5, static_cast<int64_t>(hostwin::NowUs())};
   hostwin::ClearTrace();
   EXPECT_EQ(lib_->KasseOpen(), 0);
   EXPECT_EQ(lib_->GetLocalOpenCnt(), 0u);
@@ -192,7 +220,7 @@ TEST_F(SharingTest, AReleaseTheUnloadCannotWriteIsLeftToTheNextProgram) {
   lib_->ClosePosInterface();
   lib_.reset();
   EXPECT_EQ(Box(0).drawerLine, 0);
-  SharedPulse* record = PulseRecord(0);
+  SharedBoxRecord* record = PulseRecord(0);
   ASSERT_NE(record, nullptr);
   EXPECT_EQ(record->ownerPid, hostwin::kProcessId);
   EXPECT_NE(record->ownerStart, kOurStart);  // no longer this process's
@@ -200,6 +228,60 @@ TEST_F(SharingTest, AReleaseTheUnloadCannotWriteIsLeftToTheNextProgram) {
   Library next;
   EXPECT_EQ(Box(0).drawerLine, 1);
   EXPECT_EQ(record->ownerPid, 0u);
+}
+
+// A field write takes its time (a millisecond a request, as on the box's USB controller):
+// whoever holds the box releases a pulse whose 60 ms are up between two EEPROM
+// instructions, this process's own as well as another's, instead of keeping it energised
+// until the write ends.
+TEST_F(SharingTest, TheBoxsHolderReleasesADuePulseBetweenInstructions) {
+  for (bool own : {true, false}) {
+    SCOPED_TRACE(own ? "this process's pulse" : "another process's pulse");
+    hostwin::Reset();
+    Load(false);
+    hostwin::OnDeviceRequest([](int, uint32_t, const uint8_t*) {
+      hostwin::AdvanceUs(1000);
+      return true;
+    });
+    hostwin::HoldPoolTimers(true);  // the timer cannot run while the write holds the lock
+    uint64_t pulseUs = hostwin::NowUs();
+    if (own) {
+      ASSERT_EQ(lib_->KasseOpen(), 1);
+      pulseUs = hostwin::NowUs();
+    } else {
+      hostwin::AddProcess(77, 5);
+      *PulseRecord(0) = SharedBoxRecord{77, 0, 5, static_cast<int64_t>(pulseUs)};
+      Box(0).port = 0xF2, Box(0).drawerLine = 0;
+    }
+    ASSERT_EQ(lib_->SetSerialNumber(0x12345678), 1);
+    const sim::PortDrawerEvent* release = PortBoxDrawerEventAt(Box(0), Box(0).drawerEventCount - 1);
+    ASSERT_NE(release, nullptr);
+    EXPECT_EQ(release->level, 1);
+    const uint32_t widthMs = release->timeMs - static_cast<uint32_t>(pulseUs / 1000);
+    EXPECT_GE(widthMs, 60u);
+    EXPECT_LE(widthMs, 60u + 38u + 2u);  // one byte write's instruction, then the release
+    EXPECT_EQ(PulseRecord(0)->ownerPid, 0u);
+    hostwin::OnDeviceRequest(nullptr);
+    hostwin::HoldPoolTimers(false);
+    lib_.reset();
+  }
+}
+
+// This process's pulse, released by another process that held the box, which then kicked
+// a pulse of its own: this process's timer, late, leaves the other's pulse alone.
+TEST_F(SharingTest, APulseTheHolderReleasedIsNotReleasedAgainIntoTheHoldersPulse) {
+  Load(false);
+  hostwin::HoldPoolTimers(true);
+  ASSERT_EQ(lib_->KasseOpen(), 1);
+  hostwin::AdvanceMs(70);
+  hostwin::AddProcess(77, 5);
+  *PulseRecord(0) = SharedBoxRecord{77, 0, 5, static_cast<int64_t>(hostwin::NowUs())};
+  const uint32_t changes = Box(0).drawerEventCount;
+  hostwin::HoldPoolTimers(false);
+  hostwin::AdvanceMs(20);
+  EXPECT_EQ(Box(0).drawerEventCount, changes);  // no release written into 77's pulse
+  EXPECT_EQ(PulseRecord(0)->ownerPid, 77u);
+  EXPECT_EQ(lib_->KasseOpen(), 0);  // 77's pulse runs
 }
 
 // Process A's identity write loses a burst of pin writes, its deselect among them, and
@@ -378,10 +460,10 @@ TEST_F(SharingTest, AReleaseThatMeetsABusyBoxOrAFailedRequestIsRetriedWithoutHel
 // A record whose owner has this process's id but another start time is a dead process's.
 TEST_F(SharingTest, AReusedProcessIdIsNotTakenForThisProcess) {
   Load(false);
-  SharedPulse* record = PulseRecord(0);
+  SharedBoxRecord* record = PulseRecord(0);
   ASSERT_NE(record, nullptr);
-  *record =
-      SharedPulse{hostwin::kProcessId, 0, kOurStart + 1, static_cast<int64_t>(hostwin::NowUs())};
+  *record = SharedBoxRecord{hostwin::kProcessId, 0, kOurStart + 1,
+                            static_cast<int64_t>(hostwin::NowUs())};
   Box(0).port = 0xF2, Box(0).drawerLine = 0;  // its line energised
   EXPECT_EQ(lib_->KasseOpen(), 0);            // not into its pulse
   hostwin::AdvanceMs(60);
@@ -392,7 +474,7 @@ TEST_F(SharingTest, AReusedProcessIdIsNotTakenForThisProcess) {
   EXPECT_EQ(record->ownerPid, 0u);
   // A process that exists but may not be looked at is alive: its pulse is not cut short.
   hostwin::AddProcessDenyingOpen(78, 9);
-  *record = SharedPulse{78, 0, 9, static_cast<int64_t>(hostwin::NowUs()) - 100000};
+  *record = SharedBoxRecord{78, 0, 9, static_cast<int64_t>(hostwin::NowUs()) - 100000};
   hostwin::ClearTrace();
   lib_->GetSwitch(&flag);
   EXPECT_EQ(lib_->KasseOpen(), 0);
@@ -400,14 +482,14 @@ TEST_F(SharingTest, AReusedProcessIdIsNotTakenForThisProcess) {
   EXPECT_TRUE(DrawerWrites().empty());
   // A living process that took over a dead owner's id started later: the pulse is released.
   hostwin::AddProcess(79, 12);
-  *record = SharedPulse{79, 0, 11, static_cast<int64_t>(hostwin::NowUs()) - 100000};
+  *record = SharedBoxRecord{79, 0, 11, static_cast<int64_t>(hostwin::NowUs()) - 100000};
   lib_->GetSwitch(&flag);
   EXPECT_THAT(DrawerWrites(), ElementsAre("17 2f f7 00"));
 }
 
 TEST_F(SharingTest, TheRecordIsStampedBeforeTheLineIsEnergised) {
   Load(false);
-  SharedPulse* record = PulseRecord(0);
+  SharedBoxRecord* record = PulseRecord(0);
   ASSERT_NE(record, nullptr);
   auto stamped = std::make_shared<int>(-1);
   hostwin::OnDeviceRequest([record, stamped](int, uint32_t, const uint8_t* cmd) {
@@ -426,9 +508,9 @@ TEST_F(SharingTest, TheRecordIsStampedBeforeTheLineIsEnergised) {
 TEST_F(SharingTest, ADeadProgramsPulseIsReleasedByAnyCallOfAnotherThatUsedTheBox) {
   Load(false);
   ASSERT_EQ(lib_->ClosePosInterface(), 1);
-  SharedPulse* record = PulseRecord(0);
+  SharedBoxRecord* record = PulseRecord(0);
   ASSERT_NE(record, nullptr);
-  *record = SharedPulse{77, 0, 5, static_cast<int64_t>(hostwin::NowUs())};
+  *record = SharedBoxRecord{77, 0, 5, static_cast<int64_t>(hostwin::NowUs())};
   Box(0).port = 0xF2, Box(0).drawerLine = 0;
   hostwin::ClearTrace();
   lib_->GetLocalOpenCnt();
@@ -442,7 +524,7 @@ TEST_F(SharingTest, ADeadProgramsPulseIsReleasedByAnyCallOfAnotherThatUsedTheBox
   // Energised with no pulse in the record, or with one of a process that died inside it.
   for (uint32_t owner : {0u, 77u}) {
     Box(0).port = 0xF2, Box(0).drawerLine = 0;
-    *record = SharedPulse{owner, 0, 5, static_cast<int64_t>(hostwin::NowUs())};
+    *record = SharedBoxRecord{owner, 0, 5, static_cast<int64_t>(hostwin::NowUs())};
     hostwin::ClearTrace();
     Library fresh;
     EXPECT_THAT(DrawerWrites(), ElementsAre("17 2f f7 00"));
@@ -487,6 +569,8 @@ TEST_F(SharingTest, ABoxWithoutItsMutexIsReadAndKickedButNeverWritten) {
       SCOPED_TRACE(std::string(bridge ? "bridge" : "driver port") +
                    (elevatedOwner ? ", mutex of an elevated program" : ", name of a mapping"));
       hostwin::Reset();
+      hostwin::AddFolder("C:\\trace");
+      hostwin::SetEnv("TEVRO_TRACE", "C:\\trace\\t.log");
       ASSERT_TRUE(hostwin::MakeObjectAs(
           bridge ? BridgeMutex(0) : PortMutex(0),
           elevatedOwner ? hostwin::ObjectKind::kMutex : hostwin::ObjectKind::kMapping, "",
@@ -510,7 +594,17 @@ TEST_F(SharingTest, ABoxWithoutItsMutexIsReadAndKickedButNeverWritten) {
       };
       EXPECT_EQ(counter(), 100);  // owed, not written without the box's turn
       lib_.reset();
+      // The trace says why, once, and that the openings were lost at the unload.
+      const std::string trace = hostwin::FileText("C:\\trace\\t.log");
+      const std::string box = std::string(bridge ? "bridge" : "port") + " 0";
+      EXPECT_THAT(trace, ::testing::HasSubstr(" wait: " + box + ": its mutex cannot be had ("));
+      EXPECT_EQ(trace.find(": its mutex cannot be had ("),
+                trace.rfind(": its mutex cannot be had ("));
+      EXPECT_THAT(trace, ::testing::HasSubstr(" owed openings: " + box +
+                                              ": 1 openings not written before the unload; "
+                                              "lost"));
     }
   }
 }
+
 }  // namespace

@@ -69,7 +69,7 @@ TEST_F(TraceTest, ASessionOnEachVariantIsTracedCallByCall) {
   EXPECT_EQ(lines[2], "scan: 0 bridge boxes, 1 driver-port boxes");
   EXPECT_THAT(lines[3],
               ::testing::MatchesRegex("call: OpenPosInterface\\(0\\) -> [0-9]+, 0\\.000 ms; "
-                                      "port 0: 228 requests, 0 failed"));
+                                      "port 0: 122 requests, 0 failed"));
   EXPECT_EQ(lines[4], "pulse: port 0 started");
   EXPECT_EQ(lines[5], "call: KasseOpen() -> 1, 0.000 ms; port 0: 3 requests, 0 failed");
   EXPECT_EQ(lines[6],
@@ -155,28 +155,56 @@ TEST_F(TraceTest, WaitsMessageBoxesAndOwedReleasesHaveTheirLines) {
   EXPECT_THAT(Matching("message box: "),
               ElementsAre("message box: DLL_PROCESS_ATTACH: No PosInterface found!"));
 
-  hostwin::AddPortBox(0);
-  Library lib;
-  ASSERT_NE(lib.OpenPosInterface(0), -1);
-  hostwin::HoldMutex("Local\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.port.0", 20);
-  size_t writes = hostwin::CountCalls("WriteFile");
-  EXPECT_EQ(lib.KasseOpen(), 1);
-  // Nothing is written while the pulse runs: its release waits for no file.
-  EXPECT_EQ(hostwin::CountCalls("WriteFile"), writes);
-  hostwin::RunFor(100);
-  EXPECT_GT(hostwin::CountCalls("WriteFile"), writes);
-  EXPECT_THAT(Matching("wait: "),
-              ElementsAre("wait: port 0 was held by another caller; waited 20.0 ms, then took it"));
-  ASSERT_EQ(lib.KasseOpen(), 1);
-  hostwin::RemovePortBox(0);
-  hostwin::AdvanceMs(1500);
-  EXPECT_THAT(Matching("owed release: "),
-              ElementsAre("owed release: port 0: its device cannot be opened; no longer tried"));
-  // A program that died appending left the trace's mutex abandoned: the lines go on.
-  const size_t lines = Lines().size();
-  hostwin::AbandonMutex("Local\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.trace");
-  lib.GetNumPos();
-  EXPECT_EQ(Lines().size(), lines + 1);
+  {
+    hostwin::AddPortBox(0);
+    Library lib;
+    ASSERT_NE(lib.OpenPosInterface(0), -1);
+    hostwin::HoldMutex("Local\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.port.0", 20);
+    size_t writes = hostwin::CountCalls("WriteFile");
+    EXPECT_EQ(lib.KasseOpen(), 1);
+    // Nothing is written while the pulse runs: its release waits for no file.
+    EXPECT_EQ(hostwin::CountCalls("WriteFile"), writes);
+    hostwin::RunFor(100);
+    EXPECT_GT(hostwin::CountCalls("WriteFile"), writes);
+    EXPECT_THAT(
+        Matching("wait: "),
+        ElementsAre("wait: port 0 was held by another caller; waited 20.0 ms, then took it"));
+    ASSERT_EQ(lib.KasseOpen(), 1);
+    hostwin::RemovePortBox(0);
+    hostwin::AdvanceMs(1500);
+    EXPECT_THAT(Matching("owed release: "),
+                ElementsAre("owed release: port 0: its device cannot be opened; no longer tried"));
+    // A program that died appending left the trace's mutex abandoned: the lines go on.
+    const size_t lines = Lines().size();
+    hostwin::AbandonMutex("Local\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.trace");
+    lib.GetNumPos();
+    EXPECT_EQ(Lines().size(), lines + 1);
+  }
+
+  // A holder that died inside an operation: whoever takes the box next says so, on either
+  // kind of box.
+  for (bool bridge : {false, true}) {
+    SCOPED_TRACE(bridge ? "bridge" : "driver port");
+    hostwin::Reset();
+    hostwin::UnsetEnv("TEVRO_TRACE");
+    hostwin::AddFolder("C:\\trace");
+    hostwin::SetEnv("TEVRO_TRACE", kFile);
+    if (bridge) {
+      hostwin::SetD2xxFile(hostwin::D2xxFile::kPresent);
+      hostwin::AddBridgeBox(0);
+    } else {
+      hostwin::AddPortBox(0);
+    }
+    const std::string kind = bridge ? "bridge" : "port";
+    {
+      Library lib;
+      ASSERT_NE(lib.OpenPosInterface(0), -1);
+      hostwin::AbandonMutex("Local\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}." + kind + ".0");
+      lib.GetSerialNumber();
+    }
+    EXPECT_THAT(Matching("wait: "),
+                ElementsAre("wait: " + kind + " 0: its last holder died inside an operation"));
+  }
 }
 
 TEST_F(TraceTest, TheFileIsRenamedAtItsLimitAndNeverGrowsBeyondIt) {

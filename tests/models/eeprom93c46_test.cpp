@@ -4,17 +4,29 @@
 #include <iterator>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "models/eeprom93c46.h"
+#include "models/eeprom_fault_text.h"
 #include "models/port_box.h"
 #include "pin_driver.h"
 
 namespace models_test {
 namespace {
 
+std::string FaultText(const sim::Eeprom93c46& e) {
+  char text[sim::kEepromFaultTextSize];
+  sim::EepromTimingFaultText(e.firstTimingFault, text, sizeof text);
+  return text;
+}
+
+// Every test drives the part by its timing rule unless it says otherwise.
 class EepromTest : public ::testing::Test {
  protected:
   void SetUp() override { sim::PortBoxInit(box, 0xF3); }
+  void TearDown() override {
+    EXPECT_EQ(eeprom().timingFaults, 0u) << "first: " << FaultText(eeprom());
+  }
   void Fill(uint8_t value) {
     for (uint8_t& cell : box.eeprom.memory) cell = value;
   }
@@ -140,6 +152,23 @@ TEST_F(EepromTest, ReadRunsOnIntoTheNextByteAndWrapsAfter127) {
   pins.ShiftOut(kReadWord | 127, kWordBits);
   EXPECT_EQ(pins.ShiftIn(16), 0x1234u);
   pins.WritePins(kDeselect);
+}
+
+// One READ, then the clock keeps running: every cell once from the start address, no dummy
+// bit between bytes, 127 followed by 0, and on past the start address again.
+TEST_F(EepromTest, OneReadShiftsOutTheWholeMemoryAndRollsOver) {
+  for (uint32_t i = 0; i < sim::kEepromBytes; ++i) eeprom().memory[i] = uint8_t(i * 7 + 3);
+  for (uint8_t start : {0, 1, 100, 126, 127}) {
+    pins.WritePins(kSelect);
+    pins.ShiftOut(kReadWord | start, kWordBits);
+    for (uint32_t n = 0; n < sim::kEepromBytes + 2; ++n) {
+      const uint8_t address = uint8_t((start + n) & 0x7F);
+      ASSERT_EQ(pins.ShiftIn(8), eeprom().memory[address]) << "from " << int(start) << ", " << n;
+    }
+    pins.WritePins(kDeselect);
+  }
+  EXPECT_EQ(eeprom().executed[sim::kEepromRead], 5u);
+  EXPECT_EQ(eeprom().aborted, 0u);
 }
 
 TEST_F(EepromTest, LeadingZerosBeforeTheStartBitAreIgnored) {
@@ -287,6 +316,7 @@ TEST(EepromPins, DataInIsTakenOnlyAtTheRisingEdge) {
   EXPECT_TRUE(e.writeEnabled);
   EXPECT_EQ(e.executed[sim::kEepromEwen], 1u);
   EXPECT_EQ(e.aborted, 0u);
+  EXPECT_EQ(e.timingFaults, uint32_t(kWordBits)) << "each change with the clock high counted";
 }
 
 TEST(EepromPins, ClockEdgeOnTheStepThatRaisesChipSelectIsNotTaken) {
@@ -301,6 +331,132 @@ TEST(EepromPins, ClockEdgeOnTheStepThatRaisesChipSelectIsNotTaken) {
   }
   sim::EepromStep(e, false, false, false);
   EXPECT_TRUE(e.writeEnabled);
+}
+
+// The timing rule on single pin changes, as the port's pin writes make them (chip select
+// 0x08, clock 0x10, data in 0x20).
+struct PinChangeCase {
+  const char* name;
+  std::vector<uint8_t> writes;
+  uint32_t faults;
+};
+
+constexpr uint8_t kCs = sim::kPinChipSelect;
+constexpr uint8_t kSk = sim::kPinClock;
+constexpr uint8_t kDi = sim::kPinDataIn;
+
+const PinChangeCase kPinChangeCases[] = {
+    {"DataRisesWithTheRisingEdge", {kCs, kCs | kSk | kDi}, 1},
+    {"DataFallsWithTheRisingEdge", {kCs | kDi, kCs | kSk}, 1},
+    {"DataChangesWhileTheClockStaysHigh", {kCs, kCs | kSk, kCs | kSk | kDi}, 1},
+    {"DataChangesWithTheFallingEdge", {kCs, kCs | kSk, kCs | kDi}, 0},
+    {"DataChangesWhileTheClockIsLow", {kCs, kCs | kDi, kCs}, 0},
+    {"DataSteadyAcrossBothEdges", {kCs | kDi, kCs | kSk | kDi, kCs | kDi}, 0},
+    {"DataChangesWhileDeselected", {0, kSk, kSk | kDi, kDi, kSk}, 0},
+    {"DataChangesAsChipSelectRises", {kSk, kCs | kSk | kDi}, 0},
+    {"DataChangesAsChipSelectFalls", {kCs | kSk, kSk | kDi}, 0},
+    {"EveryChangeCounts", {kCs, kCs | kSk | kDi, kCs | kSk, kCs | kSk | kDi, kCs}, 3},
+};
+
+void PrintTo(const PinChangeCase& c, std::ostream* os) { *os << c.name; }
+
+class PinChangeTest : public ::testing::TestWithParam<PinChangeCase> {};
+
+TEST_P(PinChangeTest, DataChangeWithTheClockHighIsATimingFault) {
+  sim::PortBox box;
+  sim::PortBoxInit(box, 0xF3);
+  PinDriver pins(box);
+  for (uint8_t pattern : GetParam().writes) pins.WritePins(uint8_t(sim::kPinDataOut | pattern));
+  EXPECT_EQ(box.eeprom.timingFaults, GetParam().faults);
+  EXPECT_EQ(pins.failedRequests, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rule, PinChangeTest, ::testing::ValuesIn(kPinChangeCases),
+                         [](const ::testing::TestParamInfo<PinChangeCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// Whole instructions in both framings of a bit: what the part does, and whether the
+// sequence keeps the timing rule.
+struct FramingCase {
+  const char* name;
+  BitFraming framing;
+  uint8_t address;
+  int written;  // the byte a WRITE stores, or -1 for a READ
+  uint32_t faults;
+  const char* firstFault;  // its text, when there is one
+};
+
+const FramingCase kFramingCases[] = {
+    {"TwoWritesReadOddAddress", BitFraming::kTwoWrites, 0x05, -1, 0, nullptr},
+    {"TwoWritesReadEvenAddress", BitFraming::kTwoWrites, 0x04, -1, 0, nullptr},
+    {"TwoWritesWrite", BitFraming::kTwoWrites, 0x05, 0xA5, 0, nullptr},
+    {"ThreeWritesWrite", BitFraming::kThreeWrites, 0x05, 0xA5, 0, nullptr},
+    {"ThreeWritesReadEvenAddress", BitFraming::kThreeWrites, 0x04, -1, 0, nullptr},
+    // The last address bit (1) leaves data in high; the first clock of the read-out raises
+    // the clock and drops data in together.
+    {"ThreeWritesReadOddAddress", BitFraming::kThreeWrites, 0x05, -1, 1,
+     "read-out of READ 0x05: CS=1 SK=0 DI=1 -> CS=1 SK=1 DI=0"},
+    {"ThreeWritesReadAddress127", BitFraming::kThreeWrites, 0x7F, -1, 1,
+     "read-out of READ 0x7F: CS=1 SK=0 DI=1 -> CS=1 SK=1 DI=0"},
+};
+
+void PrintTo(const FramingCase& c, std::ostream* os) { *os << c.name; }
+
+class FramingTest : public ::testing::TestWithParam<FramingCase> {};
+
+TEST_P(FramingTest, InstructionKeepsTheTimingRuleOrIsCaught) {
+  const FramingCase& c = GetParam();
+  sim::PortBox box;
+  sim::PortBoxInit(box, 0xF3);
+  for (uint32_t i = 0; i < sim::kEepromBytes; ++i) box.eeprom.memory[i] = uint8_t(0x80 | i);
+  PinDriver pins(box, c.framing);
+  pins.WriteEnable();
+  if (c.written < 0) {
+    EXPECT_EQ(pins.ReadByte(c.address), 0x80 | c.address);
+  } else {
+    pins.WriteByte(c.address, uint8_t(c.written));
+    EXPECT_EQ(box.eeprom.memory[c.address], c.written);
+  }
+  pins.WriteDisable();
+  EXPECT_EQ(box.eeprom.aborted, 0u);
+  EXPECT_EQ(box.eeprom.executed[sim::kEepromEwen], 1u);
+  EXPECT_EQ(box.eeprom.executed[sim::kEepromEwds], 1u);
+  EXPECT_EQ(box.eeprom.timingFaults, c.faults);
+  if (c.firstFault != nullptr) {
+    EXPECT_EQ(FaultText(box.eeprom), c.firstFault);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Framings, FramingTest, ::testing::ValuesIn(kFramingCases),
+                         [](const ::testing::TestParamInfo<FramingCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// The record keeps the first fault and the latest; a power cycle keeps them, a new part
+// has none.
+TEST(EepromTimingFaults, FirstFaultKeptAndDescribedByPhase) {
+  sim::Eeprom93c46 e;
+  sim::EepromInit(e, 0x00);
+  sim::EepromStep(e, true, false, false);
+  for (int bit = 0; bit < 4; ++bit) {  // start bit 1 and three 0s, two writes per bit
+    sim::EepromStep(e, true, false, bit == 0);
+    sim::EepromStep(e, true, true, bit == 0);
+  }
+  sim::EepromStep(e, true, true, true);  // while the clock is high, in the middle of the word
+  sim::EepromStep(e, true, false, false);
+  sim::EepromStep(e, true, true, true);  // with the rising edge
+  EXPECT_EQ(e.timingFaults, 2u);
+  EXPECT_EQ(FaultText(e), "command after 4 bits: CS=1 SK=1 DI=0 -> CS=1 SK=1 DI=1");
+  char last[sim::kEepromFaultTextSize];
+  sim::EepromTimingFaultText(e.lastTimingFault, last, sizeof last);
+  EXPECT_STREQ(last, "command after 4 bits: CS=1 SK=0 DI=0 -> CS=1 SK=1 DI=1");
+  sim::EepromPowerUp(e);
+  EXPECT_EQ(e.timingFaults, 2u);
+  sim::EepromClearTimingFaults(e);
+  EXPECT_EQ(e.timingFaults, 0u);
+  sim::EepromInit(e, 0x00);
+  EXPECT_EQ(e.timingFaults, 0u);
 }
 
 }  // namespace

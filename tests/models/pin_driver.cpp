@@ -2,7 +2,8 @@
 
 namespace models_test {
 
-PinDriver::PinDriver(sim::PortBox& target) : box(target) {}
+PinDriver::PinDriver(sim::PortBox& target, BitFraming bitFraming)
+    : box(target), framing(bitFraming) {}
 
 bool PinDriver::WritePins(uint8_t pattern) {
   command[0] = sim::kPortPinWriteRequest;
@@ -33,7 +34,7 @@ void PinDriver::ShiftOut(uint32_t value, int count) {
     }
     WritePins(pattern);
     WritePins(pattern | sim::kPinClock);
-    WritePins(pattern);
+    if (framing == BitFraming::kThreeWrites) WritePins(pattern);
   }
 }
 
@@ -41,9 +42,10 @@ uint32_t PinDriver::ShiftIn(int count) {
   uint32_t value = 0;
   for (int i = 0; i < count; ++i) {
     value <<= 1;
+    if (framing == BitFraming::kTwoWrites) WritePins(kSelect);
     WritePins(kClockHigh);
     if (SampleDataOut() == 1) value |= 1;
-    WritePins(kSelect);
+    if (framing == BitFraming::kThreeWrites) WritePins(kSelect);
   }
   return value;
 }

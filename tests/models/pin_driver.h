@@ -1,6 +1,6 @@
 /*
  * pin_driver.h - drives the EEPROM of a simulated port box through driver requests, one pin
- * change per pin write, exactly as the library's Microwire code does.
+ * change per pin write, in either of the library's two framings of a bit.
  */
 #ifndef TESTS_MODELS_PIN_DRIVER_H
 #define TESTS_MODELS_PIN_DRIVER_H
@@ -27,17 +27,28 @@ constexpr uint32_t kEralWord = 0x240;
 constexpr uint32_t kWralWord = 0x220;
 constexpr int kWordBits = 10;
 
+// How a bit goes over the pins.
+enum class BitFraming {
+  // Out: data with the clock low, then the rising edge with the data unchanged (the next
+  // bit's first write brings the clock down). In: clock low, clock high, sample. Data in
+  // only ever changes with the clock going low.
+  kTwoWrites,
+  // Out: data with the clock low, clock high, clock low. In: clock high, sample, clock low,
+  // with data in at 0: after a 1 as the last address bit of a READ, data in drops together
+  // with the first rising edge of the read-out.
+  kThreeWrites,
+};
+
 struct PinDriver {
-  explicit PinDriver(sim::PortBox& target);
+  explicit PinDriver(sim::PortBox& target, BitFraming bitFraming = BitFraming::kTwoWrites);
 
   // One pin write 15 00 pattern 00; the result of the request.
   bool WritePins(uint8_t pattern);
   // One pin sample (command byte 0 := 0x14, bytes 1 and 2 as left); data out, or -1 when
   // the request failed.
   int SampleDataOut();
-  // MSB first, three pin writes per bit: data with clock low, clock high, clock low.
+  // MSB first, each bit framed as `framing` says.
   void ShiftOut(uint32_t value, int count);
-  // MSB first: per bit 0x58, sample, 0x48.
   uint32_t ShiftIn(int count);
   // Library wait for ready: 0x40, 0x48, then polls until data out is 1. Returns the polls
   // that read busy, or -1 when maxPolls polls all read busy.
@@ -54,6 +65,7 @@ struct PinDriver {
   void WriteDisable();
 
   sim::PortBox& box;
+  BitFraming framing;
   uint8_t command[sim::kPortCommandBytes] = {0, 0, 0, 0};
   uint8_t reply[sim::kPortReplyBytes] = {0, 0, 0, 0, 0, 0};
   uint32_t nowMs = 0;

@@ -240,7 +240,7 @@ TEST_F(PortBoxTest, PinSampleReadsDataOutOnBit6WhenItsLatchIsHigh) {
 }
 
 TEST_F(PortBoxTest, PinWritesAndSamplesReachTheEeprom) {
-  PinDriver pins(box);
+  PinDriver pins(box, BitFraming::kThreeWrites);
   box.eeprom.memory[10] = 0xC4;
   EXPECT_EQ(pins.ReadByte(10), 0xC4);
   pins.WriteEnable();
@@ -256,7 +256,7 @@ TEST_F(PortBoxTest, PinWritesAndSamplesReachTheEeprom) {
 }
 
 TEST_F(PortBoxTest, PullOutMidWriteLeavesTheCellAndDisablesWrites) {
-  PinDriver pins(box);
+  PinDriver pins(box, BitFraming::kThreeWrites);
   pins.WriteEnable();
   // Select and 10 word bits (31 requests), then 6 data bits; out before the 7th data bit.
   sim::PortBoxPullOutBefore(box, 31 + 18 + 1);

@@ -103,6 +103,17 @@ Figures ScanFigures(const WorldSpec& w) {
   return f;
 }
 
+// The library's scan: each driver-port box probed (3 transfers), no counter read (the scan
+// needs none; the session open reads it).
+const char kProbesOnly[] = "the scan probes each driver-port box without reading its counter";
+Figures ScanByProbes(const Figures& protocol, const WorldSpec& w) {
+  Figures f = protocol;
+  f.transfers = (kOpen + 2) * w.portBoxes;
+  f.deviceOpens = w.portBoxes + (w.portBoxes < 10 ? 1 : 0);
+  f.deviceCloses = w.portBoxes;
+  return f;
+}
+
 // Hooks shared by several operations.
 void OpenBox(const TevroApi& api) { api.OpenPosInterface(0); }
 void CloseBox(const TevroApi& api) { api.ClosePosInterface(); }
@@ -138,8 +149,10 @@ struct Row {
   Figures port;
 };
 
-// Where the library reads the identity record from the box before it writes: one more
-// user-area read on the bridge, a whole counter read (224 transfers) on the driver port.
+// Where the library departs from the protocol's figures, with the reason: on the bridge the
+// record read before a write; on the driver port the framing in two pin writes a bit and
+// sequential reads, the scan without a counter read, and a close that reads and writes
+// only what it needs.
 void MarkKnownDifferences(std::vector<Operation>* ops) {
   const char kReadBeforeWrite[] =
       "the identity writes read the record from the box first and change only their own "
@@ -160,9 +173,10 @@ void MarkKnownDifferences(std::vector<Operation>* ops) {
        "the write-back adds the session's openings to the counter as the box holds it at the "
        "close, read from the box (one FT_EE_UARead more)"},
       {"ClosePosInterface (after a kick) [port]",
-       Port(kOpen + kFieldReadTransfers + kFieldWriteTransfers, 1),
-       "the write-back reads the counter from the box (224 transfers) before it writes the "
-       "sum (289), so openings another process stored meanwhile are kept"},
+       Port(kOpen + LibraryReadTransfers(1) + LibraryFieldWriteTransfers(1), 1),
+       "the write-back reads the counter's low byte from the box (46 transfers; it is the "
+       "session's and one opening does not carry) and writes that byte alone (83), so "
+       "openings another process stored meanwhile are kept"},
   };
   for (const Known& k : known) {
     for (Operation& op : *ops) {
@@ -171,6 +185,38 @@ void MarkKnownDifferences(std::vector<Operation>* ops) {
       op.library = k.library;
       op.why = k.why;
     }
+  }
+  // The driver port's EEPROM instructions in fewer transfers than the protocol frames them.
+  const char kSequentialRead[] =
+      "one read instruction and the part's sequential read, two pin writes per bit out: "
+      "118 transfers, not 4 x 56";
+  const char kTwoWriteBits[] =
+      "two pin writes per bit out: write enable 23, a byte 38, write disable 22 (197 "
+      "transfers, not 289)";
+  const char kSessionOpen[] =
+      "the probe (3 transfers), then the counter with one read instruction (118, not 224)";
+  for (Operation& op : *ops) {
+    if (op.box != BoxKind::kPort || op.knownDifference) continue;
+    const std::string& n = op.name;
+    if (n.compare(0, 3, "Get") == 0 && op.protocol.transfers == kOpen + kFieldReadTransfers) {
+      op.library = Port(kOpen + kLibraryFieldReadTransfers, 1);
+      op.why = kSequentialRead;
+    } else if (n.compare(0, 3, "Set") == 0) {
+      op.library = Port(kOpen + LibraryFieldWriteTransfers(4), 1);
+      op.why = kTwoWriteBits;
+    } else if (n.compare(0, 16, "OpenPosInterface") == 0) {
+      op.library = Port((kOpen + 2) + (kOpen + kLibraryFieldReadTransfers), 2);
+      op.why = kSessionOpen;
+    } else if (n == "ScanForPos") {
+      op.library = ScanByProbes(op.protocol, op.world);
+      op.why = kProbesOnly;
+      op.knownDifference = true;
+      continue;
+    } else {
+      continue;
+    }
+    op.library.result = op.protocol.result;
+    op.knownDifference = true;
   }
 }
 
@@ -391,6 +437,11 @@ std::vector<Operation> ScanOperations() {
         op.world = WorldSpec{d2xx, bridges, ports};
         op.call = [](const TevroApi& a, uint32_t) { return a.ScanForPos(); };
         op.protocol = ScanFigures(op.world);
+        if (ports > 0) {
+          op.knownDifference = true;
+          op.library = ScanByProbes(op.protocol, op.world);
+          op.why = kProbesOnly;
+        }
         ops.push_back(op);
       }
     }
@@ -456,6 +507,46 @@ bool Observe(const Operation& op, Observation* out, std::string* error) {
                            static_cast<uint32_t>(hostwin::MessageBoxes().size() - boxes),
                            out->result, op.protocol);
   if (op.after) op.after(api);
+  library.reset();
+  return true;
+}
+
+std::vector<SessionStep> SessionSteps() {
+  // The previous release's figures (its request-count test pinned them: the protocol's, but
+  // 514 for the close), and the goals set when the driver-port requests were cut. The scan's
+  // world has one driver-port box and no other, so its figure is the figure per box.
+  return {
+      {"load or ScanForPos, per driver-port box", "ScanForPos [port]", 228, 4},
+      {"OpenPosInterface (probe + counter)", "OpenPosInterface [port]", 228, 125},
+      {"identity field read (GetSerialNumber, ...)", "GetSerialNumber [port]", 225, 120},
+      {"identity field write (SetSerialNumber, ...)", "SetSerialNumber [port]", 290, 200},
+      {"ClosePosInterface after one kick", "ClosePosInterface (after a kick) [port]", 514, 135},
+      {"a whole session: load with one box, open, one kick, close", "", 973, 270},
+  };
+}
+
+bool ObserveSession(SessionRequests* out, std::string* error) {
+  BuildWorld(kPortWorld);
+  uint64_t mark = RequestCount();
+  auto step = [&mark](uint64_t* requests) {
+    *requests = RequestCount() - mark;
+    mark = RequestCount();
+  };
+  std::unique_ptr<LoadedLibrary> library(new LoadedLibrary);
+  if (!library->ok()) {
+    *error = library->error();
+    return false;
+  }
+  step(&out->load);
+  const TevroApi& api = library->api();
+  api.OpenPosInterface(0);
+  step(&out->open);
+  api.KasseOpen();
+  step(&out->kick);
+  hostwin::AdvanceMs(kPulseMs);
+  step(&out->release);
+  api.ClosePosInterface();
+  step(&out->close);
   library.reset();
   return true;
 }

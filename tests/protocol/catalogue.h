@@ -96,6 +96,27 @@ struct EepromInstruction {
 };
 std::vector<EepromInstruction> EepromInstructions(const std::vector<hostwin::TraceEntry>& calls);
 
+// The steps of one driver-port session the request counts are held to as goals: each with
+// the catalogue operation that measures it (empty for the whole session), the previous
+// release's figure (fixed: that code is gone) and the most requests it may take now.
+struct SessionStep {
+  std::string name;
+  std::string label;
+  uint32_t previousRelease;
+  uint32_t goal;
+};
+std::vector<SessionStep> SessionSteps();
+
+// One whole session in one process, with the trace's counters: the load with one driver-port
+// box (no D2XX library), OpenPosInterface, KasseOpen, the pulse's end by the library's timer,
+// ClosePosInterface. Requests of each step.
+struct SessionRequests {
+  uint64_t load = 0, open = 0, kick = 0, release = 0, close = 0;
+  // What the earlier figures count: the release, made by the timer, is not among them.
+  uint64_t Session() const { return load + open + kick + close; }
+};
+bool ObserveSession(SessionRequests* out, std::string* error);
+
 // Transfers per instruction as the protocol frames them.
 constexpr uint32_t kByteTransfers = 56;         // read or write of one byte, no wait
 constexpr uint32_t kWriteEnableTransfers = 33;  // with the extra deselect before it
@@ -103,5 +124,21 @@ constexpr uint32_t kWriteDisableTransfers = 32;
 constexpr uint32_t kFieldReadTransfers = 4 * kByteTransfers;  // 224
 constexpr uint32_t kFieldWriteTransfers =
     kWriteEnableTransfers + 4 * kByteTransfers + kWriteDisableTransfers;  // 289
+
+// Transfers per instruction as the library frames them: two pin writes per bit out (the
+// data with the clock going low, then the clock high), two pin writes and a sample per bit
+// in, and one read instruction for consecutive bytes (the part's sequential read).
+constexpr uint32_t kLibraryWordTransfers = 2 * 10;
+constexpr uint32_t LibraryReadTransfers(uint32_t bytes) {
+  return 1 + kLibraryWordTransfers + 24 * bytes + 1;  // select, word, the bytes, deselect
+}
+constexpr uint32_t kLibraryByteWriteTransfers = 1 + kLibraryWordTransfers + 2 * 8 + 1;  // 38
+constexpr uint32_t kLibraryWriteEnableTransfers = 1 + 1 + kLibraryWordTransfers + 1;    // 23
+constexpr uint32_t kLibraryWriteDisableTransfers = 1 + kLibraryWordTransfers + 1;       // 22
+constexpr uint32_t kLibraryFieldReadTransfers = LibraryReadTransfers(4);                // 118
+constexpr uint32_t LibraryFieldWriteTransfers(uint32_t bytes) {
+  return kLibraryWriteEnableTransfers + bytes * kLibraryByteWriteTransfers +
+         kLibraryWriteDisableTransfers;
+}
 
 #endif  // TESTS_PROTOCOL_CATALOGUE_H

@@ -8,8 +8,10 @@
 // Test names and failure messages show the operation's label.
 void PrintTo(const Operation& op, std::ostream* os) { *os << op.Label(); }
 
-static_assert(kFieldReadTransfers == 224, "a field read is 224 transfers");
-static_assert(kFieldWriteTransfers == 289, "a field write is 289 transfers");
+static_assert(kFieldReadTransfers == 224, "the protocol's field read is 224 transfers");
+static_assert(kFieldWriteTransfers == 289, "the protocol's field write is 289 transfers");
+static_assert(kLibraryFieldReadTransfers == 118, "the library's field read is 118 transfers");
+static_assert(LibraryFieldWriteTransfers(4) == 197, "the library's field write is 197");
 
 namespace {
 
@@ -58,19 +60,19 @@ const Operation& Find(const std::vector<Operation>& ops, const std::string& labe
   return none;
 }
 
-// The field read and write split into the EEPROM instructions the protocol counts.
-TEST(EepromInstructions, FieldReadIsFourByteReads) {
+// The field read and write split into the EEPROM instructions the library sends: one read
+// for the field's four bytes (the part's sequential read), and a write of each byte between
+// write enable and write disable, most significant byte first.
+TEST(EepromInstructions, AFieldReadIsOneSequentialRead) {
   std::vector<Operation> ops = FunctionOperations();
   Observation seen;
   std::string error;
   ASSERT_TRUE(Observe(Find(ops, "GetSerialNumber [port]"), &seen, &error)) << error;
   std::vector<EepromInstruction> got = EepromInstructions(seen.calls);
-  ASSERT_EQ(got.size(), 4u);
-  for (uint32_t i = 0; i < got.size(); ++i) {
-    EXPECT_EQ(got[i].kind, "read");
-    EXPECT_EQ(got[i].address, 4 + i);
-    EXPECT_EQ(got[i].transfers, kByteTransfers);
-  }
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].kind, "read");
+  EXPECT_EQ(got[0].address, 4u);
+  EXPECT_EQ(got[0].transfers, kLibraryFieldReadTransfers);
 }
 
 TEST(EepromInstructions, FieldWriteIsEnableFourByteWritesDisable) {
@@ -81,15 +83,48 @@ TEST(EepromInstructions, FieldWriteIsEnableFourByteWritesDisable) {
   std::vector<EepromInstruction> got = EepromInstructions(seen.calls);
   ASSERT_EQ(got.size(), 6u);
   EXPECT_EQ(got[0].kind, "write enable");
-  EXPECT_EQ(got[0].transfers, kWriteEnableTransfers);
+  EXPECT_EQ(got[0].transfers, kLibraryWriteEnableTransfers);
   // Most significant byte first, so an interrupted write never lowers a counter.
   for (uint32_t i = 1; i <= 4; ++i) {
     EXPECT_EQ(got[i].kind, "write");
     EXPECT_EQ(got[i].address, 7 - (i - 1));
-    EXPECT_EQ(got[i].transfers, kByteTransfers);
+    EXPECT_EQ(got[i].transfers, kLibraryByteWriteTransfers);
   }
   EXPECT_EQ(got[5].kind, "write disable");
-  EXPECT_EQ(got[5].transfers, kWriteDisableTransfers);
+  EXPECT_EQ(got[5].transfers, kLibraryWriteDisableTransfers);
+}
+
+uint32_t ObservedRequests(const std::vector<Operation>& ops, const std::string& label) {
+  Observation seen;
+  std::string error;
+  EXPECT_TRUE(Observe(Find(ops, label), &seen, &error)) << error;
+  return seen.figures.Requests();
+}
+
+// The steps of a driver-port session held to their goals, each as its operation makes it alone.
+TEST(SessionSteps, EachStepWithinItsGoal) {
+  std::vector<Operation> ops = FunctionOperations();
+  for (const SessionStep& step : SessionSteps()) {
+    if (step.label.empty()) continue;
+    EXPECT_LE(ObservedRequests(ops, step.label), step.goal) << step.name;
+  }
+}
+
+// A whole session in one process makes what its steps make alone (the load is the scan, the
+// close after the timer's release is the catalogue's close after a kick), within its goal.
+TEST(SessionSteps, AWholeSessionIsItsStepsWithinItsGoal) {
+  std::vector<Operation> ops = FunctionOperations();
+  SessionRequests session;
+  std::string error;
+  ASSERT_TRUE(ObserveSession(&session, &error)) << error;
+  EXPECT_EQ(session.load, ObservedRequests(ops, "ScanForPos [port]"));
+  EXPECT_EQ(session.open, ObservedRequests(ops, "OpenPosInterface [port]"));
+  EXPECT_EQ(session.kick, ObservedRequests(ops, "KasseOpen [port]"));
+  EXPECT_EQ(session.release, ObservedRequests(ops, "pulse end (timer) [port]"));
+  EXPECT_EQ(session.close, ObservedRequests(ops, "ClosePosInterface (after a kick) [port]"));
+  const SessionStep whole = SessionSteps().back();
+  ASSERT_TRUE(whole.label.empty());
+  EXPECT_LE(session.Session(), whole.goal);
 }
 
 // The benchmarks count with the trace off: the stand-in's counters must agree with its trace.

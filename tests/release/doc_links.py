@@ -1,12 +1,18 @@
-"""The links between this project's pages: every relative link of README.md, docs/*.md and
-tests/README.md must lead to a file or folder that exists, and a #fragment to a heading of
-the page it names (as the page's headings are addressed when it is shown: lower case, spaces
-as hyphens, punctuation dropped). Links to other sites are not followed.
+"""The pages of this project (README.md, docs/*.md, tests/README.md), checked as a reader
+meets them:
+
+  - every relative link leads to a file or folder that exists, and a #fragment to a heading
+    of the page it names (as the page's headings are addressed when it is shown: lower
+    case, spaces as hyphens, punctuation dropped); links to other sites are not followed;
+  - README.md has at most README_LIMIT lines;
+  - every test named in a code span as Suite.Test (or Suite.*) is a TEST, TEST_F or TEST_P
+    of tests/, so that a renamed or removed test does not leave a page citing it.
 
     python3 tests/release/doc_links.py [ROOT]
 
-ROOT defaults to the top of this source tree. Prints each dead link and "N links, M dead";
-exits 1 when a link is dead. first_hour_check.py and archive_check.py use dead_links().
+ROOT defaults to the top of this source tree. Prints one PASS or FAIL line per check and
+"N passed, M failed"; exits 1 when a check failed. first_hour_check.py runs the same
+checks through check_pages(); archive_check.py uses dead_links().
 """
 
 import glob
@@ -15,10 +21,16 @@ import re
 import sys
 
 import readme_blocks
+from tally import Tally
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 LINK = re.compile(r"\[[^\]]*\]\(([^()\s]+)\)")
 EXTERNAL = re.compile(r"^[a-z][a-z0-9+.-]*:", re.I)  # http:, https:, mailto:
+README_LIMIT = 400
+# A test as the pages name it: `Suite.Test` or `Suite.*`. Both parts are CamelCase with a
+# lower-case letter, so `TEVRO.DLL`, `README.md` and `tevro.h` are not taken for tests.
+CITED_TEST = re.compile(r"([A-Z][A-Za-z0-9]*[a-z][A-Za-z0-9]*)\.([A-Z]\w*[a-z]\w*|\*)")
+DEFINED_TEST = re.compile(r"\bTEST(?:_F|_P)?\(\s*(\w+)\s*,\s*(\w+)\s*\)")
 
 
 def pages(root):
@@ -47,8 +59,8 @@ def anchors(text):
     return found
 
 
-def links(text):
-    """(line, target) of each inline link outside code blocks and code spans."""
+def prose_of(text):
+    """The text with its fenced code blocks blanked, line numbers kept."""
     lines = text.split("\n")
     fence = False
     for index, line in enumerate(lines):
@@ -57,7 +69,12 @@ def links(text):
             lines[index] = ""
         elif fence:
             lines[index] = ""
-    prose = "\n".join(lines)
+    return "\n".join(lines)
+
+
+def links(text):
+    """(line, target) of each inline link outside code blocks and code spans."""
+    prose = prose_of(text)
     # A code span keeps its length, so that line numbers stay right.
     prose = re.sub(r"`[^`]*`", lambda m: re.sub(r"[^\n]", " ", m.group(0)), prose)
     return [(prose.count("\n", 0, m.start(1)) + 1, m.group(1)) for m in LINK.finditer(prose)]
@@ -90,13 +107,65 @@ def dead_links(root, names):
     return count, dead
 
 
+def cited_tests(text):
+    """(line, suite, test) of each code span outside code blocks that names a test; test is
+    "*" for a whole suite."""
+    prose = prose_of(text)
+    found = []
+    for span in re.finditer(r"`([^`\n]+)`", prose):
+        name = CITED_TEST.fullmatch(span.group(1))
+        if name:
+            found.append((prose.count("\n", 0, span.start()) + 1, name.group(1), name.group(2)))
+    return found
+
+
+def defined_tests(root):
+    """{(suite, test)} of every TEST, TEST_F and TEST_P in the sources under root/tests."""
+    found = set()
+    for folder, _, files in os.walk(os.path.join(root, "tests")):
+        for name in files:
+            if name.endswith((".cpp", ".cc", ".h")):
+                with open(os.path.join(folder, name), encoding="utf-8") as file:
+                    found.update(DEFINED_TEST.findall(file.read()))
+    return found
+
+
+def unknown_tests(root, names):
+    """(tests cited, ["page:line: Suite.Test" for each one tests/ does not define])."""
+    defined = defined_tests(root)
+    suites = {suite for suite, _ in defined}
+    count = 0
+    unknown = []
+    for name in names:
+        with open(os.path.join(root, name), encoding="utf-8") as file:
+            cited = cited_tests(file.read())
+        for line, suite, test in cited:
+            count += 1
+            if (suite, test) not in defined and not (test == "*" and suite in suites):
+                unknown.append(f"{name}:{line}: {suite}.{test}")
+    return count, unknown
+
+
+def check_pages(root, check):
+    """Runs the three checks over the pages under root, each through check(name, ok, detail)."""
+    names = pages(root)
+    count, dead = dead_links(root, names)
+    check(f"the {count} links between the pages lead to pages and headings that exist",
+          count > 0 and not dead, "; ".join(dead))
+    with open(os.path.join(root, "README.md"), encoding="utf-8") as file:
+        lines = len(file.read().splitlines())
+    check(f"README.md has {lines} lines, at most {README_LIMIT}", lines <= README_LIMIT,
+          f"{lines - README_LIMIT} lines too many")
+    count, unknown = unknown_tests(root, names)
+    check(f"the {count} tests the pages name are tests of tests/", count > 0 and not unknown,
+          "not found: " + "; ".join(unknown))
+
+
 def main(argv):
     root = os.path.abspath(argv[1]) if len(argv) > 1 else REPO
-    count, dead = dead_links(root, pages(root))
-    for line in dead:
-        print(line)
-    print(f"{count} links, {len(dead)} dead")
-    return 1 if dead else 0
+    tally = Tally("pages")
+    check_pages(root, tally.check)
+    return tally.summary()
 
 
 if __name__ == "__main__":

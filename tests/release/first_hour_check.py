@@ -1,7 +1,8 @@
 """A newcomer's first hour, run as the README gives it, in a fresh copy of the source tree
 (the tracked files and the new ones git does not ignore, no build folders):
 
-  1. every link between the pages (doc_links.py) leads to a page and a heading that exist;
+  1. the pages (doc_links.py): every link between them leads to a page and a heading that
+     exist, the README is within its length, every test they name is a test of tests/;
   2. the set-up's scripts/demo;
   3. the release archive's commands (scripts/package, the unpacking and sha256sum -c), and
      every path of its table in the folder they unpack into;
@@ -169,10 +170,8 @@ def main():
     walkthrough_page, walkthrough_title = WALKTHROUGH
     walkthrough = read(os.path.join(tree, walkthrough_page))
 
-    # 1. The links between the pages.
-    count, dead = doc_links.dead_links(tree, doc_links.pages(tree))
-    check(f"the {count} links between the pages lead to pages and headings that exist",
-          count > 0 and not dead, "; ".join(dead))
+    # 1. The pages: their links, the README's length, the tests they name.
+    doc_links.check_pages(tree, check)
 
     # 2. The set-up.
     setup = [line.split("#")[0].strip() for line in readme_blocks.command_lines(

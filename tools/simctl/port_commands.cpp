@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "driver/control_client.h"
+#include "models/eeprom_fault_text.h"
 #include "simctl.h"
 
 using namespace drelvansim;
@@ -35,11 +36,21 @@ const char* KindName(uint8_t kind) {
       return "link";
     case kEventHold:
       return "hold";
+    case kEventTimingFault:
+      return "timing-fault";
     default:
       return "?";
   }
 }
 
+// A timing fault as `name`="phase ...: pins -> pins" (eeprom_fault_text.h).
+void PrintFault(const char* name, const sim::EepromTimingFault& fault) {
+  char text[sim::kEepromFaultTextSize];
+  sim::EepromTimingFaultText(fault, text, sizeof text);
+  printf(" %s=\"%s\"", name, text);
+}
+
+// One line per box; scripts pick fields out of it by name, so new fields go at the end.
 void PrintBox(const BoxInfo& info) {
   printf("port %u present=%u linked=%u port=0x%02x status=0x%02x switch=%s drawer=%u", info.box,
          info.present, info.linked, info.port, info.status, info.switchClosed ? "closed" : "open",
@@ -54,8 +65,11 @@ void PrintBox(const BoxInfo& info) {
   printf(" status-reads=%u drawer-writes=%u pin-writes=%u pin-samples=%u recoveries=%u",
          info.served[kStatusRead], info.served[kDrawerWrite], info.served[kPinWrite],
          info.served[kPinSample], info.served[kRecovery]);
-  printf(" failed=%u unknown=%u pins=0x%02x eeprom-writable=%u programmed=%u\n", info.failed,
+  printf(" failed=%u unknown=%u pins=0x%02x eeprom-writable=%u programmed=%u", info.failed,
          info.unknown, info.pins, info.eepromWritable, info.eepromPrograms);
+  printf(" timing-faults=%u", info.timingFaults);
+  if (info.timingFaults > 0) PrintFault("first-fault", info.firstTimingFault);
+  printf("\n");
 }
 
 void PrintEvent(const Event& e) {
@@ -100,6 +114,12 @@ void PrintEvent(const Event& e) {
       }
       printf(" status=0x%02x\n", e.status);
       return;
+    case kEventTimingFault:
+      // The pin write logged just before broke the rule; code counts the box's faults.
+      printf(" count=%u cmd=", e.code);
+      PrintHex(e.command, sizeof e.command);
+      PrintFault("fault", TimingFaultOfEvent(e));
+      break;
     default:
       break;
   }
@@ -356,7 +376,13 @@ int Run(HANDLE control, int argc, char** argv) {
   if (strcmp(command, "ping") == 0) {
     SimInfo info;
     if (!ControlInfo(control, info)) return kExitFailed;
-    printf("driver version=%u boxes=%u events=%u\n", info.version, info.boxCount, info.eventCount);
+    printf("driver version=%u boxes=%u events=%u timing-faults=%u", info.version, info.boxCount,
+           info.eventCount, info.timingFaults);
+    if (info.timingFaults > 0) {
+      printf(" first-fault-box=%u", info.firstFaultBox);
+      PrintFault("first-fault", info.firstTimingFault);
+    }
+    printf("\n");
     return kExitOk;
   }
   if (strcmp(command, "add") == 0) {

@@ -151,7 +151,7 @@ int RunSwitch(const Context& context, const CommandLine& line) {
     context.Out(Format("watching the switch of box %u until Ctrl+C\n", line.box));
   }
   const uint64_t start = context.NowMs();
-  context.Out("+" + Seconds(0) + "  " + SwitchText(last, line.closedState) + "\n");
+  context.Out(Format("+%s  %s\n", Seconds(0).c_str(), SwitchText(last, line.closedState).c_str()));
   bool readFailed = !last.read;
   unsigned changes = 0;
   const char* ending = "timeout";
@@ -171,8 +171,8 @@ int RunSwitch(const Context& context, const CommandLine& line) {
     if (!reading.read) readFailed = true;
     if (reading.read != last.read || (reading.read && reading.state != last.state)) {
       ++changes;
-      context.Out("+" + Seconds(context.NowMs() - start) + "  " +
-                  SwitchText(reading, line.closedState) + "\n");
+      context.Out(Format("+%s  %s\n", Seconds(context.NowMs() - start).c_str(),
+                         SwitchText(reading, line.closedState).c_str()));
     }
     last = reading;
   }

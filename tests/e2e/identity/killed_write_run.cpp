@@ -29,10 +29,12 @@ namespace {
 constexpr DWORD kReadyWaitMs = 60000;
 constexpr DWORD kChildMs = 60000;
 constexpr uint32_t kSerialAddress = 4;
-constexpr uint32_t kWriteRequests = 290;  // a field write: the open's status read + 289
+// A field write: the open's status read, write enable (23), four bytes (38 each), write
+// disable (22).
+constexpr uint32_t kWriteRequests = 198;
 // Where the kills land, in requests into the write: the write enable, each of the four bytes
 // (programmed most significant first), the write disable.
-constexpr uint32_t kKillAt[] = {15, 60, 120, 180, 230, 262};
+constexpr uint32_t kKillAt[] = {15, 45, 85, 120, 160, 185};
 constexpr uint32_t kKills = sizeof kKillAt / sizeof kKillAt[0];
 
 uint32_t Field(const std::string& output, const std::string& key) {
@@ -145,8 +147,10 @@ void KilledWriteRun(const SharingContext& c) {
         killed && cancelled && holdSeen && requests == kKillAt[i] && victimAfter == 0;
     inside += landed ? 1 : 0;
     writable += box.eepromWritable;
-    points += (i ? ", " : "") + std::to_string(requests);
-    freshBytes += (i ? ", " : "") + std::to_string(fresh);
+    points += i ? ", " : "";
+    points += std::to_string(requests);
+    freshBytes += i ? ", " : "";
+    freshBytes += std::to_string(fresh);
     char name[256];
     snprintf(name, sizeof name,
              "killed write %u: killed while the driver held its request %u of %u, the held one "

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "driver/control_client.h"
+#include "models/eeprom_fault_text.h"
 #include "sim_checks.h"
 #include "support/boxes.h"
 #include "support/check_support.h"
@@ -318,6 +319,60 @@ void EepromChecks(HANDLE control, const std::string& simctl) {
         "port: simctl port eeprom prints the bytes", "output '%s'", output.c_str());
 }
 
+// A data-in change with the clock high, made on purpose: the box, the driver's tally, the
+// log and simctl show it, and a box's cleared counters leave the tally alone.
+void TimingFaultChecks(HANDLE control, const std::string& simctl) {
+  const char kFault[] = "command after 1 bit: CS=1 SK=1 DI=1 -> CS=1 SK=1 DI=0";
+  const uint8_t kDropped[4] = {0x15, 0x00, kChipSelect | kDataOut | kClock, 0x00};
+  Check(RunTool(simctl, "port set 0 counters=clear"), "port: simctl port set 0 counters=clear");
+  SimInfo before;
+  ControlInfo(control, before);
+  const uint32_t mark = PortLogMark(control);
+  PinPort port = {OpenBox(0), true};
+  Deselect(port);
+  PinWrite(port, kChipSelect | kDataOut);
+  ClockBit(port, true);         // the start bit, clock left high
+  PinWrite(port, kDropped[2]);  // data in dropped with the clock high
+  Deselect(port);
+  CloseHandle(port.device);
+  TimingFaultsCausedOnPurpose(1);
+
+  BoxInfo box;
+  SimInfo after;
+  char text[sim::kEepromFaultTextSize];
+  const bool read = ControlQuery(control, 0, box) && ControlInfo(control, after);
+  sim::EepromTimingFaultText(box.firstTimingFault, text, sizeof text);
+  Check(port.ok && read && box.timingFaults == 1 && strcmp(text, kFault) == 0 &&
+            after.timingFaults == before.timingFaults + 1,
+        "port: a data-in change with the clock high is a timing fault of the box and the driver",
+        "ok=%d box %u (%s), driver %u->%u", port.ok, box.timingFaults, text, before.timingFaults,
+        after.timingFaults);
+  const std::vector<Event> events = PortEventsSince(control, mark);
+  bool logged = false;
+  for (size_t i = 1; i < events.size(); ++i) {
+    sim::EepromTimingFaultText(TimingFaultOfEvent(events[i]), text, sizeof text);
+    logged =
+        logged || (events[i].kind == kEventTimingFault && events[i].code == 1 &&
+                   SameCommand(events[i], kDropped) && strcmp(text, kFault) == 0 &&
+                   events[i - 1].kind == kEventRequest && SameCommand(events[i - 1], kDropped));
+  }
+  Check(logged, "port: the log shows the fault right after the pin write that made it");
+  std::string show, log;
+  Check(RunTool(simctl, "port show 0", &show) &&
+            show.find(std::string(" timing-faults=1 first-fault=\"") + kFault + "\"") !=
+                std::string::npos &&
+            RunTool(simctl, "port log from=" + std::to_string(mark), &log) &&
+            log.find(std::string(" timing-fault count=1 cmd=15 00 58 00 fault=\"") + kFault +
+                     "\"") != std::string::npos,
+        "port: simctl port show and port log print the fault", "show '%s'", show.c_str());
+  SimInfo cleared;
+  Check(RunTool(simctl, "port set 0 counters=clear") && ControlQuery(control, 0, box) &&
+            box.timingFaults == 0 && ControlInfo(control, cleared) &&
+            cleared.timingFaults == after.timingFaults,
+        "port: cleared counters clear the box's timing faults, not the driver's tally",
+        "box %u, driver %u", box.timingFaults, cleared.timingFaults);
+}
+
 void SecondProcessChecks(HANDLE control) {
   BoxInfo before;
   BoxInfo after;
@@ -424,6 +479,7 @@ void PortChecks(const std::string& simctl) {
   ContractChecks(control, simctl);
   OpenCloseChecks(control);
   EepromChecks(control, simctl);
+  TimingFaultChecks(control, simctl);
   SecondProcessChecks(control);
   HoldChecks(control);
   ControlClose(control);

@@ -5,13 +5,54 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "driver/control_client.h"
 #include "ftd2xx/bridge_world.h"
+#include "models/eeprom_fault_text.h"
 
 namespace e2e {
 namespace {
 
 int g_passed = 0;
 int g_failed = 0;
+
+// The stand-in driver's tally of EEPROM timing faults on every box; false when the driver
+// does not answer.
+bool ReadFaultTally(drelvansim::SimInfo* info) {
+  HANDLE control = drelvansim::ControlOpen();
+  if (control == INVALID_HANDLE_VALUE) return false;
+  const bool read = drelvansim::ControlInfo(control, *info);
+  drelvansim::ControlClose(control);
+  return read;
+}
+
+struct FaultTally {
+  FaultTally() : read(ReadFaultTally(&info)) {}
+  drelvansim::SimInfo info;
+  bool read;
+};
+
+// Read before main runs, so that every fault of this run (children included) counts.
+const FaultTally g_faultsAtStart;
+uint32_t g_faultsOnPurpose = 0;
+
+void CheckTimingFaults() {
+  const char* const kName = "no driver-port box's EEPROM counted a timing fault during this run";
+  FaultTally atEnd;
+  if (!g_faultsAtStart.read || !atEnd.read) {
+    Check(false, kName, "the stand-in port driver's tally could not be read (at the %s)",
+          g_faultsAtStart.read ? "end" : "start");
+    return;
+  }
+  const drelvansim::SimInfo& end = atEnd.info;
+  const uint32_t faults = end.timingFaults - g_faultsAtStart.info.timingFaults;
+  char first[sim::kEepromFaultTextSize];
+  sim::EepromTimingFaultText(end.firstTimingFault, first, sizeof first);
+  Check(faults == g_faultsOnPurpose, kName,
+        "%u fault%s, %u of them caused on purpose; the driver's first%s: port box %u, %s", faults,
+        faults == 1 ? "" : "s", g_faultsOnPurpose,
+        g_faultsAtStart.info.timingFaults > 0 ? " (before this run)" : "", end.firstFaultBox,
+        first);
+}
 
 template <typename Fn>
 bool Bind(HMODULE module, const char* name, Fn& fn, int* bound) {
@@ -42,7 +83,10 @@ bool Check(bool ok, const char* name, const char* detailFormat, ...) {
   return ok;
 }
 
+void TimingFaultsCausedOnPurpose(uint32_t count) { g_faultsOnPurpose += count; }
+
 int Summary() {
+  CheckTimingFaults();
   printf("%d passed, %d failed\n", g_passed, g_failed);
   fflush(stdout);
   return g_failed == 0 && g_passed > 0 ? 0 : 1;

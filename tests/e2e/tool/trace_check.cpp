@@ -15,6 +15,7 @@
 
 #include "support/check_support.h"
 #include "support/tevro_library.h"
+#include "common/elevation.h"
 #include "tool_checks.h"
 
 namespace toolcheck {
@@ -32,8 +33,8 @@ const char kStop[] = "Local\\TevroTraceCheck.stop";
 
 const char kKey[] = "Software\\TEVRO";
 const char kValue[] = "TraceFile";
-const char* const kKinds[] = {"load", "d2xx",        "scan",         "call", "pulse",
-                              "wait", "message box", "owed release", "trace"};
+const char* const kKinds[] = {"load", "d2xx",        "scan",         "call",          "pulse",
+                              "wait", "message box", "owed release", "owed openings", "trace"};
 
 std::string gTool;
 std::string gOther;  // the other architecture's tevro.exe, or ""
@@ -44,17 +45,6 @@ std::string gFolder;
 // Wine) take the trace switch only from the machine-wide value; the checks of what a traced
 // program writes then switch it there.
 bool gElevated;
-
-bool RunsElevated() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
-  DWORD size = 0;
-  bool elevated = GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size) &&
-                  type == TokenElevationTypeFull;
-  CloseHandle(token);
-  return elevated;
-}
 
 // 'trace on FILE' or 'trace off' for the value that programs here take.
 std::vector<std::string> TraceOn(const std::string& file) {
@@ -492,7 +482,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: trace_check TEVRO_EXE [OTHER_ARCH_TEVRO_EXE]\n");
     return 2;
   }
-  gElevated = RunsElevated();
+  gElevated = RunsElevatedByUac();
   gTool = argv[1];
   gOther = argc == 3 ? argv[2] : "";
   gDll = gTool.substr(0, gTool.find_last_of("\\/") + 1) + "TEVRO.DLL";

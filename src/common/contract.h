@@ -1,0 +1,55 @@
+// What the backends' operations take and give: the same types for both, so that the front
+// handles every box alike (front/backends.h).
+#ifndef TEVRO_COMMON_CONTRACT_H
+#define TEVRO_COMMON_CONTRACT_H
+
+#include <stdint.h>
+
+// The two kinds of box: the bridge box (D2XX) and the driver-port box.
+enum class BoxKind : uint8_t { kBridge, kPort };
+
+// What came of trying to reach a box for an operation.
+enum class BoxReach : uint8_t {
+  kReached,      // the box is open and locked for the operation
+  kBusy,         // another caller kept the box for the whole wait; nothing was opened
+  kNoDevice,     // the box's device could not be opened at all: it may be gone
+  kNoAnswer,     // the device opened, but the box did not answer as it should
+  kWithoutLock,  // the box's lock (its mutex) cannot be had: it is not written now
+  kNoRecord,     // the box cannot keep the record (a bridge box whose user area is too small)
+};
+
+// The three fields of a box's identity record.
+enum class IdentityField : uint8_t { kLastOpenCnt, kSerialNumber, kMfgDate };
+
+// The box's stored counter as an operation left it known: 'known' when the operation read
+// the counter from the box or wrote it (a bridge box's record is read and written whole, so
+// any of its fields does), 'value' what the box is taken to hold from then on. A driver-port
+// box also tells how many writes of its counter any process had begun by then
+// ('writesKnown', 'writes'): while that has not moved, 'value' is still the box's. It is
+// told on a failed read as well, so that a stale copy is known for one.
+struct CounterSeen {
+  bool known;
+  uint32_t value;
+  bool writesKnown;
+  uint32_t writes;
+};
+
+// What a kick did: whether the box took it, and whether it counts as an opening (a
+// driver-port box's does once its device opened, as the solenoid may have fired).
+struct KickResult {
+  bool reached;
+  bool counted;
+};
+constexpr KickResult kNotKicked = {.reached = false, .counted = false};
+
+// Whether the scanned backend holds the open session. One that does not is left addressing
+// the first index its probes found empty, as the scan has always left it.
+enum class ScanMode : uint8_t { kSessionOnThisBackend, kNoSessionOnThisBackend };
+
+// How the library is being unloaded.
+enum class UnloadKind : uint8_t {
+  kLibrary,      // FreeLibrary: the process goes on; everything of the library is given back
+  kProcessExit,  // the process ends: its other threads are gone, and the system frees the rest
+};
+
+#endif  // TEVRO_COMMON_CONTRACT_H
