@@ -26,7 +26,7 @@ namespace drelvansim {
 
 constexpr uint32_t kBoxCount = 10;
 constexpr uint32_t kEepromBytes = 128;
-constexpr uint32_t kInterfaceVersion = 3;
+constexpr uint32_t kInterfaceVersion = 4;
 constexpr uint32_t kInfoMagic = 0x4D495344;  // "DSIM"
 
 // User-mode paths.
@@ -64,6 +64,10 @@ struct SimInfo {
   uint32_t timingFaults;
   uint32_t firstFaultBox;                   // the box of the first one
   sim::EepromTimingFault firstTimingFault;  // the first one; zero while there is none
+  // Start bits sent into an EEPROM that was still programming, on every box since the driver
+  // started, kept as the timing faults are.
+  uint32_t busyStarts;
+  uint32_t firstBusyStartBox;  // the box of the first one
 };
 
 struct BoxSelect {
@@ -80,8 +84,14 @@ enum ConfigField : uint32_t {
   kConfigFailFrom = 1u << 5,       // requests fail from the failFrom-th on (0 = off)
   kConfigPullOutBefore = 1u << 6,  // box pulled out before the pullOutBefore-th request (0 = off)
   kConfigClearCounters = 1u << 7,  // request counters, drawer statistics, the box's timing
-                                   // faults back to 0 (SimInfo's tally keeps them)
+                                   // faults and busy starts back to 0 (SimInfo's tally keeps them)
+  kConfigProgramTime = 1u << 8,    // the EEPROM's programming time := programUs
+  kConfigNeverReady = 1u << 9,     // the EEPROM's never-ready fault on or off
 };
+
+// A box's EEPROM programs each byte in this time unless configured otherwise: within the
+// 2 to 6 ms the parts of this family take.
+constexpr uint32_t kDefaultProgramUs = 4000;
 
 struct BoxConfig {
   uint32_t box;
@@ -94,6 +104,9 @@ struct BoxConfig {
   uint8_t reserved[3];
   uint32_t failFrom;
   uint32_t pullOutBefore;
+  uint32_t programUs;  // with kConfigProgramTime
+  uint8_t neverReady;  // with kConfigNeverReady: 1 = programming never finishes
+  uint8_t reserved2[3];
 };
 
 // Request kinds, the index of BoxInfo::served (as the port-box model counts them).
@@ -131,6 +144,11 @@ struct BoxInfo {
   uint32_t eepromPrograms;                  // cells programmed since reset
   uint32_t timingFaults;                    // EEPROM timing faults since reset or cleared counters
   sim::EepromTimingFault firstTimingFault;  // the first of them
+  uint32_t programUs;                       // the EEPROM's programming time
+  uint32_t busyStarts;  // start bits sent while it was programming, since reset or cleared counters
+  uint8_t neverReady;   // the never-ready fault is on
+  uint8_t eepromBusy;   // a programming cycle is under way
+  uint8_t reserved3[2];
 };
 
 struct EepromWrite {
@@ -230,9 +248,9 @@ inline sim::EepromTimingFault TimingFaultOfEvent(const Event& event) {
 }
 
 static_assert(sizeof(sim::EepromTimingFault) == 8, "EepromTimingFault layout");
-static_assert(sizeof(SimInfo) == 40, "SimInfo layout");
-static_assert(sizeof(BoxConfig) == 24, "BoxConfig layout");
-static_assert(sizeof(BoxInfo) == 84, "BoxInfo layout");
+static_assert(sizeof(SimInfo) == 48, "SimInfo layout");
+static_assert(sizeof(BoxConfig) == 32, "BoxConfig layout");
+static_assert(sizeof(BoxInfo) == 96, "BoxInfo layout");
 static_assert(sizeof(Event) == 40, "Event layout");
 static_assert(sizeof(HoldRequest) == 16, "HoldRequest layout");
 static_assert(sizeof(HoldState) == 24, "HoldState layout");

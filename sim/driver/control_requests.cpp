@@ -61,6 +61,7 @@ void ClearCounters(uint32_t box, uint64_t timeUs) {
   model.drawerLowMs = 0;
   model.drawerLowSinceMs = static_cast<uint32_t>(timeUs / 1000u);
   model.eeprom.bytesProgrammed = 0;
+  model.eeprom.ignoredWhileBusy = 0;
   sim::EepromClearTimingFaults(model.eeprom);
   g_driver.opens[box] = 0;
   g_driver.closes[box] = 0;
@@ -87,6 +88,11 @@ void Configure(const BoxConfig& config, uint64_t timeUs) {
   if (config.fields & kConfigFailFrom) sim::PortBoxFailFrom(model, config.failFrom);
   if (config.fields & kConfigPullOutBefore) sim::PortBoxPullOutBefore(model, config.pullOutBefore);
   if (config.fields & kConfigClearCounters) ClearCounters(box, timeUs);
+  if (config.fields & kConfigProgramTime) model.eeprom.programUs = config.programUs;
+  if (config.fields & kConfigNeverReady) {
+    model.eeprom.neverReady = config.neverReady != 0;
+    sim::EepromAdvance(model.eeprom, timeUs);
+  }
 
   Event& event = LogEvent(kEventConfig, box, timeUs);
   event.ok = 1;
@@ -154,6 +160,8 @@ NTSTATUS Serve(PIRP irp, uint32_t code, const Buffers& buffers, uint64_t now, Re
       info.timingFaults = g_driver.timingFaults;
       info.firstFaultBox = g_driver.firstFaultBox;
       info.firstTimingFault = g_driver.firstTimingFault;
+      info.busyStarts = g_driver.busyStarts;
+      info.firstBusyStartBox = g_driver.firstBusyStartBox;
       return GiveOutput(irp, buffers, &info, sizeof info) ? STATUS_SUCCESS
                                                           : STATUS_INVALID_PARAMETER;
     }
@@ -234,7 +242,7 @@ NTSTATUS Serve(PIRP irp, uint32_t code, const Buffers& buffers, uint64_t now, Re
 }  // namespace
 
 void DescribeBox(uint32_t box, uint64_t timeUs, BoxInfo& info) {
-  const sim::PortBox& model = g_driver.boxes[box];
+  sim::PortBox& model = g_driver.boxes[box];
   info.box = box;
   info.present = model.present ? 1 : 0;
   info.linked = g_driver.linked[box] ? 1 : 0;
@@ -260,6 +268,13 @@ void DescribeBox(uint32_t box, uint64_t timeUs, BoxInfo& info) {
   info.eepromPrograms = model.eeprom.bytesProgrammed;
   info.timingFaults = model.eeprom.timingFaults;
   info.firstTimingFault = model.eeprom.firstTimingFault;
+  sim::EepromAdvance(model.eeprom, timeUs);
+  info.programUs = model.eeprom.programUs;
+  info.busyStarts = model.eeprom.ignoredWhileBusy;
+  info.neverReady = model.eeprom.neverReady ? 1 : 0;
+  info.eepromBusy = model.eeprom.busy ? 1 : 0;
+  info.reserved3[0] = 0;
+  info.reserved3[1] = 0;
 }
 
 NTSTATUS ControlDeviceControl(PIRP irp, PIO_STACK_LOCATION stack) {

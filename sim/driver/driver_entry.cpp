@@ -174,6 +174,7 @@ void SyncBoxLink(uint32_t box, uint64_t timeUs) {
 void ResetBox(uint32_t box) {
   sim::PortBoxInit(g_driver.boxes[box], 0xF3);
   g_driver.boxes[box].present = false;
+  g_driver.boxes[box].eeprom.programUs = kDefaultProgramUs;
   g_driver.opens[box] = 0;
   g_driver.closes[box] = 0;
 }

@@ -50,6 +50,9 @@ struct DriverState {
   uint32_t timingFaults;
   uint32_t firstFaultBox;
   sim::EepromTimingFault firstTimingFault;
+  // Start bits sent into an EEPROM still programming, on every box (SimInfo).
+  uint32_t busyStarts;
+  uint32_t firstBusyStartBox;
 
   LARGE_INTEGER counterFrequency;
 };
@@ -79,7 +82,8 @@ void LogClear();
 // box, removes it for an absent one; logs a kEventLink when it changes.
 void SyncBoxLink(uint32_t box, uint64_t timeUs);
 
-// A factory-fresh box: absent, status 0xF3, EEPROM all 0xFF, counters cleared.
+// A factory-fresh box: absent, status 0xF3, EEPROM all 0xFF and programming in
+// kDefaultProgramUs, counters cleared.
 void ResetBox(uint32_t box);
 
 // IRP_MJ_DEVICE_CONTROL on box device `box` from process `pid`: the driver-port contract.

@@ -61,17 +61,18 @@ NTSTATUS BoxDeviceControl(uint32_t box, PIRP irp, PIO_STACK_LOCATION stack, uint
   uint8_t reply[sim::kPortReplyBytes] = {};
   uint32_t replyBytes = 0;
 
-  const uint64_t now = NowUs();
-  const uint32_t nowMs = static_cast<uint32_t>(now / 1000u);
   DriverLock();
+  // Taken under the lock, so that the model's clock never goes back between two callers.
+  const uint64_t now = NowUs();
   sim::PortBox& model = g_driver.boxes[box];
   const uint8_t lineBefore = model.drawerLine;
   const uint32_t faultsBefore = model.eeprom.timingFaults;
+  const uint32_t busyStartsBefore = model.eeprom.ignoredWhileBusy;
   bool ok = false;
   NTSTATUS status = STATUS_INVALID_DEVICE_REQUEST;
   if (!blocksOk) {
     ++model.failed;
-  } else if (sim::PortBoxRequest(model, code, command, reply, nowMs, &replyBytes)) {
+  } else if (sim::PortBoxRequest(model, code, command, reply, now, &replyBytes)) {
     ok = true;
     status = STATUS_SUCCESS;
   } else if (!model.present) {
@@ -93,6 +94,10 @@ NTSTATUS BoxDeviceControl(uint32_t box, PIRP irp, PIO_STACK_LOCATION stack, uint
   event.status = model.port;
 
   if (model.eeprom.timingFaults != faultsBefore) NoteTimingFault(box, pid, command, now);
+  if (model.eeprom.ignoredWhileBusy != busyStartsBefore) {
+    if (g_driver.busyStarts == 0) g_driver.firstBusyStartBox = box;
+    g_driver.busyStarts += model.eeprom.ignoredWhileBusy - busyStartsBefore;
+  }
 
   HoldSawRequest(box, pid, lineBefore, model.drawerLine);
   if (model.drawerLine != lineBefore) {

@@ -155,7 +155,7 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, LPVOID 
   }
   uint32_t replyBytes = 0;
   bool ok = sim::PortBoxRequest(S().ports[it->second], code, static_cast<const uint8_t*>(in),
-                                static_cast<uint8_t*>(out), NowMs(), &replyBytes);
+                                static_cast<uint8_t*>(out), NowUs(), &replyBytes);
   if (ok && returned != nullptr) *returned = replyBytes;
   if (!ok) SetError(ERROR_GEN_FAILURE);
   return ok ? TRUE : FALSE;

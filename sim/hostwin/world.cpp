@@ -122,10 +122,15 @@ void ReplugPortBox(int index) {
 
 int OpenDeviceHandles() { return static_cast<int>(S().deviceHandles.size()); }
 
-std::vector<std::string> PortTimingFaults() {
+std::vector<std::string> PortEepromFaults() {
   std::vector<std::string> lines;
   for (int index = 0; index < kMaxPortBoxes; ++index) {
     const sim::Eeprom93c46& eeprom = S().ports[index].eeprom;
+    if (eeprom.ignoredWhileBusy != 0) {
+      lines.push_back("port box " + std::to_string(index) + ": " +
+                      std::to_string(eeprom.ignoredWhileBusy) +
+                      " start bit(s) sent into the EEPROM while it was still programming");
+    }
     if (eeprom.timingFaults == 0) continue;
     char fault[sim::kEepromFaultTextSize];
     sim::EepromTimingFaultText(eeprom.firstTimingFault, fault, sizeof fault);

@@ -87,11 +87,12 @@ sim::PortBox& PortBoxAt(int index);
 void RemovePortBox(int index);  // unplugged: CreateFileA fails, open handles stop working
 void ReplugPortBox(int index);  // back after RemovePortBox or a pull-out, its EEPROM kept
 int OpenDeviceHandles();        // CreateFileA successes not yet closed
-// The port boxes whose EEPROM counted a timing fault (a data-in change while selected with
-// the clock high) since they were added, one line each: "port box N: K EEPROM timing
-// fault(s), the first: ..." (the fault as sim::EepromTimingFaultText gives it). Empty when
-// every box kept the rule.
-std::vector<std::string> PortTimingFaults();
+// The port boxes whose EEPROM saw its rules broken since they were added, one line per box
+// and rule: a start bit sent while it was still programming ("port box N: K start bit(s)
+// sent into the EEPROM while it was still programming"), a timing fault, a data-in change
+// while selected with the clock high ("port box N: K EEPROM timing fault(s), the first:
+// ..." as sim::EepromTimingFaultText gives it). Empty when every box kept the rules.
+std::vector<std::string> PortEepromFaults();
 // Runs before each driver request reaches a box (it may change the box); returning false
 // makes the request fail without reaching the box. An empty function removes the hook.
 void OnDeviceRequest(std::function<bool(int index, uint32_t code, const uint8_t* command)> hook);

@@ -45,21 +45,11 @@ void ResetMachine(Eeprom93c46& e) {
   e.readBitsLeft = 0;
   e.writeEnabled = false;
   e.busy = false;
-  e.busyLeft = 0;
+  e.busyUntilUs = 0;
   e.statusPending = false;
 }
 
-// Real time passes with every rising edge, selected or not.
-void BusyTick(Eeprom93c46& e) {
-  if (!e.busy || e.neverReady) return;
-  if (e.busyLeft > 0) {
-    --e.busyLeft;
-  } else {
-    e.busy = false;
-  }
-}
-
-void StartProgramming(Eeprom93c46& e) {
+void StartProgramming(Eeprom93c46& e, uint64_t nowUs) {
   const uint8_t kind = e.instruction;
   if (!e.writeEnabled) {
     ++e.refusedDisabled;
@@ -71,6 +61,7 @@ void StartProgramming(Eeprom93c46& e) {
   e.statusPending = true;
   if (e.neverReady) {
     e.busy = true;
+    e.busyUntilUs = nowUs;
     return;
   }
   if (kind == kEepromWrite || kind == kEepromErase) {
@@ -81,8 +72,8 @@ void StartProgramming(Eeprom93c46& e) {
     for (uint32_t i = 0; i < kEepromBytes; ++i) e.memory[i] = value;
     e.bytesProgrammed += kEepromBytes;
   }
-  e.busyLeft = e.busyEdges;
-  e.busy = e.busyEdges > 0;
+  e.busyUntilUs = nowUs + e.programUs;
+  e.busy = e.programUs > 0;
 }
 
 void Select(Eeprom93c46& e) {
@@ -95,11 +86,11 @@ void Select(Eeprom93c46& e) {
   }
 }
 
-void Deselect(Eeprom93c46& e) {
+void Deselect(Eeprom93c46& e, uint64_t nowUs) {
   if (e.phase == kEepromCommand || e.phase == kEepromData) {
     ++e.aborted;
   } else if (e.phase == kEepromArmed) {
-    StartProgramming(e);
+    StartProgramming(e, nowUs);
   }
   e.phase = kEepromDeselected;
   e.dataOut = true;
@@ -221,7 +212,7 @@ void CountTimingFault(Eeprom93c46& e, bool di) {
 }  // namespace
 
 void EepromInit(Eeprom93c46& eeprom, uint8_t fill) {
-  eeprom.busyEdges = 0;
+  eeprom.programUs = 0;
   eeprom.neverReady = false;
   for (uint32_t i = 0; i < kEepromBytes; ++i) eeprom.memory[i] = fill;
   ResetMachine(eeprom);
@@ -249,12 +240,19 @@ void EepromClearTimingFaults(Eeprom93c46& e) {
   e.lastTimingFault = none;
 }
 
-bool EepromStep(Eeprom93c46& eeprom, bool cs, bool clk, bool di) {
+void EepromAdvance(Eeprom93c46& e, uint64_t nowUs) {
+  if (!e.busy) return;
+  if (e.neverReady || nowUs < e.busyUntilUs) return;
+  e.busy = false;
+  if (e.phase == kEepromStatus) e.dataOut = true;
+}
+
+bool EepromStep(Eeprom93c46& eeprom, bool cs, bool clk, bool di, uint64_t nowUs) {
+  EepromAdvance(eeprom, nowUs);
   if (cs && eeprom.cs && clk && di != eeprom.di) CountTimingFault(eeprom, di);
   const bool rising = clk && !eeprom.clk;
-  if (rising) BusyTick(eeprom);
   if (!cs) {
-    if (eeprom.cs) Deselect(eeprom);
+    if (eeprom.cs) Deselect(eeprom, nowUs);
   } else if (!eeprom.cs) {
     Select(eeprom);
   } else if (rising) {

@@ -13,9 +13,13 @@
  *   EWEN  1 00 11xxxxx   EWDS 1 00 00xxxxx   ERAL 1 00 10xxxxx   WRAL 1 00 01xxxxx dddddddd
  * Programming instructions act only between EWEN and EWDS; writes are disabled at power-up.
  * CS low ends any instruction; one that was not completely clocked in does nothing.
- * When CS rises after programming has started, DO shows ready/busy (0 busy, 1 ready) until
- * a start bit is clocked in. Where the part does not drive DO the line reads 1 (the port's
- * pull-up).
+ * Programming is self-timed: it starts when CS falls after a complete WRITE, ERASE, ERAL or
+ * WRAL and takes programUs of real time, clocked or not (the 93C46 up to 2 ms, the 93LC46
+ * up to 6 ms). While it runs the part takes no instruction: a start bit is ignored (and
+ * counted), and so the bits after it may be read as the start of another instruction once
+ * it ends. When CS rises after programming has started, DO shows ready/busy (0 busy, 1
+ * ready) until a start bit is clocked in. Where the part does not drive DO the line reads 1
+ * (the port's pull-up).
  *
  * Timing rule: DI must not change while the part is selected and SK is high. The part
  * samples DI at the rising edge, so DI has to settle before it (setup) and stay until after
@@ -88,8 +92,9 @@ struct EepromLogEntry {
 
 struct Eeprom93c46 {
   // Configuration; EepromInit sets the defaults (ready at once, no fault).
-  uint32_t busyEdges;  // rising clock edges the part stays busy after programming starts
+  uint32_t programUs;  // how long programming takes, from the fall of CS that starts it
   bool neverReady;     // fault: programming never finishes, nothing is programmed, DO stays 0
+                       // (cleared: a cycle under way ends at once, still unprogrammed)
 
   uint8_t memory[kEepromBytes];  // the cells; a test may set or inspect them directly
 
@@ -111,8 +116,8 @@ struct Eeprom93c46 {
   uint8_t readBitsLeft;  // bits of readByte still to present
   bool writeEnabled;
   bool busy;
-  uint32_t busyLeft;   // rising edges until busy ends
-  bool statusPending;  // programming started and no start bit taken since
+  uint64_t busyUntilUs;  // the caller's time at which the programming under way ends
+  bool statusPending;    // programming started and no start bit taken since
 
   // Counters for tests.
   uint32_t executed[kEepromInstructionCount];  // instructions carried out, by kind
@@ -138,13 +143,18 @@ void EepromPowerUp(Eeprom93c46& eeprom);
 // Back to no timing fault counted (for a caller that clears its counters).
 void EepromClearTimingFaults(Eeprom93c46& eeprom);
 
-// Applies one set of pin levels (a CS change first, then a rising clock edge if CS stays
-// high; an edge on the step that raises CS is not taken). Returns the DO line level after.
-// A DI change with CS high before and after and SK high after is a timing fault: with the
-// rising edge or while SK stays high. With the falling edge, or while SK is low, it is not.
-bool EepromStep(Eeprom93c46& eeprom, bool cs, bool clk, bool di);
+// Lets the part's own time run to nowUs (the caller's clock, in microseconds, never going
+// back): a programming cycle whose time is up ends, and a selected part shows ready.
+void EepromAdvance(Eeprom93c46& eeprom, uint64_t nowUs);
 
-// The DO line level: the part's output where it drives it, else 1.
+// Applies one set of pin levels at nowUs (a CS change first, then a rising clock edge if CS
+// stays high; an edge on the step that raises CS is not taken). Returns the DO line level
+// after. A DI change with CS high before and after and SK high after is a timing fault: with
+// the rising edge or while SK stays high. With the falling edge, or while SK is low, it is not.
+bool EepromStep(Eeprom93c46& eeprom, bool cs, bool clk, bool di, uint64_t nowUs);
+
+// The DO line level as of the last step or advance: the part's output where it drives it,
+// else 1.
 bool EepromDataOut(const Eeprom93c46& eeprom);
 
 // The n-th received instruction since EepromInit (0 = first); null when not yet logged or

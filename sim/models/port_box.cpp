@@ -99,7 +99,8 @@ PortRequestKind PortBoxClassify(uint32_t code, const uint8_t* command) {
 }
 
 bool PortBoxRequest(PortBox& box, uint32_t code, const uint8_t* command, uint8_t* reply,
-                    uint32_t nowMs, uint32_t* replyBytes) {
+                    uint64_t nowUs, uint32_t* replyBytes) {
+  const uint32_t nowMs = static_cast<uint32_t>(nowUs / 1000);
   const PortRequestKind kind = PortBoxClassify(code, command);
   if (kind == kPortUnknown) ++box.unknown;
   const bool injected = CountedFaultHits(box, nowMs);
@@ -107,6 +108,7 @@ bool PortBoxRequest(PortBox& box, uint32_t code, const uint8_t* command, uint8_t
     ++box.failed;
     return false;
   }
+  EepromAdvance(box.eeprom, nowUs);
   const uint8_t pattern = command[2];
   uint32_t written = kPortReplyBytes;
   switch (kind) {
@@ -127,7 +129,7 @@ bool PortBoxRequest(PortBox& box, uint32_t code, const uint8_t* command, uint8_t
     default:  // kPortPinWrite
       box.pins = pattern;
       EepromStep(box.eeprom, (pattern & kPinChipSelect) != 0, (pattern & kPinClock) != 0,
-                 (pattern & kPinDataIn) != 0);
+                 (pattern & kPinDataIn) != 0, nowUs);
       written = 0;
       break;
   }

@@ -101,11 +101,13 @@ struct PortBox {
 // counters and logs cleared.
 void PortBoxInit(PortBox& box, uint8_t status);
 
-// Serves one driver request at the caller's time nowMs. True when carried out; then
-// *replyBytes (if given) = bytes written to reply (6 for reads and recovery, 0 for writes).
-// False for an absent box, an injected failure or an unknown code/command; reply untouched.
+// Serves one driver request at the caller's time nowUs (microseconds, never going back; the
+// drawer log keeps it in milliseconds). True when carried out; then *replyBytes (if given)
+// = bytes written to reply (6 for reads and recovery, 0 for writes). False for an absent
+// box, an injected failure or an unknown code/command; reply untouched. The EEPROM's own
+// time runs to nowUs first, whatever the request.
 bool PortBoxRequest(PortBox& box, uint32_t code, const uint8_t* command, uint8_t* reply,
-                    uint32_t nowMs, uint32_t* replyBytes = nullptr);
+                    uint64_t nowUs, uint32_t* replyBytes = nullptr);
 
 // The kind of a request (kPortUnknown when the code or command block is not one above).
 PortRequestKind PortBoxClassify(uint32_t code, const uint8_t* command);

@@ -18,6 +18,17 @@ constexpr UCHAR kStopBits2 = 2;
 constexpr UCHAR kParityNone = 0;
 constexpr USHORT kFlowNone = 0;
 
+// One FT_Open of box 'index' into the link's handle: true for a handle that can be used. An
+// FT_OK that hands back no handle (null, or the -1 that means none here) is a failed open.
+bool Opened(uint8_t index) {
+  const FT_STATUS status = gD2xx.Open(index, &gBridgeLink.handle);
+  if (status == FT_OK && gBridgeLink.handle != nullptr && gBridgeLink.handle != BridgeNoHandle()) {
+    return true;
+  }
+  gBridgeLink.handle = BridgeNoHandle();
+  return false;
+}
+
 }  // namespace
 
 FT_HANDLE BridgeOpen(uint8_t index, DWORD waitMs, BoxReach* reach) {
@@ -32,9 +43,9 @@ FT_HANDLE BridgeOpen(uint8_t index, DWORD waitMs, BoxReach* reach) {
   gBridgeLink.turn = turn;
   // A holder that died may have left the record half written: read it afresh.
   if (turn.lastHolderDied && index == gBridgeLink.index) gBridgeLink.imageCurrent = false;
-  if (gD2xx.Open(index, &gBridgeLink.handle) == FT_OK) return gBridgeLink.handle;
+  if (Opened(index)) return gBridgeLink.handle;
   Sleep(kOpenRetryDelayMs);
-  if (gD2xx.Open(index, &gBridgeLink.handle) == FT_OK) return gBridgeLink.handle;
+  if (Opened(index)) return gBridgeLink.handle;
   BridgeClose(index);
   how = BoxReach::kNoDevice;
   return BridgeNoHandle();

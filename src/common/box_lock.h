@@ -63,9 +63,13 @@ void FormObjectName(char (&name)[96], const char* suffix);
 // had (GetLastError says why; ERROR_SUCCESS when no security descriptor could be made).
 HANDLE OpenSessionMutex(const char* name);
 
-// What the shared record of a driver-port box knows of its EEPROM.
+// What the shared record of a driver-port box knows of its EEPROM. A record without
+// kEepromKnown (one just made, or last written by an earlier version of the library) knows
+// nothing: the part may still be programming.
 constexpr uint32_t kEepromUnsure = 0x1;         // the last deselect may not have arrived
 constexpr uint32_t kEepromWritesEnabled = 0x2;  // a write enable may still be in force
+constexpr uint32_t kEepromProgramming = 0x4;    // a byte written may still be programming
+constexpr uint32_t kEepromKnown = 0x8;          // a holder recorded how it left the part
 constexpr uint32_t kEepromStateBits = 0xFF;
 // Above those bits: the writes of the opening counter that any process began, counting up
 // (and wrapping). Kept in the same word so the record's layout stays that of earlier
@@ -77,7 +81,7 @@ constexpr uint32_t kCounterWriteStep = 0x100;
 // x86 and x64.
 struct SharedBoxRecord {
   uint32_t ownerPid;     // 0 when no pulse is running
-  uint32_t eepromState;  // kEepromUnsure | kEepromWritesEnabled, and the counter's writes
+  uint32_t eepromState;  // the kEeprom* bits, and the counter's writes
   uint64_t ownerStart;   // the owner process's creation time, so a reused id is not taken for it
   int64_t writtenAt;     // performance counter when the pulse was written
 };

@@ -16,6 +16,7 @@
 #include <windows.h>
 
 #include "common/box_lock.h"
+#include "common/fine_clock.h"
 #include "common/library_timer.h"
 #include "common/trace.h"
 #include "driverport/driverport.h"
@@ -53,20 +54,6 @@ uint8_t PulsePattern(uint8_t status) {
 }
 uint8_t ReleasePattern(uint8_t status) { return status | kStatusSwitch | kStatusDrawer; }
 
-int64_t FineNow() {
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return now.QuadPart;
-}
-
-int64_t MicrosecondsSince(int64_t start) {
-  LARGE_INTEGER frequency;
-  QueryPerformanceFrequency(&frequency);
-  int64_t ticks = FineNow() - start;
-  return ticks / frequency.QuadPart * 1000000 +
-         ticks % frequency.QuadPart * 1000000 / frequency.QuadPart;
-}
-
 int64_t MicrosecondsSincePulse() { return MicrosecondsSince(gPulse.pulseStart); }
 
 // Sleeps until the pulse has lasted its time by the fine clock: a sleep of the time left,
@@ -80,12 +67,12 @@ void WaitForPulseTime() {
 
 bool OpenSelected() { return PortOpenDevice(gPortLink.deviceIndex) != INVALID_HANDLE_VALUE; }
 
-// Device open: reads the status and writes the release. True when written on a box with a
-// valid status.
+// Device open: reads the status and, when it was read and is valid, writes the release made
+// from it (never one made from whatever a failed read left in the reply). True when written.
 bool WriteReleasePattern() {
-  PortReadStatus();
-  uint8_t status = gPortLink.reply.bytes[1];
-  return PortWriteDrawer(ReleasePattern(status)) && IsValidStatus(status);
+  const bool read = PortReadStatus();
+  const uint8_t status = gPortLink.reply.bytes[1];
+  return read && IsValidStatus(status) && PortWriteDrawer(ReleasePattern(status));
 }
 
 uint16_t BoxBit(uint8_t index) { return static_cast<uint16_t>(1u << index); }
@@ -104,14 +91,12 @@ bool WriteRelease(uint8_t index) {
     gPulse.owedReleases &= static_cast<uint16_t>(~BoxBit(index));
     return true;
   }
-  PortReadStatus();
-  uint8_t status = gPortLink.reply.bytes[1];
-  bool ok = PortWriteDrawer(ReleasePattern(status));
+  const bool ok = WriteReleasePattern();
   if (ok && ReleaseOwedTo(index)) {
     gPulse.owedReleases &= static_cast<uint16_t>(~BoxBit(index));
     if (owner == PulseOwner::kThisProcess) ClearPulse(shared);
   }
-  return ok && IsValidStatus(status);
+  return ok;
 }
 
 // Device 'index' open: true when another process's pulse runs on the box (one whose process
@@ -241,6 +226,10 @@ void ReleaseDeadPulses() {
   }
 }
 
+// Device 'index' open and taken: releases a pulse on it whose time is up, whichever process
+// started it.
+void ReleaseDuePulse(uint8_t index);
+
 // Device 'index' open: releases the pulse of another process that the record names, its
 // time being up, and clears the record; 'why' says in the trace why this process did.
 void ReleaseRecordedPulse(uint8_t index, SharedBoxRecord* shared, const char* why) {
@@ -253,17 +242,7 @@ void ReleaseRecordedPulse(uint8_t index, SharedBoxRecord* shared, const char* wh
              static_cast<unsigned long>(owner), why);
 }
 
-}  // namespace
-
-void PortReleaseOrphanedPulse(uint8_t index) {
-  SharedBoxRecord* shared = PortSharedRecord(index);
-  if (shared == nullptr || shared->ownerPid == 0) return;
-  if (MicrosecondsSince(shared->writtenAt) < kPulseUs) return;
-  if (OwnerOf(shared) != PulseOwner::kGoneProcess) return;
-  ReleaseRecordedPulse(index, shared, "wrote it and is gone");
-}
-
-void PortReleaseDuePulse(uint8_t index) {
+void ReleaseDuePulse(uint8_t index) {
   const bool ours = gPulse.pulsePending && gPulse.releaseIndex == index;
   SharedBoxRecord* shared = PortSharedRecordIfOpen(index);
   if (!ours && (shared == nullptr || shared->ownerPid == 0)) return;
@@ -280,7 +259,55 @@ void PortReleaseDuePulse(uint8_t index) {
   }
   gPulse.pulsePending = false;
   WriteRelease(index);
-  TracePulseEnd("this process between EEPROM instructions");
+  TracePulseEnd("this process while it held the box");
+}
+
+}  // namespace
+
+uint8_t PortProbeWriteBack(uint8_t index, uint8_t status) {
+  const uint8_t pattern = status | kStatusSwitch;
+  if ((status & kStatusDrawer) != 0) return pattern;
+  SharedBoxRecord* shared = PortSharedRecord(index);
+  const PulseOwner owner = OwnerOf(shared);
+  if (owner != PulseOwner::kNone && owner != PulseOwner::kGoneProcess) return pattern;
+  if (owner == PulseOwner::kGoneProcess) {
+    // Its 60 ms are its own, whoever ends it.
+    for (int64_t left; (left = kPulseUs - MicrosecondsSince(shared->writtenAt)) > 0;) {
+      const DWORD ms = static_cast<DWORD>(left / 1000);
+      Sleep(ms > 0 ? ms : 1);
+    }
+    ClearPulse(shared);
+  }
+  TraceEvent("pulse", "port %u: its drawer line was energised by no living process; released",
+             index);
+  return pattern | kStatusDrawer;
+}
+
+void PortReleaseOrphanedPulse(uint8_t index) {
+  SharedBoxRecord* shared = PortSharedRecord(index);
+  if (shared == nullptr || shared->ownerPid == 0) return;
+  if (MicrosecondsSince(shared->writtenAt) < kPulseUs) return;
+  if (OwnerOf(shared) != PulseOwner::kGoneProcess) return;
+  ReleaseRecordedPulse(index, shared, "wrote it and is gone");
+}
+
+int64_t PortPulseDueAt(uint8_t index) {
+  int64_t due = 0;
+  if (gPulse.pulsePending && gPulse.releaseIndex == index) due = gPulse.pulseStart + FineTicks(kPulseUs);
+  const SharedBoxRecord* shared = PortSharedRecordIfOpen(index);
+  if (shared != nullptr && shared->ownerPid != 0) {
+    const int64_t theirs = shared->writtenAt + FineTicks(kPulseUs);
+    if (due == 0 || theirs < due) due = theirs;
+  }
+  return due;
+}
+
+void PortReleaseDuePulse(uint8_t index) {
+  ReleaseDuePulse(index);
+  // One that did not reach the box is tried again a few milliseconds on, not at every request.
+  const int64_t next = PortPulseDueAt(index);
+  const int64_t now = FineNow();
+  gPortLink.pulseDueAt = next != 0 && next <= now ? now + FineTicks(kReleaseRetryUs) : next;
 }
 
 void PortCompletePulse(const char* endedBy) {
@@ -381,6 +408,7 @@ void PortFinishOverdue() {
 // as "gone" whatever it read before.
 void PortDetach(UnloadKind) {
   RetryOwedReleases(0);
+  PortFinishEepromWork();
   for (uint8_t index = 0; index <= kPortMaxIndex; ++index) {
     if (!ReleaseOwedTo(index)) continue;
     SharedBoxRecord* shared = PortSharedRecordIfOpen(index);

@@ -27,7 +27,10 @@ bool ReadOpenField(uint8_t address, uint32_t* value, const CounterSeen* expected
   uint32_t writes = 0;
   const bool unwritten = expected != nullptr && expected->known && expected->writesKnown &&
                          PortCounterWrites(&writes) && writes == expected->writes;
-  PortBeginEepromWork();
+  if (!PortBeginEepromWork()) {
+    PortEndEepromWork();
+    return false;
+  }
   if (EepromBeginRead(bus, address)) {
     bytes[0] = EepromReadNextByte(bus);
     const bool asExpected = unwritten && !bus.state.failed && bytes[0] == (expected->value & 0xFF);
@@ -44,10 +47,13 @@ bool ReadOpenField(uint8_t address, uint32_t* value, const CounterSeen* expected
 
 // Device open; writes the field's bytes that differ from what the box holds ('holds'; all
 // four when it is not known) between write enable and write disable: a byte is never
-// written with the value it holds. True, with nothing sent, when none differs; false when
-// a transfer failed. The most significant byte is programmed first: a write cut short
-// leaves the old value's low bytes under the new value's high ones, so a growing counter
-// never reads back below its old value. Write disable goes out even after a failure.
+// written with the value it holds. True, with nothing sent, when none differs; true once
+// the part showed ready after each byte written (every byte programmed), false otherwise.
+// The most significant byte is programmed first: a write cut short leaves the old value's
+// low bytes under the new value's high ones, so a growing counter never reads back below
+// its old value. After a failure the part is given its time to finish programming and the
+// write disable goes out all the same; one that cannot (the part stuck, a failed transfer)
+// is left to the next operation on the box, which begins with it.
 bool WriteOpenField(uint8_t address, uint32_t value, const uint32_t* holds) {
   Microwire& bus = gPortLink.eeprom;
   uint8_t bytes[kFieldBytes];
@@ -57,17 +63,23 @@ bool WriteOpenField(uint8_t address, uint32_t value, const uint32_t* holds) {
   bool any = false;
   for (uint8_t i = 0; i < kFieldBytes; ++i) any = any || bytes[i] != old[i];
   if (!any) return true;
-  PortBeginEepromWork();
+  if (!PortBeginEepromWork()) {
+    PortEndEepromWork();
+    return false;
+  }
   if (address == kCountAddress) PortNoteCounterWrite();
   PortMarkWritesEnabled();
   EepromWriteEnable(bus);
+  bool programmed = true;
   for (uint8_t i = kFieldBytes; i-- > 0;) {
-    if (bytes[i] != old[i]) EepromWriteByte(bus, static_cast<uint8_t>(address + i), bytes[i]);
+    if (bytes[i] == old[i]) continue;
+    programmed = EepromWriteByte(bus, static_cast<uint8_t>(address + i), bytes[i]) && programmed;
   }
   MicrowireResume(bus);
+  if (bus.state.programming) MicrowireAwaitReady(bus, true);
   if (EepromWriteDisable(bus)) PortMarkWritesDisabled();
   PortEndEepromWork();
-  return !bus.state.failed;
+  return programmed;
 }
 
 uint8_t AddressOf(IdentityField field) {
@@ -122,12 +134,12 @@ bool PortWriteField(IdentityField field, uint32_t value, const uint32_t* holds,
   // A box whose lock could not be had is never written.
   bool ok = MayWriteBox(BoxKind::kPort, gPortLink.openIndex, gPortLink.turn) &&
             WriteOpenField(AddressOf(field), value, holds);
+  // The count of counter writes is told on a failure too: it dates a write left in doubt.
   CounterSeen seen = {.known = ok, .value = value, .writesKnown = false, .writes = 0};
-  if (ok && field == IdentityField::kLastOpenCnt)
-    seen.writesKnown = PortCounterWrites(&seen.writes);
+  if (field == IdentityField::kLastOpenCnt) seen.writesKnown = PortCounterWrites(&seen.writes);
   PortEndOperation(index);
-  if (!ok) return false;
   if (field == IdentityField::kLastOpenCnt) *counter = seen;
+  if (!ok) return false;
   MessageBeep(0);
   return true;
 }

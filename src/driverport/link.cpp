@@ -1,6 +1,7 @@
 // Port transfers, device open and close, the probe, and the session open and close.
 #include "driverport/link.h"
 
+#include "common/fine_clock.h"
 #include "common/open_result.h"
 #include "common/trace.h"
 #include "driverport/driverport.h"
@@ -18,7 +19,24 @@ constexpr uint8_t kSelectStatus = 0x14;
 constexpr uint8_t kSelectDrawer = 0x2F;
 constexpr uint8_t kSelectPins = 0x00;
 
+uint16_t BoxBit(uint8_t index) { return static_cast<uint16_t>(1u << index); }
+
+// A pulse on the open box that has fallen due is released before the next request goes out,
+// in the middle of an EEPROM instruction too: the drawer write leaves the pin port alone.
+// The request's blocks are kept as its caller set them.
+void ReleaseDuePulseFirst() {
+  if (gPortLink.pulseDueAt == 0 || gPortLink.releasing || FineNow() < gPortLink.pulseDueAt) return;
+  const PortCommand command = gPortLink.command;
+  const PortReply reply = gPortLink.reply;
+  gPortLink.releasing = true;
+  PortReleaseDuePulse(gPortLink.openIndex);
+  gPortLink.releasing = false;
+  gPortLink.command = command;
+  gPortLink.reply = reply;
+}
+
 bool Request(DWORD code) {
+  ReleaseDuePulseFirst();
   BOOL ok = DeviceIoControl(gPortLink.handle, code, gPortLink.command.bytes,
                             sizeof gPortLink.command.bytes, gPortLink.reply.bytes,
                             sizeof gPortLink.reply.bytes, &gPortLink.bytesReturned, nullptr);
@@ -43,12 +61,13 @@ HANDLE PortOpenDevice(uint8_t index, BoxReach* reach, DWORD waitMs) {
   gPortLink.boxLocked = true;
   gPortLink.turn = turn;
   gPortLink.openIndex = index;
+  gPortLink.pulseDueAt = 0;
   if (turn.lastHolderDied) {
-    // It may have left the EEPROM inside an instruction with writes enabled.
+    // It may have left the EEPROM inside an instruction, programming, with writes enabled.
     SharedBoxRecord* record = PortSharedRecord(index);
     if (record != nullptr) {
-      record->eepromState =
-          (record->eepromState & ~kEepromStateBits) | kEepromUnsure | kEepromWritesEnabled;
+      record->eepromState = (record->eepromState & ~kEepromStateBits) | kEepromKnown |
+                            kEepromUnsure | kEepromWritesEnabled | kEepromProgramming;
     }
   }
   char path[64];
@@ -75,6 +94,7 @@ HANDLE PortOpenDevice(uint8_t index, BoxReach* reach, DWORD waitMs) {
     return INVALID_HANDLE_VALUE;
   }
   PortReleaseOrphanedPulse(index);
+  gPortLink.pulseDueAt = PortPulseDueAt(index);
   how = turn.reach;
   return gPortLink.handle;
 }
@@ -84,23 +104,55 @@ void PortCloseDevice(uint8_t index) {
   CloseHandle(gPortLink.handle);
   gPortLink.handle = INVALID_HANDLE_VALUE;
   gPortLink.openIndex = kPortNoIndex;
+  gPortLink.pulseDueAt = 0;
   if (gPortLink.boxLocked) {
     gPortLink.boxLocked = false;
     UnlockBox(BoxKind::kPort, index);
   }
 }
 
-void PortBeginEepromWork() {
+bool PortBeginEepromWork() {
   Microwire& bus = gPortLink.eeprom;
-  SharedBoxRecord* record = PortSharedRecord(gPortLink.openIndex);
-  // Without a record nothing is known of the other processes: begin as after a failure.
-  uint32_t left = record != nullptr ? record->eepromState : kEepromUnsure;
-  if (record != nullptr) record->eepromState = left | kEepromUnsure;
-  bus.state.unsure = (left & kEepromUnsure) != 0;
+  const uint8_t index = gPortLink.openIndex;
+  bus.state.active = false;
+  if (gPortLink.turn.reach != BoxReach::kReached) {
+    TraceEvent("wait", "port %u: its EEPROM is not driven without the box's lock", index);
+    return false;
+  }
+  SharedBoxRecord* record = PortSharedRecord(index);
+  uint32_t left = record != nullptr ? record->eepromState : gPortLink.eepromLeft[index];
+  // Nothing known (a record just made, or left by an earlier version): it may be programming.
+  if ((left & kEepromKnown) == 0) left |= kEepromProgramming;
+  if (record != nullptr) {
+    record->eepromState = (record->eepromState & ~kEepromStateBits) | kEepromKnown |
+                          kEepromUnsure | kEepromProgramming | (left & kEepromWritesEnabled);
+  }
+  bus.state.unsure = true;
+  bus.state.programming = (left & kEepromProgramming) != 0;
   gPortLink.eepromWritesEnabled = (left & kEepromWritesEnabled) != 0;
   MicrowireStart(bus);
+  if (bus.state.programming) {
+    const bool foundStuck = (gPortLink.stuckBoxes & BoxBit(index)) != 0;
+    if (!MicrowireAwaitReady(bus, !foundStuck)) return false;
+  }
   if (gPortLink.eepromWritesEnabled && EepromWriteDisable(bus)) {
     gPortLink.eepromWritesEnabled = false;
+  }
+  return !bus.state.halted;
+}
+
+void PortFinishEepromWork() {
+  for (uint8_t index = 0; index <= kPortMaxIndex; ++index) {
+    if ((gPortLink.usedBoxes & BoxBit(index)) == 0) continue;
+    const SharedBoxRecord* record = PortSharedRecordIfOpen(index);
+    const uint32_t left = record != nullptr ? record->eepromState : gPortLink.eepromLeft[index];
+    if ((left & kEepromKnown) == 0 || (left & (kEepromWritesEnabled | kEepromProgramming)) == 0) {
+      continue;
+    }
+    if (PortOpenDevice(index, nullptr, 0) == INVALID_HANDLE_VALUE) continue;
+    PortBeginEepromWork();
+    PortEndEepromWork();
+    PortCloseDevice(index);
   }
 }
 
@@ -114,12 +166,23 @@ void PortMarkWritesDisabled() { gPortLink.eepromWritesEnabled = false; }
 
 void PortEndEepromWork() {
   Microwire& bus = gPortLink.eeprom;
+  if (!bus.state.active) return;  // Begin found the box without its lock
   MicrowireStop(bus);
-  SharedBoxRecord* record = PortSharedRecord(gPortLink.openIndex);
+  const uint8_t index = gPortLink.openIndex;
+  if (bus.state.stuck) {
+    gPortLink.stuckBoxes |= BoxBit(index);
+    TraceEvent("eeprom", "port %u: the part did not show ready within %u ms; nothing more sent",
+               index, static_cast<unsigned>(kReadyLimitUs / 1000));
+  } else if (!bus.state.programming) {
+    gPortLink.stuckBoxes &= static_cast<uint16_t>(~BoxBit(index));
+  }
+  const uint32_t left = kEepromKnown | (bus.state.unsure ? kEepromUnsure : 0) |
+                        (gPortLink.eepromWritesEnabled ? kEepromWritesEnabled : 0) |
+                        (bus.state.programming ? kEepromProgramming : 0);
+  gPortLink.eepromLeft[index] = static_cast<uint8_t>(left);
+  SharedBoxRecord* record = PortSharedRecord(index);
   if (record == nullptr) return;
-  record->eepromState = (record->eepromState & ~kEepromStateBits) |
-                        (bus.state.unsure ? kEepromUnsure : 0) |
-                        (gPortLink.eepromWritesEnabled ? kEepromWritesEnabled : 0);
+  record->eepromState = (record->eepromState & ~kEepromStateBits) | left;
 }
 
 void PortNoteCounterWrite() {
@@ -153,17 +216,24 @@ bool PortWritePins(uint8_t pattern) {
   gPortLink.command.bytes[0] = kRequestPinWrite;
   gPortLink.command.bytes[1] = kSelectPins;
   gPortLink.command.bytes[2] = pattern;
+  gPortLink.lastPins = pattern;
   return PortTransfer();
 }
 
+// The sample carries the pin pattern in force, as after the pin write before it, also where
+// a drawer release went out in between.
 bool PortSamplePins() {
   gPortLink.command.bytes[0] = kRequestRead;
+  gPortLink.command.bytes[1] = kSelectPins;
+  gPortLink.command.bytes[2] = gPortLink.lastPins;
   return PortTransfer();
 }
 
 bool PortPinWrite(void*, uint8_t pattern) { return PortWritePins(pattern); }
 
-void PortBetweenInstructions(void*) { PortReleaseDuePulse(gPortLink.openIndex); }
+int64_t PortNowUs(void*) { return MicrosecondsSince(0); }
+
+void PortPause(void*) { Sleep(1); }
 
 bool PortPinSample(void*, uint8_t* reply) {
   bool ok = PortSamplePins();
@@ -174,22 +244,12 @@ bool PortPinSample(void*, uint8_t* reply) {
 int32_t PortProbe(uint8_t index, BoxReach* reach) {
   HANDLE handle = PortOpenDevice(index, reach);
   if (handle == INVALID_HANDLE_VALUE) return kNotOpen;
-  PortReadStatus();
-  uint8_t status = gPortLink.reply.bytes[1];
-  // A line left energised by no living process (its pulse's owner died before the release,
-  // or no record of it at all) is released rather than written back as it reads.
-  uint8_t pattern = status | kStatusSwitch;
-  if ((status & kStatusDrawer) == 0) {
-    PulseOwner owner = OwnerOf(PortSharedRecord(index));
-    if (owner == PulseOwner::kNone || owner == PulseOwner::kGoneProcess) {
-      pattern |= kStatusDrawer;
-      TraceEvent("pulse", "port %u: its drawer line was energised by no living process; released",
-                 index);
-    }
-  }
-  bool ok = PortWriteDrawer(pattern);
+  // Written back only as read: a status that did not come is not made up.
+  const bool read = PortReadStatus();
+  const uint8_t status = gPortLink.reply.bytes[1];
+  const bool ok = read && IsValidStatus(status) && PortWriteDrawer(PortProbeWriteBack(index, status));
   PortCloseDevice(index);
-  if (!ok || !IsValidStatus(status)) return kNotOpen;
+  if (!ok) return kNotOpen;
   return OpenResultFromHandle(handle);
 }
 

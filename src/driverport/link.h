@@ -37,30 +37,40 @@ struct PortReply {
 };
 
 // The EEPROM pins as the framing drives them: a pin write, and a pin sample whose reply
-// byte 1 carries data out. Only between PortOpenDevice and PortCloseDevice.
+// byte 1 carries data out; only between PortOpenDevice and PortCloseDevice. And the ready
+// wait's clock (the performance counter in microseconds) and pause (Sleep(1)).
 bool PortPinWrite(void* context, uint8_t pattern);
 bool PortPinSample(void* context, uint8_t* reply);
-// Between two EEPROM instructions, the part deselected: a pulse on the open box whose
-// 60 ms are up is released, whoever started it (drawer.cpp), so that no pulse waits for a
-// field write to end.
-void PortBetweenInstructions(void* context);
+int64_t PortNowUs(void* context);
+void PortPause(void* context);
 
 // The link: one device open per operation, the blocks every transfer uses, and the box the
 // session addresses. Written by link.cpp, except: the hold (identity.cpp), the box addressed
-// after a scan with no session open (discovery.cpp), and the framing's state (microwire.cpp,
-// through the Microwire record it is passed). The drawer pulse is drawer.cpp's own record.
+// after a scan with no session open (discovery.cpp), the framing's state (microwire.cpp,
+// through the Microwire record it is passed), and when a pulse on the open box falls due
+// (drawer.cpp). The drawer pulse is drawer.cpp's own record.
 struct PortLink {
   HANDLE handle = INVALID_HANDLE_VALUE;  // open device inside one operation only
   PortCommand command = {};              // sent by every transfer as it stands
   PortReply reply = {};                  // filled by the driver
   DWORD bytesReturned = 0;               // never examined
-  Microwire eeprom = {{PortPinWrite, PortPinSample, PortBetweenInstructions, nullptr}, {}};
+  Microwire eeprom = {{PortPinWrite, PortPinSample, PortNowUs, PortPause, nullptr}, {}};
   bool boxLocked = false;            // the open device's box is locked (common/box_lock.h)
   BoxTurn turn = {};                 // ... and how: whether it may be written
   bool holding = false;              // the device stays open between operations (a hold)
   uint8_t openIndex = kPortNoIndex;  // the box whose device is open
   uint16_t usedBoxes = 0;            // bit N: this process has opened box N's device
   bool eepromWritesEnabled = false;  // the EEPROM work under way may have left writes on
+  uint8_t lastPins = 0;              // the pattern of the last pin write (a sample carries it)
+  // When a pulse on the open box falls due (performance counter; 0: none): whoever holds the
+  // box releases it before its next request (drawer.cpp), even inside an EEPROM instruction.
+  int64_t pulseDueAt = 0;
+  bool releasing = false;  // the requests of that release are under way
+  // How this process last left each box's EEPROM (the kEeprom* bits of box_lock.h), for when
+  // the box's shared record cannot be had; and bit N: box N's part did not get ready at this
+  // process's last look, so the next gets one look, not the whole wait.
+  uint8_t eepromLeft[kPortMaxIndex + 1] = {};
+  uint16_t stuckBoxes = 0;
 
   // The box the session addresses: chosen by the session open and close, and by a scan
   // with no session open.
@@ -96,17 +106,25 @@ bool PortSamplePins();  // data out in reply byte 1, bit 6
 // *reach, when given, says how the open went. Does not change the box addressed.
 int32_t PortProbe(uint8_t index, BoxReach* reach = nullptr);
 
-// The EEPROM work of one operation on the open device. Begin starts it as the box's shared
-// record says the last holder left the part: a deselect first when the last may not have
-// arrived, a write disable first when writes may still be enabled; until End records how
-// this operation left the part, the record says it is unsure, so that a holder that dies
-// meanwhile leaves the next one a clean start. MarkWritesEnabled: before a write enable
-// goes out (the shared record learns it at once). MarkWritesDisabled: once the write disable
-// has gone out (the record learns it at End).
-void PortBeginEepromWork();
+// The EEPROM work of one operation on the open device. Begin starts it clean, whatever the
+// last holder left: a deselect first (nothing continues a half-sent instruction); where the
+// part may still be programming (the box's shared record says so, or knows nothing), a wait
+// for ready; where writes may still be enabled, a write disable. Until End records how this
+// operation left the part, the record says it is unsure and may be programming, so that a
+// holder that dies meanwhile leaves the next one the same clean start. False, with nothing
+// sent, when the box was taken without its lock (its pins are the lock holder's), and
+// false when the part did not get ready (nothing more may go into it); End is called
+// either way. MarkWritesEnabled: before a write enable goes out (the shared record learns
+// it at once). MarkWritesDisabled: once the write disable has gone out (the record learns
+// it at End).
+bool PortBeginEepromWork();
 void PortMarkWritesEnabled();
 void PortMarkWritesDisabled();
 void PortEndEepromWork();
+// At the unload: each box this process used whose EEPROM was left with writes enabled or a
+// byte programming (its write disable could not go out) gets the clean start of Begin now,
+// where the box can be had at once, rather than leaving it to whoever comes next.
+void PortFinishEepromWork();
 // The open box's count of counter writes begun by any process (box_lock.h): Note before a
 // write of the counter goes out, so that one cut short counts too; false from Writes when
 // the box's record cannot be had.
@@ -116,8 +134,15 @@ bool PortCounterWrites(uint32_t* writes);
 // Device 'index' open and its box taken: releases a pulse that a process that is gone left
 // running on it, once the pulse's time is up (drawer.cpp).
 void PortReleaseOrphanedPulse(uint8_t index);
-// Device 'index' open and its box locked: releases a pulse whose time is up, whichever
-// process started it (drawer.cpp).
+// Device 'index' open, its valid 'status' just read: what the probe writes back, the status
+// with bit 2 set; released where the drawer line is energised by no living process (with no
+// record of a pulse, at once; a gone process's pulse once its time is up, which the probe
+// waits for) (drawer.cpp).
+uint8_t PortProbeWriteBack(uint8_t index, uint8_t status);
+// Device 'index' open and its box taken: when the earliest pulse on it falls due, its own or
+// another process's (performance counter; 0 when none runs), and the release of that pulse,
+// once due, whoever started it; the release sets the next due time (drawer.cpp).
+int64_t PortPulseDueAt(uint8_t index);
 void PortReleaseDuePulse(uint8_t index);
 
 // The device of box 'index' for one operation: opened, or (inside a hold of that box) the

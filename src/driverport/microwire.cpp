@@ -6,6 +6,10 @@
 // of the operation's clocking is abandoned and only the deselect that ends the instruction
 // goes out: the part then holds a prefix of the intended instruction, which it discards.
 // The next instruction starts with a deselect when the last one may not have arrived.
+//
+// A byte written is programmed after its deselect, and a part still programming ignores a
+// start bit: what follows it would be decoded as an instruction of its own once the part is
+// ready. So no instruction goes out after a write before the part has shown ready.
 #include "driverport/microwire.h"
 
 namespace {
@@ -19,17 +23,27 @@ void Halt(MicrowireState& s) {
   s.failed = true;
 }
 
+bool Refused(const MicrowireState& s) { return !s.active || s.halted || s.stuck; }
+
 }  // namespace
 
 void MicrowireStart(Microwire& bus) {
   bus.state.active = true;
   bus.state.halted = false;
   bus.state.failed = false;
+  bus.state.stuck = false;
+  bus.state.showingReady = false;
 }
 
-void MicrowireStop(Microwire& bus) { bus.state.active = false; }
+void MicrowireStop(Microwire& bus) {
+  if (bus.state.active && bus.state.showingReady) {
+    bus.state.halted = false;
+    MicrowireEndInstruction(bus);
+  }
+  bus.state.active = false;
+}
 
-void MicrowireResume(Microwire& bus) { bus.state.halted = false; }
+void MicrowireResume(Microwire& bus) { bus.state.halted = bus.state.stuck; }
 
 void MicrowirePins(Microwire& bus, uint8_t pattern) {
   if (bus.state.halted) return;
@@ -46,23 +60,58 @@ bool MicrowireSample(Microwire& bus) {
 void MicrowireEndInstruction(Microwire& bus) {
   bool ok = bus.pins.writePins(bus.pins.context, kPinsDeselect);
   bus.state.unsure = !ok;
+  bus.state.showingReady = false;
   if (!ok) {
     bus.state.halted = true;
     bus.state.failed = true;
-    return;
   }
-  if (bus.pins.betweenInstructions != nullptr) bus.pins.betweenInstructions(bus.pins.context);
 }
 
 bool MicrowireBeginInstruction(Microwire& bus, uint32_t word) {
-  if (!bus.state.active || bus.state.halted) return false;
-  if (bus.state.unsure) {
-    MicrowireEndInstruction(bus);
-    if (bus.state.halted) return false;
+  if (Refused(bus.state)) return false;
+  if (bus.state.showingReady) {
+    // The part is selected and its start bit ends the ready status: no select again.
+    bus.state.showingReady = false;
+  } else {
+    if (bus.state.unsure) {
+      MicrowireEndInstruction(bus);
+      if (bus.state.halted) return false;
+    }
+    MicrowirePins(bus, kPinsSelect);
   }
-  MicrowirePins(bus, kPinsSelect);
   ShiftOutBits(bus, word, kWordBits);
   return true;
+}
+
+// The deselect before it (chip select low for at least 250 ns: it went out in an earlier
+// request) lets the part drive data out with its status once selected again. Data in stays
+// low and the clock still, so no look can be taken for a start bit.
+bool MicrowireAwaitReady(Microwire& bus, bool patient) {
+  if (Refused(bus.state)) return false;
+  if (!bus.state.showingReady) {
+    if (bus.state.unsure) {
+      MicrowireEndInstruction(bus);
+      if (bus.state.halted) return false;
+    }
+    MicrowirePins(bus, kPinsSelect);
+  }
+  bus.state.showingReady = false;
+  const int64_t start = bus.pins.nowUs(bus.pins.context);
+  for (uint32_t looks = 1;; ++looks) {
+    if (!MicrowireSample(bus)) return false;
+    if ((bus.state.reply & kPinDataOut) != 0) {
+      bus.state.showingReady = true;
+      bus.state.programming = false;
+      return true;
+    }
+    if (!patient || bus.pins.nowUs(bus.pins.context) - start >= kReadyLimitUs) break;
+    if (looks >= kReadyLooksUnpaced) bus.pins.pause(bus.pins.context);
+  }
+  MicrowireEndInstruction(bus);
+  bus.state.stuck = true;
+  bus.state.halted = true;
+  bus.state.failed = true;
+  return false;
 }
 
 // Each bit in two pin writes: the data presented together with the clock going low (the
@@ -102,16 +151,16 @@ uint8_t EepromReadNextByte(Microwire& bus) {
 
 bool EepromWriteByte(Microwire& bus, uint8_t address, uint8_t value) {
   if (!MicrowireBeginInstruction(bus, kWriteWord | (address & kAddressMask))) return false;
+  // From here the part may be programming, whatever becomes of the transfers.
+  bus.state.programming = true;
   ShiftOutBits(bus, value, kDataBits);
   MicrowireEndInstruction(bus);  // starts the programming
-  return !bus.state.halted;
+  return MicrowireAwaitReady(bus, true);
 }
 
 bool EepromWriteEnable(Microwire& bus) {
-  if (!bus.state.active || bus.state.halted) return false;
-  MicrowireEndInstruction(bus);
-  if (!MicrowireBeginInstruction(bus, kWriteEnableWord)) return true;
-  MicrowireEndInstruction(bus);
+  if (Refused(bus.state)) return false;
+  if (MicrowireBeginInstruction(bus, kWriteEnableWord)) MicrowireEndInstruction(bus);
   return true;
 }
 

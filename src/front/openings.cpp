@@ -2,10 +2,13 @@
 // written: read the counter, add, write, in one hold of the box.
 //
 // A write that failed may have landed in part (the driver port programs the counter's
-// bytes one by one, most significant first). The next try tells by what the box holds:
-// the value that write meant, and it landed; only bytes of the value it replaced and of
-// the value it meant, and it is finished with the value it meant; anything else, and
-// another caller has written the counter since, so the openings are added to that.
+// bytes one by one, most significant first). While no other caller has begun a write of
+// the counter since (the driver-port box's count of counter writes says so), the next try
+// tells by what the box holds: the value that write meant, and it landed; only bytes of the
+// value it replaced and of the value it meant, and it is finished with the value it meant.
+// Once another caller has written it, or the box holds anything else, the openings are
+// added to what it holds: an opening is never lost, and is counted twice only where the
+// failed write had landed before the other caller read the counter.
 #include "front/openings.h"
 
 #include "common/box_lock.h"
@@ -23,7 +26,9 @@ struct OwedOpenings {
   uint32_t replaced;    // what the box held before that write
   uint32_t meant;       // what that write meant to store
   uint32_t doubtCount;  // the openings that write carried (the rest came later)
-  MissedOpens missed;   // tries that found no device (common/gone_box.h)
+  bool doubtWritesKnown;  // the box's count of counter writes, that write's included
+  uint32_t doubtWrites;
+  MissedOpens missed;  // tries that found no device (common/gone_box.h)
 };
 
 // Written by WriteBackOpenings and the retries only.
@@ -44,9 +49,12 @@ bool SameBytesAsOneOf(uint32_t value, uint32_t a, uint32_t b) {
   return true;
 }
 
-// What the counter must become, given what the box holds now.
-uint32_t Target(const OwedOpenings& openings, uint32_t holds) {
+// What the counter must become, given what the box holds now ('seen': as the read now saw it).
+uint32_t Target(const OwedOpenings& openings, uint32_t holds, const CounterSeen& seen) {
   if (!openings.inDoubt) return holds + openings.count;
+  const bool writtenSince =
+      openings.doubtWritesKnown && seen.writesKnown && seen.writes != openings.doubtWrites;
+  if (writtenSince) return holds + openings.count;
   uint32_t later = openings.count - openings.doubtCount;
   if (holds == openings.meant) return holds + later;
   if (SameBytesAsOneOf(holds, openings.replaced, openings.meant)) return openings.meant + later;
@@ -95,7 +103,7 @@ Outcome TryToWrite(const Backend& backend, uint8_t index, OwedOpenings& openings
   const bool known = read || (haveCopy && !copyStale);
   Outcome outcome = Outcome::kStillOwed;
   if (known) {
-    uint32_t target = Target(openings, holds);
+    uint32_t target = Target(openings, holds, seen);
     // What the box holds is passed on only when it was read from the box now.
     CounterSeen written = {};
     const bool done = target == holds || backend.writeField(IdentityField::kLastOpenCnt, target,
@@ -109,6 +117,8 @@ Outcome TryToWrite(const Backend& backend, uint8_t index, OwedOpenings& openings
       openings.replaced = holds;
       openings.meant = target;
       openings.doubtCount = openings.count;
+      openings.doubtWritesKnown = written.writesKnown;
+      openings.doubtWrites = written.writes;
     }
   }
   backend.letGo(index);

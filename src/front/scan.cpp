@@ -14,15 +14,16 @@ const char kNoBoxCaption[] = "Info from TEVRO.DLL";
 }  // namespace
 
 uint32_t ScanBoxes() {
-  // A pulse still running on a backend's boxes is completed before its probes. The probes
-  // leave an open session alone, with its counts. A backend that holds no open session is
-  // left addressing the first index its probes found empty (its counter copy unknown), and
-  // with no box open the local count starts again.
+  // A pulse still running is completed before any probe (the probes of the other backend
+  // may take seconds, under the process lock the pulse's timer needs). The probes leave an
+  // open session alone, with its counts. A backend that holds no open session is left
+  // addressing the first index its probes found empty (its counter copy unknown), and with
+  // no box open the local count starts again.
   const bool open = gSession.openResult != kNotOpen;
   const Backend* const inOrder[] = {&kBridgeBackend, &kPortBackend};
+  for (const Backend* backend : inOrder) CompletePulse(*backend, "the scan");
   for (const Backend* backend : inOrder) {
     const bool sessionHere = open && backend == gSession.backend;
-    CompletePulse(*backend, "the scan");
     uint8_t count = backend->scan(sessionHere ? ScanMode::kSessionOnThisBackend
                                               : ScanMode::kNoSessionOnThisBackend);
     if (!sessionHere) AddressCounterCopy(*backend, count);

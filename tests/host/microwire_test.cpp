@@ -32,25 +32,28 @@ void EepromReadBlock(Microwire& bus, uint8_t* destination, uint8_t start, uint8_
   MicrowireEndInstruction(bus);
 }
 
-// Polls of data out the ready wait below makes before it gives up.
-constexpr uint32_t kMaxReadyPolls = 1000;
-
 // The pins of a simulated port box, with the command and reply blocks a driver request
-// carries and a log of the blocks sent.
+// carries and a log of the blocks sent, on a clock that each request moves on by requestUs
+// and each pause by a millisecond.
 struct BoxPins {
   sim::PortBox box;
   uint8_t command[sim::kPortCommandBytes] = {};
   uint8_t reply[sim::kPortReplyBytes] = {};
   std::vector<std::string> sent;
   std::function<bool(const uint8_t* command)> fails;  // true: the request fails
+  uint64_t nowUs = 0;
+  uint32_t requestUs = 0;
+  uint32_t pauses = 0;
 
   bool Request() {
     char text[12];
     snprintf(text, sizeof text, "%02x %02x %02x %02x", command[0], command[1], command[2],
              command[3]);
     sent.push_back(text);
+    const uint64_t at = nowUs;
+    nowUs += requestUs;
     if (fails && fails(command)) return false;
-    return sim::PortBoxRequest(box, sim::kPortRequestCode, command, reply, 0);
+    return sim::PortBoxRequest(box, sim::kPortRequestCode, command, reply, at);
   }
   static bool Write(void* self, uint8_t pattern) {
     BoxPins& p = *static_cast<BoxPins*>(self);
@@ -66,43 +69,13 @@ struct BoxPins {
     *replyByte = p.reply[1];
     return ok;
   }
-};
-
-// The ready wait and the instructions the library itself never sends, built from the
-// framing's steps as the part's datasheet frames them.
-bool WaitReady(Microwire& bus) {
-  MicrowirePins(bus, kPinsDeselect);  // starts the programming
-  for (uint32_t poll = 0; poll < kMaxReadyPolls && !bus.state.halted; ++poll) {
-    MicrowirePins(bus, kPinsSelect);
-    MicrowirePins(bus, kPinsClockHigh);
-    MicrowireSample(bus);
-    bool ready = (bus.state.reply & kPinDataOut) != 0;
-    if (ready && !bus.state.halted) return true;
+  static int64_t Now(void* self) { return static_cast<int64_t>(static_cast<BoxPins*>(self)->nowUs); }
+  static void Pause(void* self) {
+    BoxPins& p = *static_cast<BoxPins*>(self);
+    p.nowUs += 1000;
+    ++p.pauses;
   }
-  return false;
-}
-
-bool FinishWaiting(Microwire& bus) {
-  bool ok = WaitReady(bus);
-  MicrowireEndInstruction(bus);
-  return ok && !bus.state.halted;
-}
-
-bool WriteByteWaiting(Microwire& bus, uint8_t address, uint8_t value) {
-  if (!MicrowireBeginInstruction(bus, kWriteWord | (address & 0x7F))) return false;
-  ShiftOutBits(bus, value, 8);
-  return FinishWaiting(bus);
-}
-
-bool EraseWaiting(Microwire& bus, uint8_t address) {
-  return MicrowireBeginInstruction(bus, kEraseWord | (address & 0x7F)) && FinishWaiting(bus);
-}
-
-bool EraseAll(Microwire& bus) {
-  if (!MicrowireBeginInstruction(bus, kEraseAllWord)) return false;
-  MicrowireEndInstruction(bus);
-  return !bus.state.halted;
-}
+};
 
 bool WriteBlock(Microwire& bus, const uint8_t* source, uint8_t start, uint8_t length) {
   if (!bus.state.active) return false;
@@ -135,9 +108,17 @@ class MicrowireTest : public ::testing::Test {
   }
 
   BoxPins pins_;
-  Microwire bus_ = {{BoxPins::Write, BoxPins::Sample, nullptr, &pins_}, {}};
+  size_t Looks() const {
+    size_t looks = 0;
+    for (const std::string& c : pins_.sent) looks += c.compare(0, 5, "14 00") == 0 ? 1 : 0;
+    return looks;
+  }
+
+  Microwire bus_ = {{BoxPins::Write, BoxPins::Sample, BoxPins::Now, BoxPins::Pause, &pins_}, {}};
 };
 
+// In the order an operation sends them: a write leaves the part selected showing ready, so
+// the instruction after it saves its select.
 TEST_F(MicrowireTest, InstructionCostsInTransfers) {
   struct Case {
     const char* name;
@@ -152,9 +133,10 @@ TEST_F(MicrowireTest, InstructionCostsInTransfers) {
          EepromReadBlock(b, four, 3, 4);
        },
        118},
-      {"write enable", [](Microwire& b) { EXPECT_TRUE(EepromWriteEnable(b)); }, 23},
-      {"write", [](Microwire& b) { EepromWriteByte(b, 3, 0x5A); }, 38},
-      {"write disable", [](Microwire& b) { EepromWriteDisable(b); }, 22},
+      {"write enable", [](Microwire& b) { EXPECT_TRUE(EepromWriteEnable(b)); }, 22},
+      {"write, ready at the first look", [](Microwire& b) { EepromWriteByte(b, 3, 0x5A); }, 40},
+      {"write right after a write", [](Microwire& b) { EepromWriteByte(b, 4, 0x5B); }, 39},
+      {"write disable after a write", [](Microwire& b) { EepromWriteDisable(b); }, 21},
   };
   for (const Case& c : cases) {
     ClearLog();
@@ -162,11 +144,14 @@ TEST_F(MicrowireTest, InstructionCostsInTransfers) {
     EXPECT_EQ(Requests(), c.transfers) << c.name;
   }
   EXPECT_EQ(Memory()[3], 0x5A);
+  EXPECT_EQ(Memory()[4], 0x5B);
+  EXPECT_FALSE(pins_.box.eeprom.writeEnabled);
 }
 
 // Each bit in two pin writes: the data with the clock going low, then the clock's rising
-// edge with the data unchanged.
+// edge with the data unchanged; a deselect first where the last may not have arrived.
 TEST_F(MicrowireTest, WriteEnableWordGoesOutMostSignificantBitFirst) {
+  bus_.state.unsure = true;
   EepromWriteEnable(bus_);
   std::vector<int> pins = PinWrites();
   ASSERT_EQ(pins.size(), 23u);
@@ -282,35 +267,82 @@ TEST_F(MicrowireTest, NothingIsSentOutsideAnOperation) {
   EXPECT_FALSE(EepromWriteDisable(bus_));
   EXPECT_EQ(EepromReadByte(bus_, 1), 0);
   EXPECT_FALSE(EepromWriteByte(bus_, 1, 2));
-  EXPECT_FALSE(EraseWaiting(bus_, 1));
+  EXPECT_FALSE(MicrowireAwaitReady(bus_, true));
   uint8_t dest[2] = {9, 9};
   EepromReadBlock(bus_, dest, 0, 2);
   EXPECT_THAT(Commands(), IsEmpty());
   EXPECT_EQ(dest[0], 9);
 }
 
-TEST_F(MicrowireTest, WaitForReadyPollsUntilReady) {
-  pins_.box.eeprom.busyEdges = 3;
-  EepromWriteEnable(bus_);
-  ClearLog();
-  EXPECT_TRUE(WriteByteWaiting(bus_, 9, 0x12));
-  size_t polls = (Requests() - 39) / 3;
-  EXPECT_GE(polls, 1u);
-  EXPECT_LE(polls, 4u);
-  EXPECT_EQ(Memory()[9], 0x12);
-  ClearLog();
-  EXPECT_TRUE(EraseWaiting(bus_, 9));
-  EXPECT_EQ(Memory()[9], 0xFF);
-  EXPECT_TRUE(EraseAll(bus_));
+// A byte write waits for the part, on the clock of the pins: looks back to back at first,
+// then one a millisecond, until it shows ready; then the next instruction's start bit
+// follows with no second select. A part that never gets ready is given up after 250 ms,
+// deselected, and nothing more goes into it, not even the write disable.
+TEST_F(MicrowireTest, AWriteWaitsUntilThePartShowsReady) {
+  const struct {
+    const char* name;
+    uint32_t requestUs;
+    uint32_t programUs;
+    bool neverReady;
+    bool written;
+    size_t looks;
+    uint32_t pauses;
+  } cases[] = {
+      {"a millisecond a request, ready in 2 ms", 1000, 2000, false, true, 1, 0},
+      {"a millisecond a request, ready in 6 ms", 1000, 6000, false, true, 5, 0},
+      {"requests that take no time, ready in 3 ms", 0, 3000, false, true, 11, 3},
+      {"never ready, a millisecond a request", 1000, 2000, true, false, 8 + 121, 121},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::PortBoxInit(pins_.box, 0xF3);
+    pins_.box.eeprom.programUs = c.programUs;
+    pins_.box.eeprom.neverReady = c.neverReady;
+    pins_.requestUs = c.requestUs;
+    pins_.pauses = 0;
+    MicrowireStart(bus_);
+    EepromWriteEnable(bus_);
+    ClearLog();
+    const uint64_t start = pins_.nowUs;
+    EXPECT_EQ(EepromWriteByte(bus_, 9, 0x12), c.written);
+    EXPECT_EQ(Looks(), c.looks);
+    EXPECT_EQ(pins_.pauses, c.pauses);
+    EXPECT_LE(pins_.nowUs - start, 300000u);
+    const size_t sent = Requests();
+    EXPECT_EQ(EepromWriteDisable(bus_), c.written);
+    if (c.written) {
+      EXPECT_EQ(Memory()[9], 0x12);
+      EXPECT_EQ(Commands()[sent], "15 00 68 00");  // the start bit, no select before it
+      EXPECT_FALSE(pins_.box.eeprom.writeEnabled);
+    } else {
+      EXPECT_EQ(Requests(), sent);  // nothing sent into the busy part
+      EXPECT_EQ(Commands().back(), "15 00 40 00");
+      EXPECT_TRUE(bus_.state.stuck);
+    }
+    EXPECT_EQ(pins_.box.eeprom.ignoredWhileBusy, 0u);
+    EXPECT_EQ(bus_.state.programming, !c.written);
+  }
 }
 
-TEST_F(MicrowireTest, APartThatNeverBecomesReadyCannotHoldTheCaller) {
+// A part already found stuck gets one look; and the framing's start keeps what it knows of
+// a part that may be programming, so that the next operation waits for it first.
+TEST_F(MicrowireTest, APartFoundStuckGetsOneLookAndProgrammingOutlivesTheOperation) {
   pins_.box.eeprom.neverReady = true;
   EepromWriteEnable(bus_);
+  EXPECT_FALSE(EepromWriteByte(bus_, 9, 0x12));
+  MicrowireStop(bus_);
+  MicrowireStart(bus_);
+  EXPECT_TRUE(bus_.state.programming);
   ClearLog();
-  EXPECT_FALSE(WriteByteWaiting(bus_, 9, 0x12));
-  EXPECT_EQ(Requests(), 39u + 3u * kMaxReadyPolls);
-  EXPECT_EQ(Commands().back(), "15 00 40 00");  // deselected at the end all the same
+  EXPECT_FALSE(MicrowireAwaitReady(bus_, false));
+  EXPECT_EQ(Looks(), 1u);
+  pins_.box.eeprom.neverReady = false;
+  MicrowireStart(bus_);
+  EXPECT_TRUE(MicrowireAwaitReady(bus_, false));
+  EXPECT_FALSE(bus_.state.programming);
+  EXPECT_TRUE(EepromWriteDisable(bus_));
+  EXPECT_EQ(Memory()[9], 0xFF);
+  EXPECT_EQ(pins_.box.eeprom.ignoredWhileBusy, 0u);
 }
 
 }  // namespace

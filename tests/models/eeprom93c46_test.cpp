@@ -199,21 +199,37 @@ TEST_F(EepromTest, UnmaskedTopAddressBitTurnsReadIntoErase) {
   EXPECT_EQ(eeprom().executed[sim::kEepromRead], 0u);
 }
 
-TEST_F(EepromTest, ReadyAfterConfiguredNumberOfBusyPolls) {
-  for (uint32_t busyEdges : {0u, 1u, 3u, 10u}) {
+// Programming takes its time from the fall of chip select, clocked or not: at a millisecond
+// a request, the samples that read busy are the programming time's milliseconds less the
+// two requests that deselect and select again.
+TEST_F(EepromTest, ProgrammingTakesItsTimeFromTheDeselectClockedOrNot) {
+  for (uint32_t programUs : {0u, 2000u, 3000u, 6000u}) {
     SetUp();
-    eeprom().busyEdges = busyEdges;
+    pins.requestUs = 1000;
+    eeprom().programUs = programUs;
     pins.WriteEnable();
-    EXPECT_EQ(pins.WriteByteWaiting(7, 0x5D, 100), int(busyEdges)) << busyEdges;
+    const int busy = pins.WriteByteWaiting(7, 0x5D, 100);
+    EXPECT_EQ(busy, programUs <= 2000 ? 0 : int(programUs / 1000) - 2) << programUs;
     pins.WriteDisable();
     EXPECT_EQ(eeprom().memory[7], 0x5D);
     EXPECT_EQ(pins.ReadByte(7), 0x5D);
     EXPECT_EQ(eeprom().ignoredWhileBusy, 0u);
   }
+  // Unclocked, unselected: time alone ends it.
+  SetUp();
+  pins.requestUs = 0;
+  eeprom().programUs = 3000;
+  pins.WriteEnable();
+  pins.WriteByte(7, 0x11);
+  EXPECT_EQ(pins.WaitReady(1), -1);
+  pins.nowUs += 3000;
+  EXPECT_EQ(pins.WaitReady(1), 0);
+  EXPECT_EQ(eeprom().ignoredWhileBusy, 0u);
 }
 
-TEST_F(EepromTest, NeverReadyFaultKeepsBusyAndProgramsNothing) {
+TEST_F(EepromTest, NeverReadyFaultKeepsBusyAndProgramsNothingUntilCleared) {
   eeprom().neverReady = true;
+  pins.requestUs = 1000;
   pins.WriteEnable();
   EXPECT_EQ(pins.WriteByteWaiting(7, 0x5D, 50), -1);
   EXPECT_EQ(eeprom().memory[7], 0xFF);
@@ -221,10 +237,18 @@ TEST_F(EepromTest, NeverReadyFaultKeepsBusyAndProgramsNothing) {
   EXPECT_EQ(pins.ReadByte(7), 0x00) << "data out held at busy";
   EXPECT_EQ(eeprom().executed[sim::kEepromRead], 0u);
   EXPECT_GT(eeprom().ignoredWhileBusy, 0u);
+  // Mended: the cycle under way ends at once, having programmed nothing.
+  eeprom().neverReady = false;
+  EXPECT_EQ(pins.WaitReady(1), 0);
+  pins.WritePins(kDeselect);
+  EXPECT_EQ(pins.ReadByte(7), 0xFF);
 }
 
-TEST_F(EepromTest, InstructionSentWhileStillBusyIsIgnored) {
-  eeprom().busyEdges = 40;  // longer than the 18 clocks of the next write
+// A write sent right after the last, while the part still programs: its start bit is
+// refused and counted, and it programs nothing.
+TEST_F(EepromTest, AnInstructionSentWhileStillBusyIsRefused) {
+  eeprom().programUs = 3000;
+  pins.requestUs = 50;  // the whole next write goes out within the 3 ms
   pins.WriteEnable();
   pins.WriteByte(1, 0x11);
   pins.WriteByte(2, 0x22);
@@ -303,16 +327,16 @@ TEST_F(EepromTest, LogKeepsOnlyTheLatestEntries) {
 TEST(EepromPins, DataInIsTakenOnlyAtTheRisingEdge) {
   sim::Eeprom93c46 e;
   sim::EepromInit(e, 0x00);
-  sim::EepromStep(e, true, false, false);
-  sim::EepromStep(e, true, false, true);  // EWEN 1 00 11xxxxx, DI changing while clock high
+  sim::EepromStep(e, true, false, false, 0);
+  sim::EepromStep(e, true, false, true, 0);  // EWEN 1 00 11xxxxx, DI changing while clock high
   for (uint32_t word = kEwenWord, bit = kWordBits; bit-- > 0;) {
     const bool level = (word >> bit) & 1;
-    sim::EepromStep(e, true, false, level);
-    sim::EepromStep(e, true, true, level);
-    sim::EepromStep(e, true, true, !level);
-    sim::EepromStep(e, true, false, !level);
+    sim::EepromStep(e, true, false, level, 0);
+    sim::EepromStep(e, true, true, level, 0);
+    sim::EepromStep(e, true, true, !level, 0);
+    sim::EepromStep(e, true, false, !level, 0);
   }
-  sim::EepromStep(e, false, false, false);
+  sim::EepromStep(e, false, false, false, 0);
   EXPECT_TRUE(e.writeEnabled);
   EXPECT_EQ(e.executed[sim::kEepromEwen], 1u);
   EXPECT_EQ(e.aborted, 0u);
@@ -322,14 +346,14 @@ TEST(EepromPins, DataInIsTakenOnlyAtTheRisingEdge) {
 TEST(EepromPins, ClockEdgeOnTheStepThatRaisesChipSelectIsNotTaken) {
   sim::Eeprom93c46 e;
   sim::EepromInit(e, 0x00);
-  sim::EepromStep(e, true, true, true);  // would be a start bit if it were taken
-  sim::EepromStep(e, true, false, false);
+  sim::EepromStep(e, true, true, true, 0);  // would be a start bit if it were taken
+  sim::EepromStep(e, true, false, false, 0);
   for (int bit = kWordBits - 1; bit >= 0; --bit) {
     const bool level = (kEwenWord >> bit) & 1;
-    sim::EepromStep(e, true, false, level);
-    sim::EepromStep(e, true, true, level);
+    sim::EepromStep(e, true, false, level, 0);
+    sim::EepromStep(e, true, true, level, 0);
   }
-  sim::EepromStep(e, false, false, false);
+  sim::EepromStep(e, false, false, false, 0);
   EXPECT_TRUE(e.writeEnabled);
 }
 
@@ -438,14 +462,14 @@ INSTANTIATE_TEST_SUITE_P(Framings, FramingTest, ::testing::ValuesIn(kFramingCase
 TEST(EepromTimingFaults, FirstFaultKeptAndDescribedByPhase) {
   sim::Eeprom93c46 e;
   sim::EepromInit(e, 0x00);
-  sim::EepromStep(e, true, false, false);
+  sim::EepromStep(e, true, false, false, 0);
   for (int bit = 0; bit < 4; ++bit) {  // start bit 1 and three 0s, two writes per bit
-    sim::EepromStep(e, true, false, bit == 0);
-    sim::EepromStep(e, true, true, bit == 0);
+    sim::EepromStep(e, true, false, bit == 0, 0);
+    sim::EepromStep(e, true, true, bit == 0, 0);
   }
-  sim::EepromStep(e, true, true, true);  // while the clock is high, in the middle of the word
-  sim::EepromStep(e, true, false, false);
-  sim::EepromStep(e, true, true, true);  // with the rising edge
+  sim::EepromStep(e, true, true, true, 0);  // while the clock is high, in the middle of the word
+  sim::EepromStep(e, true, false, false, 0);
+  sim::EepromStep(e, true, true, true, 0);  // with the rising edge
   EXPECT_EQ(e.timingFaults, 2u);
   EXPECT_EQ(FaultText(e), "command after 4 bits: CS=1 SK=1 DI=0 -> CS=1 SK=1 DI=1");
   char last[sim::kEepromFaultTextSize];

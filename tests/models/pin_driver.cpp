@@ -10,14 +10,17 @@ bool PinDriver::WritePins(uint8_t pattern) {
   command[1] = sim::kPortSelectPins;
   command[2] = pattern;
   pinWrites.push_back(pattern);
-  const bool ok = sim::PortBoxRequest(box, sim::kPortRequestCode, command, reply, nowMs);
+  const bool ok = sim::PortBoxRequest(box, sim::kPortRequestCode, command, reply, nowUs);
+  nowUs += requestUs;
   if (!ok) ++failedRequests;
   return ok;
 }
 
 int PinDriver::SampleDataOut() {
   command[0] = sim::kPortRead;
-  if (!sim::PortBoxRequest(box, sim::kPortRequestCode, command, reply, nowMs)) {
+  const bool ok = sim::PortBoxRequest(box, sim::kPortRequestCode, command, reply, nowUs);
+  nowUs += requestUs;
+  if (!ok) {
     ++failedRequests;
     return -1;
   }
@@ -54,10 +57,7 @@ int PinDriver::WaitReady(int maxPolls) {
   WritePins(kDeselect);
   WritePins(kSelect);
   for (int poll = 0; poll < maxPolls; ++poll) {
-    WritePins(kClockHigh);
-    const int level = SampleDataOut();
-    WritePins(kSelect);
-    if (level == 1) return poll;
+    if (SampleDataOut() == 1) return poll;
   }
   return -1;
 }

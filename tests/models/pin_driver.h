@@ -50,8 +50,9 @@ struct PinDriver {
   // MSB first, each bit framed as `framing` says.
   void ShiftOut(uint32_t value, int count);
   uint32_t ShiftIn(int count);
-  // Library wait for ready: 0x40, 0x48, then polls until data out is 1. Returns the polls
-  // that read busy, or -1 when maxPolls polls all read busy.
+  // Wait for ready as the datasheet frames it: 0x40, 0x48, then samples of data out (no
+  // clock) until it reads 1. Returns the samples that read busy, or -1 when maxPolls
+  // samples all read busy.
   int WaitReady(int maxPolls);
 
   // Complete instructions, framed as the library frames them (address masked to 7 bits).
@@ -68,7 +69,8 @@ struct PinDriver {
   BitFraming framing;
   uint8_t command[sim::kPortCommandBytes] = {0, 0, 0, 0};
   uint8_t reply[sim::kPortReplyBytes] = {0, 0, 0, 0, 0, 0};
-  uint32_t nowMs = 0;
+  uint64_t nowUs = 0;      // the time of the next request
+  uint32_t requestUs = 0;  // how long each request takes (the clock moves on after it)
   std::vector<uint8_t> pinWrites;  // every pattern sent, in order
   int failedRequests = 0;
 };

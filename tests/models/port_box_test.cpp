@@ -17,7 +17,7 @@ class PortBoxTest : public ::testing::Test {
 
   bool Send(uint32_t code, uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3 = 0) {
     const uint8_t command[sim::kPortCommandBytes] = {b0, b1, b2, b3};
-    return sim::PortBoxRequest(box, code, command, reply, nowMs, &replyBytes);
+    return sim::PortBoxRequest(box, code, command, reply, uint64_t{nowMs} * 1000, &replyBytes);
   }
   bool ReadStatus() { return Send(sim::kPortRequestCode, 0x14, 0x14, 0x00); }
   bool WriteDrawer(uint8_t pattern) { return Send(sim::kPortRequestCode, 0x17, 0x2F, pattern); }
@@ -124,7 +124,7 @@ TEST_F(PortBoxTest, UnknownRequestsFailAreCountedAndChangeNothing) {
   uint32_t n = 0;
   for (const auto& c : cases) {
     MarkReply();
-    EXPECT_FALSE(sim::PortBoxRequest(box, c.code, c.command, reply, nowMs)) << n;
+    EXPECT_FALSE(sim::PortBoxRequest(box, c.code, c.command, reply, uint64_t{nowMs} * 1000)) << n;
     ExpectReplyUntouched();
     EXPECT_EQ(box.unknown, ++n);
   }

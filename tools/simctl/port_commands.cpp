@@ -69,6 +69,8 @@ void PrintBox(const BoxInfo& info) {
          info.unknown, info.pins, info.eepromWritable, info.eepromPrograms);
   printf(" timing-faults=%u", info.timingFaults);
   if (info.timingFaults > 0) PrintFault("first-fault", info.firstTimingFault);
+  printf(" program-us=%u never-ready=%s busy-starts=%u eeprom-busy=%u", info.programUs,
+         info.neverReady ? "on" : "off", info.busyStarts, info.eepromBusy);
   printf("\n");
 }
 
@@ -159,6 +161,13 @@ bool ParseSettings(int argc, char** argv, BoxConfig& config) {
       config.pullOutBefore = n;
     } else if (strcmp(key, "counters") == 0 && strcmp(value, "clear") == 0) {
       config.fields |= kConfigClearCounters;
+    } else if (strcmp(key, "program-us") == 0 && ParseNumber(value, 10000000u, &n)) {
+      config.fields |= kConfigProgramTime;
+      config.programUs = n;
+    } else if (strcmp(key, "never-ready") == 0 &&
+               (strcmp(value, "on") == 0 || strcmp(value, "off") == 0)) {
+      config.fields |= kConfigNeverReady;
+      config.neverReady = strcmp(value, "on") == 0 ? 1 : 0;
     } else {
       fprintf(stderr, "simctl: port: bad setting '%s'\n", argv[i]);
       return false;
@@ -382,6 +391,8 @@ int Run(HANDLE control, int argc, char** argv) {
       printf(" first-fault-box=%u", info.firstFaultBox);
       PrintFault("first-fault", info.firstTimingFault);
     }
+    printf(" busy-starts=%u", info.busyStarts);
+    if (info.busyStarts > 0) printf(" first-busy-start-box=%u", info.firstBusyStartBox);
     printf("\n");
     return kExitOk;
   }

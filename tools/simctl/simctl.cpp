@@ -32,6 +32,8 @@ const char kHelp[] =
     "                                 pull-out-before=K   pulled out before the K-th request\n"
     "                                 counters=clear      request counters, drawer time and\n"
     "                                                     EEPROM timing faults to 0\n"
+    "                                 program-us=4000     how long the EEPROM programs a byte\n"
+    "                                 never-ready=on|off  the EEPROM never finishes programming\n"
     "  port show [N]                  state of box N, or of every box (timing-faults: data in\n"
     "                                 changed while selected with the clock high)\n"
     "  port eeprom N [ADDR [COUNT]]   EEPROM bytes in hex (default: all 128)\n"

@@ -52,6 +52,13 @@ void CheckTimingFaults() {
         faults == 1 ? "" : "s", g_faultsOnPurpose,
         g_faultsAtStart.info.timingFaults > 0 ? " (before this run)" : "", end.firstFaultBox,
         first);
+  const uint32_t busyStarts = end.busyStarts - g_faultsAtStart.info.busyStarts;
+  Check(busyStarts == 0,
+        "no start bit went into a driver-port box's EEPROM while it was programming during "
+        "this run",
+        "%u start bit%s; the driver's first%s on port box %u", busyStarts,
+        busyStarts == 1 ? "" : "s", g_faultsAtStart.info.busyStarts > 0 ? " (before this run)" : "",
+        end.firstBusyStartBox);
 }
 
 template <typename Fn>
