@@ -365,7 +365,7 @@ bool PortRelease() {
   gPulse.pulsePending = false;
   bool ok = false;
   if (OpenSelected()) {
-    // Only a pulse's own process ends it.
+      // Only a pulse's own process ends it.
     ok = !AnotherProcessesPulse(gPortLink.deviceIndex) && WriteRelease(gPortLink.deviceIndex);
     PortCloseDevice(gPortLink.deviceIndex);
   }

@@ -94,7 +94,6 @@ HANDLE PortOpenDevice(uint8_t index, BoxReach* reach, DWORD waitMs) {
     return INVALID_HANDLE_VALUE;
   }
   PortReleaseOrphanedPulse(index);
-  gPortLink.pulseDueAt = PortPulseDueAt(index);
   how = turn.reach;
   return gPortLink.handle;
 }
@@ -120,6 +119,7 @@ bool PortBeginEepromWork() {
     return false;
   }
   SharedBoxRecord* record = PortSharedRecord(index);
+  gPortLink.pulseDueAt = PortPulseDueAt(index);
   uint32_t left = record != nullptr ? record->eepromState : gPortLink.eepromLeft[index];
   // Nothing known (a record just made, or left by an earlier version): it may be programming.
   if ((left & kEepromKnown) == 0) left |= kEepromProgramming;
@@ -168,6 +168,7 @@ void PortEndEepromWork() {
   Microwire& bus = gPortLink.eeprom;
   if (!bus.state.active) return;  // Begin found the box without its lock
   MicrowireStop(bus);
+  gPortLink.pulseDueAt = 0;
   const uint8_t index = gPortLink.openIndex;
   if (bus.state.stuck) {
     gPortLink.stuckBoxes |= BoxBit(index);

@@ -62,8 +62,8 @@ struct PortLink {
   uint16_t usedBoxes = 0;            // bit N: this process has opened box N's device
   bool eepromWritesEnabled = false;  // the EEPROM work under way may have left writes on
   uint8_t lastPins = 0;              // the pattern of the last pin write (a sample carries it)
-  // When a pulse on the open box falls due (performance counter; 0: none): whoever holds the
-  // box releases it before its next request (drawer.cpp), even inside an EEPROM instruction.
+  // During EEPROM work, when a pulse on the open box falls due (performance counter; 0: none):
+  // the holder releases it before its next request (drawer.cpp), inside an instruction too.
   int64_t pulseDueAt = 0;
   bool releasing = false;  // the requests of that release are under way
   // How this process last left each box's EEPROM (the kEeprom* bits of box_lock.h), for when

@@ -247,7 +247,8 @@ TEST_F(DrawerTest, TheCloseReadsAndWritesOnlyWhatItNeeds) {
     const size_t samples = Box(0).served[sim::kPortPinSample];
     lib->ClosePosInterface();
     EXPECT_EQ(Box(0).eeprom.executed[sim::kEepromRead], reads + 1);
-    EXPECT_EQ(Box(0).served[sim::kPortPinSample] - samples, 8 * c.bytesRead);
+    // Eight samples a byte read, one look at the part's readiness after each byte written.
+    EXPECT_EQ(Box(0).served[sim::kPortPinSample] - samples, 8 * c.bytesRead + c.programmed);
     EXPECT_EQ(Box(0).eeprom.bytesProgrammed - programmed, c.programmed);
     EXPECT_EQ(EepromField(0, 0), c.after);
     EXPECT_EQ(lib->GetTotalOpenCnt(), c.after);
@@ -285,10 +286,14 @@ TEST_F(DrawerTest, ACloseCutShortAfterAnotherCallersWriteCountsItsOpeningOnce) {
 TEST_F(DrawerTest, TheCloseFallsBackToTheCachedCounterWhenItsReadFails) {
   ASSERT_EQ(lib_->KasseOpen(), 1);
   hostwin::RunFor(60);
-  hostwin::OnDeviceRequest([](int, uint32_t, const uint8_t* cmd) {
-    return !(cmd[0] == 0x14 && cmd[1] == 0x00);  // every pin sample fails
+  // The first pin sample of the close, in its read of the counter, fails.
+  auto failed = std::make_shared<bool>(false);
+  hostwin::OnDeviceRequest([failed](int, uint32_t, const uint8_t* cmd) {
+    if (*failed || !(cmd[0] == 0x14 && cmd[1] == 0x00)) return true;
+    return !(*failed = true);
   });
   lib_->ClosePosInterface();
+  EXPECT_TRUE(*failed);
   EXPECT_EQ(EepromField(0, 0), 101u);
 }
 

@@ -33,14 +33,15 @@ TEST_F(IdentityTest, FieldsAreLittleEndianAtAddresses0_4_8) {
   EXPECT_EQ(lib_->GetMfgDate(), 0x0C0B0A09u);
 }
 
-// One read instruction for the field's four bytes (the part's sequential read), and two
-// pin writes per bit sent.
-TEST_F(IdentityTest, AFieldReadCosts118TransfersAndAWrite197) {
+// A deselect first, one read instruction for the field's four bytes (the part's sequential
+// read), and two pin writes per bit sent; after each byte written one look at a part that is
+// ready at once, and the next instruction's start bit without a second select.
+TEST_F(IdentityTest, AFieldReadCosts119TransfersAndAWrite201) {
   EXPECT_EQ(lib_->GetSerialNumber(), 0x08070605u);
-  EXPECT_EQ(RequestsInsideOneOpen(), 118u);
+  EXPECT_EQ(RequestsInsideOneOpen(), 119u);
   hostwin::ClearTrace();
   EXPECT_EQ(lib_->SetSerialNumber(0x12345678), 1);
-  EXPECT_EQ(RequestsInsideOneOpen(), 197u);
+  EXPECT_EQ(RequestsInsideOneOpen(), 201u);
   EXPECT_EQ(Box(0).unknown, 0u);
 }
 

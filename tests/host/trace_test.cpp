@@ -69,7 +69,7 @@ TEST_F(TraceTest, ASessionOnEachVariantIsTracedCallByCall) {
   EXPECT_EQ(lines[2], "scan: 0 bridge boxes, 1 driver-port boxes");
   EXPECT_THAT(lines[3],
               ::testing::MatchesRegex("call: OpenPosInterface\\(0\\) -> [0-9]+, 0\\.000 ms; "
-                                      "port 0: 122 requests, 0 failed"));
+                                      "port 0: 124 requests, 0 failed"));
   EXPECT_EQ(lines[4], "pulse: port 0 started");
   EXPECT_EQ(lines[5], "call: KasseOpen() -> 1, 0.000 ms; port 0: 3 requests, 0 failed");
   EXPECT_EQ(lines[6],

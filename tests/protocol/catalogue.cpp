@@ -174,8 +174,8 @@ void MarkKnownDifferences(std::vector<Operation>* ops) {
        "close, read from the box (one FT_EE_UARead more)"},
       {"ClosePosInterface (after a kick) [port]",
        Port(kOpen + LibraryReadTransfers(1) + LibraryFieldWriteTransfers(1), 1),
-       "the write-back reads the counter's low byte from the box (46 transfers; it is the "
-       "session's and one opening does not carry) and writes that byte alone (83), so "
+       "the write-back reads the counter's low byte from the box (47 transfers; it is the "
+       "session's and one opening does not carry) and writes that byte alone (84), so "
        "openings another process stored meanwhile are kept"},
   };
   for (const Known& k : known) {
@@ -188,13 +188,14 @@ void MarkKnownDifferences(std::vector<Operation>* ops) {
   }
   // The driver port's EEPROM instructions in fewer transfers than the protocol frames them.
   const char kSequentialRead[] =
-      "one read instruction and the part's sequential read, two pin writes per bit out: "
-      "118 transfers, not 4 x 56";
+      "a deselect first, one read instruction and the part's sequential read, two pin writes "
+      "per bit out: 119 transfers, not 4 x 56";
   const char kTwoWriteBits[] =
-      "two pin writes per bit out: write enable 23, a byte 38, write disable 22 (197 "
-      "transfers, not 289)";
+      "two pin writes per bit out: write enable 23, a byte 38 and its wait for ready 2 (the "
+      "instruction after it needs no select), write disable 22 (201 transfers, not 289)";
   const char kSessionOpen[] =
-      "the probe (3 transfers), then the counter with one read instruction (118, not 224)";
+      "the probe (3 transfers), then the counter with one read instruction (119, not 224), "
+      "first waiting for a part that may still be programming (1 more)";
   for (Operation& op : *ops) {
     if (op.box != BoxKind::kPort || op.knownDifference) continue;
     const std::string& n = op.name;
@@ -205,7 +206,7 @@ void MarkKnownDifferences(std::vector<Operation>* ops) {
       op.library = Port(kOpen + LibraryFieldWriteTransfers(4), 1);
       op.why = kTwoWriteBits;
     } else if (n.compare(0, 16, "OpenPosInterface") == 0) {
-      op.library = Port((kOpen + 2) + (kOpen + kLibraryFieldReadTransfers), 2);
+      op.library = Port((kOpen + 2) + (kOpen + kLibraryFieldReadTransfers + kLibraryFirstLook), 2);
       op.why = kSessionOpen;
     } else if (n == "ScanForPos") {
       op.library = ScanByProbes(op.protocol, op.world);
@@ -519,8 +520,8 @@ std::vector<SessionStep> SessionSteps() {
       {"load or ScanForPos, per driver-port box", "ScanForPos [port]", 228, 4},
       {"OpenPosInterface (probe + counter)", "OpenPosInterface [port]", 228, 125},
       {"identity field read (GetSerialNumber, ...)", "GetSerialNumber [port]", 225, 120},
-      {"identity field write (SetSerialNumber, ...)", "SetSerialNumber [port]", 290, 200},
-      {"ClosePosInterface after one kick", "ClosePosInterface (after a kick) [port]", 514, 135},
+      {"identity field write (SetSerialNumber, ...)", "SetSerialNumber [port]", 290, 204},
+      {"ClosePosInterface after one kick", "ClosePosInterface (after a kick) [port]", 514, 136},
       {"a whole session: load with one box, open, one kick, close", "", 973, 270},
   };
 }
@@ -619,6 +620,9 @@ std::vector<EepromInstruction> EepromInstructions(const std::vector<hostwin::Tra
   uint32_t word = 0;
   int wordBits = 0;
   bool selected = false;
+  // After a write's deselect, the select and the looks at data out before the next
+  // instruction's first bit are that write's wait for ready, and count to it.
+  bool waiting = false;
   for (const hostwin::TraceEntry& e : calls) {
     if (e.call != "DeviceIoControl") continue;
     uint32_t code = 0;
@@ -627,6 +631,13 @@ std::vector<EepromInstruction> EepromInstructions(const std::vector<hostwin::Tra
     bool pinWrite = command[0] == kPinWrite;
     bool pinSample = command[0] == kRead && command[1] == kPinSelect;
     if (!pinWrite && !pinSample) continue;
+    const bool select = pinWrite && command[2] == (kDeselected | kChipSelect);
+    if (waiting && (select || !pinWrite)) {
+      ++out.back().transfers;
+      if (pinWrite) selected = (command[2] & kChipSelect) != 0;
+      continue;
+    }
+    waiting = false;
     ++transfers;
     if (!pinWrite) continue;
     uint8_t pins = command[2];
@@ -637,6 +648,7 @@ std::vector<EepromInstruction> EepromInstructions(const std::vector<hostwin::Tra
     }
     if (pins == kDeselected && selected) {
       out.push_back(EepromInstruction{InstructionKind(word), word & 0x7F, transfers});
+      waiting = out.back().kind == "write";
       transfers = 0;
       word = 0;
       wordBits = 0;

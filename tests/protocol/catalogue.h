@@ -127,17 +127,26 @@ constexpr uint32_t kFieldWriteTransfers =
 
 // Transfers per instruction as the library frames them: two pin writes per bit out (the
 // data with the clock going low, then the clock high), two pin writes and a sample per bit
-// in, and one read instruction for consecutive bytes (the part's sequential read).
+// in, and one read instruction for consecutive bytes (the part's sequential read). Every
+// operation's first instruction begins with a deselect; each byte written is followed by a
+// wait for ready (a select and one look at a part ready at once), and the instruction after
+// it begins without its select.
 constexpr uint32_t kLibraryWordTransfers = 2 * 10;
+constexpr uint32_t kLibraryReadyWaitTransfers = 2;
+// An operation's first look at a part that may still be programming: the select and the look
+// go before its first instruction, which then needs no select of its own.
+constexpr uint32_t kLibraryFirstLook = kLibraryReadyWaitTransfers - 1;
 constexpr uint32_t LibraryReadTransfers(uint32_t bytes) {
-  return 1 + kLibraryWordTransfers + 24 * bytes + 1;  // select, word, the bytes, deselect
+  return 1 + 1 + kLibraryWordTransfers + 24 * bytes + 1;  // deselect, select, word, bytes, deselect
 }
-constexpr uint32_t kLibraryByteWriteTransfers = 1 + kLibraryWordTransfers + 2 * 8 + 1;  // 38
-constexpr uint32_t kLibraryWriteEnableTransfers = 1 + 1 + kLibraryWordTransfers + 1;    // 23
-constexpr uint32_t kLibraryWriteDisableTransfers = 1 + kLibraryWordTransfers + 1;       // 22
-constexpr uint32_t kLibraryFieldReadTransfers = LibraryReadTransfers(4);                // 118
+constexpr uint32_t kLibraryByteWriteTransfers =
+    1 + kLibraryWordTransfers + 2 * 8 + 1 + kLibraryReadyWaitTransfers;               // 40
+constexpr uint32_t kLibraryWriteEnableTransfers = 1 + 1 + kLibraryWordTransfers + 1;  // 23
+constexpr uint32_t kLibraryWriteDisableTransfers = 1 + kLibraryWordTransfers + 1;     // 22
+constexpr uint32_t kLibraryFieldReadTransfers = LibraryReadTransfers(4);              // 119
 constexpr uint32_t LibraryFieldWriteTransfers(uint32_t bytes) {
-  return kLibraryWriteEnableTransfers + bytes * kLibraryByteWriteTransfers +
+  // Each write after the first, and the write disable, save their select.
+  return kLibraryWriteEnableTransfers + bytes * (kLibraryByteWriteTransfers - 1) +
          kLibraryWriteDisableTransfers;
 }
 

@@ -1,6 +1,8 @@
 // The tool's commands against simulated bridge and driver-port boxes: what the user reads,
 // the exit code, and what the boxes saw. Each run loads the library afresh and unloads it;
 // a box left selected would make the unload warn.
+#include <string.h>
+
 #include <gmock/gmock.h>
 
 #include "tool_harness.h"
@@ -424,10 +426,27 @@ TEST_F(CommandTest, WriteTheBoxRefusesFails) {
   ExpectAllClosed();
 }
 
+// A part that never finishes programming: the library reports the write failed. A write
+// the box does not keep (another program puts the old bytes back before the read-back) is
+// caught by the tool's read-back.
 TEST_F(CommandTest, WriteThatDoesNotStickIsCaughtByTheReadBack) {
-  hostwin::PortBoxAt(0).eeprom.neverReady = true;  // programming never completes
+  hostwin::PortBoxAt(0).eeprom.neverReady = true;
+  {
+    ToolRun run;
+    EXPECT_EQ(run.Run({"write", "1", "serial", "54321"}), 1);
+    EXPECT_EQ(run.err(), "tevro: writing the serial number of box 1 failed\n");
+  }
+  hostwin::PortBoxAt(0).eeprom.neverReady = false;
+  uint8_t* serial = hostwin::PortBoxAt(0).eeprom.memory + 4;
+  uint8_t old[4];
+  memcpy(old, serial, sizeof old);
+  hostwin::OnDeviceRequest([&](int, uint32_t, const uint8_t* cmd) {
+    if (cmd[0] == 0x14 && cmd[1] == 0x14) memcpy(serial, old, sizeof old);  // every device open
+    return true;
+  });
   ToolRun run;
   EXPECT_EQ(run.Run({"write", "1", "serial", "54321"}), 1);
+  hostwin::OnDeviceRequest(nullptr);
   EXPECT_THAT(run.err(), HasSubstr("tevro: box 1 reads back serial number "));
   EXPECT_THAT(run.err(), HasSubstr(", not the 54321 (0x0000D431) written\n"));
   EXPECT_EQ(PortRecord(0).serialNumber, kPort0Record.serialNumber);
