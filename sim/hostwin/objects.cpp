@@ -145,6 +145,14 @@ std::vector<std::string> MutexNames() {
   return names;
 }
 
+void DropUnheldObjects() {
+  for (auto it = S().objects.begin(); it != S().objects.end();) {
+    bool held = it->second.madeByOther || it->second.ownerThread == kOtherProgram;
+    for (const auto& handle : S().syncHandles) held = held || handle.second.name == it->first;
+    it = held ? std::next(it) : S().objects.erase(it);
+  }
+}
+
 uint8_t* SharedMemory(const std::string& name) {
   auto it = S().objects.find(name);
   if (it == S().objects.end() || it->second.kind != ObjectKind::kMapping) return nullptr;

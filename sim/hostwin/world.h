@@ -140,8 +140,12 @@ bool LibraryPinned();  // the library asked to stay loaded until the process end
 
 // Named objects and their security. An object made with no descriptor grants everything
 // to every program of the session, unless an elevated program made it: then only elevated
-// ones may open it. Objects live until Reset(), whoever closes their handles.
+// ones may open it. Objects live until Reset(), whoever closes their handles, unless a test
+// ends them as the system does: DropUnheldObjects() is the moment the last program holding
+// them ended, and every object to which no handle is open (nor one another program made or
+// holds) is gone, its memory with it.
 enum class ObjectKind { kMutex, kMapping };
+void DropUnheldObjects();
 // Another program makes the object first, with this descriptor text ("" for the default),
 // elevated or not. False when the text does not parse or the name is taken.
 bool MakeObjectAs(const std::string& name, ObjectKind kind, const std::string& sddl, bool elevated);
