@@ -19,12 +19,16 @@ constexpr UCHAR kParityNone = 0;
 constexpr USHORT kFlowNone = 0;
 
 // One FT_Open of box 'index' into the link's handle: true for a handle that can be used. An
-// FT_OK that hands back no handle (null, or the -1 that means none here) is a failed open.
+// FT_OK that hands back no handle (null, or the -1 that means none here) is a failed open,
+// whatever it opened closed again.
 bool Opened(uint8_t index) {
   const FT_STATUS status = gD2xx.Open(index, &gBridgeLink.handle);
-  if (status == FT_OK && gBridgeLink.handle != nullptr && gBridgeLink.handle != BridgeNoHandle()) {
-    return true;
+  if (status != FT_OK) {
+    gBridgeLink.handle = BridgeNoHandle();
+    return false;
   }
+  if (gBridgeLink.handle != nullptr && gBridgeLink.handle != BridgeNoHandle()) return true;
+  gD2xx.Close(gBridgeLink.handle);
   gBridgeLink.handle = BridgeNoHandle();
   return false;
 }

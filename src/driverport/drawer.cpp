@@ -293,7 +293,8 @@ void PortReleaseOrphanedPulse(uint8_t index) {
 
 int64_t PortPulseDueAt(uint8_t index) {
   int64_t due = 0;
-  if (gPulse.pulsePending && gPulse.releaseIndex == index) due = gPulse.pulseStart + FineTicks(kPulseUs);
+  if (gPulse.pulsePending && gPulse.releaseIndex == index)
+    due = gPulse.pulseStart + FineTicks(kPulseUs);
   const SharedBoxRecord* shared = PortSharedRecordIfOpen(index);
   if (shared != nullptr && shared->ownerPid != 0) {
     const int64_t theirs = shared->writtenAt + FineTicks(kPulseUs);
@@ -365,7 +366,7 @@ bool PortRelease() {
   gPulse.pulsePending = false;
   bool ok = false;
   if (OpenSelected()) {
-      // Only a pulse's own process ends it.
+    // Only a pulse's own process ends it.
     ok = !AnotherProcessesPulse(gPortLink.deviceIndex) && WriteRelease(gPortLink.deviceIndex);
     PortCloseDevice(gPortLink.deviceIndex);
   }

@@ -124,8 +124,8 @@ bool PortBeginEepromWork() {
   // Nothing known (a record just made, or left by an earlier version): it may be programming.
   if ((left & kEepromKnown) == 0) left |= kEepromProgramming;
   if (record != nullptr) {
-    record->eepromState = (record->eepromState & ~kEepromStateBits) | kEepromKnown |
-                          kEepromUnsure | kEepromProgramming | (left & kEepromWritesEnabled);
+    record->eepromState = (record->eepromState & ~kEepromStateBits) | kEepromKnown | kEepromUnsure |
+                          kEepromProgramming | (left & kEepromWritesEnabled);
   }
   bus.state.unsure = true;
   bus.state.programming = (left & kEepromProgramming) != 0;
@@ -248,7 +248,8 @@ int32_t PortProbe(uint8_t index, BoxReach* reach) {
   // Written back only as read: a status that did not come is not made up.
   const bool read = PortReadStatus();
   const uint8_t status = gPortLink.reply.bytes[1];
-  const bool ok = read && IsValidStatus(status) && PortWriteDrawer(PortProbeWriteBack(index, status));
+  const bool ok =
+      read && IsValidStatus(status) && PortWriteDrawer(PortProbeWriteBack(index, status));
   PortCloseDevice(index);
   if (!ok) return kNotOpen;
   return OpenResultFromHandle(handle);

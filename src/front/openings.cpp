@@ -21,11 +21,11 @@ namespace {
 constexpr uint8_t kBoxes = 10;
 
 struct OwedOpenings {
-  uint32_t count;       // openings not yet in the box's counter; 0 when there are none
-  bool inDoubt;         // a write of 'meant' over 'replaced' failed and may have landed
-  uint32_t replaced;    // what the box held before that write
-  uint32_t meant;       // what that write meant to store
-  uint32_t doubtCount;  // the openings that write carried (the rest came later)
+  uint32_t count;         // openings not yet in the box's counter; 0 when there are none
+  bool inDoubt;           // a write of 'meant' over 'replaced' failed and may have landed
+  uint32_t replaced;      // what the box held before that write
+  uint32_t meant;         // what that write meant to store
+  uint32_t doubtCount;    // the openings that write carried (the rest came later)
   bool doubtWritesKnown;  // the box's count of counter writes, that write's included
   uint32_t doubtWrites;
   MissedOpens missed;  // tries that found no device (common/gone_box.h)

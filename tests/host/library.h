@@ -9,7 +9,8 @@
 // library also leaves no pool timer open or armed, no window-less timer, and is not pinned.
 // After the load, after each export (and the pool callbacks then due) and at the unload, no
 // port box's EEPROM may have counted a timing fault or a start bit sent while it was
-// programming (hostwin::PortEepromFaults); each box is reported once. A failed check is a test failure naming the export and what was found.
+// programming (hostwin::PortEepromFaults); each box is reported once. A failed check is a test
+// failure naming the export and what was found.
 #ifndef TESTS_HOST_LIBRARY_H
 #define TESTS_HOST_LIBRARY_H
 

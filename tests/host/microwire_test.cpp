@@ -69,7 +69,9 @@ struct BoxPins {
     *replyByte = p.reply[1];
     return ok;
   }
-  static int64_t Now(void* self) { return static_cast<int64_t>(static_cast<BoxPins*>(self)->nowUs); }
+  static int64_t Now(void* self) {
+    return static_cast<int64_t>(static_cast<BoxPins*>(self)->nowUs);
+  }
   static void Pause(void* self) {
     BoxPins& p = *static_cast<BoxPins*>(self);
     p.nowUs += 1000;

@@ -1,4 +1,8 @@
 // The identity record in a driver-port box's serial EEPROM.
+#include <string.h>
+
+#include <functional>
+
 #include <gmock/gmock.h>
 
 #include "port_fixture.h"
@@ -137,6 +141,79 @@ TEST_F(IdentityTest, ACounterNeverReadInTheSessionIsNotReplacedByTheLocalCount) 
   hostwin::OnDeviceRequest(nullptr);
   lib_->GetNumPos();
   EXPECT_EQ(EepromField(0, 0), 0x04030202u);
+}
+
+}  // namespace
+
+namespace {
+
+// On a part that programs for 3 ms, with requests that take no time (so that every write
+// meets a busy part): a field write, a date write and a close whose counter carries out of
+// its low byte land whole, change no other byte and leave writes disabled. (No start bit
+// goes into the busy part: every export's check says so.)
+TEST_F(IdentityTest, OnAPartThatProgramsFor3msEveryWriteLandsWhole) {
+  using Lib = std::unique_ptr<Library>;
+  const struct {
+    const char* name;
+    std::function<void(Lib&)> write;
+    uint8_t address;
+    uint32_t value;
+  } writes[] = {
+      {"serial number", [](Lib& l) { EXPECT_EQ(l->SetSerialNumber(0x12345678), 1); }, 4,
+       0x12345678},
+      {"date", [](Lib& l) { EXPECT_EQ(l->SetMfgDate(0x20261209), 1); }, 8, 0x20261209},
+      {"close after a kick, 255 + 1",
+       [](Lib& l) {
+         ASSERT_EQ(l->KasseOpen(), 1);
+         hostwin::AdvanceMs(100);
+         l->ClosePosInterface();
+       },
+       0, 256},
+  };
+  for (const auto& w : writes) {
+    SCOPED_TRACE(w.name);
+    lib_.reset();
+    hostwin::Reset();
+    hostwin::AddPortBox(0).eeprom.programUs = 3000;
+    for (int i = 0; i < 128; ++i) Box(0).eeprom.memory[i] = static_cast<uint8_t>(0xC0 ^ i);
+    PutEeprom(0, 0, {0xFF, 0, 0, 0});
+    uint8_t before[128];
+    memcpy(before, Box(0).eeprom.memory, sizeof before);
+    lib_ = std::make_unique<Library>();
+    ASSERT_NE(lib_->OpenPosInterface(0), -1);
+    w.write(lib_);
+    EXPECT_EQ(EepromField(0, w.address), w.value);
+    for (int i = 0; i < 128; ++i) {
+      if (i >= w.address && i < w.address + 4) continue;
+      EXPECT_EQ(Box(0).eeprom.memory[i], before[i]) << i;
+    }
+    EXPECT_FALSE(Box(0).eeprom.writeEnabled);
+    EXPECT_EQ(Box(0).eeprom.ignoredWhileBusy, 0u);
+  }
+}
+
+// A part that never gets ready: the write gives up within 500 ms, sends nothing more into
+// it, and says so; once the part is sound again, the next read returns what the box holds
+// and leaves writes disabled.
+TEST_F(IdentityTest, APartThatNeverGetsReadyFailsTheWriteWithin500ms) {
+  hostwin::OnDeviceRequest([](int, uint32_t, const uint8_t*) {
+    hostwin::AdvanceUs(1000);  // a millisecond a request, as on the box's USB controller
+    return true;
+  });
+  Box(0).eeprom.neverReady = true;
+  const uint64_t start = hostwin::NowUs();
+  EXPECT_EQ(lib_->SetSerialNumber(0x12345678), 0);
+  EXPECT_LE(hostwin::NowUs() - start, 500000u);
+  EXPECT_TRUE(hostwin::Beeps().empty());
+  EXPECT_EQ(Box(0).eeprom.ignoredWhileBusy, 0u);
+  // While it stays stuck, a call gives it one look and fails at once.
+  const uint64_t again = hostwin::NowUs();
+  EXPECT_EQ(lib_->GetSerialNumber(), 0u);
+  EXPECT_LE(hostwin::NowUs() - again, 10000u);
+  Box(0).eeprom.neverReady = false;
+  EXPECT_EQ(lib_->GetSerialNumber(), 0x08070605u);
+  EXPECT_FALSE(Box(0).eeprom.writeEnabled);
+  hostwin::OnDeviceRequest(nullptr);
 }
 
 }  // namespace

@@ -93,6 +93,12 @@ TEST_F(SessionTest, TheOpenResultIsTheHandleAsA32BitNumberAndNeverMinusOne) {
   EXPECT_NE(result, -1);
   EXPECT_EQ(result, 0x7FFFFFFF);
   EXPECT_EQ(lib.KasseOpen(), 1);
+  // An FT_Open that says FT_OK but hands back the handle that means none is a failed open:
+  // tried again after 10 ms, and the box's mutex is not kept (every call's check says so).
+  lib.ClosePosInterface();
+  hostwin::SetNextBridgeHandle(~uint64_t{0});
+  EXPECT_NE(lib.OpenPosInterface(0), -1);
+  EXPECT_EQ(lib.KasseOpen(), 1);
 }
 
 TEST_F(SessionTest, OpeningAnotherNumberClosesTheCurrentBoxFirst) {

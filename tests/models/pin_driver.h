@@ -69,8 +69,8 @@ struct PinDriver {
   BitFraming framing;
   uint8_t command[sim::kPortCommandBytes] = {0, 0, 0, 0};
   uint8_t reply[sim::kPortReplyBytes] = {0, 0, 0, 0, 0, 0};
-  uint64_t nowUs = 0;      // the time of the next request
-  uint32_t requestUs = 0;  // how long each request takes (the clock moves on after it)
+  uint64_t nowUs = 0;              // the time of the next request
+  uint32_t requestUs = 0;          // how long each request takes (the clock moves on after it)
   std::vector<uint8_t> pinWrites;  // every pattern sent, in order
   int failedRequests = 0;
 };
