@@ -168,7 +168,8 @@ void BuildWorld(Variant v) {
     hostwin::SetD2xxFile(hostwin::D2xxFile::kPresent);
     hostwin::AddBridgeBox(0, 64);
   } else {
-    hostwin::AddPortBox(0, 0xF3);
+    // A part that programs each byte for 3 ms: every write meets it busy.
+    hostwin::AddPortBox(0, 0xF3).eeprom.programUs = 3000;
   }
   uint8_t* m = Memory(v);
   for (size_t i = 0; i < MemorySize(v); ++i) m[i] = static_cast<uint8_t>(0xC0 ^ i);
