@@ -27,8 +27,8 @@
 //     once: the pulse width and the close's duration.
 //   - contended-kicks kicks while a second process (this program, --writer) writes the
 //     serial number in a loop: the pulse width, who released each pulse (this process's timer
-//     or the writer between two EEPROM instructions), the longest EEPROM instruction the log
-//     shows, and each release judged against the holder's instructions (holder_release_log.h);
+//     or the writer before its next request), the longest EEPROM instruction the log shows,
+//     and each release judged by the requests served late before it (holder_release_log.h);
 //   - the locks every export takes, uncontended: the box's named mutex as the library takes
 //     and gives it for each operation on a box (driver-port and bridge), alone and around the
 //     bare bridge field read, against that read without it; the process lock (a critical
@@ -432,9 +432,9 @@ int WriterMain(const char* prefix) {
 }
 
 // Kicks with no dispatch and no call while the writer writes the serial number: whoever holds
-// the box releases a due pulse between two EEPROM instructions. Each pulse is judged on the
-// driver's log (holderlog::JudgePulse); the bound printed is 60 ms plus the longest EEPROM
-// instruction the log shows.
+// the box releases a due pulse before its next request. Each pulse is judged on the driver's
+// log (holderlog::JudgePulse); the bound printed is 60 ms plus the longest EEPROM instruction
+// the log shows.
 void MeasureContendedKicks(const TevroApi& tevro, HANDLE control, const Options& options) {
   if (options.contendedKicks == 0) return;
   const TEVRO_U32 original = tevro.GetSerialNumber();
@@ -480,7 +480,7 @@ void MeasureContendedKicks(const TevroApi& tevro, HANDLE control, const Options&
     const std::vector<Event> events = BoxEvents(control, from, kLogCapacity);
     longestUs = std::max(
         longestUs, holderlog::LongestInstructionUs(holderlog::InstructionsIn(events, kPortBox)));
-    judged.push_back(holderlog::JudgePulse(events, kPortBox, kPulseUs, returnedUs + kPulseUs));
+    judged.push_back(holderlog::JudgePulse(events, kPortBox, kPulseUs));
     if (!pulse.found) tevro.KasseClose();
   }
   SetEvent(stop);

@@ -180,11 +180,11 @@ def value_table(p, runs):
     longest = [number(figures, "contended_longest_instruction_us") for _, figures in runs]
     for key, label in (
             ("contended_released_by", "Contended pulses released by this process's timer / by "
-                                      "the writer between its EEPROM instructions"),
+                                      "the writer while it held the box"),
             ("contended_within_bound", "Contended pulses within 60 ms + the longest EEPROM "
                                        "instruction the log shows / pulses"),
-            ("contended_holder_rule", "Contended pulses released no later than the holder's "
-                                      "first instruction end once due (driver's log) / pulses")):
+            ("contended_holder_rule", "Contended pulses released with at most 4 requests served "
+                                      "after 61 ms (driver's log) / pulses")):
         p(f"| {label} | " + " | ".join(pair(figures, key) for _, figures in runs) + " |")
     p("| The bound: 60 ms + the longest EEPROM instruction logged | " +
       " | ".join("-" if v is None else f"{60 + v / 1000:.2f} ms" for v in longest) + " |")

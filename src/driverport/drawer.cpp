@@ -80,8 +80,8 @@ bool ReleaseOwedTo(uint8_t index) { return (gPulse.owedReleases & BoxBit(index))
 
 // Device 'index' open: writes the release, and pays a release owed to that box: no process
 // sees this process's pulse running on it any more. When the record names another process's
-// pulse, this process's was released already (by the box's holder between its EEPROM
-// instructions; only then could the other claim the box), and a release written now would
+// pulse, this process's was released already (by the box's holder while it worked on the
+// EEPROM; only then could the other claim the box), and a release written now would
 // cut the other's pulse short: the debt is paid without a write.
 bool WriteRelease(uint8_t index) {
   SharedBoxRecord* shared = PortSharedRecord(index);

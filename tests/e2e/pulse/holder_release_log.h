@@ -1,8 +1,9 @@
 // A drawer pulse on a driver-port box judged from the stand-in driver's event log alone, for
-// the rule that whoever holds the box releases a due pulse between two EEPROM instructions:
-// the release must land before the holder's first instruction that ends (chip select falls)
-// once the pulse is due is followed by any further EEPROM request. Also the EEPROM
-// instructions the log shows (chip select rise to fall) and their longest, the pulse's bound.
+// the rule that whoever holds the box releases a due pulse before its next request: at most
+// kMostLateRequests requests on the box are served more than 61 ms after the line fell (the
+// pulse's 60 ms and a millisecond for the clocks of the driver and the library) before the
+// release. Also the EEPROM instructions the log shows (chip select rise to fall) and their
+// longest.
 //
 // Header-only, plain data over drelvansim::Event, so that one_box_many_callers_check and
 // wine_bench judge alike. Times are the driver's (the performance counter in µs).
@@ -75,34 +76,33 @@ inline uint64_t LongestInstructionUs(const std::vector<Instruction>& instruction
 }
 
 enum class Verdict {
-  kNotReleased,   // no release in the events
-  kShort,         // released less than the pulse time after it began
-  kBeforeHolder,  // released before any instruction ended once the pulse was due
-  kAtHolderGap,   // released right after such an instruction, before the next request
-  kLate,          // an EEPROM request followed that instruction before the release
+  kNotReleased,  // no release in the events
+  kShort,        // released less than the pulse time after it began
+  kOnTime,       // released with at most kMostLateRequests requests served late before it
+  kLate,         // more requests than that were served late before the release
 };
+
+constexpr uint64_t kClockSlackUs = 1000;
+constexpr uint32_t kMostLateRequests = 4;
 
 struct Judged {
   Verdict verdict = Verdict::kNotReleased;
   uint64_t lowUs = 0;
   uint64_t highUs = 0;
-  uint32_t releasedBy = 0;  // the process whose request raised the line
-  uint32_t holder = 0;      // the process whose instruction end decided (kAtHolderGap, kLate)
+  uint32_t releasedBy = 0;    // the process whose request raised the line
+  uint32_t lateRequests = 0;  // served after the pulse time and the slack, before the release
 };
 
-inline bool Whole(const Judged& j) {
-  return j.verdict == Verdict::kBeforeHolder || j.verdict == Verdict::kAtHolderGap;
-}
+inline bool Whole(const Judged& j) { return j.verdict == Verdict::kOnTime; }
 
-// The first pulse on `box` in `events`. dueUs: a time by which the pulse's time is surely up
-// for the library (the kick's return plus the pulse time: the library counts from the end of
-// the pulse write, which lies between the line's fall and the kick's return).
+// The first pulse on `box` in `events`. The release's own request (the drawer write that
+// raised the line, logged just before its drawer event) is not counted late.
 inline Judged JudgePulse(const std::vector<drelvansim::Event>& events, uint32_t box,
-                         uint64_t pulseUs, uint64_t dueUs) {
+                         uint64_t pulseUs) {
   Judged j;
   bool low = false;
-  bool selected = false;
-  bool holderEnded = false;
+  uint32_t lateBefore = 0;    // late requests before the latest one
+  bool latestLate = false;    // the latest request was served late
   for (const drelvansim::Event& e : events) {
     if (e.box != box) continue;
     if (e.kind == drelvansim::kEventDrawer) {
@@ -112,26 +112,20 @@ inline Judged JudgePulse(const std::vector<drelvansim::Event>& events, uint32_t 
       } else if (low && e.level == 1) {
         j.highUs = e.timeUs;
         j.releasedBy = e.pid;
+        j.lateRequests = lateBefore;
         if (e.timeUs < j.lowUs + pulseUs) {
           j.verdict = Verdict::kShort;
-        } else if (j.verdict != Verdict::kLate) {
-          j.verdict = holderEnded ? Verdict::kAtHolderGap : Verdict::kBeforeHolder;
+        } else {
+          j.verdict = lateBefore <= kMostLateRequests ? Verdict::kOnTime : Verdict::kLate;
         }
         return j;
       }
       continue;
     }
-    if (!IsEepromRequest(e)) continue;
-    // After the decisive instruction end, any EEPROM request before the release is too late.
-    if (low && holderEnded) j.verdict = Verdict::kLate;
-    if (!IsPinWrite(e) || e.ok == 0) continue;
-    const bool select = (e.command[2] & kChipSelect) != 0;
-    // Strictly after dueUs: the log's microseconds are truncated, the library's ticks not.
-    if (low && !select && selected && e.timeUs > dueUs && !holderEnded) {
-      holderEnded = true;
-      j.holder = e.pid;
-    }
-    selected = select;
+    if (!low || e.kind != drelvansim::kEventRequest) continue;
+    // Counted one request behind, so that the release's own drawer write is left out.
+    if (latestLate) ++lateBefore;
+    latestLate = e.timeUs > j.lowUs + pulseUs + kClockSlackUs;
   }
   j.verdict = Verdict::kNotReleased;
   return j;
@@ -143,12 +137,10 @@ inline const char* VerdictText(Verdict v) {
       return "not released";
     case Verdict::kShort:
       return "shorter than the pulse time";
-    case Verdict::kBeforeHolder:
-      return "released before any instruction ended once due";
-    case Verdict::kAtHolderGap:
-      return "released right after the holder's instruction";
+    case Verdict::kOnTime:
+      return "released with at most 4 requests served after 61 ms";
     case Verdict::kLate:
-      return "released after the holder's next EEPROM request";
+      return "released after more than 4 requests served after 61 ms";
   }
   return "?";
 }

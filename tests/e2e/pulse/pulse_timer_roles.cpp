@@ -60,21 +60,24 @@ int HoldMutexRole(const char* box, const std::string& prefix, DWORD holdMs) {
   return Finish(0);
 }
 
-// writer DLL PREFIX: writes serial numbers on the box until PREFIX-stop.
-int WriterRole(const char* dll, const std::string& prefix) {
+// writer DLL PREFIX: writes serial numbers on the box until PREFIX-stop; reader: reads them.
+int WriterRole(const char* dll, const std::string& prefix, bool reads) {
   Tevro t;
   unsigned char device = 0;
   if (!Loaded(dll, t, &device) || t.OpenPosInterface(device) == -1) return Finish(1);
   HANDLE ready = Named(prefix, "ready");
   HANDLE stop = Named(prefix, "stop");
   if (ready == nullptr || stop == nullptr || !SetEvent(ready)) return Finish(3);
-  uint32_t writes = 0, failed = 0;
+  uint32_t calls = 0, failed = 0;
   while (WaitForSingleObject(stop, 0) == WAIT_TIMEOUT) {
-    failed += t.SetSerialNumber(0x3E000000u + writes++) == 1 ? 0 : 1;
+    const bool ok =
+        reads ? t.GetSerialNumber() != 0 : t.SetSerialNumber(0x3E000000u + calls) == 1;
+    ++calls;
+    failed += ok ? 0 : 1;
   }
   t.ClosePosInterface();
   TevroUnload(t);
-  printf("writes=%u\nfailed=%u\n", writes, failed);
+  printf("%s=%u\nfailed=%u\n", reads ? "reads" : "writes", calls, failed);
   return Finish(failed == 0 ? 0 : 1);
 }
 
@@ -198,8 +201,8 @@ int UnloadAfterEndedRole(const char* dll) {
 bool PulseRoleMain(const std::string& role, int argc, char** argv, int* status) {
   if (role == "hold-mutex" && argc == 4) {
     *status = HoldMutexRole(argv[1], argv[2], static_cast<DWORD>(atoi(argv[3])));
-  } else if (role == "writer" && argc == 3) {
-    *status = WriterRole(argv[1], argv[2]);
+  } else if ((role == "writer" || role == "reader") && argc == 3) {
+    *status = WriterRole(argv[1], argv[2], role == "reader");
   } else if (role == "unload-pending" && argc == 3) {
     *status = UnloadPendingRole(argv[1], argv[2]);
   } else if (role == "unload-after-ended" && argc == 2) {
