@@ -552,6 +552,32 @@ bool ObserveSession(SessionRequests* out, std::string* error) {
   return true;
 }
 
+bool ObserveSlowPartWrite(uint32_t programUs, uint32_t requestUs, uint64_t* requests,
+                          uint64_t* elapsedUs, std::string* error) {
+  BuildWorld(kPortWorld);
+  hostwin::PortBoxAt(0).eeprom.programUs = programUs;
+  std::unique_ptr<LoadedLibrary> library(new LoadedLibrary);
+  if (!library->ok()) {
+    *error = library->error();
+    return false;
+  }
+  const TevroApi& api = library->api();
+  api.OpenPosInterface(0);
+  hostwin::OnDeviceRequest([requestUs](int, uint32_t, const uint8_t*) {
+    hostwin::AdvanceUs(requestUs);
+    return true;
+  });
+  const uint64_t mark = RequestCount();
+  const uint64_t start = hostwin::NowUs();
+  const bool written = api.SetSerialNumber(0x12345678) == 1;
+  *requests = RequestCount() - mark;
+  *elapsedUs = hostwin::NowUs() - start;
+  hostwin::OnDeviceRequest(nullptr);
+  library.reset();
+  if (!written) *error = "the write failed";
+  return written;
+}
+
 uint64_t RequestCount() {
   uint64_t n = hostwin::CountCalls("DeviceIoControl");
   for (const char* name : kFtNames) n += hostwin::CountCalls(name);

@@ -117,6 +117,12 @@ struct SessionRequests {
 };
 bool ObserveSession(SessionRequests* out, std::string* error);
 
+// A field write (SetSerialNumber) on a driver-port box whose EEPROM programs each byte for
+// programUs, each request taking requestUs of the virtual clock: its requests and the time
+// it took. False, with *error, when the library did not load or the write failed.
+bool ObserveSlowPartWrite(uint32_t programUs, uint32_t requestUs, uint64_t* requests,
+                          uint64_t* elapsedUs, std::string* error);
+
 // Transfers per instruction as the protocol frames them.
 constexpr uint32_t kByteTransfers = 56;         // read or write of one byte, no wait
 constexpr uint32_t kWriteEnableTransfers = 33;  // with the extra deselect before it
