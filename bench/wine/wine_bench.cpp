@@ -480,7 +480,7 @@ void MeasureContendedKicks(const TevroApi& tevro, HANDLE control, const Options&
     const std::vector<Event> events = BoxEvents(control, from, kLogCapacity);
     longestUs = std::max(
         longestUs, holderlog::LongestInstructionUs(holderlog::InstructionsIn(events, kPortBox)));
-    judged.push_back(holderlog::JudgePulse(events, kPortBox, kPulseUs));
+    judged.push_back(holderlog::JudgePulse(events, kPortBox, kPulseUs, returnedUs + kPulseUs));
     if (!pulse.found) tevro.KasseClose();
   }
   SetEvent(stop);

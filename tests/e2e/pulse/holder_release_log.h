@@ -1,9 +1,10 @@
 // A drawer pulse on a driver-port box judged from the stand-in driver's event log alone, for
 // the rule that whoever holds the box releases a due pulse before its next request: at most
-// kMostLateRequests requests on the box are served more than 61 ms after the line fell (the
-// pulse's 60 ms and a millisecond for the clocks of the driver and the library) before the
-// release. Also the EEPROM instructions the log shows (chip select rise to fall) and their
-// longest.
+// kMostLateRequests requests on the box are served late, before the release: more than 61 ms
+// after the line fell (the pulse's 60 ms and a millisecond for the clocks of the driver and
+// the library), and after the library surely counted the pulse due (it counts from the end
+// of the pulse write, which lies between the line's fall and the kick's return). Also the EEPROM
+// instructions the log shows (chip select rise to fall) and their longest.
 //
 // Header-only, plain data over drelvansim::Event, so that one_box_many_callers_check and
 // wine_bench judge alike. Times are the driver's (the performance counter in µs).
@@ -95,14 +96,15 @@ struct Judged {
 
 inline bool Whole(const Judged& j) { return j.verdict == Verdict::kOnTime; }
 
-// The first pulse on `box` in `events`. The release's own request (the drawer write that
-// raised the line, logged just before its drawer event) is not counted late.
+// The first pulse on `box` in `events`; dueUs: a time by which the pulse's time is surely up
+// for the library (the kick's return plus the pulse time). The release's own request (the
+// drawer write that raised the line, logged just before its drawer event) is not counted.
 inline Judged JudgePulse(const std::vector<drelvansim::Event>& events, uint32_t box,
-                         uint64_t pulseUs) {
+                         uint64_t pulseUs, uint64_t dueUs) {
   Judged j;
   bool low = false;
-  uint32_t lateBefore = 0;    // late requests before the latest one
-  bool latestLate = false;    // the latest request was served late
+  uint32_t lateBefore = 0;  // late requests before the latest one
+  bool latestLate = false;  // the latest request was served late
   for (const drelvansim::Event& e : events) {
     if (e.box != box) continue;
     if (e.kind == drelvansim::kEventDrawer) {
@@ -125,7 +127,7 @@ inline Judged JudgePulse(const std::vector<drelvansim::Event>& events, uint32_t 
     if (!low || e.kind != drelvansim::kEventRequest) continue;
     // Counted one request behind, so that the release's own drawer write is left out.
     if (latestLate) ++lateBefore;
-    latestLate = e.timeUs > j.lowUs + pulseUs + kClockSlackUs;
+    latestLate = e.timeUs > j.lowUs + pulseUs + kClockSlackUs && e.timeUs > dueUs;
   }
   j.verdict = Verdict::kNotReleased;
   return j;

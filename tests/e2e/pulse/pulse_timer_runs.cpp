@@ -258,7 +258,7 @@ bool JudgeKnowsLateReleases() {
       if (step.what == 'L') add(step.us, step.pid, kEventDrawer, 0);
       if (step.what == 'H') add(step.us, step.pid, kEventDrawer, 1);
     }
-    const holderlog::Judged j = holderlog::JudgePulse(events, 0, kPulseUs);
+    const holderlog::Judged j = holderlog::JudgePulse(events, 0, kPulseUs, 1000000 + 60200);
     if (j.verdict != k.expected) {
       all = false;
       printf("judge: %s: got \"%s\"\n", k.name, holderlog::VerdictText(j.verdict));
@@ -311,11 +311,17 @@ Contended ContendedKicks(const SharingContext& c, const Tevro& t, bool reads) {
   bool whole = !pulses.empty();
   std::string failures;
   for (const TimedPulse& p : pulses) {
-    const holderlog::Judged j = holderlog::JudgePulse(p.events, 0, kPulseUs);
+    const holderlog::Judged j =
+        holderlog::JudgePulse(p.events, 0, kPulseUs, p.returnedUs + kPulseUs);
     const bool ok = p.kicked && holderlog::Whole(j);
     whole = whole && ok;
-    if (!ok && failures.size() < 200) {
-      failures += std::string(failures.empty() ? "" : "; ") + holderlog::VerdictText(j.verdict);
+    if (!ok && failures.size() < 300) {
+      char why[160];
+      snprintf(why, sizeof why,
+               "%s%s (%u late, %.2f ms wide, the kick returned %.2f ms after the fall)",
+               failures.empty() ? "" : "; ", holderlog::VerdictText(j.verdict), j.lateRequests,
+               Ms(j.highUs - j.lowUs), Ms(p.returnedUs - j.lowUs));
+      failures += why;
     }
     if (j.highUs == 0) continue;
     const uint64_t widthUs = j.highUs - j.lowUs;
@@ -394,8 +400,8 @@ void PulseTimerRun(const SharingContext& c) {
   printf(
       "pulse timer, while another process reads fields, %u kicks: %.1f / %.1f / %.1f ms, %u "
       "released by this process's timer, %u by the reader: %s\n",
-      reading.kicks, reading.widths.min, reading.widths.median, reading.widths.max,
-      reading.byTimer, reading.byHolder, reading.each.c_str());
+      reading.kicks, reading.widths.min, reading.widths.median, reading.widths.max, reading.byTimer,
+      reading.byHolder, reading.each.c_str());
 }
 
 // (c) FreeLibrary on a second thread while the first thread's pulse is pending, and after a
