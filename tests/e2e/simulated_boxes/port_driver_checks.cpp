@@ -110,10 +110,29 @@ void EepromInstruction(PinPort& port, uint32_t bits, uint32_t count) {
   Deselect(port);
 }
 
-void EepromWrite(PinPort& port, uint8_t address, uint8_t value) {
+// What a write's wait for ready saw: data out's first look, and how long the part was busy.
+struct ReadyWait {
+  bool busyAtFirst = false;
+  bool ready = false;
+  uint64_t busyUs = 0;
+};
+
+// EWEN, WRITE, a wait for ready (select again, look at data out until it reads 1, at most
+// 1 s), EWDS: nothing goes into the part while it programs.
+ReadyWait EepromWrite(PinPort& port, uint8_t address, uint8_t value) {
+  ReadyWait wait;
   EepromInstruction(port, 0x260, 10);                                  // EWEN 1 00 11xxxxx
+  const uint64_t programmedFrom = NowUs();  // before the deselect that starts it
   EepromInstruction(port, (0x5u << 15) | (address << 8) | value, 18);  // WRITE 1 01 a d
-  EepromInstruction(port, 0x200, 10);                                  // EWDS 1 00 00xxxxx
+  PinWrite(port, kChipSelect | kDataOut);
+  for (int look = 0; port.ok && NowUs() - programmedFrom < 1000000; ++look) {
+    wait.ready = PinSample(port, kChipSelect | kDataOut);
+    if (look == 0) wait.busyAtFirst = !wait.ready;
+    if (wait.ready) break;
+  }
+  wait.busyUs = NowUs() - programmedFrom;
+  EepromInstruction(port, 0x200, 10);  // EWDS 1 00 00xxxxx
+  return wait;
 }
 
 // --- the checks --------------------------------------------------------------------------
@@ -290,14 +309,23 @@ void EepromChecks(HANDLE control, const std::string& simctl) {
         "port: a READ clocked through pin writes and samples returns the EEPROM bytes",
         "transfers ok=%d dummy=%d,%d bytes=%02x %02x", port.ok, dummy, dummy2, first, second);
 
-  EepromWrite(port, 0x20, 0x5A);
+  const ReadyWait wait = EepromWrite(port, 0x20, 0x5A);
   uint8_t memory[kEepromBytes];
   const bool read = ControlEepromRead(control, 0, memory);
   BoxInfo info;
   ControlQuery(control, 0, info);
   Check(port.ok && read && memory[0x20] == 0x5A && !info.eepromWritable,
-        "port: EWEN, WRITE, EWDS clocked through the pins program the byte",
+        "port: EWEN, WRITE, a wait for ready, EWDS clocked through the pins program the byte",
         "ok=%d byte=%02x writable=%u", port.ok, memory[0x20], info.eepromWritable);
+  // The part programs for its time (4 ms unless set otherwise), showing busy on data out
+  // when selected again, then ready; a look at it is no start bit.
+  Check(wait.ready && wait.busyAtFirst && wait.busyUs >= info.programUs &&
+            info.programUs == kDefaultProgramUs && info.busyStarts == 0,
+        "port: after a write the part shows busy on data out for its programming time, then "
+        "ready",
+        "ready %d, busy at the first look %d, %.2f ms, program-us=%u, busy starts %u", wait.ready,
+        wait.busyAtFirst, static_cast<double>(wait.busyUs) / 1000.0, info.programUs,
+        info.busyStarts);
   CloseHandle(port.device);
 
   // Saved to a file and loaded back after a change.
