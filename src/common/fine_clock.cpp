@@ -26,5 +26,5 @@ int64_t MicrosecondsSince(int64_t start) {
 
 int64_t FineTicks(int64_t us) {
   const int64_t frequency = Frequency();
-  return us / 1000000 * frequency + us % 1000000 * frequency / 1000000;
+  return us / 1000000 * frequency + (us % 1000000 * frequency + 999999) / 1000000;
 }

@@ -9,7 +9,7 @@
 int64_t FineNow();
 // Microseconds from 'start' (a FineNow value) to now.
 int64_t MicrosecondsSince(int64_t start);
-// The ticks of 'us' microseconds.
+// The ticks of 'us' microseconds, rounded up: a time measured with them is never short.
 int64_t FineTicks(int64_t us);
 
 #endif  // TEVRO_COMMON_FINE_CLOCK_H

@@ -247,7 +247,7 @@ void ReleaseDuePulse(uint8_t index) {
   SharedBoxRecord* shared = PortSharedRecordIfOpen(index);
   if (!ours && (shared == nullptr || shared->ownerPid == 0)) return;
   const int64_t writtenAt = ours ? gPulse.pulseStart : shared->writtenAt;
-  if (MicrosecondsSince(writtenAt) < kPulseUs) return;
+  if (FineNow() < writtenAt + FineTicks(kPulseUs)) return;  // as PortPulseDueAt counts
   if (!ours) {
     if (OwnerOf(shared) != PulseOwner::kThisProcess) {
       ReleaseRecordedPulse(index, shared, "wrote it; this one holds the box");
@@ -332,8 +332,13 @@ KickResult PortKick() {
     PortCloseDevice(index);
     return kNotKicked;
   }
-  PortReadStatus();
-  uint8_t status = gPortLink.reply.bytes[1];
+  // A pulse is made only from a status that was read: a failed read leaves in the reply what
+  // the last request left there (a pin sample's bits, say), which must not reach the port.
+  if (!PortReadStatus()) {
+    PortCloseDevice(index);
+    return kNotKicked;
+  }
+  const uint8_t status = gPortLink.reply.bytes[1];
   // The record is stamped before the line is energised: a process that dies between the two
   // leaves a pulse that the others know of and release. The pulse's time counts from the
   // end of its write.

@@ -27,7 +27,7 @@ bool ReadOpenField(uint8_t address, uint32_t* value, const CounterSeen* expected
   uint32_t writes = 0;
   const bool unwritten = expected != nullptr && expected->known && expected->writesKnown &&
                          PortCounterWrites(&writes) && writes == expected->writes;
-  if (!PortBeginEepromWork()) {
+  if (!PortBeginEepromWork(EepromPatience::kWait)) {
     PortEndEepromWork();
     return false;
   }
@@ -63,7 +63,7 @@ bool WriteOpenField(uint8_t address, uint32_t value, const uint32_t* holds) {
   bool any = false;
   for (uint8_t i = 0; i < kFieldBytes; ++i) any = any || bytes[i] != old[i];
   if (!any) return true;
-  if (!PortBeginEepromWork()) {
+  if (!PortBeginEepromWork(EepromPatience::kWait)) {
     PortEndEepromWork();
     return false;
   }

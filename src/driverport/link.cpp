@@ -21,6 +21,9 @@ constexpr uint8_t kSelectPins = 0x00;
 
 uint16_t BoxBit(uint8_t index) { return static_cast<uint16_t>(1u << index); }
 
+// A brief wait for ready: the longest a part of this family programs a byte, and some.
+constexpr int64_t kBriefWaitUs = 10000;
+
 // A pulse on the open box that has fallen due is released before the next request goes out,
 // in the middle of an EEPROM instruction too: the drawer write leaves the pin port alone.
 // The request's blocks are kept as its caller set them.
@@ -110,7 +113,7 @@ void PortCloseDevice(uint8_t index) {
   }
 }
 
-bool PortBeginEepromWork() {
+bool PortBeginEepromWork(EepromPatience patience) {
   Microwire& bus = gPortLink.eeprom;
   const uint8_t index = gPortLink.openIndex;
   bus.state.active = false;
@@ -120,8 +123,10 @@ bool PortBeginEepromWork() {
   }
   SharedBoxRecord* record = PortSharedRecord(index);
   gPortLink.pulseDueAt = PortPulseDueAt(index);
-  uint32_t left = record != nullptr ? record->eepromState : gPortLink.eepromLeft[index];
-  // Nothing known (a record just made, or left by an earlier version): it may be programming.
+  // Without the record, another process may have left the part in any state; with one that
+  // knows nothing (just made, or left by an earlier version), it may still be programming.
+  uint32_t left = record != nullptr ? record->eepromState
+                                    : kEepromProgramming | kEepromWritesEnabled | kEepromKnown;
   if ((left & kEepromKnown) == 0) left |= kEepromProgramming;
   if (record != nullptr) {
     record->eepromState = (record->eepromState & ~kEepromStateBits) | kEepromKnown | kEepromUnsure |
@@ -131,6 +136,7 @@ bool PortBeginEepromWork() {
   bus.state.programming = (left & kEepromProgramming) != 0;
   gPortLink.eepromWritesEnabled = (left & kEepromWritesEnabled) != 0;
   MicrowireStart(bus);
+  if (patience == EepromPatience::kBrief) bus.state.readyByUs = PortNowUs(nullptr) + kBriefWaitUs;
   if (bus.state.programming) {
     const bool foundStuck = (gPortLink.stuckBoxes & BoxBit(index)) != 0;
     if (!MicrowireAwaitReady(bus, !foundStuck)) return false;
@@ -150,7 +156,7 @@ void PortFinishEepromWork() {
       continue;
     }
     if (PortOpenDevice(index, nullptr, 0) == INVALID_HANDLE_VALUE) continue;
-    PortBeginEepromWork();
+    PortBeginEepromWork(EepromPatience::kBrief);
     PortEndEepromWork();
     PortCloseDevice(index);
   }

@@ -66,9 +66,9 @@ struct PortLink {
   // the holder releases it before its next request (drawer.cpp), inside an instruction too.
   int64_t pulseDueAt = 0;
   bool releasing = false;  // the requests of that release are under way
-  // How this process last left each box's EEPROM (the kEeprom* bits of box_lock.h), for when
-  // the box's shared record cannot be had; and bit N: box N's part did not get ready at this
-  // process's last look, so the next gets one look, not the whole wait.
+  // How this process last left each box's EEPROM (the kEeprom* bits of box_lock.h), for the
+  // unload's look at a box whose shared record cannot be had; and bit N: box N's part did not get
+  // ready at this process's last look, so the next gets one look, not the whole wait.
   uint8_t eepromLeft[kPortMaxIndex + 1] = {};
   uint16_t stuckBoxes = 0;
 
@@ -108,22 +108,26 @@ int32_t PortProbe(uint8_t index, BoxReach* reach = nullptr);
 
 // The EEPROM work of one operation on the open device. Begin starts it clean, whatever the
 // last holder left: a deselect first (nothing continues a half-sent instruction); where the
-// part may still be programming (the box's shared record says so, or knows nothing), a wait
-// for ready; where writes may still be enabled, a write disable. Until End records how this
-// operation left the part, the record says it is unsure and may be programming, so that a
-// holder that dies meanwhile leaves the next one the same clean start. False, with nothing
+// part may still be programming (the box's shared record says so, or knows nothing, or
+// cannot be had), a wait for ready ('patience': the whole wait, or one as long as the
+// slowest part programs a byte, 10 ms); where writes
+// may still be enabled (so the record says, or it cannot be had), a write disable. Until End
+// records how this operation left the part, the record says it is unsure and may be programming, so
+// that a holder that dies meanwhile leaves the next one the same clean start. False, with nothing
 // sent, when the box was taken without its lock (its pins are the lock holder's), and
 // false when the part did not get ready (nothing more may go into it); End is called
 // either way. MarkWritesEnabled: before a write enable goes out (the shared record learns
 // it at once). MarkWritesDisabled: once the write disable has gone out (the record learns
 // it at End).
-bool PortBeginEepromWork();
+enum class EepromPatience : uint8_t { kWait, kBrief };
+bool PortBeginEepromWork(EepromPatience patience);
 void PortMarkWritesEnabled();
 void PortMarkWritesDisabled();
 void PortEndEepromWork();
 // At the unload: each box this process used whose EEPROM was left with writes enabled or a
 // byte programming (its write disable could not go out) gets the clean start of Begin now,
-// where the box can be had at once, rather than leaving it to whoever comes next.
+// where the box can be had at once and its part shows ready within 10 ms, rather than leaving
+// it to whoever comes next.
 void PortFinishEepromWork();
 // The open box's count of counter writes begun by any process (box_lock.h): Note before a
 // write of the counter goes out, so that one cut short counts too; false from Writes when

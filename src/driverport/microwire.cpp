@@ -33,6 +33,7 @@ void MicrowireStart(Microwire& bus) {
   bus.state.failed = false;
   bus.state.stuck = false;
   bus.state.showingReady = false;
+  bus.state.readyByUs = bus.pins.nowUs(bus.pins.context) + kReadyLimitUs;
 }
 
 void MicrowireStop(Microwire& bus) {
@@ -96,7 +97,6 @@ bool MicrowireAwaitReady(Microwire& bus, bool patient) {
     MicrowirePins(bus, kPinsSelect);
   }
   bus.state.showingReady = false;
-  const int64_t start = bus.pins.nowUs(bus.pins.context);
   for (uint32_t looks = 1;; ++looks) {
     if (!MicrowireSample(bus)) return false;
     if ((bus.state.reply & kPinDataOut) != 0) {
@@ -104,7 +104,7 @@ bool MicrowireAwaitReady(Microwire& bus, bool patient) {
       bus.state.programming = false;
       return true;
     }
-    if (!patient || bus.pins.nowUs(bus.pins.context) - start >= kReadyLimitUs) break;
+    if (!patient || bus.pins.nowUs(bus.pins.context) >= bus.state.readyByUs) break;
     if (looks >= kReadyLooksUnpaced) bus.pins.pause(bus.pins.context);
   }
   MicrowireEndInstruction(bus);

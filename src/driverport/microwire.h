@@ -38,9 +38,9 @@ constexpr uint32_t kWriteDisableWord = 0x200;
 constexpr uint32_t kEraseAllWord = 0x240;
 constexpr uint32_t kWordBits = 10;
 
-// How long a part may take to show ready before it is taken to be stuck, and how many looks
-// go out back to back before the wait paces itself (on a full-speed box a look takes about
-// a millisecond, so these cover the slowest part's 6 ms with no pause).
+// How long the waits of one operation may take in all before the part is taken to be stuck,
+// and how many looks go out back to back before a wait paces itself (on a full-speed box a
+// look takes about a millisecond, so these cover the slowest part's 6 ms with no pause).
 constexpr int64_t kReadyLimitUs = 250000;
 constexpr uint32_t kReadyLooksUnpaced = 8;
 
@@ -69,6 +69,7 @@ struct MicrowireState {
                       // into it in this operation, not even a write disable
   bool showingReady;  // selected, no instruction begun, data out showing ready
   uint8_t reply;      // the reply byte of the last sample
+  int64_t readyByUs;  // the operation's waits end by then (nowUs at its start + the limit)
 };
 
 struct Microwire {
@@ -77,7 +78,8 @@ struct Microwire {
 };
 
 // Operations. Start: the pins may be driven (the device is open); clears the last
-// operation's abandonment, failure and stuck part, keeps 'unsure' and 'programming'. Stop:
+// operation's abandonment, failure and stuck part, keeps 'unsure' and 'programming', and
+// sets the time by which all its waits for ready end. Stop:
 // a part left selected is deselected; nothing is sent until the next start. Resume: the next
 // instruction goes out even though the last was abandoned (for the ready wait and the write
 // disable after a failed write), unless the part is stuck; 'failed' stays.
@@ -89,8 +91,9 @@ void MicrowireResume(Microwire& bus);
 // a select, then looks at data out, kReadyLooksUnpaced back to back and then one per pause,
 // until it reads 1 (true: the part stays selected showing ready, 'programming' cleared).
 // 'patient' false gives the part one look only (one already found stuck). A part still busy
-// after kReadyLimitUs, or at the single look, is deselected and taken to be stuck (false);
-// so is a failed transfer (false, halted). Nothing goes into a busy part but the looks.
+// once the operation's waits have taken kReadyLimitUs in all, or at the single look, is
+// deselected and taken to be stuck (false); a failed transfer gives false, halted. Nothing
+// goes into a busy part but the looks.
 bool MicrowireAwaitReady(Microwire& bus, bool patient);
 
 // Shift steps, inside an instruction: MSB first, two pin writes per bit out (the data with

@@ -269,10 +269,12 @@ TEST_F(SharingTest, TheBoxsHolderReleasesADuePulseBeforeItsNextRequest) {
         return --*armed != 0;
       });
       hostwin::HoldPoolTimers(true);  // the timer cannot run while the work holds the lock
+      // The pulse begins when the line falls, as the box sees it.
       uint64_t pulseUs = hostwin::NowUs();
       if (own) {
         ASSERT_EQ(lib_->KasseOpen(), 1);
-        pulseUs = hostwin::NowUs();
+        pulseUs =
+            uint64_t{PortBoxDrawerEventAt(Box(0), Box(0).drawerEventCount - 1)->timeMs} * 1000;
       } else {
         hostwin::AddProcess(77, 5);
         *PulseRecord(0) = SharedBoxRecord{77, 0, 5, static_cast<int64_t>(pulseUs)};
@@ -329,6 +331,7 @@ TEST_F(SharingTest, AnotherProcessesFailedWriteNeverTurnsAPlainReadIntoAWrite) {
     const char* name;
     uint32_t first, last;
     std::function<bool(uint32_t point, const uint8_t* cmd)> passes;
+    bool unloadReaches;  // A's unload reaches the box again
   };
   auto pins = std::make_shared<uint32_t>(0);
   auto requests = std::make_shared<uint32_t>(0);
@@ -338,9 +341,12 @@ TEST_F(SharingTest, AnotherProcessesFailedWriteNeverTurnsAPlainReadIntoAWrite) {
          if (cmd[0] != 0x15) return true;
          ++*pins;
          return *pins < first || *pins >= first + 60;
-       }},
+       },
+       true},
       {"every request lost from the n-th, the process ending", 1, 205,
-       [requests](uint32_t first, const uint8_t*) { return ++*requests < first; }},
+       [requests](uint32_t first, const uint8_t*) { return ++*requests < first; }, false},
+      {"every request lost from the n-th until the process's unload", 1, 205,
+       [requests](uint32_t first, const uint8_t*) { return ++*requests < first; }, true},
   };
   for (const Fault& fault : faults) {
     for (uint32_t point = fault.first; point <= fault.last; ++point) {
@@ -361,7 +367,7 @@ TEST_F(SharingTest, AnotherProcessesFailedWriteNeverTurnsAPlainReadIntoAWrite) {
         });
         EXPECT_EQ(a.SetSerialNumber(0xA5A55A5A), 0);
         hostwin::OnDeviceRequest(nullptr);
-        if (*requests > 0) {
+        if (!fault.unloadReaches) {
           // Its unload can reach the box no more either.
           hostwin::OnDeviceRequest([](int, uint32_t, const uint8_t*) { return false; });
         }
@@ -384,7 +390,7 @@ TEST_F(SharingTest, AnotherProcessesFailedWriteNeverTurnsAPlainReadIntoAWrite) {
         }
       }
       // Where A's unload could still reach the box, it left writes disabled.
-      if (*requests == 0) {
+      if (fault.unloadReaches) {
         EXPECT_FALSE(Box(0).eeprom.writeEnabled);
       }
     }

@@ -70,8 +70,7 @@ int WriterRole(const char* dll, const std::string& prefix, bool reads) {
   if (ready == nullptr || stop == nullptr || !SetEvent(ready)) return Finish(3);
   uint32_t calls = 0, failed = 0;
   while (WaitForSingleObject(stop, 0) == WAIT_TIMEOUT) {
-    const bool ok =
-        reads ? t.GetSerialNumber() != 0 : t.SetSerialNumber(0x3E000000u + calls) == 1;
+    const bool ok = reads ? t.GetSerialNumber() != 0 : t.SetSerialNumber(0x3E000000u + calls) == 1;
     ++calls;
     failed += ok ? 0 : 1;
   }

@@ -121,7 +121,7 @@ struct ReadyWait {
 // 1 s), EWDS: nothing goes into the part while it programs.
 ReadyWait EepromWrite(PinPort& port, uint8_t address, uint8_t value) {
   ReadyWait wait;
-  EepromInstruction(port, 0x260, 10);                                  // EWEN 1 00 11xxxxx
+  EepromInstruction(port, 0x260, 10);       // EWEN 1 00 11xxxxx
   const uint64_t programmedFrom = NowUs();  // before the deselect that starts it
   EepromInstruction(port, (0x5u << 15) | (address << 8) | value, 18);  // WRITE 1 01 a d
   PinWrite(port, kChipSelect | kDataOut);
