@@ -19,8 +19,8 @@ int32_t PortOpenSession(uint8_t index, CounterSeen* counter);
 void PortCloseSession();
 
 // Drawer and switch.
-KickResult PortKick();  // pulse written on a box with a valid status; counted once the device
-                        // opened; the library's timer releases it 60 ms later. Nothing, with
+KickResult PortKick();  // pulse written on a box with a valid status; counted once its status
+                        // was read; the library's timer releases it 60 ms later. Nothing, with
                         // no device access, while one is pending
 bool PortRelease();     // ends the pulse now; true when the release reached a valid box
 bool PortReadSwitch(bool* readNow);  // true when the switch line reads 0 on a valid status
