@@ -16,8 +16,9 @@ target_include_directories(tevro_tool PRIVATE ${TEVRO_TOOL_DIR} ${CMAKE_SOURCE_D
 target_link_libraries(tevro_tool PRIVATE tevro_api)
 # GetTickCount64 needs the Windows Vista declarations.
 target_compile_definitions(tevro_tool PRIVATE _WIN32_WINNT=0x0600 WIN32_LEAN_AND_MEAN)
-target_compile_options(tevro_tool PRIVATE ${TEVRO_WARNINGS})
-target_link_options(tevro_tool PRIVATE -static -static-libgcc -static-libstdc++)
+target_compile_options(tevro_tool PRIVATE ${TEVRO_WARNINGS} ${TEVRO_REPRODUCIBLE_COMPILE_OPTIONS})
+target_link_options(tevro_tool PRIVATE -static -static-libgcc -static-libstdc++
+  ${TEVRO_REPRODUCIBLE_LINK_OPTIONS})
 # Run-time loading only: the tool never links the import library. It is built with the
 # DLL so that a build folder always holds both.
 add_dependencies(tevro_tool tevro_dll)

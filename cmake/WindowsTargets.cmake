@@ -23,6 +23,15 @@ endif()
 
 set(TEVRO_RC_FILE ${CMAKE_SOURCE_DIR}/src/tevro.rc)
 
+# What ships (TEVRO.DLL, tevro.exe, the import libraries) is the same file whoever builds the
+# commit, wherever: ld writes no link time into the PE header and the export directory (0
+# instead), and the compilers write paths of the source and build folders (__FILE__, debug
+# information) relative to those folders.
+set(TEVRO_REPRODUCIBLE_COMPILE_OPTIONS
+  $<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=>
+  $<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_BINARY_DIR}/=>)
+set(TEVRO_REPRODUCIBLE_LINK_OPTIONS LINKER:--no-insert-timestamp)
+
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   set(TEVRO_WIN_ARCH x86)
   set(TEVRO_DLLTOOL_MACHINE i386)
@@ -46,7 +55,8 @@ target_include_directories(tevro_dll PRIVATE ${TEVRO_LIBRARY_INCLUDES})
 target_compile_definitions(tevro_dll PRIVATE TEVRO_BUILD _WIN32_WINNT=0x0600)
 target_compile_options(tevro_dll PRIVATE
   ${TEVRO_WARNINGS}
-  $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
+  $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>
+  ${TEVRO_REPRODUCIBLE_COMPILE_OPTIONS})
 # The C++ runtime, libgcc and winpthread go into the DLL, so that it imports
 # system DLLs only (KERNEL32, USER32, the C runtime). No auto-export: the .def
 # alone decides what is exported.
@@ -58,7 +68,8 @@ target_link_options(tevro_dll PRIVATE
   LINKER:--major-os-version,6 LINKER:--minor-os-version,0
   LINKER:--major-subsystem-version,6 LINKER:--minor-subsystem-version,0
   LINKER:--exclude-all-symbols
-  LINKER:-Map=${CMAKE_BINARY_DIR}/TEVRO.map)
+  LINKER:-Map=${CMAKE_BINARY_DIR}/TEVRO.map
+  ${TEVRO_REPRODUCIBLE_LINK_OPTIONS})
 
 # --- Import libraries ------------------------------------------------------------
 # Their definitions, generated/tevro-mingw-import.def and tevro-msvc-import.def, come from
@@ -70,14 +81,17 @@ if(NOT TEVRO_MINGW_TRIPLE)
 endif()
 find_program(TEVRO_DLLTOOL NAMES ${TEVRO_MINGW_TRIPLE}-dlltool REQUIRED)
 set(TEVRO_MINGW_IMPLIB ${CMAKE_BINARY_DIR}/libtevro.dll.a)
+# dlltool names the library's head symbols after the path given to -l, so it is given the
+# bare file name, in the folder the library is written to.
 add_custom_command(
   OUTPUT ${TEVRO_MINGW_IMPLIB}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${TEVRO_GENERATED_DIR}/dlltool
   COMMAND ${TEVRO_DLLTOOL} -m ${TEVRO_DLLTOOL_MACHINE}
           -d ${TEVRO_GENERATED_DIR}/tevro-mingw-import.def
-          -D TEVRO.DLL -l ${TEVRO_MINGW_IMPLIB}
+          -D TEVRO.DLL -l libtevro.dll.a
           --temp-prefix ${TEVRO_GENERATED_DIR}/dlltool/t
   DEPENDS ${TEVRO_GENERATED_DIR}/tevro-mingw-import.def
+  WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
   COMMENT "MinGW import library libtevro.dll.a (${TEVRO_WIN_ARCH})"
   VERBATIM)
 
