@@ -11,7 +11,8 @@
   5. every command block of the walkthrough in docs/simulated-boxes.md, in order: it must
      end before the runner's time limit (a session that hangs on a message box nobody sees,
      or on a pipe a background process holds, does not), and print the lines of the
-     ```text block that follows it, in that order.
+     ```text block that follows it, in that order;
+  6. the same for the block of docs/tevro-tool.md that tries the tool on simulated boxes.
 
     python3 tests/release/first_hour_check.py [--tree DIR]
 
@@ -38,6 +39,7 @@ REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 WALKTHROUGH = ("docs/simulated-boxes.md",
                "Running your own application against the simulated boxes")
 # Below the runner's default time limit (300 s), so that a session that only ends there fails.
+TOOL_PAGE = ("docs/tevro-tool.md", "Try it on simulated boxes")
 BLOCK_LIMIT_S = 200
 DEMO_LIMIT_S = 1800
 # The archive's block builds only what the demo left out of date, then zips and unpacks.
@@ -84,6 +86,14 @@ def fresh_tree(tree):
         shutil.copy2(source, target)
 
 
+# A duration a page shows ("after 1.288 s") stands for any: it differs from run to run.
+DURATION = re.compile(r"\b\d+\.\d{3} s\b")
+
+
+def same_line(page, output):
+    return DURATION.sub("N s", page.rstrip()) == DURATION.sub("N s", output.rstrip())
+
+
 def in_order(expected, output):
     """The expected lines that are not found in the output in their order."""
     lines = output.splitlines()
@@ -91,7 +101,7 @@ def in_order(expected, output):
     missing = []
     for want in expected:
         for index in range(position, len(lines)):
-            if lines[index].rstrip() == want.rstrip():
+            if same_line(want, lines[index]):
                 position = index + 1
                 break
         else:
@@ -212,6 +222,14 @@ def main():
     # 5. The walkthrough's sessions, block by block.
     run_blocks(readme_blocks.command_blocks(walkthrough, walkthrough_title), walkthrough_page,
                walkthrough, tree, logs, "run", BLOCK_LIMIT_S)
+
+    # 6. The tool page's session on simulated boxes.
+    tool_page, tool_title = TOOL_PAGE
+    tool_text = read(os.path.join(tree, tool_page))
+    tool_blocks = readme_blocks.command_blocks(tool_text, tool_title)
+    if check(f"{tool_page} '{tool_title}' has a block with the lines it prints",
+             bool(tool_blocks) and all(expected for _, expected in tool_blocks)):
+        run_blocks(tool_blocks, tool_page, tool_text, tree, logs, "tool", BLOCK_LIMIT_S)
 
     return TALLY.summary()
 

@@ -120,6 +120,14 @@ ToolRun::ToolRun() {
     return true;
   };
   host_.runsElevated = [this] { return elevated_; };
+  host_.traceEnvironment = [this](std::string* value) {
+    ++traceHostCalls_;
+    char text[MAX_PATH];
+    DWORD length = GetEnvironmentVariableA("TEVRO_TRACE", text, sizeof text);
+    if (length == 0 || length >= sizeof text) return false;
+    value->assign(text, length);
+    return true;
+  };
   host_.readFile = [this](const std::string& path, std::string* text, std::string*) {
     ++traceHostCalls_;
     if (!hostwin::FileExists(path)) return HostStatus::kAbsent;

@@ -81,6 +81,16 @@ TEST_F(TraceCommandTest, OnTracesTheNextProgramShowPrintsItsEndOffStopsIt) {
   ToolRun again;
   EXPECT_EQ(again.Run({"trace", "off"}), 0);
   EXPECT_EQ(again.out(), "trace was already off for the current user\n");
+
+  // TEVRO_TRACE of the tool's own environment comes first for the library it loads.
+  const std::string own = std::string(kWorkFolder) + "\\own.log";
+  hostwin::SetEnv("TEVRO_TRACE", own);
+  ToolRun environment;
+  EXPECT_EQ(environment.Run({"check", "1"}), 0);
+  EXPECT_THAT(environment.out(),
+              HasSubstr("  trace            on       " + own +
+                        " (TEVRO_TRACE of this program's environment)\nresult: ok\n"));
+  EXPECT_THAT(hostwin::FileText(own), HasSubstr(" call: OpenPosInterface(1) -> "));
 }
 
 TEST_F(TraceCommandTest, WithoutFileTheUserAndTheMachineGetAFileInTheirFolder) {
@@ -174,6 +184,9 @@ TEST_F(TraceCommandTest, AnElevatedProgramTakesOnlyTheMachineWideValue) {
   ToolRun check;
   check.RunElevated();
   EXPECT_EQ(check.Run({"check", "1"}), 0);
+  EXPECT_THAT(check.out(), HasSubstr("  trace            off      this program runs elevated: the "
+                                     "current user's value, " +
+                                     mine + ", is not read\n"));
   EXPECT_EQ(hostwin::FileText(mine), "");
   ToolRun show;
   show.RunElevated();
@@ -182,9 +195,15 @@ TEST_F(TraceCommandTest, AnElevatedProgramTakesOnlyTheMachineWideValue) {
   ToolRun machine;
   machine.RunElevated();
   EXPECT_EQ(machine.Run({"trace", "on", "--machine", everyone}), 0);
+  // Nor does it take TEVRO_TRACE of its environment.
+  hostwin::SetEnv("TEVRO_TRACE", mine);
   ToolRun traced;
   traced.RunElevated();
   EXPECT_EQ(traced.Run({"check", "1"}), 0);
+  EXPECT_THAT(traced.out(), HasSubstr("  trace            on       " + everyone +
+                                      " (the machine-wide value); this program runs elevated: "
+                                      "the current user's value, " +
+                                      mine + ", is not read\n"));
   EXPECT_THAT(hostwin::FileText(everyone), HasSubstr(" call: OpenPosInterface(1) -> "));
   EXPECT_EQ(hostwin::FileText(mine), "");
 }
@@ -239,6 +258,21 @@ TEST_F(TraceCommandTest, APathThatNamesNoFileOnADiskIsRefusedAndShownAsOff) {
   EXPECT_EQ(check.Run({"check", "1"}), 0);
   EXPECT_THAT(check.out(), HasSubstr("  trace            off      COM1 (the current user's value) "
                                      "names a device: not a file on a disk\n"));
+
+  // The library then takes the machine-wide value, and so do show and check.
+  hostwin::SetRegistryString(true, "Software\\TEVRO", "TraceFile", "C:\\work\\m.log");
+  ToolRun showMachine;
+  EXPECT_EQ(showMachine.Run({"trace", "show"}), 0);
+  EXPECT_EQ(showMachine.out(),
+            "trace on (the machine-wide value): C:\\work\\m.log\nnote: the current user's value, "
+            "COM1, names a device: programs take the machine-wide value\nthe file does not exist "
+            "yet: no program has used TEVRO.DLL since the trace was switched on\n");
+  ToolRun checkMachine;
+  EXPECT_EQ(checkMachine.Run({"check", "1"}), 0);
+  EXPECT_THAT(checkMachine.out(),
+              HasSubstr("  trace            on       C:\\work\\m.log (the machine-wide value); "
+                        "COM1 (the current user's value) names a device: not a file on a disk\n"));
+  EXPECT_THAT(hostwin::FileText("C:\\work\\m.log"), HasSubstr(" call: OpenPosInterface(1) -> "));
 }
 
 }  // namespace

@@ -13,6 +13,9 @@ namespace simctl {
 namespace {
 
 constexpr uint32_t kDefaultUserAreaSize = 16;
+// The firmware's answers to the switch query: '}' for switch state 0, any other byte for 1.
+constexpr uint8_t kReplyForSwitchState0 = sim::kBridgeSwitchClosedReply;
+constexpr uint8_t kReplyForSwitchState1 = sim::kBridgeSwitchOpenReply;
 
 // What a config log entry's args[0] says was changed.
 enum ConfigChange : uint32_t {
@@ -85,10 +88,12 @@ bool ApplySetting(sim::BridgeBox& b, const char* key, const char* value) {
   sim::BridgeBoxFaults& f = b.faults;
   uint32_t n = 0;
   if (strcmp(key, "switch") == 0) {
-    if (strcmp(value, "open") == 0) {
-      b.switchReply = sim::kBridgeSwitchOpenReply;
-    } else if (strcmp(value, "closed") == 0) {
-      b.switchReply = sim::kBridgeSwitchClosedReply;
+    // The words name the switch contact, as on a port box and as GetSwitch reports it:
+    // closed is switch state 1 (with the usual wiring, the drawer open), open is state 0.
+    if (strcmp(value, "closed") == 0) {
+      b.switchReply = kReplyForSwitchState1;
+    } else if (strcmp(value, "open") == 0) {
+      b.switchReply = kReplyForSwitchState0;
     } else if (ParseNumber(value, 0xFF, &n)) {
       b.switchReply = static_cast<uint8_t>(n);
     } else {

@@ -62,6 +62,18 @@ int WaitForClose(const Context& context, const CommandLine& line) {
   }
 }
 
+// Why the current user's TraceFile value is not the one in force, for check's trace line;
+// "" when there is none or it is.
+std::string PassedOverText(const TraceInForce& trace) {
+  const std::string& path = trace.userValuePassedOver;
+  if (path.empty()) return "";
+  if (trace.passedOverElevated) {
+    return "this program runs elevated: the current user's value, " + path + ", is not read";
+  }
+  return path + " (" + ScopeTitle(TraceScope::kUser) + ") " + TracePathProblem(path.c_str()) +
+         ": not a file on a disk";
+}
+
 // One table row of 'list'.
 std::string ListRow(uint8_t n, const Firmware& firmware, Variant byNumber,
                     const IdentityRecord& record) {
@@ -270,17 +282,24 @@ int RunCheck(const Context& context, const CommandLine& line) {
     step(remaining[i], "skipped", interrupted ? "interrupted" : "");
   }
   check("close", session.Close(), "");
-  // Not a step of the box: where the library's field trace goes, for the support person.
-  TraceInForce trace = FindTraceInForce(context.host());
+  // Not a step of the box: where the field trace of the library this program loaded goes,
+  // for the support person.
+  TraceInForce trace = FindTraceOfThisProgram(context.host());
+  const std::string passedOver = PassedOverText(trace);
+  auto detail = [&](const std::string& text) {
+    if (passedOver.empty() || text.empty()) return text + passedOver;
+    return text + "; " + passedOver;
+  };
   const char* problem =
       trace.status == HostStatus::kOk ? TracePathProblem(trace.path.c_str()) : nullptr;
   if (problem != nullptr) {
-    step("trace", "off",
-         trace.path + " (" + ScopeTitle(trace.scope) + ") " + problem + ": not a file on a disk");
+    step(
+        "trace", "off",
+        detail(trace.path + " (" + SourceTitle(trace) + ") " + problem + ": not a file on a disk"));
   } else if (trace.status == HostStatus::kOk) {
-    step("trace", "on", trace.path + " (" + ScopeTitle(trace.scope) + ")");
+    step("trace", "on", detail(trace.path + " (" + SourceTitle(trace) + ")"));
   } else if (trace.status == HostStatus::kAbsent) {
-    step("trace", "off", "");
+    step("trace", "off", detail(""));
   } else {
     step("trace", "unknown", "the setting could not be read: " + trace.error);
   }

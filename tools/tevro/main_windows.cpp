@@ -252,6 +252,14 @@ HostStatus ReadWholeFile(const std::string& path, std::string* text, std::string
   return HostStatus::kOk;
 }
 
+bool TraceEnvironment(std::string* value) {
+  char text[MAX_PATH];
+  DWORD length = GetEnvironmentVariableA("TEVRO_TRACE", text, sizeof text);
+  if (length == 0 || length >= sizeof text) return false;
+  value->assign(text, length);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -273,6 +281,7 @@ int main(int argc, char** argv) {
   host.touchFile = TouchFile;
   host.readFile = ReadWholeFile;
   host.runsElevated = RunsElevatedByUac;
+  host.traceEnvironment = TraceEnvironment;
 
   std::vector<std::string> args(argv + 1, argv + argc);
   int code = tevro_tool::RunTool(args, host);

@@ -88,6 +88,10 @@ struct ToolHost {
   // True when this program runs with user account control's full token (elevated): the
   // library then takes the trace switch only from the machine-wide value.
   std::function<bool()> runsElevated;
+  // TEVRO_TRACE of this program's environment, which the library it loads takes before the
+  // registry unless it runs elevated: false when it is unset, empty, or longer than the
+  // library takes (MAX_PATH characters with the terminating zero).
+  std::function<bool(std::string* value)> traceEnvironment;
   // The whole file; kAbsent when it does not exist.
   std::function<HostStatus(const std::string& path, std::string* text, std::string* error)>
       readFile;

@@ -126,19 +126,29 @@ std::deque<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
+// "trace off: the current user's value is COM1, which names a device; ...".
+int ShowUnusable(const ToolHost& host, TraceScope scope, const std::string& path) {
+  host.out(std::string("trace off: ") + ScopeTitle(scope) + " is " + path + ", which " +
+           TracePathProblem(path.c_str()) +
+           "; TEVRO.DLL writes its trace only to a file on a disk\n");
+  return kExitOk;
+}
+
+// Whose value the current user's programs take; those that run elevated are told apart in a
+// note, as they take only the machine-wide value.
 int TraceShow(const ToolHost& host, const CommandLine& line) {
-  TraceInForce trace = FindTraceInForce(host);
+  TraceInForce trace = FindTraceInForce(host, false);
+  const std::string& passedOver = trace.userValuePassedOver;
   if (trace.status == HostStatus::kAbsent) {
+    if (!passedOver.empty()) return ShowUnusable(host, TraceScope::kUser, passedOver);
     host.out("trace off (no TraceFile value for the current user or for the machine)\n");
     return kExitOk;
   }
   if (trace.status != HostStatus::kOk) {
     return Failed(host, "the trace setting could not be read", trace.error);
   }
-  if (const char* problem = TracePathProblem(trace.path.c_str())) {
-    host.out(std::string("trace off: ") + ScopeTitle(trace.scope) + " is " + trace.path +
-             ", which " + problem + "; TEVRO.DLL writes its trace only to a file on a disk\n");
-    return kExitOk;
+  if (TracePathProblem(trace.path.c_str()) != nullptr) {
+    return ShowUnusable(host, trace.scope, trace.path);
   }
   std::string text;
   std::string error;
@@ -147,6 +157,10 @@ int TraceShow(const ToolHost& host, const CommandLine& line) {
     return Failed(host, "cannot read " + trace.path, error);
   }
   host.out(std::string("trace on (") + ScopeTitle(trace.scope) + "): " + trace.path + "\n");
+  if (!passedOver.empty()) {
+    host.out("note: the current user's value, " + passedOver + ", " +
+             TracePathProblem(passedOver.c_str()) + ": programs take the machine-wide value\n");
+  }
   if (trace.scope == TraceScope::kUser) {
     host.out(std::string("note: not for programs that run elevated (as administrator)") +
              (host.runsElevated() ? ", this one among them" : "") +
@@ -182,14 +196,40 @@ const char* ScopeTitle(TraceScope scope) {
   return scope == TraceScope::kUser ? "the current user's value" : "the machine-wide value";
 }
 
-TraceInForce FindTraceInForce(const ToolHost& host) {
+std::string SourceTitle(const TraceInForce& trace) {
+  return trace.fromEnvironment ? "TEVRO_TRACE of this program's environment"
+                               : ScopeTitle(trace.scope);
+}
+
+TraceInForce FindTraceInForce(const ToolHost& host, bool elevated) {
   TraceInForce trace;
-  for (TraceScope scope : {TraceScope::kUser, TraceScope::kMachine}) {
-    trace.scope = scope;
-    trace.status = host.readTraceValue(scope, &trace.path, &trace.error);
-    if (trace.status != HostStatus::kAbsent) break;
+  std::string user;
+  const HostStatus userStatus = host.readTraceValue(TraceScope::kUser, &user, &trace.error);
+  if (!elevated && userStatus != HostStatus::kAbsent &&
+      (userStatus != HostStatus::kOk || TracePathProblem(user.c_str()) == nullptr)) {
+    trace.status = userStatus;  // on, or unreadable
+    trace.path = user;
+    return trace;
   }
+  if (userStatus == HostStatus::kOk) {
+    trace.userValuePassedOver = user;
+    trace.passedOverElevated = elevated;
+  }
+  trace.scope = TraceScope::kMachine;
+  trace.error.clear();
+  trace.status = host.readTraceValue(TraceScope::kMachine, &trace.path, &trace.error);
   return trace;
+}
+
+TraceInForce FindTraceOfThisProgram(const ToolHost& host) {
+  const bool elevated = host.runsElevated();
+  TraceInForce trace;
+  if (!elevated && host.traceEnvironment(&trace.path)) {
+    trace.status = HostStatus::kOk;
+    trace.fromEnvironment = true;
+    return trace;
+  }
+  return FindTraceInForce(host, elevated);
 }
 
 int RunTrace(const ToolHost& host, const CommandLine& line) {

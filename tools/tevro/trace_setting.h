@@ -19,17 +19,32 @@ constexpr const char kDefaultTraceFileName[] = "tevro-trace.log";
 // with the terminating zero, less one).
 constexpr size_t kLongestTracePath = 258;
 
-// The value in force for the current user's programs: the user's, else the machine's.
+// Where the library's field trace goes, and whose setting says so.
 struct TraceInForce {
   HostStatus status = HostStatus::kAbsent;  // kOk: on; kAbsent: off; otherwise unreadable
   TraceScope scope = TraceScope::kUser;
+  bool fromEnvironment = false;  // TEVRO_TRACE of this program, not a TraceFile value
   std::string path;
   std::string error;
+  // The current user's value when there is one and the program does not take it, because
+  // it runs elevated (passedOverElevated) or the value names no file on a disk.
+  std::string userValuePassedOver;
+  bool passedOverElevated = false;
 };
-TraceInForce FindTraceInForce(const ToolHost& host);
+
+// The TraceFile value the library takes in a program of the current user, by the library's
+// own rule: an elevated program takes only the machine-wide value; another takes the user's
+// value when it names a file on a disk, else the machine-wide one.
+TraceInForce FindTraceInForce(const ToolHost& host, bool elevated);
+
+// What the library this program loads takes: TEVRO_TRACE of its environment, unless the
+// program runs elevated, before the TraceFile values (FindTraceInForce).
+TraceInForce FindTraceOfThisProgram(const ToolHost& host);
 
 // "the current user's value", "the machine-wide value".
 const char* ScopeTitle(TraceScope scope);
+// ScopeTitle of its scope, or "TEVRO_TRACE of this program's environment".
+std::string SourceTitle(const TraceInForce& trace);
 
 int RunTrace(const ToolHost& host, const CommandLine& line);
 
