@@ -73,7 +73,7 @@ void BridgeBoxInit(BridgeBox& box, uint32_t userAreaSize) {
   for (uint32_t i = 0; i < kBridgeUserAreaMax; ++i) box.userArea[i] = 0;
   box.userAreaSize = userAreaSize > kBridgeUserAreaMax ? kBridgeUserAreaMax : userAreaSize;
   box.userAreaWrites = 0;
-  box.switchReply = kBridgeSwitchClosedReply;
+  box.switchReply = kBridgeSwitchState0Reply;
   box.versionReply = kBridgeVersionNew;
   box.kicks = 0;
   box.queries = 0;

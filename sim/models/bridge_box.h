@@ -13,8 +13,8 @@ constexpr uint32_t kBridgeUserAreaMax = 64;
 constexpr uint32_t kBridgeRxMax = 32;
 
 // Firmware replies and commands as the box's firmware understands them.
-constexpr uint8_t kBridgeSwitchOpenReply = 0x00;    // any byte but 0x7D: switch state 1
-constexpr uint8_t kBridgeSwitchClosedReply = 0x7D;  // '}': switch state 0
+constexpr uint8_t kBridgeSwitchState1Reply = 0x00;  // any byte but 0x7D: switch state 1
+constexpr uint8_t kBridgeSwitchState0Reply = 0x7D;  // '}': switch state 0
 constexpr uint8_t kBridgeVersionNew = 0x50;         // 'P': firmware 1.6 or newer
 constexpr uint8_t kBridgeVersionOld = 0x01;
 

@@ -10,8 +10,8 @@ uint32_t Get32(const uint8_t* at) {
   return at[0] | at[1] << 8 | at[2] << 16 | static_cast<uint32_t>(at[3]) << 24;
 }
 
-constexpr uint8_t kBridgeSwitchOpenReply = 0x00;
-constexpr uint8_t kBridgeSwitchClosedReply = 0x7D;
+constexpr uint8_t kBridgeSwitchState1Reply = 0x00;
+constexpr uint8_t kBridgeSwitchState0Reply = 0x7D;
 
 }  // namespace
 
@@ -47,7 +47,7 @@ IdentityValues PortRecord(int index) {
 }
 
 void SetBridgeDrawerOpen(int n, bool open) {
-  hostwin::BridgeBoxAt(n).switchReply = open ? kBridgeSwitchOpenReply : kBridgeSwitchClosedReply;
+  hostwin::BridgeBoxAt(n).switchReply = open ? kBridgeSwitchState1Reply : kBridgeSwitchState0Reply;
 }
 
 void SetPortDrawerOpen(int index, bool open) { hostwin::PortBoxAt(index).switchLow = open; }

@@ -14,8 +14,8 @@ namespace {
 
 constexpr uint32_t kDefaultUserAreaSize = 16;
 // The firmware's answers to the switch query: '}' for switch state 0, any other byte for 1.
-constexpr uint8_t kReplyForSwitchState0 = sim::kBridgeSwitchClosedReply;
-constexpr uint8_t kReplyForSwitchState1 = sim::kBridgeSwitchOpenReply;
+constexpr uint8_t kReplyForSwitchState0 = sim::kBridgeSwitchState0Reply;
+constexpr uint8_t kReplyForSwitchState1 = sim::kBridgeSwitchState1Reply;
 
 // What a config log entry's args[0] says was changed.
 enum ConfigChange : uint32_t {

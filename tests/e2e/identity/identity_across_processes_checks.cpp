@@ -28,7 +28,7 @@ void IdentityAcrossProcessesChecks(const DllContext& context) {
   ResetBoxes(context);
   const Identity initial = {11, 22, 33};
   // Device 0 is the bridge box, device 1 the driver-port box.
-  if (!Check(BridgePlugIn(0, sim::kBridgeSwitchOpenReply, sim::kBridgeVersionNew) &&
+  if (!Check(BridgePlugIn(0, sim::kBridgeSwitchState1Reply, sim::kBridgeVersionNew) &&
                  BridgeWriteIdentity(0, initial, 0, 0) && PortPlugIn(context.control, 0) &&
                  PortWriteIdentity(context.control, 0, initial),
              "processes: a bridge box and a driver-port box set up")) {

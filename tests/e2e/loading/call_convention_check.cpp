@@ -196,7 +196,7 @@ const Identity kWritten = {400, 0x5E000001, 0x20991231};
 
 bool SetUpBoxes(HANDLE control) {
   return ControlResetAll(control) && BridgeResetAll() &&
-         BridgePlugIn(0, sim::kBridgeSwitchOpenReply, sim::kBridgeVersionNew) &&
+         BridgePlugIn(0, sim::kBridgeSwitchState1Reply, sim::kBridgeVersionNew) &&
          BridgeWriteIdentity(0, kBridgeRecord, 0, 0) && PortPlugIn(control, 0) &&
          PortWriteIdentity(control, 0, kPortRecord);
 }

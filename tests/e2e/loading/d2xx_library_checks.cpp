@@ -241,7 +241,7 @@ void WideHandleCase(const DllContext& context) {
   const Identity record = {900, 0x71DE0001, 0x20250505};
   SystemD2xxSwap swap;
   const bool planted =
-      BridgePlugIn(0, sim::kBridgeSwitchOpenReply, sim::kBridgeVersionNew) &&
+      BridgePlugIn(0, sim::kBridgeSwitchState1Reply, sim::kBridgeVersionNew) &&
       BridgeWriteIdentity(0, record, 0, 0) && MoveAside(swap) &&
       CopyFileA((context.folder + kWideHandleFixture).c_str(), swap.path.c_str(), FALSE) &&
       SetEnvironmentVariableA("TEVRO_E2E_FTD2XX", swap.saved.c_str());
@@ -280,7 +280,7 @@ void WideHandleCase(const DllContext& context) {
 void D2xxFileChecks(const DllContext& context) {
   ResetBoxes(context);
   // One box of each kind: a working D2XX library finds the bridge box as device 0.
-  if (!Check(BridgePlugIn(0, sim::kBridgeSwitchOpenReply, sim::kBridgeVersionNew) &&
+  if (!Check(BridgePlugIn(0, sim::kBridgeSwitchState1Reply, sim::kBridgeVersionNew) &&
                  PortPlugIn(context.control, 0),
              "d2xx: one bridge box and one driver-port box set up")) {
     return;

@@ -164,7 +164,7 @@ void UnloadOpenCheck(const DllContext& context, bool bridge) {
 // Unload after ClosePosInterface: no warning, and the library lets go of ftd2xx.dll.
 void UnloadClosedCheck(const DllContext& context) {
   ResetBoxes(context);
-  BridgePlugIn(0, sim::kBridgeSwitchOpenReply, sim::kBridgeVersionNew);
+  BridgePlugIn(0, sim::kBridgeSwitchState1Reply, sim::kBridgeVersionNew);
   Tevro t;
   if (!LoadQuietly(context, t, "bridge box")) return;
   const bool d2xxLoaded = GetModuleHandleA("ftd2xx.dll") != nullptr;

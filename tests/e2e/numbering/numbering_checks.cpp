@@ -44,7 +44,7 @@ bool SetUp(const DllContext& context) {
   for (const BoxPlan& p : kPlans) {
     if (p.bridge) {
       const uint8_t reply =
-          p.switchState ? sim::kBridgeSwitchOpenReply : sim::kBridgeSwitchClosedReply;
+          p.switchState ? sim::kBridgeSwitchState1Reply : sim::kBridgeSwitchState0Reply;
       const uint8_t version =
           strcmp(p.firmware, "FTDI>=1.6") == 0 ? sim::kBridgeVersionNew : sim::kBridgeVersionOld;
       ok = ok && BridgePlugIn(p.index, reply, version) &&

@@ -230,7 +230,7 @@ bool SetUp(HANDLE control) {
     padding[a - kPortPaddingFrom] = PortPadding(a);
   }
   return ControlResetAll(control) && BridgeResetAll() &&
-         BridgePlugIn(0, sim::kBridgeSwitchOpenReply, sim::kBridgeVersionNew) &&
+         BridgePlugIn(0, sim::kBridgeSwitchState1Reply, sim::kBridgeVersionNew) &&
          BridgeWriteIdentity(0, kStart[kBridge], kBridgeSpare[0], kBridgeSpare[1]) &&
          PortPlugIn(control, 0) && PortWriteIdentity(control, 0, kStart[kPort]) &&
          ControlEepromWrite(control, 0, kPortPaddingFrom, padding, sizeof padding);

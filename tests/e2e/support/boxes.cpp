@@ -246,7 +246,7 @@ void PumpFor(DWORD ms) {
 
 bool PlugInBoxWithIdentity(HANDLE control, bool bridge, const Identity& identity) {
   if (bridge) {
-    return BridgePlugIn(0, sim::kBridgeSwitchOpenReply, sim::kBridgeVersionNew) &&
+    return BridgePlugIn(0, sim::kBridgeSwitchState1Reply, sim::kBridgeVersionNew) &&
            BridgeWriteIdentity(0, identity, 0, 0);
   }
   return PortPlugIn(control, 0) && PortWriteIdentity(control, 0, identity);
