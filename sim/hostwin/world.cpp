@@ -50,6 +50,9 @@ void Reset() {
   FreeDescriptors();
   S() = State{};
   S().env["windir"] = "C:\\WINDOWS";
+  // The machine-wide folder for programs' data, which every user may add files to.
+  S().env["ProgramData"] = "C:\\ProgramData";
+  S().folders.push_back("c:\\programdata");
   // A test run can switch the library's trace on for every test from outside, to show that
   // tracing changes no result and no request.
   if (const char* trace = getenv("TEVRO_TRACE")) S().env["TEVRO_TRACE"] = trace;

@@ -34,8 +34,7 @@ class DrawerTest : public PortTest {
     PutEeprom(0, 0,
               {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
                static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)});
-    uint8_t* record =
-        hostwin::SharedMemory("Local\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.port.0.pulse");
+    uint8_t* record = hostwin::MappedFile("C:\\ProgramData\\TEVRO\\port.0.record");
     ASSERT_NE(record, nullptr);
     reinterpret_cast<uint32_t*>(record)[1] += 0x100;
   }
@@ -383,7 +382,7 @@ TEST_F(DrawerTest, ScanWhileThePortBoxIsOpenKeepsItsSessionAndReleasesThePulse) 
   // completed first, not kept energised through the wait.
   hostwin::SetD2xxFile(hostwin::D2xxFile::kPresent);
   hostwin::AddBridgeBox(0);
-  hostwin::HoldMutex("Local\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.bridge.0", 6000);
+  hostwin::HoldMutex("Global\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.bridge.0", 6000);
   ASSERT_NE(lib_->OpenPosInterface(0), -1);
   ASSERT_EQ(lib_->KasseOpen(), 1);
   const uint32_t kicked = hostwin::NowMs();

@@ -137,7 +137,7 @@ TEST_F(PulseTest, ABoxAnotherProgramKeepsIsNotAFailedTryOfAnOwedRelease) {
   Library lib;
   ASSERT_NE(lib.OpenPosInterface(0), -1);
   ASSERT_EQ(lib.KasseOpen(), 1);
-  hostwin::HoldMutex("Local\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.port.0", 40000);
+  hostwin::HoldMutex("Global\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.port.0", 40000);
   hostwin::AdvanceMs(39000);
   for (int call = 0; call < 5; ++call) lib.GetNumPos();
   EXPECT_EQ(Box(0).drawerLine, 0);

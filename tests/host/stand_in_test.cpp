@@ -56,7 +56,7 @@ TEST_F(StandInTest, AMutexBelongsToTheThreadThatTookIt) {
          EXPECT_FALSE(ReleaseMutex(m));
          EXPECT_EQ(GetLastError(), DWORD{ERROR_NOT_OWNER});
        },
-       {"mutex Local\\m held by thread 1"},
+       {"mutex Session\\1\\m held by thread 1"},
        false},
       {"another thread's wait runs out",
        [](HANDLE m) {
@@ -65,14 +65,14 @@ TEST_F(StandInTest, AMutexBelongsToTheThreadThatTookIt) {
          EXPECT_EQ(WaitForSingleObject(m, 300), WAIT_TIMEOUT);
          EXPECT_EQ(hostwin::NowMs() - start, 300u);
        },
-       {"mutex Local\\m held by thread 1"},
+       {"mutex Session\\1\\m held by thread 1"},
        false},
       {"another thread's wait with no end",
        [](HANDLE m) {
          hostwin::SetThread(2);
          EXPECT_EQ(WaitForSingleObject(m, INFINITE), WAIT_TIMEOUT);
        },
-       {"mutex Local\\m held by thread 1"},
+       {"mutex Session\\1\\m held by thread 1"},
        true},
       {"an owner that ends abandons it to the next wait",
        [](HANDLE m) {
@@ -80,7 +80,7 @@ TEST_F(StandInTest, AMutexBelongsToTheThreadThatTookIt) {
          hostwin::SetThread(2);
          EXPECT_EQ(WaitForSingleObject(m, 0), WAIT_ABANDONED);
        },
-       {"mutex Local\\m held by thread 2"},
+       {"mutex Session\\1\\m held by thread 2"},
        false},
   };
   for (const Case& c : cases) {

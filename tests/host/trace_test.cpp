@@ -159,7 +159,7 @@ TEST_F(TraceTest, WaitsMessageBoxesAndOwedReleasesHaveTheirLines) {
     hostwin::AddPortBox(0);
     Library lib;
     ASSERT_NE(lib.OpenPosInterface(0), -1);
-    hostwin::HoldMutex("Local\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.port.0", 20);
+    hostwin::HoldMutex("Global\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.port.0", 20);
     size_t writes = hostwin::CountCalls("WriteFile");
     EXPECT_EQ(lib.KasseOpen(), 1);
     // Nothing is written while the pulse runs: its release waits for no file.
@@ -176,7 +176,7 @@ TEST_F(TraceTest, WaitsMessageBoxesAndOwedReleasesHaveTheirLines) {
                 ElementsAre("owed release: port 0: its device cannot be opened; no longer tried"));
     // A program that died appending left the trace's mutex abandoned: the lines go on.
     const size_t lines = Lines().size();
-    hostwin::AbandonMutex("Local\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.trace");
+    hostwin::AbandonMutex("Global\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.trace");
     lib.GetNumPos();
     EXPECT_EQ(Lines().size(), lines + 1);
   }
@@ -199,7 +199,7 @@ TEST_F(TraceTest, WaitsMessageBoxesAndOwedReleasesHaveTheirLines) {
     {
       Library lib;
       ASSERT_NE(lib.OpenPosInterface(0), -1);
-      hostwin::AbandonMutex("Local\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}." + kind + ".0");
+      hostwin::AbandonMutex("Global\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}." + kind + ".0");
       lib.GetSerialNumber();
     }
     EXPECT_THAT(Matching("wait: "),
