@@ -34,7 +34,7 @@ class DrawerTest : public PortTest {
     PutEeprom(0, 0,
               {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
                static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)});
-    uint8_t* record = hostwin::MappedFile("C:\\ProgramData\\TEVRO\\port.0.record");
+    uint8_t* record = MachineRecord(0);
     ASSERT_NE(record, nullptr);
     reinterpret_cast<uint32_t*>(record)[1] += 0x100;
   }

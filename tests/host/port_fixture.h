@@ -7,6 +7,16 @@
 
 #include "library.h"
 
+// The machine's record of driver-port box n, as every process maps it: past the file's
+// 8-byte header (its kind and layout). Null while no process has made it.
+inline std::string RecordFile(int n) {
+  return "C:\\ProgramData\\TEVRO\\port." + std::to_string(n) + ".record";
+}
+inline uint8_t* MachineRecord(int n) {
+  uint8_t* file = hostwin::MappedFile(RecordFile(n));
+  return file != nullptr ? file + 8 : nullptr;
+}
+
 class PortTest : public WorldTest {
  protected:
   sim::PortBox& Box(int index) { return hostwin::PortBoxAt(index); }

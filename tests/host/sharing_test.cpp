@@ -25,12 +25,8 @@ struct SharedBoxRecord {
   int64_t writtenAt;
 };
 constexpr uint64_t kOurStart = 0x01D9000000000001ull;  // the stand-in's start of this process
-// The machine's record file of driver-port box n, as every process maps it.
-std::string RecordFile(int n) {
-  return "C:\\ProgramData\\TEVRO\\port." + std::to_string(n) + ".record";
-}
 SharedBoxRecord* PulseRecord(int n) {
-  return reinterpret_cast<SharedBoxRecord*>(hostwin::MappedFile(RecordFile(n)));
+  return reinterpret_cast<SharedBoxRecord*>(MachineRecord(n));
 }
 
 class SharingTest : public PortTest {
@@ -689,8 +685,8 @@ TEST_F(SharingTest, TheNamedObjectsGrantOnlyWhatTheLibraryUses) {
   EXPECT_EQ(hostwin::UnfreedDescriptors(), 0u);
 }
 
-// A box whose mutex cannot be had at all (its machine-wide and its session's names both made
-// first as other kinds of object) is kicked, never written; a driver-port box's EEPROM pins
+// A box whose mutex cannot be had at all (a sandbox without global names, and the session's
+// name made first as another kind of object) is kicked, never written; a driver-port box's EEPROM pins
 // are not driven at all (they are the lock holder's), a bridge box's record is read.
 TEST_F(SharingTest, ABoxWithoutItsMutexIsKickedButNeverWritten) {
   for (bool bridge : {false, true}) {
@@ -700,7 +696,7 @@ TEST_F(SharingTest, ABoxWithoutItsMutexIsKickedButNeverWritten) {
     hostwin::SetEnv("TEVRO_TRACE", "C:\\trace\\t.log");
     const std::string mutex = bridge ? BridgeMutex(0) : PortMutex(0);
     hostwin::SetSession(2, false);  // the session the library then runs in (Load)
-    ASSERT_TRUE(hostwin::MakeObjectAs(mutex, hostwin::ObjectKind::kMapping, "", false));
+    hostwin::SetGlobalNamespace(false);  // a sandbox: the session's objects stand in
     ASSERT_TRUE(
         hostwin::MakeObjectAs("Local" + mutex.substr(6), hostwin::ObjectKind::kMapping, "", false));
     Load(bridge);
@@ -806,7 +802,8 @@ TEST_F(SharingTest, ASquattersObjectIsNotUsedAndAnUnreachableOneFallsBackToTheSe
       EXPECT_NE(trace.find("of the machine cannot be had"), std::string::npos);
     } else {
       EXPECT_THAT(trace,
-                  ::testing::HasSubstr("lets others change its security; the box is not used"));
+                  ::testing::HasSubstr("lets others change its security, or is not what it "
+                                       "should be; the box is not used"));
     }
   }
 }
