@@ -236,8 +236,8 @@ DWORD FileSecurityOfHandle(HANDLE handle, PSECURITY_DESCRIPTOR* descriptor) {
     return ERROR_ACCESS_DENIED;
   }
   const std::string named = *path;
-  return GetNamedSecurityInfoA(named.c_str(), SE_FILE_OBJECT, 0, nullptr, nullptr, nullptr,
-                               nullptr, descriptor);
+  return GetNamedSecurityInfoA(named.c_str(), SE_FILE_OBJECT, 0, nullptr, nullptr, nullptr, nullptr,
+                               descriptor);
 }
 
 void SetFileShape(const std::string& path, uint32_t links, bool reparsePoint) {

@@ -162,7 +162,7 @@ struct State {
   std::map<uintptr_t, std::string> fileHandles;  // open file -> lower-case path
   std::map<uintptr_t, DWORD> fileAccess;         // open file -> the rights it was opened for
   std::map<std::string, std::pair<DWORD, bool>> fileShapes;  // path -> links, reparse point
-  std::set<std::string> nonDiskNames;            // lower case: names that open a device
+  std::set<std::string> nonDiskNames;                        // lower case: names that open a device
   bool failFileWrites = false;
   bool failFileRenames = false;
   std::map<std::string, std::string> registry;  // "hklm\key\name" (lower case) -> value

@@ -108,8 +108,8 @@ DWORD WaitForBox(BoxKind kind, uint8_t index, HANDLE mutex, DWORD waitMs, DWORD*
   const double ms = static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 /
                     static_cast<double>(frequency.QuadPart);
   *waitedMs = ms >= waitMs ? waitMs : static_cast<DWORD>(ms);
-  TraceEvent("wait", "%s %u was held by another caller; waited %.1f ms, %s", KindName(kind),
-             index, ms, result == WAIT_TIMEOUT ? "gave up" : "then took it");
+  TraceEvent("wait", "%s %u was held by another caller; waited %.1f ms, %s", KindName(kind), index,
+             ms, result == WAIT_TIMEOUT ? "gave up" : "then took it");
   return result;
 }
 

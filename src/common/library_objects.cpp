@@ -25,8 +25,7 @@ const char kMutexSecurity[] = "D:(A;;GA;;;SY)(A;;GA;;;OW)(A;;0x00120001;;;WD)S:(
 const char kRecordSecurity[] = "D:(A;;GA;;;SY)(A;;GA;;;OW)(A;;0x00000006;;;WD)S:(ML;;NW;;;LW)";
 // The records' folder: users may find files in it and add them; each record file: users may
 // read and write its bytes and read its security.
-const char kFolderSecurity[] =
-    "D:P(A;;GA;;;SY)(A;;GA;;;OW)(A;;0x001200A3;;;WD)S:(ML;;NW;;;LW)";
+const char kFolderSecurity[] = "D:P(A;;GA;;;SY)(A;;GA;;;OW)(A;;0x001200A3;;;WD)S:(ML;;NW;;;LW)";
 const char kFileSecurity[] = "D:P(A;;GA;;;SY)(A;;GA;;;OW)(A;;0x0012019F;;;WD)S:(ML;;NW;;;LW)";
 
 // A record file begins with this, so that a file of another kind, or of a later layout, is
@@ -119,10 +118,10 @@ RecordOpen OpenRecordFile(uint8_t index, size_t bytes, HANDLE* mapping, uint8_t*
     if (TrustOfPath(path) != ObjectTrust::kSound) return RecordOpen::kSquatted;
   }
   strcat(path, name);
-  HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE | READ_CONTROL,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, file,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                              nullptr);
+  HANDLE handle =
+      CreateFileA(path, GENERIC_READ | GENERIC_WRITE | READ_CONTROL,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, file, OPEN_ALWAYS,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   const DWORD opened = GetLastError();
   if (handle == INVALID_HANDLE_VALUE) {
     TraceFallback("a box's record file", opened);
@@ -130,11 +129,11 @@ RecordOpen OpenRecordFile(uint8_t index, size_t bytes, HANDLE* mapping, uint8_t*
   }
   const DWORD total = static_cast<DWORD>(sizeof(RecordFileHeader) + bytes);
   BY_HANDLE_FILE_INFORMATION info = {};
-  const bool sound =
-      (opened != ERROR_ALREADY_EXISTS || Trusted(handle, SE_FILE_OBJECT)) &&
-      GetFileInformationByHandle(handle, &info) && info.nNumberOfLinks == 1 &&
-      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && info.nFileSizeHigh == 0 &&
-      (info.nFileSizeLow == 0 || info.nFileSizeLow == total);
+  const bool sound = (opened != ERROR_ALREADY_EXISTS || Trusted(handle, SE_FILE_OBJECT)) &&
+                     GetFileInformationByHandle(handle, &info) && info.nNumberOfLinks == 1 &&
+                     (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+                     info.nFileSizeHigh == 0 &&
+                     (info.nFileSizeLow == 0 || info.nFileSizeLow == total);
   if (!sound) {
     CloseHandle(handle);
     return RecordOpen::kSquatted;
@@ -192,8 +191,8 @@ HANDLE OpenSessionRecord(uint8_t index, size_t bytes) {
 
 void FormObjectName(char (&name)[96], ObjectScope scope, const char* suffix) {
   DWORD at = 0;
-  for (const char* p = scope == ObjectScope::kMachine ? kMachinePrefix : kSessionPrefix;
-       *p != '\0'; ++p) {
+  for (const char* p = scope == ObjectScope::kMachine ? kMachinePrefix : kSessionPrefix; *p != '\0';
+       ++p) {
     name[at++] = *p;
   }
   for (const char* p = suffix; *p != '\0' && at + 1 < sizeof name; ++p) name[at++] = *p;

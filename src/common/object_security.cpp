@@ -142,9 +142,9 @@ bool LetsOthersChangeSecurity(const char* sddl) {
 
 ObjectTrust TrustOfHandle(HANDLE handle, SE_OBJECT_TYPE type) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  const DWORD error = GetSecurityInfo(handle, type,
-                                      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                      nullptr, nullptr, nullptr, nullptr, &descriptor);
+  const DWORD error =
+      GetSecurityInfo(handle, type, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
+                      nullptr, nullptr, nullptr, &descriptor);
   return Result(error, descriptor);
 }
 

@@ -63,8 +63,10 @@ void PrepareTraceFile() {
   // are then appended without a mutex rather than held up by it).
   const LibraryMutexes m = OpenLibraryMutexes("trace");
   gTraceFile.mutex = m.machine;
-  if (m.machine == nullptr && m.machineUnreachable) gTraceFile.mutex = m.session;
-  else if (m.session != nullptr) CloseHandle(m.session);
+  if (m.machine == nullptr && m.machineUnreachable)
+    gTraceFile.mutex = m.session;
+  else if (m.session != nullptr)
+    CloseHandle(m.session);
 }
 
 // Every append, its size check and a rotation happen under one named mutex of the trace's

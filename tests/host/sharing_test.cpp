@@ -25,9 +25,7 @@ struct SharedBoxRecord {
   int64_t writtenAt;
 };
 constexpr uint64_t kOurStart = 0x01D9000000000001ull;  // the stand-in's start of this process
-SharedBoxRecord* PulseRecord(int n) {
-  return reinterpret_cast<SharedBoxRecord*>(MachineRecord(n));
-}
+SharedBoxRecord* PulseRecord(int n) { return reinterpret_cast<SharedBoxRecord*>(MachineRecord(n)); }
 
 class SharingTest : public PortTest {
  protected:
@@ -686,8 +684,8 @@ TEST_F(SharingTest, TheNamedObjectsGrantOnlyWhatTheLibraryUses) {
 }
 
 // A box whose mutex cannot be had at all (a sandbox without global names, and the session's
-// name made first as another kind of object) is kicked, never written; a driver-port box's EEPROM pins
-// are not driven at all (they are the lock holder's), a bridge box's record is read.
+// name made first as another kind of object) is kicked, never written; a driver-port box's EEPROM
+// pins are not driven at all (they are the lock holder's), a bridge box's record is read.
 TEST_F(SharingTest, ABoxWithoutItsMutexIsKickedButNeverWritten) {
   for (bool bridge : {false, true}) {
     SCOPED_TRACE(bridge ? "bridge" : "driver port");
@@ -695,7 +693,7 @@ TEST_F(SharingTest, ABoxWithoutItsMutexIsKickedButNeverWritten) {
     hostwin::AddFolder("C:\\trace");
     hostwin::SetEnv("TEVRO_TRACE", "C:\\trace\\t.log");
     const std::string mutex = bridge ? BridgeMutex(0) : PortMutex(0);
-    hostwin::SetSession(2, false);  // the session the library then runs in (Load)
+    hostwin::SetSession(2, false);       // the session the library then runs in (Load)
     hostwin::SetGlobalNamespace(false);  // a sandbox: the session's objects stand in
     ASSERT_TRUE(
         hostwin::MakeObjectAs("Local" + mutex.substr(6), hostwin::ObjectKind::kMapping, "", false));
@@ -801,9 +799,8 @@ TEST_F(SharingTest, ASquattersObjectIsNotUsedAndAnUnreachableOneFallsBackToTheSe
                 trace.rfind("of the machine cannot be had"));
       EXPECT_NE(trace.find("of the machine cannot be had"), std::string::npos);
     } else {
-      EXPECT_THAT(trace,
-                  ::testing::HasSubstr("lets others change its security, or is not what it "
-                                       "should be; the box is not used"));
+      EXPECT_THAT(trace, ::testing::HasSubstr("lets others change its security, or is not what it "
+                                              "should be; the box is not used"));
     }
   }
 }

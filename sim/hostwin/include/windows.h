@@ -280,8 +280,9 @@ typedef enum _SE_OBJECT_TYPE {
 typedef void* PSID;
 typedef struct _ACL* PACL;
 // The security of an object: of a named mutex or mapping, or a file (SE_FILE_OBJECT), by its
-// handle (which must carry READ_CONTROL), of a file or folder by its path. Only the descriptor is handed out (the
-// other pointers may be null); it is freed with LocalFree. Results are Win32 error codes.
+// handle (which must carry READ_CONTROL), of a file or folder by its path. Only the descriptor is
+// handed out (the other pointers may be null); it is freed with LocalFree. Results are Win32 error
+// codes.
 DWORD GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, DWORD information, PSID* owner,
                       PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor);
 DWORD GetNamedSecurityInfoA(LPCSTR name, SE_OBJECT_TYPE type, DWORD information, PSID* owner,
