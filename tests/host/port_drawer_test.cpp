@@ -208,7 +208,7 @@ TEST_F(DrawerTest, TheCloseAddsToTheCounterAsTheBoxHoldsItNow) {
 // The close reads what it needs to know the counter the box holds (the low byte alone
 // while it is the one the session read, no caller wrote the counter since, and the
 // openings do not carry out of it), adds the openings, writes only the bytes that differ,
-// and reports the total it wrote.
+// and reports the total it wrote. Its write moves the box's count of counter writes.
 TEST_F(DrawerTest, TheCloseReadsAndWritesOnlyWhatItNeeds) {
   const struct {
     const char* name;
@@ -244,8 +244,10 @@ TEST_F(DrawerTest, TheCloseReadsAndWritesOnlyWhatItNeeds) {
     const uint32_t reads = Box(0).eeprom.executed[sim::kEepromRead];
     const uint32_t programmed = Box(0).eeprom.bytesProgrammed;
     const size_t samples = Box(0).served[sim::kPortPinSample];
+    const uint32_t counterWrites = CounterWrites(0);
     lib->ClosePosInterface();
     EXPECT_EQ(Box(0).eeprom.executed[sim::kEepromRead], reads + 1);
+    EXPECT_EQ(CounterWrites(0), counterWrites + 1);  // what the other callers' libraries read
     // Eight samples a byte read, one look at the part's readiness after each byte written.
     EXPECT_EQ(Box(0).served[sim::kPortPinSample] - samples, 8 * c.bytesRead + c.programmed);
     EXPECT_EQ(Box(0).eeprom.bytesProgrammed - programmed, c.programmed);

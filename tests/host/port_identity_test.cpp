@@ -60,13 +60,18 @@ TEST_F(IdentityTest, SerialWriteStoresLeastSignificantByteFirstAndTouchesNothing
   EXPECT_EQ(hostwin::Beeps()[0].type, 0u);
 }
 
+// A write of the counter, and only one of the counter, also moves the box's count of
+// counter writes, which the other callers' libraries read.
 TEST_F(IdentityTest, EachWriteTouchesOnlyItsField) {
+  const uint32_t counterWrites = CounterWrites(0);
   EXPECT_EQ(lib_->SetMfgDate(0xA1B2C3D4), 1);
   EXPECT_EQ(EepromField(0, 8), 0xA1B2C3D4u);
   EXPECT_EQ(EepromField(0, 0), 0x04030201u);
   EXPECT_EQ(EepromField(0, 4), 0x08070605u);
+  EXPECT_EQ(CounterWrites(0), counterWrites);
   EXPECT_EQ(lib_->SetLastOpenCnt(77), 1);
   EXPECT_EQ(EepromField(0, 0), 77u);
+  EXPECT_EQ(CounterWrites(0), counterWrites + 1);
   EXPECT_EQ(EepromField(0, 4), 0x08070605u);
   EXPECT_EQ(EepromField(0, 8), 0xA1B2C3D4u);
   EXPECT_EQ(Box(0).eeprom.memory[12], 0xEE);
