@@ -221,6 +221,7 @@ TEST_F(DrawerTest, TheCloseReadsAndWritesOnlyWhatItNeeds) {
   } cases[] = {
       {"nobody else, no carry", 100, 100, 1, 1, 1, 101},
       {"another caller's openings in the low byte", 100, 150, 2, 4, 1, 152},
+      {"the low byte filled to 0xFF, no carry", 254, 254, 1, 1, 1, 255},
       {"a carry out of the low byte", 255, 255, 1, 4, 2, 256},
       {"another caller's 256 openings", 100, 356, 1, 4, 1, 357},
       {"another caller's write of the same low byte", 100, 0x07000064, 1, 4, 1, 0x07000065},

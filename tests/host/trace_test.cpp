@@ -224,6 +224,27 @@ TEST_F(TraceTest, TheFileIsRenamedAtItsLimitAndNeverGrowsBeyondIt) {
     lib.GetNumPos();
   }
   EXPECT_EQ(hostwin::FileText(kFile), older);
+
+  // Lines that fill the file to its limit exactly still go into it; one byte more, and the
+  // file is renamed first. (A call's lines are as long every time.)
+  hostwin::FailFileRenames(false);
+  hostwin::SetFileText(kFile, "");
+  hostwin::AdvanceMs(5000);  // the file that could not take lines is tried again
+  lib.GetNumPos();
+  hostwin::SetFileText(kFile, "");
+  lib.GetNumPos();
+  const size_t line = hostwin::FileText(kFile).size();
+  ASSERT_GT(line, 0u);
+  const size_t limit = 1024 * 1024;
+  for (size_t over : {0u, 1u}) {
+    SCOPED_TRACE(over == 0 ? "to the limit exactly" : "one byte past the limit");
+    const std::string filled(limit - line + over, 'y');
+    hostwin::SetFileText(kFile, filled);
+    hostwin::SetFileText(std::string(kFile) + ".1", "");
+    lib.GetNumPos();
+    EXPECT_EQ(hostwin::FileText(std::string(kFile) + ".1"), over == 0 ? "" : filled);
+    EXPECT_EQ(hostwin::FileText(kFile).size(), over == 0 ? limit : line);
+  }
 }
 
 TEST_F(TraceTest, AFileThatCannotBeWrittenIsNotTriedOnEveryCall) {
