@@ -58,6 +58,38 @@ TEST_F(DrawerTest, KickWritesThePulseAndTheTimerReleasesItAfter60ms) {
   EXPECT_EQ(PortBoxDrawerLowMs(Box(0), hostwin::NowMs()), 60u);
 }
 
+// The library's timer expires once a pulse, when its 60 ms are up; a release that does not
+// reach the box is tried again every 5 ms until it lands, and then the timer stops.
+TEST_F(DrawerTest, TheTimerExpiresOnceAPulseAndRetriesAnOwedReleaseEvery5ms) {
+  // Time passes 100 us at a time with the pool held, then the expiries due are let run.
+  const auto expiriesOver = [](uint32_t ms) {
+    std::vector<uint64_t> at;
+    for (uint32_t step = 0; step < 10 * ms; ++step) {
+      hostwin::HoldPoolTimers(true);
+      hostwin::AdvanceUs(100);
+      hostwin::HoldPoolTimers(false);
+      for (int ran = hostwin::RunDuePoolTimers(); ran > 0; --ran) at.push_back(hostwin::NowUs());
+    }
+    return at;
+  };
+  uint64_t kicked = hostwin::NowUs();
+  ASSERT_EQ(lib_->KasseOpen(), 1);
+  EXPECT_THAT(expiriesOver(100), ElementsAre(kicked + 60000));
+  EXPECT_EQ(Box(0).drawerLine, 1);
+
+  auto refused = std::make_shared<int>(0);
+  hostwin::OnDeviceRequest([refused](int, uint32_t, const uint8_t* cmd) {
+    return !(cmd[0] == 0x17 && (cmd[2] & 1) != 0 && ++*refused <= 3);  // three releases fail
+  });
+  kicked = hostwin::NowUs();
+  ASSERT_EQ(lib_->KasseOpen(), 1);
+  EXPECT_THAT(expiriesOver(100),
+              ElementsAre(kicked + 60000, kicked + 65000, kicked + 70000, kicked + 75000));
+  EXPECT_EQ(*refused, 4);
+  EXPECT_EQ(Box(0).drawerLine, 1);
+  EXPECT_EQ(hostwin::ActiveTimers(), 0u);
+}
+
 TEST_F(DrawerTest, ASecondKickWhileThePulseIsPendingIsRefusedWithoutDeviceAccess) {
   ASSERT_EQ(lib_->KasseOpen(), 1);
   hostwin::RunFor(30);
