@@ -360,15 +360,21 @@ TEST_F(DrawerTest, AnotherCallersWriteAfterACloseCutShortLosesNoOpening) {
   EXPECT_GT(countedTwice, 0u);  // the residual case was met, and is what the rule says
 }
 
+// ... unless another caller wrote the counter since the session saw it: the copy is stale,
+// and the opening stays owed until the counter can be read.
 TEST_F(DrawerTest, TheCloseFallsBackToTheCachedCounterWhenItsReadFails) {
-  ASSERT_EQ(lib_->KasseOpen(), 1);
-  hostwin::RunFor(60);
   // The first pin sample of the close, in its read of the counter, fails.
   auto failed = std::make_shared<bool>(false);
-  hostwin::OnDeviceRequest([failed](int, uint32_t, const uint8_t* cmd) {
-    if (*failed || !(cmd[0] == 0x14 && cmd[1] == 0x00)) return true;
-    return !(*failed = true);
-  });
+  const auto failTheFirstSample = [failed] {
+    *failed = false;
+    hostwin::OnDeviceRequest([failed](int, uint32_t, const uint8_t* cmd) {
+      if (*failed || !(cmd[0] == 0x14 && cmd[1] == 0x00)) return true;
+      return !(*failed = true);
+    });
+  };
+  ASSERT_EQ(lib_->KasseOpen(), 1);
+  hostwin::RunFor(60);
+  failTheFirstSample();
   lib_->ClosePosInterface();
   EXPECT_TRUE(*failed);
   EXPECT_EQ(EepromField(0, 0), 101u);
@@ -385,6 +391,41 @@ TEST_F(DrawerTest, TheCloseFallsBackToTheCachedCounterWhenItsReadFails) {
   hostwin::AdvanceMs(1000);
   lib_->GetLocalOpenCnt();  // the owed opening, tried again
   EXPECT_EQ(EepromField(0, 0), 102u);
+
+  ASSERT_NE(lib_->OpenPosInterface(0), -1);
+  ASSERT_EQ(lib_->KasseOpen(), 1);
+  hostwin::RunFor(60);
+  AnotherCallerWritesTheCounter(150);
+  failTheFirstSample();
+  lib_->ClosePosInterface();
+  EXPECT_TRUE(*failed);
+  EXPECT_EQ(EepromField(0, 0), 150u);
+  hostwin::OnDeviceRequest(nullptr);
+  lib_->GetLocalOpenCnt();
+  EXPECT_EQ(EepromField(0, 0), 151u);
+}
+
+// Openings owed to box 0, written while a session runs on box 1, leave that session's
+// counter copy alone; openings still owed at the unload are written once the box is free.
+TEST_F(DrawerTest, OwedOpeningsGoOnlyIntoTheirBoxAndTheUnloadWaitsForIt) {
+  hostwin::AddPortBox(1);
+  PutEeprom(1, 0, {200, 0, 0, 0});
+  const auto kickAndCloseUnwritten = [this](int box) {
+    ASSERT_EQ(lib_->KasseOpen(), 1);
+    hostwin::RunFor(60);
+    hostwin::OnDeviceRequest([box](int index, uint32_t, const uint8_t*) { return index != box; });
+    lib_->ClosePosInterface();
+  };
+  kickAndCloseUnwritten(0);
+  ASSERT_NE(lib_->OpenPosInterface(1), -1);
+  hostwin::OnDeviceRequest(nullptr);
+  EXPECT_EQ(lib_->GetTotalOpenCnt(), 200u);  // box 0's opening was written meanwhile
+  EXPECT_EQ(EepromField(0, 0), 101u);
+  kickAndCloseUnwritten(1);
+  hostwin::OnDeviceRequest(nullptr);
+  hostwin::HoldMutex("Global\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.port.1", 2000);
+  lib_.reset();
+  EXPECT_EQ(EepromField(1, 0), 201u);
 }
 
 TEST_F(DrawerTest, ReopenAfterWriteBackPicksUpTheStoredCount) {
