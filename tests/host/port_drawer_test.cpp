@@ -59,8 +59,10 @@ TEST_F(DrawerTest, KickWritesThePulseAndTheTimerReleasesItAfter60ms) {
 }
 
 // The library's timer expires once a pulse, when its 60 ms are up; a release that does not
-// reach the box is tried again every 5 ms until it lands, and then the timer stops.
-TEST_F(DrawerTest, TheTimerExpiresOnceAPulseAndRetriesAnOwedReleaseEvery5ms) {
+// reach the box is tried again every 5 ms until it lands, and then the timer stops. A pulse
+// that falls due while this process works on the box's EEPROM is released between two
+// requests, and a release that fails there too is tried every 5 ms, not at every request.
+TEST_F(DrawerTest, TheTimerExpiresOnceAPulseAndAFailedReleaseIsRetriedEvery5ms) {
   // Time passes 100 us at a time with the pool held, then the expiries due are let run.
   const auto expiriesOver = [](uint32_t ms) {
     std::vector<uint64_t> at;
@@ -77,17 +79,34 @@ TEST_F(DrawerTest, TheTimerExpiresOnceAPulseAndRetriesAnOwedReleaseEvery5ms) {
   EXPECT_THAT(expiriesOver(100), ElementsAre(kicked + 60000));
   EXPECT_EQ(Box(0).drawerLine, 1);
 
-  auto refused = std::make_shared<int>(0);
-  hostwin::OnDeviceRequest([refused](int, uint32_t, const uint8_t* cmd) {
-    return !(cmd[0] == 0x17 && (cmd[2] & 1) != 0 && ++*refused <= 3);  // three releases fail
-  });
   kicked = hostwin::NowUs();
   ASSERT_EQ(lib_->KasseOpen(), 1);
+  // The first try's own status read fails (no release is made up without it), the release
+  // writes of the next two fail.
+  auto reads = std::make_shared<int>(0), writes = std::make_shared<int>(0);
+  hostwin::OnDeviceRequest([reads, writes](int, uint32_t, const uint8_t* cmd) {
+    if (cmd[0] == 0x14 && cmd[1] == 0x14) return ++*reads != 2;
+    return !(cmd[0] == 0x17 && (cmd[2] & 1) != 0 && ++*writes <= 2);
+  });
   EXPECT_THAT(expiriesOver(100),
               ElementsAre(kicked + 60000, kicked + 65000, kicked + 70000, kicked + 75000));
-  EXPECT_EQ(*refused, 4);
-  EXPECT_EQ(Box(0).drawerLine, 1);
+  EXPECT_EQ(*writes, 3);
   EXPECT_EQ(hostwin::ActiveTimers(), 0u);
+
+  ASSERT_EQ(lib_->KasseOpen(), 1);
+  auto tries = std::make_shared<std::vector<uint64_t>>();
+  hostwin::OnDeviceRequest([tries](int, uint32_t, const uint8_t* cmd) {
+    hostwin::AdvanceUs(1000);  // a millisecond a request: the pulse falls due inside the read
+    if (cmd[0] != 0x17 || (cmd[2] & 1) == 0) return true;
+    tries->push_back(hostwin::NowUs());
+    return false;
+  });
+  lib_->GetSerialNumber();
+  ASSERT_GE(tries->size(), 2u);
+  for (size_t i = 1; i < tries->size(); ++i) EXPECT_GE((*tries)[i] - (*tries)[i - 1], 5000u);
+  hostwin::OnDeviceRequest(nullptr);
+  hostwin::AdvanceMs(10);
+  EXPECT_EQ(Box(0).drawerLine, 1);
 }
 
 TEST_F(DrawerTest, ASecondKickWhileThePulseIsPendingIsRefusedWithoutDeviceAccess) {
@@ -104,6 +123,7 @@ TEST_F(DrawerTest, KasseCloseReleasesAtOnceAndNoReleaseFollowsFromTheTimer) {
   hostwin::RunFor(10);
   EXPECT_EQ(lib_->KasseClose(), 1);
   EXPECT_EQ(Box(0).drawerLine, 1);
+  EXPECT_EQ(hostwin::ActiveTimers(), 0u);  // the timer is stopped at once
   hostwin::RunFor(100);
   EXPECT_THAT(DrawerWrites(), ElementsAre("17 2f f6 00", "17 2f f7 00"));
   EXPECT_EQ(hostwin::ActiveTimers(), 0u);
@@ -478,7 +498,16 @@ TEST_F(DrawerTest, FirmwareTextIsCyWithoutDeviceAccess) {
   EXPECT_THAT(hostwin::Trace(), IsEmpty());
 }
 
+// A kick whose own status read fails writes nothing and is not counted; one whose pulse
+// write fails is counted all the same.
 TEST_F(DrawerTest, KickFailingAtTheDriverIsNotReportedAsSuccess) {
+  auto reads = std::make_shared<int>(0);
+  hostwin::OnDeviceRequest([reads](int, uint32_t, const uint8_t* cmd) {
+    return !(cmd[0] == 0x14 && cmd[1] == 0x14 && ++*reads == 2);
+  });
+  EXPECT_EQ(lib_->KasseOpen(), 0);
+  EXPECT_THAT(DrawerWrites(), IsEmpty());
+  EXPECT_EQ(lib_->GetLocalOpenCnt(), 0u);
   hostwin::OnDeviceRequest([](int, uint32_t, const uint8_t* cmd) { return cmd[0] != 0x17; });
   EXPECT_EQ(lib_->KasseOpen(), 0);
   EXPECT_EQ(lib_->GetLocalOpenCnt(), 1u);  // the count follows the attempt
