@@ -63,19 +63,27 @@ TEST_F(SharingTest, ABoxAnotherProgramKeepsFailsEachOperationAfterTheWait) {
          return static_cast<uint32_t>(flag);
        }},
   };
-  for (bool bridge : {false, true}) {
-    for (const auto& c : calls) {
-      SCOPED_TRACE(std::string(bridge ? "bridge " : "driver port ") + c.name);
-      hostwin::Reset();
-      Load(bridge);
-      hostwin::HoldMutex(bridge ? BridgeMutex(0) : PortMutex(0), 0);
-      hostwin::ClearTrace();
-      uint64_t start = hostwin::NowUs();
-      EXPECT_EQ(c.call(lib_), 0u);
-      EXPECT_EQ(hostwin::NowUs() - start, 5000000u);  // the wait bound, once
-      EXPECT_EQ(hostwin::CountCalls("CreateFileA") + hostwin::CountCalls("FT_Open"), 0u);
-      EXPECT_EQ(lib_->GetLocalOpenCnt(), 0u);
-      lib_.reset();
+  // The other program: one of any session on the machine, or in this session a copy of the
+  // library before 1.4, which takes only its session's mutex. The machine's mutex, taken
+  // first, is given back when the session's is not had.
+  for (bool earlierCopy : {false, true}) {
+    for (bool bridge : {false, true}) {
+      for (const auto& c : calls) {
+        SCOPED_TRACE(std::string(earlierCopy ? "an earlier copy, " : "") +
+                     (bridge ? "bridge " : "driver port ") + c.name);
+        hostwin::Reset();
+        Load(bridge);
+        const std::string mutex = bridge ? BridgeMutex(0) : PortMutex(0);
+        hostwin::HoldMutex(earlierCopy ? "Local" + mutex.substr(6) : mutex, 0);
+        hostwin::ClearTrace();
+        uint64_t start = hostwin::NowUs();
+        EXPECT_EQ(c.call(lib_), 0u);
+        EXPECT_EQ(hostwin::NowUs() - start, 5000000u);  // the wait bound, once
+        EXPECT_EQ(hostwin::CountCalls("CreateFileA") + hostwin::CountCalls("FT_Open"), 0u);
+        EXPECT_EQ(lib_->GetLocalOpenCnt(), 0u);
+        EXPECT_TRUE(!earlierCopy || !hostwin::MutexHeld(mutex));  // the machine's given back
+        lib_.reset();
+      }
     }
   }
 }
