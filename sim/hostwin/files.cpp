@@ -140,6 +140,21 @@ bool MakeFileAs(const std::string& path, const std::string& sddl) {
   return true;
 }
 
+bool MakeFolderAs(const std::string& folder, const std::string& sddl) {
+  Secured made;
+  const std::string path = Lower(folder);
+  if (!HasFolder(path) ||
+      std::find(S().folders.begin(), S().folders.end(), path) != S().folders.end() ||
+      !ParseSecurity(sddl, &made.security)) {
+    return false;
+  }
+  made.sddl = sddl;
+  made.owner = kAnotherUser;
+  S().folders.push_back(path);
+  S().fileSecurity[path] = made;
+  return true;
+}
+
 bool FileOpenableBy(const std::string& path, uint32_t access, bool anotherUser) {
   auto it = S().fileSecurity.find(Lower(path));
   if (it == S().fileSecurity.end()) return false;

@@ -164,6 +164,7 @@ bool MakeObjectAs(const std::string& name, ObjectKind kind, const std::string& s
                   bool anotherUser = false);
 // Another user's program makes the file first (its folder must exist), with this descriptor.
 bool MakeFileAs(const std::string& path, const std::string& sddl);
+bool MakeFolderAs(const std::string& folder, const std::string& sddl);  // the same, a folder
 // The file has this many names (hard links), or is a reparse point (a link to another
 // file): what GetFileInformationByHandle reports of it. One name, no reparse point at Reset.
 void SetFileShape(const std::string& path, uint32_t links, bool reparsePoint);

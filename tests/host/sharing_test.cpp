@@ -760,6 +760,8 @@ TEST_F(SharingTest, ABoxWithoutItsMutexIsKickedButNeverWritten) {
 // objects, which the trace says once: the box is then shared with the session only.
 TEST_F(SharingTest, ASquattersObjectIsNotUsedAndAnUnreachableOneFallsBackToTheSession) {
   const char kAnyoneAll[] = "D:(A;;GA;;;WD)";
+  const char kSoundFile[] = "D:P(A;;GA;;;SY)(A;;GA;;;OW)(A;;0x0012019F;;;WD)";
+  const char kSoundFolder[] = "D:P(A;;GA;;;SY)(A;;GA;;;OW)(A;;0x001200A3;;;WD)";
   const struct {
     const char* name;
     bool bridge;
@@ -779,8 +781,37 @@ TEST_F(SharingTest, ASquattersObjectIsNotUsedAndAnUnreachableOneFallsBackToTheSe
        false},
       {"another user's record file that anyone may change", false,
        [&] {
-         hostwin::AddFolder("C:\\ProgramData\\TEVRO");
-         hostwin::MakeFileAs(RecordFile(0), kAnyoneAll);
+         ASSERT_TRUE(hostwin::MakeFolderAs("C:\\ProgramData\\TEVRO", kSoundFolder));
+         ASSERT_TRUE(hostwin::MakeFileAs(RecordFile(0), kAnyoneAll));
+       },
+       false},
+      {"another user's mutex that anyone may change on a condition", false,
+       [&] {
+         ASSERT_TRUE(hostwin::MakeObjectAs(
+             PortMutex(0), hostwin::ObjectKind::kMutex,
+             "D:(A;;GA;;;SY)(XA;;GA;;;WD;((Member_of {SID(BA)}) || (Member_of {SID(BU)})))", false,
+             true));
+       },
+       false},
+      {"a sound record file with a second name", false,
+       [&] {
+         ASSERT_TRUE(hostwin::MakeFolderAs("C:\\ProgramData\\TEVRO", kSoundFolder));
+         ASSERT_TRUE(hostwin::MakeFileAs(RecordFile(0), kSoundFile));
+         hostwin::SetFileShape(RecordFile(0), 2, false);
+       },
+       false},
+      {"a sound record file that is a link", false,
+       [&] {
+         ASSERT_TRUE(hostwin::MakeFolderAs("C:\\ProgramData\\TEVRO", kSoundFolder));
+         ASSERT_TRUE(hostwin::MakeFileAs(RecordFile(0), kSoundFile));
+         hostwin::SetFileShape(RecordFile(0), 1, true);
+       },
+       false},
+      {"a sound record file of another size", false,
+       [&] {
+         ASSERT_TRUE(hostwin::MakeFolderAs("C:\\ProgramData\\TEVRO", kSoundFolder));
+         ASSERT_TRUE(hostwin::MakeFileAs(RecordFile(0), kSoundFile));
+         hostwin::SetFileText(RecordFile(0), std::string(4096, 'x'));
        },
        false},
       {"a machine-wide mutex that refuses this program", false,
