@@ -1,7 +1,10 @@
 #include "common/library_objects.h"
 
 #include <sddl.h>
+#include <stdio.h>
 #include <string.h>
+
+#include <atomic>
 
 #include "common/object_security.h"
 #include "common/trace.h"
@@ -18,7 +21,7 @@ const char kRecordFolder[] = "\\TEVRO";  // under %ProgramData%
 // whatever its integrity level (the labels let low integrity in) and whoever made them:
 // wait for and release a mutex, read and write a record, read their security.
 constexpr DWORD kMutexRights = SYNCHRONIZE | MUTEX_MODIFY_STATE | READ_CONTROL;
-// What copies of the library before 1.4 grant on their session's mutexes.
+// What earlier copies of the library (which take their session's mutexes only) grant on them.
 constexpr DWORD kEarlierMutexRights = SYNCHRONIZE | MUTEX_MODIFY_STATE;
 constexpr DWORD kRecordRights = FILE_MAP_READ | FILE_MAP_WRITE;
 const char kMutexSecurity[] = "D:(A;;GA;;;SY)(A;;GA;;;OW)(A;;0x00120001;;;WD)S:(ML;;NW;;;LW)";
@@ -93,6 +96,19 @@ HANDLE OpenSessionMutex(LPSECURITY_ATTRIBUTES made, const char* name, bool* chec
   return OpenMutexA(kEarlierMutexRights, FALSE, name);
 }
 
+// Whether this process may make objects in the global namespace at all: a mutex of a name
+// no other process uses, made and closed at once.
+bool GlobalNamespaceReachable() {
+  char suffix[24];
+  snprintf(suffix, sizeof suffix, "probe.%lu", static_cast<unsigned long>(GetCurrentProcessId()));
+  char name[96];
+  FormObjectName(name, ObjectScope::kMachine, suffix);
+  HANDLE probe = CreateMutexA(nullptr, FALSE, name);
+  if (probe == nullptr) return false;
+  CloseHandle(probe);
+  return true;
+}
+
 // A file or folder found made by another program: a squatter's unless its security is
 // sound; the record file also when it is a link or a reparse point, or of another size.
 RecordOpen OpenRecordFile(uint8_t index, size_t bytes, HANDLE* mapping, uint8_t** base) {
@@ -148,13 +164,19 @@ RecordOpen OpenRecordFile(uint8_t index, size_t bytes, HANDLE* mapping, uint8_t*
     TraceFallback("a box's record file", error);
     return RecordOpen::kCannotBeHad;
   }
-  RecordFileHeader* header = static_cast<RecordFileHeader*>(view);
-  if (header->magic == 0 && header->version == 0) *header = {kRecordMagic, kRecordVersion};
-  if (header->magic != kRecordMagic || header->version != kRecordVersion) {
-    TraceEvent("wait", "port %u: its record file is not of this version of the library", index);
+  // The header is stamped in one exchange, so that a process mapping the file meanwhile
+  // sees it either blank or whole.
+  uint64_t expected = 0;
+  const RecordFileHeader stamp = {kRecordMagic, kRecordVersion};
+  uint64_t wanted = 0;
+  memcpy(&wanted, &stamp, sizeof wanted);
+  std::atomic_ref<uint64_t>(*static_cast<uint64_t*>(view))
+      .compare_exchange_strong(expected, wanted);
+  if (expected != 0 && expected != wanted) {
+    // Another kind of file, or a later layout: not this library's record.
     UnmapViewOfFile(view);
     CloseHandle(*mapping);
-    return RecordOpen::kCannotBeHad;
+    return RecordOpen::kSquatted;
   }
   *base = static_cast<uint8_t*>(view);
   return RecordOpen::kMapped;
@@ -221,12 +243,11 @@ LibraryMutexes OpenLibraryMutexes(const char* suffix) {
     m.squatted = true;
     return m;
   } else {
-    // Refused: a sandbox's namespace, or an object there that refuses this program. One that
-    // lets this program wait on it but hides its security is a squatter's; otherwise the
-    // session's objects stand in.
-    HANDLE probe = OpenMutexA(SYNCHRONIZE, FALSE, name);
-    if (probe != nullptr) {
-      CloseHandle(probe);
+    // Refused: a sandbox's namespace, or an object there that refuses this program. The
+    // library's own grant every program what it uses, so where this process may make a
+    // global object of its own, the refusing one is a squatter's: falling back to the
+    // session's would split the box's lock between sessions.
+    if (GlobalNamespaceReachable()) {
       m.squatted = true;
       return m;
     }
@@ -240,9 +261,12 @@ LibraryMutexes OpenLibraryMutexes(const char* suffix) {
   if (m.machineUnreachable) {
     m.error = sessionError;
     // Standing in for the machine's, it must be sound itself.
-    if (m.session == nullptr && sessionError == ERROR_ACCESS_DENIED &&
-        OpenMutexA(SYNCHRONIZE, FALSE, name) != nullptr) {
-      m.squatted = true;
+    if (m.session == nullptr && sessionError == ERROR_ACCESS_DENIED) {
+      HANDLE probe = OpenMutexA(SYNCHRONIZE, FALSE, name);
+      if (probe != nullptr) {
+        CloseHandle(probe);
+        m.squatted = true;
+      }
     }
   }
   return m;

@@ -755,9 +755,10 @@ TEST_F(SharingTest, ABoxWithoutItsMutexIsKickedButNeverWritten) {
 }
 
 // Objects found under the library's names that another program made. A squatter's (anyone
-// may change its security) is not used: the box is not reached, and nothing goes to it. One
-// that refuses this program, or a namespace that does, sends it to its logon session's
-// objects, which the trace says once: the box is then shared with the session only.
+// may change its security, it refuses this program, it is of another kind or shape) is not
+// used: the box is not reached, and nothing goes to it. A namespace that refuses this
+// process (a sandbox) sends it to its logon session's objects, which the trace says once:
+// the box is then shared with the session only.
 TEST_F(SharingTest, ASquattersObjectIsNotUsedAndAnUnreachableOneFallsBackToTheSession) {
   const char kAnyoneAll[] = "D:(A;;GA;;;WD)";
   const char kSoundFile[] = "D:P(A;;GA;;;SY)(A;;GA;;;OW)(A;;0x0012019F;;;WD)";
@@ -814,12 +815,22 @@ TEST_F(SharingTest, ASquattersObjectIsNotUsedAndAnUnreachableOneFallsBackToTheSe
          hostwin::SetFileText(RecordFile(0), std::string(4096, 'x'));
        },
        false},
-      {"a machine-wide mutex that refuses this program", false,
+      {"a machine-wide mutex that refuses this program (it might admit another)", false,
        [&] {
          hostwin::MakeObjectAs(PortMutex(0), hostwin::ObjectKind::kMutex, "D:(A;;GA;;;SY)", false,
                                true);
        },
-       true},
+       false},
+      {"another kind of object under the machine-wide mutex's name", true,
+       [&] { hostwin::MakeObjectAs(BridgeMutex(0), hostwin::ObjectKind::kMapping, "", false); },
+       false},
+      {"a record file of another kind, of the record's size", false,
+       [&] {
+         ASSERT_TRUE(hostwin::MakeFolderAs("C:\\ProgramData\\TEVRO", kSoundFolder));
+         ASSERT_TRUE(hostwin::MakeFileAs(RecordFile(0), kSoundFile));
+         hostwin::SetFileText(RecordFile(0), "MZ" + std::string(30, '\0'));
+       },
+       false},
       {"no global names in this process's sandbox", false,
        [] { hostwin::SetGlobalNamespace(false); }, true},
   };
