@@ -109,6 +109,9 @@ bool GlobalNamespaceReachable() {
   return true;
 }
 
+RecordOpen OpenRecordFileIn(char (&path)[MAX_PATH], const char* name, LPSECURITY_ATTRIBUTES file,
+                            size_t bytes, HANDLE* mapping, uint8_t** base);
+
 // A file or folder found made by another program: a squatter's unless its security is
 // sound; the record file also when it is a link or a reparse point, or of another size.
 RecordOpen OpenRecordFile(uint8_t index, size_t bytes, HANDLE* mapping, uint8_t** base) {
@@ -125,14 +128,41 @@ RecordOpen OpenRecordFile(uint8_t index, size_t bytes, HANDLE* mapping, uint8_t*
   LPSECURITY_ATTRIBUTES folder = Attributes(gSecurity.folder, kFolderSecurity, &folderAttributes);
   LPSECURITY_ATTRIBUTES file = Attributes(gSecurity.file, kFileSecurity, &fileAttributes);
   if (folder == nullptr || file == nullptr) return RecordOpen::kCannotBeHad;
+  bool folderFound = false;
   if (!CreateDirectoryA(path, folder)) {
     const DWORD error = GetLastError();
     if (error != ERROR_ALREADY_EXISTS) {
       TraceFallback("the records' folder", error);
       return RecordOpen::kCannotBeHad;
     }
-    if (TrustOfPath(path) != ObjectTrust::kSound) return RecordOpen::kSquatted;
+    folderFound = true;
   }
+  // The folder itself, not what it may link to, and held while the file is opened, shared
+  // for reading only, so that it cannot be renamed, nor written into a mount point
+  // meanwhile: a link there would have a service make the file anywhere on the machine.
+  HANDLE held = CreateFileA(path, READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (held == INVALID_HANDLE_VALUE) {
+    TraceFallback("the records' folder", GetLastError());
+    return RecordOpen::kCannotBeHad;
+  }
+  BY_HANDLE_FILE_INFORMATION shape = {};
+  if (!GetFileInformationByHandle(held, &shape) ||
+      (shape.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+      (shape.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+      (folderFound && !Trusted(held, SE_FILE_OBJECT))) {
+    CloseHandle(held);
+    return RecordOpen::kSquatted;
+  }
+  const RecordOpen opened = OpenRecordFileIn(path, name, file, bytes, mapping, base);
+  CloseHandle(held);
+  return opened;
+}
+
+// The record file 'name' of the folder 'path', held: as OpenRecordFile.
+RecordOpen OpenRecordFileIn(char (&path)[MAX_PATH], const char* name, LPSECURITY_ATTRIBUTES file,
+                            size_t bytes, HANDLE* mapping, uint8_t** base) {
   strcat(path, name);
   HANDLE handle =
       CreateFileA(path, GENERIC_READ | GENERIC_WRITE | READ_CONTROL,

@@ -824,6 +824,14 @@ TEST_F(SharingTest, ASquattersObjectIsNotUsedAndAnUnreachableOneFallsBackToTheSe
       {"another kind of object under the machine-wide mutex's name", true,
        [&] { hostwin::MakeObjectAs(BridgeMutex(0), hostwin::ObjectKind::kMapping, "", false); },
        false},
+      {"another user's records' folder that anyone may change", false,
+       [&] { ASSERT_TRUE(hostwin::MakeFolderAs("C:\\ProgramData\\TEVRO", kAnyoneAll)); }, false},
+      {"a sound records' folder that is a mount point", false,
+       [&] {
+         ASSERT_TRUE(hostwin::MakeFolderAs("C:\\ProgramData\\TEVRO", kSoundFolder));
+         hostwin::SetFileShape("C:\\ProgramData\\TEVRO", 1, true);
+       },
+       false},
       {"a record file of another kind, of the record's size", false,
        [&] {
          ASSERT_TRUE(hostwin::MakeFolderAs("C:\\ProgramData\\TEVRO", kSoundFolder));
