@@ -47,7 +47,7 @@ struct Descriptor {
 
 struct ObjectSecurity {
   Descriptor mutex, record, folder, file;
-  bool fallbackTraced;
+  bool fallbackTraced, recordFallbackTraced;
 };
 
 ObjectSecurity gSecurity;
@@ -120,7 +120,7 @@ RecordOpen OpenRecordFile(uint8_t index, size_t bytes, HANDLE* mapping, uint8_t*
   char name[32] = "\\port.0.record";
   name[6] = static_cast<char>('0' + index);
   if (length == 0 || length + sizeof kRecordFolder + sizeof name > sizeof path) {
-    TraceFallback("the records' folder", ERROR_PATH_NOT_FOUND);
+    TraceRecordFallback("the records' folder", ERROR_PATH_NOT_FOUND);
     return RecordOpen::kCannotBeHad;
   }
   strcat(path, kRecordFolder);
@@ -132,7 +132,7 @@ RecordOpen OpenRecordFile(uint8_t index, size_t bytes, HANDLE* mapping, uint8_t*
   if (!CreateDirectoryA(path, folder)) {
     const DWORD error = GetLastError();
     if (error != ERROR_ALREADY_EXISTS) {
-      TraceFallback("the records' folder", error);
+      TraceRecordFallback("the records' folder", error);
       return RecordOpen::kCannotBeHad;
     }
     folderFound = true;
@@ -144,7 +144,7 @@ RecordOpen OpenRecordFile(uint8_t index, size_t bytes, HANDLE* mapping, uint8_t*
                             OPEN_EXISTING,
                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (held == INVALID_HANDLE_VALUE) {
-    TraceFallback("the records' folder", GetLastError());
+    TraceRecordFallback("the records' folder", GetLastError());
     return RecordOpen::kCannotBeHad;
   }
   BY_HANDLE_FILE_INFORMATION shape = {};
@@ -170,7 +170,7 @@ RecordOpen OpenRecordFileIn(char (&path)[MAX_PATH], const char* name, LPSECURITY
                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   const DWORD opened = GetLastError();
   if (handle == INVALID_HANDLE_VALUE) {
-    TraceFallback("a box's record file", opened);
+    TraceRecordFallback("a box's record file", opened);
     return RecordOpen::kCannotBeHad;
   }
   const DWORD total = static_cast<DWORD>(sizeof(RecordFileHeader) + bytes);
@@ -191,7 +191,7 @@ RecordOpen OpenRecordFileIn(char (&path)[MAX_PATH], const char* name, LPSECURITY
   void* view = *mapping != nullptr ? MapViewOfFile(*mapping, kRecordRights, 0, 0, total) : nullptr;
   if (view == nullptr) {
     if (*mapping != nullptr) CloseHandle(*mapping);
-    TraceFallback("a box's record file", error);
+    TraceRecordFallback("a box's record file", error);
     return RecordOpen::kCannotBeHad;
   }
   // The header is stamped in one exchange, so that a process mapping the file meanwhile
@@ -342,10 +342,21 @@ void TraceFallback(const char* what, DWORD error) {
              what, static_cast<unsigned long>(error));
 }
 
+void TraceRecordFallback(const char* what, DWORD error) {
+  if (gSecurity.recordFallbackTraced) return;
+  gSecurity.recordFallbackTraced = true;
+  TraceEvent("wait",
+             "%s of the machine cannot be had (error %lu); this process takes turns on its "
+             "boxes with every program, but shares their records (pulses, how the EEPROM was "
+             "left) with the programs of its logon session only",
+             what, static_cast<unsigned long>(error));
+}
+
 void FreeObjectSecurity() {
   FreeDescriptor(gSecurity.mutex);
   FreeDescriptor(gSecurity.record);
   FreeDescriptor(gSecurity.folder);
   FreeDescriptor(gSecurity.file);
   gSecurity.fallbackTraced = false;
+  gSecurity.recordFallbackTraced = false;
 }

@@ -49,6 +49,8 @@ void CloseRecord(RecordView* record);
 // Once a process: what it could not have of the machine's objects, so that it shares boxes
 // with its logon session's programs only.
 void TraceFallback(const char* what, DWORD error);
+// Once a process: the machine's record files cannot be had, the session's memory stands in.
+void TraceRecordFallback(const char* what, DWORD error);
 
 // The descriptors made for the objects, freed at unload.
 void FreeObjectSecurity();
