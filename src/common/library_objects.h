@@ -4,7 +4,7 @@
 // namespace, each driver-port box's record in a file of a folder every user may reach (a
 // named file mapping in the global namespace cannot be made by a standard user's program,
 // which may be the first to start). Each mutex has a twin in the logon session's namespace,
-// the one copies of the library before 1.4 take, taken as well; where the machine's objects
+// the only one earlier copies of the library take, taken as well; where the machine's objects
 // cannot be had at all (a sandbox refuses global names), the session's stand in for them,
 // and the trace says so once.
 //
