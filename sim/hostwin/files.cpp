@@ -140,6 +140,21 @@ bool MakeFileAs(const std::string& path, const std::string& sddl) {
   return true;
 }
 
+bool MakeFolderAs(const std::string& folder, const std::string& sddl) {
+  Secured made;
+  const std::string path = Lower(folder);
+  if (!HasFolder(path) ||
+      std::find(S().folders.begin(), S().folders.end(), path) != S().folders.end() ||
+      !ParseSecurity(sddl, &made.security)) {
+    return false;
+  }
+  made.sddl = sddl;
+  made.owner = kAnotherUser;
+  S().folders.push_back(path);
+  S().fileSecurity[path] = made;
+  return true;
+}
+
 bool FileOpenableBy(const std::string& path, uint32_t access, bool anotherUser) {
   auto it = S().fileSecurity.find(Lower(path));
   if (it == S().fileSecurity.end()) return false;
@@ -174,7 +189,11 @@ void SetProcessBits(int bits) { S().processBits = bits; }
 const std::vector<NonDiskWrite>& NonDiskWrites() { return S().nonDiskWrites; }
 void MakeNonDiskName(const std::string& name) { S().nonDiskNames.insert(Lower(name)); }
 
-HANDLE OpenFile(const char* name, DWORD access, DWORD disposition,
+bool IsFolder(const std::string& path) {
+  return std::find(S().folders.begin(), S().folders.end(), path) != S().folders.end();
+}
+
+HANDLE OpenFile(const char* name, DWORD access, DWORD disposition, DWORD flags,
                 const SECURITY_ATTRIBUTES* security) {
   std::string diskPath;
   DWORD type = TypeOfName(name, &diskPath);
@@ -194,6 +213,18 @@ HANDLE OpenFile(const char* name, DWORD access, DWORD disposition,
     return reinterpret_cast<HANDLE>(handle);
   }
   std::string path = Lower(diskPath);
+  if (IsFolder(path)) {
+    // A folder opens only as a folder, with backup semantics, and only as it is.
+    if ((flags & FILE_FLAG_BACKUP_SEMANTICS) == 0 || disposition != OPEN_EXISTING) {
+      SetError(ERROR_ACCESS_DENIED);
+      return INVALID_HANDLE_VALUE;
+    }
+    uintptr_t handle = S().nextFileHandle++;
+    S().fileHandles[handle] = path;
+    S().fileAccess[handle] = access;
+    SetError(ERROR_SUCCESS);
+    return reinterpret_cast<HANDLE>(handle);
+  }
   const bool existed = S().files.count(path) == 1;
   auto secured = S().fileSecurity.find(path);
   if (existed && secured != S().fileSecurity.end() &&
@@ -304,9 +335,12 @@ BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION inform
   *information = BY_HANDLE_FILE_INFORMATION{};
   auto shape = S().fileShapes.find(*path);
   const bool reparse = shape != S().fileShapes.end() && shape->second.second;
-  information->dwFileAttributes = reparse ? FILE_ATTRIBUTE_REPARSE_POINT : FILE_ATTRIBUTE_NORMAL;
+  const bool folder = IsFolder(*path);
+  information->dwFileAttributes =
+      (reparse ? FILE_ATTRIBUTE_REPARSE_POINT : 0) | (folder ? FILE_ATTRIBUTE_DIRECTORY : 0);
+  if (information->dwFileAttributes == 0) information->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
   information->nNumberOfLinks = shape != S().fileShapes.end() ? shape->second.first : 1;
-  information->nFileSizeLow = static_cast<DWORD>(S().files[*path].size());
+  information->nFileSizeLow = folder ? 0 : static_cast<DWORD>(S().files[*path].size());
   return TRUE;
 }
 

@@ -129,14 +129,37 @@ void SkipAclFlags(const std::string& text, size_t* at) {
   }
 }
 
-// One "(type;flags;rights;;;sid)" at 'at'. 'label' selects the S: part's form.
+// A conditional entry's "(condition)" at 'at', parentheses nested, and the entry's closing
+// parenthesis after it.
+bool SkipCondition(const std::string& text, size_t* at) {
+  if (text.compare(*at, 1, "(") != 0) return false;
+  int depth = 0;
+  for (; *at < text.size(); ++*at) {
+    if (text[*at] == '(') ++depth;
+    if (text[*at] == ')' && --depth == 0) break;
+  }
+  if (*at + 1 >= text.size() || text[*at + 1] != ')') return false;
+  *at += 2;
+  return true;
+}
+
+// One "(type;flags;rights;;;sid)" at 'at', or a conditional one (XA, XD) with
+// ";(condition)" after the SID. 'label' selects the S: part's form. The world does not
+// evaluate conditions: a conditional entry applies as if its condition held.
 bool ParseAce(const std::string& text, size_t* at, bool label, Security* out) {
   if (text.compare(*at, 1, "(") != 0) return false;
   ++*at;
   std::string type, flags, rights, object, inherited, sid;
   if (!Field(text, at, ';', &type) || !Field(text, at, ';', &flags) ||
       !Field(text, at, ';', &rights) || !Field(text, at, ';', &object) ||
-      !Field(text, at, ';', &inherited) || !Field(text, at, ')', &sid)) {
+      !Field(text, at, ';', &inherited)) {
+    return false;
+  }
+  const bool conditional = !label && (type == "XA" || type == "XD");
+  if (conditional) {
+    if (!Field(text, at, ';', &sid) || !SkipCondition(text, at)) return false;
+    type = type.substr(1);
+  } else if (!Field(text, at, ')', &sid)) {
     return false;
   }
   if (!ParseAceFlags(flags) || !object.empty() || !inherited.empty()) return false;

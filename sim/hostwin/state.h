@@ -253,8 +253,9 @@ struct Callout {
 };
 // Names other than box devices (files.cpp): the handle CreateFileA opens for a file, a
 // device or a pipe, or INVALID_HANDLE_VALUE; closing a file's. Untraced.
-HANDLE OpenFile(const char* name, DWORD access, DWORD disposition,
+HANDLE OpenFile(const char* name, DWORD access, DWORD disposition, DWORD flags,
                 const SECURITY_ATTRIBUTES* security);
+bool IsFolder(const std::string& path);  // lower case
 // The lower-case path of an open file's handle; null for another handle.
 const std::string* FilePathOf(HANDLE handle);
 bool CloseFileHandle(HANDLE handle);

@@ -164,8 +164,10 @@ bool MakeObjectAs(const std::string& name, ObjectKind kind, const std::string& s
                   bool anotherUser = false);
 // Another user's program makes the file first (its folder must exist), with this descriptor.
 bool MakeFileAs(const std::string& path, const std::string& sddl);
-// The file has this many names (hard links), or is a reparse point (a link to another
-// file): what GetFileInformationByHandle reports of it. One name, no reparse point at Reset.
+bool MakeFolderAs(const std::string& folder, const std::string& sddl);  // the same, a folder
+// The file or folder has this many names (hard links), or is a reparse point (a link to
+// another file, a mount point): what GetFileInformationByHandle reports of it. One name, no reparse
+// point at Reset.
 void SetFileShape(const std::string& path, uint32_t links, bool reparsePoint);
 // The memory every process shares for a file mapped by one of them (the file's bytes, kept
 // in step); null when no mapping of the file was made since Reset.

@@ -138,8 +138,8 @@ BoxLock LockBox(BoxKind kind, uint8_t index, DWORD waitMs) {
       (lock != BoxLock::kLocked && lock != BoxLock::kAbandoned)) {
     return lock;  // kWithoutLock: not held, so UnlockBox's release fails harmlessly
   }
-  // The session's twin, for copies of the library before 1.4, within what is left of the
-  // wait. Not had: the machine's is given back, so the box is wholly taken or not at all.
+  // The session's twin, for earlier copies of the library, which take it alone, within what is left
+  // of the wait. Not had: the machine's is given back, so the box is wholly taken or not at all.
   const BoxLock twin = LockOf(WaitForBox(kind, index, m.session, waitMs - waited, &waited));
   if (twin == BoxLock::kLocked || twin == BoxLock::kAbandoned) {
     return twin == BoxLock::kAbandoned ? BoxLock::kAbandoned : lock;

@@ -1,7 +1,10 @@
 #include "common/library_objects.h"
 
 #include <sddl.h>
+#include <stdio.h>
 #include <string.h>
+
+#include <atomic>
 
 #include "common/object_security.h"
 #include "common/trace.h"
@@ -18,7 +21,7 @@ const char kRecordFolder[] = "\\TEVRO";  // under %ProgramData%
 // whatever its integrity level (the labels let low integrity in) and whoever made them:
 // wait for and release a mutex, read and write a record, read their security.
 constexpr DWORD kMutexRights = SYNCHRONIZE | MUTEX_MODIFY_STATE | READ_CONTROL;
-// What copies of the library before 1.4 grant on their session's mutexes.
+// What earlier copies of the library (which take their session's mutexes only) grant on them.
 constexpr DWORD kEarlierMutexRights = SYNCHRONIZE | MUTEX_MODIFY_STATE;
 constexpr DWORD kRecordRights = FILE_MAP_READ | FILE_MAP_WRITE;
 const char kMutexSecurity[] = "D:(A;;GA;;;SY)(A;;GA;;;OW)(A;;0x00120001;;;WD)S:(ML;;NW;;;LW)";
@@ -44,7 +47,7 @@ struct Descriptor {
 
 struct ObjectSecurity {
   Descriptor mutex, record, folder, file;
-  bool fallbackTraced;
+  bool fallbackTraced, recordFallbackTraced;
 };
 
 ObjectSecurity gSecurity;
@@ -93,6 +96,22 @@ HANDLE OpenSessionMutex(LPSECURITY_ATTRIBUTES made, const char* name, bool* chec
   return OpenMutexA(kEarlierMutexRights, FALSE, name);
 }
 
+// Whether this process may make objects in the global namespace at all: a mutex of a name
+// no other process uses, made and closed at once.
+bool GlobalNamespaceReachable() {
+  char suffix[24];
+  snprintf(suffix, sizeof suffix, "probe.%lu", static_cast<unsigned long>(GetCurrentProcessId()));
+  char name[96];
+  FormObjectName(name, ObjectScope::kMachine, suffix);
+  HANDLE probe = CreateMutexA(nullptr, FALSE, name);
+  if (probe == nullptr) return false;
+  CloseHandle(probe);
+  return true;
+}
+
+RecordOpen OpenRecordFileIn(char (&path)[MAX_PATH], const char* name, LPSECURITY_ATTRIBUTES file,
+                            size_t bytes, HANDLE* mapping, uint8_t** base);
+
 // A file or folder found made by another program: a squatter's unless its security is
 // sound; the record file also when it is a link or a reparse point, or of another size.
 RecordOpen OpenRecordFile(uint8_t index, size_t bytes, HANDLE* mapping, uint8_t** base) {
@@ -101,7 +120,7 @@ RecordOpen OpenRecordFile(uint8_t index, size_t bytes, HANDLE* mapping, uint8_t*
   char name[32] = "\\port.0.record";
   name[6] = static_cast<char>('0' + index);
   if (length == 0 || length + sizeof kRecordFolder + sizeof name > sizeof path) {
-    TraceFallback("the records' folder", ERROR_PATH_NOT_FOUND);
+    TraceRecordFallback("the records' folder", ERROR_PATH_NOT_FOUND);
     return RecordOpen::kCannotBeHad;
   }
   strcat(path, kRecordFolder);
@@ -109,14 +128,41 @@ RecordOpen OpenRecordFile(uint8_t index, size_t bytes, HANDLE* mapping, uint8_t*
   LPSECURITY_ATTRIBUTES folder = Attributes(gSecurity.folder, kFolderSecurity, &folderAttributes);
   LPSECURITY_ATTRIBUTES file = Attributes(gSecurity.file, kFileSecurity, &fileAttributes);
   if (folder == nullptr || file == nullptr) return RecordOpen::kCannotBeHad;
+  bool folderFound = false;
   if (!CreateDirectoryA(path, folder)) {
     const DWORD error = GetLastError();
     if (error != ERROR_ALREADY_EXISTS) {
-      TraceFallback("the records' folder", error);
+      TraceRecordFallback("the records' folder", error);
       return RecordOpen::kCannotBeHad;
     }
-    if (TrustOfPath(path) != ObjectTrust::kSound) return RecordOpen::kSquatted;
+    folderFound = true;
   }
+  // The folder itself, not what it may link to, and held while the file is opened, shared
+  // for reading only, so that it cannot be renamed, nor written into a mount point
+  // meanwhile: a link there would have a service make the file anywhere on the machine.
+  HANDLE held = CreateFileA(path, READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (held == INVALID_HANDLE_VALUE) {
+    TraceRecordFallback("the records' folder", GetLastError());
+    return RecordOpen::kCannotBeHad;
+  }
+  BY_HANDLE_FILE_INFORMATION shape = {};
+  if (!GetFileInformationByHandle(held, &shape) ||
+      (shape.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+      (shape.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+      (folderFound && !Trusted(held, SE_FILE_OBJECT))) {
+    CloseHandle(held);
+    return RecordOpen::kSquatted;
+  }
+  const RecordOpen opened = OpenRecordFileIn(path, name, file, bytes, mapping, base);
+  CloseHandle(held);
+  return opened;
+}
+
+// The record file 'name' of the folder 'path', held: as OpenRecordFile.
+RecordOpen OpenRecordFileIn(char (&path)[MAX_PATH], const char* name, LPSECURITY_ATTRIBUTES file,
+                            size_t bytes, HANDLE* mapping, uint8_t** base) {
   strcat(path, name);
   HANDLE handle =
       CreateFileA(path, GENERIC_READ | GENERIC_WRITE | READ_CONTROL,
@@ -124,7 +170,7 @@ RecordOpen OpenRecordFile(uint8_t index, size_t bytes, HANDLE* mapping, uint8_t*
                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   const DWORD opened = GetLastError();
   if (handle == INVALID_HANDLE_VALUE) {
-    TraceFallback("a box's record file", opened);
+    TraceRecordFallback("a box's record file", opened);
     return RecordOpen::kCannotBeHad;
   }
   const DWORD total = static_cast<DWORD>(sizeof(RecordFileHeader) + bytes);
@@ -145,16 +191,22 @@ RecordOpen OpenRecordFile(uint8_t index, size_t bytes, HANDLE* mapping, uint8_t*
   void* view = *mapping != nullptr ? MapViewOfFile(*mapping, kRecordRights, 0, 0, total) : nullptr;
   if (view == nullptr) {
     if (*mapping != nullptr) CloseHandle(*mapping);
-    TraceFallback("a box's record file", error);
+    TraceRecordFallback("a box's record file", error);
     return RecordOpen::kCannotBeHad;
   }
-  RecordFileHeader* header = static_cast<RecordFileHeader*>(view);
-  if (header->magic == 0 && header->version == 0) *header = {kRecordMagic, kRecordVersion};
-  if (header->magic != kRecordMagic || header->version != kRecordVersion) {
-    TraceEvent("wait", "port %u: its record file is not of this version of the library", index);
+  // The header is stamped in one exchange, so that a process mapping the file meanwhile
+  // sees it either blank or whole.
+  uint64_t expected = 0;
+  const RecordFileHeader stamp = {kRecordMagic, kRecordVersion};
+  uint64_t wanted = 0;
+  memcpy(&wanted, &stamp, sizeof wanted);
+  std::atomic_ref<uint64_t>(*static_cast<uint64_t*>(view))
+      .compare_exchange_strong(expected, wanted);
+  if (expected != 0 && expected != wanted) {
+    // Another kind of file, or a later layout: not this library's record.
     UnmapViewOfFile(view);
     CloseHandle(*mapping);
-    return RecordOpen::kCannotBeHad;
+    return RecordOpen::kSquatted;
   }
   *base = static_cast<uint8_t*>(view);
   return RecordOpen::kMapped;
@@ -221,12 +273,11 @@ LibraryMutexes OpenLibraryMutexes(const char* suffix) {
     m.squatted = true;
     return m;
   } else {
-    // Refused: a sandbox's namespace, or an object there that refuses this program. One that
-    // lets this program wait on it but hides its security is a squatter's; otherwise the
-    // session's objects stand in.
-    HANDLE probe = OpenMutexA(SYNCHRONIZE, FALSE, name);
-    if (probe != nullptr) {
-      CloseHandle(probe);
+    // Refused: a sandbox's namespace, or an object there that refuses this program. The
+    // library's own grant every program what it uses, so where this process may make a
+    // global object of its own, the refusing one is a squatter's: falling back to the
+    // session's would split the box's lock between sessions.
+    if (GlobalNamespaceReachable()) {
       m.squatted = true;
       return m;
     }
@@ -240,9 +291,12 @@ LibraryMutexes OpenLibraryMutexes(const char* suffix) {
   if (m.machineUnreachable) {
     m.error = sessionError;
     // Standing in for the machine's, it must be sound itself.
-    if (m.session == nullptr && sessionError == ERROR_ACCESS_DENIED &&
-        OpenMutexA(SYNCHRONIZE, FALSE, name) != nullptr) {
-      m.squatted = true;
+    if (m.session == nullptr && sessionError == ERROR_ACCESS_DENIED) {
+      HANDLE probe = OpenMutexA(SYNCHRONIZE, FALSE, name);
+      if (probe != nullptr) {
+        CloseHandle(probe);
+        m.squatted = true;
+      }
     }
   }
   return m;
@@ -288,10 +342,21 @@ void TraceFallback(const char* what, DWORD error) {
              what, static_cast<unsigned long>(error));
 }
 
+void TraceRecordFallback(const char* what, DWORD error) {
+  if (gSecurity.recordFallbackTraced) return;
+  gSecurity.recordFallbackTraced = true;
+  TraceEvent("wait",
+             "%s of the machine cannot be had (error %lu); this process takes turns on its "
+             "boxes with every program, but shares their records (pulses, how the EEPROM was "
+             "left) with the programs of its logon session only",
+             what, static_cast<unsigned long>(error));
+}
+
 void FreeObjectSecurity() {
   FreeDescriptor(gSecurity.mutex);
   FreeDescriptor(gSecurity.record);
   FreeDescriptor(gSecurity.folder);
   FreeDescriptor(gSecurity.file);
   gSecurity.fallbackTraced = false;
+  gSecurity.recordFallbackTraced = false;
 }

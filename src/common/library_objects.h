@@ -4,7 +4,7 @@
 // namespace, each driver-port box's record in a file of a folder every user may reach (a
 // named file mapping in the global namespace cannot be made by a standard user's program,
 // which may be the first to start). Each mutex has a twin in the logon session's namespace,
-// the one copies of the library before 1.4 take, taken as well; where the machine's objects
+// the only one earlier copies of the library take, taken as well; where the machine's objects
 // cannot be had at all (a sandbox refuses global names), the session's stand in for them,
 // and the trace says so once.
 //
@@ -49,6 +49,8 @@ void CloseRecord(RecordView* record);
 // Once a process: what it could not have of the machine's objects, so that it shares boxes
 // with its logon session's programs only.
 void TraceFallback(const char* what, DWORD error);
+// Once a process: the machine's record files cannot be had, the session's memory stands in.
+void TraceRecordFallback(const char* what, DWORD error);
 
 // The descriptors made for the objects, freed at unload.
 void FreeObjectSecurity();

@@ -147,11 +147,3 @@ ObjectTrust TrustOfHandle(HANDLE handle, SE_OBJECT_TYPE type) {
                       nullptr, nullptr, nullptr, &descriptor);
   return Result(error, descriptor);
 }
-
-ObjectTrust TrustOfPath(const char* path) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  const DWORD error = GetNamedSecurityInfoA(path, SE_FILE_OBJECT,
-                                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                            nullptr, nullptr, nullptr, nullptr, &descriptor);
-  return Result(error, descriptor);
-}

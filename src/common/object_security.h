@@ -20,9 +20,8 @@ enum class ObjectTrust : unsigned char {
 // makes it a squatter's.
 bool LetsOthersChangeSecurity(const char* sddl);
 
-// Of an object opened with READ_CONTROL (a kernel object, or a file: SE_FILE_OBJECT), and
-// of a file or folder by its path.
+// Of an object opened with READ_CONTROL: a kernel object, or a file or folder
+// (SE_FILE_OBJECT).
 ObjectTrust TrustOfHandle(HANDLE handle, SE_OBJECT_TYPE type);
-ObjectTrust TrustOfPath(const char* path);
 
 #endif  // TEVRO_COMMON_OBJECT_SECURITY_H

@@ -63,19 +63,27 @@ TEST_F(SharingTest, ABoxAnotherProgramKeepsFailsEachOperationAfterTheWait) {
          return static_cast<uint32_t>(flag);
        }},
   };
-  for (bool bridge : {false, true}) {
-    for (const auto& c : calls) {
-      SCOPED_TRACE(std::string(bridge ? "bridge " : "driver port ") + c.name);
-      hostwin::Reset();
-      Load(bridge);
-      hostwin::HoldMutex(bridge ? BridgeMutex(0) : PortMutex(0), 0);
-      hostwin::ClearTrace();
-      uint64_t start = hostwin::NowUs();
-      EXPECT_EQ(c.call(lib_), 0u);
-      EXPECT_EQ(hostwin::NowUs() - start, 5000000u);  // the wait bound, once
-      EXPECT_EQ(hostwin::CountCalls("CreateFileA") + hostwin::CountCalls("FT_Open"), 0u);
-      EXPECT_EQ(lib_->GetLocalOpenCnt(), 0u);
-      lib_.reset();
+  // The other program: one of any session on the machine, or in this session a copy of the
+  // library before 1.4, which takes only its session's mutex. The machine's mutex, taken
+  // first, is given back when the session's is not had.
+  for (bool earlierCopy : {false, true}) {
+    for (bool bridge : {false, true}) {
+      for (const auto& c : calls) {
+        SCOPED_TRACE(std::string(earlierCopy ? "an earlier copy, " : "") +
+                     (bridge ? "bridge " : "driver port ") + c.name);
+        hostwin::Reset();
+        Load(bridge);
+        const std::string mutex = bridge ? BridgeMutex(0) : PortMutex(0);
+        hostwin::HoldMutex(earlierCopy ? "Local" + mutex.substr(6) : mutex, 0);
+        hostwin::ClearTrace();
+        uint64_t start = hostwin::NowUs();
+        EXPECT_EQ(c.call(lib_), 0u);
+        EXPECT_EQ(hostwin::NowUs() - start, 5000000u);  // the wait bound, once
+        EXPECT_EQ(hostwin::CountCalls("CreateFileA") + hostwin::CountCalls("FT_Open"), 0u);
+        EXPECT_EQ(lib_->GetLocalOpenCnt(), 0u);
+        EXPECT_TRUE(!earlierCopy || !hostwin::MutexHeld(mutex));  // the machine's given back
+        lib_.reset();
+      }
     }
   }
 }
@@ -624,21 +632,34 @@ TEST_F(SharingTest, ADeadProgramsPulseIsReleasedByAnyCallOfAnotherThatUsedTheBox
   EXPECT_EQ(record->ownerPid, 0u);
   lib_.reset();
 
-  // Energised with no pulse in the record (released at once), or with one of a process
-  // that died inside it, just written (released once its 60 ms are up, not before).
-  for (uint32_t owner : {0u, 77u}) {
+  // Energised with no pulse in the record (released at once), with one of a process that
+  // died inside it, just written (released once its 60 ms are up, not before), or with one
+  // stamped later than now: written before the machine restarted (released at once, not
+  // waited for).
+  const struct {
+    uint32_t owner;
+    int64_t stampedUs;  // after now
+    bool waited;
+  } rows[] = {{0, 0, false}, {77, 0, true}, {77, 3'600'000'000, false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << "owner " << row.owner << " stamped " << row.stampedUs);
     Box(0).port = 0xF2, Box(0).drawerLine = 0;
-    const uint64_t writtenUs = hostwin::NowUs();
-    *record = SharedBoxRecord{owner, 0, 5, static_cast<int64_t>(writtenUs)};
+    const uint64_t nowUs = hostwin::NowUs();
+    *record = SharedBoxRecord{row.owner, 0, 5, static_cast<int64_t>(nowUs) + row.stampedUs};
     hostwin::ClearTrace();
     Library fresh;
-    EXPECT_THAT(DrawerWrites(), ElementsAre("17 2f f7 00"));
+    if (row.stampedUs == 0) {
+      EXPECT_THAT(DrawerWrites(), ElementsAre("17 2f f7 00"));
+    } else {  // released by the scan, then again by the probe, which sees the line as set
+      EXPECT_THAT(DrawerWrites(), ::testing::Each(::testing::Eq("17 2f f7 00")));
+      EXPECT_FALSE(DrawerWrites().empty());
+    }
     EXPECT_EQ(Box(0).drawerLine, 1);
     const uint32_t releasedMs = PortBoxDrawerEventAt(Box(0), Box(0).drawerEventCount - 1)->timeMs;
-    if (owner != 0) {
-      EXPECT_GE(releasedMs, writtenUs / 1000 + 60);
+    if (row.waited) {
+      EXPECT_GE(releasedMs, nowUs / 1000 + 60);
     } else {
-      EXPECT_LE(releasedMs, writtenUs / 1000 + 1);
+      EXPECT_LE(releasedMs, nowUs / 1000 + 1);
     }
   }
 }
@@ -734,11 +755,14 @@ TEST_F(SharingTest, ABoxWithoutItsMutexIsKickedButNeverWritten) {
 }
 
 // Objects found under the library's names that another program made. A squatter's (anyone
-// may change its security) is not used: the box is not reached, and nothing goes to it. One
-// that refuses this program, or a namespace that does, sends it to its logon session's
-// objects, which the trace says once: the box is then shared with the session only.
+// may change its security, it refuses this program, it is of another kind or shape) is not
+// used: the box is not reached, and nothing goes to it. A namespace that refuses this
+// process (a sandbox) sends it to its logon session's objects, which the trace says once:
+// the box is then shared with the session only.
 TEST_F(SharingTest, ASquattersObjectIsNotUsedAndAnUnreachableOneFallsBackToTheSession) {
   const char kAnyoneAll[] = "D:(A;;GA;;;WD)";
+  const char kSoundFile[] = "D:P(A;;GA;;;SY)(A;;GA;;;OW)(A;;0x0012019F;;;WD)";
+  const char kSoundFolder[] = "D:P(A;;GA;;;SY)(A;;GA;;;OW)(A;;0x001200A3;;;WD)";
   const struct {
     const char* name;
     bool bridge;
@@ -758,16 +782,63 @@ TEST_F(SharingTest, ASquattersObjectIsNotUsedAndAnUnreachableOneFallsBackToTheSe
        false},
       {"another user's record file that anyone may change", false,
        [&] {
-         hostwin::AddFolder("C:\\ProgramData\\TEVRO");
-         hostwin::MakeFileAs(RecordFile(0), kAnyoneAll);
+         ASSERT_TRUE(hostwin::MakeFolderAs("C:\\ProgramData\\TEVRO", kSoundFolder));
+         ASSERT_TRUE(hostwin::MakeFileAs(RecordFile(0), kAnyoneAll));
        },
        false},
-      {"a machine-wide mutex that refuses this program", false,
+      {"another user's mutex that anyone may change on a condition", false,
+       [&] {
+         ASSERT_TRUE(hostwin::MakeObjectAs(
+             PortMutex(0), hostwin::ObjectKind::kMutex,
+             "D:(A;;GA;;;SY)(XA;;GA;;;WD;((Member_of {SID(BA)}) || (Member_of {SID(BU)})))", false,
+             true));
+       },
+       false},
+      {"a sound record file with a second name", false,
+       [&] {
+         ASSERT_TRUE(hostwin::MakeFolderAs("C:\\ProgramData\\TEVRO", kSoundFolder));
+         ASSERT_TRUE(hostwin::MakeFileAs(RecordFile(0), kSoundFile));
+         hostwin::SetFileShape(RecordFile(0), 2, false);
+       },
+       false},
+      {"a sound record file that is a link", false,
+       [&] {
+         ASSERT_TRUE(hostwin::MakeFolderAs("C:\\ProgramData\\TEVRO", kSoundFolder));
+         ASSERT_TRUE(hostwin::MakeFileAs(RecordFile(0), kSoundFile));
+         hostwin::SetFileShape(RecordFile(0), 1, true);
+       },
+       false},
+      {"a sound record file of another size", false,
+       [&] {
+         ASSERT_TRUE(hostwin::MakeFolderAs("C:\\ProgramData\\TEVRO", kSoundFolder));
+         ASSERT_TRUE(hostwin::MakeFileAs(RecordFile(0), kSoundFile));
+         hostwin::SetFileText(RecordFile(0), std::string(4096, 'x'));
+       },
+       false},
+      {"a machine-wide mutex that refuses this program (it might admit another)", false,
        [&] {
          hostwin::MakeObjectAs(PortMutex(0), hostwin::ObjectKind::kMutex, "D:(A;;GA;;;SY)", false,
                                true);
        },
-       true},
+       false},
+      {"another kind of object under the machine-wide mutex's name", true,
+       [&] { hostwin::MakeObjectAs(BridgeMutex(0), hostwin::ObjectKind::kMapping, "", false); },
+       false},
+      {"another user's records' folder that anyone may change", false,
+       [&] { ASSERT_TRUE(hostwin::MakeFolderAs("C:\\ProgramData\\TEVRO", kAnyoneAll)); }, false},
+      {"a sound records' folder that is a mount point", false,
+       [&] {
+         ASSERT_TRUE(hostwin::MakeFolderAs("C:\\ProgramData\\TEVRO", kSoundFolder));
+         hostwin::SetFileShape("C:\\ProgramData\\TEVRO", 1, true);
+       },
+       false},
+      {"a record file of another kind, of the record's size", false,
+       [&] {
+         ASSERT_TRUE(hostwin::MakeFolderAs("C:\\ProgramData\\TEVRO", kSoundFolder));
+         ASSERT_TRUE(hostwin::MakeFileAs(RecordFile(0), kSoundFile));
+         hostwin::SetFileText(RecordFile(0), "MZ" + std::string(30, '\0'));
+       },
+       false},
       {"no global names in this process's sandbox", false,
        [] { hostwin::SetGlobalNamespace(false); }, true},
   };

@@ -227,6 +227,56 @@ TEST_F(StandInTest, OpeningAnObjectAsksForRightsItsMakerMustHaveGranted) {
   EXPECT_EQ(GetLastError(), DWORD{ERROR_FILE_NOT_FOUND});
 }
 
+// Local\ names are each session's (session 0's are the global ones), Global\ names every
+// session's; a global section is made only by a service or an elevated program.
+TEST_F(StandInTest, NamesAreTheSessionsOrTheMachinesAndAGlobalSectionNeedsThePrivilege) {
+  const struct {
+    const char* name;
+    bool mapping;
+    uint32_t makerSession;  // 0: a service
+    uint32_t openerSession;
+    DWORD made;    // the maker's last error: ERROR_SUCCESS when made
+    DWORD opened;  // the opener's: ERROR_SUCCESS when found
+  } rows[] = {
+      {"Local\\n", false, 1, 1, ERROR_SUCCESS, ERROR_SUCCESS},
+      {"Local\\n", false, 1, 2, ERROR_SUCCESS, ERROR_FILE_NOT_FOUND},
+      {"n", false, 2, 1, ERROR_SUCCESS, ERROR_FILE_NOT_FOUND},
+      {"Global\\n", false, 1, 2, ERROR_SUCCESS, ERROR_SUCCESS},
+      {"Local\\n", false, 0, 0, ERROR_SUCCESS, ERROR_SUCCESS},
+      {"Local\\n", false, 0, 1, ERROR_SUCCESS, ERROR_FILE_NOT_FOUND},
+      {"Global\\s", true, 0, 1, ERROR_SUCCESS, ERROR_SUCCESS},
+      {"Global\\s", true, 1, 2, ERROR_ACCESS_DENIED, ERROR_FILE_NOT_FOUND},
+      {"Local\\s", true, 1, 1, ERROR_SUCCESS, ERROR_SUCCESS},
+  };
+  const char kAnyone[] = "D:(A;;GA;;;WD)";
+  for (const auto& r : rows) {
+    SCOPED_TRACE(testing::Message() << r.name << " made in session " << r.makerSession
+                                    << ", opened in " << r.openerSession);
+    hostwin::Reset();
+    hostwin::SetSession(r.makerSession, r.makerSession == 0);
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(kAnyone, SDDL_REVISION_1, &sd,
+                                                                     nullptr));
+    SECURITY_ATTRIBUTES sa = {sizeof sa, sd, FALSE};
+    HANDLE maker =
+        r.mapping ? CreateFileMappingA(INVALID_HANDLE_VALUE, &sa, PAGE_READWRITE, 0, 64, r.name)
+                  : CreateMutexA(&sa, FALSE, r.name);
+    EXPECT_EQ(GetLastError(), r.made);
+    EXPECT_EQ(maker != nullptr, r.made == ERROR_SUCCESS);
+    hostwin::SetSession(r.openerSession, r.openerSession == 0);
+    SetLastError(0xDEAD);
+    HANDLE opened = r.mapping ? OpenFileMappingA(FILE_MAP_READ, FALSE, r.name)
+                              : OpenMutexA(SYNCHRONIZE, FALSE, r.name);
+    EXPECT_EQ(opened != nullptr, r.opened == ERROR_SUCCESS);
+    if (r.opened != ERROR_SUCCESS) {
+      EXPECT_EQ(GetLastError(), r.opened);
+    }
+    if (opened != nullptr) CloseHandle(opened);
+    if (maker != nullptr) CloseHandle(maker);
+    LocalFree(sd);
+  }
+}
+
 TEST_F(StandInTest, AHandleDoesOnlyWhatItsRightsAllow) {
   ASSERT_TRUE(hostwin::MakeObjectAs(kMutex, hostwin::ObjectKind::kMutex, "", false));
   HANDLE waitOnly = OpenMutexA(SYNCHRONIZE, FALSE, kMutex);
