@@ -46,11 +46,20 @@ TEST_F(BoxObjectsTest, ARecordFileOrMutexItCannotTrustIsNotUsed) {
     hostwin::Reset();
     SetUp();
   }
-  // Another user's machine mutex that refuses this program, which may make global ones.
-  hostwin::MakeObjectAs("Global\\" + kNames, hostwin::ObjectKind::kMutex, "D:(A;;0x00100000;;;WD)",
-                        false, true);
-  Library lib;
-  EXPECT_EQ(lib.OpenPosInterface(0), -1);
+  // Another user's mutex that refuses this program: the machine's, where this program may make
+  // global objects, or in a sandbox the session's, standing in for it.
+  for (bool sandbox : {false, true}) {
+    SCOPED_TRACE(sandbox ? "the session's" : "the machine's");
+    hostwin::SetGlobalNamespace(!sandbox);
+    hostwin::MakeObjectAs((sandbox ? "Local\\" : "Global\\") + kNames, hostwin::ObjectKind::kMutex,
+                          "D:(A;;0x00100000;;;WD)", false, true);
+    {
+      Library lib;
+      EXPECT_EQ(lib.OpenPosInterface(0), -1);
+    }
+    hostwin::Reset();
+    SetUp();
+  }
 }
 
 // Without global names the session's record stands in, kept through a handle with the rights
