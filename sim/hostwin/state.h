@@ -74,7 +74,8 @@ struct State {
   bool planted = false;
   bool d2xxLoaded = false;
   bool plantedLoaded = false;
-  uint64_t nextHandle = 0;  // 0: the default scheme
+  uint64_t nextHandle = 0;
+  bool nextHandleSet = false;  // false: the default scheme
   uint32_t handleSerial = 0;
 
   bool bridgePresent[kMaxBridgeBoxes] = {};

@@ -71,7 +71,10 @@ void SetD2xxMissingFunction(const std::string& name) { S().missingFunction = nam
 void SetPlantedD2xx(bool planted) { S().planted = planted; }
 bool D2xxLoaded() { return S().d2xxLoaded; }
 bool PlantedD2xxLoaded() { return S().plantedLoaded; }
-void SetNextBridgeHandle(uint64_t value) { S().nextHandle = value; }
+void SetNextBridgeHandle(uint64_t value) {
+  S().nextHandle = value;
+  S().nextHandleSet = true;
+}
 
 sim::BridgeBox& AddBridgeBox(int deviceNumber, uint32_t userAreaSize) {
   S().bridgePresent[deviceNumber] = true;

@@ -60,8 +60,8 @@ void SetD2xxMissingFunction(const std::string& name);  // GetProcAddress fails f
 void SetPlantedD2xx(bool planted);  // a copy beside the application, found by the search order
 bool D2xxLoaded();                  // the system copy is loaded now
 bool PlantedD2xxLoaded();           // the planted copy was ever loaded
-// The handle value the next successful FT_Open hands out (by default handles are
-// 0x10000 + 0x100 * deviceNumber + a serial number).
+// The handle value the next successful FT_Open hands out, null included (by default
+// handles are 0x10000 + 0x100 * deviceNumber + a serial number).
 void SetNextBridgeHandle(uint64_t value);
 
 // Bridge boxes by D2XX device number (0 .. kMaxBridgeBoxes - 1).
