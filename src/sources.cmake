@@ -9,10 +9,12 @@ set(TEVRO_LIBRARY_SOURCES
   ${TEVRO_SRC_DIR}/front/openings.cpp
   ${TEVRO_SRC_DIR}/front/counter_copy.cpp
   ${TEVRO_SRC_DIR}/common/box_lock.cpp
+  ${TEVRO_SRC_DIR}/common/library_objects.cpp
   ${TEVRO_SRC_DIR}/common/elevation.cpp
   ${TEVRO_SRC_DIR}/common/fine_clock.cpp
   ${TEVRO_SRC_DIR}/common/gone_box.cpp
   ${TEVRO_SRC_DIR}/common/library_timer.cpp
+  ${TEVRO_SRC_DIR}/common/object_security.cpp
   ${TEVRO_SRC_DIR}/common/process_lock.cpp
   ${TEVRO_SRC_DIR}/common/process_lock_scope.cpp
   ${TEVRO_SRC_DIR}/common/trace.cpp

@@ -810,7 +810,7 @@ constexpr uint32_t kProcessLockBatch = 10000;
 // here by the same name, it is the object the library takes; nobody else holds it.
 HANDLE OpenBoxMutex(const char* box) {
   char name[96];
-  snprintf(name, sizeof name, "Local\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.%s", box);
+  snprintf(name, sizeof name, "Global\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.%s", box);
   return CreateMutexA(nullptr, FALSE, name);
 }
 

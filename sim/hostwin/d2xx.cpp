@@ -66,11 +66,16 @@ FT_STATUS WINAPI FT_Open(int deviceNumber, FT_HANDLE* handle) {
   if (!sim::BridgeBoxOpen(box)) return kDeviceNotFound;
   uintptr_t value =
       static_cast<uintptr_t>(0x10000u + 0x100u * deviceNumber + (++S().handleSerial & 0xFF));
-  if (S().nextHandle != 0) {
+  if (S().nextHandleSet) {
     value = static_cast<uintptr_t>(S().nextHandle);
-    S().nextHandle = 0;
+    S().nextHandleSet = false;
   }
-  S().ftHandles[value] = deviceNumber;
+  // A handle that means none (null, -1) opens nothing: every call on it fails.
+  if (value != 0 && value != ~uintptr_t{0}) {
+    S().ftHandles[value] = deviceNumber;
+  } else {
+    sim::BridgeBoxClose(box);
+  }
   *handle = reinterpret_cast<FT_HANDLE>(value);
   return kOk;
 }

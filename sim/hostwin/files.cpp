@@ -34,6 +34,16 @@ const std::string* FileOf(HANDLE handle) {
   return it == S().fileHandles.end() ? nullptr : &it->second;
 }
 
+// A mapping of the file keeps the bytes every process sees; the file takes them back when
+// the mapping goes (objects.cpp).
+void SyncFromMapping(const std::string& path) {
+  uint8_t* mapped = MappedFile(path);
+  auto it = S().files.find(path);
+  if (mapped != nullptr && it != S().files.end()) {
+    it->second.assign(reinterpret_cast<const char*>(mapped), it->second.size());
+  }
+}
+
 // The key's path in the store: HKLM\Software of the 32-bit view lies under
 // HKLM\Software\WOW6432Node, as on 64-bit Windows. (Simplified: no key below
 // HKLM\Software is shared between the views, and HKCU\Software is one for both.)
@@ -100,11 +110,61 @@ DWORD TypeOfName(const std::string& name, std::string* diskPath) {
 
 namespace hostwin {
 
+std::string LowerPath(const std::string& path) { return Lower(path); }
+
+std::string* FileBytes(const std::string& lowerPath) {
+  auto it = S().files.find(lowerPath);
+  return it == S().files.end() ? nullptr : &it->second;
+}
+
+const std::string* FilePathOf(HANDLE handle) { return FileOf(handle); }
+
 void AddFolder(const std::string& folder) { S().folders.push_back(Lower(folder)); }
 bool FileExists(const std::string& path) { return S().files.count(Lower(path)) == 1; }
 std::string FileText(const std::string& path) {
+  SyncFromMapping(Lower(path));
   auto it = S().files.find(Lower(path));
   return it == S().files.end() ? std::string() : it->second;
+}
+
+bool MakeFileAs(const std::string& path, const std::string& sddl) {
+  Secured made;
+  if (!HasFolder(Lower(path)) || S().files.count(Lower(path)) == 1 ||
+      !ParseSecurity(sddl, &made.security)) {
+    return false;
+  }
+  made.sddl = sddl;
+  made.owner = kAnotherUser;
+  S().files[Lower(path)] = std::string();
+  S().fileSecurity[Lower(path)] = made;
+  return true;
+}
+
+bool MakeFolderAs(const std::string& folder, const std::string& sddl) {
+  Secured made;
+  const std::string path = Lower(folder);
+  if (!HasFolder(path) ||
+      std::find(S().folders.begin(), S().folders.end(), path) != S().folders.end() ||
+      !ParseSecurity(sddl, &made.security)) {
+    return false;
+  }
+  made.sddl = sddl;
+  made.owner = kAnotherUser;
+  S().folders.push_back(path);
+  S().fileSecurity[path] = made;
+  return true;
+}
+
+bool FileOpenableBy(const std::string& path, uint32_t access, bool anotherUser) {
+  auto it = S().fileSecurity.find(Lower(path));
+  if (it == S().fileSecurity.end()) return false;
+  return Grants(it->second, SecuredKind::kFile, access,
+                Opener{anotherUser ? kAnotherUser : kDesktopUser, false, false});
+}
+
+std::string FileSecurityText(const std::string& path) {
+  auto it = S().fileSecurity.find(Lower(path));
+  return it == S().fileSecurity.end() ? std::string() : it->second.sddl;
 }
 void SetFileText(const std::string& path, const std::string& text) {
   S().files[Lower(path)] = text;
@@ -129,10 +189,21 @@ void SetProcessBits(int bits) { S().processBits = bits; }
 const std::vector<NonDiskWrite>& NonDiskWrites() { return S().nonDiskWrites; }
 void MakeNonDiskName(const std::string& name) { S().nonDiskNames.insert(Lower(name)); }
 
-HANDLE OpenFile(const char* name, DWORD, DWORD disposition) {
-  COUNT_CALL("CreateFileA(file)");
+bool IsFolder(const std::string& path) {
+  return std::find(S().folders.begin(), S().folders.end(), path) != S().folders.end();
+}
+
+HANDLE OpenFile(const char* name, DWORD access, DWORD disposition, DWORD flags,
+                const SECURITY_ATTRIBUTES* security) {
   std::string diskPath;
   DWORD type = TypeOfName(name, &diskPath);
+  // Files of the machine's data folder (the boxes' records) are counted apart from others
+  // (the trace's).
+  if (type == FILE_TYPE_DISK && Lower(diskPath).compare(0, 15, "c:\\programdata\\") == 0) {
+    COUNT_CALL("CreateFileA(program data)");
+  } else {
+    COUNT_CALL("CreateFileA(file)");
+  }
   if (type != FILE_TYPE_DISK) {
     // The device or pipe is there (a pipe as if its server listened).
     uintptr_t handle = S().nextFileHandle++;
@@ -142,22 +213,66 @@ HANDLE OpenFile(const char* name, DWORD, DWORD disposition) {
     return reinterpret_cast<HANDLE>(handle);
   }
   std::string path = Lower(diskPath);
+  if (IsFolder(path)) {
+    // A folder opens only as a folder, with backup semantics, and only as it is.
+    if ((flags & FILE_FLAG_BACKUP_SEMANTICS) == 0 || disposition != OPEN_EXISTING) {
+      SetError(ERROR_ACCESS_DENIED);
+      return INVALID_HANDLE_VALUE;
+    }
+    uintptr_t handle = S().nextFileHandle++;
+    S().fileHandles[handle] = path;
+    S().fileAccess[handle] = access;
+    SetError(ERROR_SUCCESS);
+    return reinterpret_cast<HANDLE>(handle);
+  }
   const bool existed = S().files.count(path) == 1;
+  auto secured = S().fileSecurity.find(path);
+  if (existed && secured != S().fileSecurity.end() &&
+      !Grants(secured->second, SecuredKind::kFile, access, ThisOpener())) {
+    SetError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
   if (!existed) {
     if (disposition != OPEN_ALWAYS || !HasFolder(path)) {
       SetError(HasFolder(path) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
       return INVALID_HANDLE_VALUE;
     }
+    std::string text;
+    Security parsed;
+    if (!DescriptorOf(security, &text, &parsed)) {
+      SetError(ERROR_INVALID_SECURITY_DESCR);
+      return INVALID_HANDLE_VALUE;
+    }
+    if (!text.empty()) S().fileSecurity[path] = MadeByThisProcess(text, parsed);
     S().files[path] = std::string();
   }
   uintptr_t handle = S().nextFileHandle++;
   S().fileHandles[handle] = path;
+  S().fileAccess[handle] = access;
   SetError(existed && disposition == OPEN_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
   return reinterpret_cast<HANDLE>(handle);
 }
 
 bool CloseFileHandle(HANDLE handle) {
+  S().fileAccess.erase(reinterpret_cast<uintptr_t>(handle));
   return S().fileHandles.erase(reinterpret_cast<uintptr_t>(handle)) == 1;
+}
+
+// Reading a file's security takes READ_CONTROL, which reading its bytes includes.
+DWORD FileSecurityOfHandle(HANDLE handle, PSECURITY_DESCRIPTOR* descriptor) {
+  const std::string* path = FileOf(handle);
+  if (path == nullptr) return ERROR_INVALID_HANDLE;
+  if ((S().fileAccess[reinterpret_cast<uintptr_t>(handle)] &
+       (READ_CONTROL | GENERIC_READ | GENERIC_ALL)) == 0) {
+    return ERROR_ACCESS_DENIED;
+  }
+  const std::string named = *path;
+  return GetNamedSecurityInfoA(named.c_str(), SE_FILE_OBJECT, 0, nullptr, nullptr, nullptr, nullptr,
+                               descriptor);
+}
+
+void SetFileShape(const std::string& path, uint32_t links, bool reparsePoint) {
+  S().fileShapes[Lower(path)] = {links, reparsePoint};
 }
 
 bool CloseDeviceFile(HANDLE handle) {
@@ -211,6 +326,24 @@ BOOL GetFileSizeEx(HANDLE file, LARGE_INTEGER* size) {
   return TRUE;
 }
 
+BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information) {
+  const std::string* path = FileOf(file);
+  if (path == nullptr || information == nullptr) {
+    SetError(path == nullptr ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *information = BY_HANDLE_FILE_INFORMATION{};
+  auto shape = S().fileShapes.find(*path);
+  const bool reparse = shape != S().fileShapes.end() && shape->second.second;
+  const bool folder = IsFolder(*path);
+  information->dwFileAttributes =
+      (reparse ? FILE_ATTRIBUTE_REPARSE_POINT : 0) | (folder ? FILE_ATTRIBUTE_DIRECTORY : 0);
+  if (information->dwFileAttributes == 0) information->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+  information->nNumberOfLinks = shape != S().fileShapes.end() ? shape->second.first : 1;
+  information->nFileSizeLow = folder ? 0 : static_cast<DWORD>(S().files[*path].size());
+  return TRUE;
+}
+
 DWORD GetFileType(HANDLE file) {
   COUNT_CALL("GetFileType");
   uintptr_t value = reinterpret_cast<uintptr_t>(file);
@@ -220,6 +353,47 @@ DWORD GetFileType(HANDLE file) {
   if (device != S().deviceFileTypes.end()) return device->second;
   if (!IsBoxDevice(file)) SetError(ERROR_INVALID_HANDLE);
   return FILE_TYPE_UNKNOWN;
+}
+
+BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security) {
+  COUNT_CALL("CreateDirectoryA");
+  const std::string folder = Lower(path);
+  if (std::find(S().folders.begin(), S().folders.end(), folder) != S().folders.end()) {
+    SetError(ERROR_ALREADY_EXISTS);
+    return FALSE;
+  }
+  std::string text;
+  Security parsed;
+  if (!HasFolder(folder) || !DescriptorOf(security, &text, &parsed)) {
+    SetError(HasFolder(folder) ? ERROR_INVALID_SECURITY_DESCR : ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  S().folders.push_back(folder);
+  if (!text.empty()) S().fileSecurity[folder] = MadeByThisProcess(text, parsed);
+  return TRUE;
+}
+
+// A file or folder made with no descriptor reports the defaults of its maker (the desktop's
+// user's, here).
+DWORD GetNamedSecurityInfoA(LPCSTR name, SE_OBJECT_TYPE type, DWORD, PSID* owner, PSID* group,
+                            PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
+  COUNT_CALL("GetNamedSecurityInfoA");
+  const std::string path = Lower(name != nullptr ? name : "");
+  const bool folder = std::find(S().folders.begin(), S().folders.end(), path) != S().folders.end();
+  if (type != SE_FILE_OBJECT || descriptor == nullptr) return ERROR_INVALID_PARAMETER;
+  if (!folder && S().files.count(path) == 0) return ERROR_FILE_NOT_FOUND;
+  for (PSID* sid : {owner, group}) {
+    if (sid != nullptr) *sid = nullptr;
+  }
+  for (PACL* acl : {dacl, sacl}) {
+    if (acl != nullptr) *acl = nullptr;
+  }
+  auto secured = S().fileSecurity.find(path);
+  Secured defaults;
+  defaults.owner = kDesktopUser;
+  *descriptor = MakeDescriptor(
+      ReportedSecurity(secured != S().fileSecurity.end() ? secured->second : defaults));
+  return ERROR_SUCCESS;
 }
 
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {

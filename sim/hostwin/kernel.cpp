@@ -122,7 +122,7 @@ BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                    DWORD disposition, DWORD flags, HANDLE templateFile) {
-  if (!IsBoxDevicePath(name)) return OpenFile(name, access, disposition);
+  if (!IsBoxDevicePath(name)) return OpenFile(name, access, disposition, flags, security);
   TRACE_CALL("CreateFileA", std::string(name) + "," + HexValue(access) + "," + HexValue(share) +
                                 "," + (security ? "sa" : "null") + "," +
                                 std::to_string(disposition) + "," + HexValue(flags) + "," +

@@ -1,6 +1,8 @@
 // Named mutexes and file mappings (shared memory) between processes: one namespace for
-// both, each object with the security it was made with and each handle with the rights it
-// was opened for. Another program's part is played by the world's controls.
+// both per logon session, and the global one; each object with the security it was made
+// with and each handle with the rights it was opened for. A mapping of a file is shared by
+// every process that maps that file. Another program's part is played by the world's
+// controls.
 #include <string.h>
 
 #include "state.h"
@@ -41,6 +43,9 @@ State::Object* ObjectOf(HANDLE handle, ObjectKind kind, DWORD* access) {
 }
 
 std::string UnnamedKey() { return "\x01unnamed." + std::to_string(++S().unnamedObjects); }
+std::string FileKey(const std::string& lowerPath) { return "\x01file." + lowerPath; }
+
+bool IsGlobal(const std::string& name) { return name.compare(0, 7, "Global\\") == 0; }
 
 void MakeMemory(State::Object* object, size_t size) {
   object->size = size;
@@ -50,6 +55,10 @@ void MakeMemory(State::Object* object, size_t size) {
 // Opens the existing object 'key' of 'kind' for 'access', as OpenMutexA and
 // OpenFileMappingA do; null with the last error set when it cannot.
 HANDLE OpenExisting(const std::string& key, ObjectKind kind, DWORD access) {
+  if (IsGlobal(key) && !S().globalNamespace) {
+    SetError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
   auto it = S().objects.find(key);
   if (it == S().objects.end()) {
     SetError(ERROR_FILE_NOT_FOUND);
@@ -59,11 +68,11 @@ HANDLE OpenExisting(const std::string& key, ObjectKind kind, DWORD access) {
     SetError(ERROR_INVALID_HANDLE);
     return nullptr;
   }
-  if (!Grants(it->second, access, S().elevated)) {
+  if (!Grants(it->second, access, ThisOpener())) {
     SetError(ERROR_ACCESS_DENIED);
     return nullptr;
   }
-  return NewHandle(key, MapGeneric(kind, access));
+  return NewHandle(key, MapGeneric(KindOf(kind), access));
 }
 
 // Creates the object, or opens the one of that name for 'access', as the Create* calls
@@ -77,21 +86,28 @@ HANDLE CreateOrOpen(const char* name, ObjectKind kind, const SECURITY_ATTRIBUTES
     SetError(ERROR_INVALID_SECURITY_DESCR);
     return nullptr;
   }
-  std::string key = name != nullptr ? std::string(name) : UnnamedKey();
+  std::string key = name != nullptr ? ObjectKey(name) : UnnamedKey();
   if (S().objects.count(key) == 1) {
     HANDLE handle = OpenExisting(key, kind, access);
     if (handle != nullptr) SetError(ERROR_ALREADY_EXISTS);
     return handle;
   }
+  if (IsGlobal(key) && !S().globalNamespace) {
+    SetError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  // Making a global section needs the privilege to create global objects.
+  if (IsGlobal(key) && kind == ObjectKind::kMapping && !S().elevated && !S().service) {
+    SetError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
   State::Object& object = S().objects[key];
+  static_cast<Secured&>(object) = MadeByThisProcess(text, security);
   object.kind = kind;
-  object.sddl = text;
-  object.security = security;
-  object.madeElevated = S().elevated;
   *made = true;
   SetError(ERROR_SUCCESS);
   // The maker's handle has the rights it asked for, whatever the descriptor grants.
-  return NewHandle(key, MapGeneric(kind, access));
+  return NewHandle(key, MapGeneric(KindOf(kind), access));
 }
 
 HANDLE CreateMutexWithRights(LPSECURITY_ATTRIBUTES security, LPCSTR name, bool initialOwner,
@@ -111,10 +127,35 @@ HANDLE CreateMutexWithRights(LPSECURITY_ATTRIBUTES security, LPCSTR name, bool i
 
 namespace hostwin {
 
+std::string ObjectKey(const std::string& name) {
+  if (IsGlobal(name) || name.empty() || name[0] == '\x01') return name;
+  const std::string local = "Local\\";
+  const std::string rest =
+      name.compare(0, local.size(), local) == 0 ? name.substr(local.size()) : name;
+  // Session 0's own namespace is the global one.
+  if (S().session == 0) return "Global\\" + rest;
+  return "Session\\" + std::to_string(S().session) + "\\" + rest;
+}
+
+void SetSession(uint32_t session, bool service) {
+  S().session = session;
+  S().service = service;
+}
+
+void SetGlobalNamespace(bool reachable) { S().globalNamespace = reachable; }
+
+// What another copy of the library makes its mutexes with.
+const char kLibraryMutexSecurity[] = "D:(A;;GA;;;SY)(A;;GA;;;OW)(A;;0x00120001;;;WD)";
+
 void HoldMutex(const std::string& name, uint32_t forMs) {
-  const bool made = S().objects.count(name) == 0;
-  State::Object& m = S().objects[name];
-  if (made) m.madeByOther = true;
+  const bool made = S().objects.count(ObjectKey(name)) == 0;
+  State::Object& m = S().objects[ObjectKey(name)];
+  if (made) {
+    m.madeByOther = true;
+    m.sddl = kLibraryMutexSecurity;
+    ParseSecurity(m.sddl, &m.security);
+    m.owner = kDesktopUser;
+  }
   m.ownerThread = kOtherProgram;
   m.recursion = 1;
   m.abandoned = false;
@@ -122,7 +163,7 @@ void HoldMutex(const std::string& name, uint32_t forMs) {
 }
 
 void AbandonMutex(const std::string& name) {
-  State::Object& m = S().objects[name];
+  State::Object& m = S().objects[ObjectKey(name)];
   m.ownerThread = 0;
   m.recursion = 0;
   m.otherUntilUs = 0;
@@ -130,7 +171,7 @@ void AbandonMutex(const std::string& name) {
 }
 
 bool MutexHeld(const std::string& name) {
-  auto it = S().objects.find(name);
+  auto it = S().objects.find(ObjectKey(name));
   return it != S().objects.end() && it->second.kind == ObjectKind::kMutex &&
          it->second.ownerThread != 0;
 }
@@ -149,46 +190,66 @@ void DropUnheldObjects() {
   for (auto it = S().objects.begin(); it != S().objects.end();) {
     bool held = it->second.madeByOther || it->second.ownerThread == kOtherProgram;
     for (const auto& handle : S().syncHandles) held = held || handle.second.name == it->first;
+    // A mapping of a file goes, and the file keeps its bytes.
+    if (!held && !it->second.file.empty()) {
+      std::string* bytes = FileBytes(it->second.file);
+      if (bytes != nullptr) {
+        bytes->assign(reinterpret_cast<const char*>(it->second.memory.data()), bytes->size());
+      }
+    }
     it = held ? std::next(it) : S().objects.erase(it);
   }
 }
 
+uint8_t* MappedFile(const std::string& path) {
+  auto it = S().objects.find(FileKey(LowerPath(path)));
+  return it == S().objects.end() ? nullptr : it->second.memory.data();
+}
+
 uint8_t* SharedMemory(const std::string& name) {
-  auto it = S().objects.find(name);
+  auto it = S().objects.find(ObjectKey(name));
   if (it == S().objects.end() || it->second.kind != ObjectKind::kMapping) return nullptr;
   return it->second.memory.data();
 }
 
-bool MakeObjectAs(const std::string& name, ObjectKind kind, const std::string& sddl,
-                  bool elevated) {
+bool MakeObjectAs(const std::string& name, ObjectKind kind, const std::string& sddl, bool elevated,
+                  bool anotherUser) {
   Security security;
-  if (S().objects.count(name) == 1 || !ParseSecurity(sddl, &security)) return false;
-  State::Object& object = S().objects[name];
+  const std::string key = ObjectKey(name);
+  if (S().objects.count(key) == 1 || !ParseSecurity(sddl, &security)) return false;
+  State::Object& object = S().objects[key];
   object.kind = kind;
   object.sddl = sddl;
   object.security = security;
   object.madeElevated = elevated;
+  object.owner = elevated ? "BA" : anotherUser ? kAnotherUser : kDesktopUser;
   object.madeByOther = true;
   if (kind == ObjectKind::kMapping) MakeMemory(&object, kPageBytes);
   return true;
 }
 
 std::string ObjectSecurityText(const std::string& name) {
-  auto it = S().objects.find(name);
+  auto it = S().objects.find(ObjectKey(name));
   return it == S().objects.end() ? std::string() : it->second.sddl;
 }
 
 std::vector<uint32_t> ObjectAccess(const std::string& name) {
   std::vector<uint32_t> rights;
   for (const auto& entry : S().syncHandles) {
-    if (entry.second.name == name) rights.push_back(entry.second.access);
+    if (entry.second.name == ObjectKey(name)) rights.push_back(entry.second.access);
   }
   return rights;
 }
 
 bool OpenableBy(const std::string& name, uint32_t access, bool elevated) {
-  auto it = S().objects.find(name);
-  return it != S().objects.end() && Grants(it->second, access, elevated);
+  auto it = S().objects.find(ObjectKey(name));
+  return it != S().objects.end() &&
+         Grants(it->second, access, Opener{kDesktopUser, elevated, false});
+}
+
+bool OpenableByAnotherUser(const std::string& name, uint32_t access) {
+  auto it = S().objects.find(ObjectKey(name));
+  return it != S().objects.end() && Grants(it->second, access, Opener{kAnotherUser, false, false});
 }
 
 }  // namespace hostwin
@@ -217,7 +278,7 @@ HANDLE OpenMutexA(DWORD access, BOOL, LPCSTR name) {
     SetError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  return OpenExisting(name, ObjectKind::kMutex, access);
+  return OpenExisting(ObjectKey(name), ObjectKind::kMutex, access);
 }
 
 BOOL ReleaseMutex(HANDLE mutex) {
@@ -276,13 +337,34 @@ DWORD WaitForSingleObject(HANDLE object, DWORD ms) {
   return result;
 }
 
-// Only mappings backed by the paging file, read-write, as shared memory is made.
+// Read-write mappings only: of the paging file (shared memory, sizeLow bytes), or, unnamed,
+// of a file opened for reading and writing (grown to sizeLow when shorter; every process
+// that maps the file shares its bytes).
 HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES security, DWORD protect,
                           DWORD sizeHigh, DWORD sizeLow, LPCSTR name) {
   COUNT_CALL("CreateFileMappingA");
-  if (file != INVALID_HANDLE_VALUE || protect != PAGE_READWRITE || sizeHigh != 0 || sizeLow == 0) {
+  if (protect != PAGE_READWRITE || sizeHigh != 0 || sizeLow == 0) {
     SetError(ERROR_INVALID_PARAMETER);
     return nullptr;
+  }
+  if (file != INVALID_HANDLE_VALUE) {
+    const std::string* path = FilePathOf(file);
+    if (path == nullptr || name != nullptr) {
+      SetError(path == nullptr ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
+      return nullptr;
+    }
+    const std::string key = FileKey(*path);
+    std::string* bytes = FileBytes(*path);
+    if (bytes->size() < sizeLow) bytes->resize(sizeLow, '\0');
+    State::Object& object = S().objects[key];
+    if (object.file.empty()) {
+      object.kind = ObjectKind::kMapping;
+      object.file = *path;
+      MakeMemory(&object, bytes->size());
+      memcpy(object.memory.data(), bytes->data(), bytes->size());
+    }
+    SetError(ERROR_SUCCESS);
+    return NewHandle(key, MapGeneric(SecuredKind::kMapping, kReadWriteMappingRights));
   }
   bool made = false;
   HANDLE handle =
@@ -297,7 +379,34 @@ HANDLE OpenFileMappingA(DWORD access, BOOL, LPCSTR name) {
     SetError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  return OpenExisting(name, ObjectKind::kMapping, access);
+  return OpenExisting(ObjectKey(name), ObjectKind::kMapping, access);
+}
+
+DWORD GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, DWORD, PSID* owner, PSID* group,
+                      PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
+  COUNT_CALL("GetSecurityInfo");
+  if (type == SE_FILE_OBJECT && descriptor != nullptr) {
+    for (PSID* sid : {owner, group}) {
+      if (sid != nullptr) *sid = nullptr;
+    }
+    for (PACL* acl : {dacl, sacl}) {
+      if (acl != nullptr) *acl = nullptr;
+    }
+    return FileSecurityOfHandle(handle, descriptor);
+  }
+  const State::SyncHandle* h = HandleOf(handle);
+  if (type != SE_KERNEL_OBJECT || h == nullptr || descriptor == nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  if ((h->access & READ_CONTROL) == 0) return ERROR_ACCESS_DENIED;
+  for (PSID* sid : {owner, group}) {
+    if (sid != nullptr) *sid = nullptr;
+  }
+  for (PACL* acl : {dacl, sacl}) {
+    if (acl != nullptr) *acl = nullptr;
+  }
+  *descriptor = MakeDescriptor(ReportedSecurity(S().objects[h->name]));
+  return ERROR_SUCCESS;
 }
 
 // A view asks for the mapping rights of its access: FILE_MAP_WRITE (and so

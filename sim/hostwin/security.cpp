@@ -1,13 +1,14 @@
 // Security descriptors from their text (SDDL), and the access check of a named object.
 //
-// The stand-in reads the forms a program of this session passes: an optional owner and
-// group, "D:" with allow and deny entries, and "S:" with one integrity label. The program
-// that opens an object is one user of the desktop session: it is in WD (everyone), AU,
-// IU and BU, and in BA only when elevated. An object's owner is its maker's user, or BA
-// when an elevated program made it (an owner given in the text is read, not kept); the
-// owner may read and change the DACL whatever it says, unless an entry for OW (owner
-// rights) says what the owner may do. There are no integrity levels here (every program
-// runs at medium or, elevated, at high), so a label is kept, not checked.
+// The stand-in reads the forms a program passes: an optional owner and group, "D:" with
+// allow and deny entries, and "S:" with one integrity label. The program that opens an
+// object is a user of the machine (the desktop's, or another) or SYSTEM: a user is in WD
+// (everyone), AU, IU and BU, and in BA only when elevated; SYSTEM is in WD, AU, BA and SY.
+// An object's owner is its maker's user, BA when an elevated program made it, SY when a
+// service did (an owner given in the text is read, not kept); the owner may read and change
+// the DACL whatever it says, unless an entry for OW (owner rights) says what the owner may
+// do. There are no integrity levels here (every program runs at medium or, elevated, at
+// high), so a label is kept, not checked.
 #include <stdlib.h>
 #include <string.h>
 
@@ -128,14 +129,37 @@ void SkipAclFlags(const std::string& text, size_t* at) {
   }
 }
 
-// One "(type;flags;rights;;;sid)" at 'at'. 'label' selects the S: part's form.
+// A conditional entry's "(condition)" at 'at', parentheses nested, and the entry's closing
+// parenthesis after it.
+bool SkipCondition(const std::string& text, size_t* at) {
+  if (text.compare(*at, 1, "(") != 0) return false;
+  int depth = 0;
+  for (; *at < text.size(); ++*at) {
+    if (text[*at] == '(') ++depth;
+    if (text[*at] == ')' && --depth == 0) break;
+  }
+  if (*at + 1 >= text.size() || text[*at + 1] != ')') return false;
+  *at += 2;
+  return true;
+}
+
+// One "(type;flags;rights;;;sid)" at 'at', or a conditional one (XA, XD) with
+// ";(condition)" after the SID. 'label' selects the S: part's form. The world does not
+// evaluate conditions: a conditional entry applies as if its condition held.
 bool ParseAce(const std::string& text, size_t* at, bool label, Security* out) {
   if (text.compare(*at, 1, "(") != 0) return false;
   ++*at;
   std::string type, flags, rights, object, inherited, sid;
   if (!Field(text, at, ';', &type) || !Field(text, at, ';', &flags) ||
       !Field(text, at, ';', &rights) || !Field(text, at, ';', &object) ||
-      !Field(text, at, ';', &inherited) || !Field(text, at, ')', &sid)) {
+      !Field(text, at, ';', &inherited)) {
+    return false;
+  }
+  const bool conditional = !label && (type == "XA" || type == "XD");
+  if (conditional) {
+    if (!Field(text, at, ';', &sid) || !SkipCondition(text, at)) return false;
+    type = type.substr(1);
+  } else if (!Field(text, at, ')', &sid)) {
     return false;
   }
   if (!ParseAceFlags(flags) || !object.empty() || !inherited.empty()) return false;
@@ -156,8 +180,22 @@ bool ParseAce(const std::string& text, size_t* at, bool label, Security* out) {
   return true;
 }
 
-bool IsMember(const std::string& sid, bool elevated) {
-  return sid == "WD" || sid == "AU" || sid == "IU" || sid == "BU" || (elevated && sid == "BA");
+bool IsMember(const std::string& sid, const Opener& opener) {
+  if (sid == "WD" || sid == "AU" || sid == opener.user) return true;
+  if (opener.system) return sid == "BA" || sid == "SY";
+  return sid == "IU" || sid == "BU" || (opener.elevated && sid == "BA");
+}
+
+bool IsOwner(const Secured& secured, const Opener& opener) {
+  if (secured.owner == opener.user) return true;
+  if (secured.owner == "BA") return opener.elevated || opener.system;
+  return false;
+}
+
+// The strings handed out by ConvertSecurityDescriptorToStringSecurityDescriptorA.
+std::map<const void*, std::unique_ptr<std::string>>& Texts() {
+  static std::map<const void*, std::unique_ptr<std::string>> texts;
+  return texts;
 }
 
 }  // namespace
@@ -199,10 +237,17 @@ bool ParseSecurity(const std::string& text, Security* out) {
   return true;
 }
 
-// The generic mappings of the two object types, as Windows has them.
-DWORD MapGeneric(ObjectKind kind, DWORD access) {
-  const bool mutex = kind == ObjectKind::kMutex;
+// The generic mappings of the object types, as Windows has them.
+DWORD MapGeneric(SecuredKind kind, DWORD access) {
   DWORD mapped = access & 0x0FFFFFFFu;
+  if (kind == SecuredKind::kFile) {
+    if (access & GENERIC_READ) mapped |= FILE_GENERIC_READ;
+    if (access & GENERIC_WRITE) mapped |= FILE_GENERIC_WRITE;
+    if (access & GENERIC_EXECUTE) mapped |= READ_CONTROL | SYNCHRONIZE | 0x00A0u;
+    if (access & GENERIC_ALL) mapped |= FILE_ALL_ACCESS;
+    return mapped;
+  }
+  const bool mutex = kind == SecuredKind::kMutex;
   if (access & GENERIC_READ) {
     mapped |= READ_CONTROL | (mutex ? MUTEX_MODIFY_STATE : SECTION_QUERY | SECTION_MAP_READ);
   }
@@ -214,26 +259,68 @@ DWORD MapGeneric(ObjectKind kind, DWORD access) {
   return mapped;
 }
 
-bool Grants(const State::Object& object, DWORD access, bool openerElevated) {
+SecuredKind KindOf(ObjectKind kind) {
+  return kind == ObjectKind::kMutex ? SecuredKind::kMutex : SecuredKind::kMapping;
+}
+
+Opener ThisOpener() {
+  return Opener{S().service ? std::string("SY") : std::string(kDesktopUser), S().elevated,
+                S().service};
+}
+
+Secured MadeByThisProcess(const std::string& sddl, const Security& security) {
+  Secured made;
+  made.sddl = sddl;
+  made.security = security;
+  made.madeElevated = S().elevated || S().service;
+  made.owner = S().service ? "SY" : S().elevated ? "BA" : kDesktopUser;
+  return made;
+}
+
+bool Grants(const Secured& secured, SecuredKind kind, DWORD access, const Opener& opener) {
   // The default DACL of an elevated program's token grants administrators and the system
   // only; a program that is not elevated is not an administrator.
-  if (object.sddl.empty() || !object.security.hasDacl) {
-    return !object.madeElevated || openerElevated;
+  if (secured.sddl.empty() || !secured.security.hasDacl) {
+    return !secured.madeElevated || opener.elevated || opener.system;
   }
-  const bool owner = !object.madeElevated || openerElevated;
+  const bool owner = IsOwner(secured, opener);
   bool ownerEntry = false;
-  for (const Ace& ace : object.security.dacl) ownerEntry = ownerEntry || ace.sid == "OW";
-  DWORD wanted = MapGeneric(object.kind, access);
+  for (const Ace& ace : secured.security.dacl) ownerEntry = ownerEntry || ace.sid == "OW";
+  DWORD wanted = MapGeneric(kind, access);
   if (owner && !ownerEntry) wanted &= ~static_cast<DWORD>(READ_CONTROL | WRITE_DAC);
-  for (const Ace& ace : object.security.dacl) {
+  for (const Ace& ace : secured.security.dacl) {
     if (wanted == 0) break;
-    if (!IsMember(ace.sid, openerElevated) && !(owner && ace.sid == "OW")) continue;
-    DWORD rights = MapGeneric(object.kind, ace.rights) & wanted;
+    if (!IsMember(ace.sid, opener) && !(owner && ace.sid == "OW")) continue;
+    DWORD rights = MapGeneric(kind, ace.rights) & wanted;
     if (rights == 0) continue;
     if (!ace.allow) return false;
     wanted &= ~rights;
   }
   return wanted == 0;
+}
+
+bool Grants(const State::Object& object, DWORD access, const Opener& opener) {
+  return Grants(object, KindOf(object.kind), access, opener);
+}
+
+std::string ReportedSecurity(const Secured& secured) {
+  std::string text = "O:" + secured.owner;
+  if (secured.sddl.empty() || !secured.security.hasDacl) {
+    return text + (secured.madeElevated ? "D:(A;;GA;;;BA)(A;;GA;;;SY)" : "D:(A;;GA;;;WD)");
+  }
+  // The maker's text without an owner or group of its own.
+  std::string rest = secured.sddl;
+  size_t dacl = rest.find("D:");
+  return text + (dacl == std::string::npos ? rest : rest.substr(dacl));
+}
+
+PSECURITY_DESCRIPTOR MakeDescriptor(const std::string& text) {
+  Security security;
+  ParseSecurity(text, &security);
+  auto made = std::make_unique<Descriptor>(Descriptor{text, security});
+  PSECURITY_DESCRIPTOR descriptor = made.get();
+  Descriptors()[descriptor] = std::move(made);
+  return descriptor;
 }
 
 // The descriptor behind security attributes: true with null for the defaults (no
@@ -250,8 +337,11 @@ bool DescriptorOf(const SECURITY_ATTRIBUTES* attributes, std::string* text, Secu
   return true;
 }
 
-size_t UnfreedDescriptors() { return Descriptors().size(); }
-void FreeDescriptors() { Descriptors().clear(); }
+size_t UnfreedDescriptors() { return Descriptors().size() + Texts().size(); }
+void FreeDescriptors() {
+  Descriptors().clear();
+  Texts().clear();
+}
 
 }  // namespace hostwin
 
@@ -274,9 +364,26 @@ BOOL ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR text, DWORD rev
   return TRUE;
 }
 
+BOOL ConvertSecurityDescriptorToStringSecurityDescriptorA(PSECURITY_DESCRIPTOR descriptor,
+                                                          DWORD revision, DWORD, LPSTR* text,
+                                                          ULONG* length) {
+  COUNT_CALL("ConvertSecurityDescriptorToStringSecurityDescriptorA");
+  auto it = Descriptors().find(descriptor);
+  if (it == Descriptors().end() || revision != 1 || text == nullptr) {
+    SetError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  auto copy = std::make_unique<std::string>(it->second->text);
+  *text = copy->data();
+  if (length != nullptr) *length = static_cast<ULONG>(copy->size() + 1);
+  Texts()[copy->data()] = std::move(copy);
+  return TRUE;
+}
+
 HLOCAL LocalFree(HLOCAL memory) {
   if (memory == nullptr) return nullptr;
   if (Descriptors().erase(memory) == 1) return nullptr;
+  if (Texts().erase(memory) == 1) return nullptr;
   // Only descriptors are handed out to be freed here.
   SetError(ERROR_INVALID_HANDLE);
   return memory;

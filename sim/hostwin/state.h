@@ -25,6 +25,25 @@ struct Security {
   std::string label;  // "LW", "ME", ... or ""
 };
 
+// The users the world knows, as SIDs: the desktop's, and another local user.
+constexpr char kDesktopUser[] = "S-1-5-21-1-1001";
+constexpr char kAnotherUser[] = "S-1-5-21-1-1002";
+
+// Who opens an object: a user, elevated or not, or SYSTEM.
+struct Opener {
+  std::string user;
+  bool elevated;
+  bool system;
+};
+
+// A secured thing (named object, file, folder): what it was made with, and its owner.
+struct Secured {
+  std::string sddl;  // "" for the default security
+  Security security;
+  bool madeElevated = false;
+  std::string owner;  // a SID: the maker's user, "BA" (an elevated maker) or "SY"
+};
+
 struct PoolTimer {
   PTP_TIMER_CALLBACK callback;
   void* context;
@@ -55,7 +74,8 @@ struct State {
   bool planted = false;
   bool d2xxLoaded = false;
   bool plantedLoaded = false;
-  uint64_t nextHandle = 0;  // 0: the default scheme
+  uint64_t nextHandle = 0;
+  bool nextHandleSet = false;  // false: the default scheme
   uint32_t handleSerial = 0;
 
   bool bridgePresent[kMaxBridgeBoxes] = {};
@@ -83,11 +103,8 @@ struct State {
 
   // A named object (or an unnamed one, under a name no program can give). Objects live
   // until Reset: the stand-in does not destroy one when its last handle closes.
-  struct Object {
+  struct Object : Secured {
     ObjectKind kind = ObjectKind::kMutex;
-    std::string sddl;  // "" for the default security
-    Security security;
-    bool madeElevated = false;
     bool madeByOther = false;  // another program made it (MakeObjectAs, HoldMutex, ...)
     uint32_t ownerThread = 0;  // mutex: 0 free; kOtherProgram: another program holds it
     uint32_t recursion = 0;
@@ -95,6 +112,7 @@ struct State {
     bool abandoned = false;
     std::vector<uint8_t> memory;  // mapping: whole pages, zeroed at creation
     size_t size = 0;              // mapping: the size it was made with
+    std::string file;             // mapping of a file: its lower-case path, else ""
   };
   std::map<std::string, Object> objects;
   uint32_t unnamedObjects = 0;
@@ -115,6 +133,9 @@ struct State {
   std::map<uintptr_t, DWORD> tokenHandles;       // token handle -> rights
   uintptr_t nextProcessHandle = 0x60000000;
   bool elevated = false;
+  uint32_t session = 1;
+  bool service = false;  // runs as SYSTEM in session 0
+  bool globalNamespace = true;
   bool splitToken = true;  // user account control gives the user a limited and a full token
   int processBits = 64;
 
@@ -137,9 +158,12 @@ struct State {
   bool poolHeld = false;
 
   std::vector<std::string> folders;
+  std::map<std::string, Secured> fileSecurity;   // files and folders made with security
   std::map<std::string, std::string> files;      // by lower-case path
   std::map<uintptr_t, std::string> fileHandles;  // open file -> lower-case path
-  std::set<std::string> nonDiskNames;            // lower case: names that open a device
+  std::map<uintptr_t, DWORD> fileAccess;         // open file -> the rights it was opened for
+  std::map<std::string, std::pair<DWORD, bool>> fileShapes;  // path -> links, reparse point
+  std::set<std::string> nonDiskNames;                        // lower case: names that open a device
   bool failFileWrites = false;
   bool failFileRenames = false;
   std::map<std::string, std::string> registry;  // "hklm\key\name" (lower case) -> value
@@ -176,6 +200,8 @@ int CallSlot(const char* call);  // the counter of that call name, assigned at f
     if (::hostwin::S().traceEnabled) ::hostwin::Record(call, args); \
   } while (0)
 bool CloseSyncHandle(HANDLE handle);  // a mutex, mapping, process or token handle: untraced
+// The security GetSecurityInfo reports for an open file (files.cpp).
+DWORD FileSecurityOfHandle(HANDLE handle, PSECURITY_DESCRIPTOR* descriptor);
 bool CloseDeviceFile(HANDLE handle);  // a non-disk handle from CreateFileA: untraced
 // A box device handle, as GetFileType and WriteFile see it.
 bool IsBoxDevice(HANDLE handle);
@@ -189,10 +215,26 @@ constexpr uint32_t kAnyThread = 0;
 std::vector<std::string> LocksOf(uint32_t thread);
 // Parses SDDL text; false when it is not one the stand-in reads.
 bool ParseSecurity(const std::string& text, Security* out);
-// Whether an object made with 'security' (or the default, by an elevated maker or not)
-// grants 'access' (generic rights allowed) to a program elevated or not.
-bool Grants(const State::Object& object, DWORD access, bool openerElevated);
-DWORD MapGeneric(ObjectKind kind, DWORD access);
+// This process as an opener; a secured thing made by it (security from 'sddl').
+Opener ThisOpener();
+Secured MadeByThisProcess(const std::string& sddl, const Security& security);
+// Whether a thing of 'kind' ("mutex", "mapping", "file") made with 'secured' grants
+// 'access' (generic rights allowed) to 'opener'.
+enum class SecuredKind { kMutex, kMapping, kFile };
+bool Grants(const Secured& secured, SecuredKind kind, DWORD access, const Opener& opener);
+bool Grants(const State::Object& object, DWORD access, const Opener& opener);
+DWORD MapGeneric(SecuredKind kind, DWORD access);
+SecuredKind KindOf(ObjectKind kind);
+// Its security as the system would report it: "O:owner" and its DACL ("D:(A;;GA;;;WD)" for
+// the defaults of a maker that was not elevated).
+std::string ReportedSecurity(const Secured& secured);
+// A descriptor handed to the library for that text, freed with LocalFree.
+PSECURITY_DESCRIPTOR MakeDescriptor(const std::string& text);
+// The key of a named object: Global\ names as given, others in the session's namespace.
+std::string ObjectKey(const std::string& name);
+// A file's bytes as the world keeps them, a mapping of it included (files.cpp).
+std::string* FileBytes(const std::string& lowerPath);
+std::string LowerPath(const std::string& path);
 // The descriptor security attributes carry: true with "" for the defaults, true with its
 // text for a live one, false for one never made or freed already.
 bool DescriptorOf(const SECURITY_ATTRIBUTES* attributes, std::string* text, Security* security);
@@ -212,7 +254,11 @@ struct Callout {
 };
 // Names other than box devices (files.cpp): the handle CreateFileA opens for a file, a
 // device or a pipe, or INVALID_HANDLE_VALUE; closing a file's. Untraced.
-HANDLE OpenFile(const char* name, DWORD access, DWORD disposition);
+HANDLE OpenFile(const char* name, DWORD access, DWORD disposition, DWORD flags,
+                const SECURITY_ATTRIBUTES* security);
+bool IsFolder(const std::string& path);  // lower case
+// The lower-case path of an open file's handle; null for another handle.
+const std::string* FilePathOf(HANDLE handle);
 bool CloseFileHandle(HANDLE handle);
 
 // Counts a call without recording it in the trace: calls that carry no box traffic.

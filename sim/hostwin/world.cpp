@@ -50,6 +50,9 @@ void Reset() {
   FreeDescriptors();
   S() = State{};
   S().env["windir"] = "C:\\WINDOWS";
+  // The machine-wide folder for programs' data, which every user may add files to.
+  S().env["ProgramData"] = "C:\\ProgramData";
+  S().folders.push_back("c:\\programdata");
   // A test run can switch the library's trace on for every test from outside, to show that
   // tracing changes no result and no request.
   if (const char* trace = getenv("TEVRO_TRACE")) S().env["TEVRO_TRACE"] = trace;
@@ -68,7 +71,10 @@ void SetD2xxMissingFunction(const std::string& name) { S().missingFunction = nam
 void SetPlantedD2xx(bool planted) { S().planted = planted; }
 bool D2xxLoaded() { return S().d2xxLoaded; }
 bool PlantedD2xxLoaded() { return S().plantedLoaded; }
-void SetNextBridgeHandle(uint64_t value) { S().nextHandle = value; }
+void SetNextBridgeHandle(uint64_t value) {
+  S().nextHandle = value;
+  S().nextHandleSet = true;
+}
 
 sim::BridgeBox& AddBridgeBox(int deviceNumber, uint32_t userAreaSize) {
   S().bridgePresent[deviceNumber] = true;

@@ -60,8 +60,8 @@ void SetD2xxMissingFunction(const std::string& name);  // GetProcAddress fails f
 void SetPlantedD2xx(bool planted);  // a copy beside the application, found by the search order
 bool D2xxLoaded();                  // the system copy is loaded now
 bool PlantedD2xxLoaded();           // the planted copy was ever loaded
-// The handle value the next successful FT_Open hands out (by default handles are
-// 0x10000 + 0x100 * deviceNumber + a serial number).
+// The handle value the next successful FT_Open hands out, null included (by default
+// handles are 0x10000 + 0x100 * deviceNumber + a serial number).
 void SetNextBridgeHandle(uint64_t value);
 
 // Bridge boxes by D2XX device number (0 .. kMaxBridgeBoxes - 1).
@@ -123,9 +123,17 @@ void AddProcess(uint32_t pid, uint64_t creationTime);
 void AddProcessDenyingOpen(uint32_t pid, uint64_t creationTime);  // OpenProcess: access denied
 void EndProcess(uint32_t pid);
 void SetElevated(bool elevated);  // this process runs elevated (its token says so)
+// Logon sessions. The library's process runs in session 1 as the desktop's user (at Reset),
+// or in another: a service runs in session 0 as SYSTEM, which holds the privilege to make
+// global file mappings. "Local\" names (and names without a prefix) are the session's own,
+// "Global\" names every session's. Another user is someone other than the desktop's user.
+void SetSession(uint32_t session, bool service);
+// Global\ names refused to every caller (ERROR_ACCESS_DENIED), as in a sandbox.
+void SetGlobalNamespace(bool reachable);
 // User account control on (at Reset): an administrator's programs run with a limited token
 // unless elevated. Off: every program of an administrator has the one, full token.
 void SetUserAccountControl(bool on);
+// Another program (a copy of the library, when it makes the mutex) holds it.
 void HoldMutex(const std::string& name, uint32_t forMs);  // forMs 0: until released
 void AbandonMutex(const std::string& name);  // the next wait on it returns WAIT_ABANDONED
 bool MutexHeld(const std::string& name);     // by anyone, this process included
@@ -140,20 +148,42 @@ bool LibraryPinned();  // the library asked to stay loaded until the process end
 
 // Named objects and their security. An object made with no descriptor grants everything
 // to every program of the session, unless an elevated program made it: then only elevated
-// ones may open it. Objects live until Reset(), whoever closes their handles, unless a test
-// ends them as the system does: DropUnheldObjects() is the moment the last program holding
-// them ended, and every object to which no handle is open (nor one another program made or
-// holds) is gone, its memory with it.
+// ones (and SYSTEM) may open it. Its owner is its maker's user, the administrators when an
+// elevated program made it, SYSTEM when a service did; the owner may read and change the
+// DACL unless an entry for OW (owner rights) says otherwise. Making a global file mapping
+// needs the privilege only elevated programs and services hold. Objects live until Reset(), whoever
+// closes their handles, unless a test ends them as the system does: DropUnheldObjects() is the
+// moment the last program holding them ended, and every object to which no handle is open (nor one
+// another program made or holds) is gone, its memory with it.
 enum class ObjectKind { kMutex, kMapping };
 void DropUnheldObjects();
 // Another program makes the object first, with this descriptor text ("" for the default),
-// elevated or not. False when the text does not parse or the name is taken.
-bool MakeObjectAs(const std::string& name, ObjectKind kind, const std::string& sddl, bool elevated);
+// elevated or not, as the desktop's user or another user. False when the text does not parse
+// or the name is taken.
+bool MakeObjectAs(const std::string& name, ObjectKind kind, const std::string& sddl, bool elevated,
+                  bool anotherUser = false);
+// Another user's program makes the file first (its folder must exist), with this descriptor.
+bool MakeFileAs(const std::string& path, const std::string& sddl);
+bool MakeFolderAs(const std::string& folder, const std::string& sddl);  // the same, a folder
+// The file or folder has this many names (hard links), or is a reparse point (a link to
+// another file, a mount point): what GetFileInformationByHandle reports of it. One name, no reparse
+// point at Reset.
+void SetFileShape(const std::string& path, uint32_t links, bool reparsePoint);
+// The memory every process shares for a file mapped by one of them (the file's bytes, kept
+// in step); null when no mapping of the file was made since Reset.
+uint8_t* MappedFile(const std::string& path);
+// The security text a folder or file was made with ("" when none was given).
+std::string FileSecurityText(const std::string& path);
+// Whether another program of the desktop's user (not elevated), or of another user, may
+// open the file or folder for these rights.
+bool FileOpenableBy(const std::string& path, uint32_t access, bool anotherUser);
 std::string ObjectSecurityText(const std::string& name);  // as made; "" for the default
 // The rights of each handle this process has open to the object, in the order opened.
 std::vector<uint32_t> ObjectAccess(const std::string& name);
-// Whether another program, elevated or not, may open the object for these rights.
+// Whether another program of the desktop's user, elevated or not, or one of another user,
+// may open the object for these rights.
 bool OpenableBy(const std::string& name, uint32_t access, bool elevated);
+bool OpenableByAnotherUser(const std::string& name, uint32_t access);
 size_t UnfreedDescriptors();  // security descriptors made and not given to LocalFree
 
 // Locks: named mutexes and critical sections have an owning thread. What would hang or

@@ -132,14 +132,16 @@ bool BridgeReadField(IdentityField field, uint32_t* value, const CounterSeen*,
 }
 
 // Held: writes the record read in this hold with the new field; without one, the record
-// kept of the session's box, but only when it is this box's, read in this session (anything
-// else would carry another box's serial number and date into this one).
+// kept of the session's box, but only when it was read in this session. A hold whose read
+// failed is written only by the session's own close, which holds the session's box (the
+// front falls back on its copy of the counter there alone), so the record kept is this
+// box's.
 bool BridgeWriteField(IdentityField field, uint32_t value, const uint32_t*, CounterSeen* counter) {
   if (!gBridgeLink.holding) return SetField(field, value, counter);
   const bool sessionBox = gBridgeLink.heldIndex == gBridgeLink.index;
   UserAreaImage record = gBridgeLink.heldImage;
   if (!gBridgeLink.heldImageRead) {
-    if (!sessionBox || !gBridgeLink.imageCurrent) return false;
+    if (!gBridgeLink.imageCurrent) return false;
     record = gBridgeLink.image;
   }
   UserAreaPut(record, field, value);

@@ -42,7 +42,7 @@ FT_HANDLE BridgeOpen(uint8_t index, DWORD waitMs, BoxReach* reach) {
   if (index > kBridgeMaxIndex || !D2xxReady()) return BridgeNoHandle();
   const BoxTurn turn = TakeBoxForOperation(BoxKind::kBridge, index, waitMs);
   how = turn.reach;
-  if (turn.reach == BoxReach::kBusy) return BridgeNoHandle();
+  if (turn.reach == BoxReach::kBusy || turn.reach == BoxReach::kNoAnswer) return BridgeNoHandle();
   gBridgeLink.boxLocked = true;
   gBridgeLink.turn = turn;
   // A holder that died may have left the record half written: read it afresh.

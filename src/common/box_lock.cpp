@@ -1,9 +1,9 @@
 // Named mutexes and shared box records, one per box, made at first use and kept until
-// the library is unloaded.
+// the library is unloaded (common/library_objects.h says whose they are and how they are
+// made).
 #include "common/box_lock.h"
 
-#include <sddl.h>
-
+#include "common/library_objects.h"
 #include "common/trace.h"
 
 #ifndef PROCESS_QUERY_LIMITED_INFORMATION
@@ -12,72 +12,30 @@
 
 namespace {
 
-// The fixed random part makes the names the library's own: no other program's objects
-// carry them.
-const char kNamePrefix[] = "Local\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.";
 constexpr uint8_t kBoxes = 10;
 constexpr DWORD kStillActive = 259;
 
-// What the library does with its objects, and all that any program of the logon session
-// may do with them, whatever its integrity level and whoever made them: an object made by
-// an elevated program (a service tool run as administrator) must not refuse the others,
-// and no program may change an object's access list (OW: not even its owner) or use it
-// for anything else.
-constexpr DWORD kMutexRights = SYNCHRONIZE | MUTEX_MODIFY_STATE;
-constexpr DWORD kRecordRights = FILE_MAP_READ | FILE_MAP_WRITE;
-const char kMutexSecurity[] = "D:(A;;0x00100001;;;WD)(A;;0x00100001;;;OW)S:(ML;;NW;;;LW)";
-const char kRecordSecurity[] = "D:(A;;0x00000006;;;WD)(A;;0x00000006;;;OW)S:(ML;;NW;;;LW)";
-
-struct Descriptor {
-  PSECURITY_DESCRIPTOR security;
-  bool tried;
-};
-
 struct BoxObjects {
-  HANDLE mutex[2][kBoxes];
+  LibraryMutexes mutexes[2][kBoxes];
   bool refusalTraced[2][kBoxes];    // the trace has said why box N's mutex cannot be had
+  bool squatted[2][kBoxes];         // box N's mutex or record is a squatter's: not used
   uint32_t deadHolders[2][kBoxes];  // operations that found box N's last holder dead
-  HANDLE mapping[kBoxes];
-  SharedBoxRecord* record[kBoxes];
+  RecordView record[kBoxes];
   uint64_t processStart;  // this process's creation time, once read
-  Descriptor mutexSecurity;
-  Descriptor recordSecurity;
 };
 
 BoxObjects gBoxes;
 
 const char* KindName(BoxKind kind) { return kind == BoxKind::kPort ? "port" : "bridge"; }
 
-// "<prefix>port.3" or "<prefix>bridge.3", then the suffix.
-void FormName(char (&name)[96], BoxKind kind, uint8_t index, const char* suffix) {
-  char box[16] = {};
-  DWORD at = 0;
-  for (const char* p = KindName(kind); *p != '\0'; ++p) box[at++] = *p;
-  box[at++] = '.';
-  box[at++] = static_cast<char>('0' + index);
-  for (const char* p = suffix; *p != '\0' && at + 1 < sizeof box; ++p) box[at++] = *p;
-  FormObjectName(name, box);
-}
-
-// The attributes an object is made with, from 'text' (made once). Null when the
-// descriptor cannot be made: the object is then not made at all, rather than made with
-// the defaults, which would refuse the session's other programs.
-LPSECURITY_ATTRIBUTES Attributes(Descriptor& d, const char* text, SECURITY_ATTRIBUTES* out) {
-  if (!d.tried) {
-    d.tried = true;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(text, SDDL_REVISION_1, &d.security,
-                                                              nullptr)) {
-      d.security = nullptr;
-    }
-  }
-  if (d.security == nullptr) return nullptr;
-  *out = SECURITY_ATTRIBUTES{sizeof *out, d.security, FALSE};
-  return out;
-}
-
-void FreeDescriptor(Descriptor& d) {
-  if (d.security != nullptr) LocalFree(d.security);
-  d = Descriptor{};
+void TraceSquatter(BoxKind kind, uint8_t index, const char* what) {
+  bool& said = gBoxes.refusalTraced[kind == BoxKind::kPort][index];
+  if (said) return;
+  said = true;
+  TraceEvent("wait",
+             "%s %u: its %s was made by another program and lets others change its security, "
+             "or is not what it should be; the box is not used",
+             KindName(kind), index, what);
 }
 
 const char* WhyNotHad(DWORD error) {
@@ -93,43 +51,66 @@ const char* WhyNotHad(DWORD error) {
   }
 }
 
-HANDLE MutexOf(BoxKind kind, uint8_t index) {
-  HANDLE& mutex = gBoxes.mutex[kind == BoxKind::kPort][index];
-  if (mutex == nullptr) {
-    char name[96];
-    FormName(name, kind, index, "");
-    mutex = OpenSessionMutex(name);
+// The mutex that stands for box (kind, index): the machine's, or where that cannot be had
+// at all, the session's. Opened at first use; tried again at every operation while neither
+// can be had.
+LibraryMutexes& MutexesOf(BoxKind kind, uint8_t index) {
+  LibraryMutexes& m = gBoxes.mutexes[kind == BoxKind::kPort][index];
+  bool& squatted = gBoxes.squatted[kind == BoxKind::kPort][index];
+  if (m.machine == nullptr && m.session == nullptr && !squatted) {
+    char suffix[12];  // "port.3", "bridge.3"
+    DWORD at = 0;
+    for (const char* p = KindName(kind); *p != '\0'; ++p) suffix[at++] = *p;
+    suffix[at++] = '.';
+    suffix[at++] = static_cast<char>('0' + index);
+    suffix[at] = '\0';
+    m = OpenLibraryMutexes(suffix);
+    if (m.squatted) {
+      squatted = true;
+      TraceSquatter(kind, index, "mutex");
+      return m;
+    }
     bool& said = gBoxes.refusalTraced[kind == BoxKind::kPort][index];
-    if (mutex == nullptr && !said) {
-      said = true;  // tried again at every operation, said once
+    if (m.machine == nullptr && m.session == nullptr && !said) {
+      said = true;
       TraceEvent("wait", "%s %u: its mutex cannot be had (%s); the box is not written",
-                 KindName(kind), index, WhyNotHad(GetLastError()));
+                 KindName(kind), index, WhyNotHad(m.error));
     }
   }
-  return mutex;
+  return m;
 }
 
-// Opens the record of box 'index' asking for read and write only, making it when there is
-// none. Opening first matters: making an existing object opens it asking for every right,
-// which its access list refuses.
-HANDLE OpenRecord(const char* name) {
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    HANDLE mapping = OpenFileMappingA(kRecordRights, FALSE, name);
-    if (mapping != nullptr || GetLastError() != ERROR_FILE_NOT_FOUND) return mapping;
-    SECURITY_ATTRIBUTES attributes;
-    LPSECURITY_ATTRIBUTES made = Attributes(gBoxes.recordSecurity, kRecordSecurity, &attributes);
-    if (made == nullptr) return nullptr;
-    // Memory backed by the paging file starts zeroed: no pulse running, the EEPROM idle.
-    HANDLE creator = CreateFileMappingA(INVALID_HANDLE_VALUE, made, PAGE_READWRITE, 0,
-                                        sizeof(SharedBoxRecord), name);
-    if (creator == nullptr) continue;  // another process made it meanwhile: open that one
-    // The maker's handle has every right: the record is kept through one with only those
-    // the library uses.
-    mapping = OpenFileMappingA(kRecordRights, FALSE, name);
-    CloseHandle(creator);
-    if (mapping != nullptr) return mapping;
+// What a wait's result makes of the lock.
+BoxLock LockOf(DWORD result) {
+  switch (result) {
+    case WAIT_OBJECT_0:
+      return BoxLock::kLocked;
+    case WAIT_ABANDONED:
+      return BoxLock::kAbandoned;
+    case WAIT_TIMEOUT:
+      return BoxLock::kBusy;
+    default:
+      return BoxLock::kWithoutLock;
   }
-  return nullptr;
+}
+
+// Waits for 'mutex' at most waitMs, tracing a wait on a holder; *waitedMs: how long.
+DWORD WaitForBox(BoxKind kind, uint8_t index, HANDLE mutex, DWORD waitMs, DWORD* waitedMs) {
+  *waitedMs = 0;
+  DWORD result = WaitForSingleObject(mutex, 0);
+  if (result != WAIT_TIMEOUT || waitMs == 0) return result;
+  // Held by another caller: wait for it, and say how long.
+  LARGE_INTEGER start, end, frequency;
+  QueryPerformanceCounter(&start);
+  result = WaitForSingleObject(mutex, waitMs);
+  QueryPerformanceCounter(&end);
+  QueryPerformanceFrequency(&frequency);
+  const double ms = static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 /
+                    static_cast<double>(frequency.QuadPart);
+  *waitedMs = ms >= waitMs ? waitMs : static_cast<DWORD>(ms);
+  TraceEvent("wait", "%s %u was held by another caller; waited %.1f ms, %s", KindName(kind), index,
+             ms, result == WAIT_TIMEOUT ? "gave up" : "then took it");
+  return result;
 }
 
 uint64_t CreationTime(HANDLE process) {
@@ -145,58 +126,40 @@ uint64_t ThisProcessStart() {
 
 }  // namespace
 
-void FormObjectName(char (&name)[96], const char* suffix) {
-  DWORD at = 0;
-  for (const char* p = kNamePrefix; *p != '\0'; ++p) name[at++] = *p;
-  for (const char* p = suffix; *p != '\0' && at + 1 < sizeof name; ++p) name[at++] = *p;
-  name[at] = '\0';
-}
-
-HANDLE OpenSessionMutex(const char* name) {
-  SECURITY_ATTRIBUTES attributes;
-  LPSECURITY_ATTRIBUTES made = Attributes(gBoxes.mutexSecurity, kMutexSecurity, &attributes);
-  if (made == nullptr) return nullptr;
-  return CreateMutexExA(made, name, 0, kMutexRights);
-}
-
 BoxLock LockBox(BoxKind kind, uint8_t index, DWORD waitMs) {
   if (index >= kBoxes) return BoxLock::kLocked;
   TraceBox(kind, index);
-  HANDLE mutex = MutexOf(kind, index);
-  if (mutex == nullptr) return BoxLock::kWithoutLock;
-  DWORD result = WaitForSingleObject(mutex, 0);
-  if (result == WAIT_TIMEOUT && waitMs > 0) {
-    // Held by another caller: wait for it, and say how long.
-    LARGE_INTEGER start, end, frequency;
-    QueryPerformanceCounter(&start);
-    result = WaitForSingleObject(mutex, waitMs);
-    QueryPerformanceCounter(&end);
-    QueryPerformanceFrequency(&frequency);
-    TraceEvent("wait", "%s %u was held by another caller; waited %.1f ms, %s", KindName(kind),
-               index,
-               static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 /
-                   static_cast<double>(frequency.QuadPart),
-               result == WAIT_TIMEOUT ? "gave up" : "then took it");
+  LibraryMutexes& m = MutexesOf(kind, index);
+  HANDLE first = m.machine != nullptr ? m.machine : m.session;
+  if (first == nullptr) return BoxLock::kWithoutLock;
+  DWORD waited = 0;
+  const BoxLock lock = LockOf(WaitForBox(kind, index, first, waitMs, &waited));
+  if (first != m.machine || m.session == nullptr ||
+      (lock != BoxLock::kLocked && lock != BoxLock::kAbandoned)) {
+    return lock;  // kWithoutLock: not held, so UnlockBox's release fails harmlessly
   }
-  switch (result) {
-    case WAIT_OBJECT_0:
-      return BoxLock::kLocked;
-    case WAIT_ABANDONED:
-      return BoxLock::kAbandoned;
-    case WAIT_TIMEOUT:
-      return BoxLock::kBusy;
-    default:
-      return BoxLock::kWithoutLock;  // not held: UnlockBox's release then fails harmlessly
+  // The session's twin, for earlier copies of the library, which take it alone, within what is left
+  // of the wait. Not had: the machine's is given back, so the box is wholly taken or not at all.
+  const BoxLock twin = LockOf(WaitForBox(kind, index, m.session, waitMs - waited, &waited));
+  if (twin == BoxLock::kLocked || twin == BoxLock::kAbandoned) {
+    return twin == BoxLock::kAbandoned ? BoxLock::kAbandoned : lock;
   }
+  ReleaseMutex(m.machine);
+  return twin;
 }
 
 void UnlockBox(BoxKind kind, uint8_t index) {
   if (index >= kBoxes) return;
-  HANDLE mutex = gBoxes.mutex[kind == BoxKind::kPort][index];
-  if (mutex != nullptr) ReleaseMutex(mutex);
+  const LibraryMutexes& m = gBoxes.mutexes[kind == BoxKind::kPort][index];
+  if (m.session != nullptr) ReleaseMutex(m.session);
+  if (m.machine != nullptr) ReleaseMutex(m.machine);
 }
 
 BoxTurn TakeBoxForOperation(BoxKind kind, uint8_t index, DWORD waitMs) {
+  if (BoxSquatted(kind, index)) {
+    TraceBox(kind, index);
+    return BoxTurn{.reach = BoxReach::kNoAnswer, .lastHolderDied = false};
+  }
   switch (LockBox(kind, index, waitMs)) {
     case BoxLock::kLocked:
       return BoxTurn{.reach = BoxReach::kReached, .lastHolderDied = false};
@@ -223,40 +186,55 @@ uint32_t DeadHoldersFound(BoxKind kind, uint8_t index) {
 }
 
 void CloseBoxes() {
-  for (uint8_t i = 0; i < kBoxes; ++i) {
-    for (HANDLE* kinds : gBoxes.mutex) {
-      if (kinds[i] != nullptr) CloseHandle(kinds[i]);
-      kinds[i] = nullptr;
+  for (auto& kinds : gBoxes.mutexes) {
+    for (LibraryMutexes& m : kinds) {
+      if (m.machine != nullptr) CloseHandle(m.machine);
+      if (m.session != nullptr) CloseHandle(m.session);
+      m = LibraryMutexes{};
     }
-    if (gBoxes.record[i] != nullptr) UnmapViewOfFile(gBoxes.record[i]);
-    if (gBoxes.mapping[i] != nullptr) CloseHandle(gBoxes.mapping[i]);
-    gBoxes.record[i] = nullptr;
-    gBoxes.mapping[i] = nullptr;
   }
-  FreeDescriptor(gBoxes.mutexSecurity);
-  FreeDescriptor(gBoxes.recordSecurity);
+  for (RecordView& record : gBoxes.record) CloseRecord(&record);
+  FreeObjectSecurity();
 }
 
 SharedBoxRecord* PortSharedRecord(uint8_t index) {
-  if (index >= kBoxes) return nullptr;
-  if (gBoxes.record[index] == nullptr) {
-    char name[96];
-    FormName(name, BoxKind::kPort, index, ".pulse");  // the name every process opens it by
-    HANDLE mapping = OpenRecord(name);
-    if (mapping == nullptr) return nullptr;
-    void* view = MapViewOfFile(mapping, kRecordRights, 0, 0, sizeof(SharedBoxRecord));
-    if (view == nullptr) {
-      CloseHandle(mapping);
+  if (index >= kBoxes || gBoxes.squatted[1][index]) return nullptr;
+  RecordView& view = gBoxes.record[index];
+  if (view.record == nullptr) {
+    // The record lies where the box's mutex does: beside the machine's, the machine's file
+    // (or, when that cannot be had, the session's memory); beside the session's standing in,
+    // the session's.
+    const LibraryMutexes& m = MutexesOf(BoxKind::kPort, index);
+    if (gBoxes.squatted[1][index] || (m.machine == nullptr && m.session == nullptr)) {
       return nullptr;
     }
-    gBoxes.mapping[index] = mapping;
-    gBoxes.record[index] = static_cast<SharedBoxRecord*>(view);
+    RecordOpen opened = RecordOpen::kCannotBeHad;
+    if (m.machine != nullptr) {
+      opened = OpenRecord(index, ObjectScope::kMachine, sizeof(SharedBoxRecord), &view);
+    }
+    if (opened == RecordOpen::kSquatted) {
+      gBoxes.squatted[1][index] = true;
+      TraceSquatter(BoxKind::kPort, index, "record");
+      return nullptr;
+    }
+    if (opened == RecordOpen::kCannotBeHad &&
+        OpenRecord(index, ObjectScope::kSession, sizeof(SharedBoxRecord), &view) !=
+            RecordOpen::kMapped) {
+      return nullptr;
+    }
   }
-  return gBoxes.record[index];
+  return static_cast<SharedBoxRecord*>(view.record);
+}
+
+bool BoxSquatted(BoxKind kind, uint8_t index) {
+  if (index >= kBoxes) return false;
+  MutexesOf(kind, index);
+  if (kind == BoxKind::kPort) PortSharedRecord(index);
+  return gBoxes.squatted[kind == BoxKind::kPort][index];
 }
 
 SharedBoxRecord* PortSharedRecordIfOpen(uint8_t index) {
-  return index < kBoxes ? gBoxes.record[index] : nullptr;
+  return index < kBoxes ? static_cast<SharedBoxRecord*>(gBoxes.record[index].record) : nullptr;
 }
 
 void ClaimPulse(SharedBoxRecord* record, int64_t writtenAt) {

@@ -1,10 +1,9 @@
 // One box, many callers. Every operation on a box, from its device open to its device
-// close, holds a named mutex for that box, so the operations of all processes in the logon
-// session (x86 and x64 alike: the names are the same) take turns on it instead of mixing
-// their requests. Programs in other logon sessions (a service beside a desktop program)
-// use other names and are not excluded.
+// close, holds a named mutex for that box, so the operations of all processes on the
+// machine (x86 and x64 alike, a service in session 0 beside the desktop's programs: the
+// names are global) take turns on it instead of mixing their requests.
 //
-// Beside each driver-port box's mutex lies a small record in shared memory: the pulse
+// Beside each driver-port box's mutex lies a small record in a file every process maps: the pulse
 // running on the box, whichever process wrote it, so that no process cuts another's pulse
 // short or kicks into it, and a pulse whose process died is still released; and what the
 // last holder may have left half done on the box's EEPROM, so that the next instruction of
@@ -30,6 +29,9 @@ enum class BoxLock : uint8_t {
                  // the box may be read, never written; UnlockBox is still called
 };
 
+// True when box (kind, index)'s mutex or record was found made by another program that
+// lets others change its security (a squatter's): the box is then not used (traced once).
+bool BoxSquatted(BoxKind kind, uint8_t index);
 // Takes box (kind, index 0..9) for one operation, waiting at most waitMs. Boxes above 9
 // have no mutex: taken at once, without a system call.
 BoxLock LockBox(BoxKind kind, uint8_t index, DWORD waitMs);
@@ -39,7 +41,8 @@ void UnlockBox(BoxKind kind, uint8_t index);
 // A box taken for one operation, as both backends take it.
 struct BoxTurn {
   BoxReach reach;       // kReached: taken, may be written; kWithoutLock: taken without its
-                        // mutex, never written; kBusy: another caller kept it, nothing taken
+                        // mutex, never written; kBusy: another caller kept it, nothing taken;
+                        // kNoAnswer: not to be used (a squatter's objects), nothing taken
   bool lastHolderDied;  // the last holder died inside an operation: what it was writing to the
                         // box may be half written
 };
@@ -53,15 +56,6 @@ bool MayWriteBox(BoxKind kind, uint8_t index, const BoxTurn& turn);
 uint32_t DeadHoldersFound(BoxKind kind, uint8_t index);
 // Closes the mutexes and the shared records of this process (at unload).
 void CloseBoxes();
-
-// The name of this library's object 'suffix' in the logon session's namespace
-// ("Local\TEVRO.{...}.<suffix>"): no other program's object carries it.
-void FormObjectName(char (&name)[96], const char* suffix);
-// Opens the named mutex of the session's programs, making it when there is none: made so
-// that every program of the session, at any integrity level, may wait for it and release
-// it and do nothing else with it, and opened asking for just that. Null when it cannot be
-// had (GetLastError says why; ERROR_SUCCESS when no security descriptor could be made).
-HANDLE OpenSessionMutex(const char* name);
 
 // What the shared record of a driver-port box knows of its EEPROM. A record without
 // kEepromKnown (one just made, or last written by an earlier version of the library) knows
@@ -87,7 +81,10 @@ struct SharedBoxRecord {
 };
 
 // The record of box 'index' (0..9), or null when it cannot be had (then each process
-// knows only its own pulses, and every EEPROM operation starts as after a failure).
+// knows only its own pulses, and every EEPROM operation starts as after a failure) or is a
+// squatter's (the box is then not used at all). The machine's record is a file,
+// %ProgramData%\TEVRO\port.N.record, which outlives the processes; the session's, shared
+// memory, is used when that cannot be had.
 SharedBoxRecord* PortSharedRecord(uint8_t index);
 // The record of box 'index' when this process has it already; never a system call.
 SharedBoxRecord* PortSharedRecordIfOpen(uint8_t index);

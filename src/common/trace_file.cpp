@@ -1,6 +1,6 @@
 #include "common/trace_file.h"
 
-#include "common/box_lock.h"
+#include "common/library_objects.h"
 
 namespace {
 
@@ -59,9 +59,14 @@ HANDLE OpenWithRoom(const char* path, DWORD length) {
 void PrepareTraceFile() {
   if (gTraceFile.tried) return;
   gTraceFile.tried = true;
-  char name[96];
-  FormObjectName(name, "trace");
-  gTraceFile.mutex = OpenSessionMutex(name);
+  // The machine's, or the session's standing in; a squatter's is not waited for (the lines
+  // are then appended without a mutex rather than held up by it).
+  const LibraryMutexes m = OpenLibraryMutexes("trace");
+  gTraceFile.mutex = m.machine;
+  if (m.machine == nullptr && m.machineUnreachable)
+    gTraceFile.mutex = m.session;
+  else if (m.session != nullptr)
+    CloseHandle(m.session);
 }
 
 // Every append, its size check and a rotation happen under one named mutex of the trace's

@@ -7,7 +7,7 @@
 constexpr LONGLONG kTraceFileLimit = 1 << 20;
 
 // With the process lock held, before the first append: opens the trace's named mutex
-// (common/box_lock.h's OpenSessionMutex, made as the boxes' mutexes are).
+// (common/library_objects.h's OpenLibraryMutexes, made as the boxes' mutexes are).
 void PrepareTraceFile();
 // Appends 'length' bytes of whole lines to the file at 'path' with one open, one write and
 // a close (shared for reading, writing and deletion, so another process's rotation is never

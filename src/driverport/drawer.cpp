@@ -193,6 +193,17 @@ void TimerWork() {
   ScheduleTimer();
 }
 
+// When a recorded pulse's 60 ms are up. The record outlives a restart of the machine, the
+// performance counter does not: a pulse stamped later than now was written before the
+// restart, and is long over.
+int64_t RecordedPulseDue(const SharedBoxRecord* shared) {
+  const int64_t now = FineNow();
+  return shared->writtenAt > now ? now : shared->writtenAt + FineTicks(kPulseUs);
+}
+bool RecordedPulseOver(const SharedBoxRecord* shared) {
+  return FineNow() >= RecordedPulseDue(shared);
+}
+
 // A pulse of another process that is gone, on a box this process has used: released once
 // its time is up, by taking the box for a moment (the device open releases it). Looked at
 // on every export; the owner is looked up at most every kOwnerCheckUs per box.
@@ -203,7 +214,7 @@ void ReleaseDeadPulses() {
     const SharedBoxRecord* shared = PortSharedRecordIfOpen(index);
     if (shared == nullptr || shared->ownerPid == 0) continue;
     if (gPulse.pulsePending && index == gPulse.releaseIndex) continue;
-    if (MicrosecondsSince(shared->writtenAt) < kPulseUs) continue;
+    if (!RecordedPulseOver(shared)) continue;
     if (gPulse.ownerCheckAt[index] != 0 &&
         MicrosecondsSince(gPulse.ownerCheckAt[index]) < kOwnerCheckUs) {
       continue;
@@ -237,17 +248,24 @@ void ReleaseRecordedPulse(uint8_t index, SharedBoxRecord* shared, const char* wh
   const uint32_t owner = shared->ownerPid;
   if (!WriteReleasePattern()) return;
   ClearPulse(shared);
+  const int64_t ageUs = MicrosecondsSince(writtenAt);
+  if (ageUs < 0) {
+    TraceEvent("pulse",
+               "port %u released, by this process: process %lu %s before the machine "
+               "restarted",
+               index, static_cast<unsigned long>(owner), why);
+    return;
+  }
   TraceEvent("pulse", "port %u released after %.3f ms, by this process: process %lu %s", index,
-             static_cast<double>(MicrosecondsSince(writtenAt)) / 1000.0,
-             static_cast<unsigned long>(owner), why);
+             static_cast<double>(ageUs) / 1000.0, static_cast<unsigned long>(owner), why);
 }
 
 void ReleaseDuePulse(uint8_t index) {
   const bool ours = gPulse.pulsePending && gPulse.releaseIndex == index;
   SharedBoxRecord* shared = PortSharedRecordIfOpen(index);
   if (!ours && (shared == nullptr || shared->ownerPid == 0)) return;
-  const int64_t writtenAt = ours ? gPulse.pulseStart : shared->writtenAt;
-  if (FineNow() < writtenAt + FineTicks(kPulseUs)) return;  // as PortPulseDueAt counts
+  const int64_t due = ours ? gPulse.pulseStart + FineTicks(kPulseUs) : RecordedPulseDue(shared);
+  if (FineNow() < due) return;  // as PortPulseDueAt counts
   if (!ours) {
     if (OwnerOf(shared) != PulseOwner::kThisProcess) {
       ReleaseRecordedPulse(index, shared, "wrote it; this one holds the box");
@@ -272,7 +290,7 @@ uint8_t PortProbeWriteBack(uint8_t index, uint8_t status) {
   if (owner != PulseOwner::kNone && owner != PulseOwner::kGoneProcess) return pattern;
   if (owner == PulseOwner::kGoneProcess) {
     // Its 60 ms are its own, whoever ends it.
-    for (int64_t left; (left = kPulseUs - MicrosecondsSince(shared->writtenAt)) > 0;) {
+    for (int64_t left; (left = -MicrosecondsSince(RecordedPulseDue(shared))) > 0;) {
       const DWORD ms = static_cast<DWORD>(left / 1000);
       Sleep(ms > 0 ? ms : 1);
     }
@@ -286,7 +304,7 @@ uint8_t PortProbeWriteBack(uint8_t index, uint8_t status) {
 void PortReleaseOrphanedPulse(uint8_t index) {
   SharedBoxRecord* shared = PortSharedRecord(index);
   if (shared == nullptr || shared->ownerPid == 0) return;
-  if (MicrosecondsSince(shared->writtenAt) < kPulseUs) return;
+  if (!RecordedPulseOver(shared)) return;
   if (OwnerOf(shared) != PulseOwner::kGoneProcess) return;
   ReleaseRecordedPulse(index, shared, "wrote it and is gone");
 }
@@ -297,7 +315,7 @@ int64_t PortPulseDueAt(uint8_t index) {
     due = gPulse.pulseStart + FineTicks(kPulseUs);
   const SharedBoxRecord* shared = PortSharedRecordIfOpen(index);
   if (shared != nullptr && shared->ownerPid != 0) {
-    const int64_t theirs = shared->writtenAt + FineTicks(kPulseUs);
+    const int64_t theirs = RecordedPulseDue(shared);
     if (due == 0 || theirs < due) due = theirs;
   }
   return due;

@@ -57,8 +57,8 @@ HANDLE PortOpenDevice(uint8_t index, BoxReach* reach, DWORD waitMs) {
   how = BoxReach::kNoAnswer;
   if (index > kPortMaxIndex) return INVALID_HANDLE_VALUE;
   const BoxTurn turn = TakeBoxForOperation(BoxKind::kPort, index, waitMs);
-  if (turn.reach == BoxReach::kBusy) {
-    how = BoxReach::kBusy;
+  if (turn.reach == BoxReach::kBusy || turn.reach == BoxReach::kNoAnswer) {
+    how = turn.reach;  // kept by another caller, or not to be used (a squatter's objects)
     return INVALID_HANDLE_VALUE;
   }
   gPortLink.boxLocked = true;

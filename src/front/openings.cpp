@@ -99,8 +99,9 @@ Outcome TryToWrite(const Backend& backend, uint8_t index, OwedOpenings& openings
   NoteCounterSeen(backend, index, seen);
   // A copy the box shows stale (a counter write begun since) is not fallen back on.
   const bool copyStale = copy.writesKnown && seen.writesKnown && seen.writes != copy.writes;
-  if (!read && haveCopy && !copyStale) holds = copy.value;
-  const bool known = read || (haveCopy && !copyStale);
+  const bool fromCopy = !read && haveCopy && !copyStale;
+  if (fromCopy) holds = copy.value;
+  const bool known = read || fromCopy;
   Outcome outcome = Outcome::kStillOwed;
   if (known) {
     uint32_t target = Target(openings, holds, seen);

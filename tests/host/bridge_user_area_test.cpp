@@ -94,6 +94,8 @@ TEST_F(UserAreaTest, SetLastOpenCntOfTheStoredValueWritesNothing) {
   EXPECT_EQ(box_->userAreaWrites, 0u);
 }
 
+// Nor is the record it meant to write: a close whose read of the record fails then writes
+// nothing, and its opening lands once the record can be read again.
 TEST_F(UserAreaTest, AFailedWriteReportsFalse) {
   box_->faults.uaWriteFails = true;
   EXPECT_EQ(lib_->SetSerialNumber(5), 0);
@@ -102,6 +104,16 @@ TEST_F(UserAreaTest, AFailedWriteReportsFalse) {
   // The counter it meant to write is not taken for the box's.
   EXPECT_EQ(lib_->SetLastOpenCnt(500), 0);
   EXPECT_EQ(lib_->GetTotalOpenCnt(), 100u);
+
+  box_->faults.uaWriteFails = false;
+  ASSERT_EQ(lib_->KasseOpen(), 1);
+  box_->faults.uaReadFails = true;
+  lib_->ClosePosInterface();
+  EXPECT_EQ(box_->userAreaWrites, 0u);
+  box_->faults.uaReadFails = false;
+  lib_->GetNumPos();
+  EXPECT_THAT(Area(), ElementsAre(0x65, 0, 0, 0, 0x78, 0x56, 0x34, 0x12, 0x31, 0x12, 0xAA, 0xBB,
+                                  0x08, 0x20, 0xCC, 0xDD));
 }
 
 TEST_F(UserAreaTest, AFailedGetterReturnsZeroAndKeepsTheCompleteCache) {
@@ -141,6 +153,12 @@ TEST_F(SmallUserAreaTest, EveryRecordOperationFailsButStillOpensAndClosesTheBox)
     EXPECT_EQ(calls[i], "FT_Open(0)");
     EXPECT_EQ(calls[i + 1], "FT_Close(h0)");
   }
+  // Its openings are not owed to it: no later call tries to write them.
+  ASSERT_EQ(lib_->KasseOpen(), 1);
+  lib_->ClosePosInterface();
+  hostwin::ClearTrace();
+  lib_->GetNumPos();
+  EXPECT_TRUE(hostwin::TraceTexts("FT_").empty());
 }
 
 }  // namespace

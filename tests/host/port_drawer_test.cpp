@@ -34,8 +34,7 @@ class DrawerTest : public PortTest {
     PutEeprom(0, 0,
               {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
                static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)});
-    uint8_t* record =
-        hostwin::SharedMemory("Local\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.port.0.pulse");
+    uint8_t* record = MachineRecord(0);
     ASSERT_NE(record, nullptr);
     reinterpret_cast<uint32_t*>(record)[1] += 0x100;
   }
@@ -59,6 +58,57 @@ TEST_F(DrawerTest, KickWritesThePulseAndTheTimerReleasesItAfter60ms) {
   EXPECT_EQ(PortBoxDrawerLowMs(Box(0), hostwin::NowMs()), 60u);
 }
 
+// The library's timer expires once a pulse, when its 60 ms are up; a release that does not
+// reach the box is tried again every 5 ms until it lands, and then the timer stops. A pulse
+// that falls due while this process works on the box's EEPROM is released between two
+// requests, and a release that fails there too is tried every 5 ms, not at every request.
+TEST_F(DrawerTest, TheTimerExpiresOnceAPulseAndAFailedReleaseIsRetriedEvery5ms) {
+  // Time passes 100 us at a time with the pool held, then the expiries due are let run.
+  const auto expiriesOver = [](uint32_t ms) {
+    std::vector<uint64_t> at;
+    for (uint32_t step = 0; step < 10 * ms; ++step) {
+      hostwin::HoldPoolTimers(true);
+      hostwin::AdvanceUs(100);
+      hostwin::HoldPoolTimers(false);
+      for (int ran = hostwin::RunDuePoolTimers(); ran > 0; --ran) at.push_back(hostwin::NowUs());
+    }
+    return at;
+  };
+  uint64_t kicked = hostwin::NowUs();
+  ASSERT_EQ(lib_->KasseOpen(), 1);
+  EXPECT_THAT(expiriesOver(100), ElementsAre(kicked + 60000));
+  EXPECT_EQ(Box(0).drawerLine, 1);
+
+  kicked = hostwin::NowUs();
+  ASSERT_EQ(lib_->KasseOpen(), 1);
+  // The first try's own status read fails (no release is made up without it), the release
+  // writes of the next two fail.
+  auto reads = std::make_shared<int>(0), writes = std::make_shared<int>(0);
+  hostwin::OnDeviceRequest([reads, writes](int, uint32_t, const uint8_t* cmd) {
+    if (cmd[0] == 0x14 && cmd[1] == 0x14) return ++*reads != 2;
+    return !(cmd[0] == 0x17 && (cmd[2] & 1) != 0 && ++*writes <= 2);
+  });
+  EXPECT_THAT(expiriesOver(100),
+              ElementsAre(kicked + 60000, kicked + 65000, kicked + 70000, kicked + 75000));
+  EXPECT_EQ(*writes, 3);
+  EXPECT_EQ(hostwin::ActiveTimers(), 0u);
+
+  ASSERT_EQ(lib_->KasseOpen(), 1);
+  auto tries = std::make_shared<std::vector<uint64_t>>();
+  hostwin::OnDeviceRequest([tries](int, uint32_t, const uint8_t* cmd) {
+    hostwin::AdvanceUs(1000);  // a millisecond a request: the pulse falls due inside the read
+    if (cmd[0] != 0x17 || (cmd[2] & 1) == 0) return true;
+    tries->push_back(hostwin::NowUs());
+    return false;
+  });
+  lib_->GetSerialNumber();
+  ASSERT_GE(tries->size(), 2u);
+  for (size_t i = 1; i < tries->size(); ++i) EXPECT_GE((*tries)[i] - (*tries)[i - 1], 5000u);
+  hostwin::OnDeviceRequest(nullptr);
+  hostwin::AdvanceMs(10);
+  EXPECT_EQ(Box(0).drawerLine, 1);
+}
+
 TEST_F(DrawerTest, ASecondKickWhileThePulseIsPendingIsRefusedWithoutDeviceAccess) {
   ASSERT_EQ(lib_->KasseOpen(), 1);
   hostwin::RunFor(30);
@@ -73,6 +123,7 @@ TEST_F(DrawerTest, KasseCloseReleasesAtOnceAndNoReleaseFollowsFromTheTimer) {
   hostwin::RunFor(10);
   EXPECT_EQ(lib_->KasseClose(), 1);
   EXPECT_EQ(Box(0).drawerLine, 1);
+  EXPECT_EQ(hostwin::ActiveTimers(), 0u);  // the timer is stopped at once
   hostwin::RunFor(100);
   EXPECT_THAT(DrawerWrites(), ElementsAre("17 2f f6 00", "17 2f f7 00"));
   EXPECT_EQ(hostwin::ActiveTimers(), 0u);
@@ -209,7 +260,7 @@ TEST_F(DrawerTest, TheCloseAddsToTheCounterAsTheBoxHoldsItNow) {
 // The close reads what it needs to know the counter the box holds (the low byte alone
 // while it is the one the session read, no caller wrote the counter since, and the
 // openings do not carry out of it), adds the openings, writes only the bytes that differ,
-// and reports the total it wrote.
+// and reports the total it wrote. Its write moves the box's count of counter writes.
 TEST_F(DrawerTest, TheCloseReadsAndWritesOnlyWhatItNeeds) {
   const struct {
     const char* name;
@@ -222,6 +273,7 @@ TEST_F(DrawerTest, TheCloseReadsAndWritesOnlyWhatItNeeds) {
   } cases[] = {
       {"nobody else, no carry", 100, 100, 1, 1, 1, 101},
       {"another caller's openings in the low byte", 100, 150, 2, 4, 1, 152},
+      {"the low byte filled to 0xFF, no carry", 254, 254, 1, 1, 1, 255},
       {"a carry out of the low byte", 255, 255, 1, 4, 2, 256},
       {"another caller's 256 openings", 100, 356, 1, 4, 1, 357},
       {"another caller's write of the same low byte", 100, 0x07000064, 1, 4, 1, 0x07000065},
@@ -245,8 +297,10 @@ TEST_F(DrawerTest, TheCloseReadsAndWritesOnlyWhatItNeeds) {
     const uint32_t reads = Box(0).eeprom.executed[sim::kEepromRead];
     const uint32_t programmed = Box(0).eeprom.bytesProgrammed;
     const size_t samples = Box(0).served[sim::kPortPinSample];
+    const uint32_t counterWrites = CounterWrites(0);
     lib->ClosePosInterface();
     EXPECT_EQ(Box(0).eeprom.executed[sim::kEepromRead], reads + 1);
+    EXPECT_EQ(CounterWrites(0), counterWrites + 1);  // what the other callers' libraries read
     // Eight samples a byte read, one look at the part's readiness after each byte written.
     EXPECT_EQ(Box(0).served[sim::kPortPinSample] - samples, 8 * c.bytesRead + c.programmed);
     EXPECT_EQ(Box(0).eeprom.bytesProgrammed - programmed, c.programmed);
@@ -326,15 +380,21 @@ TEST_F(DrawerTest, AnotherCallersWriteAfterACloseCutShortLosesNoOpening) {
   EXPECT_GT(countedTwice, 0u);  // the residual case was met, and is what the rule says
 }
 
+// ... unless another caller wrote the counter since the session saw it: the copy is stale,
+// and the opening stays owed until the counter can be read.
 TEST_F(DrawerTest, TheCloseFallsBackToTheCachedCounterWhenItsReadFails) {
-  ASSERT_EQ(lib_->KasseOpen(), 1);
-  hostwin::RunFor(60);
   // The first pin sample of the close, in its read of the counter, fails.
   auto failed = std::make_shared<bool>(false);
-  hostwin::OnDeviceRequest([failed](int, uint32_t, const uint8_t* cmd) {
-    if (*failed || !(cmd[0] == 0x14 && cmd[1] == 0x00)) return true;
-    return !(*failed = true);
-  });
+  const auto failTheFirstSample = [failed] {
+    *failed = false;
+    hostwin::OnDeviceRequest([failed](int, uint32_t, const uint8_t* cmd) {
+      if (*failed || !(cmd[0] == 0x14 && cmd[1] == 0x00)) return true;
+      return !(*failed = true);
+    });
+  };
+  ASSERT_EQ(lib_->KasseOpen(), 1);
+  hostwin::RunFor(60);
+  failTheFirstSample();
   lib_->ClosePosInterface();
   EXPECT_TRUE(*failed);
   EXPECT_EQ(EepromField(0, 0), 101u);
@@ -351,6 +411,41 @@ TEST_F(DrawerTest, TheCloseFallsBackToTheCachedCounterWhenItsReadFails) {
   hostwin::AdvanceMs(1000);
   lib_->GetLocalOpenCnt();  // the owed opening, tried again
   EXPECT_EQ(EepromField(0, 0), 102u);
+
+  ASSERT_NE(lib_->OpenPosInterface(0), -1);
+  ASSERT_EQ(lib_->KasseOpen(), 1);
+  hostwin::RunFor(60);
+  AnotherCallerWritesTheCounter(150);
+  failTheFirstSample();
+  lib_->ClosePosInterface();
+  EXPECT_TRUE(*failed);
+  EXPECT_EQ(EepromField(0, 0), 150u);
+  hostwin::OnDeviceRequest(nullptr);
+  lib_->GetLocalOpenCnt();
+  EXPECT_EQ(EepromField(0, 0), 151u);
+}
+
+// Openings owed to box 0, written while a session runs on box 1, leave that session's
+// counter copy alone; openings still owed at the unload are written once the box is free.
+TEST_F(DrawerTest, OwedOpeningsGoOnlyIntoTheirBoxAndTheUnloadWaitsForIt) {
+  hostwin::AddPortBox(1);
+  PutEeprom(1, 0, {200, 0, 0, 0});
+  const auto kickAndCloseUnwritten = [this](int box) {
+    ASSERT_EQ(lib_->KasseOpen(), 1);
+    hostwin::RunFor(60);
+    hostwin::OnDeviceRequest([box](int index, uint32_t, const uint8_t*) { return index != box; });
+    lib_->ClosePosInterface();
+  };
+  kickAndCloseUnwritten(0);
+  ASSERT_NE(lib_->OpenPosInterface(1), -1);
+  hostwin::OnDeviceRequest(nullptr);
+  EXPECT_EQ(lib_->GetTotalOpenCnt(), 200u);  // box 0's opening was written meanwhile
+  EXPECT_EQ(EepromField(0, 0), 101u);
+  kickAndCloseUnwritten(1);
+  hostwin::OnDeviceRequest(nullptr);
+  hostwin::HoldMutex("Global\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.port.1", 2000);
+  lib_.reset();
+  EXPECT_EQ(EepromField(1, 0), 201u);
 }
 
 TEST_F(DrawerTest, ReopenAfterWriteBackPicksUpTheStoredCount) {
@@ -383,7 +478,7 @@ TEST_F(DrawerTest, ScanWhileThePortBoxIsOpenKeepsItsSessionAndReleasesThePulse) 
   // completed first, not kept energised through the wait.
   hostwin::SetD2xxFile(hostwin::D2xxFile::kPresent);
   hostwin::AddBridgeBox(0);
-  hostwin::HoldMutex("Local\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.bridge.0", 6000);
+  hostwin::HoldMutex("Global\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.bridge.0", 6000);
   ASSERT_NE(lib_->OpenPosInterface(0), -1);
   ASSERT_EQ(lib_->KasseOpen(), 1);
   const uint32_t kicked = hostwin::NowMs();
@@ -403,7 +498,16 @@ TEST_F(DrawerTest, FirmwareTextIsCyWithoutDeviceAccess) {
   EXPECT_THAT(hostwin::Trace(), IsEmpty());
 }
 
+// A kick whose own status read fails writes nothing and is not counted; one whose pulse
+// write fails is counted all the same.
 TEST_F(DrawerTest, KickFailingAtTheDriverIsNotReportedAsSuccess) {
+  auto reads = std::make_shared<int>(0);
+  hostwin::OnDeviceRequest([reads](int, uint32_t, const uint8_t* cmd) {
+    return !(cmd[0] == 0x14 && cmd[1] == 0x14 && ++*reads == 2);
+  });
+  EXPECT_EQ(lib_->KasseOpen(), 0);
+  EXPECT_THAT(DrawerWrites(), IsEmpty());
+  EXPECT_EQ(lib_->GetLocalOpenCnt(), 0u);
   hostwin::OnDeviceRequest([](int, uint32_t, const uint8_t* cmd) { return cmd[0] != 0x17; });
   EXPECT_EQ(lib_->KasseOpen(), 0);
   EXPECT_EQ(lib_->GetLocalOpenCnt(), 1u);  // the count follows the attempt

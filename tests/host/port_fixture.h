@@ -7,6 +7,26 @@
 
 #include "library.h"
 
+// The machine's record of driver-port box n, as every process maps it: past the file's
+// 8-byte header (its kind and layout). Null while no process has made it.
+inline std::string RecordFile(int n) {
+  return "C:\\ProgramData\\TEVRO\\port." + std::to_string(n) + ".record";
+}
+inline uint8_t* MachineRecord(int n) {
+  uint8_t* file = hostwin::MappedFile(RecordFile(n));
+  return file != nullptr ? file + 8 : nullptr;
+}
+// The count of counter writes begun on driver-port box n, as every process's library reads
+// it from the box's record: bits 8-31 of the record's second word.
+inline uint32_t CounterWrites(int n) {
+  const uint8_t* record = MachineRecord(n);
+  if (record == nullptr) {
+    ADD_FAILURE() << "no record of port box " << n;
+    return 0;
+  }
+  return reinterpret_cast<const uint32_t*>(record)[1] >> 8;
+}
+
 class PortTest : public WorldTest {
  protected:
   sim::PortBox& Box(int index) { return hostwin::PortBoxAt(index); }

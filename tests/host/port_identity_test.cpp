@@ -60,13 +60,18 @@ TEST_F(IdentityTest, SerialWriteStoresLeastSignificantByteFirstAndTouchesNothing
   EXPECT_EQ(hostwin::Beeps()[0].type, 0u);
 }
 
+// A write of the counter, and only one of the counter, also moves the box's count of
+// counter writes, which the other callers' libraries read.
 TEST_F(IdentityTest, EachWriteTouchesOnlyItsField) {
+  const uint32_t counterWrites = CounterWrites(0);
   EXPECT_EQ(lib_->SetMfgDate(0xA1B2C3D4), 1);
   EXPECT_EQ(EepromField(0, 8), 0xA1B2C3D4u);
   EXPECT_EQ(EepromField(0, 0), 0x04030201u);
   EXPECT_EQ(EepromField(0, 4), 0x08070605u);
+  EXPECT_EQ(CounterWrites(0), counterWrites);
   EXPECT_EQ(lib_->SetLastOpenCnt(77), 1);
   EXPECT_EQ(EepromField(0, 0), 77u);
+  EXPECT_EQ(CounterWrites(0), counterWrites + 1);
   EXPECT_EQ(EepromField(0, 4), 0x08070605u);
   EXPECT_EQ(EepromField(0, 8), 0xA1B2C3D4u);
   EXPECT_EQ(Box(0).eeprom.memory[12], 0xEE);
@@ -96,6 +101,32 @@ TEST_F(IdentityTest, AWriteWhoseTransfersFailReportsFalseAndDoesNotBeep) {
   EXPECT_EQ(lib_->SetLastOpenCnt(0xFFFFFFFF), 0);
   EXPECT_THAT(hostwin::Beeps(), IsEmpty());
   EXPECT_EQ(lib_->GetTotalOpenCnt(), 0x04030201u);  // the failed counter write left the copy
+  // After one failed clock edge (in the first byte's write instruction) the part is given its
+  // time and the write disable goes out all the same.
+  int edges = 0;
+  hostwin::OnDeviceRequest([&edges](int, uint32_t, const uint8_t* cmd) {
+    return !(cmd[0] == 0x15 && cmd[2] == 0x78 && ++edges == 5);
+  });
+  EXPECT_EQ(lib_->SetSerialNumber(0x12345678), 0);
+  EXPECT_FALSE(Box(0).eeprom.writeEnabled);
+  hostwin::OnDeviceRequest(nullptr);
+}
+
+// A write disable that fails after the bytes are programmed leaves the write done; the next
+// operation on the box, this process's or another's, sends it.
+TEST_F(IdentityTest, AWriteDisableThatFailsIsSentByTheNextOperation) {
+  // Every pin write fails once the part has shown the last byte programmed.
+  const uint32_t programmed = Box(0).eeprom.bytesProgrammed;
+  auto done = std::make_shared<bool>(false);
+  hostwin::OnDeviceRequest([this, programmed, done](int, uint32_t, const uint8_t* cmd) {
+    *done = *done || (cmd[0] == 0x14 && Box(0).eeprom.bytesProgrammed == programmed + 4);
+    return !(*done && cmd[0] == 0x15);
+  });
+  EXPECT_EQ(lib_->SetSerialNumber(0x12345678), 1);
+  EXPECT_TRUE(Box(0).eeprom.writeEnabled);
+  hostwin::OnDeviceRequest(nullptr);
+  EXPECT_EQ(lib_->GetMfgDate(), 0x0C0B0A09u);
+  EXPECT_FALSE(Box(0).eeprom.writeEnabled);
 }
 
 TEST_F(IdentityTest, AReadWhoseTransfersFailReturns0AndKeepsTheCopy) {

@@ -2,6 +2,8 @@
 // recovery, the wire images of the transfers, the probe, and numbering across variants.
 #include <gmock/gmock.h>
 
+#include <memory>
+
 #include "port_fixture.h"
 
 using ::testing::ElementsAre;
@@ -24,6 +26,13 @@ TEST_F(PortTest, ScanCountsPortBoxesAndProbesThemOnTheWire) {
   EXPECT_EQ(commands[2], "17 2f f5 00");  // written back as read, bit 2 set
   EXPECT_EQ(hostwin::OpenDeviceHandles(), 0);
   EXPECT_EQ(Box(0).unknown, 0u);
+  // A probe whose own status read fails writes nothing back, and the box is not counted.
+  auto reads = std::make_shared<int>(0);
+  hostwin::OnDeviceRequest(
+      [reads](int, uint32_t, const uint8_t* cmd) { return !(cmd[0] == 0x14 && ++*reads == 2); });
+  hostwin::ClearTrace();
+  EXPECT_EQ(lib.ScanForPos(), 0u);
+  EXPECT_THAT(Commands(), ElementsAre("14 14 f5 00", "14 14 f5 00"));  // no write-back
 }
 
 TEST_F(PortTest, ABoxBehindAGapIsNotCountedButStillReachedByItsNumber) {

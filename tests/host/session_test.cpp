@@ -93,12 +93,16 @@ TEST_F(SessionTest, TheOpenResultIsTheHandleAsA32BitNumberAndNeverMinusOne) {
   EXPECT_NE(result, -1);
   EXPECT_EQ(result, 0x7FFFFFFF);
   EXPECT_EQ(lib.KasseOpen(), 1);
-  // An FT_Open that says FT_OK but hands back the handle that means none is a failed open:
-  // tried again after 10 ms, and the box's mutex is not kept (every call's check says so).
-  lib.ClosePosInterface();
-  hostwin::SetNextBridgeHandle(~uint64_t{0});
-  EXPECT_NE(lib.OpenPosInterface(0), -1);
-  EXPECT_EQ(lib.KasseOpen(), 1);
+  // An FT_Open that says FT_OK but hands back a handle that means none (-1, or null) is a
+  // failed open: tried again after 10 ms, and the box's mutex is not kept (every call's
+  // check says so).
+  for (uint64_t none : {~uint64_t{0}, uint64_t{0}}) {
+    SCOPED_TRACE(none);
+    lib.ClosePosInterface();
+    hostwin::SetNextBridgeHandle(none);
+    EXPECT_NE(lib.OpenPosInterface(0), -1);
+    EXPECT_EQ(lib.KasseOpen(), 1);
+  }
 }
 
 TEST_F(SessionTest, OpeningAnotherNumberClosesTheCurrentBoxFirst) {

@@ -56,7 +56,7 @@ TEST_F(StandInTest, AMutexBelongsToTheThreadThatTookIt) {
          EXPECT_FALSE(ReleaseMutex(m));
          EXPECT_EQ(GetLastError(), DWORD{ERROR_NOT_OWNER});
        },
-       {"mutex Local\\m held by thread 1"},
+       {"mutex Session\\1\\m held by thread 1"},
        false},
       {"another thread's wait runs out",
        [](HANDLE m) {
@@ -65,14 +65,14 @@ TEST_F(StandInTest, AMutexBelongsToTheThreadThatTookIt) {
          EXPECT_EQ(WaitForSingleObject(m, 300), WAIT_TIMEOUT);
          EXPECT_EQ(hostwin::NowMs() - start, 300u);
        },
-       {"mutex Local\\m held by thread 1"},
+       {"mutex Session\\1\\m held by thread 1"},
        false},
       {"another thread's wait with no end",
        [](HANDLE m) {
          hostwin::SetThread(2);
          EXPECT_EQ(WaitForSingleObject(m, INFINITE), WAIT_TIMEOUT);
        },
-       {"mutex Local\\m held by thread 1"},
+       {"mutex Session\\1\\m held by thread 1"},
        true},
       {"an owner that ends abandons it to the next wait",
        [](HANDLE m) {
@@ -80,7 +80,7 @@ TEST_F(StandInTest, AMutexBelongsToTheThreadThatTookIt) {
          hostwin::SetThread(2);
          EXPECT_EQ(WaitForSingleObject(m, 0), WAIT_ABANDONED);
        },
-       {"mutex Local\\m held by thread 2"},
+       {"mutex Session\\1\\m held by thread 2"},
        false},
   };
   for (const Case& c : cases) {
@@ -225,6 +225,56 @@ TEST_F(StandInTest, OpeningAnObjectAsksForRightsItsMakerMustHaveGranted) {
   SetLastError(0xDEAD);
   EXPECT_EQ(OpenFileMappingA(kShare, FALSE, kMutex), nullptr);
   EXPECT_EQ(GetLastError(), DWORD{ERROR_FILE_NOT_FOUND});
+}
+
+// Local\ names are each session's (session 0's are the global ones), Global\ names every
+// session's; a global section is made only by a service or an elevated program.
+TEST_F(StandInTest, NamesAreTheSessionsOrTheMachinesAndAGlobalSectionNeedsThePrivilege) {
+  const struct {
+    const char* name;
+    bool mapping;
+    uint32_t makerSession;  // 0: a service
+    uint32_t openerSession;
+    DWORD made;    // the maker's last error: ERROR_SUCCESS when made
+    DWORD opened;  // the opener's: ERROR_SUCCESS when found
+  } rows[] = {
+      {"Local\\n", false, 1, 1, ERROR_SUCCESS, ERROR_SUCCESS},
+      {"Local\\n", false, 1, 2, ERROR_SUCCESS, ERROR_FILE_NOT_FOUND},
+      {"n", false, 2, 1, ERROR_SUCCESS, ERROR_FILE_NOT_FOUND},
+      {"Global\\n", false, 1, 2, ERROR_SUCCESS, ERROR_SUCCESS},
+      {"Local\\n", false, 0, 0, ERROR_SUCCESS, ERROR_SUCCESS},
+      {"Local\\n", false, 0, 1, ERROR_SUCCESS, ERROR_FILE_NOT_FOUND},
+      {"Global\\s", true, 0, 1, ERROR_SUCCESS, ERROR_SUCCESS},
+      {"Global\\s", true, 1, 2, ERROR_ACCESS_DENIED, ERROR_FILE_NOT_FOUND},
+      {"Local\\s", true, 1, 1, ERROR_SUCCESS, ERROR_SUCCESS},
+  };
+  const char kAnyone[] = "D:(A;;GA;;;WD)";
+  for (const auto& r : rows) {
+    SCOPED_TRACE(testing::Message() << r.name << " made in session " << r.makerSession
+                                    << ", opened in " << r.openerSession);
+    hostwin::Reset();
+    hostwin::SetSession(r.makerSession, r.makerSession == 0);
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(kAnyone, SDDL_REVISION_1, &sd,
+                                                                     nullptr));
+    SECURITY_ATTRIBUTES sa = {sizeof sa, sd, FALSE};
+    HANDLE maker =
+        r.mapping ? CreateFileMappingA(INVALID_HANDLE_VALUE, &sa, PAGE_READWRITE, 0, 64, r.name)
+                  : CreateMutexA(&sa, FALSE, r.name);
+    EXPECT_EQ(GetLastError(), r.made);
+    EXPECT_EQ(maker != nullptr, r.made == ERROR_SUCCESS);
+    hostwin::SetSession(r.openerSession, r.openerSession == 0);
+    SetLastError(0xDEAD);
+    HANDLE opened = r.mapping ? OpenFileMappingA(FILE_MAP_READ, FALSE, r.name)
+                              : OpenMutexA(SYNCHRONIZE, FALSE, r.name);
+    EXPECT_EQ(opened != nullptr, r.opened == ERROR_SUCCESS);
+    if (r.opened != ERROR_SUCCESS) {
+      EXPECT_EQ(GetLastError(), r.opened);
+    }
+    if (opened != nullptr) CloseHandle(opened);
+    if (maker != nullptr) CloseHandle(maker);
+    LocalFree(sd);
+  }
 }
 
 TEST_F(StandInTest, AHandleDoesOnlyWhatItsRightsAllow) {

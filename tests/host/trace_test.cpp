@@ -159,7 +159,7 @@ TEST_F(TraceTest, WaitsMessageBoxesAndOwedReleasesHaveTheirLines) {
     hostwin::AddPortBox(0);
     Library lib;
     ASSERT_NE(lib.OpenPosInterface(0), -1);
-    hostwin::HoldMutex("Local\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.port.0", 20);
+    hostwin::HoldMutex("Global\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.port.0", 20);
     size_t writes = hostwin::CountCalls("WriteFile");
     EXPECT_EQ(lib.KasseOpen(), 1);
     // Nothing is written while the pulse runs: its release waits for no file.
@@ -176,7 +176,7 @@ TEST_F(TraceTest, WaitsMessageBoxesAndOwedReleasesHaveTheirLines) {
                 ElementsAre("owed release: port 0: its device cannot be opened; no longer tried"));
     // A program that died appending left the trace's mutex abandoned: the lines go on.
     const size_t lines = Lines().size();
-    hostwin::AbandonMutex("Local\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.trace");
+    hostwin::AbandonMutex("Global\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.trace");
     lib.GetNumPos();
     EXPECT_EQ(Lines().size(), lines + 1);
   }
@@ -199,12 +199,29 @@ TEST_F(TraceTest, WaitsMessageBoxesAndOwedReleasesHaveTheirLines) {
     {
       Library lib;
       ASSERT_NE(lib.OpenPosInterface(0), -1);
-      hostwin::AbandonMutex("Local\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}." + kind + ".0");
+      hostwin::AbandonMutex("Global\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}." + kind + ".0");
       lib.GetSerialNumber();
     }
     EXPECT_THAT(Matching("wait: "),
                 ElementsAre("wait: " + kind + " 0: its last holder died inside an operation"));
   }
+
+  // A box whose mutex cannot be had (no global names, the session's one taken by another kind
+  // of object): a write says why it did not happen.
+  hostwin::Reset();
+  hostwin::AddFolder("C:\\trace");
+  hostwin::SetEnv("TEVRO_TRACE", kFile);
+  hostwin::SetGlobalNamespace(false);
+  ASSERT_TRUE(hostwin::MakeObjectAs("Local\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.port.0",
+                                    hostwin::ObjectKind::kMapping, "", false));
+  hostwin::AddPortBox(0);
+  {
+    Library lib;
+    ASSERT_NE(lib.OpenPosInterface(0), -1);
+    EXPECT_EQ(lib.SetSerialNumber(1), 0);
+  }
+  EXPECT_THAT(Matching("wait: "),
+              ::testing::Contains("wait: port 0: not written without the box's lock"));
 }
 
 TEST_F(TraceTest, TheFileIsRenamedAtItsLimitAndNeverGrowsBeyondIt) {
@@ -224,6 +241,24 @@ TEST_F(TraceTest, TheFileIsRenamedAtItsLimitAndNeverGrowsBeyondIt) {
     lib.GetNumPos();
   }
   EXPECT_EQ(hostwin::FileText(kFile), older);
+
+  // Lines that fill the file to its limit exactly still go into it; one byte more, and the
+  // file is renamed first. (A call's lines are as long every time.)
+  hostwin::FailFileRenames(false);
+  hostwin::SetFileText(kFile, "");
+  hostwin::AdvanceMs(5000);  // the file that could not take lines is tried again
+  lib.GetNumPos();
+  hostwin::SetFileText(kFile, "");
+  lib.GetNumPos();
+  const size_t line = hostwin::FileText(kFile).size(), limit = 1024 * 1024;
+  for (size_t over : {0u, 1u}) {
+    const std::string filled(limit - line + over, 'y');
+    hostwin::SetFileText(kFile, filled);
+    hostwin::SetFileText(std::string(kFile) + ".1", "");
+    lib.GetNumPos();
+    EXPECT_EQ(hostwin::FileText(std::string(kFile) + ".1"), over == 0 ? "" : filled);
+    EXPECT_EQ(hostwin::FileText(kFile).size(), over == 0 ? limit : line);
+  }
 }
 
 TEST_F(TraceTest, AFileThatCannotBeWrittenIsNotTriedOnEveryCall) {

@@ -120,10 +120,19 @@ typedef struct _WIN32_FIND_DATAA {
 #define ERROR_INVALID_SECURITY_DESCR 1338L
 
 #define FILE_APPEND_DATA 0x0004u
+#define FILE_READ_DATA 0x0001u
+#define FILE_WRITE_DATA 0x0002u
+#define FILE_ALL_ACCESS 0x001F01FFu
+#define FILE_GENERIC_READ 0x00120089u
+#define FILE_GENERIC_WRITE 0x00120116u
 #define FILE_SHARE_READ 0x00000001u
 #define FILE_SHARE_DELETE 0x00000004u
 #define OPEN_ALWAYS 4u
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400u
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
+#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000u
+#define FILE_READ_ATTRIBUTES 0x0080u
 #define MOVEFILE_REPLACE_EXISTING 0x00000001u
 
 typedef struct _SYSTEMTIME {
@@ -258,6 +267,30 @@ BOOL ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR text, DWORD rev
                                                           PSECURITY_DESCRIPTOR* descriptor,
                                                           ULONG* size);
 HLOCAL LocalFree(HLOCAL memory);
+// A descriptor as text; the text is freed with LocalFree.
+BOOL ConvertSecurityDescriptorToStringSecurityDescriptorA(PSECURITY_DESCRIPTOR descriptor,
+                                                          DWORD revision, DWORD information,
+                                                          LPSTR* text, ULONG* length);
+#define OWNER_SECURITY_INFORMATION 0x00000001u
+#define GROUP_SECURITY_INFORMATION 0x00000002u
+#define DACL_SECURITY_INFORMATION 0x00000004u
+typedef enum _SE_OBJECT_TYPE {
+  SE_UNKNOWN_OBJECT_TYPE,
+  SE_FILE_OBJECT,
+  SE_KERNEL_OBJECT = 6
+} SE_OBJECT_TYPE;
+typedef void* PSID;
+typedef struct _ACL* PACL;
+// The security of an object: of a named mutex or mapping, or a file (SE_FILE_OBJECT), by its
+// handle (which must carry READ_CONTROL), of a file or folder by its path. Only the descriptor is
+// handed out (the other pointers may be null); it is freed with LocalFree. Results are Win32 error
+// codes.
+DWORD GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE type, DWORD information, PSID* owner,
+                      PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor);
+DWORD GetNamedSecurityInfoA(LPCSTR name, SE_OBJECT_TYPE type, DWORD information, PSID* owner,
+                            PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor);
+// A folder, with the security given (only its text is kept).
+BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security);
 BOOL ReleaseMutex(HANDLE mutex);
 DWORD WaitForSingleObject(HANDLE object, DWORD ms);
 HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES security, DWORD protect,
@@ -288,6 +321,19 @@ void CloseThreadpoolTimer(PTP_TIMER timer);
 // out of the call trace.
 BOOL WriteFile(HANDLE file, LPCVOID data, DWORD length, LPDWORD written, LPOVERLAPPED overlapped);
 BOOL GetFileSizeEx(HANDLE file, LARGE_INTEGER* size);
+typedef struct _BY_HANDLE_FILE_INFORMATION {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD dwVolumeSerialNumber;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD nNumberOfLinks;
+  DWORD nFileIndexHigh;
+  DWORD nFileIndexLow;
+} BY_HANDLE_FILE_INFORMATION, *LPBY_HANDLE_FILE_INFORMATION;
+BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information);
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
 void GetLocalTime(SYSTEMTIME* time);
 LSTATUS RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM access, PHKEY key);

@@ -20,7 +20,7 @@ constexpr DWORD kPumpAfterUnloadMs = 1000;  // a stale timer of the library woul
 constexpr uint64_t kPulseUs = 60000;
 const char kStillOpenCaption[] = "Warnung aus DLL";
 constexpr DWORD kWarningHoldMs = 50;
-const char kBoxMutexPrefix[] = "Local\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.port.";
+const char kBoxMutexPrefix[] = "Global\\TEVRO.{7d3b5e2a-41c6-4f0e-9a8d-2c6b1f9e0a57}.port.";
 
 int Finish(int status) {
   printf("done\n");
