@@ -3,6 +3,7 @@
 // made).
 #include "common/box_lock.h"
 
+#include "common/fine_clock.h"
 #include "common/library_objects.h"
 #include "common/trace.h"
 
@@ -100,13 +101,9 @@ DWORD WaitForBox(BoxKind kind, uint8_t index, HANDLE mutex, DWORD waitMs, DWORD*
   DWORD result = WaitForSingleObject(mutex, 0);
   if (result != WAIT_TIMEOUT || waitMs == 0) return result;
   // Held by another caller: wait for it, and say how long.
-  LARGE_INTEGER start, end, frequency;
-  QueryPerformanceCounter(&start);
+  const int64_t start = FineNow();
   result = WaitForSingleObject(mutex, waitMs);
-  QueryPerformanceCounter(&end);
-  QueryPerformanceFrequency(&frequency);
-  const double ms = static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 /
-                    static_cast<double>(frequency.QuadPart);
+  const double ms = MillisecondsSince(start);
   *waitedMs = ms >= waitMs ? waitMs : static_cast<DWORD>(ms);
   TraceEvent("wait", "%s %u was held by another caller; waited %.1f ms, %s", KindName(kind), index,
              ms, result == WAIT_TIMEOUT ? "gave up" : "then took it");

@@ -7,6 +7,7 @@
 
 #include "common/process_lock.h"
 #include "common/elevation.h"
+#include "common/fine_clock.h"
 #include "common/trace_file.h"
 #include "common/trace_path.h"
 
@@ -44,18 +45,6 @@ struct TraceState {
 };
 
 TraceState gTrace;
-
-int64_t FineNow() {
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return now.QuadPart;
-}
-
-double MillisecondsSince(int64_t start) {
-  LARGE_INTEGER frequency;
-  QueryPerformanceFrequency(&frequency);
-  return static_cast<double>(FineNow() - start) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
 
 // The TraceFile value under 'root' into 'path'; false when there is none.
 bool ReadTraceFileValue(HKEY root, REGSAM view, char (&path)[MAX_PATH]) {
