@@ -39,7 +39,7 @@ FT_HANDLE BridgeOpen(uint8_t index, DWORD waitMs, BoxReach* reach) {
   BoxReach unused;
   BoxReach& how = reach != nullptr ? *reach : unused;
   how = BoxReach::kNoDevice;
-  if (index > kBridgeMaxIndex || !D2xxReady()) return BridgeNoHandle();
+  if (index >= kBoxes || !D2xxReady()) return BridgeNoHandle();
   const BoxTurn turn = TakeBoxForOperation(BoxKind::kBridge, index, waitMs);
   how = turn.reach;
   if (turn.reach == BoxReach::kBusy || turn.reach == BoxReach::kNoAnswer) return BridgeNoHandle();
@@ -56,7 +56,7 @@ FT_HANDLE BridgeOpen(uint8_t index, DWORD waitMs, BoxReach* reach) {
 }
 
 void BridgeClose(uint8_t index) {
-  if (index > kBridgeMaxIndex || !D2xxReady()) return;
+  if (index >= kBoxes || !D2xxReady()) return;
   gD2xx.Close(gBridgeLink.handle);
   gBridgeLink.handle = BridgeNoHandle();
   if (gBridgeLink.boxLocked) {
@@ -108,7 +108,7 @@ int32_t BridgeOpenInterface(uint8_t index, CounterSeen* counter) {
 
 void BridgeCloseInterface() {
   BridgeClose(gBridgeLink.index);
-  gBridgeLink.index = kBridgeNoIndex;
+  gBridgeLink.index = kNoBox;
 }
 
 void BridgeDetach(UnloadKind kind) {

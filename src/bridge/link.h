@@ -11,14 +11,12 @@
 #include "common/box_lock.h"
 #include "common/contract.h"
 
-constexpr uint8_t kBridgeMaxIndex = 9;
-constexpr uint8_t kBridgeNoIndex = 255;
 // The handle value that stands for no open box.
 inline FT_HANDLE BridgeNoHandle() { return reinterpret_cast<FT_HANDLE>(-1); }
 
 struct BridgeLink {
   FT_HANDLE handle;    // the open box inside one operation; BridgeNoHandle() otherwise
-  uint8_t index;       // selected box (D2XX device number); kBridgeNoIndex when none
+  uint8_t index;       // selected box (D2XX device number); kNoBox when none
   DWORD userAreaSize;  // user-area size reported at the last interface open
   // The record of the addressed box, kept for writes that were not preceded by a read in
   // the same hold; the front keeps the session's counter (front/counter_copy.h).
@@ -32,7 +30,7 @@ struct BridgeLink {
   uint8_t heldIndex;
   UserAreaImage heldImage;
   bool heldImageRead;
-  DWORD areaSizeOf[kBridgeMaxIndex + 1];  // user-area size box N reported when last opened
+  DWORD areaSizeOf[kBoxes];  // user-area size box N reported when last opened
 };
 
 // Zero-filled at load; written by the session operations and the operations they call.

@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr uint8_t kBoxes = 10;
 constexpr DWORD kStillActive = 259;
 
 struct BoxObjects {

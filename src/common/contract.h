@@ -8,6 +8,12 @@
 // The two kinds of box: the bridge box (D2XX) and the driver-port box.
 enum class BoxKind : uint8_t { kBridge, kPort };
 
+// A box's number on its backend: N of \\.\Drelvan_N, or the D2XX device number; 0 to
+// kBoxes - 1 on either.
+constexpr uint8_t kBoxes = 10;
+// The box number that stands for none.
+constexpr uint8_t kNoBox = 255;
+
 // What came of trying to reach a box for an operation.
 enum class BoxReach : uint8_t {
   kReached,      // the box is open and locked for the operation

@@ -27,15 +27,15 @@ namespace {
 // The drawer pulse of this process: at most one pending, and the releases still owed to
 // boxes. Written by this file only.
 struct DrawerPulse {
-  bool pulsePending;      // a pulse is written and its release not yet tried
-  int64_t pulseStart;     // performance counter when the pending pulse was written
-  uint8_t releaseIndex;   // the box of the last pulse written
-  uint16_t owedReleases;  // bit N: a pulse was written to box N and no release since
-  MissedOpens releaseMissed[kPortMaxIndex + 1];  // box N's device not found, for its release
+  bool pulsePending;                  // a pulse is written and its release not yet tried
+  int64_t pulseStart;                 // performance counter when the pending pulse was written
+  uint8_t releaseIndex;               // the box of the last pulse written
+  uint16_t owedReleases;              // bit N: a pulse was written to box N and no release since
+  MissedOpens releaseMissed[kBoxes];  // box N's device not found, for its release
   // Pulses of processes that are gone, on boxes this process has used: when box N's owner
   // was last asked about, and the tries that did not find box N's device.
-  int64_t ownerCheckAt[kPortMaxIndex + 1];
-  MissedOpens deadPulseMissed[kPortMaxIndex + 1];
+  int64_t ownerCheckAt[kBoxes];
+  MissedOpens deadPulseMissed[kBoxes];
 };
 
 DrawerPulse gPulse;
@@ -151,9 +151,9 @@ bool WriteOwedRelease(uint8_t index, DWORD waitMs) {
 
 // Writes the releases still owed to boxes, except to the box of a pulse still running and
 // to box 'tried', whose release was just tried.
-void RetryOwedReleases(DWORD waitMs, uint8_t tried = kPortNoIndex) {
+void RetryOwedReleases(DWORD waitMs, uint8_t tried = kNoBox) {
   if (gPulse.owedReleases == 0) return;
-  for (uint8_t index = 0; index <= kPortMaxIndex; ++index) {
+  for (uint8_t index = 0; index < kBoxes; ++index) {
     if (!ReleaseOwedTo(index) || index == tried) continue;
     if (gPulse.pulsePending && index == gPulse.releaseIndex) continue;
     if (WriteOwedRelease(index, waitMs)) TraceEvent("owed release", "port %u: written", index);
@@ -330,7 +330,7 @@ void PortReleaseDuePulse(uint8_t index) {
 }
 
 void PortCompletePulse(const char* endedBy) {
-  uint8_t tried = kPortNoIndex;
+  uint8_t tried = kNoBox;
   if (gPulse.pulsePending) {
     WaitForPulseTime();
     tried = gPulse.releaseIndex;
@@ -433,7 +433,7 @@ void PortFinishOverdue() {
 void PortDetach(UnloadKind) {
   RetryOwedReleases(0);
   PortFinishEepromWork();
-  for (uint8_t index = 0; index <= kPortMaxIndex; ++index) {
+  for (uint8_t index = 0; index < kBoxes; ++index) {
     if (!ReleaseOwedTo(index)) continue;
     SharedBoxRecord* shared = PortSharedRecordIfOpen(index);
     if (OwnerOf(shared) == PulseOwner::kThisProcess) shared->ownerStart = 0;

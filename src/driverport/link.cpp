@@ -55,7 +55,7 @@ HANDLE PortOpenDevice(uint8_t index, BoxReach* reach, DWORD waitMs) {
   BoxReach unused;
   BoxReach& how = reach != nullptr ? *reach : unused;
   how = BoxReach::kNoAnswer;
-  if (index > kPortMaxIndex) return INVALID_HANDLE_VALUE;
+  if (index >= kBoxes) return INVALID_HANDLE_VALUE;
   const BoxTurn turn = TakeBoxForOperation(BoxKind::kPort, index, waitMs);
   if (turn.reach == BoxReach::kBusy || turn.reach == BoxReach::kNoAnswer) {
     how = turn.reach;  // kept by another caller, or not to be used (a squatter's objects)
@@ -82,7 +82,7 @@ HANDLE PortOpenDevice(uint8_t index, BoxReach* reach, DWORD waitMs) {
       CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   if (gPortLink.handle == INVALID_HANDLE_VALUE) {
     gPortLink.boxLocked = false;
-    gPortLink.openIndex = kPortNoIndex;
+    gPortLink.openIndex = kNoBox;
     UnlockBox(BoxKind::kPort, index);
     how = BoxReach::kNoDevice;
     return INVALID_HANDLE_VALUE;
@@ -102,10 +102,10 @@ HANDLE PortOpenDevice(uint8_t index, BoxReach* reach, DWORD waitMs) {
 }
 
 void PortCloseDevice(uint8_t index) {
-  if (index > kPortMaxIndex) return;
+  if (index >= kBoxes) return;
   CloseHandle(gPortLink.handle);
   gPortLink.handle = INVALID_HANDLE_VALUE;
-  gPortLink.openIndex = kPortNoIndex;
+  gPortLink.openIndex = kNoBox;
   gPortLink.pulseDueAt = 0;
   if (gPortLink.boxLocked) {
     gPortLink.boxLocked = false;
@@ -148,7 +148,7 @@ bool PortBeginEepromWork(EepromPatience patience) {
 }
 
 void PortFinishEepromWork() {
-  for (uint8_t index = 0; index <= kPortMaxIndex; ++index) {
+  for (uint8_t index = 0; index < kBoxes; ++index) {
     if ((gPortLink.usedBoxes & BoxBit(index)) == 0) continue;
     const SharedBoxRecord* record = PortSharedRecordIfOpen(index);
     const uint32_t left = record != nullptr ? record->eepromState : gPortLink.eepromLeft[index];
@@ -270,7 +270,7 @@ int32_t PortOpenSession(uint8_t index, CounterSeen* counter) {
   return result;
 }
 
-void PortCloseSession() { gPortLink.deviceIndex = kPortNoIndex; }
+void PortCloseSession() { gPortLink.deviceIndex = kNoBox; }
 
 bool PortBeginOperation(uint8_t index) {
   if (gPortLink.holding) return index == gPortLink.openIndex;

@@ -19,8 +19,6 @@
 #include "common/gone_box.h"
 #include "driverport/microwire.h"
 
-constexpr uint8_t kPortMaxIndex = 9;
-constexpr uint8_t kPortNoIndex = 255;
 constexpr DWORD kPortRequestCode = 4;          // device type 0, function 1, buffered
 constexpr DWORD kPortRecoveryCode = 0x222031;  // device type 0x22, function 0x80C, in-direct
 
@@ -58,7 +56,7 @@ struct PortLink {
   bool boxLocked = false;            // the open device's box is locked (common/box_lock.h)
   BoxTurn turn = {};                 // ... and how: whether it may be written
   bool holding = false;              // the device stays open between operations (a hold)
-  uint8_t openIndex = kPortNoIndex;  // the box whose device is open
+  uint8_t openIndex = kNoBox;        // the box whose device is open
   uint16_t usedBoxes = 0;            // bit N: this process has opened box N's device
   bool eepromWritesEnabled = false;  // the EEPROM work under way may have left writes on
   uint8_t lastPins = 0;              // the pattern of the last pin write (a sample carries it)
@@ -69,12 +67,12 @@ struct PortLink {
   // How this process last left each box's EEPROM (the kEeprom* bits of box_lock.h), for the
   // unload's look at a box whose shared record cannot be had; and bit N: box N's part did not get
   // ready at this process's last look, so the next gets one look, not the whole wait.
-  uint8_t eepromLeft[kPortMaxIndex + 1] = {};
+  uint8_t eepromLeft[kBoxes] = {};
   uint16_t stuckBoxes = 0;
 
   // The box the session addresses: chosen by the session open and close, and by a scan
   // with no session open.
-  uint8_t deviceIndex = 0;  // N of \\.\Drelvan_N; kPortNoIndex after the close
+  uint8_t deviceIndex = 0;  // N of \\.\Drelvan_N; kNoBox after the close
 };
 
 extern PortLink gPortLink;

@@ -14,9 +14,6 @@
 #include "common/contract.h"
 #include "front/backends.h"
 
-// The box index that stands for none (after a close).
-constexpr uint8_t kNoBox = 255;
-
 // 'backend' now addresses box 'index': its copy is unknown until the box is seen.
 void AddressCounterCopy(const Backend& backend, uint8_t index);
 // An operation on box 'index' of 'backend' saw the box's counter (or did not: nothing then).

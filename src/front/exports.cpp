@@ -16,7 +16,7 @@
 // Straight after load GetSwitch reports the switch closed; a bridge box that has not yet
 // answered reports it open.
 SessionState gSession = {
-    .currentDevice = kNoDevice,
+    .currentDevice = kNoBox,
     .bridgeCount = 0,
     .portCount = 0,
     .backend = &kPortBackend,
@@ -185,7 +185,7 @@ bool CloseSession() {
     backend.closeSession();
     AddressCounterCopy(backend, kNoBox);
   }
-  gSession.currentDevice = kNoDevice;
+  gSession.currentDevice = kNoBox;
   gSession.openResult = kNotOpen;
   return true;
 }

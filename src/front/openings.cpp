@@ -18,8 +18,6 @@
 
 namespace {
 
-constexpr uint8_t kBoxes = 10;
-
 struct OwedOpenings {
   uint32_t count;         // openings not yet in the box's counter; 0 when there are none
   bool inDoubt;           // a write of 'meant' over 'replaced' failed and may have landed

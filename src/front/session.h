@@ -10,8 +10,6 @@
 #include "common/open_result.h"
 #include "front/backends.h"
 
-constexpr uint8_t kNoDevice = 255;
-
 // The drawer openings of the session, and what the last close left.
 struct SessionCounts {
   uint32_t local;        // openings counted since a box was last opened (not reset at close)
@@ -28,7 +26,7 @@ struct SwitchMemory {
 };
 
 struct SessionState {
-  uint8_t currentDevice;   // number of the selected box; kNoDevice when none
+  uint8_t currentDevice;   // number of the selected box; kNoBox when none
   uint8_t bridgeCount;     // bridge boxes counted by the last scan (0..10)
   uint8_t portCount;       // driver-port boxes counted by the last scan (0..10)
   const Backend* backend;  // the last successful open's; the driver port before any
