@@ -21,59 +21,65 @@ constexpr UCHAR kVersionNewReplyB = 0x50;  // 'P'
 const char kVersionNew[] = "FTDI>=1.6";
 const char kVersionOld[] = "FTDI<1.6";
 
-bool OpenBox() {
-  if (BridgeOpen(gBridgeLink.index) != BridgeNoHandle()) return true;
-  BridgeClose(gBridgeLink.index);
-  return false;
+Status OpenBox() {
+  const Status status = BridgeOpen(gBridgeLink.index);
+  if (!status.ok()) BridgeClose(gBridgeLink.index);
+  return status;
 }
 
 // Sends a query unless the transmit queue still holds bytes; then reads one reply byte.
-// True when a byte arrived.
-bool Query(UCHAR* command, DWORD length, DWORD txQueue, UCHAR* reply) {
+// Done when a byte arrived.
+Status Query(UCHAR* command, DWORD length, DWORD txQueue, UCHAR* reply) {
   if (txQueue == 0) {
     DWORD written = 0;
     gD2xx.Purge(gBridgeLink.handle, FT_PURGE_RX);
     gD2xx.Write(gBridgeLink.handle, command, length, &written);
   }
   DWORD read = 0;
-  return gD2xx.Read(gBridgeLink.handle, reply, 1, &read) == FT_OK && read >= 1;
+  const FT_STATUS status = gD2xx.Read(gBridgeLink.handle, reply, 1, &read);
+  if (status != FT_OK) return Failure(Cause::kRequestFailed, "FT_Read", status);
+  return read >= 1 ? kDone : Failure(Cause::kNoAnswer);
 }
 
 }  // namespace
 
-KickResult BridgeKick() {
-  if (!OpenBox()) return kNotKicked;
+Status BridgeKick(bool* counted) {
+  *counted = false;
+  const Status opened = OpenBox();
+  if (!opened.ok()) return opened;
   DWORD written = 0;
   FT_STATUS status = gD2xx.Write(gBridgeLink.handle, kKickCommand, sizeof kKickCommand, &written);
   bool ok = status == FT_OK && written == sizeof kKickCommand;
   if (!ok) MessageBeep(MB_ICONEXCLAMATION);
   BridgeClose(gBridgeLink.index);
-  return KickResult{.reached = ok, .counted = ok};
+  *counted = ok;
+  if (status != FT_OK) return Failure(Cause::kRequestFailed, "FT_Write", status);
+  return ok ? kDone : Failure(Cause::kNoAnswer);
 }
 
-bool BridgeReadSwitch(bool* readNow) {
-  *readNow = false;
-  if (!OpenBox()) return false;
-  bool closed = false;
+Status BridgeReadSwitch(bool* closed) {
+  Status status = OpenBox();
+  if (!status.ok()) return status;
   DWORD rxQueue = 0, txQueue = 0, events = 0;
-  if (gD2xx.GetStatus(gBridgeLink.handle, &rxQueue, &txQueue, &events) == FT_OK) {
+  const FT_STATUS queue = gD2xx.GetStatus(gBridgeLink.handle, &rxQueue, &txQueue, &events);
+  if (queue == FT_OK) {
     UCHAR reply = 0;
-    if (Query(kSwitchQuery, sizeof kSwitchQuery, txQueue, &reply)) {
-      closed = reply != kSwitchStateZeroReply;
-      *readNow = true;
-    }
+    status = Query(kSwitchQuery, sizeof kSwitchQuery, txQueue, &reply);
+    if (status.ok()) *closed = reply != kSwitchStateZeroReply;
+  } else {
+    status = Failure(Cause::kRequestFailed, "FT_GetStatus", queue);
   }
   BridgeClose(gBridgeLink.index);
-  return closed;
+  return status;
 }
 
 void BridgeFirmwareText(char* buf) {
-  if (!OpenBox()) return;
+  if (!OpenBox().ok()) return;
   DWORD rxQueue = 0, txQueue = 0, events = 0;
   // Without a queue status the query is still sent: the reply decides the text.
   if (gD2xx.GetStatus(gBridgeLink.handle, &rxQueue, &txQueue, &events) != FT_OK) txQueue = 0;
   UCHAR reply = 0;
-  bool newer = Query(kVersionQuery, sizeof kVersionQuery, txQueue, &reply) &&
+  bool newer = Query(kVersionQuery, sizeof kVersionQuery, txQueue, &reply).ok() &&
                (reply == kVersionNewReplyA || reply == kVersionNewReplyB);
   if (newer) {
     memcpy(buf, kVersionNew, sizeof kVersionNew);

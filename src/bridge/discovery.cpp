@@ -2,7 +2,6 @@
 // system folder of the Windows directory, and it is loaded from exactly that path.
 #include "bridge/bridge.h"
 #include "bridge/link.h"
-#include "common/open_result.h"
 #include "common/trace.h"
 
 namespace {
@@ -73,15 +72,15 @@ uint8_t BridgeScan(ScanMode mode) {
   // Each probe is a session open and close without the session: the box is opened, set up
   // and read, and closed as a close with nothing to write back closes it.
   // A box another caller keeps is there: it counts, so the numbering does not shift.
-  BridgeOpening last = {.userAreaSize = gBridgeLink.userAreaSize,
-                        .image = gBridgeLink.image,
-                        .imageRead = false,
-                        .reach = BoxReach::kNoDevice};
+  BridgeOpening last = {
+      .userAreaSize = gBridgeLink.userAreaSize, .image = gBridgeLink.image, .imageRead = false};
   uint8_t index = 0;
   for (;; ++index) {
-    if (BridgeOpenBox(index, &last) != kNotOpen) {
+    int32_t opened = 0;
+    const Status status = BridgeOpenBox(index, &last, &opened);
+    if (status.ok()) {
       BridgeClose(index);
-    } else if (last.reach != BoxReach::kBusy) {
+    } else if (!status.is(Cause::kBusy)) {
       break;
     }
   }

@@ -18,41 +18,38 @@ constexpr UCHAR kStopBits2 = 2;
 constexpr UCHAR kParityNone = 0;
 constexpr USHORT kFlowNone = 0;
 
-// One FT_Open of box 'index' into the link's handle: true for a handle that can be used. An
+// One FT_Open of box 'index' into the link's handle: done for a handle that can be used. An
 // FT_OK that hands back no handle (null, or the -1 that means none here) is a failed open,
 // whatever it opened closed again.
-bool Opened(uint8_t index) {
+Status Opened(uint8_t index) {
   const FT_STATUS status = gD2xx.Open(index, &gBridgeLink.handle);
   if (status != FT_OK) {
     gBridgeLink.handle = BridgeNoHandle();
-    return false;
+    return Failure(Cause::kNoDevice, "FT_Open", status);
   }
-  if (gBridgeLink.handle != nullptr && gBridgeLink.handle != BridgeNoHandle()) return true;
+  if (gBridgeLink.handle != nullptr && gBridgeLink.handle != BridgeNoHandle()) return kDone;
   gD2xx.Close(gBridgeLink.handle);
   gBridgeLink.handle = BridgeNoHandle();
-  return false;
+  return Failure(Cause::kNoDevice, "FT_Open", FT_OK);
 }
 
 }  // namespace
 
-FT_HANDLE BridgeOpen(uint8_t index, DWORD waitMs, BoxReach* reach) {
-  BoxReach unused;
-  BoxReach& how = reach != nullptr ? *reach : unused;
-  how = BoxReach::kNoDevice;
-  if (index >= kBoxes || !D2xxReady()) return BridgeNoHandle();
+Status BridgeOpen(uint8_t index, DWORD waitMs) {
+  if (index >= kBoxes) return Failure(Cause::kNoSuchBox);
+  if (!D2xxReady()) return Failure(Cause::kNoLibrary);
   const BoxTurn turn = TakeBoxForOperation(BoxKind::kBridge, index, waitMs);
-  how = turn.reach;
-  if (turn.reach == BoxReach::kBusy || turn.reach == BoxReach::kNoAnswer) return BridgeNoHandle();
+  if (!turn.taken()) return turn.status;
   gBridgeLink.boxLocked = true;
   gBridgeLink.turn = turn;
   // A holder that died may have left the record half written: read it afresh.
   if (turn.lastHolderDied && index == gBridgeLink.index) gBridgeLink.imageCurrent = false;
-  if (Opened(index)) return gBridgeLink.handle;
+  if (Opened(index).ok()) return kDone;
   Sleep(kOpenRetryDelayMs);
-  if (Opened(index)) return gBridgeLink.handle;
+  const Status status = Opened(index);
+  if (status.ok()) return kDone;
   BridgeClose(index);
-  how = BoxReach::kNoDevice;
-  return BridgeNoHandle();
+  return status;
 }
 
 void BridgeClose(uint8_t index) {
@@ -65,9 +62,10 @@ void BridgeClose(uint8_t index) {
   }
 }
 
-int32_t BridgeOpenBox(uint8_t index, BridgeOpening* opening) {
-  FT_HANDLE handle = BridgeOpen(index, kBoxWaitMs, &opening->reach);
-  if (handle != BridgeNoHandle()) {
+Status BridgeOpenBox(uint8_t index, BridgeOpening* opening, int32_t* opened) {
+  const Status status = BridgeOpen(index, kBoxWaitMs);
+  const FT_HANDLE handle = gBridgeLink.handle;
+  if (status.ok()) {
     gD2xx.SetBaudRate(handle, kBaudRate);
     gD2xx.SetTimeouts(handle, kReadTimeoutMs, kWriteTimeoutMs);
     gD2xx.SetDataCharacteristics(handle, kWordLength8, kStopBits2, kParityNone);
@@ -84,16 +82,15 @@ int32_t BridgeOpenBox(uint8_t index, BridgeOpening* opening) {
     }
   }
   BridgeClose(index);
-  return handle == BridgeNoHandle() ? kNotOpen : OpenResultFromHandle(handle);
+  if (status.ok()) *opened = OpenResultFromHandle(handle);
+  return status;
 }
 
-int32_t BridgeOpenInterface(uint8_t index, CounterSeen* counter) {
-  gBridgeLink.index = index;
-  BridgeOpening opening = {.userAreaSize = gBridgeLink.userAreaSize,
-                           .image = gBridgeLink.image,
-                           .imageRead = false,
-                           .reach = BoxReach::kNoDevice};
-  int32_t result = BridgeOpenBox(index, &opening);
+Status BridgeOpenInterface(uint8_t box, CounterSeen* counter, int32_t* opened) {
+  gBridgeLink.index = box;
+  BridgeOpening opening = {
+      .userAreaSize = gBridgeLink.userAreaSize, .image = gBridgeLink.image, .imageRead = false};
+  const Status status = BridgeOpenBox(box, &opening, opened);
   gBridgeLink.userAreaSize = opening.userAreaSize;
   gBridgeLink.image = opening.image;
   gBridgeLink.imageCurrent = opening.imageRead;
@@ -103,7 +100,7 @@ int32_t BridgeOpenInterface(uint8_t index, CounterSeen* counter) {
                 .writesKnown = false,
                 .writes = 0};
   }
-  return result;
+  return status;
 }
 
 void BridgeCloseInterface() {

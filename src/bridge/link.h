@@ -37,10 +37,10 @@ struct BridgeLink {
 extern BridgeLink gBridgeLink;
 
 // Takes box 'index' (waiting at most waitMs) and opens it into the link's handle, with one
-// retry after 10 ms. Returns the handle, or BridgeNoHandle() (nothing held) when the box
-// is busy, both attempts failed (after a BridgeClose), or the index is above 9; *reach,
-// when given, says which (kWithoutLock: opened, but its lock could not be had).
-FT_HANDLE BridgeOpen(uint8_t index, DWORD waitMs = kBoxWaitMs, BoxReach* reach = nullptr);
+// retry after 10 ms. Done, the handle open (without its lock when gBridgeLink.turn says so);
+// otherwise nothing held: the box is busy, both attempts failed (after a BridgeClose), the
+// D2XX library cannot be used, or the index is above 9.
+Status BridgeOpen(uint8_t index, DWORD waitMs = kBoxWaitMs);
 // Closes the link's handle (status ignored), sets it to BridgeNoHandle() and gives the box
 // back; nothing for an index above 9.
 void BridgeClose(uint8_t index);
@@ -51,11 +51,10 @@ struct BridgeOpening {
   DWORD userAreaSize;
   UserAreaImage image;
   bool imageRead;
-  BoxReach reach;  // how the open went
 };
 // Opens box 'index', sets up its line, reads its user area into *opening, closes it again.
-// Returns the open result or kNotOpen. Touches only the link's handle. A failed
-// FT_EE_UASize leaves opening->userAreaSize as the caller set it.
-int32_t BridgeOpenBox(uint8_t index, BridgeOpening* opening);
+// Done, *opened then the open result; otherwise why not. Touches only the link's handle. A
+// failed FT_EE_UASize leaves opening->userAreaSize as the caller set it.
+Status BridgeOpenBox(uint8_t index, BridgeOpening* opening, int32_t* opened);
 
 #endif  // TEVRO_BRIDGE_LINK_H

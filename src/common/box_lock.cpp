@@ -81,16 +81,17 @@ LibraryMutexes& MutexesOf(BoxKind kind, uint8_t index) {
 }
 
 // What a wait's result makes of the lock.
-BoxLock LockOf(DWORD result) {
+BoxTurn LockOf(DWORD result) {
   switch (result) {
     case WAIT_OBJECT_0:
-      return BoxLock::kLocked;
+      return BoxTurn{.status = kDone, .lastHolderDied = false};
     case WAIT_ABANDONED:
-      return BoxLock::kAbandoned;
+      return BoxTurn{.status = kDone, .lastHolderDied = true};
     case WAIT_TIMEOUT:
-      return BoxLock::kBusy;
+      return BoxTurn{.status = Failure(Cause::kBusy), .lastHolderDied = false};
     default:
-      return BoxLock::kWithoutLock;
+      return BoxTurn{.status = Failure(Cause::kWithoutLock, "WaitForSingleObject", GetLastError()),
+                     .lastHolderDied = false};
   }
 }
 
@@ -122,23 +123,26 @@ uint64_t ThisProcessStart() {
 
 }  // namespace
 
-BoxLock LockBox(BoxKind kind, uint8_t index, DWORD waitMs) {
-  if (index >= kBoxes) return BoxLock::kLocked;
+BoxTurn LockBox(BoxKind kind, uint8_t index, DWORD waitMs) {
+  if (index >= kBoxes) return BoxTurn{.status = kDone, .lastHolderDied = false};
   TraceBox(kind, index);
   LibraryMutexes& m = MutexesOf(kind, index);
   HANDLE first = m.machine != nullptr ? m.machine : m.session;
-  if (first == nullptr) return BoxLock::kWithoutLock;
+  if (first == nullptr) {
+    return BoxTurn{.status = Failure(Cause::kWithoutLock, "CreateMutexW", m.error),
+                   .lastHolderDied = false};
+  }
   DWORD waited = 0;
-  const BoxLock lock = LockOf(WaitForBox(kind, index, first, waitMs, &waited));
-  if (first != m.machine || m.session == nullptr ||
-      (lock != BoxLock::kLocked && lock != BoxLock::kAbandoned)) {
+  const BoxTurn lock = LockOf(WaitForBox(kind, index, first, waitMs, &waited));
+  if (first != m.machine || m.session == nullptr || !lock.status.ok()) {
     return lock;  // kWithoutLock: not held, so UnlockBox's release fails harmlessly
   }
   // The session's twin, for earlier copies of the library, which take it alone, within what is left
   // of the wait. Not had: the machine's is given back, so the box is wholly taken or not at all.
-  const BoxLock twin = LockOf(WaitForBox(kind, index, m.session, waitMs - waited, &waited));
-  if (twin == BoxLock::kLocked || twin == BoxLock::kAbandoned) {
-    return twin == BoxLock::kAbandoned ? BoxLock::kAbandoned : lock;
+  BoxTurn twin = LockOf(WaitForBox(kind, index, m.session, waitMs - waited, &waited));
+  if (twin.status.ok()) {
+    twin.lastHolderDied = twin.lastHolderDied || lock.lastHolderDied;
+    return twin;
   }
   ReleaseMutex(m.machine);
   return twin;
@@ -154,25 +158,18 @@ void UnlockBox(BoxKind kind, uint8_t index) {
 BoxTurn TakeBoxForOperation(BoxKind kind, uint8_t index, DWORD waitMs) {
   if (BoxSquatted(kind, index)) {
     TraceBox(kind, index);
-    return BoxTurn{.reach = BoxReach::kNoAnswer, .lastHolderDied = false};
+    return BoxTurn{.status = Failure(Cause::kSquatted), .lastHolderDied = false};
   }
-  switch (LockBox(kind, index, waitMs)) {
-    case BoxLock::kLocked:
-      return BoxTurn{.reach = BoxReach::kReached, .lastHolderDied = false};
-    case BoxLock::kAbandoned:
-      TraceEvent("wait", "%s %u: its last holder died inside an operation", KindName(kind), index);
-      ++gBoxes.deadHolders[kind == BoxKind::kPort][index];
-      return BoxTurn{.reach = BoxReach::kReached, .lastHolderDied = true};
-    case BoxLock::kBusy:
-      return BoxTurn{.reach = BoxReach::kBusy, .lastHolderDied = false};
-    case BoxLock::kWithoutLock:
-      break;
+  const BoxTurn turn = LockBox(kind, index, waitMs);
+  if (turn.lastHolderDied) {
+    TraceEvent("wait", "%s %u: its last holder died inside an operation", KindName(kind), index);
+    ++gBoxes.deadHolders[kind == BoxKind::kPort][index];
   }
-  return BoxTurn{.reach = BoxReach::kWithoutLock, .lastHolderDied = false};
+  return turn;
 }
 
 bool MayWriteBox(BoxKind kind, uint8_t index, const BoxTurn& turn) {
-  if (turn.reach == BoxReach::kReached) return true;
+  if (turn.status.ok()) return true;
   TraceEvent("wait", "%s %u: not written without the box's lock", KindName(kind), index);
   return false;
 }

@@ -15,39 +15,36 @@
 #include <stdint.h>
 
 #include "common/contract.h"
+#include "common/status.h"
 
 // How long an operation waits for a box another caller is using, and how long a session
 // close waits to write the session's openings back.
 constexpr DWORD kBoxWaitMs = 5000;
 constexpr DWORD kBoxCloseWaitMs = 30000;
 
-enum class BoxLock : uint8_t {
-  kLocked,       // the box is the caller's until UnlockBox
-  kAbandoned,    // the caller's, but the last holder died inside an operation
-  kBusy,         // another caller kept it for the whole wait; nothing is held
-  kWithoutLock,  // its mutex cannot be had (the name is another object's, or refuses us):
-                 // the box may be read, never written; UnlockBox is still called
+// A box taken for an operation, or why not.
+struct BoxTurn {
+  Status status;        // done: taken, may be written; kWithoutLock: taken without its mutex
+                        // (its name is another object's, or refuses us), read, never written;
+                        // kBusy: another caller kept it for the whole wait, nothing taken;
+                        // kSquatted: not to be used, nothing taken
+  bool lastHolderDied;  // the last holder died inside an operation: what it was writing to the
+                        // box may be half written
+  bool taken() const { return status.ok() || status.is(Cause::kWithoutLock); }
 };
 
 // True when box (kind, index)'s mutex or record was found made by another program that
 // lets others change its security (a squatter's): the box is then not used (traced once).
 bool BoxSquatted(BoxKind kind, uint8_t index);
-// Takes box (kind, index 0..9) for one operation, waiting at most waitMs. Boxes above 9
-// have no mutex: taken at once, without a system call.
-BoxLock LockBox(BoxKind kind, uint8_t index, DWORD waitMs);
+// Takes box (kind, index 0..9) for one operation, waiting at most waitMs: done, kBusy or
+// kWithoutLock. Boxes above 9 have no mutex: taken at once, without a system call.
+BoxTurn LockBox(BoxKind kind, uint8_t index, DWORD waitMs);
 // Gives back what LockBox took.
 void UnlockBox(BoxKind kind, uint8_t index);
 
-// A box taken for one operation, as both backends take it.
-struct BoxTurn {
-  BoxReach reach;       // kReached: taken, may be written; kWithoutLock: taken without its
-                        // mutex, never written; kBusy: another caller kept it, nothing taken;
-                        // kNoAnswer: not to be used (a squatter's objects), nothing taken
-  bool lastHolderDied;  // the last holder died inside an operation: what it was writing to the
-                        // box may be half written
-};
-// Takes box (kind, index) for one operation, waiting at most waitMs (LockBox). A last holder
-// that died is traced and counted (DeadHoldersFound). Unless kBusy, UnlockBox gives it back.
+// Takes box (kind, index) for one operation, as both backends take it, waiting at most
+// waitMs (LockBox); kSquatted for a squatter's box. A last holder that died is traced and
+// counted (DeadHoldersFound). When taken(), UnlockBox gives it back.
 BoxTurn TakeBoxForOperation(BoxKind kind, uint8_t index, DWORD waitMs);
 // True when 'turn' lets the box be written; otherwise traces that the write is refused.
 bool MayWriteBox(BoxKind kind, uint8_t index, const BoxTurn& turn);

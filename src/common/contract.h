@@ -14,16 +14,6 @@ constexpr uint8_t kBoxes = 10;
 // The box number that stands for none.
 constexpr uint8_t kNoBox = 255;
 
-// What came of trying to reach a box for an operation.
-enum class BoxReach : uint8_t {
-  kReached,      // the box is open and locked for the operation
-  kBusy,         // another caller kept the box for the whole wait; nothing was opened
-  kNoDevice,     // the box's device could not be opened at all: it may be gone
-  kNoAnswer,     // the device opened, but the box did not answer as it should
-  kWithoutLock,  // the box's lock (its mutex) cannot be had: it is not written now
-  kNoRecord,     // the box cannot keep the record (a bridge box whose user area is too small)
-};
-
 // The three fields of a box's identity record.
 enum class IdentityField : uint8_t { kLastOpenCnt, kSerialNumber, kMfgDate };
 
@@ -39,14 +29,6 @@ struct CounterSeen {
   bool writesKnown;
   uint32_t writes;
 };
-
-// What a kick did: whether the box took it, and whether it counts as an opening (a
-// driver-port box's does once its device opened, as the solenoid may have fired).
-struct KickResult {
-  bool reached;
-  bool counted;
-};
-constexpr KickResult kNotKicked = {.reached = false, .counted = false};
 
 // Whether the scanned backend holds the open session. One that does not is left addressing
 // the first index its probes found empty, as the scan has always left it.

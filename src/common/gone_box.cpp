@@ -9,9 +9,9 @@ constexpr int64_t kMissSpacingUs = 500000;
 
 }  // namespace
 
-bool GoneAfterTry(MissedOpens& missed, BoxReach reach) {
-  if (reach == BoxReach::kBusy) return false;
-  if (reach != BoxReach::kNoDevice) {
+bool GoneAfterTry(MissedOpens& missed, const Status& status) {
+  if (status.is(Cause::kBusy)) return false;
+  if (!status.is(Cause::kNoDevice)) {
     missed = MissedOpens{};
     return false;
   }

@@ -1,6 +1,5 @@
 // Finding the driver-port boxes: the kernel devices are numbered 0 to 9, and the count
 // ends at the first index that does not answer.
-#include "common/open_result.h"
 #include "driverport/driverport.h"
 #include "driverport/link.h"
 
@@ -11,8 +10,9 @@ uint8_t PortScan(ScanMode mode) {
   // numbering does not shift.
   uint8_t index = 0;
   for (;; ++index) {
-    BoxReach reach = BoxReach::kNoAnswer;
-    if (PortProbe(index, &reach) == kNotOpen && reach != BoxReach::kBusy) break;
+    int32_t opened = 0;
+    const Status status = PortProbe(index, &opened);
+    if (!status.ok() && !status.is(Cause::kBusy)) break;
   }
   if (mode == ScanMode::kNoSessionOnThisBackend) {
     // Addressing the first index that did not answer, as the last probe left it.

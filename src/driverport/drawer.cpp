@@ -65,7 +65,7 @@ void WaitForPulseTime() {
   }
 }
 
-bool OpenSelected() { return PortOpenDevice(gPortLink.deviceIndex) != INVALID_HANDLE_VALUE; }
+Status OpenSelected() { return PortOpenDevice(gPortLink.deviceIndex); }
 
 // Device open: reads the status and, when it was read and is valid, writes the release made
 // from it (never one made from whatever a failed read left in the reply). True when written.
@@ -124,21 +124,19 @@ void TracePulseEnd(const char* endedBy) {
 // caller. Once the box counts as gone (common/gone_box.h) the debt is dropped; a box that
 // is there but does not answer keeps it.
 bool OpenBoxForRelease(uint8_t index, DWORD waitMs) {
-  BoxReach reach = BoxReach::kNoAnswer;
-  const bool opened = PortOpenDevice(index, &reach, waitMs) != INVALID_HANDLE_VALUE;
-  if (GoneAfterTry(gPulse.releaseMissed[index], reach)) {
+  const Status status = PortOpenDevice(index, waitMs);
+  if (GoneAfterTry(gPulse.releaseMissed[index], status)) {
     gPulse.owedReleases &= static_cast<uint16_t>(~BoxBit(index));
     gPulse.releaseMissed[index] = MissedOpens{};
     TraceEvent("owed release", "port %u: its device cannot be opened; no longer tried", index);
     // No process is to wait for this pulse's end any more.
-    BoxLock lock = LockBox(BoxKind::kPort, index, waitMs);
-    if (lock != BoxLock::kBusy) {
+    if (LockBox(BoxKind::kPort, index, waitMs).taken()) {
       SharedBoxRecord* shared = PortSharedRecord(index);
       if (OwnerOf(shared) == PulseOwner::kThisProcess) ClearPulse(shared);
       UnlockBox(BoxKind::kPort, index);
     }
   }
-  return opened;
+  return status.ok();
 }
 
 // Writes the release owed to box 'index'. True when it reached the box.
@@ -221,14 +219,14 @@ void ReleaseDeadPulses() {
     }
     gPulse.ownerCheckAt[index] = FineNow();
     if (OwnerOf(shared) != PulseOwner::kGoneProcess) continue;
-    BoxReach reach = BoxReach::kNoAnswer;
-    if (PortOpenDevice(index, &reach, 0) != INVALID_HANDLE_VALUE) {
+    const Status status = PortOpenDevice(index, 0);
+    if (status.ok()) {
       PortCloseDevice(index);
       gPulse.ownerCheckAt[index] = 0;
     }
-    if (GoneAfterTry(gPulse.deadPulseMissed[index], reach)) {
+    if (GoneAfterTry(gPulse.deadPulseMissed[index], status)) {
       // Unplugged, and with it the current through the solenoid: the record is cleared.
-      if (LockBox(BoxKind::kPort, index, 0) != BoxLock::kBusy) {
+      if (LockBox(BoxKind::kPort, index, 0).taken()) {
         ClearPulse(PortSharedRecord(index));
         UnlockBox(BoxKind::kPort, index);
       }
@@ -340,21 +338,24 @@ void PortCompletePulse(const char* endedBy) {
   ScheduleTimer();
 }
 
-KickResult PortKick() {
-  if (gPulse.pulsePending) return kNotKicked;
+Status PortKick(bool* counted) {
+  *counted = false;
+  if (gPulse.pulsePending) return Failure(Cause::kPulseRunning);
   const uint8_t index = gPortLink.deviceIndex;
-  if (!OpenSelected()) return kNotKicked;
+  const Status opened = OpenSelected();
+  if (!opened.ok()) return opened;
   if (AnotherProcessesPulse(index)) {
     TraceEvent("pulse", "port %u: no kick, a pulse of process %lu is running", index,
                static_cast<unsigned long>(PortSharedRecord(index)->ownerPid));
     PortCloseDevice(index);
-    return kNotKicked;
+    return Failure(Cause::kPulseRunning);
   }
   // A pulse is made only from a status that was read: a failed read leaves in the reply what
   // the last request left there (a pin sample's bits, say), which must not reach the port.
   if (!PortReadStatus()) {
+    const Status failed = Failure(Cause::kRequestFailed, "DeviceIoControl", GetLastError());
     PortCloseDevice(index);
-    return kNotKicked;
+    return failed;
   }
   const uint8_t status = gPortLink.reply.bytes[1];
   // The record is stamped before the line is energised: a process that dies between the two
@@ -366,6 +367,7 @@ KickResult PortKick() {
   gPulse.owedReleases |= BoxBit(index);
   gPulse.releaseMissed[index] = MissedOpens{};
   bool ok = PortWriteDrawer(PulsePattern(status));
+  const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
   gPulse.pulseStart = FineNow();
   if (shared != nullptr) shared->writtenAt = gPulse.pulseStart;
   TraceEvent("pulse", "port %u started%s", index, ok ? "" : " (the pulse write failed)");
@@ -381,32 +383,40 @@ KickResult PortKick() {
   }
   PortCloseDevice(index);
   // Counted however the write went: the solenoid may have fired.
-  return KickResult{.reached = ok && IsValidStatus(status), .counted = true};
+  *counted = true;
+  if (!ok) return Failure(Cause::kRequestFailed, "DeviceIoControl", error);
+  return IsValidStatus(status) ? kDone : Failure(Cause::kNoAnswer);
 }
 
-bool PortRelease() {
+Status PortRelease() {
   bool pending = gPulse.pulsePending;
   gPulse.pulsePending = false;
-  bool ok = false;
-  if (OpenSelected()) {
+  Status status = OpenSelected();
+  if (status.ok()) {
     // Only a pulse's own process ends it.
-    ok = !AnotherProcessesPulse(gPortLink.deviceIndex) && WriteRelease(gPortLink.deviceIndex);
+    if (AnotherProcessesPulse(gPortLink.deviceIndex)) {
+      status = Failure(Cause::kPulseRunning);
+    } else if (!WriteRelease(gPortLink.deviceIndex)) {
+      status = Failure(Cause::kRequestFailed);
+    }
     PortCloseDevice(gPortLink.deviceIndex);
   }
   if (pending) TracePulseEnd("KasseClose");
   ScheduleTimer();
-  return ok;
+  return status;
 }
 
-bool PortReadSwitch(bool* readNow) {
-  *readNow = false;
-  if (!OpenSelected()) return false;
-  bool ok = PortReadStatus();
+Status PortReadSwitch(bool* closed) {
+  const Status opened = OpenSelected();
+  if (!opened.ok()) return opened;
+  const bool ok = PortReadStatus();
+  const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
   PortCloseDevice(gPortLink.deviceIndex);
-  uint8_t status = gPortLink.reply.bytes[1];
-  if (!ok || !IsValidStatus(status)) return false;
-  *readNow = true;
-  return (status & kStatusSwitch) == 0;
+  const uint8_t status = gPortLink.reply.bytes[1];
+  if (!ok) return Failure(Cause::kRequestFailed, "DeviceIoControl", error);
+  if (!IsValidStatus(status)) return Failure(Cause::kNoAnswer);
+  *closed = (status & kStatusSwitch) == 0;
+  return kDone;
 }
 
 void PortFirmwareText(char* buf) {

@@ -16,12 +16,20 @@ constexpr uint8_t kSerialAddress = 4;
 constexpr uint8_t kDateAddress = 8;
 constexpr uint8_t kFieldBytes = 4;
 
+// Why the EEPROM work failed: the part did not get ready, the box was taken without its
+// lock, or a transfer failed.
+Status EepromFailure(const Microwire& bus) {
+  if (bus.state.stuck) return Failure(Cause::kNotReady);
+  if (!gPortLink.turn.status.ok()) return gPortLink.turn.status;
+  return Failure(Cause::kRequestFailed);
+}
+
 // Device open; reads the field with one read instruction. With 'expected' given, and no
 // write of the counter begun by any process since it was seen, the read stops after the
 // low byte when that byte is expected's, and the field is taken to be as expected (only a
 // write could have changed its other bytes); otherwise it goes on into the other bytes.
-// False when a transfer failed (value unusable).
-bool ReadOpenField(uint8_t address, uint32_t* value, const CounterSeen* expected) {
+// kRequestFailed when a transfer failed (value unusable).
+Status ReadOpenField(uint8_t address, uint32_t* value, const CounterSeen* expected) {
   Microwire& bus = gPortLink.eeprom;
   uint8_t bytes[kFieldBytes] = {};
   uint32_t writes = 0;
@@ -29,7 +37,7 @@ bool ReadOpenField(uint8_t address, uint32_t* value, const CounterSeen* expected
                          PortCounterWrites(&writes) && writes == expected->writes;
   if (!PortBeginEepromWork(EepromPatience::kWait)) {
     PortEndEepromWork();
-    return false;
+    return EepromFailure(bus);
   }
   if (EepromBeginRead(bus, address)) {
     bytes[0] = EepromReadNextByte(bus);
@@ -42,7 +50,7 @@ bool ReadOpenField(uint8_t address, uint32_t* value, const CounterSeen* expected
   }
   PortEndEepromWork();
   *value = GetLe32(bytes);
-  return !bus.state.failed;
+  return bus.state.failed ? EepromFailure(bus) : kDone;
 }
 
 // Device open; writes the field's bytes that differ from what the box holds ('holds'; all
@@ -54,7 +62,7 @@ bool ReadOpenField(uint8_t address, uint32_t* value, const CounterSeen* expected
 // its old value. After a failure the part is given its time to finish programming and the
 // write disable goes out all the same; one that cannot (the part stuck, a failed transfer)
 // is left to the next operation on the box, which begins with it.
-bool WriteOpenField(uint8_t address, uint32_t value, const uint32_t* holds) {
+Status WriteOpenField(uint8_t address, uint32_t value, const uint32_t* holds) {
   Microwire& bus = gPortLink.eeprom;
   uint8_t bytes[kFieldBytes];
   uint8_t old[kFieldBytes];
@@ -62,10 +70,10 @@ bool WriteOpenField(uint8_t address, uint32_t value, const uint32_t* holds) {
   PutLe32(old, holds != nullptr ? *holds : ~value);
   bool any = false;
   for (uint8_t i = 0; i < kFieldBytes; ++i) any = any || bytes[i] != old[i];
-  if (!any) return true;
+  if (!any) return kDone;
   if (!PortBeginEepromWork(EepromPatience::kWait)) {
     PortEndEepromWork();
-    return false;
+    return EepromFailure(bus);
   }
   if (address == kCountAddress) PortNoteCounterWrite();
   PortMarkWritesEnabled();
@@ -79,7 +87,7 @@ bool WriteOpenField(uint8_t address, uint32_t value, const uint32_t* holds) {
   if (bus.state.programming) MicrowireAwaitReady(bus, true);
   if (EepromWriteDisable(bus)) PortMarkWritesDisabled();
   PortEndEepromWork();
-  return programmed;
+  return programmed ? kDone : EepromFailure(bus);
 }
 
 uint8_t AddressOf(IdentityField field) {
@@ -97,65 +105,118 @@ uint8_t AddressOf(IdentityField field) {
 // The box an operation addresses: the held one inside a hold, else the session's.
 uint8_t TargetBox() { return gPortLink.holding ? gPortLink.openIndex : gPortLink.deviceIndex; }
 
-// A field read as one operation on box 'index': false when the box cannot be reached or a
-// transfer failed.
-// *counter: for the counter, the box's count of counter writes, on a failed read too.
-bool ReadField(uint8_t index, uint8_t address, uint32_t* value, const CounterSeen* expected,
-               CounterSeen* counter) {
-  if (!PortBeginOperation(index)) return false;
+// A field read as one operation on box 'index': why not, when the box cannot be reached or a
+// transfer failed. *counter: for the counter, the box's count of counter writes, on a failed
+// read too.
+Status ReadField(uint8_t index, uint8_t address, uint32_t* value, const CounterSeen* expected,
+                 CounterSeen* counter) {
+  const Status reached = PortBeginOperation(index);
+  if (!reached.ok()) return reached;
   if (address == kCountAddress) counter->writesKnown = PortCounterWrites(&counter->writes);
-  bool ok = ReadOpenField(address, value, expected);
+  const Status status = ReadOpenField(address, value, expected);
   PortEndOperation(index);
-  return ok;
+  return status;
+}
+
+Status ReadIdentityField(IdentityField field, uint32_t* value, const CounterSeen* expected,
+                         CounterSeen* counter) {
+  const uint8_t index = TargetBox();
+  uint32_t read = 0;
+  CounterSeen seen = {};
+  const Status status = ReadField(index, AddressOf(field), &read, expected, &seen);
+  if (field == IdentityField::kLastOpenCnt) {
+    seen.known = status.ok();
+    seen.value = read;
+    *counter = seen;
+  }
+  if (status.ok()) *value = read;
+  return status;
+}
+
+Status WriteIdentityField(IdentityField field, uint32_t value, const uint32_t* holds,
+                          CounterSeen* counter) {
+  const uint8_t index = TargetBox();
+  const Status reached = PortBeginOperation(index);
+  if (!reached.ok()) return reached;
+  // A box whose lock could not be had is never written.
+  const Status status = MayWriteBox(BoxKind::kPort, gPortLink.openIndex, gPortLink.turn)
+                            ? WriteOpenField(AddressOf(field), value, holds)
+                            : gPortLink.turn.status;
+  // The count of counter writes is told on a failure too: it dates a write left in doubt.
+  CounterSeen seen = {.known = status.ok(), .value = value, .writesKnown = false, .writes = 0};
+  if (field == IdentityField::kLastOpenCnt) seen.writesKnown = PortCounterWrites(&seen.writes);
+  PortEndOperation(index);
+  if (field == IdentityField::kLastOpenCnt) *counter = seen;
+  if (status.ok()) MessageBeep(0);
+  return status;
+}
+
+// The box held for a read-modify-write: one device open, its lock kept.
+Status HoldBox(uint8_t index, DWORD waitMs) {
+  const Status status = PortOpenDevice(index, waitMs);
+  if (!status.ok()) return status;
+  if (!gPortLink.turn.status.ok()) {
+    PortCloseDevice(index);
+    return gPortLink.turn.status;
+  }
+  gPortLink.holding = true;
+  return kDone;
+}
+
+void LetGo(uint8_t index) {
+  gPortLink.holding = false;
+  PortCloseDevice(index);
 }
 
 }  // namespace
 
-bool PortReadField(IdentityField field, uint32_t* value, const CounterSeen* expected,
-                   CounterSeen* counter) {
-  const uint8_t index = TargetBox();
-  uint32_t read = 0;
+Status PortReadField(IdentityField field, uint32_t* value, CounterSeen* counter) {
+  return ReadIdentityField(field, value, nullptr, counter);
+}
+
+Status PortWriteField(IdentityField field, uint32_t value, CounterSeen* counter) {
+  return WriteIdentityField(field, value, nullptr, counter);
+}
+
+Status PortAddToCounter(uint8_t box, CounterAddition& addition, DWORD waitMs, uint32_t* total,
+                        CounterSeen* counter) {
+  const Status held = HoldBox(box, waitMs);
+  if (!held.ok()) return held;
+  // The session's copy of the counter, when the try may rely on it: as long as no process
+  // began a write of the counter since the copy was seen, the box need only show that the
+  // low byte is still the copy's, and adding the openings must not carry out of it (only the
+  // low byte is written then).
+  // A holder that died on the box since the copy was seen may have changed the counter.
+  const CounterSeen copy = gPortLink.turn.lastHolderDied ? CounterSeen{} : addition.copy;
+  const bool lowByteEnough =
+      copy.known && !addition.inDoubt && (copy.value & 0xFF) + uint64_t{addition.count} <= 0xFF;
+  uint32_t holds = 0;
   CounterSeen seen = {};
-  const bool ok = ReadField(index, AddressOf(field), &read, expected, &seen);
-  if (field == IdentityField::kLastOpenCnt) {
-    seen.known = ok;
-    seen.value = read;
-    *counter = seen;
+  Status status = ReadIdentityField(IdentityField::kLastOpenCnt, &holds,
+                                    lowByteEnough ? &copy : nullptr, &seen);
+  *counter = seen;
+  // A copy the box shows stale (a counter write begun since) is not fallen back on.
+  const bool copyStale = copy.writesKnown && seen.writesKnown && seen.writes != copy.writes;
+  const bool read = status.ok();
+  if (!read && copy.known && !copyStale) {
+    holds = copy.value;
+    status = kDone;
   }
-  if (!ok) return false;
-  *value = read;
-  return true;
-}
-
-bool PortWriteField(IdentityField field, uint32_t value, const uint32_t* holds,
-                    CounterSeen* counter) {
-  const uint8_t index = TargetBox();
-  if (!PortBeginOperation(index)) return false;
-  // A box whose lock could not be had is never written.
-  bool ok = MayWriteBox(BoxKind::kPort, gPortLink.openIndex, gPortLink.turn) &&
-            WriteOpenField(AddressOf(field), value, holds);
-  // The count of counter writes is told on a failure too: it dates a write left in doubt.
-  CounterSeen seen = {.known = ok, .value = value, .writesKnown = false, .writes = 0};
-  if (field == IdentityField::kLastOpenCnt) seen.writesKnown = PortCounterWrites(&seen.writes);
-  PortEndOperation(index);
-  if (field == IdentityField::kLastOpenCnt) *counter = seen;
-  if (!ok) return false;
-  MessageBeep(0);
-  return true;
-}
-
-BoxReach PortHoldBox(uint8_t index, DWORD waitMs) {
-  BoxReach reach = BoxReach::kNoAnswer;
-  if (PortOpenDevice(index, &reach, waitMs) == INVALID_HANDLE_VALUE) return reach;
-  if (reach == BoxReach::kWithoutLock) {
-    PortCloseDevice(index);
-    return reach;
+  if (status.ok()) {
+    const uint32_t target = CounterTarget(addition, holds, seen);
+    // What the box holds is passed on only when it was read from the box now.
+    CounterSeen written = {};
+    if (target != holds) {
+      status = WriteIdentityField(IdentityField::kLastOpenCnt, target, read ? &holds : nullptr,
+                                  &written);
+    }
+    if (written.known) *counter = written;
+    if (status.ok()) {
+      *total = target;
+    } else {
+      NoteWriteInDoubt(addition, holds, target, written);
+    }
   }
-  gPortLink.holding = true;
-  return reach;
-}
-
-void PortLetGo(uint8_t index) {
-  gPortLink.holding = false;
-  PortCloseDevice(index);
+  LetGo(box);
+  return status;
 }

@@ -51,16 +51,11 @@ bool Request(DWORD code) {
 
 bool IsValidStatus(uint8_t status) { return (status & 0x08) == 0 && (status & 0xF0) == 0xF0; }
 
-HANDLE PortOpenDevice(uint8_t index, BoxReach* reach, DWORD waitMs) {
-  BoxReach unused;
-  BoxReach& how = reach != nullptr ? *reach : unused;
-  how = BoxReach::kNoAnswer;
-  if (index >= kBoxes) return INVALID_HANDLE_VALUE;
+Status PortOpenDevice(uint8_t index, DWORD waitMs) {
+  if (index >= kBoxes) return Failure(Cause::kNoSuchBox);
   const BoxTurn turn = TakeBoxForOperation(BoxKind::kPort, index, waitMs);
-  if (turn.reach == BoxReach::kBusy || turn.reach == BoxReach::kNoAnswer) {
-    how = turn.reach;  // kept by another caller, or not to be used (a squatter's objects)
-    return INVALID_HANDLE_VALUE;
-  }
+  // Kept by another caller, or not to be used (a squatter's objects).
+  if (!turn.taken()) return turn.status;
   gPortLink.boxLocked = true;
   gPortLink.turn = turn;
   gPortLink.openIndex = index;
@@ -81,24 +76,28 @@ HANDLE PortOpenDevice(uint8_t index, BoxReach* reach, DWORD waitMs) {
   gPortLink.handle =
       CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   if (gPortLink.handle == INVALID_HANDLE_VALUE) {
+    const Status status = Failure(Cause::kNoDevice, "CreateFileA", GetLastError());
     gPortLink.boxLocked = false;
     gPortLink.openIndex = kNoBox;
     UnlockBox(BoxKind::kPort, index);
-    how = BoxReach::kNoDevice;
-    return INVALID_HANDLE_VALUE;
+    return status;
   }
   gPortLink.usedBoxes |= static_cast<uint16_t>(1u << index);
   bool ok = PortReadStatus();
+  DWORD error = ok ? ERROR_SUCCESS : GetLastError();
   // A failed read leaves the reply as the previous transfer left it: only a status that
   // is not valid there asks for recovery.
-  if (!IsValidStatus(gPortLink.reply.bytes[1])) ok = Request(kPortRecoveryCode);
+  if (!IsValidStatus(gPortLink.reply.bytes[1])) {
+    ok = Request(kPortRecoveryCode);
+    error = ok ? ERROR_SUCCESS : GetLastError();
+  }
   if (!ok || !IsValidStatus(gPortLink.reply.bytes[1])) {
     PortCloseDevice(index);
-    return INVALID_HANDLE_VALUE;
+    return ok ? Failure(Cause::kNoAnswer)
+              : Failure(Cause::kRequestFailed, "DeviceIoControl", error);
   }
   PortReleaseOrphanedPulse(index);
-  how = turn.reach;
-  return gPortLink.handle;
+  return kDone;
 }
 
 void PortCloseDevice(uint8_t index) {
@@ -117,7 +116,7 @@ bool PortBeginEepromWork(EepromPatience patience) {
   Microwire& bus = gPortLink.eeprom;
   const uint8_t index = gPortLink.openIndex;
   bus.state.active = false;
-  if (gPortLink.turn.reach != BoxReach::kReached) {
+  if (!gPortLink.turn.status.ok()) {
     TraceEvent("wait", "port %u: its EEPROM is not driven without the box's lock", index);
     return false;
   }
@@ -155,7 +154,7 @@ void PortFinishEepromWork() {
     if ((left & kEepromKnown) == 0 || (left & (kEepromWritesEnabled | kEepromProgramming)) == 0) {
       continue;
     }
-    if (PortOpenDevice(index, nullptr, 0) == INVALID_HANDLE_VALUE) continue;
+    if (!PortOpenDevice(index, 0).ok()) continue;
     PortBeginEepromWork(EepromPatience::kBrief);
     PortEndEepromWork();
     PortCloseDevice(index);
@@ -248,33 +247,37 @@ bool PortPinSample(void*, uint8_t* reply) {
   return ok;
 }
 
-int32_t PortProbe(uint8_t index, BoxReach* reach) {
-  HANDLE handle = PortOpenDevice(index, reach);
-  if (handle == INVALID_HANDLE_VALUE) return kNotOpen;
+Status PortProbe(uint8_t index, int32_t* opened) {
+  const Status status = PortOpenDevice(index);
+  if (!status.ok()) return status;
+  const HANDLE handle = gPortLink.handle;
   // Written back only as read: a status that did not come is not made up.
   const bool read = PortReadStatus();
-  const uint8_t status = gPortLink.reply.bytes[1];
-  const bool ok =
-      read && IsValidStatus(status) && PortWriteDrawer(PortProbeWriteBack(index, status));
+  const uint8_t port = gPortLink.reply.bytes[1];
+  const bool valid = read && IsValidStatus(port);
+  const bool ok = valid && PortWriteDrawer(PortProbeWriteBack(index, port));
+  const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
   PortCloseDevice(index);
-  if (!ok) return kNotOpen;
-  return OpenResultFromHandle(handle);
+  if (read && !valid) return Failure(Cause::kNoAnswer);
+  if (!ok) return Failure(Cause::kRequestFailed, "DeviceIoControl", error);
+  *opened = OpenResultFromHandle(handle);
+  return kDone;
 }
 
-int32_t PortOpenSession(uint8_t index, CounterSeen* counter) {
-  gPortLink.deviceIndex = index;
-  int32_t result = PortProbe(index);
-  if (result == kNotOpen) return result;
+Status PortOpenSession(uint8_t box, CounterSeen* counter, int32_t* opened) {
+  gPortLink.deviceIndex = box;
+  const Status status = PortProbe(box, opened);
+  if (!status.ok()) return status;
   uint32_t value = 0;
-  PortReadField(IdentityField::kLastOpenCnt, &value, nullptr, counter);
-  return result;
+  PortReadField(IdentityField::kLastOpenCnt, &value, counter);
+  return kDone;
 }
 
 void PortCloseSession() { gPortLink.deviceIndex = kNoBox; }
 
-bool PortBeginOperation(uint8_t index) {
-  if (gPortLink.holding) return index == gPortLink.openIndex;
-  return PortOpenDevice(index) != INVALID_HANDLE_VALUE;
+Status PortBeginOperation(uint8_t index) {
+  if (gPortLink.holding) return index == gPortLink.openIndex ? kDone : Failure(Cause::kBusy);
+  return PortOpenDevice(index);
 }
 
 void PortEndOperation(uint8_t index) {

@@ -17,6 +17,7 @@
 #include "common/box_lock.h"
 #include "common/contract.h"
 #include "common/gone_box.h"
+#include "common/status.h"
 #include "driverport/microwire.h"
 
 constexpr DWORD kPortRequestCode = 4;          // device type 0, function 1, buffered
@@ -82,11 +83,12 @@ bool IsValidStatus(uint8_t status);
 
 // Opens box 'index' for one operation: takes the box (waiting at most waitMs), then
 // CreateFileA, a status read and, when the status is not valid, one recovery request.
-// Returns the open handle, or INVALID_HANDLE_VALUE (nothing held, device closed again);
-// *reach, when given, says how it went. Index above 9: INVALID_HANDLE_VALUE without a
-// system call. After a holder that died, the box's EEPROM starts its next operation
-// cleanly; a pulse left running by a process that is gone is released once its time is up.
-HANDLE PortOpenDevice(uint8_t index, BoxReach* reach = nullptr, DWORD waitMs = kBoxWaitMs);
+// Done with the device open in gPortLink.handle (taken without its lock when gPortLink.turn
+// says so); otherwise why not, nothing held and the device closed again. Index above 9:
+// kNoSuchBox without a system call. After a holder that died, the box's EEPROM starts its
+// next operation cleanly; a pulse left running by a process that is gone is released once
+// its time is up.
+Status PortOpenDevice(uint8_t index, DWORD waitMs = kBoxWaitMs);
 // Closes the operation's handle and gives the box back (index 0..9; nothing above).
 void PortCloseDevice(uint8_t index);
 
@@ -100,9 +102,9 @@ bool PortSamplePins();  // data out in reply byte 1, bit 6
 
 // Decides whether box 'index' answers: open, read the status, write it back with bit 2 set
 // (and, when the drawer line reads energised with no living process's pulse on it, with
-// the release), close. Returns the open result (never kNotOpen on success) or kNotOpen;
-// *reach, when given, says how the open went. Does not change the box addressed.
-int32_t PortProbe(uint8_t index, BoxReach* reach = nullptr);
+// the release), close. Done, *opened then the open result (never -1); otherwise why not.
+// Does not change the box addressed.
+Status PortProbe(uint8_t index, int32_t* opened);
 
 // The EEPROM work of one operation on the open device. Begin starts it clean, whatever the
 // last holder left: a deselect first (nothing continues a half-sent instruction); where the
@@ -148,9 +150,9 @@ int64_t PortPulseDueAt(uint8_t index);
 void PortReleaseDuePulse(uint8_t index);
 
 // The device of box 'index' for one operation: opened, or (inside a hold of that box) the
-// one already open. End gives it back unless a hold keeps it. Begin returns false when the
-// box was not reached.
-bool PortBeginOperation(uint8_t index);
+// one already open. End gives it back unless a hold keeps it. Begin says why the box was
+// not reached.
+Status PortBeginOperation(uint8_t index);
 void PortEndOperation(uint8_t index);
 
 #endif  // TEVRO_DRIVERPORT_LINK_H

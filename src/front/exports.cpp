@@ -10,6 +10,7 @@
 #include "front/counter_copy.h"
 #include "front/export_call.h"
 #include "front/openings.h"
+#include "front/results.h"
 #include "front/session.h"
 #include "tevro.h"
 
@@ -67,7 +68,9 @@ int32_t OpenThrough(const Backend& backend, uint8_t n, uint8_t index) {
   CompletePulse(backend, "an open");
   AddressCounterCopy(backend, index);
   CounterSeen counter = {};
-  gSession.openResult = backend.openSession(index, &counter);
+  int32_t opened = kNotOpen;
+  const Status status = Reported(backend, index, backend.openSession(index, &counter, &opened));
+  gSession.openResult = OpenResult(status, opened);
   NoteCounterSeen(backend, index, counter);
   if (IsOpen()) {
     gSession.backend = &backend;
@@ -89,11 +92,17 @@ int32_t OpenSession(uint8_t n) {
   return OpenThrough(kBridgeBackend, n, n);
 }
 
+// What came of an operation on the session's box, as its caller is told it.
+const Status& OnSessionBox(const Status& status) {
+  return Reported(Selected(), gSession.boxIndex, status);
+}
+
 bool Kick() {
   if (!IsOpen()) return false;
-  KickResult kick = Selected().kick();
-  if (kick.counted) ++gSession.counts.local;
-  return kick.reached;
+  bool counted = false;
+  const Status status = OnSessionBox(Selected().kick(&counted));
+  if (counted) ++gSession.counts.local;
+  return Succeeded(status);
 }
 
 void Release() {
@@ -111,8 +120,8 @@ bool Switch(char* readFlag) {
     *flag = 0;
     return memory.lastResult;
   }
-  bool readNow = false;
-  bool closed = Selected().readSwitch(&readNow);
+  bool closed = false;
+  const bool readNow = Succeeded(OnSessionBox(Selected().readSwitch(&closed)));
   if (Selected().failedSwitchRead == FailedSwitchRead::kLastStateRead) {
     if (readNow) memory.lastRead = closed;
     memory.lastResult = memory.lastRead;
@@ -127,17 +136,17 @@ uint32_t Field(IdentityField field) {
   if (!IsOpen()) return 0;
   uint32_t value = 0;
   CounterSeen counter = {};
-  const bool read = Selected().readField(field, &value, nullptr, &counter);
+  const Status status = OnSessionBox(Selected().readField(field, &value, &counter));
   NoteCounterSeen(Selected(), gSession.boxIndex, counter);
-  return read ? value : 0;
+  return FieldResult(status, value);
 }
 
 bool SetField(IdentityField field, uint32_t value) {
   if (!IsOpen()) return false;
   CounterSeen counter = {};
-  const bool written = Selected().writeField(field, value, nullptr, &counter);
+  const Status status = OnSessionBox(Selected().writeField(field, value, &counter));
   NoteCounterSeen(Selected(), gSession.boxIndex, counter);
-  return written;
+  return Succeeded(status);
 }
 
 uint32_t LocalOpenings() { return gSession.counts.local; }

@@ -7,8 +7,8 @@
 
 #include <stdint.h>
 
-#include "common/open_result.h"
 #include "front/backends.h"
+#include "front/results.h"
 
 // The drawer openings of the session, and what the last close left.
 struct SessionCounts {
