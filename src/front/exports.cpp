@@ -17,12 +17,12 @@
 // Straight after load GetSwitch reports the switch closed; a bridge box that has not yet
 // answered reports it open.
 SessionState gSession = {
-    .currentDevice = kNoBox,
+    .selected = kNoBox,
     .bridgeCount = 0,
     .portCount = 0,
     .backend = &kPortBackend,
     .openResult = kNotOpen,
-    .boxIndex = 0,
+    .box = 0,
     .counts = {.local = 0, .closed = false, .closedTotal = 0},
     .switchState = {.lastResult = true, .lastRead = false},
 };
@@ -60,41 +60,41 @@ namespace {
 const Backend& Selected() { return *gSession.backend; }
 bool IsOpen() { return gSession.openResult != kNotOpen; }
 
-// Opens number n through 'backend' at its index there; on success the record selects it.
+// Opens the application's number n, box 'box' of 'backend'; on success the record selects it.
 // The local count starts again with every attempt. A pulse still running on the backend's
 // boxes is completed first.
-int32_t OpenThrough(const Backend& backend, uint8_t n, uint8_t index) {
+int32_t OpenThrough(const Backend& backend, uint8_t n, uint8_t box) {
   gSession.counts.local = 0;
   CompletePulse(backend, "an open");
-  AddressCounterCopy(backend, index);
+  AddressCounterCopy(backend, box);
   CounterSeen counter = {};
   int32_t opened = kNotOpen;
-  const Status status = Reported(backend, index, backend.openSession(index, &counter, &opened));
+  const Status status = Reported(backend, box, backend.openSession(box, &counter, &opened));
   gSession.openResult = OpenResult(status, opened);
-  NoteCounterSeen(backend, index, counter);
+  NoteCounterSeen(backend, box, counter);
   if (IsOpen()) {
     gSession.backend = &backend;
-    gSession.currentDevice = n;
-    gSession.boxIndex = index;
+    gSession.selected = n;
+    gSession.box = box;
     gSession.counts.closed = false;  // the last close's total stands until a box is open
   }
   return gSession.openResult;
 }
 
 int32_t OpenSession(uint8_t n) {
-  if (n != gSession.currentDevice) CloseSession();
+  if (n != gSession.selected) CloseSession();
   if (n >= gSession.bridgeCount) {
     return OpenThrough(kPortBackend, n, static_cast<uint8_t>(n - gSession.bridgeCount));
   }
   // A bridge box already open stays open with its counts; a driver-port number is opened
   // afresh every time.
-  if (n == gSession.currentDevice && IsOpen()) return gSession.openResult;
+  if (n == gSession.selected && IsOpen()) return gSession.openResult;
   return OpenThrough(kBridgeBackend, n, n);
 }
 
 // What came of an operation on the session's box, as its caller is told it.
 const Status& OnSessionBox(const Status& status) {
-  return Reported(Selected(), gSession.boxIndex, status);
+  return Reported(Selected(), gSession.box, status);
 }
 
 bool Kick() {
@@ -137,7 +137,7 @@ uint32_t Field(IdentityField field) {
   uint32_t value = 0;
   CounterSeen counter = {};
   const Status status = OnSessionBox(Selected().readField(field, &value, &counter));
-  NoteCounterSeen(Selected(), gSession.boxIndex, counter);
+  NoteCounterSeen(Selected(), gSession.box, counter);
   return FieldResult(status, value);
 }
 
@@ -145,7 +145,7 @@ bool SetField(IdentityField field, uint32_t value) {
   if (!IsOpen()) return false;
   CounterSeen counter = {};
   const Status status = OnSessionBox(Selected().writeField(field, value, &counter));
-  NoteCounterSeen(Selected(), gSession.boxIndex, counter);
+  NoteCounterSeen(Selected(), gSession.box, counter);
   return Succeeded(status);
 }
 
@@ -188,13 +188,13 @@ bool CloseSession() {
     CompletePulse(backend, "the close");
     const uint32_t local = gSession.counts.local;
     uint32_t total = TotalOpenings();
-    if (local != 0) total = WriteBackOpenings(backend, gSession.boxIndex, local, total);
+    if (local != 0) total = WriteBackOpenings(backend, gSession.box, local, total);
     gSession.counts.closed = true;
     gSession.counts.closedTotal = total;
     backend.closeSession();
     AddressCounterCopy(backend, kNoBox);
   }
-  gSession.currentDevice = kNoBox;
+  gSession.selected = kNoBox;
   gSession.openResult = kNotOpen;
   return true;
 }

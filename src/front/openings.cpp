@@ -58,17 +58,17 @@ Try TryToWrite(const Backend& backend, uint8_t box, OwedOpenings& openings, DWOR
 
 }  // namespace
 
-uint32_t WriteBackOpenings(const Backend& backend, uint8_t index, uint32_t local,
+uint32_t WriteBackOpenings(const Backend& backend, uint8_t box, uint32_t local,
                            uint32_t sessionTotal) {
-  if (index >= kBoxes) return sessionTotal;
-  OwedOpenings& openings = gOwedOpenings.boxes[Which(backend)][index];
+  if (box >= kBoxes) return sessionTotal;
+  OwedOpenings& openings = gOwedOpenings.boxes[Which(backend)][box];
   openings.addition.count += local;
   uint32_t total = sessionTotal;
-  if (TryToWrite(backend, index, openings, kBoxCloseWaitMs, CounterSource::kBoxOrSessionCopy,
+  if (TryToWrite(backend, box, openings, kBoxCloseWaitMs, CounterSource::kBoxOrSessionCopy,
                  &total) == Try::kStillOwed) {
     gOwedOpenings.any = true;
     TraceEvent("owed openings", "%s %u: %u openings not written yet; owed to the box", backend.name,
-               index, openings.addition.count);
+               box, openings.addition.count);
     return sessionTotal;
   }
   openings = OwedOpenings{};
@@ -79,18 +79,17 @@ void RetryOwedOpenings(DWORD waitMs) {
   if (!gOwedOpenings.any) return;
   gOwedOpenings.any = false;
   for (const Backend* backend : kBackends) {
-    for (uint8_t index = 0; index < kBoxes; ++index) {
-      OwedOpenings& openings = gOwedOpenings.boxes[Which(*backend)][index];
+    for (uint8_t box = 0; box < kBoxes; ++box) {
+      OwedOpenings& openings = gOwedOpenings.boxes[Which(*backend)][box];
       if (openings.addition.count == 0) continue;
       uint32_t total = 0;
-      const Try outcome =
-          TryToWrite(*backend, index, openings, waitMs, CounterSource::kBox, &total);
+      const Try outcome = TryToWrite(*backend, box, openings, waitMs, CounterSource::kBox, &total);
       if (outcome == Try::kStillOwed) {
         gOwedOpenings.any = true;
         continue;
       }
       if (outcome == Try::kWritten) {
-        TraceEvent("owed openings", "%s %u: %u written; the counter holds %u", backend->name, index,
+        TraceEvent("owed openings", "%s %u: %u written; the counter holds %u", backend->name, box,
                    openings.addition.count, total);
       }
       openings = OwedOpenings{};
@@ -101,11 +100,11 @@ void RetryOwedOpenings(DWORD waitMs) {
 void DropOwedOpenings() {
   if (!gOwedOpenings.any) return;
   for (const Backend* backend : kBackends) {
-    for (uint8_t index = 0; index < kBoxes; ++index) {
-      OwedOpenings& openings = gOwedOpenings.boxes[Which(*backend)][index];
+    for (uint8_t box = 0; box < kBoxes; ++box) {
+      OwedOpenings& openings = gOwedOpenings.boxes[Which(*backend)][box];
       if (openings.addition.count == 0) continue;
       TraceEvent("owed openings", "%s %u: %u openings not written before the unload; lost",
-                 backend->name, index, openings.addition.count);
+                 backend->name, box, openings.addition.count);
       openings = OwedOpenings{};
     }
   }

@@ -17,7 +17,7 @@ uint32_t ScanBoxes() {
   // A pulse still running is completed before any probe (the probes of the other backend
   // may take seconds, under the process lock the pulse's timer needs). The probes leave an
   // open session alone, with its counts. A backend that holds no open session is left
-  // addressing the first index its probes found empty (its counter copy unknown), and with
+  // addressing the first box its probes found empty (its counter copy unknown), and with
   // no box open the local count starts again.
   const bool open = gSession.openResult != kNotOpen;
   const Backend* const inOrder[] = {&kBridgeBackend, &kPortBackend};
