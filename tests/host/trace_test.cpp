@@ -401,3 +401,42 @@ TEST_F(TraceTest, OnlyAFileOnADiskAndOnlyTheSettingsThisProgramMayTrust) {
 }
 
 }  // namespace
+
+// A failure a caller is told of is written once, with its cause and the system's code: the
+// Win32 error on the driver port, the D2XX status on the bridge. The same failure again adds
+// nothing until the box has answered.
+TEST_F(TraceTest, AFailureSaysItsCauseAndTheSystemsCodeOnce) {
+  hostwin::SetEnv("TEVRO_TRACE", kFile);
+  hostwin::AddPortBox(0);
+  {
+    Library lib;
+    ASSERT_NE(lib.OpenPosInterface(0), -1);
+    hostwin::RemovePortBox(0);
+    EXPECT_EQ(lib.GetSerialNumber(), 0u);
+    EXPECT_EQ(lib.GetSerialNumber(), 0u);
+    hostwin::ReplugPortBox(0);
+    EXPECT_EQ(lib.SetSerialNumber(7), 1);
+    hostwin::OnDeviceRequest([](int, uint32_t, const uint8_t*) { return false; });
+    char read = 1;
+    lib.GetSwitch(&read);
+    EXPECT_EQ(read, 0);
+    hostwin::OnDeviceRequest({});
+  }
+  EXPECT_THAT(Matching("failure: "),
+              ElementsAre("failure: port 0: its device could not be opened (CreateFileA: error 2)",
+                          "failure: port 0: a request to it failed (DeviceIoControl: error 31)"));
+
+  hostwin::Reset();
+  hostwin::AddFolder("C:\\trace");
+  hostwin::SetEnv("TEVRO_TRACE", kFile);
+  hostwin::SetD2xxFile(hostwin::D2xxFile::kPresent);
+  hostwin::AddBridgeBox(0);
+  {
+    Library lib;
+    ASSERT_NE(lib.OpenPosInterface(0), -1);
+    hostwin::FailFtCall(2, hostwin::FtFault::kError);  // the read after FT_Open
+    EXPECT_EQ(lib.GetSerialNumber(), 0u);
+  }
+  EXPECT_THAT(Matching("failure: "),
+              ElementsAre("failure: bridge 0: a request to it failed (FT_EE_UARead: status 4)"));
+}
