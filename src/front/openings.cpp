@@ -7,6 +7,7 @@
 #include "common/gone_box.h"
 #include "common/trace.h"
 #include "front/counter_copy.h"
+#include "front/results.h"
 
 namespace {
 
@@ -41,7 +42,8 @@ Try TryToWrite(const Backend& backend, uint8_t box, OwedOpenings& openings, DWOR
   addition.copy = CounterSeen{};
   if (source == CounterSource::kBoxOrSessionCopy) CounterCopySeen(backend, &addition.copy);
   CounterSeen seen = {};
-  const Status status = backend.addToCounter(box, addition, waitMs, total, &seen);
+  const Status status =
+      Reported(backend, box, backend.addToCounter(box, addition, waitMs, total, &seen));
   NoteCounterSeen(backend, box, seen);
   if (GoneAfterTry(openings.missed, status)) {
     TraceEvent("owed openings", "%s %u: its device cannot be opened; %u openings are lost",

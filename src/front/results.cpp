@@ -13,6 +13,23 @@ ReportedFailures gReported;
 
 bool FromD2xx(const char* call) { return call[0] == 'F' && call[1] == 'T' && call[2] == '_'; }
 
+// The causes whose line the trace has from where they happened: a wait given up, a lock or
+// record that cannot be had or is a squatter's, a part that did not get ready, the D2XX
+// library not found, another process's pulse.
+bool TracedWhereItHappened(Cause cause) {
+  switch (cause) {
+    case Cause::kBusy:
+    case Cause::kWithoutLock:
+    case Cause::kSquatted:
+    case Cause::kNotReady:
+    case Cause::kNoLibrary:
+    case Cause::kPulseRunning:
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 const Status& Reported(const Backend& backend, uint8_t box, const Status& status) {
@@ -24,6 +41,7 @@ const Status& Reported(const Backend& backend, uint8_t box, const Status& status
   }
   if (status.cause == last.cause && status.code == last.code) return status;
   last = status;
+  if (TracedWhereItHappened(status.cause)) return status;
   if (status.call == nullptr) {
     TraceEvent("failure", "%s %u: %s", backend.name, box, CauseText(status.cause));
   } else {
