@@ -1,5 +1,8 @@
-// The exported functions: each is one ExportCall that looks at the session record and
-// calls at most one operation of the selected backend.
+// The exported functions: each is one ExportCall, which first ends what is overdue on every
+// backend (FinishOverdueWork), then looks at the session record and calls the selected
+// backend's entries its rule needs (a kick, a read: one; a close: the pulse, the openings'
+// write-back, the close). What an entry's Status means to the application is decided in
+// front/results.h.
 #include <windows.h>
 
 #include <stdarg.h>
