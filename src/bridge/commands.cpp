@@ -22,17 +22,24 @@ const char kVersionNew[] = "FTDI>=1.6";
 const char kVersionOld[] = "FTDI<1.6";
 
 // Sends a query unless the transmit queue still holds bytes; then reads one reply byte.
-// Done when a byte arrived.
+// Done when a byte arrived; when none did, the write or the purge that failed is why.
 Status Query(const OpenBox& open, UCHAR* command, DWORD length, DWORD txQueue, UCHAR* reply) {
+  Status sent = kDone;
   if (txQueue == 0) {
     DWORD written = 0;
-    gD2xx.Purge(open.handle(), FT_PURGE_RX);
-    gD2xx.Write(open.handle(), command, length, &written);
+    const FT_STATUS purged = gD2xx.Purge(open.handle(), FT_PURGE_RX);
+    const FT_STATUS wrote = gD2xx.Write(open.handle(), command, length, &written);
+    if (wrote != FT_OK) {
+      sent = Failure(Cause::kRequestFailed, "FT_Write", wrote);
+    } else if (purged != FT_OK) {
+      sent = Failure(Cause::kRequestFailed, "FT_Purge", purged);
+    }
   }
   DWORD read = 0;
   const FT_STATUS status = gD2xx.Read(open.handle(), reply, 1, &read);
   if (status != FT_OK) return Failure(Cause::kRequestFailed, "FT_Read", status);
-  return read >= 1 ? kDone : Failure(Cause::kNoAnswer);
+  if (read >= 1) return kDone;
+  return sent.ok() ? Failure(Cause::kNoAnswer) : sent;
 }
 
 }  // namespace
