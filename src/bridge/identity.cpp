@@ -89,10 +89,15 @@ struct Hold {
   Status status;
   UserAreaImage image;  // the record read in this hold, or last written in it
   bool imageRead;       // ... when true
+  Status unread;        // ... otherwise why not: the failure of its read
 };
 
 Hold::Hold(uint8_t box, DWORD waitMs)
-    : open(box, waitMs, FailedOpen::kLeft), status(open.status()), image{}, imageRead(false) {
+    : open(box, waitMs, FailedOpen::kLeft),
+      status(open.status()),
+      image{},
+      imageRead(false),
+      unread(Failure(Cause::kRequestFailed)) {
   if (!status.ok()) return;
   DWORD size =
       box == gBridgeSession.box ? gBridgeSession.userAreaSize : gBridgeSession.areaSizeOf[box];
@@ -103,7 +108,10 @@ Hold::Hold(uint8_t box, DWORD waitMs)
 // Held: the record read in this hold, which a write in it then changes.
 Status ReadHeldField(Hold& hold, IdentityField field, uint32_t* value, CounterSeen* counter) {
   const Status status = ReadUserArea(hold.open, hold.image);
-  if (!status.ok()) return status;
+  if (!status.ok()) {
+    hold.unread = status;
+    return status;
+  }
   hold.imageRead = true;
   if (hold.open.box() == gBridgeSession.box) {
     gBridgeSession.image = hold.image;
@@ -118,12 +126,13 @@ Status ReadHeldField(Hold& hold, IdentityField field, uint32_t* value, CounterSe
 // kept of the session's box, but only when it was read in this session. A hold whose read
 // failed is written only by the session's own close, which holds the session's box (the
 // front falls back on its copy of the counter there alone), so the record kept is this
-// box's.
+// box's; where none was read in this session, nothing is written and the read's failure
+// says why.
 Status WriteHeldField(Hold& hold, IdentityField field, uint32_t value, CounterSeen* counter) {
   const bool sessionBox = hold.open.box() == gBridgeSession.box;
   UserAreaImage record = hold.image;
   if (!hold.imageRead) {
-    if (!gBridgeSession.imageCurrent) return Failure(Cause::kRequestFailed);
+    if (!gBridgeSession.imageCurrent) return hold.unread;
     record = gBridgeSession.image;
   }
   UserAreaPut(record, field, value);
