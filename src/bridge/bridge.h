@@ -4,7 +4,7 @@
 //
 // Every operation that touches the box opens it (one retry after 10 ms), does its exchange
 // and closes it again before it returns; it addresses the box selected by the last session
-// open. Indexes are D2XX device numbers 0..9; anything above fails without a D2XX call.
+// open. Box numbers are D2XX device numbers 0..9; anything above fails without a D2XX call.
 #ifndef TEVRO_BRIDGE_BRIDGE_H
 #define TEVRO_BRIDGE_BRIDGE_H
 

@@ -72,14 +72,15 @@ uint8_t BridgeScan(ScanMode mode) {
   // Each probe is a session open and close without the session: the box is opened, set up
   // and read, and closed as a close with nothing to write back closes it.
   // A box another caller keeps is there: it counts, so the numbering does not shift.
-  BridgeOpening last = {
-      .userAreaSize = gBridgeLink.userAreaSize, .image = gBridgeLink.image, .imageRead = false};
-  uint8_t index = 0;
-  for (;; ++index) {
+  BridgeOpening last = {.userAreaSize = gBridgeSession.userAreaSize,
+                        .image = gBridgeSession.image,
+                        .imageRead = false};
+  uint8_t box = 0;
+  for (;; ++box) {
     int32_t opened = 0;
-    const Status status = BridgeOpenBox(index, &last, &opened);
+    const Status status = BridgeSetUpBox(box, &last, &opened);
     if (status.ok()) {
-      BridgeClose(index);
+      BridgeCloseLeftHandle(box);
     } else if (!status.is(Cause::kBusy)) {
       break;
     }
@@ -87,10 +88,10 @@ uint8_t BridgeScan(ScanMode mode) {
   if (mode == ScanMode::kNoSessionOnThisBackend) {
     // Addressing the first number that did not open, as the last probe left it; the image
     // is no session's.
-    gBridgeLink.index = index;
-    gBridgeLink.userAreaSize = last.userAreaSize;
-    gBridgeLink.image = last.image;
-    gBridgeLink.imageCurrent = false;
+    gBridgeSession.box = box;
+    gBridgeSession.userAreaSize = last.userAreaSize;
+    gBridgeSession.image = last.image;
+    gBridgeSession.imageCurrent = false;
   }
-  return index;
+  return box;
 }

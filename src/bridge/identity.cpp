@@ -12,24 +12,20 @@ constexpr uint32_t kSerialOffset = 4;
 constexpr uint32_t kDateLowOffset = 8;
 constexpr uint32_t kDateHighWordOffset = 12;
 
-// Reads the whole record into 'out'. Why not, with 'out' unusable, unless the read returned
-// status 0 and exactly 16 bytes. The link's handle must be open.
-Status ReadUserArea(UserAreaImage& out) {
+// Reads the whole record of the open box into 'out'. Why not, with 'out' unusable, unless
+// the read returned status 0 and exactly 16 bytes.
+Status ReadUserArea(const OpenBox& open, UserAreaImage& out) {
   DWORD read = 0;
-  FT_STATUS status = gD2xx.EE_UARead(gBridgeLink.handle, out.bytes, kUserAreaImageSize, &read);
+  FT_STATUS status = gD2xx.EE_UARead(open.handle(), out.bytes, kUserAreaImageSize, &read);
   if (status != FT_OK) return Failure(Cause::kRequestFailed, "FT_EE_UARead", status);
   return read == kUserAreaImageSize ? kDone : Failure(Cause::kNoAnswer);
 }
 
-// Opens the box for a user-area operation. Why not (box closed again) when it does not
-// open or its user area cannot hold the record.
-Status OpenForUserArea() {
-  Status status = BridgeOpen(gBridgeLink.index);
-  if (status.ok() && gBridgeLink.userAreaSize < kUserAreaImageSize) {
-    status = Failure(Cause::kNoRecord);
-  }
-  if (!status.ok()) BridgeClose(gBridgeLink.index);
-  return status;
+// Whether the session's box, as opened, may be used for a user-area operation: why not when
+// it did not open or its user area cannot hold the record.
+Status RecordFits(const OpenBox& open) {
+  if (!open.ok()) return open.status();
+  return gBridgeSession.userAreaSize < kUserAreaImageSize ? Failure(Cause::kNoRecord) : kDone;
 }
 
 // The record 'image' now taken to be the box's: its counter, for the front.
@@ -41,14 +37,14 @@ void SeeCounterIn(const UserAreaImage& image, CounterSeen* counter) {
 }
 
 Status GetField(IdentityField field, uint32_t* value, CounterSeen* counter) {
-  Status status = OpenForUserArea();
+  const OpenBox open(gBridgeSession.box);
+  Status status = RecordFits(open);
   if (!status.ok()) return status;
   UserAreaImage fresh;
-  status = ReadUserArea(fresh);
-  BridgeClose(gBridgeLink.index);
+  status = ReadUserArea(open, fresh);
   if (!status.ok()) return status;
-  gBridgeLink.image = fresh;
-  gBridgeLink.imageCurrent = true;
+  gBridgeSession.image = fresh;
+  gBridgeSession.imageCurrent = true;
   SeeCounterIn(fresh, counter);
   *value = UserAreaGet(fresh, field);
   return kDone;
@@ -58,47 +54,71 @@ Status GetField(IdentityField field, uint32_t* value, CounterSeen* counter) {
 // change, then writes the record back; nothing is written when that read fails, or when
 // the box's lock could not be had. A counter already stored is not written again.
 Status SetField(IdentityField field, uint32_t value, CounterSeen* counter) {
-  Status status = OpenForUserArea();
+  const OpenBox open(gBridgeSession.box);
+  Status status = RecordFits(open);
   if (!status.ok()) return status;
   UserAreaImage fresh;
-  status = MayWriteBox(BoxKind::kBridge, gBridgeLink.index, gBridgeLink.turn)
-               ? ReadUserArea(fresh)
-               : gBridgeLink.turn.status;
-  if (!status.ok()) {
-    BridgeClose(gBridgeLink.index);
-    return status;
-  }
-  gBridgeLink.image = fresh;
-  gBridgeLink.imageCurrent = true;
-  if (field == IdentityField::kLastOpenCnt && UserAreaGet(gBridgeLink.image, field) == value) {
-    BridgeClose(gBridgeLink.index);
-    SeeCounterIn(gBridgeLink.image, counter);
+  status = MayWriteBox(BoxKind::kBridge, open.box(), open.turn()) ? ReadUserArea(open, fresh)
+                                                                  : open.turn().status;
+  if (!status.ok()) return status;
+  gBridgeSession.image = fresh;
+  gBridgeSession.imageCurrent = true;
+  if (field == IdentityField::kLastOpenCnt && UserAreaGet(gBridgeSession.image, field) == value) {
+    SeeCounterIn(gBridgeSession.image, counter);
     return kDone;
   }
-  UserAreaPut(gBridgeLink.image, field, value);
+  UserAreaPut(gBridgeSession.image, field, value);
   const FT_STATUS written =
-      gD2xx.EE_UAWrite(gBridgeLink.handle, gBridgeLink.image.bytes, kUserAreaImageSize);
-  BridgeClose(gBridgeLink.index);
+      gD2xx.EE_UAWrite(open.handle(), gBridgeSession.image.bytes, kUserAreaImageSize);
   // A write that failed may have landed in part, or not at all: the record is not known.
   if (written != FT_OK) {
-    gBridgeLink.imageCurrent = false;
+    gBridgeSession.imageCurrent = false;
     return Failure(Cause::kRequestFailed, "FT_EE_UAWrite", written);
   }
-  SeeCounterIn(gBridgeLink.image, counter);
+  SeeCounterIn(gBridgeSession.image, counter);
   return kDone;
 }
 
+// A box held for a read-modify-write of its record: open with its lock kept, and the record
+// as read in this hold, which a write in it then changes. A box whose lock cannot be had
+// (kWithoutLock) or whose user area cannot hold the record (kNoRecord) is not held (status);
+// it is closed again when the hold goes, unread and unwritten.
+struct Hold {
+  Hold(uint8_t box, DWORD waitMs);
+  OpenBox open;
+  Status status;
+  UserAreaImage image;  // the record read in this hold, or last written in it
+  bool imageRead;       // ... when true
+  Status unread;        // ... otherwise why not: the failure of its read
+};
+
+Hold::Hold(uint8_t box, DWORD waitMs)
+    : open(box, waitMs, FailedOpen::kLeft),
+      status(open.status()),
+      image{},
+      imageRead(false),
+      unread(Failure(Cause::kRequestFailed)) {
+  if (!status.ok()) return;
+  DWORD size =
+      box == gBridgeSession.box ? gBridgeSession.userAreaSize : gBridgeSession.areaSizeOf[box];
+  status = open.turn().status;
+  if (status.ok() && size < kUserAreaImageSize) status = Failure(Cause::kNoRecord);
+}
+
 // Held: the record read in this hold, which a write in it then changes.
-Status ReadHeldField(IdentityField field, uint32_t* value, CounterSeen* counter) {
-  const Status status = ReadUserArea(gBridgeLink.heldImage);
-  if (!status.ok()) return status;
-  gBridgeLink.heldImageRead = true;
-  if (gBridgeLink.heldIndex == gBridgeLink.index) {
-    gBridgeLink.image = gBridgeLink.heldImage;
-    gBridgeLink.imageCurrent = true;
+Status ReadHeldField(Hold& hold, IdentityField field, uint32_t* value, CounterSeen* counter) {
+  const Status status = ReadUserArea(hold.open, hold.image);
+  if (!status.ok()) {
+    hold.unread = status;
+    return status;
   }
-  SeeCounterIn(gBridgeLink.heldImage, counter);
-  *value = UserAreaGet(gBridgeLink.heldImage, field);
+  hold.imageRead = true;
+  if (hold.open.box() == gBridgeSession.box) {
+    gBridgeSession.image = hold.image;
+    gBridgeSession.imageCurrent = true;
+  }
+  SeeCounterIn(hold.image, counter);
+  *value = UserAreaGet(hold.image, field);
   return kDone;
 }
 
@@ -106,49 +126,26 @@ Status ReadHeldField(IdentityField field, uint32_t* value, CounterSeen* counter)
 // kept of the session's box, but only when it was read in this session. A hold whose read
 // failed is written only by the session's own close, which holds the session's box (the
 // front falls back on its copy of the counter there alone), so the record kept is this
-// box's.
-Status WriteHeldField(IdentityField field, uint32_t value, CounterSeen* counter) {
-  const bool sessionBox = gBridgeLink.heldIndex == gBridgeLink.index;
-  UserAreaImage record = gBridgeLink.heldImage;
-  if (!gBridgeLink.heldImageRead) {
-    if (!gBridgeLink.imageCurrent) return Failure(Cause::kRequestFailed);
-    record = gBridgeLink.image;
+// box's; where none was read in this session, nothing is written and the read's failure
+// says why.
+Status WriteHeldField(Hold& hold, IdentityField field, uint32_t value, CounterSeen* counter) {
+  const bool sessionBox = hold.open.box() == gBridgeSession.box;
+  UserAreaImage record = hold.image;
+  if (!hold.imageRead) {
+    if (!gBridgeSession.imageCurrent) return hold.unread;
+    record = gBridgeSession.image;
   }
   UserAreaPut(record, field, value);
-  const FT_STATUS written = gD2xx.EE_UAWrite(gBridgeLink.handle, record.bytes, kUserAreaImageSize);
+  const FT_STATUS written = gD2xx.EE_UAWrite(hold.open.handle(), record.bytes, kUserAreaImageSize);
   if (written != FT_OK) return Failure(Cause::kRequestFailed, "FT_EE_UAWrite", written);
-  gBridgeLink.heldImage = record;
-  gBridgeLink.heldImageRead = true;
+  hold.image = record;
+  hold.imageRead = true;
   if (sessionBox) {
-    gBridgeLink.image = record;
-    gBridgeLink.imageCurrent = true;
+    gBridgeSession.image = record;
+    gBridgeSession.imageCurrent = true;
   }
   SeeCounterIn(record, counter);
   return kDone;
-}
-
-// The box held for a read-modify-write: open, its lock kept. A box whose lock cannot be
-// had (kWithoutLock) or whose user area cannot hold the record (kNoRecord) is not held.
-Status HoldBox(uint8_t index, DWORD waitMs) {
-  Status status = BridgeOpen(index, waitMs);
-  if (!status.ok()) return status;
-  DWORD size =
-      index == gBridgeLink.index ? gBridgeLink.userAreaSize : gBridgeLink.areaSizeOf[index];
-  status = gBridgeLink.turn.status;
-  if (status.ok() && size < kUserAreaImageSize) status = Failure(Cause::kNoRecord);
-  if (!status.ok()) {
-    BridgeClose(index);
-    return status;
-  }
-  gBridgeLink.holding = true;
-  gBridgeLink.heldIndex = index;
-  gBridgeLink.heldImageRead = false;
-  return kDone;
-}
-
-void LetGo(uint8_t index) {
-  gBridgeLink.holding = false;
-  BridgeClose(index);
 }
 
 }  // namespace
@@ -195,13 +192,13 @@ Status BridgeWriteField(IdentityField field, uint32_t value, CounterSeen* counte
 
 Status BridgeAddToCounter(uint8_t box, CounterAddition& addition, DWORD waitMs, uint32_t* total,
                           CounterSeen* counter) {
-  const Status held = HoldBox(box, waitMs);
-  if (!held.ok()) return held;
+  Hold hold(box, waitMs);
+  if (!hold.status.ok()) return hold.status;
   // A holder that died on the box since the copy was seen may have changed the counter.
-  const CounterSeen copy = gBridgeLink.turn.lastHolderDied ? CounterSeen{} : addition.copy;
+  const CounterSeen copy = hold.open.turn().lastHolderDied ? CounterSeen{} : addition.copy;
   uint32_t holds = 0;
   CounterSeen seen = {};
-  Status status = ReadHeldField(IdentityField::kLastOpenCnt, &holds, &seen);
+  Status status = ReadHeldField(hold, IdentityField::kLastOpenCnt, &holds, &seen);
   *counter = seen;
   if (!status.ok() && copy.known) {
     holds = copy.value;
@@ -210,7 +207,9 @@ Status BridgeAddToCounter(uint8_t box, CounterAddition& addition, DWORD waitMs, 
   if (status.ok()) {
     const uint32_t target = CounterTarget(addition, holds, seen);
     CounterSeen written = {};
-    if (target != holds) status = WriteHeldField(IdentityField::kLastOpenCnt, target, &written);
+    if (target != holds) {
+      status = WriteHeldField(hold, IdentityField::kLastOpenCnt, target, &written);
+    }
     if (written.known) *counter = written;
     if (status.ok()) {
       *total = target;
@@ -218,6 +217,5 @@ Status BridgeAddToCounter(uint8_t box, CounterAddition& addition, DWORD waitMs, 
       NoteWriteInDoubt(addition, holds, target, written);
     }
   }
-  LetGo(box);
   return status;
 }
