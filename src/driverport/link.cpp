@@ -53,6 +53,8 @@ bool IsValidStatus(uint8_t status) { return (status & 0x08) == 0 && (status & 0x
 
 Status PortOpenDevice(uint8_t index, DWORD waitMs) {
   if (index >= kBoxes) return Failure(Cause::kNoSuchBox);
+  // The record first: a squatter's keeps the box from being taken.
+  PortSharedRecord(index);
   const BoxTurn turn = TakeBoxForOperation(BoxKind::kPort, index, waitMs);
   // Kept by another caller, or not to be used (a squatter's objects).
   if (!turn.taken()) return turn.status;

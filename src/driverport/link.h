@@ -18,6 +18,7 @@
 #include "common/contract.h"
 #include "common/gone_box.h"
 #include "common/status.h"
+#include "driverport/box_record.h"
 #include "driverport/microwire.h"
 
 constexpr DWORD kPortRequestCode = 4;          // device type 0, function 1, buffered
@@ -65,7 +66,7 @@ struct PortLink {
   // the holder releases it before its next request (drawer.cpp), inside an instruction too.
   int64_t pulseDueAt = 0;
   bool releasing = false;  // the requests of that release are under way
-  // How this process last left each box's EEPROM (the kEeprom* bits of box_lock.h), for the
+  // How this process last left each box's EEPROM (the kEeprom* bits of box_record.h), for the
   // unload's look at a box whose shared record cannot be had; and bit N: box N's part did not get
   // ready at this process's last look, so the next gets one look, not the whole wait.
   uint8_t eepromLeft[kBoxes] = {};
@@ -129,7 +130,7 @@ void PortEndEepromWork();
 // where the box can be had at once and its part shows ready within 10 ms, rather than leaving
 // it to whoever comes next.
 void PortFinishEepromWork();
-// The open box's count of counter writes begun by any process (box_lock.h): Note before a
+// The open box's count of counter writes begun by any process (box_record.h): Note before a
 // write of the counter goes out, so that one cut short counts too; false from Writes when
 // the box's record cannot be had.
 void PortNoteCounterWrite();
