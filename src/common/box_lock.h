@@ -63,7 +63,7 @@ BoxLockPlace WhereBoxLockIs(BoxKind kind, uint8_t index);
 // the box is not used from now on; traced once, as a squatter's mutex is.
 void MarkBoxSquatted(BoxKind kind, uint8_t index, const char* what);
 // What lies beside the locks is closed with them: CloseBoxes calls 'close' once the mutexes
-// are closed. The one closer is kept; setting it again changes nothing.
+// are closed. One closer is kept: the last one set.
 void CloseWithBoxes(void (*close)());
 
 #endif  // TEVRO_COMMON_BOX_LOCK_H

@@ -53,11 +53,15 @@ void WaitForPulseTime() {
 }
 
 // Reads the status and, when it was read and is valid, writes the release made from it
-// (never one made from whatever a failed read left in the reply). True when written.
-bool WriteReleasePattern(PortDevice& device) {
+// (never one made from whatever a failed read left in the reply). Done when written;
+// otherwise the transfer that failed, or kRequestFailed for a status that is not valid.
+Status WriteReleasePattern(PortDevice& device) {
   const PortExchange read = PortReadStatus(device);
   const uint8_t status = read.reply.bytes[1];
-  return read.ok() && IsValidStatus(status) && PortWriteDrawer(device, ReleasePattern(status)).ok();
+  if (!read.ok() || !IsValidStatus(status)) {
+    return read.ok() ? Failure(Cause::kRequestFailed) : read.status;
+  }
+  return PortWriteDrawer(device, ReleasePattern(status));
 }
 
 uint16_t BoxBit(uint8_t box) { return static_cast<uint16_t>(1u << box); }
@@ -67,22 +71,23 @@ bool ReleaseOwedTo(uint8_t box) { return (gPulse.owedReleases & BoxBit(box)) != 
 // sees this process's pulse running on it any more. When the record names another process's
 // pulse, this process's was released already (by the box's holder while it worked on the
 // EEPROM; only then could the other claim the box), and a release written now would
-// cut the other's pulse short: the debt is paid without a write.
-bool WriteRelease(PortDevice& device) {
+// cut the other's pulse short: the debt is paid without a write. Done, or why the release was
+// not written (WriteReleasePattern).
+Status WriteRelease(PortDevice& device) {
   const uint8_t box = device.box;
   SharedBoxRecord* shared = PortSharedRecord(box);
   const PulseOwner owner = OwnerOf(shared);
   if (ReleaseOwedTo(box) &&
       (owner == PulseOwner::kOtherProcess || owner == PulseOwner::kGoneProcess)) {
     gPulse.owedReleases &= static_cast<uint16_t>(~BoxBit(box));
-    return true;
+    return kDone;
   }
-  const bool ok = WriteReleasePattern(device);
-  if (ok && ReleaseOwedTo(box)) {
+  const Status written = WriteReleasePattern(device);
+  if (written.ok() && ReleaseOwedTo(box)) {
     gPulse.owedReleases &= static_cast<uint16_t>(~BoxBit(box));
     if (owner == PulseOwner::kThisProcess) ClearPulse(shared);
   }
-  return ok;
+  return written;
 }
 
 // Box 'box' taken: true when another process's pulse runs on the box (one whose process
@@ -129,7 +134,7 @@ bool ReachedForRelease(uint8_t box, const Status& status, DWORD waitMs) {
 bool WriteOwedRelease(uint8_t box, DWORD waitMs) {
   PortOpening opening(box, waitMs);
   if (!ReachedForRelease(box, opening.status(), waitMs)) return false;
-  return WriteRelease(opening.device());
+  return WriteRelease(opening.device()).ok();
 }
 
 // Takes box 'box' for a moment, without waiting: the device open releases a pulse that a
@@ -230,7 +235,7 @@ void ReleaseRecordedPulse(PortDevice& device, SharedBoxRecord* shared, const cha
   const uint8_t box = device.box;
   const int64_t writtenAt = shared->writtenAt;
   const uint32_t owner = shared->ownerPid;
-  if (!WriteReleasePattern(device)) return;
+  if (!WriteReleasePattern(device).ok()) return;
   ClearPulse(shared);
   const int64_t ageUs = MicrosecondsSince(writtenAt);
   if (ageUs < 0) {
@@ -256,7 +261,7 @@ void ReleaseDuePulse(PortDevice& device) {
   if (!ours) {
     if (OwnerOf(shared) != PulseOwner::kThisProcess) {
       ReleaseRecordedPulse(device, shared, "wrote it; this one holds the box");
-    } else if (WriteRelease(device)) {
+    } else if (WriteRelease(device).ok()) {
       // This process's own pulse whose release was owed: paid as the timer would pay it.
       TraceEvent("owed release", "port %u: written", box);
     }
@@ -381,8 +386,8 @@ Status PortRelease() {
     // Only a pulse's own process ends it.
     if (AnotherProcessesPulse(opening.device().box)) {
       status = Failure(Cause::kPulseRunning);
-    } else if (!WriteRelease(opening.device())) {
-      status = Failure(Cause::kRequestFailed);
+    } else {
+      status = WriteRelease(opening.device());
     }
   }
   opening.Close();
