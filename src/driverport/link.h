@@ -59,10 +59,11 @@ struct DrawerPulse {
   MissedOpens deadPulseMissed[kBoxes];
 };
 
-// What the backend keeps between exported calls; one operation's device is a PortDevice.
-// The session's box is chosen by the session open and close, and by a scan with no session
-// open (discovery.cpp); the blocks are taken by every device open and left by its close; the
-// EEPROM's marks by the EEPROM work's end (link.cpp); the pulse is drawer.cpp's.
+// What the backend keeps between exported calls, load to unload; one operation's device is a
+// PortDevice. The session's box is chosen by the session open and close, and by a scan with
+// no session open (discovery.cpp); the boxes used are marked and the blocks taken by every
+// device open, the blocks left by its close, the EEPROM's marks by the EEPROM work's end
+// (link.cpp); the pulse is drawer.cpp's.
 struct PortBackendState {
   uint8_t sessionBox = 0;  // N of \\.\Drelvan_N the session addresses; kNoBox after the close
   uint16_t usedBoxes = 0;  // bit N: this process has opened box N's device
