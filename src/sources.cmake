@@ -29,6 +29,7 @@ set(TEVRO_LIBRARY_SOURCES
   ${TEVRO_SRC_DIR}/bridge/commands.cpp
   ${TEVRO_SRC_DIR}/bridge/identity.cpp
   ${TEVRO_SRC_DIR}/driverport/link.cpp
+  ${TEVRO_SRC_DIR}/driverport/box_record.cpp
   ${TEVRO_SRC_DIR}/driverport/microwire.cpp
   ${TEVRO_SRC_DIR}/driverport/identity.cpp
   ${TEVRO_SRC_DIR}/driverport/drawer.cpp

@@ -1,27 +1,19 @@
-// Named mutexes and shared box records, one per box, made at first use and kept until
-// the library is unloaded (common/library_objects.h says whose they are and how they are
-// made).
+// Named mutexes, one per box, made at first use and kept until the library is unloaded
+// (common/library_objects.h says whose they are and how they are made).
 #include "common/box_lock.h"
 
 #include "common/fine_clock.h"
 #include "common/library_objects.h"
 #include "common/trace.h"
 
-#ifndef PROCESS_QUERY_LIMITED_INFORMATION
-#define PROCESS_QUERY_LIMITED_INFORMATION 0x1000
-#endif
-
 namespace {
-
-constexpr DWORD kStillActive = 259;
 
 struct BoxObjects {
   LibraryMutexes mutexes[2][kBoxes];
   bool refusalTraced[2][kBoxes];    // the trace has said why box N's mutex cannot be had
   bool squatted[2][kBoxes];         // box N's mutex or record is a squatter's: not used
   uint32_t deadHolders[2][kBoxes];  // operations that found box N's last holder dead
-  RecordView record[kBoxes];
-  uint64_t processStart;  // this process's creation time, once read
+  void (*closeBeside)();            // closes what lies beside the mutexes (CloseWithBoxes)
 };
 
 BoxObjects gBoxes;
@@ -110,17 +102,6 @@ DWORD WaitForBox(BoxKind kind, uint8_t index, HANDLE mutex, DWORD waitMs, DWORD*
   return result;
 }
 
-uint64_t CreationTime(HANDLE process) {
-  FILETIME created, exited, kernel, user;
-  if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
-  return static_cast<uint64_t>(created.dwHighDateTime) << 32 | created.dwLowDateTime;
-}
-
-uint64_t ThisProcessStart() {
-  if (gBoxes.processStart == 0) gBoxes.processStart = CreationTime(GetCurrentProcess());
-  return gBoxes.processStart;
-}
-
 }  // namespace
 
 BoxTurn LockBox(BoxKind kind, uint8_t index, DWORD waitMs) {
@@ -186,82 +167,30 @@ void CloseBoxes() {
       m = LibraryMutexes{};
     }
   }
-  for (RecordView& record : gBoxes.record) CloseRecord(&record);
+  if (gBoxes.closeBeside != nullptr) gBoxes.closeBeside();
   FreeObjectSecurity();
 }
 
-SharedBoxRecord* PortSharedRecord(uint8_t index) {
-  if (index >= kBoxes || gBoxes.squatted[1][index]) return nullptr;
-  RecordView& view = gBoxes.record[index];
-  if (view.record == nullptr) {
-    // The record lies where the box's mutex does: beside the machine's, the machine's file
-    // (or, when that cannot be had, the session's memory); beside the session's standing in,
-    // the session's.
-    const LibraryMutexes& m = MutexesOf(BoxKind::kPort, index);
-    if (gBoxes.squatted[1][index] || (m.machine == nullptr && m.session == nullptr)) {
-      return nullptr;
-    }
-    RecordOpen opened = RecordOpen::kCannotBeHad;
-    if (m.machine != nullptr) {
-      opened = OpenRecord(index, ObjectScope::kMachine, sizeof(SharedBoxRecord), &view);
-    }
-    if (opened == RecordOpen::kSquatted) {
-      gBoxes.squatted[1][index] = true;
-      TraceSquatter(BoxKind::kPort, index, "record");
-      return nullptr;
-    }
-    if (opened == RecordOpen::kCannotBeHad &&
-        OpenRecord(index, ObjectScope::kSession, sizeof(SharedBoxRecord), &view) !=
-            RecordOpen::kMapped) {
-      return nullptr;
-    }
-  }
-  return static_cast<SharedBoxRecord*>(view.record);
+BoxLockPlace WhereBoxLockIs(BoxKind kind, uint8_t index) {
+  if (index >= kBoxes) return BoxLockPlace::kNone;
+  const bool& squatted = gBoxes.squatted[kind == BoxKind::kPort][index];
+  if (squatted) return BoxLockPlace::kSquatted;
+  const LibraryMutexes& m = MutexesOf(kind, index);
+  if (squatted) return BoxLockPlace::kSquatted;
+  if (m.machine != nullptr) return BoxLockPlace::kMachine;
+  return m.session != nullptr ? BoxLockPlace::kSession : BoxLockPlace::kNone;
 }
+
+void MarkBoxSquatted(BoxKind kind, uint8_t index, const char* what) {
+  if (index >= kBoxes) return;
+  gBoxes.squatted[kind == BoxKind::kPort][index] = true;
+  TraceSquatter(kind, index, what);
+}
+
+void CloseWithBoxes(void (*close)()) { gBoxes.closeBeside = close; }
 
 bool BoxSquatted(BoxKind kind, uint8_t index) {
   if (index >= kBoxes) return false;
   MutexesOf(kind, index);
-  if (kind == BoxKind::kPort) PortSharedRecord(index);
   return gBoxes.squatted[kind == BoxKind::kPort][index];
-}
-
-SharedBoxRecord* PortSharedRecordIfOpen(uint8_t index) {
-  return index < kBoxes ? static_cast<SharedBoxRecord*>(gBoxes.record[index].record) : nullptr;
-}
-
-void ClaimPulse(SharedBoxRecord* record, int64_t writtenAt) {
-  if (record == nullptr) return;
-  record->ownerPid = GetCurrentProcessId();
-  record->ownerStart = ThisProcessStart();
-  record->writtenAt = writtenAt;
-}
-
-void ClearPulse(SharedBoxRecord* record) {
-  if (record == nullptr) return;
-  record->ownerPid = 0;
-  record->ownerStart = 0;
-  record->writtenAt = 0;
-}
-
-PulseOwner OwnerOf(const SharedBoxRecord* record) {
-  if (record == nullptr) return PulseOwner::kUnknown;
-  if (record->ownerPid == 0) return PulseOwner::kNone;
-  if (record->ownerPid == GetCurrentProcessId()) {
-    // An earlier process that had this id left it.
-    return record->ownerStart == ThisProcessStart() ? PulseOwner::kThisProcess
-                                                    : PulseOwner::kGoneProcess;
-  }
-  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, record->ownerPid);
-  if (process == nullptr) {
-    // Only "no such process" tells that it is gone; one this process may not look at (access
-    // denied), or that cannot be opened for any other reason, counts as alive.
-    return GetLastError() == ERROR_INVALID_PARAMETER ? PulseOwner::kGoneProcess
-                                                     : PulseOwner::kOtherProcess;
-  }
-  DWORD code = 0;
-  bool alive = GetExitCodeProcess(process, &code) && code == kStillActive &&
-               CreationTime(process) == record->ownerStart;
-  CloseHandle(process);
-  return alive ? PulseOwner::kOtherProcess : PulseOwner::kGoneProcess;
 }

@@ -1,5 +1,5 @@
 // Finding the driver-port boxes: the kernel devices are numbered 0 to 9, and the count
-// ends at the first index that does not answer.
+// ends at the first box that does not answer.
 #include "driverport/driverport.h"
 #include "driverport/link.h"
 
@@ -8,15 +8,15 @@ uint8_t PortScan(ScanMode mode) {
   // energised by no living process). Its counter is not read: the scan needs none, and the
   // session open reads it. A box another caller keeps is there: it counts, so the
   // numbering does not shift.
-  uint8_t index = 0;
-  for (;; ++index) {
+  uint8_t box = 0;
+  for (;; ++box) {
     int32_t opened = 0;
-    const Status status = PortProbe(index, &opened);
+    const Status status = PortProbe(box, &opened);
     if (!status.ok() && !status.is(Cause::kBusy)) break;
   }
   if (mode == ScanMode::kNoSessionOnThisBackend) {
-    // Addressing the first index that did not answer, as the last probe left it.
-    gPortLink.deviceIndex = index;
+    // Addressing the first box that did not answer, as the last probe left it.
+    gPortBackend.sessionBox = box;
   }
-  return index;
+  return box;
 }

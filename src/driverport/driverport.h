@@ -38,7 +38,7 @@ Status PortWriteField(IdentityField field, uint32_t value, CounterSeen* counter)
 Status PortAddToCounter(uint8_t box, CounterAddition& addition, DWORD waitMs, uint32_t* total,
                         CounterSeen* counter);
 
-// Discovery: the boxes at indexes 0, 1, ... up to the first that does not answer. The front
+// Discovery: the boxes numbered 0, 1, ... up to the first that does not answer. The front
 // completes a pending pulse first.
 uint8_t PortScan(ScanMode mode);
 

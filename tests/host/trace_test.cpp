@@ -224,6 +224,24 @@ TEST_F(TraceTest, WaitsMessageBoxesAndOwedReleasesHaveTheirLines) {
               ::testing::Contains("wait: port 0: not written without the box's lock"));
 }
 
+// A field read whose pin transfer fails says which call failed, with the driver's error.
+TEST_F(TraceTest, AFailedFieldReadNamesTheFailedCallAndItsError) {
+  hostwin::SetEnv("TEVRO_TRACE", kFile);
+  hostwin::AddPortBox(0);
+  {
+    Library lib;
+    ASSERT_NE(lib.OpenPosInterface(0), -1);
+    int samples = 0;
+    hostwin::OnDeviceRequest([&samples](int, uint32_t, const uint8_t* cmd) {
+      return !(cmd[0] == 0x14 && cmd[1] == 0x00 && ++samples == 20);
+    });
+    EXPECT_EQ(lib.GetSerialNumber(), 0u);
+    hostwin::OnDeviceRequest(nullptr);
+  }
+  EXPECT_THAT(Matching("failure: "),
+              ElementsAre("failure: port 0: a request to it failed (DeviceIoControl: error 31)"));
+}
+
 TEST_F(TraceTest, TheFileIsRenamedAtItsLimitAndNeverGrowsBeyondIt) {
   const std::string older(1024 * 1024 - 40, 'x');
   hostwin::SetFileText(kFile, older);
