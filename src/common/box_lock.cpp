@@ -20,14 +20,14 @@ BoxObjects gBoxes;
 
 const char* KindName(BoxKind kind) { return kind == BoxKind::kPort ? "port" : "bridge"; }
 
-void TraceSquatter(BoxKind kind, uint8_t index, const char* what) {
-  bool& said = gBoxes.refusalTraced[kind == BoxKind::kPort][index];
+void TraceSquatter(BoxKind kind, uint8_t box, const char* what) {
+  bool& said = gBoxes.refusalTraced[kind == BoxKind::kPort][box];
   if (said) return;
   said = true;
   TraceEvent("wait",
              "%s %u: its %s was made by another program and lets others change its security, "
              "or is not what it should be; the box is not used",
-             KindName(kind), index, what);
+             KindName(kind), box, what);
 }
 
 const char* WhyNotHad(DWORD error) {
@@ -43,30 +43,30 @@ const char* WhyNotHad(DWORD error) {
   }
 }
 
-// The mutex that stands for box (kind, index): the machine's, or where that cannot be had
+// The mutex that stands for box (kind, box): the machine's, or where that cannot be had
 // at all, the session's. Opened at first use; tried again at every operation while neither
 // can be had.
-LibraryMutexes& MutexesOf(BoxKind kind, uint8_t index) {
-  LibraryMutexes& m = gBoxes.mutexes[kind == BoxKind::kPort][index];
-  bool& squatted = gBoxes.squatted[kind == BoxKind::kPort][index];
+LibraryMutexes& MutexesOf(BoxKind kind, uint8_t box) {
+  LibraryMutexes& m = gBoxes.mutexes[kind == BoxKind::kPort][box];
+  bool& squatted = gBoxes.squatted[kind == BoxKind::kPort][box];
   if (m.machine == nullptr && m.session == nullptr && !squatted) {
     char suffix[12];  // "port.3", "bridge.3"
     DWORD at = 0;
     for (const char* p = KindName(kind); *p != '\0'; ++p) suffix[at++] = *p;
     suffix[at++] = '.';
-    suffix[at++] = static_cast<char>('0' + index);
+    suffix[at++] = static_cast<char>('0' + box);
     suffix[at] = '\0';
     m = OpenLibraryMutexes(suffix);
     if (m.squatted) {
       squatted = true;
-      TraceSquatter(kind, index, "mutex");
+      TraceSquatter(kind, box, "mutex");
       return m;
     }
-    bool& said = gBoxes.refusalTraced[kind == BoxKind::kPort][index];
+    bool& said = gBoxes.refusalTraced[kind == BoxKind::kPort][box];
     if (m.machine == nullptr && m.session == nullptr && !said) {
       said = true;
       TraceEvent("wait", "%s %u: its mutex cannot be had (%s); the box is not written",
-                 KindName(kind), index, WhyNotHad(m.error));
+                 KindName(kind), box, WhyNotHad(m.error));
     }
   }
   return m;
@@ -88,7 +88,7 @@ BoxTurn LockOf(DWORD result) {
 }
 
 // Waits for 'mutex' at most waitMs, tracing a wait on a holder; *waitedMs: how long.
-DWORD WaitForBox(BoxKind kind, uint8_t index, HANDLE mutex, DWORD waitMs, DWORD* waitedMs) {
+DWORD WaitForBox(BoxKind kind, uint8_t box, HANDLE mutex, DWORD waitMs, DWORD* waitedMs) {
   *waitedMs = 0;
   DWORD result = WaitForSingleObject(mutex, 0);
   if (result != WAIT_TIMEOUT || waitMs == 0) return result;
@@ -97,30 +97,30 @@ DWORD WaitForBox(BoxKind kind, uint8_t index, HANDLE mutex, DWORD waitMs, DWORD*
   result = WaitForSingleObject(mutex, waitMs);
   const double ms = MillisecondsSince(start);
   *waitedMs = ms >= waitMs ? waitMs : static_cast<DWORD>(ms);
-  TraceEvent("wait", "%s %u was held by another caller; waited %.1f ms, %s", KindName(kind), index,
+  TraceEvent("wait", "%s %u was held by another caller; waited %.1f ms, %s", KindName(kind), box,
              ms, result == WAIT_TIMEOUT ? "gave up" : "then took it");
   return result;
 }
 
 }  // namespace
 
-BoxTurn LockBox(BoxKind kind, uint8_t index, DWORD waitMs) {
-  if (index >= kBoxes) return BoxTurn{.status = kDone, .lastHolderDied = false};
-  TraceBox(kind, index);
-  LibraryMutexes& m = MutexesOf(kind, index);
+BoxTurn LockBox(BoxKind kind, uint8_t box, DWORD waitMs) {
+  if (box >= kBoxes) return BoxTurn{.status = kDone, .lastHolderDied = false};
+  TraceBox(kind, box);
+  LibraryMutexes& m = MutexesOf(kind, box);
   HANDLE first = m.machine != nullptr ? m.machine : m.session;
   if (first == nullptr) {
     return BoxTurn{.status = Failure(Cause::kWithoutLock, "CreateMutexW", m.error),
                    .lastHolderDied = false};
   }
   DWORD waited = 0;
-  const BoxTurn lock = LockOf(WaitForBox(kind, index, first, waitMs, &waited));
+  const BoxTurn lock = LockOf(WaitForBox(kind, box, first, waitMs, &waited));
   if (first != m.machine || m.session == nullptr || !lock.status.ok()) {
     return lock;  // kWithoutLock: not held, so UnlockBox's release fails harmlessly
   }
   // The session's twin, for earlier copies of the library, which take it alone, within what is left
   // of the wait. Not had: the machine's is given back, so the box is wholly taken or not at all.
-  BoxTurn twin = LockOf(WaitForBox(kind, index, m.session, waitMs - waited, &waited));
+  BoxTurn twin = LockOf(WaitForBox(kind, box, m.session, waitMs - waited, &waited));
   if (twin.status.ok()) {
     twin.lastHolderDied = twin.lastHolderDied || lock.lastHolderDied;
     return twin;
@@ -129,34 +129,34 @@ BoxTurn LockBox(BoxKind kind, uint8_t index, DWORD waitMs) {
   return twin;
 }
 
-void UnlockBox(BoxKind kind, uint8_t index) {
-  if (index >= kBoxes) return;
-  const LibraryMutexes& m = gBoxes.mutexes[kind == BoxKind::kPort][index];
+void UnlockBox(BoxKind kind, uint8_t box) {
+  if (box >= kBoxes) return;
+  const LibraryMutexes& m = gBoxes.mutexes[kind == BoxKind::kPort][box];
   if (m.session != nullptr) ReleaseMutex(m.session);
   if (m.machine != nullptr) ReleaseMutex(m.machine);
 }
 
-BoxTurn TakeBoxForOperation(BoxKind kind, uint8_t index, DWORD waitMs) {
-  if (BoxSquatted(kind, index)) {
-    TraceBox(kind, index);
+BoxTurn TakeBoxForOperation(BoxKind kind, uint8_t box, DWORD waitMs) {
+  if (BoxSquatted(kind, box)) {
+    TraceBox(kind, box);
     return BoxTurn{.status = Failure(Cause::kSquatted), .lastHolderDied = false};
   }
-  const BoxTurn turn = LockBox(kind, index, waitMs);
+  const BoxTurn turn = LockBox(kind, box, waitMs);
   if (turn.lastHolderDied) {
-    TraceEvent("wait", "%s %u: its last holder died inside an operation", KindName(kind), index);
-    ++gBoxes.deadHolders[kind == BoxKind::kPort][index];
+    TraceEvent("wait", "%s %u: its last holder died inside an operation", KindName(kind), box);
+    ++gBoxes.deadHolders[kind == BoxKind::kPort][box];
   }
   return turn;
 }
 
-bool MayWriteBox(BoxKind kind, uint8_t index, const BoxTurn& turn) {
+bool MayWriteBox(BoxKind kind, uint8_t box, const BoxTurn& turn) {
   if (turn.status.ok()) return true;
-  TraceEvent("wait", "%s %u: not written without the box's lock", KindName(kind), index);
+  TraceEvent("wait", "%s %u: not written without the box's lock", KindName(kind), box);
   return false;
 }
 
-uint32_t DeadHoldersFound(BoxKind kind, uint8_t index) {
-  return index < kBoxes ? gBoxes.deadHolders[kind == BoxKind::kPort][index] : 0;
+uint32_t DeadHoldersFound(BoxKind kind, uint8_t box) {
+  return box < kBoxes ? gBoxes.deadHolders[kind == BoxKind::kPort][box] : 0;
 }
 
 void CloseBoxes() {
@@ -171,26 +171,26 @@ void CloseBoxes() {
   FreeObjectSecurity();
 }
 
-BoxLockPlace WhereBoxLockIs(BoxKind kind, uint8_t index) {
-  if (index >= kBoxes) return BoxLockPlace::kNone;
-  const bool& squatted = gBoxes.squatted[kind == BoxKind::kPort][index];
+BoxLockPlace WhereBoxLockIs(BoxKind kind, uint8_t box) {
+  if (box >= kBoxes) return BoxLockPlace::kNone;
+  const bool& squatted = gBoxes.squatted[kind == BoxKind::kPort][box];
   if (squatted) return BoxLockPlace::kSquatted;
-  const LibraryMutexes& m = MutexesOf(kind, index);
+  const LibraryMutexes& m = MutexesOf(kind, box);
   if (squatted) return BoxLockPlace::kSquatted;
   if (m.machine != nullptr) return BoxLockPlace::kMachine;
   return m.session != nullptr ? BoxLockPlace::kSession : BoxLockPlace::kNone;
 }
 
-void MarkBoxSquatted(BoxKind kind, uint8_t index, const char* what) {
-  if (index >= kBoxes) return;
-  gBoxes.squatted[kind == BoxKind::kPort][index] = true;
-  TraceSquatter(kind, index, what);
+void MarkBoxSquatted(BoxKind kind, uint8_t box, const char* what) {
+  if (box >= kBoxes) return;
+  gBoxes.squatted[kind == BoxKind::kPort][box] = true;
+  TraceSquatter(kind, box, what);
 }
 
 void CloseWithBoxes(void (*close)()) { gBoxes.closeBeside = close; }
 
-bool BoxSquatted(BoxKind kind, uint8_t index) {
-  if (index >= kBoxes) return false;
-  MutexesOf(kind, index);
-  return gBoxes.squatted[kind == BoxKind::kPort][index];
+bool BoxSquatted(BoxKind kind, uint8_t box) {
+  if (box >= kBoxes) return false;
+  MutexesOf(kind, box);
+  return gBoxes.squatted[kind == BoxKind::kPort][box];
 }

@@ -30,38 +30,38 @@ struct BoxTurn {
   bool taken() const { return status.ok() || status.is(Cause::kWithoutLock); }
 };
 
-// True when box (kind, index)'s mutex, or what lies beside it (MarkBoxSquatted), was found made
+// True when box (kind, box)'s mutex, or what lies beside it (MarkBoxSquatted), was found made
 // by another program that lets others change its security (a squatter's): the box is then not
 // used (traced once). Opens the box's mutexes at first use; the driver port opens its record
 // before it takes the box.
-bool BoxSquatted(BoxKind kind, uint8_t index);
-// Takes box (kind, index 0..9) for one operation, waiting at most waitMs: done, kBusy or
+bool BoxSquatted(BoxKind kind, uint8_t box);
+// Takes box (kind, box), box 0..9, for one operation, waiting at most waitMs: done, kBusy or
 // kWithoutLock. Boxes above 9 have no mutex: taken at once, without a system call.
-BoxTurn LockBox(BoxKind kind, uint8_t index, DWORD waitMs);
+BoxTurn LockBox(BoxKind kind, uint8_t box, DWORD waitMs);
 // Gives back what LockBox took.
-void UnlockBox(BoxKind kind, uint8_t index);
+void UnlockBox(BoxKind kind, uint8_t box);
 
-// Takes box (kind, index) for one operation, as both backends take it, waiting at most
+// Takes box (kind, box) for one operation, as both backends take it, waiting at most
 // waitMs (LockBox); kSquatted for a squatter's box. A last holder that died is traced and
 // counted (DeadHoldersFound). When taken(), UnlockBox gives it back.
-BoxTurn TakeBoxForOperation(BoxKind kind, uint8_t index, DWORD waitMs);
+BoxTurn TakeBoxForOperation(BoxKind kind, uint8_t box, DWORD waitMs);
 // True when 'turn' lets the box be written; otherwise traces that the write is refused.
-bool MayWriteBox(BoxKind kind, uint8_t index, const BoxTurn& turn);
-// How many times this process took box (kind, index) after a holder that died: a copy of
+bool MayWriteBox(BoxKind kind, uint8_t box, const BoxTurn& turn);
+// How many times this process took box (kind, box) after a holder that died: a copy of
 // what the box stores, taken when the count was lower, is no longer to be trusted.
-uint32_t DeadHoldersFound(BoxKind kind, uint8_t index);
+uint32_t DeadHoldersFound(BoxKind kind, uint8_t box);
 // Closes the mutexes of this process and what lies beside them (at unload).
 void CloseBoxes();
 
-// Where box (kind, index)'s lock lies, its mutexes opened at first use as LockBox opens them:
+// Where box (kind, box)'s lock lies, its mutexes opened at first use as LockBox opens them:
 // the machine's mutex (its session twin maybe beside it), the session's standing in for it,
 // neither, or a squatter's. What lies beside a box's lock (the driver port's shared record)
 // lies where it does.
 enum class BoxLockPlace : uint8_t { kMachine, kSession, kNone, kSquatted };
-BoxLockPlace WhereBoxLockIs(BoxKind kind, uint8_t index);
-// What lies beside box (kind, index)'s lock ('what': "record") was found made by a squatter:
+BoxLockPlace WhereBoxLockIs(BoxKind kind, uint8_t box);
+// What lies beside box (kind, box)'s lock ('what': "record") was found made by a squatter:
 // the box is not used from now on; traced once, as a squatter's mutex is.
-void MarkBoxSquatted(BoxKind kind, uint8_t index, const char* what);
+void MarkBoxSquatted(BoxKind kind, uint8_t box, const char* what);
 // What lies beside the locks is closed with them: CloseBoxes calls 'close' once the mutexes
 // are closed. One closer is kept: the last one set.
 void CloseWithBoxes(void (*close)());

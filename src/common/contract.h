@@ -31,7 +31,7 @@ struct CounterSeen {
 };
 
 // Whether the scanned backend holds the open session. One that does not is left addressing
-// the first index its probes found empty, as the scan has always left it.
+// the first box number its probes found empty, as the scan has always left it.
 enum class ScanMode : uint8_t { kSessionOnThisBackend, kNoSessionOnThisBackend };
 
 // How the library is being unloaded.

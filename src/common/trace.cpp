@@ -40,7 +40,7 @@ struct TraceState {
   int64_t start;
   uint32_t requests;
   uint32_t failed;
-  uint8_t boxes[kMaxBoxesNamed];  // the boxes it reached, in order: kind << 4 | index
+  uint8_t boxes[kMaxBoxesNamed];  // the boxes it reached, in order: kind << 4 | box
   uint8_t boxCount;
 };
 
@@ -210,13 +210,13 @@ void TraceCallEnd(const char* result) {
   Gather(text);
 }
 
-void TraceBox(BoxKind kind, uint8_t index) {
+void TraceBox(BoxKind kind, uint8_t box) {
   if (!gTrace.inCall) return;
-  uint8_t box = static_cast<uint8_t>(static_cast<uint8_t>(kind) << 4 | (index & 0x0F));
+  uint8_t named = static_cast<uint8_t>(static_cast<uint8_t>(kind) << 4 | (box & 0x0F));
   for (uint8_t i = 0; i < gTrace.boxCount; ++i) {
-    if (gTrace.boxes[i] == box) return;
+    if (gTrace.boxes[i] == named) return;
   }
-  if (gTrace.boxCount < kMaxBoxesNamed) gTrace.boxes[gTrace.boxCount++] = box;
+  if (gTrace.boxCount < kMaxBoxesNamed) gTrace.boxes[gTrace.boxCount++] = named;
 }
 
 void TraceRequest(bool ok) {
