@@ -42,7 +42,7 @@ Status BridgeAddToCounter(uint8_t box, CounterAddition& addition, DWORD waitMs, 
 // Discovery: the boxes at device numbers 0, 1, ... up to the first that does not open; 0
 // without a D2XX call when the D2XX library is not in the system folder or cannot be
 // bound.
-uint8_t BridgeScan(ScanMode mode);
+uint8_t BridgeScan(ScanMode mode, Status* ended);
 
 // Detach: the library is unloaded; releases the D2XX library unless the whole process is
 // ending.

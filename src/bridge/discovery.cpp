@@ -66,7 +66,17 @@ bool D2xxUsable(char (&path)[kWindirBufferSize + sizeof kD2xxRelativePath]) {
 
 }  // namespace
 
-uint8_t BridgeScan(ScanMode mode) {
+namespace {
+
+// The count ends where no box is: past the last number, or no device of that number.
+bool NoBoxThere(const Status& status) {
+  return status.is(Cause::kNoSuchBox) ||
+         (status.is(Cause::kNoDevice) && status.code == FT_DEVICE_NOT_FOUND);
+}
+
+}  // namespace
+
+uint8_t BridgeScan(ScanMode mode, Status* ended) {
   char path[kWindirBufferSize + sizeof kD2xxRelativePath];
   if (!D2xxUsable(path)) return 0;
   // Each probe is a session open and close without the session: the box is opened, set up
@@ -82,6 +92,7 @@ uint8_t BridgeScan(ScanMode mode) {
     if (status.ok()) {
       BridgeCloseLeftHandle(box);
     } else if (!status.is(Cause::kBusy)) {
+      *ended = NoBoxThere(status) ? kDone : status;
       break;
     }
   }

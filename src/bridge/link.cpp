@@ -21,11 +21,6 @@ constexpr USHORT kFlowNone = 0;
 // The -1 handle: an FT_OK that hands it back opened nothing.
 FT_HANDLE MinusOneHandle() { return reinterpret_cast<FT_HANDLE>(~uintptr_t{0}); }
 
-// The handle value the last open left: null until an open was tried, -1 from then on (a
-// handle that opened is no longer the last open's once it is closed). A close with nothing
-// open hands it to FT_Close.
-FT_HANDLE gLeftHandle = nullptr;
-
 }  // namespace
 
 OpenBox::OpenBox(uint8_t box, DWORD waitMs, FailedOpen failed) : box_(box) {
@@ -56,7 +51,7 @@ Status OpenBox::Open(DWORD waitMs) {
 // hands back no handle (null, or -1) is a failed open, whatever it opened closed again;
 // after a failed open handle_ holds -1.
 Status OpenBox::Attempt() {
-  gLeftHandle = MinusOneHandle();
+  gBridgeSession.leftHandle = MinusOneHandle();
   const FT_STATUS status = gD2xx.Open(box_, &handle_);
   if (status != FT_OK) {
     handle_ = MinusOneHandle();
@@ -76,7 +71,7 @@ void OpenBox::CloseAndGiveBack() {
 
 void BridgeCloseLeftHandle(uint8_t box) {
   if (box >= kBoxes || !D2xxReady()) return;
-  gD2xx.Close(gLeftHandle);
+  gD2xx.Close(gBridgeSession.leftHandle);
 }
 
 Status BridgeSetUpBox(uint8_t box, BridgeOpening* opening, int32_t* opened) {

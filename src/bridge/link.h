@@ -26,6 +26,11 @@ struct BridgeSession {
   UserAreaImage image;       // copy of the first 16 user-area bytes
   bool imageCurrent;         // image came from a complete read of this box in this session
   DWORD areaSizeOf[kBoxes];  // user-area size box N reported when last opened
+  // The handle value the last open left: null until an open was tried, -1 from then on (a
+  // handle that opened is no longer the last open's once it is closed). A close with nothing
+  // open hands it to FT_Close, as the library always has (the call fails harmlessly; the D2XX
+  // calls a box sees stay the same).
+  FT_HANDLE leftHandle;
 };
 
 // Zero-filled at load; written by the session open and close, the scan with no session on

@@ -110,8 +110,7 @@ BoxTurn LockBox(BoxKind kind, uint8_t box, DWORD waitMs) {
   LibraryMutexes& m = MutexesOf(kind, box);
   HANDLE first = m.machine != nullptr ? m.machine : m.session;
   if (first == nullptr) {
-    return BoxTurn{.status = Failure(Cause::kWithoutLock, "CreateMutexW", m.error),
-                   .lastHolderDied = false};
+    return BoxTurn{.status = Failure(Cause::kWithoutLock), .lastHolderDied = false};
   }
   DWORD waited = 0;
   const BoxTurn lock = LockOf(WaitForBox(kind, box, first, waitMs, &waited));

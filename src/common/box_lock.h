@@ -63,7 +63,8 @@ BoxLockPlace WhereBoxLockIs(BoxKind kind, uint8_t box);
 // the box is not used from now on; traced once, as a squatter's mutex is.
 void MarkBoxSquatted(BoxKind kind, uint8_t box, const char* what);
 // What lies beside the locks is closed with them: CloseBoxes calls 'close' once the mutexes
-// are closed. One closer is kept: the last one set.
+// are closed. One closer is kept, the last one set; only the driver port sets it, for its
+// boxes' shared records (driverport/box_record.cpp).
 void CloseWithBoxes(void (*close)());
 
 #endif  // TEVRO_COMMON_BOX_LOCK_H

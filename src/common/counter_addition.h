@@ -8,6 +8,11 @@
 // meant. Once another caller has written it, or the box holds anything else, the openings are
 // added to what it holds: an opening is never lost, and is counted twice only where the
 // failed write had landed before the other caller read the counter.
+//
+// Both backends add by this rule: either box's write may land in part (the driver port
+// programs the counter byte by byte; the bridge's user-area write is no more atomic). The
+// count of counter writes is the driver port's (driverport/box_record.h); here and in
+// CounterSeen it is only carried, and a bridge box never knows it.
 #ifndef TEVRO_COMMON_COUNTER_ADDITION_H
 #define TEVRO_COMMON_COUNTER_ADDITION_H
 

@@ -9,6 +9,8 @@
 
 #include <stdint.h>
 
+#include "common/contract.h"
+
 enum class Cause : uint8_t {
   kNone,           // done
   kBusy,           // another caller kept the box for the whole wait; nothing was opened
@@ -39,7 +41,14 @@ constexpr Status Failure(Cause cause, const char* call = nullptr, uint32_t code 
   return Status{cause, code, call};
 }
 
-// What the trace says of 'cause': "the device could not be opened".
+// What the trace says of 'cause': "its device could not be opened".
 const char* CauseText(Cause cause);
+
+// Writes the failure of an operation on box (kind, box) to the trace where it happened: one
+// line ("failure: port 0: its device could not be opened (CreateFileA: error 2)"), not again
+// while it is the last failure seen on that box (a success forgets it), and none for a cause
+// whose line the trace has from where it happened (a wait given up, a lock or record refused
+// or a squatter's, a part not ready, the D2XX library, a pulse running). Returns 'status'.
+const Status& ReportFailure(BoxKind kind, uint8_t box, const Status& status);
 
 #endif  // TEVRO_COMMON_STATUS_H

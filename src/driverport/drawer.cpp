@@ -59,7 +59,7 @@ Status WriteReleasePattern(PortDevice& device) {
   const PortExchange read = PortReadStatus(device);
   const uint8_t status = read.reply.bytes[1];
   if (!read.ok() || !IsValidStatus(status)) {
-    return read.ok() ? Failure(Cause::kRequestFailed) : read.status;
+    return read.ok() ? Failure(Cause::kNoAnswer) : read.status;
   }
   return PortWriteDrawer(device, ReleasePattern(status));
 }
@@ -133,8 +133,11 @@ bool ReachedForRelease(uint8_t box, const Status& status, DWORD waitMs) {
 // it reached the box.
 bool WriteOwedRelease(uint8_t box, DWORD waitMs) {
   PortOpening opening(box, waitMs);
-  if (!ReachedForRelease(box, opening.status(), waitMs)) return false;
-  return WriteRelease(opening.device()).ok();
+  if (!ReachedForRelease(box, opening.status(), waitMs)) {
+    ReportFailure(BoxKind::kPort, box, opening.status());
+    return false;
+  }
+  return ReportFailure(BoxKind::kPort, box, WriteRelease(opening.device())).ok();
 }
 
 // Takes box 'box' for a moment, without waiting: the device open releases a pulse that a
@@ -333,7 +336,11 @@ void PortCompletePulse(const char* endedBy) {
 
 Status PortKick(bool* counted) {
   *counted = false;
-  if (gPulse.pulsePending) return Failure(Cause::kPulseRunning);
+  if (gPulse.pulsePending) {
+    TraceEvent("pulse", "port %u: no kick, this process's pulse is still running",
+               gPulse.releaseBox);
+    return Failure(Cause::kPulseRunning);
+  }
   const uint8_t box = gPortBackend.sessionBox;
   PortOpening opening(box);
   if (!opening.ok()) return opening.status();
@@ -385,6 +392,8 @@ Status PortRelease() {
   if (status.ok()) {
     // Only a pulse's own process ends it.
     if (AnotherProcessesPulse(opening.device().box)) {
+      TraceEvent("pulse", "port %u: not released, the pulse is process %lu's", opening.device().box,
+                 static_cast<unsigned long>(PortSharedRecord(opening.device().box)->ownerPid));
       status = Failure(Cause::kPulseRunning);
     } else {
       status = WriteRelease(opening.device());

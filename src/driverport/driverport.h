@@ -40,7 +40,7 @@ Status PortAddToCounter(uint8_t box, CounterAddition& addition, DWORD waitMs, ui
 
 // Discovery: the boxes numbered 0, 1, ... up to the first that does not answer. The front
 // completes a pending pulse first.
-uint8_t PortScan(ScanMode mode);
+uint8_t PortScan(ScanMode mode, Status* ended);
 
 // Lifetime. FinishOverdue: ends a pulse whose time is up (when the library's timer is
 // late), tries a release still owed to a box, and releases a pulse of a process that is

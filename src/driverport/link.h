@@ -59,7 +59,8 @@ struct DrawerPulse {
   MissedOpens deadPulseMissed[kBoxes];
 };
 
-// What the backend keeps between exported calls, load to unload; one operation's device is a
+// What the backend keeps between exported calls, load to unload, besides the views of its
+// boxes' shared records (box_record.cpp keeps those); one operation's device is a
 // PortDevice. The session's box is chosen by the session open and close, and by a scan with
 // no session open (discovery.cpp); the boxes used are marked and the blocks taken by every
 // device open, the blocks left by its close, the EEPROM's marks by the EEPROM work's end

@@ -71,8 +71,9 @@ struct Backend {
                          CounterSeen* counter);
 
   // The boxes at numbers 0, 1, ... up to the first that does not answer (a box another
-  // caller keeps counts); probes leave an open session alone.
-  uint8_t (*scan)(ScanMode mode);
+  // caller keeps counts); probes leave an open session alone. *ended: done when the count
+  // ended at a number where no box is; otherwise why the box there did not answer.
+  uint8_t (*scan)(ScanMode mode, Status* ended);
 
   // The pulse's operations; null when the box times its own pulse.
   const PulseOps* pulse;

@@ -109,7 +109,9 @@ bool Kick() {
 }
 
 void Release() {
-  if (Selected().pulse != nullptr) Selected().pulse->release();
+  if (Selected().pulse == nullptr) return;
+  const Status status = Selected().pulse->release();
+  if (IsOpen()) OnSessionBox(status);
 }
 
 // A box that cannot be read now reports the state read last where the backend repeats it

@@ -22,10 +22,7 @@ inline uint32_t FieldResult(const Status& status, uint32_t value) {
 }
 
 // What came of an operation on box 'box' of 'backend', as the caller is told it: a failure is
-// written to the trace ("failure: port 0: its device could not be opened (CreateFileA: error
-// 2)"), unless it is the one last seen for that box, which a success forgets, or one the
-// trace has a line for from where it happened (a wait given up, a lock refused, a part not
-// ready). Returns 'status'.
+// written to the trace once (ReportFailure, common/status.h). Returns 'status'.
 const Status& Reported(const Backend& backend, uint8_t box, const Status& status);
 
 #endif  // TEVRO_FRONT_RESULTS_H

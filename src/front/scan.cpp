@@ -4,6 +4,7 @@
 #include "common/process_lock_scope.h"
 #include "common/trace.h"
 #include "front/counter_copy.h"
+#include "front/results.h"
 #include "front/session.h"
 
 namespace {
@@ -24,8 +25,10 @@ uint32_t ScanBoxes() {
   for (const Backend* backend : inOrder) CompletePulse(*backend, "the scan");
   for (const Backend* backend : inOrder) {
     const bool sessionHere = open && backend == gSession.backend;
-    uint8_t count = backend->scan(sessionHere ? ScanMode::kSessionOnThisBackend
-                                              : ScanMode::kNoSessionOnThisBackend);
+    Status ended = kDone;
+    uint8_t count = backend->scan(
+        sessionHere ? ScanMode::kSessionOnThisBackend : ScanMode::kNoSessionOnThisBackend, &ended);
+    Reported(*backend, count, ended);
     if (!sessionHere) AddressCounterCopy(*backend, count);
     (backend->kind == BoxKind::kBridge ? gSession.bridgeCount : gSession.portCount) = count;
   }

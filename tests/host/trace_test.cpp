@@ -439,10 +439,24 @@ TEST_F(TraceTest, AFailureSaysItsCauseAndTheSystemsCodeOnce) {
     lib.GetSwitch(&read);
     EXPECT_EQ(read, 0);
     hostwin::OnDeviceRequest({});
+    hostwin::RemovePortBox(0);
+    EXPECT_EQ(lib.KasseClose(), 1);  // its release did not reach the box: said, not returned
   }
+  EXPECT_THAT(
+      Matching("failure: "),
+      ElementsAre("failure: port 0: its device could not be opened (CreateFileA: error 2)",
+                  "failure: port 0: a request to it failed (DeviceIoControl: error 31)",
+                  "failure: port 0: its device could not be opened (CreateFileA: error 2)"));
+
+  // A scan ends quietly where no box is, and says why where a box did not answer.
+  hostwin::Reset();
+  hostwin::AddFolder("C:\\trace");
+  hostwin::SetEnv("TEVRO_TRACE", kFile);
+  hostwin::AddPortBox(0);
+  hostwin::AddPortBox(1, 0x08);
+  { Library lib; }
   EXPECT_THAT(Matching("failure: "),
-              ElementsAre("failure: port 0: its device could not be opened (CreateFileA: error 2)",
-                          "failure: port 0: a request to it failed (DeviceIoControl: error 31)"));
+              ElementsAre("failure: port 1: it did not answer as a box does"));
 
   hostwin::Reset();
   hostwin::AddFolder("C:\\trace");
