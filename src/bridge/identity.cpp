@@ -204,18 +204,9 @@ Status BridgeAddToCounter(uint8_t box, CounterAddition& addition, DWORD waitMs, 
     holds = copy.value;
     status = kDone;
   }
-  if (status.ok()) {
-    const uint32_t target = CounterTarget(addition, holds, seen);
-    CounterSeen written = {};
-    if (target != holds) {
-      status = WriteHeldField(hold, IdentityField::kLastOpenCnt, target, &written);
-    }
-    if (written.known) *counter = written;
-    if (status.ok()) {
-      *total = target;
-    } else {
-      NoteWriteInDoubt(addition, holds, target, written);
-    }
-  }
-  return status;
+  if (!status.ok()) return status;
+  const uint32_t target = CounterTarget(addition, holds, seen);
+  CounterSeen written = {};
+  if (target != holds) status = WriteHeldField(hold, IdentityField::kLastOpenCnt, target, &written);
+  return SettleAddition(addition, holds, target, status, written, total, counter);
 }

@@ -32,3 +32,15 @@ void NoteWriteInDoubt(CounterAddition& addition, uint32_t holds, uint32_t target
   addition.doubtWritesKnown = written.writesKnown;
   addition.doubtWrites = written.writes;
 }
+
+Status SettleAddition(CounterAddition& addition, uint32_t holds, uint32_t target,
+                      const Status& status, const CounterSeen& written, uint32_t* total,
+                      CounterSeen* counter) {
+  if (written.known) *counter = written;
+  if (status.ok()) {
+    *total = target;
+  } else {
+    NoteWriteInDoubt(addition, holds, target, written);
+  }
+  return status;
+}

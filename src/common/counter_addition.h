@@ -19,6 +19,7 @@
 #include <stdint.h>
 
 #include "common/contract.h"
+#include "common/status.h"
 
 struct CounterAddition {
   uint32_t count;         // openings not yet in the box's counter; 0 when there are none
@@ -40,5 +41,11 @@ uint32_t CounterTarget(const CounterAddition& addition, uint32_t holds, const Co
 // then, where known): it may have landed, in part.
 void NoteWriteInDoubt(CounterAddition& addition, uint32_t holds, uint32_t target,
                       const CounterSeen& written);
+// What a try made of its write of 'target' over 'holds' ('status', and 'written': what the
+// write told of the counter; no write when target == holds): done, *total is the counter now;
+// otherwise the write is in doubt. *counter follows what the write saw of the counter.
+Status SettleAddition(CounterAddition& addition, uint32_t holds, uint32_t target,
+                      const Status& status, const CounterSeen& written, uint32_t* total,
+                      CounterSeen* counter);
 
 #endif  // TEVRO_COMMON_COUNTER_ADDITION_H

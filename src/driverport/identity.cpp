@@ -213,20 +213,13 @@ Status PortAddToCounter(uint8_t box, CounterAddition& addition, DWORD waitMs, ui
     holds = copy.value;
     status = kDone;
   }
-  if (status.ok()) {
-    const uint32_t target = CounterTarget(addition, holds, seen);
-    // What the box holds is passed on only when it was read from the box now.
-    CounterSeen written = {};
-    if (target != holds) {
-      status = Beeped(WriteIdentityField(device, IdentityField::kLastOpenCnt, target,
-                                         read ? &holds : nullptr, &written));
-    }
-    if (written.known) *counter = written;
-    if (status.ok()) {
-      *total = target;
-    } else {
-      NoteWriteInDoubt(addition, holds, target, written);
-    }
+  if (!status.ok()) return status;
+  const uint32_t target = CounterTarget(addition, holds, seen);
+  // What the box holds is passed on only when it was read from the box now.
+  CounterSeen written = {};
+  if (target != holds) {
+    status = Beeped(WriteIdentityField(device, IdentityField::kLastOpenCnt, target,
+                                       read ? &holds : nullptr, &written));
   }
-  return status;
+  return SettleAddition(addition, holds, target, status, written, total, counter);
 }
