@@ -8,7 +8,10 @@ set(TEVRO_LIBRARY_SOURCES
   ${TEVRO_SRC_DIR}/front/dllmain.cpp
   ${TEVRO_SRC_DIR}/front/openings.cpp
   ${TEVRO_SRC_DIR}/front/counter_copy.cpp
+  ${TEVRO_SRC_DIR}/front/results.cpp
   ${TEVRO_SRC_DIR}/common/box_lock.cpp
+  ${TEVRO_SRC_DIR}/common/counter_addition.cpp
+  ${TEVRO_SRC_DIR}/common/status.cpp
   ${TEVRO_SRC_DIR}/common/library_objects.cpp
   ${TEVRO_SRC_DIR}/common/elevation.cpp
   ${TEVRO_SRC_DIR}/common/fine_clock.cpp
@@ -26,6 +29,7 @@ set(TEVRO_LIBRARY_SOURCES
   ${TEVRO_SRC_DIR}/bridge/commands.cpp
   ${TEVRO_SRC_DIR}/bridge/identity.cpp
   ${TEVRO_SRC_DIR}/driverport/link.cpp
+  ${TEVRO_SRC_DIR}/driverport/box_record.cpp
   ${TEVRO_SRC_DIR}/driverport/microwire.cpp
   ${TEVRO_SRC_DIR}/driverport/identity.cpp
   ${TEVRO_SRC_DIR}/driverport/drawer.cpp

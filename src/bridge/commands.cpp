@@ -21,64 +21,66 @@ constexpr UCHAR kVersionNewReplyB = 0x50;  // 'P'
 const char kVersionNew[] = "FTDI>=1.6";
 const char kVersionOld[] = "FTDI<1.6";
 
-bool OpenBox() {
-  if (BridgeOpen(gBridgeLink.index) != BridgeNoHandle()) return true;
-  BridgeClose(gBridgeLink.index);
-  return false;
-}
-
 // Sends a query unless the transmit queue still holds bytes; then reads one reply byte.
-// True when a byte arrived.
-bool Query(UCHAR* command, DWORD length, DWORD txQueue, UCHAR* reply) {
+// Done when a byte arrived; when none did, the write or the purge that failed is why.
+Status Query(const OpenBox& open, UCHAR* command, DWORD length, DWORD txQueue, UCHAR* reply) {
+  Status sent = kDone;
   if (txQueue == 0) {
     DWORD written = 0;
-    gD2xx.Purge(gBridgeLink.handle, FT_PURGE_RX);
-    gD2xx.Write(gBridgeLink.handle, command, length, &written);
+    const FT_STATUS purged = gD2xx.Purge(open.handle(), FT_PURGE_RX);
+    const FT_STATUS wrote = gD2xx.Write(open.handle(), command, length, &written);
+    if (wrote != FT_OK) {
+      sent = Failure(Cause::kRequestFailed, "FT_Write", wrote);
+    } else if (purged != FT_OK) {
+      sent = Failure(Cause::kRequestFailed, "FT_Purge", purged);
+    }
   }
   DWORD read = 0;
-  return gD2xx.Read(gBridgeLink.handle, reply, 1, &read) == FT_OK && read >= 1;
+  const FT_STATUS status = gD2xx.Read(open.handle(), reply, 1, &read);
+  if (status != FT_OK) return Failure(Cause::kRequestFailed, "FT_Read", status);
+  if (read >= 1) return kDone;
+  return sent.ok() ? Failure(Cause::kNoAnswer) : sent;
 }
 
 }  // namespace
 
-KickResult BridgeKick() {
-  if (!OpenBox()) return kNotKicked;
+Status BridgeKick(bool* counted) {
+  *counted = false;
+  const OpenBox open(gBridgeSession.box);
+  if (!open.ok()) return open.status();
   DWORD written = 0;
-  FT_STATUS status = gD2xx.Write(gBridgeLink.handle, kKickCommand, sizeof kKickCommand, &written);
+  FT_STATUS status = gD2xx.Write(open.handle(), kKickCommand, sizeof kKickCommand, &written);
   bool ok = status == FT_OK && written == sizeof kKickCommand;
   if (!ok) MessageBeep(MB_ICONEXCLAMATION);
-  BridgeClose(gBridgeLink.index);
-  return KickResult{.reached = ok, .counted = ok};
+  *counted = ok;
+  if (status != FT_OK) return Failure(Cause::kRequestFailed, "FT_Write", status);
+  return ok ? kDone : Failure(Cause::kNoAnswer);
 }
 
-bool BridgeReadSwitch(bool* readNow) {
-  *readNow = false;
-  if (!OpenBox()) return false;
-  bool closed = false;
+Status BridgeReadSwitch(bool* closed) {
+  const OpenBox open(gBridgeSession.box);
+  if (!open.ok()) return open.status();
   DWORD rxQueue = 0, txQueue = 0, events = 0;
-  if (gD2xx.GetStatus(gBridgeLink.handle, &rxQueue, &txQueue, &events) == FT_OK) {
-    UCHAR reply = 0;
-    if (Query(kSwitchQuery, sizeof kSwitchQuery, txQueue, &reply)) {
-      closed = reply != kSwitchStateZeroReply;
-      *readNow = true;
-    }
-  }
-  BridgeClose(gBridgeLink.index);
-  return closed;
+  const FT_STATUS queue = gD2xx.GetStatus(open.handle(), &rxQueue, &txQueue, &events);
+  if (queue != FT_OK) return Failure(Cause::kRequestFailed, "FT_GetStatus", queue);
+  UCHAR reply = 0;
+  const Status status = Query(open, kSwitchQuery, sizeof kSwitchQuery, txQueue, &reply);
+  if (status.ok()) *closed = reply != kSwitchStateZeroReply;
+  return status;
 }
 
 void BridgeFirmwareText(char* buf) {
-  if (!OpenBox()) return;
+  const OpenBox open(gBridgeSession.box);
+  if (!open.ok()) return;
   DWORD rxQueue = 0, txQueue = 0, events = 0;
   // Without a queue status the query is still sent: the reply decides the text.
-  if (gD2xx.GetStatus(gBridgeLink.handle, &rxQueue, &txQueue, &events) != FT_OK) txQueue = 0;
+  if (gD2xx.GetStatus(open.handle(), &rxQueue, &txQueue, &events) != FT_OK) txQueue = 0;
   UCHAR reply = 0;
-  bool newer = Query(kVersionQuery, sizeof kVersionQuery, txQueue, &reply) &&
+  bool newer = Query(open, kVersionQuery, sizeof kVersionQuery, txQueue, &reply).ok() &&
                (reply == kVersionNewReplyA || reply == kVersionNewReplyB);
   if (newer) {
     memcpy(buf, kVersionNew, sizeof kVersionNew);
   } else {
     memcpy(buf, kVersionOld, sizeof kVersionOld);
   }
-  BridgeClose(gBridgeLink.index);
 }

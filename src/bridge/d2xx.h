@@ -10,6 +10,7 @@
 #include "bridge/d2xx_functions.h"
 
 constexpr FT_STATUS FT_OK = 0;
+constexpr FT_STATUS FT_DEVICE_NOT_FOUND = 2;
 constexpr ULONG FT_PURGE_RX = 1;
 
 struct D2xxApi {

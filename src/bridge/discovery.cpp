@@ -2,7 +2,6 @@
 // system folder of the Windows directory, and it is loaded from exactly that path.
 #include "bridge/bridge.h"
 #include "bridge/link.h"
-#include "common/open_result.h"
 #include "common/trace.h"
 
 namespace {
@@ -67,31 +66,43 @@ bool D2xxUsable(char (&path)[kWindirBufferSize + sizeof kD2xxRelativePath]) {
 
 }  // namespace
 
-uint8_t BridgeScan(ScanMode mode) {
+namespace {
+
+// The count ends where no box is: past the last number, or no device of that number.
+bool NoBoxThere(const Status& status) {
+  return status.is(Cause::kNoSuchBox) ||
+         (status.is(Cause::kNoDevice) && status.code == FT_DEVICE_NOT_FOUND);
+}
+
+}  // namespace
+
+uint8_t BridgeScan(ScanMode mode, Status* ended) {
   char path[kWindirBufferSize + sizeof kD2xxRelativePath];
   if (!D2xxUsable(path)) return 0;
   // Each probe is a session open and close without the session: the box is opened, set up
   // and read, and closed as a close with nothing to write back closes it.
   // A box another caller keeps is there: it counts, so the numbering does not shift.
-  BridgeOpening last = {.userAreaSize = gBridgeLink.userAreaSize,
-                        .image = gBridgeLink.image,
-                        .imageRead = false,
-                        .reach = BoxReach::kNoDevice};
-  uint8_t index = 0;
-  for (;; ++index) {
-    if (BridgeOpenBox(index, &last) != kNotOpen) {
-      BridgeClose(index);
-    } else if (last.reach != BoxReach::kBusy) {
+  BridgeOpening last = {.userAreaSize = gBridgeSession.userAreaSize,
+                        .image = gBridgeSession.image,
+                        .imageRead = false};
+  uint8_t box = 0;
+  for (;; ++box) {
+    int32_t opened = 0;
+    const Status status = BridgeSetUpBox(box, &last, &opened);
+    if (status.ok()) {
+      BridgeCloseLeftHandle(box);
+    } else if (!status.is(Cause::kBusy)) {
+      *ended = NoBoxThere(status) ? kDone : status;
       break;
     }
   }
   if (mode == ScanMode::kNoSessionOnThisBackend) {
     // Addressing the first number that did not open, as the last probe left it; the image
     // is no session's.
-    gBridgeLink.index = index;
-    gBridgeLink.userAreaSize = last.userAreaSize;
-    gBridgeLink.image = last.image;
-    gBridgeLink.imageCurrent = false;
+    gBridgeSession.box = box;
+    gBridgeSession.userAreaSize = last.userAreaSize;
+    gBridgeSession.image = last.image;
+    gBridgeSession.imageCurrent = false;
   }
-  return index;
+  return box;
 }

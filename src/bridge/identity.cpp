@@ -12,23 +12,20 @@ constexpr uint32_t kSerialOffset = 4;
 constexpr uint32_t kDateLowOffset = 8;
 constexpr uint32_t kDateHighWordOffset = 12;
 
-// Reads the whole record into 'out'. False, with 'out' unusable, unless the read returned
-// status 0 and exactly 16 bytes. The link's handle must be open.
-bool ReadUserArea(UserAreaImage& out) {
+// Reads the whole record of the open box into 'out'. Why not, with 'out' unusable, unless
+// the read returned status 0 and exactly 16 bytes.
+Status ReadUserArea(const OpenBox& open, UserAreaImage& out) {
   DWORD read = 0;
-  FT_STATUS status = gD2xx.EE_UARead(gBridgeLink.handle, out.bytes, kUserAreaImageSize, &read);
-  return status == FT_OK && read == kUserAreaImageSize;
+  FT_STATUS status = gD2xx.EE_UARead(open.handle(), out.bytes, kUserAreaImageSize, &read);
+  if (status != FT_OK) return Failure(Cause::kRequestFailed, "FT_EE_UARead", status);
+  return read == kUserAreaImageSize ? kDone : Failure(Cause::kNoAnswer);
 }
 
-// Opens the box for a user-area operation. False (box closed again) when it does not
-// open or its user area cannot hold the record.
-bool OpenForUserArea() {
-  if (BridgeOpen(gBridgeLink.index) == BridgeNoHandle() ||
-      gBridgeLink.userAreaSize < kUserAreaImageSize) {
-    BridgeClose(gBridgeLink.index);
-    return false;
-  }
-  return true;
+// Whether the session's box, as opened, may be used for a user-area operation: why not when
+// it did not open or its user area cannot hold the record.
+Status RecordFits(const OpenBox& open) {
+  if (!open.ok()) return open.status();
+  return gBridgeSession.userAreaSize < kUserAreaImageSize ? Failure(Cause::kNoRecord) : kDone;
 }
 
 // The record 'image' now taken to be the box's: its counter, for the front.
@@ -39,47 +36,116 @@ void SeeCounterIn(const UserAreaImage& image, CounterSeen* counter) {
               .writes = 0};
 }
 
-bool GetField(IdentityField field, uint32_t* value, CounterSeen* counter) {
-  if (!OpenForUserArea()) return false;
+Status GetField(IdentityField field, uint32_t* value, CounterSeen* counter) {
+  const OpenBox open(gBridgeSession.box);
+  Status status = RecordFits(open);
+  if (!status.ok()) return status;
   UserAreaImage fresh;
-  bool ok = ReadUserArea(fresh);
-  BridgeClose(gBridgeLink.index);
-  if (!ok) return false;
-  gBridgeLink.image = fresh;
-  gBridgeLink.imageCurrent = true;
+  status = ReadUserArea(open, fresh);
+  if (!status.ok()) return status;
+  gBridgeSession.image = fresh;
+  gBridgeSession.imageCurrent = true;
   SeeCounterIn(fresh, counter);
   *value = UserAreaGet(fresh, field);
-  return true;
+  return kDone;
 }
 
 // Writes one field: reads the record from the box first so that only this field's bytes
 // change, then writes the record back; nothing is written when that read fails, or when
 // the box's lock could not be had. A counter already stored is not written again.
-bool SetField(IdentityField field, uint32_t value, CounterSeen* counter) {
-  if (!OpenForUserArea()) return false;
+Status SetField(IdentityField field, uint32_t value, CounterSeen* counter) {
+  const OpenBox open(gBridgeSession.box);
+  Status status = RecordFits(open);
+  if (!status.ok()) return status;
   UserAreaImage fresh;
-  if (!MayWriteBox(BoxKind::kBridge, gBridgeLink.index, gBridgeLink.turn) || !ReadUserArea(fresh)) {
-    BridgeClose(gBridgeLink.index);
-    return false;
+  status = MayWriteBox(BoxKind::kBridge, open.box(), open.turn()) ? ReadUserArea(open, fresh)
+                                                                  : open.turn().status;
+  if (!status.ok()) return status;
+  gBridgeSession.image = fresh;
+  gBridgeSession.imageCurrent = true;
+  if (field == IdentityField::kLastOpenCnt && UserAreaGet(gBridgeSession.image, field) == value) {
+    SeeCounterIn(gBridgeSession.image, counter);
+    return kDone;
   }
-  gBridgeLink.image = fresh;
-  gBridgeLink.imageCurrent = true;
-  if (field == IdentityField::kLastOpenCnt && UserAreaGet(gBridgeLink.image, field) == value) {
-    BridgeClose(gBridgeLink.index);
-    SeeCounterIn(gBridgeLink.image, counter);
-    return true;
-  }
-  UserAreaPut(gBridgeLink.image, field, value);
-  FT_STATUS status =
-      gD2xx.EE_UAWrite(gBridgeLink.handle, gBridgeLink.image.bytes, kUserAreaImageSize);
-  BridgeClose(gBridgeLink.index);
+  UserAreaPut(gBridgeSession.image, field, value);
+  const FT_STATUS written =
+      gD2xx.EE_UAWrite(open.handle(), gBridgeSession.image.bytes, kUserAreaImageSize);
   // A write that failed may have landed in part, or not at all: the record is not known.
-  if (status != FT_OK) {
-    gBridgeLink.imageCurrent = false;
-    return false;
+  if (written != FT_OK) {
+    gBridgeSession.imageCurrent = false;
+    return Failure(Cause::kRequestFailed, "FT_EE_UAWrite", written);
   }
-  SeeCounterIn(gBridgeLink.image, counter);
-  return true;
+  SeeCounterIn(gBridgeSession.image, counter);
+  return kDone;
+}
+
+// A box held for a read-modify-write of its record: open with its lock kept, and the record
+// as read in this hold, which a write in it then changes. A box whose lock cannot be had
+// (kWithoutLock) or whose user area cannot hold the record (kNoRecord) is not held (status);
+// it is closed again when the hold goes, unread and unwritten.
+struct Hold {
+  Hold(uint8_t box, DWORD waitMs);
+  OpenBox open;
+  Status status;
+  UserAreaImage image;  // the record read in this hold, or last written in it
+  bool imageRead;       // ... when true
+  Status unread;        // ... otherwise why not: the failure of its read
+};
+
+Hold::Hold(uint8_t box, DWORD waitMs)
+    : open(box, waitMs, FailedOpen::kLeft),
+      status(open.status()),
+      image{},
+      imageRead(false),
+      unread(Failure(Cause::kRequestFailed)) {
+  if (!status.ok()) return;
+  DWORD size =
+      box == gBridgeSession.box ? gBridgeSession.userAreaSize : gBridgeSession.areaSizeOf[box];
+  status = open.turn().status;
+  if (status.ok() && size < kUserAreaImageSize) status = Failure(Cause::kNoRecord);
+}
+
+// Held: the record read in this hold, which a write in it then changes.
+Status ReadHeldField(Hold& hold, IdentityField field, uint32_t* value, CounterSeen* counter) {
+  const Status status = ReadUserArea(hold.open, hold.image);
+  if (!status.ok()) {
+    hold.unread = status;
+    return status;
+  }
+  hold.imageRead = true;
+  if (hold.open.box() == gBridgeSession.box) {
+    gBridgeSession.image = hold.image;
+    gBridgeSession.imageCurrent = true;
+  }
+  SeeCounterIn(hold.image, counter);
+  *value = UserAreaGet(hold.image, field);
+  return kDone;
+}
+
+// Held: writes the record read in this hold with the new field; without one, the record
+// kept of the session's box, but only when it was read in this session. A hold whose read
+// failed is written only by the session's own close, which holds the session's box (the
+// front falls back on its copy of the counter there alone), so the record kept is this
+// box's; where none was read in this session, nothing is written and the read's failure
+// says why.
+Status WriteHeldField(Hold& hold, IdentityField field, uint32_t value, CounterSeen* counter) {
+  const bool sessionBox = hold.open.box() == gBridgeSession.box;
+  UserAreaImage record = hold.image;
+  if (!hold.imageRead) {
+    if (!gBridgeSession.imageCurrent) return hold.unread;
+    record = gBridgeSession.image;
+  }
+  UserAreaPut(record, field, value);
+  const FT_STATUS written = gD2xx.EE_UAWrite(hold.open.handle(), record.bytes, kUserAreaImageSize);
+  if (written != FT_OK) return Failure(Cause::kRequestFailed, "FT_EE_UAWrite", written);
+  hold.image = record;
+  hold.imageRead = true;
+  if (sessionBox) {
+    gBridgeSession.image = record;
+    gBridgeSession.imageCurrent = true;
+  }
+  SeeCounterIn(record, counter);
+  return kDone;
 }
 
 }  // namespace
@@ -116,65 +182,31 @@ void UserAreaPut(UserAreaImage& image, IdentityField field, uint32_t value) {
   }
 }
 
-bool BridgeReadField(IdentityField field, uint32_t* value, const CounterSeen*,
-                     CounterSeen* counter) {
-  if (!gBridgeLink.holding) return GetField(field, value, counter);
-  // Held: the record read in this hold, which a write in it then changes.
-  if (!ReadUserArea(gBridgeLink.heldImage)) return false;
-  gBridgeLink.heldImageRead = true;
-  if (gBridgeLink.heldIndex == gBridgeLink.index) {
-    gBridgeLink.image = gBridgeLink.heldImage;
-    gBridgeLink.imageCurrent = true;
-  }
-  SeeCounterIn(gBridgeLink.heldImage, counter);
-  *value = UserAreaGet(gBridgeLink.heldImage, field);
-  return true;
+Status BridgeReadField(IdentityField field, uint32_t* value, CounterSeen* counter) {
+  return GetField(field, value, counter);
 }
 
-// Held: writes the record read in this hold with the new field; without one, the record
-// kept of the session's box, but only when it was read in this session. A hold whose read
-// failed is written only by the session's own close, which holds the session's box (the
-// front falls back on its copy of the counter there alone), so the record kept is this
-// box's.
-bool BridgeWriteField(IdentityField field, uint32_t value, const uint32_t*, CounterSeen* counter) {
-  if (!gBridgeLink.holding) return SetField(field, value, counter);
-  const bool sessionBox = gBridgeLink.heldIndex == gBridgeLink.index;
-  UserAreaImage record = gBridgeLink.heldImage;
-  if (!gBridgeLink.heldImageRead) {
-    if (!gBridgeLink.imageCurrent) return false;
-    record = gBridgeLink.image;
-  }
-  UserAreaPut(record, field, value);
-  if (gD2xx.EE_UAWrite(gBridgeLink.handle, record.bytes, kUserAreaImageSize) != FT_OK) {
-    return false;
-  }
-  gBridgeLink.heldImage = record;
-  gBridgeLink.heldImageRead = true;
-  if (sessionBox) {
-    gBridgeLink.image = record;
-    gBridgeLink.imageCurrent = true;
-  }
-  SeeCounterIn(record, counter);
-  return true;
+Status BridgeWriteField(IdentityField field, uint32_t value, CounterSeen* counter) {
+  return SetField(field, value, counter);
 }
 
-BoxReach BridgeHoldBox(uint8_t index, DWORD waitMs) {
-  BoxReach reach = BoxReach::kNoDevice;
-  if (BridgeOpen(index, waitMs, &reach) == BridgeNoHandle()) return reach;
-  DWORD size =
-      index == gBridgeLink.index ? gBridgeLink.userAreaSize : gBridgeLink.areaSizeOf[index];
-  if (reach == BoxReach::kReached && size < kUserAreaImageSize) reach = BoxReach::kNoRecord;
-  if (reach != BoxReach::kReached) {
-    BridgeClose(index);
-    return reach;
+Status BridgeAddToCounter(uint8_t box, CounterAddition& addition, DWORD waitMs, uint32_t* total,
+                          CounterSeen* counter) {
+  Hold hold(box, waitMs);
+  if (!hold.status.ok()) return hold.status;
+  // A holder that died on the box since the copy was seen may have changed the counter.
+  const CounterSeen copy = hold.open.turn().lastHolderDied ? CounterSeen{} : addition.copy;
+  uint32_t holds = 0;
+  CounterSeen seen = {};
+  Status status = ReadHeldField(hold, IdentityField::kLastOpenCnt, &holds, &seen);
+  *counter = seen;
+  if (!status.ok() && copy.known) {
+    holds = copy.value;
+    status = kDone;
   }
-  gBridgeLink.holding = true;
-  gBridgeLink.heldIndex = index;
-  gBridgeLink.heldImageRead = false;
-  return reach;
-}
-
-void BridgeLetGo(uint8_t index) {
-  gBridgeLink.holding = false;
-  BridgeClose(index);
+  if (!status.ok()) return status;
+  const uint32_t target = CounterTarget(addition, holds, seen);
+  CounterSeen written = {};
+  if (target != holds) status = WriteHeldField(hold, IdentityField::kLastOpenCnt, target, &written);
+  return SettleAddition(addition, holds, target, status, written, total, counter);
 }

@@ -1,41 +1,33 @@
-// Named mutexes and shared box records, one per box, made at first use and kept until
-// the library is unloaded (common/library_objects.h says whose they are and how they are
-// made).
+// Named mutexes, one per box, made at first use and kept until the library is unloaded
+// (common/library_objects.h says whose they are and how they are made).
 #include "common/box_lock.h"
 
+#include "common/fine_clock.h"
 #include "common/library_objects.h"
 #include "common/trace.h"
 
-#ifndef PROCESS_QUERY_LIMITED_INFORMATION
-#define PROCESS_QUERY_LIMITED_INFORMATION 0x1000
-#endif
-
 namespace {
-
-constexpr uint8_t kBoxes = 10;
-constexpr DWORD kStillActive = 259;
 
 struct BoxObjects {
   LibraryMutexes mutexes[2][kBoxes];
   bool refusalTraced[2][kBoxes];    // the trace has said why box N's mutex cannot be had
   bool squatted[2][kBoxes];         // box N's mutex or record is a squatter's: not used
   uint32_t deadHolders[2][kBoxes];  // operations that found box N's last holder dead
-  RecordView record[kBoxes];
-  uint64_t processStart;  // this process's creation time, once read
+  void (*closeBeside)();            // closes what lies beside the mutexes (CloseWithBoxes)
 };
 
 BoxObjects gBoxes;
 
 const char* KindName(BoxKind kind) { return kind == BoxKind::kPort ? "port" : "bridge"; }
 
-void TraceSquatter(BoxKind kind, uint8_t index, const char* what) {
-  bool& said = gBoxes.refusalTraced[kind == BoxKind::kPort][index];
+void TraceSquatter(BoxKind kind, uint8_t box, const char* what) {
+  bool& said = gBoxes.refusalTraced[kind == BoxKind::kPort][box];
   if (said) return;
   said = true;
   TraceEvent("wait",
              "%s %u: its %s was made by another program and lets others change its security, "
              "or is not what it should be; the box is not used",
-             KindName(kind), index, what);
+             KindName(kind), box, what);
 }
 
 const char* WhyNotHad(DWORD error) {
@@ -51,138 +43,119 @@ const char* WhyNotHad(DWORD error) {
   }
 }
 
-// The mutex that stands for box (kind, index): the machine's, or where that cannot be had
+// The mutex that stands for box (kind, box): the machine's, or where that cannot be had
 // at all, the session's. Opened at first use; tried again at every operation while neither
 // can be had.
-LibraryMutexes& MutexesOf(BoxKind kind, uint8_t index) {
-  LibraryMutexes& m = gBoxes.mutexes[kind == BoxKind::kPort][index];
-  bool& squatted = gBoxes.squatted[kind == BoxKind::kPort][index];
+LibraryMutexes& MutexesOf(BoxKind kind, uint8_t box) {
+  LibraryMutexes& m = gBoxes.mutexes[kind == BoxKind::kPort][box];
+  bool& squatted = gBoxes.squatted[kind == BoxKind::kPort][box];
   if (m.machine == nullptr && m.session == nullptr && !squatted) {
     char suffix[12];  // "port.3", "bridge.3"
     DWORD at = 0;
     for (const char* p = KindName(kind); *p != '\0'; ++p) suffix[at++] = *p;
     suffix[at++] = '.';
-    suffix[at++] = static_cast<char>('0' + index);
+    suffix[at++] = static_cast<char>('0' + box);
     suffix[at] = '\0';
     m = OpenLibraryMutexes(suffix);
     if (m.squatted) {
       squatted = true;
-      TraceSquatter(kind, index, "mutex");
+      TraceSquatter(kind, box, "mutex");
       return m;
     }
-    bool& said = gBoxes.refusalTraced[kind == BoxKind::kPort][index];
+    bool& said = gBoxes.refusalTraced[kind == BoxKind::kPort][box];
     if (m.machine == nullptr && m.session == nullptr && !said) {
       said = true;
       TraceEvent("wait", "%s %u: its mutex cannot be had (%s); the box is not written",
-                 KindName(kind), index, WhyNotHad(m.error));
+                 KindName(kind), box, WhyNotHad(m.error));
     }
   }
   return m;
 }
 
 // What a wait's result makes of the lock.
-BoxLock LockOf(DWORD result) {
+BoxTurn LockOf(DWORD result) {
   switch (result) {
     case WAIT_OBJECT_0:
-      return BoxLock::kLocked;
+      return BoxTurn{.status = kDone, .lastHolderDied = false};
     case WAIT_ABANDONED:
-      return BoxLock::kAbandoned;
+      return BoxTurn{.status = kDone, .lastHolderDied = true};
     case WAIT_TIMEOUT:
-      return BoxLock::kBusy;
+      return BoxTurn{.status = Failure(Cause::kBusy), .lastHolderDied = false};
     default:
-      return BoxLock::kWithoutLock;
+      return BoxTurn{.status = Failure(Cause::kWithoutLock, "WaitForSingleObject", GetLastError()),
+                     .lastHolderDied = false};
   }
 }
 
 // Waits for 'mutex' at most waitMs, tracing a wait on a holder; *waitedMs: how long.
-DWORD WaitForBox(BoxKind kind, uint8_t index, HANDLE mutex, DWORD waitMs, DWORD* waitedMs) {
+DWORD WaitForBox(BoxKind kind, uint8_t box, HANDLE mutex, DWORD waitMs, DWORD* waitedMs) {
   *waitedMs = 0;
   DWORD result = WaitForSingleObject(mutex, 0);
   if (result != WAIT_TIMEOUT || waitMs == 0) return result;
   // Held by another caller: wait for it, and say how long.
-  LARGE_INTEGER start, end, frequency;
-  QueryPerformanceCounter(&start);
+  const int64_t start = FineNow();
   result = WaitForSingleObject(mutex, waitMs);
-  QueryPerformanceCounter(&end);
-  QueryPerformanceFrequency(&frequency);
-  const double ms = static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 /
-                    static_cast<double>(frequency.QuadPart);
+  const double ms = MillisecondsSince(start);
   *waitedMs = ms >= waitMs ? waitMs : static_cast<DWORD>(ms);
-  TraceEvent("wait", "%s %u was held by another caller; waited %.1f ms, %s", KindName(kind), index,
+  TraceEvent("wait", "%s %u was held by another caller; waited %.1f ms, %s", KindName(kind), box,
              ms, result == WAIT_TIMEOUT ? "gave up" : "then took it");
   return result;
 }
 
-uint64_t CreationTime(HANDLE process) {
-  FILETIME created, exited, kernel, user;
-  if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
-  return static_cast<uint64_t>(created.dwHighDateTime) << 32 | created.dwLowDateTime;
-}
-
-uint64_t ThisProcessStart() {
-  if (gBoxes.processStart == 0) gBoxes.processStart = CreationTime(GetCurrentProcess());
-  return gBoxes.processStart;
-}
-
 }  // namespace
 
-BoxLock LockBox(BoxKind kind, uint8_t index, DWORD waitMs) {
-  if (index >= kBoxes) return BoxLock::kLocked;
-  TraceBox(kind, index);
-  LibraryMutexes& m = MutexesOf(kind, index);
+BoxTurn LockBox(BoxKind kind, uint8_t box, DWORD waitMs) {
+  if (box >= kBoxes) return BoxTurn{.status = kDone, .lastHolderDied = false};
+  TraceBox(kind, box);
+  LibraryMutexes& m = MutexesOf(kind, box);
   HANDLE first = m.machine != nullptr ? m.machine : m.session;
-  if (first == nullptr) return BoxLock::kWithoutLock;
+  if (first == nullptr) {
+    return BoxTurn{.status = Failure(Cause::kWithoutLock), .lastHolderDied = false};
+  }
   DWORD waited = 0;
-  const BoxLock lock = LockOf(WaitForBox(kind, index, first, waitMs, &waited));
-  if (first != m.machine || m.session == nullptr ||
-      (lock != BoxLock::kLocked && lock != BoxLock::kAbandoned)) {
+  const BoxTurn lock = LockOf(WaitForBox(kind, box, first, waitMs, &waited));
+  if (first != m.machine || m.session == nullptr || !lock.status.ok()) {
     return lock;  // kWithoutLock: not held, so UnlockBox's release fails harmlessly
   }
   // The session's twin, for earlier copies of the library, which take it alone, within what is left
   // of the wait. Not had: the machine's is given back, so the box is wholly taken or not at all.
-  const BoxLock twin = LockOf(WaitForBox(kind, index, m.session, waitMs - waited, &waited));
-  if (twin == BoxLock::kLocked || twin == BoxLock::kAbandoned) {
-    return twin == BoxLock::kAbandoned ? BoxLock::kAbandoned : lock;
+  BoxTurn twin = LockOf(WaitForBox(kind, box, m.session, waitMs - waited, &waited));
+  if (twin.status.ok()) {
+    twin.lastHolderDied = twin.lastHolderDied || lock.lastHolderDied;
+    return twin;
   }
   ReleaseMutex(m.machine);
   return twin;
 }
 
-void UnlockBox(BoxKind kind, uint8_t index) {
-  if (index >= kBoxes) return;
-  const LibraryMutexes& m = gBoxes.mutexes[kind == BoxKind::kPort][index];
+void UnlockBox(BoxKind kind, uint8_t box) {
+  if (box >= kBoxes) return;
+  const LibraryMutexes& m = gBoxes.mutexes[kind == BoxKind::kPort][box];
   if (m.session != nullptr) ReleaseMutex(m.session);
   if (m.machine != nullptr) ReleaseMutex(m.machine);
 }
 
-BoxTurn TakeBoxForOperation(BoxKind kind, uint8_t index, DWORD waitMs) {
-  if (BoxSquatted(kind, index)) {
-    TraceBox(kind, index);
-    return BoxTurn{.reach = BoxReach::kNoAnswer, .lastHolderDied = false};
+BoxTurn TakeBoxForOperation(BoxKind kind, uint8_t box, DWORD waitMs) {
+  if (BoxSquatted(kind, box)) {
+    TraceBox(kind, box);
+    return BoxTurn{.status = Failure(Cause::kSquatted), .lastHolderDied = false};
   }
-  switch (LockBox(kind, index, waitMs)) {
-    case BoxLock::kLocked:
-      return BoxTurn{.reach = BoxReach::kReached, .lastHolderDied = false};
-    case BoxLock::kAbandoned:
-      TraceEvent("wait", "%s %u: its last holder died inside an operation", KindName(kind), index);
-      ++gBoxes.deadHolders[kind == BoxKind::kPort][index];
-      return BoxTurn{.reach = BoxReach::kReached, .lastHolderDied = true};
-    case BoxLock::kBusy:
-      return BoxTurn{.reach = BoxReach::kBusy, .lastHolderDied = false};
-    case BoxLock::kWithoutLock:
-      break;
+  const BoxTurn turn = LockBox(kind, box, waitMs);
+  if (turn.lastHolderDied) {
+    TraceEvent("wait", "%s %u: its last holder died inside an operation", KindName(kind), box);
+    ++gBoxes.deadHolders[kind == BoxKind::kPort][box];
   }
-  return BoxTurn{.reach = BoxReach::kWithoutLock, .lastHolderDied = false};
+  return turn;
 }
 
-bool MayWriteBox(BoxKind kind, uint8_t index, const BoxTurn& turn) {
-  if (turn.reach == BoxReach::kReached) return true;
-  TraceEvent("wait", "%s %u: not written without the box's lock", KindName(kind), index);
+bool MayWriteBox(BoxKind kind, uint8_t box, const BoxTurn& turn) {
+  if (turn.status.ok()) return true;
+  TraceEvent("wait", "%s %u: not written without the box's lock", KindName(kind), box);
   return false;
 }
 
-uint32_t DeadHoldersFound(BoxKind kind, uint8_t index) {
-  return index < kBoxes ? gBoxes.deadHolders[kind == BoxKind::kPort][index] : 0;
+uint32_t DeadHoldersFound(BoxKind kind, uint8_t box) {
+  return box < kBoxes ? gBoxes.deadHolders[kind == BoxKind::kPort][box] : 0;
 }
 
 void CloseBoxes() {
@@ -193,82 +166,30 @@ void CloseBoxes() {
       m = LibraryMutexes{};
     }
   }
-  for (RecordView& record : gBoxes.record) CloseRecord(&record);
+  if (gBoxes.closeBeside != nullptr) gBoxes.closeBeside();
   FreeObjectSecurity();
 }
 
-SharedBoxRecord* PortSharedRecord(uint8_t index) {
-  if (index >= kBoxes || gBoxes.squatted[1][index]) return nullptr;
-  RecordView& view = gBoxes.record[index];
-  if (view.record == nullptr) {
-    // The record lies where the box's mutex does: beside the machine's, the machine's file
-    // (or, when that cannot be had, the session's memory); beside the session's standing in,
-    // the session's.
-    const LibraryMutexes& m = MutexesOf(BoxKind::kPort, index);
-    if (gBoxes.squatted[1][index] || (m.machine == nullptr && m.session == nullptr)) {
-      return nullptr;
-    }
-    RecordOpen opened = RecordOpen::kCannotBeHad;
-    if (m.machine != nullptr) {
-      opened = OpenRecord(index, ObjectScope::kMachine, sizeof(SharedBoxRecord), &view);
-    }
-    if (opened == RecordOpen::kSquatted) {
-      gBoxes.squatted[1][index] = true;
-      TraceSquatter(BoxKind::kPort, index, "record");
-      return nullptr;
-    }
-    if (opened == RecordOpen::kCannotBeHad &&
-        OpenRecord(index, ObjectScope::kSession, sizeof(SharedBoxRecord), &view) !=
-            RecordOpen::kMapped) {
-      return nullptr;
-    }
-  }
-  return static_cast<SharedBoxRecord*>(view.record);
+BoxLockPlace WhereBoxLockIs(BoxKind kind, uint8_t box) {
+  if (box >= kBoxes) return BoxLockPlace::kNone;
+  const bool& squatted = gBoxes.squatted[kind == BoxKind::kPort][box];
+  if (squatted) return BoxLockPlace::kSquatted;
+  const LibraryMutexes& m = MutexesOf(kind, box);
+  if (squatted) return BoxLockPlace::kSquatted;
+  if (m.machine != nullptr) return BoxLockPlace::kMachine;
+  return m.session != nullptr ? BoxLockPlace::kSession : BoxLockPlace::kNone;
 }
 
-bool BoxSquatted(BoxKind kind, uint8_t index) {
-  if (index >= kBoxes) return false;
-  MutexesOf(kind, index);
-  if (kind == BoxKind::kPort) PortSharedRecord(index);
-  return gBoxes.squatted[kind == BoxKind::kPort][index];
+void MarkBoxSquatted(BoxKind kind, uint8_t box, const char* what) {
+  if (box >= kBoxes) return;
+  gBoxes.squatted[kind == BoxKind::kPort][box] = true;
+  TraceSquatter(kind, box, what);
 }
 
-SharedBoxRecord* PortSharedRecordIfOpen(uint8_t index) {
-  return index < kBoxes ? static_cast<SharedBoxRecord*>(gBoxes.record[index].record) : nullptr;
-}
+void CloseWithBoxes(void (*close)()) { gBoxes.closeBeside = close; }
 
-void ClaimPulse(SharedBoxRecord* record, int64_t writtenAt) {
-  if (record == nullptr) return;
-  record->ownerPid = GetCurrentProcessId();
-  record->ownerStart = ThisProcessStart();
-  record->writtenAt = writtenAt;
-}
-
-void ClearPulse(SharedBoxRecord* record) {
-  if (record == nullptr) return;
-  record->ownerPid = 0;
-  record->ownerStart = 0;
-  record->writtenAt = 0;
-}
-
-PulseOwner OwnerOf(const SharedBoxRecord* record) {
-  if (record == nullptr) return PulseOwner::kUnknown;
-  if (record->ownerPid == 0) return PulseOwner::kNone;
-  if (record->ownerPid == GetCurrentProcessId()) {
-    // An earlier process that had this id left it.
-    return record->ownerStart == ThisProcessStart() ? PulseOwner::kThisProcess
-                                                    : PulseOwner::kGoneProcess;
-  }
-  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, record->ownerPid);
-  if (process == nullptr) {
-    // Only "no such process" tells that it is gone; one this process may not look at (access
-    // denied), or that cannot be opened for any other reason, counts as alive.
-    return GetLastError() == ERROR_INVALID_PARAMETER ? PulseOwner::kGoneProcess
-                                                     : PulseOwner::kOtherProcess;
-  }
-  DWORD code = 0;
-  bool alive = GetExitCodeProcess(process, &code) && code == kStillActive &&
-               CreationTime(process) == record->ownerStart;
-  CloseHandle(process);
-  return alive ? PulseOwner::kOtherProcess : PulseOwner::kGoneProcess;
+bool BoxSquatted(BoxKind kind, uint8_t box) {
+  if (box >= kBoxes) return false;
+  MutexesOf(kind, box);
+  return gBoxes.squatted[kind == BoxKind::kPort][box];
 }

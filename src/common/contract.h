@@ -8,15 +8,11 @@
 // The two kinds of box: the bridge box (D2XX) and the driver-port box.
 enum class BoxKind : uint8_t { kBridge, kPort };
 
-// What came of trying to reach a box for an operation.
-enum class BoxReach : uint8_t {
-  kReached,      // the box is open and locked for the operation
-  kBusy,         // another caller kept the box for the whole wait; nothing was opened
-  kNoDevice,     // the box's device could not be opened at all: it may be gone
-  kNoAnswer,     // the device opened, but the box did not answer as it should
-  kWithoutLock,  // the box's lock (its mutex) cannot be had: it is not written now
-  kNoRecord,     // the box cannot keep the record (a bridge box whose user area is too small)
-};
+// A box's number on its backend: N of \\.\Drelvan_N, or the D2XX device number; 0 to
+// kBoxes - 1 on either.
+constexpr uint8_t kBoxes = 10;
+// The box number that stands for none.
+constexpr uint8_t kNoBox = 255;
 
 // The three fields of a box's identity record.
 enum class IdentityField : uint8_t { kLastOpenCnt, kSerialNumber, kMfgDate };
@@ -34,16 +30,8 @@ struct CounterSeen {
   uint32_t writes;
 };
 
-// What a kick did: whether the box took it, and whether it counts as an opening (a
-// driver-port box's does once its device opened, as the solenoid may have fired).
-struct KickResult {
-  bool reached;
-  bool counted;
-};
-constexpr KickResult kNotKicked = {.reached = false, .counted = false};
-
 // Whether the scanned backend holds the open session. One that does not is left addressing
-// the first index its probes found empty, as the scan has always left it.
+// the first box number its probes found empty, as the scan has always left it.
 enum class ScanMode : uint8_t { kSessionOnThisBackend, kNoSessionOnThisBackend };
 
 // How the library is being unloaded.

@@ -24,6 +24,10 @@ int64_t MicrosecondsSince(int64_t start) {
   return ticks / frequency * 1000000 + ticks % frequency * 1000000 / frequency;
 }
 
+double MillisecondsSince(int64_t start) {
+  return static_cast<double>(FineNow() - start) * 1000.0 / static_cast<double>(Frequency());
+}
+
 int64_t FineTicks(int64_t us) {
   const int64_t frequency = Frequency();
   return us / 1000000 * frequency + (us % 1000000 * frequency + 999999) / 1000000;

@@ -7,8 +7,11 @@
 
 // The counter now, in its own ticks.
 int64_t FineNow();
-// Microseconds from 'start' (a FineNow value) to now.
+// Microseconds from 'start' (a FineNow value) to now; from 0, the counter now in
+// microseconds.
 int64_t MicrosecondsSince(int64_t start);
+// Milliseconds from 'start' to now, as the trace shows them.
+double MillisecondsSince(int64_t start);
 // The ticks of 'us' microseconds, rounded up: a time measured with them is never short.
 int64_t FineTicks(int64_t us);
 

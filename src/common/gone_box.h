@@ -7,7 +7,7 @@
 
 #include <stdint.h>
 
-#include "common/contract.h"
+#include "common/status.h"
 
 struct MissedOpens {
   uint8_t count;       // tries in a row that found no device, counted as below
@@ -17,6 +17,6 @@ struct MissedOpens {
 // After a try on the box: a try that found no device counts (once per half second at
 // most); one that reached the device clears the count; a box another caller keeps changes
 // nothing. True when the box now counts as gone.
-bool GoneAfterTry(MissedOpens& missed, BoxReach reach);
+bool GoneAfterTry(MissedOpens& missed, const Status& status);
 
 #endif  // TEVRO_COMMON_GONE_BOX_H

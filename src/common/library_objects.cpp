@@ -114,11 +114,11 @@ RecordOpen OpenRecordFileIn(char (&path)[MAX_PATH], const char* name, LPSECURITY
 
 // A file or folder found made by another program: a squatter's unless its security is
 // sound; the record file also when it is a link or a reparse point, or of another size.
-RecordOpen OpenRecordFile(uint8_t index, size_t bytes, HANDLE* mapping, uint8_t** base) {
+RecordOpen OpenRecordFile(uint8_t box, size_t bytes, HANDLE* mapping, uint8_t** base) {
   char path[MAX_PATH];
   const DWORD length = GetEnvironmentVariableA("ProgramData", path, sizeof path);
   char name[32] = "\\port.0.record";
-  name[6] = static_cast<char>('0' + index);
+  name[6] = static_cast<char>('0' + box);
   if (length == 0 || length + sizeof kRecordFolder + sizeof name > sizeof path) {
     TraceRecordFallback("the records' folder", ERROR_PATH_NOT_FOUND);
     return RecordOpen::kCannotBeHad;
@@ -212,13 +212,13 @@ RecordOpen OpenRecordFileIn(char (&path)[MAX_PATH], const char* name, LPSECURITY
   return RecordOpen::kMapped;
 }
 
-// The session's record of box 'index', opened asking for read and write only, and made
+// The session's record of box 'box', opened asking for read and write only, and made
 // when there is none. Opening first matters: making an existing object opens it asking for
 // every right, which its access list refuses.
-HANDLE OpenSessionRecord(uint8_t index, size_t bytes) {
+HANDLE OpenSessionRecord(uint8_t box, size_t bytes) {
   char name[96];
   char part[24] = "port.0.pulse";
-  part[5] = static_cast<char>('0' + index);
+  part[5] = static_cast<char>('0' + box);
   FormObjectName(name, ObjectScope::kSession, part);
   for (int attempt = 0; attempt < 3; ++attempt) {
     HANDLE mapping = OpenFileMappingA(kRecordRights, FALSE, name);
@@ -302,11 +302,11 @@ LibraryMutexes OpenLibraryMutexes(const char* suffix) {
   return m;
 }
 
-RecordOpen OpenRecord(uint8_t index, ObjectScope scope, size_t bytes, RecordView* out) {
+RecordOpen OpenRecord(uint8_t box, ObjectScope scope, size_t bytes, RecordView* out) {
   *out = RecordView{};
   if (scope == ObjectScope::kMachine) {
     uint8_t* base = nullptr;
-    const RecordOpen opened = OpenRecordFile(index, bytes, &out->mapping, &base);
+    const RecordOpen opened = OpenRecordFile(box, bytes, &out->mapping, &base);
     if (opened == RecordOpen::kMapped) {
       out->view = base;
       out->record = base + sizeof(RecordFileHeader);
@@ -315,7 +315,7 @@ RecordOpen OpenRecord(uint8_t index, ObjectScope scope, size_t bytes, RecordView
     }
     return opened;
   }
-  out->mapping = OpenSessionRecord(index, bytes);
+  out->mapping = OpenSessionRecord(box, bytes);
   if (out->mapping == nullptr) return RecordOpen::kCannotBeHad;
   out->view = MapViewOfFile(out->mapping, kRecordRights, 0, 0, bytes);
   if (out->view == nullptr) {

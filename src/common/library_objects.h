@@ -33,7 +33,7 @@ struct LibraryMutexes {
 };
 LibraryMutexes OpenLibraryMutexes(const char* suffix);
 
-// The record of driver-port box 'index', 'bytes' long: the machine's, a file under
+// The record of driver-port box 'box', 'bytes' long: the machine's, a file under
 // %ProgramData%\TEVRO (made, with its folder, when there is none), or the session's shared
 // memory. kCannotBeHad: nothing (the trace says why once); kSquatted: the file or its folder
 // is a squatter's, or the file is a link or not a record of this size.
@@ -43,7 +43,7 @@ struct RecordView {
   void* record;  // the record's first byte, past the file's header
 };
 enum class RecordOpen : uint8_t { kMapped, kSquatted, kCannotBeHad };
-RecordOpen OpenRecord(uint8_t index, ObjectScope scope, size_t bytes, RecordView* out);
+RecordOpen OpenRecord(uint8_t box, ObjectScope scope, size_t bytes, RecordView* out);
 void CloseRecord(RecordView* record);
 
 // Once a process: what it could not have of the machine's objects, so that it shares boxes

@@ -1,11 +1,9 @@
 // The open result: what a backend's session open hands the front, and the front hands the
-// application from OpenPosInterface. Callers only compare it with kNotOpen.
+// application from OpenPosInterface (-1 when nothing was opened: front/results.h).
 #ifndef TEVRO_COMMON_OPEN_RESULT_H
 #define TEVRO_COMMON_OPEN_RESULT_H
 
 #include <stdint.h>
-
-constexpr int32_t kNotOpen = -1;
 
 // The handle a box was opened with, as a 32-bit number, moved off -1 where truncation
 // would give it: an open that succeeded never reads as a failure.

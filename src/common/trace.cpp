@@ -7,6 +7,7 @@
 
 #include "common/process_lock.h"
 #include "common/elevation.h"
+#include "common/fine_clock.h"
 #include "common/trace_file.h"
 #include "common/trace_path.h"
 
@@ -39,23 +40,11 @@ struct TraceState {
   int64_t start;
   uint32_t requests;
   uint32_t failed;
-  uint8_t boxes[kMaxBoxesNamed];  // the boxes it reached, in order: kind << 4 | index
+  uint8_t boxes[kMaxBoxesNamed];  // the boxes it reached, in order: kind << 4 | box
   uint8_t boxCount;
 };
 
 TraceState gTrace;
-
-int64_t FineNow() {
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  return now.QuadPart;
-}
-
-double MillisecondsSince(int64_t start) {
-  LARGE_INTEGER frequency;
-  QueryPerformanceFrequency(&frequency);
-  return static_cast<double>(FineNow() - start) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
 
 // The TraceFile value under 'root' into 'path'; false when there is none.
 bool ReadTraceFileValue(HKEY root, REGSAM view, char (&path)[MAX_PATH]) {
@@ -221,13 +210,13 @@ void TraceCallEnd(const char* result) {
   Gather(text);
 }
 
-void TraceBox(BoxKind kind, uint8_t index) {
+void TraceBox(BoxKind kind, uint8_t box) {
   if (!gTrace.inCall) return;
-  uint8_t box = static_cast<uint8_t>(static_cast<uint8_t>(kind) << 4 | (index & 0x0F));
+  uint8_t named = static_cast<uint8_t>(static_cast<uint8_t>(kind) << 4 | (box & 0x0F));
   for (uint8_t i = 0; i < gTrace.boxCount; ++i) {
-    if (gTrace.boxes[i] == box) return;
+    if (gTrace.boxes[i] == named) return;
   }
-  if (gTrace.boxCount < kMaxBoxesNamed) gTrace.boxes[gTrace.boxCount++] = box;
+  if (gTrace.boxCount < kMaxBoxesNamed) gTrace.boxes[gTrace.boxCount++] = named;
 }
 
 void TraceRequest(bool ok) {

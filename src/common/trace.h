@@ -55,7 +55,7 @@ inline void TraceRefresh() {
 void TraceCallBegin(const char* name, const char* args);
 void TraceCallEnd(const char* result);
 // Accounting of the call being made: a box it took, a driver request or D2XX call made.
-void TraceBox(BoxKind kind, uint8_t index);
+void TraceBox(BoxKind kind, uint8_t box);
 void TraceRequest(bool ok);
 
 // One event line, printf-style: "<kind>: <details>".

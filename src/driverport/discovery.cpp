@@ -1,22 +1,36 @@
 // Finding the driver-port boxes: the kernel devices are numbered 0 to 9, and the count
-// ends at the first index that does not answer.
-#include "common/open_result.h"
+// ends at the first box that does not answer.
 #include "driverport/driverport.h"
 #include "driverport/link.h"
 
-uint8_t PortScan(ScanMode mode) {
+namespace {
+
+// The count ends where no box is: past the last number, or no device of that name.
+bool NoBoxThere(const Status& status) {
+  return status.is(Cause::kNoSuchBox) ||
+         (status.is(Cause::kNoDevice) &&
+          (status.code == ERROR_FILE_NOT_FOUND || status.code == ERROR_PATH_NOT_FOUND));
+}
+
+}  // namespace
+
+uint8_t PortScan(ScanMode mode, Status* ended) {
   // Each box is probed: its status read and written back (the release, where its line is
   // energised by no living process). Its counter is not read: the scan needs none, and the
   // session open reads it. A box another caller keeps is there: it counts, so the
   // numbering does not shift.
-  uint8_t index = 0;
-  for (;; ++index) {
-    BoxReach reach = BoxReach::kNoAnswer;
-    if (PortProbe(index, &reach) == kNotOpen && reach != BoxReach::kBusy) break;
+  uint8_t box = 0;
+  for (;; ++box) {
+    int32_t opened = 0;
+    const Status status = PortProbe(box, &opened);
+    if (!status.ok() && !status.is(Cause::kBusy)) {
+      *ended = NoBoxThere(status) ? kDone : status;
+      break;
+    }
   }
   if (mode == ScanMode::kNoSessionOnThisBackend) {
-    // Addressing the first index that did not answer, as the last probe left it.
-    gPortLink.deviceIndex = index;
+    // Addressing the first box that did not answer, as the last probe left it.
+    gPortBackend.sessionBox = box;
   }
-  return index;
+  return box;
 }

@@ -24,21 +24,8 @@
 
 namespace {
 
-// The drawer pulse of this process: at most one pending, and the releases still owed to
-// boxes. Written by this file only.
-struct DrawerPulse {
-  bool pulsePending;      // a pulse is written and its release not yet tried
-  int64_t pulseStart;     // performance counter when the pending pulse was written
-  uint8_t releaseIndex;   // the box of the last pulse written
-  uint16_t owedReleases;  // bit N: a pulse was written to box N and no release since
-  MissedOpens releaseMissed[kPortMaxIndex + 1];  // box N's device not found, for its release
-  // Pulses of processes that are gone, on boxes this process has used: when box N's owner
-  // was last asked about, and the tries that did not find box N's device.
-  int64_t ownerCheckAt[kPortMaxIndex + 1];
-  MissedOpens deadPulseMissed[kPortMaxIndex + 1];
-};
-
-DrawerPulse gPulse;
+// This file's name for the pulse the backend keeps (link.h).
+DrawerPulse& gPulse = gPortBackend.pulse;
 
 constexpr int64_t kPulseUs = 60000;
 // A release the timer could not write is tried again this soon; each of its tries waits at
@@ -65,44 +52,48 @@ void WaitForPulseTime() {
   }
 }
 
-bool OpenSelected() { return PortOpenDevice(gPortLink.deviceIndex) != INVALID_HANDLE_VALUE; }
-
-// Device open: reads the status and, when it was read and is valid, writes the release made
-// from it (never one made from whatever a failed read left in the reply). True when written.
-bool WriteReleasePattern() {
-  const bool read = PortReadStatus();
-  const uint8_t status = gPortLink.reply.bytes[1];
-  return read && IsValidStatus(status) && PortWriteDrawer(ReleasePattern(status));
+// Reads the status and, when it was read and is valid, writes the release made from it
+// (never one made from whatever a failed read left in the reply). Done when written;
+// otherwise the transfer that failed, or kRequestFailed for a status that is not valid.
+Status WriteReleasePattern(PortDevice& device) {
+  const PortExchange read = PortReadStatus(device);
+  const uint8_t status = read.reply.bytes[1];
+  if (!read.ok() || !IsValidStatus(status)) {
+    return read.ok() ? Failure(Cause::kNoAnswer) : read.status;
+  }
+  return PortWriteDrawer(device, ReleasePattern(status));
 }
 
-uint16_t BoxBit(uint8_t index) { return static_cast<uint16_t>(1u << index); }
-bool ReleaseOwedTo(uint8_t index) { return (gPulse.owedReleases & BoxBit(index)) != 0; }
+uint16_t BoxBit(uint8_t box) { return static_cast<uint16_t>(1u << box); }
+bool ReleaseOwedTo(uint8_t box) { return (gPulse.owedReleases & BoxBit(box)) != 0; }
 
-// Device 'index' open: writes the release, and pays a release owed to that box: no process
+// Writes the release on the open device, and pays a release owed to its box: no process
 // sees this process's pulse running on it any more. When the record names another process's
 // pulse, this process's was released already (by the box's holder while it worked on the
 // EEPROM; only then could the other claim the box), and a release written now would
-// cut the other's pulse short: the debt is paid without a write.
-bool WriteRelease(uint8_t index) {
-  SharedBoxRecord* shared = PortSharedRecord(index);
+// cut the other's pulse short: the debt is paid without a write. Done, or why the release was
+// not written (WriteReleasePattern).
+Status WriteRelease(PortDevice& device) {
+  const uint8_t box = device.box;
+  SharedBoxRecord* shared = PortSharedRecord(box);
   const PulseOwner owner = OwnerOf(shared);
-  if (ReleaseOwedTo(index) &&
+  if (ReleaseOwedTo(box) &&
       (owner == PulseOwner::kOtherProcess || owner == PulseOwner::kGoneProcess)) {
-    gPulse.owedReleases &= static_cast<uint16_t>(~BoxBit(index));
-    return true;
+    gPulse.owedReleases &= static_cast<uint16_t>(~BoxBit(box));
+    return kDone;
   }
-  const bool ok = WriteReleasePattern();
-  if (ok && ReleaseOwedTo(index)) {
-    gPulse.owedReleases &= static_cast<uint16_t>(~BoxBit(index));
+  const Status written = WriteReleasePattern(device);
+  if (written.ok() && ReleaseOwedTo(box)) {
+    gPulse.owedReleases &= static_cast<uint16_t>(~BoxBit(box));
     if (owner == PulseOwner::kThisProcess) ClearPulse(shared);
   }
-  return ok;
+  return written;
 }
 
-// Device 'index' open: true when another process's pulse runs on the box (one whose process
+// Box 'box' taken: true when another process's pulse runs on the box (one whose process
 // is gone counts until its time is up, when the next open releases it).
-bool AnotherProcessesPulse(uint8_t index) {
-  PulseOwner owner = OwnerOf(PortSharedRecord(index));
+bool AnotherProcessesPulse(uint8_t box) {
+  PulseOwner owner = OwnerOf(PortSharedRecord(box));
   return owner == PulseOwner::kOtherProcess || owner == PulseOwner::kGoneProcess;
 }
 
@@ -111,52 +102,59 @@ bool AnotherProcessesPulse(uint8_t index) {
 // written now.
 void TracePulseEnd(const char* endedBy) {
   TraceEndPulseHold();
-  if (!ReleaseOwedTo(gPulse.releaseIndex)) {
-    TraceEvent("pulse", "port %u released after %.3f ms, by %s", gPulse.releaseIndex,
+  if (!ReleaseOwedTo(gPulse.releaseBox)) {
+    TraceEvent("pulse", "port %u released after %.3f ms, by %s", gPulse.releaseBox,
                static_cast<double>(MicrosecondsSincePulse()) / 1000.0, endedBy);
   } else {
     TraceEvent("pulse", "port %u: the release by %s did not reach the box; it is owed",
-               gPulse.releaseIndex, endedBy);
+               gPulse.releaseBox, endedBy);
   }
 }
 
-// Opens box 'index', to which a release is owed, waiting at most waitMs for another
-// caller. Once the box counts as gone (common/gone_box.h) the debt is dropped; a box that
-// is there but does not answer keeps it.
-bool OpenBoxForRelease(uint8_t index, DWORD waitMs) {
-  BoxReach reach = BoxReach::kNoAnswer;
-  const bool opened = PortOpenDevice(index, &reach, waitMs) != INVALID_HANDLE_VALUE;
-  if (GoneAfterTry(gPulse.releaseMissed[index], reach)) {
-    gPulse.owedReleases &= static_cast<uint16_t>(~BoxBit(index));
-    gPulse.releaseMissed[index] = MissedOpens{};
-    TraceEvent("owed release", "port %u: its device cannot be opened; no longer tried", index);
+// After a try to open box 'box', to which a release is owed ('status': what came of it,
+// nothing held): true when it opened. Once the box counts as gone (common/gone_box.h) the
+// debt is dropped; a box that is there but does not answer keeps it.
+bool ReachedForRelease(uint8_t box, const Status& status, DWORD waitMs) {
+  if (GoneAfterTry(gPulse.releaseMissed[box], status)) {
+    gPulse.owedReleases &= static_cast<uint16_t>(~BoxBit(box));
+    gPulse.releaseMissed[box] = MissedOpens{};
+    TraceEvent("owed release", "port %u: its device cannot be opened; no longer tried", box);
     // No process is to wait for this pulse's end any more.
-    BoxLock lock = LockBox(BoxKind::kPort, index, waitMs);
-    if (lock != BoxLock::kBusy) {
-      SharedBoxRecord* shared = PortSharedRecord(index);
+    if (LockBox(BoxKind::kPort, box, waitMs).taken()) {
+      SharedBoxRecord* shared = PortSharedRecord(box);
       if (OwnerOf(shared) == PulseOwner::kThisProcess) ClearPulse(shared);
-      UnlockBox(BoxKind::kPort, index);
+      UnlockBox(BoxKind::kPort, box);
     }
   }
-  return opened;
+  return status.ok();
 }
 
-// Writes the release owed to box 'index'. True when it reached the box.
-bool WriteOwedRelease(uint8_t index, DWORD waitMs) {
-  if (!OpenBoxForRelease(index, waitMs)) return false;
-  bool written = WriteRelease(index);
-  PortCloseDevice(index);
-  return written;
+// Writes the release owed to box 'box', waiting at most waitMs for another caller. True when
+// it reached the box.
+bool WriteOwedRelease(uint8_t box, DWORD waitMs) {
+  PortOpening opening(box, waitMs);
+  if (!ReachedForRelease(box, opening.status(), waitMs)) {
+    ReportFailure(BoxKind::kPort, box, opening.status());
+    return false;
+  }
+  return ReportFailure(BoxKind::kPort, box, WriteRelease(opening.device())).ok();
+}
+
+// Takes box 'box' for a moment, without waiting: the device open releases a pulse that a
+// process that is gone left on it, once its time is up.
+Status OpenAndClose(uint8_t box) {
+  const PortOpening opening(box, 0);
+  return opening.status();
 }
 
 // Writes the releases still owed to boxes, except to the box of a pulse still running and
 // to box 'tried', whose release was just tried.
-void RetryOwedReleases(DWORD waitMs, uint8_t tried = kPortNoIndex) {
+void RetryOwedReleases(DWORD waitMs, uint8_t tried = kNoBox) {
   if (gPulse.owedReleases == 0) return;
-  for (uint8_t index = 0; index <= kPortMaxIndex; ++index) {
-    if (!ReleaseOwedTo(index) || index == tried) continue;
-    if (gPulse.pulsePending && index == gPulse.releaseIndex) continue;
-    if (WriteOwedRelease(index, waitMs)) TraceEvent("owed release", "port %u: written", index);
+  for (uint8_t box = 0; box < kBoxes; ++box) {
+    if (!ReleaseOwedTo(box) || box == tried) continue;
+    if (gPulse.pulsePending && box == gPulse.releaseBox) continue;
+    if (WriteOwedRelease(box, waitMs)) TraceEvent("owed release", "port %u: written", box);
   }
 }
 
@@ -164,7 +162,7 @@ void RetryOwedReleases(DWORD waitMs, uint8_t tried = kPortNoIndex) {
 // reach the box stays owed to it.
 void EndPendingPulse(const char* endedBy, DWORD waitMs) {
   gPulse.pulsePending = false;
-  WriteOwedRelease(gPulse.releaseIndex, waitMs);
+  WriteOwedRelease(gPulse.releaseBox, waitMs);
   TracePulseEnd(endedBy);
 }
 
@@ -208,84 +206,81 @@ bool RecordedPulseOver(const SharedBoxRecord* shared) {
 // its time is up, by taking the box for a moment (the device open releases it). Looked at
 // on every export; the owner is looked up at most every kOwnerCheckUs per box.
 void ReleaseDeadPulses() {
-  for (uint16_t used = gPortLink.usedBoxes; used != 0; used &= static_cast<uint16_t>(used - 1)) {
-    uint8_t index = 0;
-    while ((used & BoxBit(index)) == 0) ++index;
-    const SharedBoxRecord* shared = PortSharedRecordIfOpen(index);
+  for (uint16_t used = gPortBackend.usedBoxes; used != 0; used &= static_cast<uint16_t>(used - 1)) {
+    uint8_t box = 0;
+    while ((used & BoxBit(box)) == 0) ++box;
+    const SharedBoxRecord* shared = PortSharedRecordIfOpen(box);
     if (shared == nullptr || shared->ownerPid == 0) continue;
-    if (gPulse.pulsePending && index == gPulse.releaseIndex) continue;
+    if (gPulse.pulsePending && box == gPulse.releaseBox) continue;
     if (!RecordedPulseOver(shared)) continue;
-    if (gPulse.ownerCheckAt[index] != 0 &&
-        MicrosecondsSince(gPulse.ownerCheckAt[index]) < kOwnerCheckUs) {
+    if (gPulse.ownerCheckAt[box] != 0 &&
+        MicrosecondsSince(gPulse.ownerCheckAt[box]) < kOwnerCheckUs) {
       continue;
     }
-    gPulse.ownerCheckAt[index] = FineNow();
+    gPulse.ownerCheckAt[box] = FineNow();
     if (OwnerOf(shared) != PulseOwner::kGoneProcess) continue;
-    BoxReach reach = BoxReach::kNoAnswer;
-    if (PortOpenDevice(index, &reach, 0) != INVALID_HANDLE_VALUE) {
-      PortCloseDevice(index);
-      gPulse.ownerCheckAt[index] = 0;
-    }
-    if (GoneAfterTry(gPulse.deadPulseMissed[index], reach)) {
+    const Status status = OpenAndClose(box);
+    if (status.ok()) gPulse.ownerCheckAt[box] = 0;
+    if (GoneAfterTry(gPulse.deadPulseMissed[box], status)) {
       // Unplugged, and with it the current through the solenoid: the record is cleared.
-      if (LockBox(BoxKind::kPort, index, 0) != BoxLock::kBusy) {
-        ClearPulse(PortSharedRecord(index));
-        UnlockBox(BoxKind::kPort, index);
+      if (LockBox(BoxKind::kPort, box, 0).taken()) {
+        ClearPulse(PortSharedRecord(box));
+        UnlockBox(BoxKind::kPort, box);
       }
-      gPulse.deadPulseMissed[index] = MissedOpens{};
+      gPulse.deadPulseMissed[box] = MissedOpens{};
     }
   }
 }
 
-// Device 'index' open and taken: releases a pulse on it whose time is up, whichever process
-// started it.
-void ReleaseDuePulse(uint8_t index);
-
-// Device 'index' open: releases the pulse of another process that the record names, its
+// On the open device: releases the pulse of another process that the record names, its
 // time being up, and clears the record; 'why' says in the trace why this process did.
-void ReleaseRecordedPulse(uint8_t index, SharedBoxRecord* shared, const char* why) {
+void ReleaseRecordedPulse(PortDevice& device, SharedBoxRecord* shared, const char* why) {
+  const uint8_t box = device.box;
   const int64_t writtenAt = shared->writtenAt;
   const uint32_t owner = shared->ownerPid;
-  if (!WriteReleasePattern()) return;
+  if (!WriteReleasePattern(device).ok()) return;
   ClearPulse(shared);
   const int64_t ageUs = MicrosecondsSince(writtenAt);
   if (ageUs < 0) {
     TraceEvent("pulse",
                "port %u released, by this process: process %lu %s before the machine "
                "restarted",
-               index, static_cast<unsigned long>(owner), why);
+               box, static_cast<unsigned long>(owner), why);
     return;
   }
-  TraceEvent("pulse", "port %u released after %.3f ms, by this process: process %lu %s", index,
+  TraceEvent("pulse", "port %u released after %.3f ms, by this process: process %lu %s", box,
              static_cast<double>(ageUs) / 1000.0, static_cast<unsigned long>(owner), why);
 }
 
-void ReleaseDuePulse(uint8_t index) {
-  const bool ours = gPulse.pulsePending && gPulse.releaseIndex == index;
-  SharedBoxRecord* shared = PortSharedRecordIfOpen(index);
+// On the open device, its box taken: releases a pulse on it whose time is up, whichever
+// process started it.
+void ReleaseDuePulse(PortDevice& device) {
+  const uint8_t box = device.box;
+  const bool ours = gPulse.pulsePending && gPulse.releaseBox == box;
+  SharedBoxRecord* shared = PortSharedRecordIfOpen(box);
   if (!ours && (shared == nullptr || shared->ownerPid == 0)) return;
   const int64_t due = ours ? gPulse.pulseStart + FineTicks(kPulseUs) : RecordedPulseDue(shared);
   if (FineNow() < due) return;  // as PortPulseDueAt counts
   if (!ours) {
     if (OwnerOf(shared) != PulseOwner::kThisProcess) {
-      ReleaseRecordedPulse(index, shared, "wrote it; this one holds the box");
-    } else if (WriteRelease(index)) {
+      ReleaseRecordedPulse(device, shared, "wrote it; this one holds the box");
+    } else if (WriteRelease(device).ok()) {
       // This process's own pulse whose release was owed: paid as the timer would pay it.
-      TraceEvent("owed release", "port %u: written", index);
+      TraceEvent("owed release", "port %u: written", box);
     }
     return;
   }
   gPulse.pulsePending = false;
-  WriteRelease(index);
+  WriteRelease(device);
   TracePulseEnd("this process while it held the box");
 }
 
 }  // namespace
 
-uint8_t PortProbeWriteBack(uint8_t index, uint8_t status) {
+uint8_t PortProbeWriteBack(uint8_t box, uint8_t status) {
   const uint8_t pattern = status | kStatusSwitch;
   if ((status & kStatusDrawer) != 0) return pattern;
-  SharedBoxRecord* shared = PortSharedRecord(index);
+  SharedBoxRecord* shared = PortSharedRecord(box);
   const PulseOwner owner = OwnerOf(shared);
   if (owner != PulseOwner::kNone && owner != PulseOwner::kGoneProcess) return pattern;
   if (owner == PulseOwner::kGoneProcess) {
@@ -296,24 +291,23 @@ uint8_t PortProbeWriteBack(uint8_t index, uint8_t status) {
     }
     ClearPulse(shared);
   }
-  TraceEvent("pulse", "port %u: its drawer line was energised by no living process; released",
-             index);
+  TraceEvent("pulse", "port %u: its drawer line was energised by no living process; released", box);
   return pattern | kStatusDrawer;
 }
 
-void PortReleaseOrphanedPulse(uint8_t index) {
-  SharedBoxRecord* shared = PortSharedRecord(index);
+void PortReleaseOrphanedPulse(PortDevice& device) {
+  SharedBoxRecord* shared = PortSharedRecord(device.box);
   if (shared == nullptr || shared->ownerPid == 0) return;
   if (!RecordedPulseOver(shared)) return;
   if (OwnerOf(shared) != PulseOwner::kGoneProcess) return;
-  ReleaseRecordedPulse(index, shared, "wrote it and is gone");
+  ReleaseRecordedPulse(device, shared, "wrote it and is gone");
 }
 
-int64_t PortPulseDueAt(uint8_t index) {
+int64_t PortPulseDueAt(uint8_t box) {
   int64_t due = 0;
-  if (gPulse.pulsePending && gPulse.releaseIndex == index)
+  if (gPulse.pulsePending && gPulse.releaseBox == box)
     due = gPulse.pulseStart + FineTicks(kPulseUs);
-  const SharedBoxRecord* shared = PortSharedRecordIfOpen(index);
+  const SharedBoxRecord* shared = PortSharedRecordIfOpen(box);
   if (shared != nullptr && shared->ownerPid != 0) {
     const int64_t theirs = RecordedPulseDue(shared);
     if (due == 0 || theirs < due) due = theirs;
@@ -321,54 +315,58 @@ int64_t PortPulseDueAt(uint8_t index) {
   return due;
 }
 
-void PortReleaseDuePulse(uint8_t index) {
-  ReleaseDuePulse(index);
+void PortReleaseDuePulse(PortDevice& device) {
+  ReleaseDuePulse(device);
   // One that did not reach the box is tried again a few milliseconds on, not at every request.
-  const int64_t next = PortPulseDueAt(index);
+  const int64_t next = PortPulseDueAt(device.box);
   const int64_t now = FineNow();
-  gPortLink.pulseDueAt = next != 0 && next <= now ? now + FineTicks(kReleaseRetryUs) : next;
+  device.pulseDueAt = next != 0 && next <= now ? now + FineTicks(kReleaseRetryUs) : next;
 }
 
 void PortCompletePulse(const char* endedBy) {
-  uint8_t tried = kPortNoIndex;
+  uint8_t tried = kNoBox;
   if (gPulse.pulsePending) {
     WaitForPulseTime();
-    tried = gPulse.releaseIndex;
+    tried = gPulse.releaseBox;
     EndPendingPulse(endedBy, kBoxWaitMs);
   }
   RetryOwedReleases(0, tried);
   ScheduleTimer();
 }
 
-KickResult PortKick() {
-  if (gPulse.pulsePending) return kNotKicked;
-  const uint8_t index = gPortLink.deviceIndex;
-  if (!OpenSelected()) return kNotKicked;
-  if (AnotherProcessesPulse(index)) {
-    TraceEvent("pulse", "port %u: no kick, a pulse of process %lu is running", index,
-               static_cast<unsigned long>(PortSharedRecord(index)->ownerPid));
-    PortCloseDevice(index);
-    return kNotKicked;
+Status PortKick(bool* counted) {
+  *counted = false;
+  if (gPulse.pulsePending) {
+    TraceEvent("pulse", "port %u: no kick, this process's pulse is still running",
+               gPulse.releaseBox);
+    return Failure(Cause::kPulseRunning);
+  }
+  const uint8_t box = gPortBackend.sessionBox;
+  PortOpening opening(box);
+  if (!opening.ok()) return opening.status();
+  PortDevice& device = opening.device();
+  if (AnotherProcessesPulse(box)) {
+    TraceEvent("pulse", "port %u: no kick, a pulse of process %lu is running", box,
+               static_cast<unsigned long>(PortSharedRecord(box)->ownerPid));
+    return Failure(Cause::kPulseRunning);
   }
   // A pulse is made only from a status that was read: a failed read leaves in the reply what
   // the last request left there (a pin sample's bits, say), which must not reach the port.
-  if (!PortReadStatus()) {
-    PortCloseDevice(index);
-    return kNotKicked;
-  }
-  const uint8_t status = gPortLink.reply.bytes[1];
+  const PortExchange read = PortReadStatus(device);
+  if (!read.ok()) return read.status;
+  const uint8_t status = read.reply.bytes[1];
   // The record is stamped before the line is energised: a process that dies between the two
   // leaves a pulse that the others know of and release. The pulse's time counts from the
   // end of its write.
-  SharedBoxRecord* shared = PortSharedRecord(index);
+  SharedBoxRecord* shared = PortSharedRecord(box);
   ClaimPulse(shared, FineNow());
-  gPulse.releaseIndex = index;
-  gPulse.owedReleases |= BoxBit(index);
-  gPulse.releaseMissed[index] = MissedOpens{};
-  bool ok = PortWriteDrawer(PulsePattern(status));
+  gPulse.releaseBox = box;
+  gPulse.owedReleases |= BoxBit(box);
+  gPulse.releaseMissed[box] = MissedOpens{};
+  const Status written = PortWriteDrawer(device, PulsePattern(status));
   gPulse.pulseStart = FineNow();
   if (shared != nullptr) shared->writtenAt = gPulse.pulseStart;
-  TraceEvent("pulse", "port %u started%s", index, ok ? "" : " (the pulse write failed)");
+  TraceEvent("pulse", "port %u started%s", box, written.ok() ? "" : " (the pulse write failed)");
   gPulse.pulsePending = true;
   if (LibraryTimerSet(TimerWork, kPulseUs)) {
     TraceHoldForPulse();
@@ -376,37 +374,47 @@ KickResult PortKick() {
     // No timer to end the pulse: end it here, after the pulse time.
     WaitForPulseTime();
     gPulse.pulsePending = false;
-    WriteRelease(index);
+    WriteRelease(device);
     TracePulseEnd("the no-timer fallback");
   }
-  PortCloseDevice(index);
+  opening.Close();
   // Counted however the write went: the solenoid may have fired.
-  return KickResult{.reached = ok && IsValidStatus(status), .counted = true};
+  *counted = true;
+  if (!written.ok()) return written;
+  return IsValidStatus(status) ? kDone : Failure(Cause::kNoAnswer);
 }
 
-bool PortRelease() {
+Status PortRelease() {
   bool pending = gPulse.pulsePending;
   gPulse.pulsePending = false;
-  bool ok = false;
-  if (OpenSelected()) {
+  PortOpening opening(gPortBackend.sessionBox);
+  Status status = opening.status();
+  if (status.ok()) {
     // Only a pulse's own process ends it.
-    ok = !AnotherProcessesPulse(gPortLink.deviceIndex) && WriteRelease(gPortLink.deviceIndex);
-    PortCloseDevice(gPortLink.deviceIndex);
+    if (AnotherProcessesPulse(opening.device().box)) {
+      TraceEvent("pulse", "port %u: not released, the pulse is process %lu's", opening.device().box,
+                 static_cast<unsigned long>(PortSharedRecord(opening.device().box)->ownerPid));
+      status = Failure(Cause::kPulseRunning);
+    } else {
+      status = WriteRelease(opening.device());
+    }
   }
+  opening.Close();
   if (pending) TracePulseEnd("KasseClose");
   ScheduleTimer();
-  return ok;
+  return status;
 }
 
-bool PortReadSwitch(bool* readNow) {
-  *readNow = false;
-  if (!OpenSelected()) return false;
-  bool ok = PortReadStatus();
-  PortCloseDevice(gPortLink.deviceIndex);
-  uint8_t status = gPortLink.reply.bytes[1];
-  if (!ok || !IsValidStatus(status)) return false;
-  *readNow = true;
-  return (status & kStatusSwitch) == 0;
+Status PortReadSwitch(bool* closed) {
+  PortOpening opening(gPortBackend.sessionBox);
+  if (!opening.ok()) return opening.status();
+  const PortExchange read = PortReadStatus(opening.device());
+  opening.Close();
+  const uint8_t status = read.reply.bytes[1];
+  if (!read.ok()) return read.status;
+  if (!IsValidStatus(status)) return Failure(Cause::kNoAnswer);
+  *closed = (status & kStatusSwitch) == 0;
+  return kDone;
 }
 
 void PortFirmwareText(char* buf) {
@@ -416,13 +424,13 @@ void PortFirmwareText(char* buf) {
 void PortFinishOverdue() {
   if (gPulse.pulsePending && MicrosecondsSincePulse() >= kPulseUs) {
     EndPendingPulse("a later call", 0);
-    RetryOwedReleases(0, gPulse.releaseIndex);
+    RetryOwedReleases(0, gPulse.releaseBox);
     ScheduleTimer();
   } else if (gPulse.owedReleases != 0) {
     RetryOwedReleases(0);
     if (gPulse.owedReleases == 0) ScheduleTimer();
   }
-  if (gPortLink.usedBoxes != 0) ReleaseDeadPulses();
+  if (gPortBackend.usedBoxes != 0) ReleaseDeadPulses();
 }
 
 // The pulse was completed (front/dllmain.cpp). A release this process still owes (its box
@@ -433,11 +441,11 @@ void PortFinishOverdue() {
 void PortDetach(UnloadKind) {
   RetryOwedReleases(0);
   PortFinishEepromWork();
-  for (uint8_t index = 0; index <= kPortMaxIndex; ++index) {
-    if (!ReleaseOwedTo(index)) continue;
-    SharedBoxRecord* shared = PortSharedRecordIfOpen(index);
+  for (uint8_t box = 0; box < kBoxes; ++box) {
+    if (!ReleaseOwedTo(box)) continue;
+    SharedBoxRecord* shared = PortSharedRecordIfOpen(box);
     if (OwnerOf(shared) == PulseOwner::kThisProcess) shared->ownerStart = 0;
     TraceEvent("owed release", "port %u: not written before the unload; left to the next program",
-               index);
+               box);
   }
 }

@@ -12,34 +12,35 @@
 #include <stdint.h>
 
 #include "common/contract.h"
+#include "common/counter_addition.h"
+#include "common/status.h"
 
-// Session. Open: addresses box 'index', probes it and reads its stored counter (*counter);
-// the open result, or kNotOpen. The front completes a pending pulse first.
-int32_t PortOpenSession(uint8_t index, CounterSeen* counter);
+// Session. Open: addresses box 'box', probes it and reads its stored counter (*counter);
+// *opened: the open result. The front completes a pending pulse first.
+Status PortOpenSession(uint8_t box, CounterSeen* counter, int32_t* opened);
 void PortCloseSession();
 
 // Drawer and switch.
-KickResult PortKick();  // pulse written on a box with a valid status; counted once its status
-                        // was read; the library's timer releases it 60 ms later. Nothing, with
-                        // no device access, while one is pending
-bool PortRelease();     // ends the pulse now; true when the release reached a valid box
-bool PortReadSwitch(bool* readNow);  // true when the switch line reads 0 on a valid status
-void PortFirmwareText(char* buf);    // "Cy"; no device access
+Status PortKick(bool* counted);  // pulse written on a box with a valid status; counted once its
+                                 // status was read; the library's timer releases it 60 ms
+                                 // later. Nothing, with no device access, while one is pending
+Status PortRelease();            // ends the pulse now; done when the release reached a valid box
+Status PortReadSwitch(bool* closed);  // *closed: the switch line reads 0 on a valid status
+void PortFirmwareText(char* buf);     // "Cy"; no device access
 
 // Identity record, in the box's serial EEPROM; every completed write beeps once. A read or
 // completed write of the counter field shows the stored counter (*counter).
-bool PortReadField(IdentityField field, uint32_t* value, const CounterSeen* expected,
-                   CounterSeen* counter);
-bool PortWriteField(IdentityField field, uint32_t value, const uint32_t* holds,
-                    CounterSeen* counter);
+Status PortReadField(IdentityField field, uint32_t* value, CounterSeen* counter);
+Status PortWriteField(IdentityField field, uint32_t value, CounterSeen* counter);
+// The openings written back, in one device open of box 'box' with its lock kept: the counter
+// read (only its low byte, where the session's copy is still the box's and the sum does not
+// carry out of it), the sum written (only the bytes that differ, most significant first).
+Status PortAddToCounter(uint8_t box, CounterAddition& addition, DWORD waitMs, uint32_t* total,
+                        CounterSeen* counter);
 
-// The box held for a read-modify-write: one device open, its lock kept.
-BoxReach PortHoldBox(uint8_t index, DWORD waitMs);
-void PortLetGo(uint8_t index);
-
-// Discovery: the boxes at indexes 0, 1, ... up to the first that does not answer. The front
+// Discovery: the boxes numbered 0, 1, ... up to the first that does not answer. The front
 // completes a pending pulse first.
-uint8_t PortScan(ScanMode mode);
+uint8_t PortScan(ScanMode mode, Status* ended);
 
 // Lifetime. FinishOverdue: ends a pulse whose time is up (when the library's timer is
 // late), tries a release still owed to a box, and releases a pulse of a process that is

@@ -6,7 +6,7 @@
 #include "common/trace.h"
 #include "driverport/driverport.h"
 
-PortLink gPortLink;
+PortBackendState gPortBackend;
 
 namespace {
 
@@ -19,7 +19,7 @@ constexpr uint8_t kSelectStatus = 0x14;
 constexpr uint8_t kSelectDrawer = 0x2F;
 constexpr uint8_t kSelectPins = 0x00;
 
-uint16_t BoxBit(uint8_t index) { return static_cast<uint16_t>(1u << index); }
+uint16_t BoxBit(uint8_t box) { return static_cast<uint16_t>(1u << box); }
 
 // A brief wait for ready: the longest a part of this family programs a byte, and some.
 constexpr int64_t kBriefWaitUs = 10000;
@@ -27,47 +27,66 @@ constexpr int64_t kBriefWaitUs = 10000;
 // A pulse on the open box that has fallen due is released before the next request goes out,
 // in the middle of an EEPROM instruction too: the drawer write leaves the pin port alone.
 // The request's blocks are kept as its caller set them.
-void ReleaseDuePulseFirst() {
-  if (gPortLink.pulseDueAt == 0 || gPortLink.releasing || FineNow() < gPortLink.pulseDueAt) return;
-  const PortCommand command = gPortLink.command;
-  const PortReply reply = gPortLink.reply;
-  gPortLink.releasing = true;
-  PortReleaseDuePulse(gPortLink.openIndex);
-  gPortLink.releasing = false;
-  gPortLink.command = command;
-  gPortLink.reply = reply;
+void ReleaseDuePulseFirst(PortDevice& device) {
+  if (device.pulseDueAt == 0 || device.releasing || FineNow() < device.pulseDueAt) return;
+  const PortCommand command = device.blocks.command;
+  const PortReply reply = device.blocks.reply;
+  device.releasing = true;
+  PortReleaseDuePulse(device);
+  device.releasing = false;
+  device.blocks.command = command;
+  device.blocks.reply = reply;
 }
 
-bool Request(DWORD code) {
-  ReleaseDuePulseFirst();
-  BOOL ok = DeviceIoControl(gPortLink.handle, code, gPortLink.command.bytes,
-                            sizeof gPortLink.command.bytes, gPortLink.reply.bytes,
-                            sizeof gPortLink.reply.bytes, &gPortLink.bytesReturned, nullptr);
+Status Request(PortDevice& device, DWORD code) {
+  ReleaseDuePulseFirst(device);
+  PortBlocks& blocks = device.blocks;
+  BOOL ok = DeviceIoControl(device.handle, code, blocks.command.bytes, sizeof blocks.command.bytes,
+                            blocks.reply.bytes, sizeof blocks.reply.bytes, &device.bytesReturned,
+                            nullptr);
+  const Status status =
+      ok ? kDone : Failure(Cause::kRequestFailed, "DeviceIoControl", GetLastError());
   TraceRequest(ok != FALSE);
-  return ok != FALSE;
+  return status;
+}
+
+PortExchange Exchange(PortDevice& device, DWORD code) {
+  const Status status = Request(device, code);
+  return PortExchange{status, device.blocks.reply};
+}
+
+// The first pin transfer of the EEPROM work that failed says why the work failed.
+bool NotePinTransfer(PortDevice& device, const Status& status) {
+  if (!status.ok() && device.eepromFailure.ok()) device.eepromFailure = status;
+  return status.ok();
 }
 
 }  // namespace
 
 bool IsValidStatus(uint8_t status) { return (status & 0x08) == 0 && (status & 0xF0) == 0xF0; }
 
-HANDLE PortOpenDevice(uint8_t index, BoxReach* reach, DWORD waitMs) {
-  BoxReach unused;
-  BoxReach& how = reach != nullptr ? *reach : unused;
-  how = BoxReach::kNoAnswer;
-  if (index > kPortMaxIndex) return INVALID_HANDLE_VALUE;
-  const BoxTurn turn = TakeBoxForOperation(BoxKind::kPort, index, waitMs);
-  if (turn.reach == BoxReach::kBusy || turn.reach == BoxReach::kNoAnswer) {
-    how = turn.reach;  // kept by another caller, or not to be used (a squatter's objects)
-    return INVALID_HANDLE_VALUE;
+PortDevice::PortDevice() : eeprom{{PortPinWrite, PortPinSample, PortNowUs, PortPause, this}, {}} {}
+
+PortOpening::PortOpening(uint8_t box, DWORD waitMs) : status_(kDone) {
+  if (box >= kBoxes) {
+    status_ = Failure(Cause::kNoSuchBox);
+    return;
   }
-  gPortLink.boxLocked = true;
-  gPortLink.turn = turn;
-  gPortLink.openIndex = index;
-  gPortLink.pulseDueAt = 0;
+  // The record first: a squatter's keeps the box from being taken.
+  PortSharedRecord(box);
+  const BoxTurn turn = TakeBoxForOperation(BoxKind::kPort, box, waitMs);
+  // Kept by another caller, or not to be used (a squatter's objects).
+  if (!turn.taken()) {
+    status_ = turn.status;
+    return;
+  }
+  PortDevice& device = device_;
+  device.boxTaken = true;
+  device.turn = turn;
+  device.box = box;
   if (turn.lastHolderDied) {
     // It may have left the EEPROM inside an instruction, programming, with writes enabled.
-    SharedBoxRecord* record = PortSharedRecord(index);
+    SharedBoxRecord* record = PortSharedRecord(box);
     if (record != nullptr) {
       record->eepromState = (record->eepromState & ~kEepromStateBits) | kEepromKnown |
                             kEepromUnsure | kEepromWritesEnabled | kEepromProgramming;
@@ -76,53 +95,54 @@ HANDLE PortOpenDevice(uint8_t index, BoxReach* reach, DWORD waitMs) {
   char path[64];
   DWORD length = 0;
   for (; kDeviceTemplate[length] != '\0'; ++length) path[length] = kDeviceTemplate[length];
-  path[length - 1] = static_cast<char>('0' + index);
+  path[length - 1] = static_cast<char>('0' + box);
   path[length] = '\0';
-  gPortLink.handle =
+  device.handle =
       CreateFileA(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (gPortLink.handle == INVALID_HANDLE_VALUE) {
-    gPortLink.boxLocked = false;
-    gPortLink.openIndex = kPortNoIndex;
-    UnlockBox(BoxKind::kPort, index);
-    how = BoxReach::kNoDevice;
-    return INVALID_HANDLE_VALUE;
+  if (device.handle == INVALID_HANDLE_VALUE) {
+    status_ = Failure(Cause::kNoDevice, "CreateFileA", GetLastError());
+    Close();
+    return;
   }
-  gPortLink.usedBoxes |= static_cast<uint16_t>(1u << index);
-  bool ok = PortReadStatus();
+  device.blocks = gPortBackend.blocks;
+  gPortBackend.usedBoxes |= BoxBit(box);
+  PortExchange read = PortReadStatus(device);
   // A failed read leaves the reply as the previous transfer left it: only a status that
   // is not valid there asks for recovery.
-  if (!IsValidStatus(gPortLink.reply.bytes[1])) ok = Request(kPortRecoveryCode);
-  if (!ok || !IsValidStatus(gPortLink.reply.bytes[1])) {
-    PortCloseDevice(index);
-    return INVALID_HANDLE_VALUE;
+  if (!IsValidStatus(read.reply.bytes[1])) read = Exchange(device, kPortRecoveryCode);
+  if (!read.ok() || !IsValidStatus(read.reply.bytes[1])) {
+    status_ = read.ok() ? Failure(Cause::kNoAnswer) : read.status;
+    Close();
+    return;
   }
-  PortReleaseOrphanedPulse(index);
-  how = turn.reach;
-  return gPortLink.handle;
+  PortReleaseOrphanedPulse(device);
 }
 
-void PortCloseDevice(uint8_t index) {
-  if (index > kPortMaxIndex) return;
-  CloseHandle(gPortLink.handle);
-  gPortLink.handle = INVALID_HANDLE_VALUE;
-  gPortLink.openIndex = kPortNoIndex;
-  gPortLink.pulseDueAt = 0;
-  if (gPortLink.boxLocked) {
-    gPortLink.boxLocked = false;
-    UnlockBox(BoxKind::kPort, index);
+void PortOpening::Close() {
+  PortDevice& device = device_;
+  if (device.handle != INVALID_HANDLE_VALUE) {
+    CloseHandle(device.handle);
+    device.handle = INVALID_HANDLE_VALUE;
+    gPortBackend.blocks = device.blocks;
+  }
+  device.pulseDueAt = 0;
+  if (device.boxTaken) {
+    device.boxTaken = false;
+    UnlockBox(BoxKind::kPort, device.box);
   }
 }
 
-bool PortBeginEepromWork(EepromPatience patience) {
-  Microwire& bus = gPortLink.eeprom;
-  const uint8_t index = gPortLink.openIndex;
+bool PortBeginEepromWork(PortDevice& device, EepromPatience patience) {
+  Microwire& bus = device.eeprom;
+  const uint8_t box = device.box;
   bus.state.active = false;
-  if (gPortLink.turn.reach != BoxReach::kReached) {
-    TraceEvent("wait", "port %u: its EEPROM is not driven without the box's lock", index);
+  device.eepromFailure = kDone;
+  if (!device.turn.status.ok()) {
+    TraceEvent("wait", "port %u: its EEPROM is not driven without the box's lock", box);
     return false;
   }
-  SharedBoxRecord* record = PortSharedRecord(index);
-  gPortLink.pulseDueAt = PortPulseDueAt(index);
+  SharedBoxRecord* record = PortSharedRecord(box);
+  device.pulseDueAt = PortPulseDueAt(box);
   // Without the record, another process may have left the part in any state; with one that
   // knows nothing (just made, or left by an earlier version), it may still be programming.
   uint32_t left = record != nullptr ? record->eepromState
@@ -134,149 +154,147 @@ bool PortBeginEepromWork(EepromPatience patience) {
   }
   bus.state.unsure = true;
   bus.state.programming = (left & kEepromProgramming) != 0;
-  gPortLink.eepromWritesEnabled = (left & kEepromWritesEnabled) != 0;
+  device.eepromWritesEnabled = (left & kEepromWritesEnabled) != 0;
   MicrowireStart(bus);
   if (patience == EepromPatience::kBrief) bus.state.readyByUs = PortNowUs(nullptr) + kBriefWaitUs;
   if (bus.state.programming) {
-    const bool foundStuck = (gPortLink.stuckBoxes & BoxBit(index)) != 0;
+    const bool foundStuck = (gPortBackend.stuckBoxes & BoxBit(box)) != 0;
     if (!MicrowireAwaitReady(bus, !foundStuck)) return false;
   }
-  if (gPortLink.eepromWritesEnabled && EepromWriteDisable(bus)) {
-    gPortLink.eepromWritesEnabled = false;
+  if (device.eepromWritesEnabled && EepromWriteDisable(bus)) {
+    device.eepromWritesEnabled = false;
   }
   return !bus.state.halted;
 }
 
 void PortFinishEepromWork() {
-  for (uint8_t index = 0; index <= kPortMaxIndex; ++index) {
-    if ((gPortLink.usedBoxes & BoxBit(index)) == 0) continue;
-    const SharedBoxRecord* record = PortSharedRecordIfOpen(index);
-    const uint32_t left = record != nullptr ? record->eepromState : gPortLink.eepromLeft[index];
+  for (uint8_t box = 0; box < kBoxes; ++box) {
+    if ((gPortBackend.usedBoxes & BoxBit(box)) == 0) continue;
+    const SharedBoxRecord* record = PortSharedRecordIfOpen(box);
+    const uint32_t left = record != nullptr ? record->eepromState : gPortBackend.eepromLeft[box];
     if ((left & kEepromKnown) == 0 || (left & (kEepromWritesEnabled | kEepromProgramming)) == 0) {
       continue;
     }
-    if (PortOpenDevice(index, nullptr, 0) == INVALID_HANDLE_VALUE) continue;
-    PortBeginEepromWork(EepromPatience::kBrief);
-    PortEndEepromWork();
-    PortCloseDevice(index);
+    PortOpening opening(box, 0);
+    if (!opening.ok()) continue;
+    PortBeginEepromWork(opening.device(), EepromPatience::kBrief);
+    PortEndEepromWork(opening.device());
   }
 }
 
-void PortMarkWritesEnabled() {
-  gPortLink.eepromWritesEnabled = true;
-  SharedBoxRecord* record = PortSharedRecord(gPortLink.openIndex);
+void PortMarkWritesEnabled(PortDevice& device) {
+  device.eepromWritesEnabled = true;
+  SharedBoxRecord* record = PortSharedRecord(device.box);
   if (record != nullptr) record->eepromState |= kEepromWritesEnabled;
 }
 
-void PortMarkWritesDisabled() { gPortLink.eepromWritesEnabled = false; }
+void PortMarkWritesDisabled(PortDevice& device) { device.eepromWritesEnabled = false; }
 
-void PortEndEepromWork() {
-  Microwire& bus = gPortLink.eeprom;
+void PortEndEepromWork(PortDevice& device) {
+  Microwire& bus = device.eeprom;
   if (!bus.state.active) return;  // Begin found the box without its lock
   MicrowireStop(bus);
-  gPortLink.pulseDueAt = 0;
-  const uint8_t index = gPortLink.openIndex;
+  device.pulseDueAt = 0;
+  const uint8_t box = device.box;
   if (bus.state.stuck) {
-    gPortLink.stuckBoxes |= BoxBit(index);
+    gPortBackend.stuckBoxes |= BoxBit(box);
     TraceEvent("eeprom", "port %u: the part did not show ready within %u ms; nothing more sent",
-               index, static_cast<unsigned>(kReadyLimitUs / 1000));
+               box, static_cast<unsigned>(kReadyLimitUs / 1000));
   } else if (!bus.state.programming) {
-    gPortLink.stuckBoxes &= static_cast<uint16_t>(~BoxBit(index));
+    gPortBackend.stuckBoxes &= static_cast<uint16_t>(~BoxBit(box));
   }
   const uint32_t left = kEepromKnown | (bus.state.unsure ? kEepromUnsure : 0) |
-                        (gPortLink.eepromWritesEnabled ? kEepromWritesEnabled : 0) |
+                        (device.eepromWritesEnabled ? kEepromWritesEnabled : 0) |
                         (bus.state.programming ? kEepromProgramming : 0);
-  gPortLink.eepromLeft[index] = static_cast<uint8_t>(left);
-  SharedBoxRecord* record = PortSharedRecord(index);
+  gPortBackend.eepromLeft[box] = static_cast<uint8_t>(left);
+  SharedBoxRecord* record = PortSharedRecord(box);
   if (record == nullptr) return;
   record->eepromState = (record->eepromState & ~kEepromStateBits) | left;
 }
 
-void PortNoteCounterWrite() {
-  SharedBoxRecord* record = PortSharedRecord(gPortLink.openIndex);
+void PortNoteCounterWrite(const PortDevice& device) {
+  SharedBoxRecord* record = PortSharedRecord(device.box);
   if (record != nullptr) record->eepromState += kCounterWriteStep;
 }
 
-bool PortCounterWrites(uint32_t* writes) {
-  SharedBoxRecord* record = PortSharedRecord(gPortLink.openIndex);
+bool PortCounterWrites(const PortDevice& device, uint32_t* writes) {
+  SharedBoxRecord* record = PortSharedRecord(device.box);
   if (record == nullptr) return false;
   *writes = record->eepromState / kCounterWriteStep;
   return true;
 }
 
-bool PortTransfer() { return Request(kPortRequestCode); }
-
-bool PortReadStatus() {
-  gPortLink.command.bytes[0] = kRequestRead;
-  gPortLink.command.bytes[1] = kSelectStatus;
-  return PortTransfer();
+PortExchange PortReadStatus(PortDevice& device) {
+  device.blocks.command.bytes[0] = kRequestRead;
+  device.blocks.command.bytes[1] = kSelectStatus;
+  return Exchange(device, kPortRequestCode);
 }
 
-bool PortWriteDrawer(uint8_t pattern) {
-  gPortLink.command.bytes[0] = kRequestDrawerWrite;
-  gPortLink.command.bytes[1] = kSelectDrawer;
-  gPortLink.command.bytes[2] = pattern;
-  return PortTransfer();
+Status PortWriteDrawer(PortDevice& device, uint8_t pattern) {
+  device.blocks.command.bytes[0] = kRequestDrawerWrite;
+  device.blocks.command.bytes[1] = kSelectDrawer;
+  device.blocks.command.bytes[2] = pattern;
+  return Request(device, kPortRequestCode);
 }
 
-bool PortWritePins(uint8_t pattern) {
-  gPortLink.command.bytes[0] = kRequestPinWrite;
-  gPortLink.command.bytes[1] = kSelectPins;
-  gPortLink.command.bytes[2] = pattern;
-  gPortLink.lastPins = pattern;
-  return PortTransfer();
+Status PortWritePins(PortDevice& device, uint8_t pattern) {
+  device.blocks.command.bytes[0] = kRequestPinWrite;
+  device.blocks.command.bytes[1] = kSelectPins;
+  device.blocks.command.bytes[2] = pattern;
+  device.blocks.lastPins = pattern;
+  return Request(device, kPortRequestCode);
 }
 
 // The sample carries the pin pattern in force, as after the pin write before it, also where
 // a drawer release went out in between.
-bool PortSamplePins() {
-  gPortLink.command.bytes[0] = kRequestRead;
-  gPortLink.command.bytes[1] = kSelectPins;
-  gPortLink.command.bytes[2] = gPortLink.lastPins;
-  return PortTransfer();
+PortExchange PortSamplePins(PortDevice& device) {
+  device.blocks.command.bytes[0] = kRequestRead;
+  device.blocks.command.bytes[1] = kSelectPins;
+  device.blocks.command.bytes[2] = device.blocks.lastPins;
+  return Exchange(device, kPortRequestCode);
 }
 
-bool PortPinWrite(void*, uint8_t pattern) { return PortWritePins(pattern); }
+bool PortPinWrite(void* context, uint8_t pattern) {
+  PortDevice& device = *static_cast<PortDevice*>(context);
+  return NotePinTransfer(device, PortWritePins(device, pattern));
+}
 
 int64_t PortNowUs(void*) { return MicrosecondsSince(0); }
 
 void PortPause(void*) { Sleep(1); }
 
-bool PortPinSample(void*, uint8_t* reply) {
-  bool ok = PortSamplePins();
-  *reply = gPortLink.reply.bytes[1];
-  return ok;
+bool PortPinSample(void* context, uint8_t* reply) {
+  PortDevice& device = *static_cast<PortDevice*>(context);
+  const PortExchange sample = PortSamplePins(device);
+  *reply = sample.reply.bytes[1];
+  return NotePinTransfer(device, sample.status);
 }
 
-int32_t PortProbe(uint8_t index, BoxReach* reach) {
-  HANDLE handle = PortOpenDevice(index, reach);
-  if (handle == INVALID_HANDLE_VALUE) return kNotOpen;
+Status PortProbe(uint8_t box, int32_t* opened) {
+  PortOpening opening(box);
+  if (!opening.ok()) return opening.status();
+  PortDevice& device = opening.device();
+  const HANDLE handle = device.handle;
   // Written back only as read: a status that did not come is not made up.
-  const bool read = PortReadStatus();
-  const uint8_t status = gPortLink.reply.bytes[1];
-  const bool ok =
-      read && IsValidStatus(status) && PortWriteDrawer(PortProbeWriteBack(index, status));
-  PortCloseDevice(index);
-  if (!ok) return kNotOpen;
-  return OpenResultFromHandle(handle);
+  const PortExchange read = PortReadStatus(device);
+  const uint8_t port = read.reply.bytes[1];
+  const bool valid = read.ok() && IsValidStatus(port);
+  const Status written = valid ? PortWriteDrawer(device, PortProbeWriteBack(box, port)) : kDone;
+  opening.Close();
+  if (read.ok() && !valid) return Failure(Cause::kNoAnswer);
+  if (!read.ok()) return read.status;
+  if (!written.ok()) return written;
+  *opened = OpenResultFromHandle(handle);
+  return kDone;
 }
 
-int32_t PortOpenSession(uint8_t index, CounterSeen* counter) {
-  gPortLink.deviceIndex = index;
-  int32_t result = PortProbe(index);
-  if (result == kNotOpen) return result;
+Status PortOpenSession(uint8_t box, CounterSeen* counter, int32_t* opened) {
+  gPortBackend.sessionBox = box;
+  const Status status = PortProbe(box, opened);
+  if (!status.ok()) return status;
   uint32_t value = 0;
-  PortReadField(IdentityField::kLastOpenCnt, &value, nullptr, counter);
-  return result;
+  PortReadField(IdentityField::kLastOpenCnt, &value, counter);
+  return kDone;
 }
 
-void PortCloseSession() { gPortLink.deviceIndex = kPortNoIndex; }
-
-bool PortBeginOperation(uint8_t index) {
-  if (gPortLink.holding) return index == gPortLink.openIndex;
-  return PortOpenDevice(index) != INVALID_HANDLE_VALUE;
-}
-
-void PortEndOperation(uint8_t index) {
-  if (!gPortLink.holding) PortCloseDevice(index);
-}
+void PortCloseSession() { gPortBackend.sessionBox = kNoBox; }

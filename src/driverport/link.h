@@ -6,8 +6,9 @@
 //   drawer-port write  17 2F pp 00
 //   pin write          15 00 pp 00   (serial EEPROM pins)
 //   pin sample         14 00 pp 00   reply byte 1 bit 6 = EEPROM data out
-// Both blocks persist between requests: an operation sets only the bytes it names, the
-// others keep what the last one left (pp of a read is the pattern of the last write).
+// Both blocks persist between requests, from one operation to the next: an operation sets
+// only the bytes it names, the others keep what the last one left (pp of a read is the
+// pattern of the last write, and a failed transfer leaves the reply as it was).
 #ifndef TEVRO_DRIVERPORT_LINK_H
 #define TEVRO_DRIVERPORT_LINK_H
 
@@ -17,10 +18,10 @@
 #include "common/box_lock.h"
 #include "common/contract.h"
 #include "common/gone_box.h"
+#include "common/status.h"
+#include "driverport/box_record.h"
 #include "driverport/microwire.h"
 
-constexpr uint8_t kPortMaxIndex = 9;
-constexpr uint8_t kPortNoIndex = 255;
 constexpr DWORD kPortRequestCode = 4;          // device type 0, function 1, buffered
 constexpr DWORD kPortRecoveryCode = 0x222031;  // device type 0x22, function 0x80C, in-direct
 
@@ -36,75 +37,127 @@ struct PortReply {
   uint8_t bytes[6];
 };
 
-// The EEPROM pins as the framing drives them: a pin write, and a pin sample whose reply
-// byte 1 carries data out; only between PortOpenDevice and PortCloseDevice. And the ready
-// wait's clock (the performance counter in microseconds) and pause (Sleep(1)).
+// The blocks every request goes out with and comes back in, and the pattern of the last pin
+// write (a sample carries it).
+struct PortBlocks {
+  PortCommand command;
+  PortReply reply;
+  uint8_t lastPins;
+};
+
+// The drawer pulse of this process: at most one pending, and the releases still owed to
+// boxes. Written by drawer.cpp only.
+struct DrawerPulse {
+  bool pulsePending;                  // a pulse is written and its release not yet tried
+  int64_t pulseStart;                 // performance counter when the pending pulse was written
+  uint8_t releaseBox;                 // the box of the last pulse written
+  uint16_t owedReleases;              // bit N: a pulse was written to box N and no release since
+  MissedOpens releaseMissed[kBoxes];  // box N's device not found, for its release
+  // Pulses of processes that are gone, on boxes this process has used: when box N's owner
+  // was last asked about, and the tries that did not find box N's device.
+  int64_t ownerCheckAt[kBoxes];
+  MissedOpens deadPulseMissed[kBoxes];
+};
+
+// What the backend keeps between exported calls, load to unload, besides the views of its
+// boxes' shared records (box_record.cpp keeps those); one operation's device is a
+// PortDevice. The session's box is chosen by the session open and close, and by a scan with
+// no session open (discovery.cpp); the boxes used are marked and the blocks taken by every
+// device open, the blocks left by its close, the EEPROM's marks by the EEPROM work's end
+// (link.cpp); the pulse is drawer.cpp's.
+struct PortBackendState {
+  uint8_t sessionBox = 0;  // N of \\.\Drelvan_N the session addresses; kNoBox after the close
+  uint16_t usedBoxes = 0;  // bit N: this process has opened box N's device
+  // How this process last left each box's EEPROM (the kEeprom* bits of box_record.h), for the
+  // unload's look at a box whose shared record cannot be had; and bit N: box N's part did not get
+  // ready at this process's last look, so the next gets one look, not the whole wait.
+  uint8_t eepromLeft[kBoxes] = {};
+  uint16_t stuckBoxes = 0;
+  PortBlocks blocks = {};  // as the last request left them
+  DrawerPulse pulse = {};
+};
+
+extern PortBackendState gPortBackend;
+
+// One operation's open device, from its open to its close: every function that sends a
+// request is handed the one it goes through. Made only by a PortOpening.
+struct PortDevice {
+  PortDevice();
+  PortDevice(const PortDevice&) = delete;
+  PortDevice& operator=(const PortDevice&) = delete;
+
+  uint8_t box = kNoBox;                  // the box whose device is open
+  HANDLE handle = INVALID_HANDLE_VALUE;  // its device, once CreateFileA gave it
+  bool boxTaken = false;                 // the box is taken (common/box_lock.h) ...
+  BoxTurn turn = {};                     // ... and how: whether it may be written
+  PortBlocks blocks = {};                // the blocks every transfer uses
+  DWORD bytesReturned = 0;               // never examined
+  // The EEPROM framing, its pins this device's (its callbacks' context is the device).
+  Microwire eeprom = {};
+  bool eepromWritesEnabled = false;  // the EEPROM work under way may have left writes on
+  Status eepromFailure = kDone;      // the first pin transfer of that work that failed
+  // During EEPROM work, when a pulse on the box falls due (performance counter; 0: none):
+  // the holder releases it before its next request (drawer.cpp), inside an instruction too.
+  int64_t pulseDueAt = 0;
+  bool releasing = false;  // the requests of that release are under way
+};
+
+// Opens box 'box' for one operation: takes the box (waiting at most waitMs), then
+// CreateFileA, a status read and, when the status is not valid, one recovery request.
+// Done with the device open (taken without its lock when its turn says so); otherwise why
+// not, nothing held and the device closed again before the constructor returns. Box above
+// 9: kNoSuchBox without a system call. After a holder that died, the box's EEPROM starts its
+// next operation cleanly; a pulse left running by a process that is gone is released once
+// its time is up. The destructor (or Close, at most once) closes the device and gives the
+// box back.
+class PortOpening {
+ public:
+  explicit PortOpening(uint8_t box, DWORD waitMs = kBoxWaitMs);
+  ~PortOpening() { Close(); }
+  PortOpening(const PortOpening&) = delete;
+  PortOpening& operator=(const PortOpening&) = delete;
+
+  bool ok() const { return status_.ok(); }
+  const Status& status() const { return status_; }
+  PortDevice& device() { return device_; }
+  void Close();
+
+ private:
+  PortDevice device_;
+  Status status_;
+};
+
+// True for a valid port status: bit 3 clear and bits 4-7 set (0xF0..0xF7).
+bool IsValidStatus(uint8_t status);
+
+// What a transfer that gets a reply gives its caller: done, or the failed DeviceIoControl
+// (kRequestFailed with its error); and the reply block as the transfer left it (after a
+// failure, as it was before).
+struct PortExchange {
+  Status status;
+  PortReply reply;
+  bool ok() const { return status.ok(); }
+};
+
+// Transfers on the open device.
+PortExchange PortReadStatus(PortDevice& device);  // status in reply byte 1
+Status PortWriteDrawer(PortDevice& device, uint8_t pattern);
+Status PortWritePins(PortDevice& device, uint8_t pattern);
+PortExchange PortSamplePins(PortDevice& device);  // data out in reply byte 1, bit 6
+
+// The EEPROM pins as the framing drives them (context: the PortDevice): a pin write, and a
+// pin sample whose reply byte 1 carries data out. And the ready wait's clock (the
+// performance counter in microseconds) and pause (Sleep(1)).
 bool PortPinWrite(void* context, uint8_t pattern);
 bool PortPinSample(void* context, uint8_t* reply);
 int64_t PortNowUs(void* context);
 void PortPause(void* context);
 
-// The link: one device open per operation, the blocks every transfer uses, and the box the
-// session addresses. Written by link.cpp, except: the hold (identity.cpp), the box addressed
-// after a scan with no session open (discovery.cpp), the framing's state (microwire.cpp,
-// through the Microwire record it is passed), and when a pulse on the open box falls due
-// (drawer.cpp). The drawer pulse is drawer.cpp's own record.
-struct PortLink {
-  HANDLE handle = INVALID_HANDLE_VALUE;  // open device inside one operation only
-  PortCommand command = {};              // sent by every transfer as it stands
-  PortReply reply = {};                  // filled by the driver
-  DWORD bytesReturned = 0;               // never examined
-  Microwire eeprom = {{PortPinWrite, PortPinSample, PortNowUs, PortPause, nullptr}, {}};
-  bool boxLocked = false;            // the open device's box is locked (common/box_lock.h)
-  BoxTurn turn = {};                 // ... and how: whether it may be written
-  bool holding = false;              // the device stays open between operations (a hold)
-  uint8_t openIndex = kPortNoIndex;  // the box whose device is open
-  uint16_t usedBoxes = 0;            // bit N: this process has opened box N's device
-  bool eepromWritesEnabled = false;  // the EEPROM work under way may have left writes on
-  uint8_t lastPins = 0;              // the pattern of the last pin write (a sample carries it)
-  // During EEPROM work, when a pulse on the open box falls due (performance counter; 0: none):
-  // the holder releases it before its next request (drawer.cpp), inside an instruction too.
-  int64_t pulseDueAt = 0;
-  bool releasing = false;  // the requests of that release are under way
-  // How this process last left each box's EEPROM (the kEeprom* bits of box_lock.h), for the
-  // unload's look at a box whose shared record cannot be had; and bit N: box N's part did not get
-  // ready at this process's last look, so the next gets one look, not the whole wait.
-  uint8_t eepromLeft[kPortMaxIndex + 1] = {};
-  uint16_t stuckBoxes = 0;
-
-  // The box the session addresses: chosen by the session open and close, and by a scan
-  // with no session open.
-  uint8_t deviceIndex = 0;  // N of \\.\Drelvan_N; kPortNoIndex after the close
-};
-
-extern PortLink gPortLink;
-
-// True for a valid port status: bit 3 clear and bits 4-7 set (0xF0..0xF7).
-bool IsValidStatus(uint8_t status);
-
-// Opens box 'index' for one operation: takes the box (waiting at most waitMs), then
-// CreateFileA, a status read and, when the status is not valid, one recovery request.
-// Returns the open handle, or INVALID_HANDLE_VALUE (nothing held, device closed again);
-// *reach, when given, says how it went. Index above 9: INVALID_HANDLE_VALUE without a
-// system call. After a holder that died, the box's EEPROM starts its next operation
-// cleanly; a pulse left running by a process that is gone is released once its time is up.
-HANDLE PortOpenDevice(uint8_t index, BoxReach* reach = nullptr, DWORD waitMs = kBoxWaitMs);
-// Closes the operation's handle and gives the box back (index 0..9; nothing above).
-void PortCloseDevice(uint8_t index);
-
-// Transfers, only between PortOpenDevice and PortCloseDevice. Each returns true when the
-// driver carried the request out.
-bool PortTransfer();
-bool PortReadStatus();  // status in reply byte 1
-bool PortWriteDrawer(uint8_t pattern);
-bool PortWritePins(uint8_t pattern);
-bool PortSamplePins();  // data out in reply byte 1, bit 6
-
-// Decides whether box 'index' answers: open, read the status, write it back with bit 2 set
+// Decides whether box 'box' answers: open, read the status, write it back with bit 2 set
 // (and, when the drawer line reads energised with no living process's pulse on it, with
-// the release), close. Returns the open result (never kNotOpen on success) or kNotOpen;
-// *reach, when given, says how the open went. Does not change the box addressed.
-int32_t PortProbe(uint8_t index, BoxReach* reach = nullptr);
+// the release), close. Done, *opened then the open result (never -1); otherwise why not.
+// Does not change the box addressed.
+Status PortProbe(uint8_t box, int32_t* opened);
 
 // The EEPROM work of one operation on the open device. Begin starts it clean, whatever the
 // last holder left: a deselect first (nothing continues a half-sent instruction); where the
@@ -120,39 +173,34 @@ int32_t PortProbe(uint8_t index, BoxReach* reach = nullptr);
 // it at once). MarkWritesDisabled: once the write disable has gone out (the record learns
 // it at End).
 enum class EepromPatience : uint8_t { kWait, kBrief };
-bool PortBeginEepromWork(EepromPatience patience);
-void PortMarkWritesEnabled();
-void PortMarkWritesDisabled();
-void PortEndEepromWork();
+bool PortBeginEepromWork(PortDevice& device, EepromPatience patience);
+void PortMarkWritesEnabled(PortDevice& device);
+void PortMarkWritesDisabled(PortDevice& device);
+void PortEndEepromWork(PortDevice& device);
 // At the unload: each box this process used whose EEPROM was left with writes enabled or a
 // byte programming (its write disable could not go out) gets the clean start of Begin now,
 // where the box can be had at once and its part shows ready within 10 ms, rather than leaving
 // it to whoever comes next.
 void PortFinishEepromWork();
-// The open box's count of counter writes begun by any process (box_lock.h): Note before a
+// The open box's count of counter writes begun by any process (box_record.h): Note before a
 // write of the counter goes out, so that one cut short counts too; false from Writes when
 // the box's record cannot be had.
-void PortNoteCounterWrite();
-bool PortCounterWrites(uint32_t* writes);
+void PortNoteCounterWrite(const PortDevice& device);
+bool PortCounterWrites(const PortDevice& device, uint32_t* writes);
 
-// Device 'index' open and its box taken: releases a pulse that a process that is gone left
-// running on it, once the pulse's time is up (drawer.cpp).
-void PortReleaseOrphanedPulse(uint8_t index);
-// Device 'index' open, its valid 'status' just read: what the probe writes back, the status
-// with bit 2 set; released where the drawer line is energised by no living process (with no
-// record of a pulse, at once; a gone process's pulse once its time is up, which the probe
-// waits for) (drawer.cpp).
-uint8_t PortProbeWriteBack(uint8_t index, uint8_t status);
-// Device 'index' open and its box taken: when the earliest pulse on it falls due, its own or
-// another process's (performance counter; 0 when none runs), and the release of that pulse,
-// once due, whoever started it; the release sets the next due time (drawer.cpp).
-int64_t PortPulseDueAt(uint8_t index);
-void PortReleaseDuePulse(uint8_t index);
-
-// The device of box 'index' for one operation: opened, or (inside a hold of that box) the
-// one already open. End gives it back unless a hold keeps it. Begin returns false when the
-// box was not reached.
-bool PortBeginOperation(uint8_t index);
-void PortEndOperation(uint8_t index);
+// The open device's box taken: releases a pulse that a process that is gone left running on
+// it, once the pulse's time is up (drawer.cpp).
+void PortReleaseOrphanedPulse(PortDevice& device);
+// Device of box 'box' open, its valid 'status' just read: what the probe writes back, the
+// status with bit 2 set; released where the drawer line is energised by no living process
+// (with no record of a pulse, at once; a gone process's pulse once its time is up, which the
+// probe waits for) (drawer.cpp).
+uint8_t PortProbeWriteBack(uint8_t box, uint8_t status);
+// Box 'box' taken: when the earliest pulse on it falls due, its own or another process's
+// (performance counter; 0 when none runs) (drawer.cpp). ReleaseDuePulse: on the open device,
+// the release of that pulse, once due, whoever started it; it sets the device's next due
+// time.
+int64_t PortPulseDueAt(uint8_t box);
+void PortReleaseDuePulse(PortDevice& device);
 
 #endif  // TEVRO_DRIVERPORT_LINK_H

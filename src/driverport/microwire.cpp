@@ -97,14 +97,24 @@ bool MicrowireAwaitReady(Microwire& bus, bool patient) {
     MicrowirePins(bus, kPinsSelect);
   }
   bus.state.showingReady = false;
+  bool lookedAgain = false;
   for (uint32_t looks = 1;; ++looks) {
+    const int64_t lookedAtUs = bus.pins.nowUs(bus.pins.context);
     if (!MicrowireSample(bus)) return false;
     if ((bus.state.reply & kPinDataOut) != 0) {
       bus.state.showingReady = true;
       bus.state.programming = false;
       return true;
     }
-    if (!patient || bus.pins.nowUs(bus.pins.context) >= bus.state.readyByUs) break;
+    if (!patient) break;
+    const int64_t nowUs = bus.pins.nowUs(bus.pins.context);
+    if (nowUs >= bus.state.readyByUs) {
+      // A look held up past the limit (this process not run, a slow driver) tells what the
+      // part was doing long ago: it gets one more look, which decides.
+      if (lookedAgain || nowUs - lookedAtUs < kLookHeldUpUs) break;
+      lookedAgain = true;
+      continue;
+    }
     if (looks >= kReadyLooksUnpaced) bus.pins.pause(bus.pins.context);
   }
   MicrowireEndInstruction(bus);

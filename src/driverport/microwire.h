@@ -43,6 +43,10 @@ constexpr uint32_t kWordBits = 10;
 // look takes about a millisecond, so these cover the slowest part's 6 ms with no pause).
 constexpr int64_t kReadyLimitUs = 250000;
 constexpr uint32_t kReadyLooksUnpaced = 8;
+// A look that took longer than this was held up (a look takes about a millisecond): once the
+// limit has passed, such a look is followed by one more before the part is taken to be stuck,
+// so that a process kept from running does not give up on a part that is long ready.
+constexpr int64_t kLookHeldUpUs = 20000;
 
 // The pins the framing drives. Each returns true when the transfer was carried out.
 struct PinPort {
@@ -91,8 +95,9 @@ void MicrowireResume(Microwire& bus);
 // a select, then looks at data out, kReadyLooksUnpaced back to back and then one per pause,
 // until it reads 1 (true: the part stays selected showing ready, 'programming' cleared).
 // 'patient' false gives the part one look only (one already found stuck). A part still busy
-// once the operation's waits have taken kReadyLimitUs in all, or at the single look, is
-// deselected and taken to be stuck (false); a failed transfer gives false, halted. Nothing
+// once the operation's waits have taken kReadyLimitUs in all (at a look not held up, or at
+// the one after a held-up look), or at the single look, is deselected and taken to be stuck
+// (false); a failed transfer gives false, halted. Nothing
 // goes into a busy part but the looks.
 bool MicrowireAwaitReady(Microwire& bus, bool patient);
 

@@ -8,7 +8,7 @@
 //
 // Unless an entry says otherwise it addresses the box of the last session open, opens it
 // for the operation and closes it again before it returns, waiting at most 5 s for a box
-// another caller keeps.
+// another caller keeps. What went wrong comes back as a Status (common/status.h).
 #ifndef TEVRO_FRONT_BACKENDS_H
 #define TEVRO_FRONT_BACKENDS_H
 
@@ -16,6 +16,8 @@
 #include <stdint.h>
 
 #include "common/contract.h"
+#include "common/counter_addition.h"
+#include "common/status.h"
 
 // What GetSwitch reports when the switch cannot be read from the box.
 enum class FailedSwitchRead : uint8_t {
@@ -27,8 +29,8 @@ enum class FailedSwitchRead : uint8_t {
 // releases owed to boxes.
 struct PulseOps {
   // Ends the pulse of the addressed box at once, even with none pending, but never another
-  // process's; true when the release reached a box with a valid status.
-  bool (*release)();
+  // process's; done when the release reached a box with a valid status.
+  Status (*release)();
   // On entry to every export: ends a pulse whose time is up and tries what is owed, without
   // waiting for a box another caller keeps.
   void (*finishOverdue)();
@@ -41,41 +43,37 @@ struct Backend {
   BoxKind kind;
   FailedSwitchRead failedSwitchRead;
 
-  // Session. Open: addresses box 'index', probes and sets it up, and reads its identity
-  // record as far as the open does (*counter: the stored counter, when it was read); the
-  // open result, or kNotOpen. Close: the front has written the session's openings back; the
-  // box is no longer addressed.
-  int32_t (*openSession)(uint8_t index, CounterSeen* counter);
+  // Session. Open: addresses box 'box', probes and sets it up, and reads its identity
+  // record as far as the open does (*counter: the stored counter, when it was read);
+  // *opened: the open result for the application when done. Close: the front has written
+  // the session's openings back; the box is no longer addressed.
+  Status (*openSession)(uint8_t box, CounterSeen* counter, int32_t* opened);
   void (*closeSession)();
 
-  // The drawer and the switch. Switch: true when the switch contact reads closed; *readNow
-  // tells whether it was read from the box in this call.
-  KickResult (*kick)();
-  bool (*readSwitch)(bool* readNow);
+  // The drawer and the switch. Kick: *counted tells whether it counts as an opening (a
+  // driver-port box's does once its device opened, as the solenoid may have fired), whatever
+  // the status. Switch: done when the switch was read from the box in this call, *closed
+  // then telling whether its contact reads closed.
+  Status (*kick)(bool* counted);
+  Status (*readSwitch)(bool* closed);
   void (*firmwareText)(char* buf);  // buf never null; nothing written when the box is not reached
 
-  // The identity record. Read: false when the field cannot be read; 'expected', when
-  // given, is what the caller expects the field to hold, and the backend may then read
-  // only part of it (the driver port: the low byte) and take the rest to be as expected
-  // when that part matches. Write: false unless written whole; 'holds', when given, is
-  // what the box holds now (the driver port then writes only the bytes that differ). Both
-  // set *counter when they saw the box's stored counter (CounterSeen), and leave it
-  // otherwise. Inside holdBox .. letGo they act on the held box, in the device open of the
-  // hold; a bridge write there of a field not read in the hold writes the record the bridge
-  // keeps of the session's box, and only when the held box is that box.
-  bool (*readField)(IdentityField field, uint32_t* value, const CounterSeen* expected,
-                    CounterSeen* counter);
-  bool (*writeField)(IdentityField field, uint32_t value, const uint32_t* holds,
-                     CounterSeen* counter);
+  // The identity record of the session's box. Both set *counter when they saw the box's
+  // stored counter (CounterSeen), and leave it otherwise.
+  Status (*readField)(IdentityField field, uint32_t* value, CounterSeen* counter);
+  Status (*writeField)(IdentityField field, uint32_t value, CounterSeen* counter);
 
-  // One device open of box 'index' with its lock kept throughout, for a read-modify-write:
-  // kReached, or why not (nothing held then).
-  BoxReach (*holdBox)(uint8_t index, DWORD waitMs);
-  void (*letGo)(uint8_t index);
+  // Writes openings back: 'addition.count' openings on top of what box 'box' holds now, in
+  // one turn on the box of at most waitMs; *total: the counter written, when done. A try
+  // that fails after a write went out leaves the write's doubt in 'addition' for the next
+  // (common/counter_addition.h); *counter: the stored counter as the try saw it last.
+  Status (*addToCounter)(uint8_t box, CounterAddition& addition, DWORD waitMs, uint32_t* total,
+                         CounterSeen* counter);
 
-  // The boxes at indexes 0, 1, ... up to the first that does not answer (a box another
-  // caller keeps counts); probes leave an open session alone.
-  uint8_t (*scan)(ScanMode mode);
+  // The boxes at numbers 0, 1, ... up to the first that does not answer (a box another
+  // caller keeps counts); probes leave an open session alone. *ended: done when the count
+  // ended at a number where no box is; otherwise why the box there did not answer.
+  uint8_t (*scan)(ScanMode mode, Status* ended);
 
   // The pulse's operations; null when the box times its own pulse.
   const PulseOps* pulse;

@@ -5,7 +5,7 @@
 namespace {
 
 struct CounterCopy {
-  uint8_t index;     // the box the backend addresses; kNoBox when none
+  uint8_t box;       // the box the backend addresses; kNoBox when none
   bool known;        // 'value' was seen on that box since the backend addressed it
   uint32_t value;    // the counter last seen there
   bool writesKnown;  // the box's count of counter writes when 'value' was seen
@@ -14,7 +14,7 @@ struct CounterCopy {
 };
 
 // Written by this file only; by BoxKind. Zero-filled at load: box 0, unknown, until the
-// load's scan addresses the first index each backend found empty.
+// load's scan addresses the first box each backend found empty.
 struct CounterCopies {
   CounterCopy of[2];
 };
@@ -27,23 +27,19 @@ CounterCopy& CopyOf(const Backend& backend) {
 
 }  // namespace
 
-void AddressCounterCopy(const Backend& backend, uint8_t index) {
-  CopyOf(backend) = CounterCopy{.index = index,
-                                .known = false,
-                                .value = 0,
-                                .writesKnown = false,
-                                .writes = 0,
-                                .deadHolders = 0};
+void AddressCounterCopy(const Backend& backend, uint8_t box) {
+  CopyOf(backend) = CounterCopy{
+      .box = box, .known = false, .value = 0, .writesKnown = false, .writes = 0, .deadHolders = 0};
 }
 
-void NoteCounterSeen(const Backend& backend, uint8_t index, const CounterSeen& seen) {
+void NoteCounterSeen(const Backend& backend, uint8_t box, const CounterSeen& seen) {
   CounterCopy& copy = CopyOf(backend);
-  if (!seen.known || index != copy.index) return;
+  if (!seen.known || box != copy.box) return;
   copy.known = true;
   copy.value = seen.value;
   copy.writesKnown = seen.writesKnown;
   copy.writes = seen.writes;
-  copy.deadHolders = DeadHoldersFound(backend.kind, index);
+  copy.deadHolders = DeadHoldersFound(backend.kind, box);
 }
 
 bool CounterCopyOf(const Backend& backend, uint32_t* value) {
@@ -55,7 +51,7 @@ bool CounterCopyOf(const Backend& backend, uint32_t* value) {
 
 bool CounterCopySeen(const Backend& backend, CounterSeen* seen) {
   const CounterCopy& copy = CopyOf(backend);
-  if (!copy.known || copy.deadHolders != DeadHoldersFound(backend.kind, copy.index)) return false;
+  if (!copy.known || copy.deadHolders != DeadHoldersFound(backend.kind, copy.box)) return false;
   *seen = CounterSeen{
       .known = true, .value = copy.value, .writesKnown = copy.writesKnown, .writes = copy.writes};
   return true;

@@ -2,7 +2,7 @@
 // to, and what the close's write-back falls back on when the box cannot be read.
 //
 // One copy per backend, of the box that backend addresses: the box of its last open (whether
-// or not it opened), or, after a scan with no box open, the first index its probes found
+// or not it opened), or, after a scan with no box open, the first box its probes found
 // empty; none after a close. It follows every counter an operation on that box saw (the
 // open, the front's field reads and writes, the write-back's), and is not trusted once an
 // operation has found the box's last holder dead (common/box_lock.h).
@@ -14,13 +14,10 @@
 #include "common/contract.h"
 #include "front/backends.h"
 
-// The box index that stands for none (after a close).
-constexpr uint8_t kNoBox = 255;
-
-// 'backend' now addresses box 'index': its copy is unknown until the box is seen.
-void AddressCounterCopy(const Backend& backend, uint8_t index);
-// An operation on box 'index' of 'backend' saw the box's counter (or did not: nothing then).
-void NoteCounterSeen(const Backend& backend, uint8_t index, const CounterSeen& seen);
+// 'backend' now addresses box 'box': its copy is unknown until the box is seen.
+void AddressCounterCopy(const Backend& backend, uint8_t box);
+// An operation on box 'box' of 'backend' saw the box's counter (or did not: nothing then).
+void NoteCounterSeen(const Backend& backend, uint8_t box, const CounterSeen& seen);
 // The copy of the box 'backend' addresses: false unless it was seen and no holder died on
 // the box since.
 bool CounterCopyOf(const Backend& backend, uint32_t* value);

@@ -39,7 +39,7 @@ void Detach(UnloadKind kind) {
     ProcessLockScope lock(kind == UnloadKind::kLibrary ? ProcessLockScope::Take::kLock
                                                        : ProcessLockScope::Take::kNone);
     for (const Backend* backend : kBackends) CompletePulse(*backend, "the unload");
-    const bool selected = gSession.currentDevice != kNoDevice;
+    const bool selected = gSession.selected != kNoBox;
     if (selected) {
       TraceEvent("message box", "%s", kStillOpenText);
       TraceFlush();

@@ -1,5 +1,8 @@
-// The exported functions: each is one ExportCall that looks at the session record and
-// calls at most one operation of the selected backend.
+// The exported functions: each is one ExportCall, which first ends what is overdue on every
+// backend (FinishOverdueWork), then looks at the session record and calls the selected
+// backend's entries its rule needs (a kick, a read: one; a close: the pulse, the openings'
+// write-back, the close). What an entry's Status means to the application is decided in
+// front/results.h.
 #include <windows.h>
 
 #include <stdarg.h>
@@ -10,18 +13,19 @@
 #include "front/counter_copy.h"
 #include "front/export_call.h"
 #include "front/openings.h"
+#include "front/results.h"
 #include "front/session.h"
 #include "tevro.h"
 
 // Straight after load GetSwitch reports the switch closed; a bridge box that has not yet
 // answered reports it open.
 SessionState gSession = {
-    .currentDevice = kNoDevice,
+    .selected = kNoBox,
     .bridgeCount = 0,
     .portCount = 0,
     .backend = &kPortBackend,
     .openResult = kNotOpen,
-    .boxIndex = 0,
+    .box = 0,
     .counts = {.local = 0, .closed = false, .closedTotal = 0},
     .switchState = {.lastResult = true, .lastRead = false},
 };
@@ -59,45 +63,55 @@ namespace {
 const Backend& Selected() { return *gSession.backend; }
 bool IsOpen() { return gSession.openResult != kNotOpen; }
 
-// Opens number n through 'backend' at its index there; on success the record selects it.
+// Opens the application's number n, box 'box' of 'backend'; on success the record selects it.
 // The local count starts again with every attempt. A pulse still running on the backend's
 // boxes is completed first.
-int32_t OpenThrough(const Backend& backend, uint8_t n, uint8_t index) {
+int32_t OpenThrough(const Backend& backend, uint8_t n, uint8_t box) {
   gSession.counts.local = 0;
   CompletePulse(backend, "an open");
-  AddressCounterCopy(backend, index);
+  AddressCounterCopy(backend, box);
   CounterSeen counter = {};
-  gSession.openResult = backend.openSession(index, &counter);
-  NoteCounterSeen(backend, index, counter);
+  int32_t opened = kNotOpen;
+  const Status status = Reported(backend, box, backend.openSession(box, &counter, &opened));
+  gSession.openResult = OpenResult(status, opened);
+  NoteCounterSeen(backend, box, counter);
   if (IsOpen()) {
     gSession.backend = &backend;
-    gSession.currentDevice = n;
-    gSession.boxIndex = index;
+    gSession.selected = n;
+    gSession.box = box;
     gSession.counts.closed = false;  // the last close's total stands until a box is open
   }
   return gSession.openResult;
 }
 
 int32_t OpenSession(uint8_t n) {
-  if (n != gSession.currentDevice) CloseSession();
+  if (n != gSession.selected) CloseSession();
   if (n >= gSession.bridgeCount) {
     return OpenThrough(kPortBackend, n, static_cast<uint8_t>(n - gSession.bridgeCount));
   }
   // A bridge box already open stays open with its counts; a driver-port number is opened
   // afresh every time.
-  if (n == gSession.currentDevice && IsOpen()) return gSession.openResult;
+  if (n == gSession.selected && IsOpen()) return gSession.openResult;
   return OpenThrough(kBridgeBackend, n, n);
+}
+
+// What came of an operation on the session's box, as its caller is told it.
+const Status& OnSessionBox(const Status& status) {
+  return Reported(Selected(), gSession.box, status);
 }
 
 bool Kick() {
   if (!IsOpen()) return false;
-  KickResult kick = Selected().kick();
-  if (kick.counted) ++gSession.counts.local;
-  return kick.reached;
+  bool counted = false;
+  const Status status = OnSessionBox(Selected().kick(&counted));
+  if (counted) ++gSession.counts.local;
+  return Succeeded(status);
 }
 
 void Release() {
-  if (Selected().pulse != nullptr) Selected().pulse->release();
+  if (Selected().pulse == nullptr) return;
+  const Status status = Selected().pulse->release();
+  if (IsOpen()) OnSessionBox(status);
 }
 
 // A box that cannot be read now reports the state read last where the backend repeats it
@@ -111,8 +125,8 @@ bool Switch(char* readFlag) {
     *flag = 0;
     return memory.lastResult;
   }
-  bool readNow = false;
-  bool closed = Selected().readSwitch(&readNow);
+  bool closed = false;
+  const bool readNow = Succeeded(OnSessionBox(Selected().readSwitch(&closed)));
   if (Selected().failedSwitchRead == FailedSwitchRead::kLastStateRead) {
     if (readNow) memory.lastRead = closed;
     memory.lastResult = memory.lastRead;
@@ -127,17 +141,17 @@ uint32_t Field(IdentityField field) {
   if (!IsOpen()) return 0;
   uint32_t value = 0;
   CounterSeen counter = {};
-  const bool read = Selected().readField(field, &value, nullptr, &counter);
-  NoteCounterSeen(Selected(), gSession.boxIndex, counter);
-  return read ? value : 0;
+  const Status status = OnSessionBox(Selected().readField(field, &value, &counter));
+  NoteCounterSeen(Selected(), gSession.box, counter);
+  return FieldResult(status, value);
 }
 
 bool SetField(IdentityField field, uint32_t value) {
   if (!IsOpen()) return false;
   CounterSeen counter = {};
-  const bool written = Selected().writeField(field, value, nullptr, &counter);
-  NoteCounterSeen(Selected(), gSession.boxIndex, counter);
-  return written;
+  const Status status = OnSessionBox(Selected().writeField(field, value, &counter));
+  NoteCounterSeen(Selected(), gSession.box, counter);
+  return Succeeded(status);
 }
 
 uint32_t LocalOpenings() { return gSession.counts.local; }
@@ -179,13 +193,13 @@ bool CloseSession() {
     CompletePulse(backend, "the close");
     const uint32_t local = gSession.counts.local;
     uint32_t total = TotalOpenings();
-    if (local != 0) total = WriteBackOpenings(backend, gSession.boxIndex, local, total);
+    if (local != 0) total = WriteBackOpenings(backend, gSession.box, local, total);
     gSession.counts.closed = true;
     gSession.counts.closedTotal = total;
     backend.closeSession();
     AddressCounterCopy(backend, kNoBox);
   }
-  gSession.currentDevice = kNoDevice;
+  gSession.selected = kNoBox;
   gSession.openResult = kNotOpen;
   return true;
 }

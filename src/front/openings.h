@@ -10,11 +10,11 @@
 
 #include "front/backends.h"
 
-// Writes 'local' openings of the closing session back to box 'index' of 'backend': reads
+// Writes 'local' openings of the closing session back to box 'box' of 'backend': reads
 // the counter the box holds (the session's copy of it when that read fails), adds them and
 // writes the sum. A box another caller keeps is waited for up to kBoxCloseWaitMs. Returns
 // the total written, or, when nothing could be written yet, the session's copy plus 'local'.
-uint32_t WriteBackOpenings(const Backend& backend, uint8_t index, uint32_t local,
+uint32_t WriteBackOpenings(const Backend& backend, uint8_t box, uint32_t local,
                            uint32_t sessionTotal);
 
 // Tries the owed openings again, waiting at most waitMs for a box another

@@ -4,6 +4,7 @@
 #include "common/process_lock_scope.h"
 #include "common/trace.h"
 #include "front/counter_copy.h"
+#include "front/results.h"
 #include "front/session.h"
 
 namespace {
@@ -17,15 +18,17 @@ uint32_t ScanBoxes() {
   // A pulse still running is completed before any probe (the probes of the other backend
   // may take seconds, under the process lock the pulse's timer needs). The probes leave an
   // open session alone, with its counts. A backend that holds no open session is left
-  // addressing the first index its probes found empty (its counter copy unknown), and with
+  // addressing the first box its probes found empty (its counter copy unknown), and with
   // no box open the local count starts again.
   const bool open = gSession.openResult != kNotOpen;
   const Backend* const inOrder[] = {&kBridgeBackend, &kPortBackend};
   for (const Backend* backend : inOrder) CompletePulse(*backend, "the scan");
   for (const Backend* backend : inOrder) {
     const bool sessionHere = open && backend == gSession.backend;
-    uint8_t count = backend->scan(sessionHere ? ScanMode::kSessionOnThisBackend
-                                              : ScanMode::kNoSessionOnThisBackend);
+    Status ended = kDone;
+    uint8_t count = backend->scan(
+        sessionHere ? ScanMode::kSessionOnThisBackend : ScanMode::kNoSessionOnThisBackend, &ended);
+    Reported(*backend, count, ended);
     if (!sessionHere) AddressCounterCopy(*backend, count);
     (backend->kind == BoxKind::kBridge ? gSession.bridgeCount : gSession.portCount) = count;
   }

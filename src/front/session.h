@@ -7,10 +7,8 @@
 
 #include <stdint.h>
 
-#include "common/open_result.h"
 #include "front/backends.h"
-
-constexpr uint8_t kNoDevice = 255;
+#include "front/results.h"
 
 // The drawer openings of the session, and what the last close left.
 struct SessionCounts {
@@ -28,12 +26,13 @@ struct SwitchMemory {
 };
 
 struct SessionState {
-  uint8_t currentDevice;   // number of the selected box; kNoDevice when none
+  uint8_t selected;        // the application's number of the selected box (bridge boxes first,
+                           // then driver-port boxes, as the scan counted them); kNoBox: none
   uint8_t bridgeCount;     // bridge boxes counted by the last scan (0..10)
   uint8_t portCount;       // driver-port boxes counted by the last scan (0..10)
   const Backend* backend;  // the last successful open's; the driver port before any
   int32_t openResult;      // what the last backend open returned; kNotOpen when no box is open
-  uint8_t boxIndex;        // the open box's index in its backend (D2XX number, or N of Drelvan_N)
+  uint8_t box;             // the open box's number on its backend (common/contract.h)
   SessionCounts counts;
   SwitchMemory switchState;
 };

@@ -1,6 +1,7 @@
 // A driver-port box's named objects as other programs may have left them: a sandbox's
 // session mutex that refuses this program, the session's record, and the session's twin
-// mutex left by an earlier copy of the library that died inside a write.
+// mutex left by an earlier copy of the library that died inside a write; and what the unload
+// leaves of them.
 #include <gmock/gmock.h>
 
 #include "port_fixture.h"
@@ -48,6 +49,19 @@ TEST_F(BoxObjectsTest, TheSessionsRecordAndAnEarlierCopysAbandonedTwin) {
   hostwin::AbandonMutex("Local\\" + kNames);
   EXPECT_EQ(lib.GetSerialNumber(), 7u);
   EXPECT_FALSE(Box(0).eeprom.writeEnabled);
+}
+
+// The unload closes the box's record with its mutexes: once no program holds them, nothing of
+// the record is left mapped.
+TEST_F(BoxObjectsTest, TheUnloadClosesTheRecordWithTheMutexes) {
+  {
+    Library lib;
+    ASSERT_NE(lib.OpenPosInterface(0), -1);
+    ASSERT_NE(MachineRecord(0), nullptr);
+    EXPECT_TRUE(lib.ClosePosInterface());
+  }
+  hostwin::DropUnheldObjects();
+  EXPECT_EQ(MachineRecord(0), nullptr);
 }
 
 }  // namespace

@@ -56,6 +56,23 @@ TEST_F(BridgeLinkTest, OpenFailingTwiceClosesWithWhatTheHandleHolds) {
   EXPECT_EQ(lib.KasseOpen(), 0);
 }
 
+// An FT_OK that hands back a handle meaning none (null, -1) opened nothing: the open is tried
+// again after 10 ms, and the session is set up and read through the handle of that open.
+TEST_F(BridgeLinkTest, AnOpenThatHandsBackNoHandleIsTriedAgain) {
+  Library lib;
+  for (uint64_t none : {uint64_t{0}, ~uint64_t{0}}) {
+    SCOPED_TRACE(none);
+    hostwin::SetNextBridgeHandle(none);
+    hostwin::ClearTrace();
+    ASSERT_NE(lib.OpenPosInterface(0), -1);
+    EXPECT_EQ(hostwin::CountCalls("FT_Open"), 2u);
+    EXPECT_THAT(hostwin::TraceTexts("Sleep"), ElementsAre("Sleep(10)"));
+    EXPECT_THAT(hostwin::TraceTexts("FT_EE_UARead"), ElementsAre("FT_EE_UARead(h0,16)"));
+    lib.ClosePosInterface();
+  }
+  EXPECT_EQ(hostwin::OpenBridgeHandles(), 0);
+}
+
 TEST_F(BridgeLinkTest, SuccessDependsOnTheOpenAlone) {
   box_->faults.uaSizeFails = true;
   box_->faults.uaReadFails = true;

@@ -808,11 +808,12 @@ TEST_F(SharingTest, ASquattersObjectIsNotUsedAndAnUnreachableOneFallsBackToTheSe
          hostwin::SetFileShape(RecordFile(0), 1, true);
        },
        false},
-      {"a sound record file of another size", false,
+      {"a sound record file of another size, with the record's header", false,
        [&] {
          ASSERT_TRUE(hostwin::MakeFolderAs("C:\\ProgramData\\TEVRO", kSoundFolder));
          ASSERT_TRUE(hostwin::MakeFileAs(RecordFile(0), kSoundFile));
-         hostwin::SetFileText(RecordFile(0), std::string(4096, 'x'));
+         hostwin::SetFileText(RecordFile(0),
+                              std::string("TVRR\x01\0\0\0", 8) + std::string(4096 - 8, '\0'));
        },
        false},
       {"a machine-wide mutex that refuses this program (it might admit another)", false,

@@ -224,6 +224,24 @@ TEST_F(TraceTest, WaitsMessageBoxesAndOwedReleasesHaveTheirLines) {
               ::testing::Contains("wait: port 0: not written without the box's lock"));
 }
 
+// A field read whose pin transfer fails says which call failed, with the driver's error.
+TEST_F(TraceTest, AFailedFieldReadNamesTheFailedCallAndItsError) {
+  hostwin::SetEnv("TEVRO_TRACE", kFile);
+  hostwin::AddPortBox(0);
+  {
+    Library lib;
+    ASSERT_NE(lib.OpenPosInterface(0), -1);
+    int samples = 0;
+    hostwin::OnDeviceRequest([&samples](int, uint32_t, const uint8_t* cmd) {
+      return !(cmd[0] == 0x14 && cmd[1] == 0x00 && ++samples == 20);
+    });
+    EXPECT_EQ(lib.GetSerialNumber(), 0u);
+    hostwin::OnDeviceRequest(nullptr);
+  }
+  EXPECT_THAT(Matching("failure: "),
+              ElementsAre("failure: port 0: a request to it failed (DeviceIoControl: error 31)"));
+}
+
 TEST_F(TraceTest, TheFileIsRenamedAtItsLimitAndNeverGrowsBeyondIt) {
   const std::string older(1024 * 1024 - 40, 'x');
   hostwin::SetFileText(kFile, older);
@@ -401,3 +419,56 @@ TEST_F(TraceTest, OnlyAFileOnADiskAndOnlyTheSettingsThisProgramMayTrust) {
 }
 
 }  // namespace
+
+// A failure a caller is told of is written once, with its cause and the system's code: the
+// Win32 error on the driver port, the D2XX status on the bridge. The same failure again adds
+// nothing until the box has answered.
+TEST_F(TraceTest, AFailureSaysItsCauseAndTheSystemsCodeOnce) {
+  hostwin::SetEnv("TEVRO_TRACE", kFile);
+  hostwin::AddPortBox(0);
+  {
+    Library lib;
+    ASSERT_NE(lib.OpenPosInterface(0), -1);
+    hostwin::RemovePortBox(0);
+    EXPECT_EQ(lib.GetSerialNumber(), 0u);
+    EXPECT_EQ(lib.GetSerialNumber(), 0u);
+    hostwin::ReplugPortBox(0);
+    EXPECT_EQ(lib.SetSerialNumber(7), 1);
+    hostwin::OnDeviceRequest([](int, uint32_t, const uint8_t*) { return false; });
+    char read = 1;
+    lib.GetSwitch(&read);
+    EXPECT_EQ(read, 0);
+    hostwin::OnDeviceRequest({});
+    hostwin::RemovePortBox(0);
+    EXPECT_EQ(lib.KasseClose(), 1);  // its release did not reach the box: said, not returned
+  }
+  EXPECT_THAT(
+      Matching("failure: "),
+      ElementsAre("failure: port 0: its device could not be opened (CreateFileA: error 2)",
+                  "failure: port 0: a request to it failed (DeviceIoControl: error 31)",
+                  "failure: port 0: its device could not be opened (CreateFileA: error 2)"));
+
+  // A scan ends quietly where no box is, and says why where a box did not answer.
+  hostwin::Reset();
+  hostwin::AddFolder("C:\\trace");
+  hostwin::SetEnv("TEVRO_TRACE", kFile);
+  hostwin::AddPortBox(0);
+  hostwin::AddPortBox(1, 0x08);
+  { Library lib; }
+  EXPECT_THAT(Matching("failure: "),
+              ElementsAre("failure: port 1: it did not answer as a box does"));
+
+  hostwin::Reset();
+  hostwin::AddFolder("C:\\trace");
+  hostwin::SetEnv("TEVRO_TRACE", kFile);
+  hostwin::SetD2xxFile(hostwin::D2xxFile::kPresent);
+  hostwin::AddBridgeBox(0);
+  {
+    Library lib;
+    ASSERT_NE(lib.OpenPosInterface(0), -1);
+    hostwin::FailFtCall(2, hostwin::FtFault::kError);  // the read after FT_Open
+    EXPECT_EQ(lib.GetSerialNumber(), 0u);
+  }
+  EXPECT_THAT(Matching("failure: "),
+              ElementsAre("failure: bridge 0: a request to it failed (FT_EE_UARead: status 4)"));
+}
