@@ -6,7 +6,6 @@
 #include "library.h"
 
 using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
 namespace {
@@ -149,23 +148,6 @@ TEST_F(BridgeCommandsTest, VersionQueryLeavesTheBufferAloneWhenTheBoxDoesNotOpen
   memset(buf, '#', sizeof buf);
   lib_->GetFirmWareVersion(buf);
   EXPECT_EQ(std::string(buf, sizeof buf), std::string(10, '#'));
-}
-
-// A query that could not be sent and got no reply failed for that reason: the trace names
-// the D2XX call and its status, not a box that did not answer.
-TEST_F(BridgeCommandsTest, AQueryThatCouldNotBeSentIsTracedAsTheCallThatFailed) {
-  const char kFile[] = "C:\\trace\\tevro.log";
-  lib_.reset();
-  hostwin::AddFolder("C:\\trace");
-  hostwin::SetEnv("TEVRO_TRACE", kFile);
-  lib_ = std::make_unique<Library>();
-  ASSERT_NE(lib_->OpenPosInterface(0), -1);
-  box_->faults.writeFails = true;
-  char flag = 0;
-  EXPECT_EQ(lib_->GetSwitch(&flag), 0);
-  EXPECT_EQ(flag, 0);  // not read
-  EXPECT_THAT(hostwin::FileText(kFile),
-              HasSubstr("failure: bridge 0: a request to it failed (FT_Write: status 4)"));
 }
 
 }  // namespace

@@ -224,24 +224,6 @@ TEST_F(TraceTest, WaitsMessageBoxesAndOwedReleasesHaveTheirLines) {
               ::testing::Contains("wait: port 0: not written without the box's lock"));
 }
 
-// A field read whose pin transfer fails says which call failed, with the driver's error.
-TEST_F(TraceTest, AFailedFieldReadNamesTheFailedCallAndItsError) {
-  hostwin::SetEnv("TEVRO_TRACE", kFile);
-  hostwin::AddPortBox(0);
-  {
-    Library lib;
-    ASSERT_NE(lib.OpenPosInterface(0), -1);
-    int samples = 0;
-    hostwin::OnDeviceRequest([&samples](int, uint32_t, const uint8_t* cmd) {
-      return !(cmd[0] == 0x14 && cmd[1] == 0x00 && ++samples == 20);
-    });
-    EXPECT_EQ(lib.GetSerialNumber(), 0u);
-    hostwin::OnDeviceRequest(nullptr);
-  }
-  EXPECT_THAT(Matching("failure: "),
-              ElementsAre("failure: port 0: a request to it failed (DeviceIoControl: error 31)"));
-}
-
 TEST_F(TraceTest, TheFileIsRenamedAtItsLimitAndNeverGrowsBeyondIt) {
   const std::string older(1024 * 1024 - 40, 'x');
   hostwin::SetFileText(kFile, older);
@@ -422,53 +404,92 @@ TEST_F(TraceTest, OnlyAFileOnADiskAndOnlyTheSettingsThisProgramMayTrust) {
 
 // A failure a caller is told of is written once, with its cause and the system's code: the
 // Win32 error on the driver port, the D2XX status on the bridge. The same failure again adds
-// nothing until the box has answered.
+// nothing until the box has answered; a scan ends quietly where no box is, and says why where
+// a box did not answer.
 TEST_F(TraceTest, AFailureSaysItsCauseAndTheSystemsCodeOnce) {
-  hostwin::SetEnv("TEVRO_TRACE", kFile);
-  hostwin::AddPortBox(0);
-  {
-    Library lib;
-    ASSERT_NE(lib.OpenPosInterface(0), -1);
-    hostwin::RemovePortBox(0);
-    EXPECT_EQ(lib.GetSerialNumber(), 0u);
-    EXPECT_EQ(lib.GetSerialNumber(), 0u);
-    hostwin::ReplugPortBox(0);
-    EXPECT_EQ(lib.SetSerialNumber(7), 1);
-    hostwin::OnDeviceRequest([](int, uint32_t, const uint8_t*) { return false; });
-    char read = 1;
-    lib.GetSwitch(&read);
-    EXPECT_EQ(read, 0);
-    hostwin::OnDeviceRequest({});
-    hostwin::RemovePortBox(0);
-    EXPECT_EQ(lib.KasseClose(), 1);  // its release did not reach the box: said, not returned
+  const std::string kGone =
+      "failure: port 0: its device could not be opened (CreateFileA: error 2)";
+  const std::string kRefused =
+      "failure: port 0: a request to it failed (DeviceIoControl: error 31)";
+  const struct {
+    const char* name;
+    bool bridge;
+    std::function<void()> world;          // beside box 0, before the load
+    std::function<void(Library&)> calls;  // with box 0 open
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"unplugged for two reads, back, every request refused, unplugged at KasseClose",
+       false,
+       [] {},
+       [](Library& lib) {
+         hostwin::RemovePortBox(0);
+         EXPECT_EQ(lib.GetSerialNumber(), 0u);
+         EXPECT_EQ(lib.GetSerialNumber(), 0u);
+         hostwin::ReplugPortBox(0);
+         EXPECT_EQ(lib.SetSerialNumber(7), 1);
+         hostwin::OnDeviceRequest([](int, uint32_t, const uint8_t*) { return false; });
+         char read = 1;
+         lib.GetSwitch(&read);
+         EXPECT_EQ(read, 0);
+         hostwin::OnDeviceRequest({});
+         hostwin::RemovePortBox(0);
+         EXPECT_EQ(lib.KasseClose(), 1);  // its release did not reach the box: said, not returned
+       },
+       {kGone, kRefused, kGone}},
+      {"a field read whose twentieth pin sample fails",
+       false,
+       [] {},
+       [](Library& lib) {
+         int samples = 0;
+         hostwin::OnDeviceRequest([&samples](int, uint32_t, const uint8_t* cmd) {
+           return !(cmd[0] == 0x14 && cmd[1] == 0x00 && ++samples == 20);
+         });
+         EXPECT_EQ(lib.GetSerialNumber(), 0u);
+         hostwin::OnDeviceRequest({});
+       },
+       {kRefused}},
+      {"a box that does not answer ends the scan",
+       false,
+       [] { hostwin::AddPortBox(1, 0x08); },
+       [](Library&) {},
+       {"failure: port 1: it did not answer as a box does"}},
+      {"a bridge record read that fails",
+       true,
+       [] {},
+       [](Library& lib) {
+         hostwin::FailFtCall(2, hostwin::FtFault::kError);  // the read after FT_Open
+         EXPECT_EQ(lib.GetSerialNumber(), 0u);
+       },
+       {"failure: bridge 0: a request to it failed (FT_EE_UARead: status 4)"}},
+      // A reply that never came because the query could not be sent: the call that failed.
+      {"a bridge switch query that cannot be written",
+       true,
+       [] {},
+       [](Library& lib) {
+         hostwin::BridgeBoxAt(0).faults.writeFails = true;
+         char read = 1;
+         EXPECT_EQ(lib.GetSwitch(&read), 0);
+         EXPECT_EQ(read, 0);
+       },
+       {"failure: bridge 0: a request to it failed (FT_Write: status 4)"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    hostwin::Reset();
+    hostwin::AddFolder("C:\\trace");
+    hostwin::SetEnv("TEVRO_TRACE", kFile);
+    if (c.bridge) {
+      hostwin::SetD2xxFile(hostwin::D2xxFile::kPresent);
+      hostwin::AddBridgeBox(0);
+    } else {
+      hostwin::AddPortBox(0);
+    }
+    c.world();
+    {
+      Library lib;
+      ASSERT_NE(lib.OpenPosInterface(0), -1);
+      c.calls(lib);
+    }
+    EXPECT_EQ(Matching("failure: "), c.lines);
   }
-  EXPECT_THAT(
-      Matching("failure: "),
-      ElementsAre("failure: port 0: its device could not be opened (CreateFileA: error 2)",
-                  "failure: port 0: a request to it failed (DeviceIoControl: error 31)",
-                  "failure: port 0: its device could not be opened (CreateFileA: error 2)"));
-
-  // A scan ends quietly where no box is, and says why where a box did not answer.
-  hostwin::Reset();
-  hostwin::AddFolder("C:\\trace");
-  hostwin::SetEnv("TEVRO_TRACE", kFile);
-  hostwin::AddPortBox(0);
-  hostwin::AddPortBox(1, 0x08);
-  { Library lib; }
-  EXPECT_THAT(Matching("failure: "),
-              ElementsAre("failure: port 1: it did not answer as a box does"));
-
-  hostwin::Reset();
-  hostwin::AddFolder("C:\\trace");
-  hostwin::SetEnv("TEVRO_TRACE", kFile);
-  hostwin::SetD2xxFile(hostwin::D2xxFile::kPresent);
-  hostwin::AddBridgeBox(0);
-  {
-    Library lib;
-    ASSERT_NE(lib.OpenPosInterface(0), -1);
-    hostwin::FailFtCall(2, hostwin::FtFault::kError);  // the read after FT_Open
-    EXPECT_EQ(lib.GetSerialNumber(), 0u);
-  }
-  EXPECT_THAT(Matching("failure: "),
-              ElementsAre("failure: bridge 0: a request to it failed (FT_EE_UARead: status 4)"));
 }
