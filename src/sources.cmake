@@ -8,7 +8,6 @@ set(TEVRO_LIBRARY_SOURCES
   ${TEVRO_SRC_DIR}/front/dllmain.cpp
   ${TEVRO_SRC_DIR}/front/openings.cpp
   ${TEVRO_SRC_DIR}/front/counter_copy.cpp
-  ${TEVRO_SRC_DIR}/front/results.cpp
   ${TEVRO_SRC_DIR}/common/box_lock.cpp
   ${TEVRO_SRC_DIR}/common/counter_addition.cpp
   ${TEVRO_SRC_DIR}/common/status.cpp

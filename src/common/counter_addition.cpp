@@ -10,6 +10,17 @@ bool SameBytesAsOneOf(uint32_t value, uint32_t a, uint32_t b) {
   return true;
 }
 
+// The write of 'target' over 'holds' failed: it may have landed, in part.
+void NoteWriteInDoubt(CounterAddition& addition, uint32_t holds, uint32_t target,
+                      const CounterSeen& written) {
+  addition.inDoubt = true;
+  addition.replaced = holds;
+  addition.meant = target;
+  addition.doubtCount = addition.count;
+  addition.doubtWritesKnown = written.writesKnown;
+  addition.doubtWrites = written.writes;
+}
+
 }  // namespace
 
 uint32_t CounterTarget(const CounterAddition& addition, uint32_t holds, const CounterSeen& seen) {
@@ -21,16 +32,6 @@ uint32_t CounterTarget(const CounterAddition& addition, uint32_t holds, const Co
   if (holds == addition.meant) return holds + later;
   if (SameBytesAsOneOf(holds, addition.replaced, addition.meant)) return addition.meant + later;
   return holds + addition.count;
-}
-
-void NoteWriteInDoubt(CounterAddition& addition, uint32_t holds, uint32_t target,
-                      const CounterSeen& written) {
-  addition.inDoubt = true;
-  addition.replaced = holds;
-  addition.meant = target;
-  addition.doubtCount = addition.count;
-  addition.doubtWritesKnown = written.writesKnown;
-  addition.doubtWrites = written.writes;
 }
 
 Status SettleAddition(CounterAddition& addition, uint32_t holds, uint32_t target,

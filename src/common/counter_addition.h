@@ -37,13 +37,10 @@ struct CounterAddition {
 
 // What the counter must become, given what the box holds now ('seen': as the read now saw it).
 uint32_t CounterTarget(const CounterAddition& addition, uint32_t holds, const CounterSeen& seen);
-// The write of 'target' over 'holds' failed ('written': the box's count of counter writes
-// then, where known): it may have landed, in part.
-void NoteWriteInDoubt(CounterAddition& addition, uint32_t holds, uint32_t target,
-                      const CounterSeen& written);
 // What a try made of its write of 'target' over 'holds' ('status', and 'written': what the
-// write told of the counter; no write when target == holds): done, *total is the counter now;
-// otherwise the write is in doubt. *counter follows what the write saw of the counter.
+// write told of the counter, with the box's count of counter writes where known; no write
+// when target == holds): done, *total is the counter now; otherwise the write may have
+// landed, in part, and is in doubt. *counter follows what the write saw of the counter.
 Status SettleAddition(CounterAddition& addition, uint32_t holds, uint32_t target,
                       const Status& status, const CounterSeen& written, uint32_t* total,
                       CounterSeen* counter);

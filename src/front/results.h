@@ -23,6 +23,8 @@ inline uint32_t FieldResult(const Status& status, uint32_t value) {
 
 // What came of an operation on box 'box' of 'backend', as the caller is told it: a failure is
 // written to the trace once (ReportFailure, common/status.h). Returns 'status'.
-const Status& Reported(const Backend& backend, uint8_t box, const Status& status);
+inline const Status& Reported(const Backend& backend, uint8_t box, const Status& status) {
+  return ReportFailure(backend.kind, box, status);
+}
 
 #endif  // TEVRO_FRONT_RESULTS_H
